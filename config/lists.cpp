@@ -1,0 +1,208 @@
+#include "config/lists.h"
+
+#include <cstdio>
+
+#include "config/datafile.h"
+#include "config/settings.h"
+#include "platform/codepage.h"
+
+namespace {
+
+bool ReadAddressRecord(Datafile& file, std::int16_t version, AddressEntry& entry) {
+    if (version == 0x0100) {
+        return file.ReadString(entry.MailAddr) && file.ReadString(entry.Name) &&
+               file.ReadString(entry.Post) && file.ReadString(entry.Contact);
+    }
+    return file.ReadString(entry.MailAddr) && file.ReadString(entry.UserName) &&
+           file.ReadString(entry.Name) && file.ReadString(entry.Post) &&
+           file.ReadString(entry.Contact);
+}
+
+bool ReadActions(Datafile& file, WatchEntry& entry) {
+    std::int32_t count = 0;
+    if (!file.ReadInt(count)) return false;
+    // A negative count means no actions. A huge one ends at the first item the file lacks.
+    for (std::int32_t i = 0; i < count; ++i) {
+        std::int32_t kind = 0;
+        ActionEntry action;
+        if (!file.ReadInt(kind) || !file.ReadString(action.Param)) return false;
+        action.Kind = static_cast<std::int8_t>(kind);
+        entry.ToDoList.push_back(std::move(action));
+    }
+    return true;
+}
+
+bool ReadWatchRecord(Datafile& file, std::int16_t version, WatchEntry& e) {
+    switch (version) {
+        case 0x0104:
+        case 0x0103: {
+            if (!file.ReadInt(e.EventNum)) return false;
+            if (version == 0x0104 && !file.ReadString(e.MailSubject)) return false;
+            return file.ReadString(e.LogName) && file.ReadString(e.SourceName) &&
+                   file.ReadShort(e.Type) && file.ReadInt(e.EventID) &&
+                   file.ReadString(e.Category) && file.ReadString(e.Condition) &&
+                   file.ReadString(e.Note) && ReadActions(file, e) &&
+                   file.ReadTextList(e.AddrList);
+        }
+        case 0x0102:
+            return file.ReadString(e.LogName) && file.ReadString(e.SourceName) &&
+                   file.ReadShort(e.Type) && file.ReadInt(e.EventID) &&
+                   file.ReadString(e.Category) && file.ReadString(e.Condition) &&
+                   file.ReadTextList(e.AddrList);
+        case 0x0101: {
+            std::vector<std::string> keywords;
+            std::string dropText;
+            std::int16_t dropShort;
+            std::int32_t dropInt;
+            if (!(file.ReadString(e.LogName) && file.ReadString(e.SourceName) &&
+                  file.ReadShort(e.Type) && file.ReadInt(e.EventID) &&
+                  file.ReadString(e.Category) && file.ReadTextList(keywords))) {
+                return false;
+            }
+            // Six items of a feature the later versions dropped.
+            if (!(file.ReadString(dropText) && file.ReadString(dropText) &&
+                  file.ReadShort(dropShort) && file.ReadInt(dropInt) &&
+                  file.ReadString(dropText) && file.ReadString(dropText))) {
+                return false;
+            }
+            e.Condition = KeywordsToCondition(keywords);
+            return file.ReadTextList(e.AddrList);
+        }
+        case 0x0100:
+            return file.ReadString(e.LogName) && file.ReadString(e.SourceName) &&
+                   file.ReadShort(e.Type) && file.ReadInt(e.EventID) &&
+                   file.ReadString(e.Category) && file.ReadTextList(e.AddrList);
+        default:
+            return false;
+    }
+}
+
+bool WriteWatchRecord(Datafile& file, const WatchEntry& e) {
+    if (!(file.WriteInt(e.EventNum) && file.WriteString(e.MailSubject) &&
+          file.WriteString(e.LogName) && file.WriteString(e.SourceName) &&
+          file.WriteShort(e.Type) && file.WriteInt(e.EventID) && file.WriteString(e.Category) &&
+          file.WriteString(e.Condition) && file.WriteString(e.Note) &&
+          file.WriteInt(static_cast<std::int32_t>(e.ToDoList.size())))) {
+        return false;
+    }
+    for (const ActionEntry& action : e.ToDoList) {
+        if (!file.WriteInt(action.Kind) || !file.WriteString(action.Param)) return false;
+    }
+    return file.WriteTextList(e.AddrList);
+}
+
+// Opens a list file and reads its version; false (file closed) when it cannot, or when the
+// version is not one of first..last.
+bool OpenForLoading(Datafile& file, const std::string& path, std::int16_t first,
+                    std::int16_t last, std::int16_t& version) {
+    if (!file.Open(path, Datafile::Mode::Read)) return false;
+    if (!file.ReadShort(version) || version < first || version > last) {
+        file.Close();
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+const std::string& AnyValueText() { return sjis(u8"特定しない"); }
+
+std::string AddressListPath() { return ProgramDirectory() + "MAIL.DAT"; }
+
+std::string WatchListPath() { return ProgramDirectory() + "WATCH.DAT"; }
+
+bool LoadAddressList(AddressList& list) {
+    Datafile file;
+    std::int16_t version = 0;
+    if (!OpenForLoading(file, AddressListPath(), 0x0100, 0x0101, version)) return false;
+    bool complete = true;
+    while (!file.AtEnd()) {
+        auto entry = std::make_unique<AddressEntry>();
+        if (!ReadAddressRecord(file, version, *entry)) {
+            complete = false;
+            break;
+        }
+        list.push_back(std::move(entry));
+    }
+    file.Close();
+    return complete;
+}
+
+bool LoadWatchList(WatchList& list) {
+    Datafile file;
+    std::int16_t version = 0;
+    if (!OpenForLoading(file, WatchListPath(), 0x0100, 0x0104, version)) return false;
+    bool complete = true;
+    while (!file.AtEnd()) {
+        auto entry = std::make_unique<WatchEntry>();
+        if (!ReadWatchRecord(file, version, *entry)) {
+            complete = false;
+            break;
+        }
+        list.push_back(std::move(entry));
+        // Versions before 0x0103 carry no watch number: the entry's place in the list is it.
+        if (version < 0x0103) list.back()->EventNum = static_cast<std::int32_t>(list.size());
+    }
+    file.Close();
+    return complete;
+}
+
+bool SaveAddressList(const AddressList& list) {
+    Datafile file;
+    if (!file.Open(AddressListPath(), Datafile::Mode::Write)) return false;
+    bool ok = file.WriteShort(kMailFileVersion);
+    for (size_t i = 0; ok && i < list.size(); ++i) {
+        const AddressEntry& e = *list[i];
+        ok = file.WriteString(e.MailAddr) && file.WriteString(e.UserName) &&
+             file.WriteString(e.Name) && file.WriteString(e.Post) && file.WriteString(e.Contact);
+    }
+    // Close replaces the file only when every item was written.
+    bool closed = file.Close();
+    return ok && closed;
+}
+
+bool SaveWatchList(const WatchList& list) {
+    Datafile file;
+    if (!file.Open(WatchListPath(), Datafile::Mode::Write)) return false;
+    bool ok = file.WriteShort(kWatchFileVersion);
+    for (size_t i = 0; ok && i < list.size(); ++i) ok = WriteWatchRecord(file, *list[i]);
+    bool closed = file.Close();
+    return ok && closed;
+}
+
+std::string KeywordsToCondition(const std::vector<std::string>& keywords) {
+    std::string condition;
+    for (size_t i = 0; i < keywords.size(); ++i) {
+        if (i > 0) condition += " OR ";
+        condition += '"';
+        condition += keywords[i];
+        condition += '"';
+    }
+    return condition;
+}
+
+bool IsMailRecipient(const std::string& recipient) {
+    // 0x40 is also a trail byte of Shift-JIS ("　" is 81 40), so step over double-byte
+    // characters rather than searching the bytes.
+    for (size_t i = 0; i < recipient.size(); ++i) {
+        unsigned char c = static_cast<unsigned char>(recipient[i]);
+        if (platform::IsDBCSLeadByte(c)) {
+            ++i;
+        } else if (c == '@') {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::string MakeAttachParam(int count, const std::string& fileSpec) {
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "%*d", 5, count);
+    return buffer + fileSpec;
+}
+
+std::string AttachParamCount(const std::string& param) { return param.substr(0, 5); }
+
+std::string AttachParamFileSpec(const std::string& param) {
+    return param.size() > 5 ? param.substr(5) : std::string();
+}

@@ -1,0 +1,142 @@
+#include "config/settings.h"
+
+#include <cstdio>
+
+#include "platform/codepage.h"
+#include "platform/crypto.h"
+#include "platform/files.h"
+#include "platform/profile.h"
+
+namespace {
+
+constexpr size_t kTextBuffer = 1024;
+constexpr char kPassPhrase[] = "BKMorvant";
+
+std::string ReadText(const char* section, const char* key, const std::string& defaultValue) {
+    return platform::GetPrivateProfileString(section, key, defaultValue, kTextBuffer,
+                                             SettingsFilePath());
+}
+
+std::uint32_t ReadInt(const char* section, const char* key, std::int32_t defaultValue) {
+    return platform::GetPrivateProfileInt(section, key, defaultValue, SettingsFilePath());
+}
+
+void WriteText(const char* section, const char* key, const std::string& value) {
+    platform::WritePrivateProfileString(section, key, value, SettingsFilePath());
+}
+
+std::string Decimal(long value) {
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "%ld", value);
+    return buffer;
+}
+
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+std::string PasswordKey() {
+    platform::Md5Digest digest = platform::Md5(kPassPhrase);
+    return std::string(reinterpret_cast<const char*>(digest.data()), digest.size());
+}
+
+}  // namespace
+
+std::string ProgramDirectory() { return platform::ExecutableDirectory(); }
+
+std::string SettingsFilePath() { return ProgramDirectory() + "ETC.DAT"; }
+
+std::string EncipherPassword(const std::string& password) {
+    return platform::ToHex(platform::Rc4(PasswordKey(), password));
+}
+
+std::string DecipherPassword(const std::string& stored) {
+    std::string bytes;
+    bytes.reserve(stored.size() / 2);
+    for (size_t i = 0; i + 1 < stored.size(); i += 2) {
+        // The leading hexadecimal digits of the pair count; a pair without any gives 0.
+        int value = 0;
+        int high = HexDigit(stored[i]);
+        if (high >= 0) {
+            int low = HexDigit(stored[i + 1]);
+            value = low >= 0 ? high * 16 + low : high;
+        }
+        bytes.push_back(static_cast<char>(value));
+    }
+    std::string password = platform::Rc4(PasswordKey(), bytes);
+    size_t zero = password.find('\0');
+    if (zero != std::string::npos) password.resize(zero);
+    return password;
+}
+
+void LoadSettings(Settings& s) {
+    s.Interval = static_cast<std::uint16_t>(ReadInt("EventLog", "Interval", 10));
+    s.SenderName = ReadText("SMTP", "SenderName", "");
+    s.MailAddr = ReadText("SMTP", "MailAddr", "");
+    s.SMTPServer = ReadText("SMTP", "SMTPServer", "");
+    s.SMTPPort = static_cast<std::uint16_t>(ReadInt("SMTP", "SMTPPort", 25));
+    s.TimeOut = static_cast<std::uint16_t>(ReadInt("SMTP", "TimeOut", 15));
+    s.AuthType = static_cast<std::uint8_t>(ReadInt("SMTP", "AuthType", 0));
+    s.UserID = ReadText("SMTP", "UserID", "");
+    s.Password = DecipherPassword(ReadText("SMTP", "Password", ""));
+    std::string enable = ReadText("Log", "Enable", "True");
+    s.Enable = enable.size() == 4 && (enable[0] | 0x20) == 't' && (enable[1] | 0x20) == 'r' &&
+               (enable[2] | 0x20) == 'u' && (enable[3] | 0x20) == 'e';
+    s.Path = ReadText("Log", "Path", ProgramDirectory());
+    s.Alive = static_cast<std::int32_t>(ReadInt("Log", "Alive", 7));
+}
+
+bool SaveSettings(const Settings& s) {
+    WriteText("EventLog", "Interval", Decimal(s.Interval));
+    WriteText("SMTP", "SenderName", s.SenderName);
+    WriteText("SMTP", "MailAddr", s.MailAddr);
+    WriteText("SMTP", "SMTPServer", s.SMTPServer);
+    WriteText("SMTP", "SMTPPort", Decimal(s.SMTPPort));
+    WriteText("SMTP", "TimeOut", Decimal(s.TimeOut));
+    WriteText("SMTP", "AuthType", Decimal(s.AuthType));
+    WriteText("SMTP", "UserID", s.UserID);
+    WriteText("SMTP", "Password", EncipherPassword(s.Password));
+    WriteText("Log", "Enable", s.Enable ? "True" : "False");
+    WriteText("Log", "Path", s.Path);
+    WriteText("Log", "Alive", Decimal(s.Alive));
+    return true;
+}
+
+void WriteIntSetting(const std::string& section, const std::string& key, long value) {
+    platform::WritePrivateProfileString(section, key, Decimal(value), SettingsFilePath());
+}
+
+std::int32_t ReadIntSetting(const std::string& section, const std::string& key,
+                            std::int32_t defaultValue) {
+    return static_cast<std::int32_t>(
+        platform::GetPrivateProfileInt(section, key, defaultValue, SettingsFilePath()));
+}
+
+void SaveColumnWidths(const std::string& section, const ColumnWidthView& view) {
+    char key[16];
+    for (int i = 0; i < view.ColumnCount(); ++i) {
+        std::snprintf(key, sizeof key, "COL%02d", i);
+        WriteIntSetting(section, key, view.ColumnWidth(i));
+    }
+}
+
+void LoadColumnWidths(const std::string& section, ColumnWidthView& view) {
+    char key[16];
+    for (int i = 0; i < view.ColumnCount(); ++i) {
+        std::snprintf(key, sizeof key, "COL%02d", i);
+        view.SetColumnWidth(i, ReadIntSetting(section, key, 100));
+    }
+}
+
+std::string SystemErrorText(platform::DWORD code) {
+    std::string message;
+    if (!platform::SystemMessage(code, message)) return std::string();
+    // The system's messages end in CR LF, which the log line does not want.
+    message.resize(message.size() >= 2 ? message.size() - 2 : 0);
+    char prefix[16];
+    std::snprintf(prefix, sizeof prefix, "0x%08x: ", static_cast<unsigned>(code));
+    return prefix + message;
+}

@@ -1,0 +1,68 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/errors.h"
+
+// The general settings and their profile file ETC.DAT, with the shared routines that go with
+// it: the program directory, integer settings, list-view column widths, error texts.
+
+struct Settings {
+    std::uint16_t Interval = 10;  // minutes between watch ticks
+    std::string SenderName;
+    std::string MailAddr;
+    std::string SMTPServer;
+    std::uint16_t SMTPPort = 25;
+    std::uint16_t TimeOut = 0;  // seconds
+    std::uint8_t AuthType = 0;  // 0 none, 1 LOGIN, 2 CRAM-MD5, 3 PLAIN
+    std::string UserID;
+    std::string Password;  // in clear, in memory only
+    bool Enable = false;   // program log written to files
+    std::string Path;      // log folder, ending in a separator
+    std::int32_t Alive = 0;  // days log files are kept; 0 keeps them for ever
+
+    bool operator==(const Settings&) const = default;
+};
+
+// The folder of the running executable with its trailing separator.
+std::string ProgramDirectory();
+
+// ProgramDirectory() joined with "ETC.DAT".
+std::string SettingsFilePath();
+
+// Reads the EventLog, SMTP and Log sections into the record, with the defaults for missing keys.
+void LoadSettings(Settings& settings);
+
+// Writes every key of those sections from the record. The result is always true: like the
+// profile writes it rests on, a failed key is not reported.
+bool SaveSettings(const Settings& settings);
+
+// Writes an integer key ("%ld").
+void WriteIntSetting(const std::string& section, const std::string& key, long value);
+
+// Reads an integer key, the default when it is missing.
+std::int32_t ReadIntSetting(const std::string& section, const std::string& key,
+                            std::int32_t defaultValue);
+
+// The stored form of a password: RC4 under the MD5 digest of the fixed pass phrase, in
+// lowercase hexadecimal; and back.
+std::string EncipherPassword(const std::string& password);
+std::string DecipherPassword(const std::string& stored);
+
+// A list view as the column-width routines see it.
+class ColumnWidthView {
+public:
+    virtual ~ColumnWidthView() = default;
+    virtual int ColumnCount() const = 0;
+    virtual int ColumnWidth(int column) const = 0;
+    virtual void SetColumnWidth(int column, int width) = 0;
+};
+
+// Column i's width under "COL%02d" of i in the section; 100 when missing.
+void SaveColumnWidths(const std::string& section, const ColumnWidthView& view);
+void LoadColumnWidths(const std::string& section, ColumnWidthView& view);
+
+// "0x%08x: %s" with the system's message for the code less its closing CR LF; empty when the
+// system has no message for it.
+std::string SystemErrorText(platform::DWORD code);

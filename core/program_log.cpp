@@ -1,0 +1,214 @@
+#include "core/program_log.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <vector>
+
+#include "config/settings.h"
+#include "platform/codepage.h"
+
+namespace {
+
+ProgramLog* g_programLog = nullptr;
+
+std::string FormatV(const char* format, va_list args) {
+    va_list copy;
+    va_copy(copy, args);
+    char small[512];
+    int n = std::vsnprintf(small, sizeof small, format, copy);
+    va_end(copy);
+    if (n < 0) return std::string();
+    if (static_cast<size_t>(n) < sizeof small) return std::string(small, static_cast<size_t>(n));
+    std::string out(static_cast<size_t>(n) + 1, '\0');
+    std::vsnprintf(out.data(), out.size(), format, args);
+    out.resize(static_cast<size_t>(n));
+    return out;
+}
+
+std::string LogFileName(const platform::SystemTime& date) {
+    char name[32];
+    std::snprintf(name, sizeof name, "QV%02d%02d%02d.LOG", date.year % 100, date.month, date.day);
+    return name;
+}
+
+unsigned char Fold(unsigned char c) { return (c >= 'a' && c <= 'z') ? c - 32 : c; }
+
+// Case-insensitive order of file names, as the system's text comparison puts them.
+int CompareNames(const std::string& a, const std::string& b) {
+    size_t n = std::min(a.size(), b.size());
+    for (size_t i = 0; i < n; ++i) {
+        unsigned char x = Fold(static_cast<unsigned char>(a[i]));
+        unsigned char y = Fold(static_cast<unsigned char>(b[i]));
+        if (x != y) return x < y ? -1 : 1;
+    }
+    return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
+}
+
+}  // namespace
+
+const std::string& LevelName(int level) {
+    static const std::string kEmpty;
+    switch (level) {
+        case kLogSuccess: return sjis(u8"成功");
+        case kLogInformation: return sjis(u8"情報");
+        case kLogWarning: return sjis(u8"警告");
+        case kLogError: return sjis(u8"エラー");
+        case kLogDebug: return sjis(u8"Debug");
+        default: return kEmpty;
+    }
+}
+
+const std::string& LevelMark(int level) {
+    static const std::string kEmpty;
+    switch (level) {
+        case kLogSuccess: return sjis(u8"\u3000");
+        case kLogInformation: return sjis(u8"ｉ");
+        case kLogWarning: return sjis(u8"△");
+        case kLogError: return sjis(u8"×");
+        case kLogDebug: return sjis(u8"Ｄ");
+        default: return kEmpty;
+    }
+}
+
+std::string FormatLogTime(const platform::SystemTime& t) {
+    char buffer[40];
+    std::snprintf(buffer, sizeof buffer, "%04d/%02d/%02d %02d:%02d:%02d", t.year, t.month, t.day,
+                  t.hour, t.minute, t.second);
+    return buffer;
+}
+
+ProgramLog::ProgramLog(const Settings& settings, LogSink* sink)
+    : m_settings(settings), m_sink(sink) {}
+
+ProgramLog::~ProgramLog() {
+    if (g_programLog == this) g_programLog = nullptr;
+}
+
+std::string ProgramLog::LogFolder() const {
+    // The settings dialog keeps the separator at the end; a hand-edited file may not.
+    std::string folder = m_settings.Path;
+    if (!folder.empty() && folder.back() != '/') folder += '/';
+    return folder;
+}
+
+std::string ProgramLog::LogFilePath() const { return LogFolder() + LogFileName(m_fileDate); }
+
+void ProgramLog::AddLogLine(int level, const platform::SystemTime& time, const std::string& text) {
+    if (m_sink) m_sink->AddLogLine(level, time, text);
+}
+
+void ProgramLog::LogMessage(int level, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    LogText(level, FormatV(format, args));
+    va_end(args);
+}
+
+void ProgramLog::LogDebug(const char* format, ...) {
+    if (!m_debug) return;
+    va_list args;
+    va_start(args, format);
+    LogText(kLogDebug, FormatV(format, args));
+    va_end(args);
+}
+
+void ProgramLog::LogText(int level, const std::string& text) {
+    platform::SystemTime now = platform::GetLocalTime();
+    AddLogLine(level, now, text);
+
+    if (!now.SameDate(m_fileDate)) {
+        CloseLogFile();
+        m_fileDate = now;
+        if (m_settings.Enable && !OpenLogFile()) {
+            AddLogLine(kLogError, now,
+                       sjis(u8"ログファイルのオープンに失敗しました。ログは書き込まれません。"));
+        }
+    }
+    if (!m_settings.Enable) return;
+
+    PurgeOldLogFiles();
+    if (!m_file.IsOpen()) return;
+    char head[64];
+    std::snprintf(head, sizeof head, "%s%-6s ", LevelMark(level).c_str(),
+                  LevelName(level).c_str());
+    std::string line = head + FormatLogTime(now) + " " + text + "\r\n";
+    // One write per line, straight to the file: nothing waits in a buffer of ours.
+    size_t written = 0;
+    if (!m_file.Write(line.data(), line.size(), &written) || written != line.size()) {
+        AddLogLine(kLogError, now, sjis(u8"ログファイルの書き込みに失敗しました。"));
+    }
+}
+
+bool ProgramLog::OpenLogFile() {
+    m_fileDate = platform::GetLocalTime();
+    CloseLogFile();
+    std::string folder = LogFolder();
+    if (!platform::DirectoryExists(folder) && !platform::ForceDirectories(folder)) return false;
+    using platform::File;
+    if (!m_file.Open(LogFilePath(), File::Access::Write, File::Disposition::OpenAlways,
+                     File::Share::Read)) {
+        return false;
+    }
+    if (!m_file.SeekToEnd()) {
+        m_file.Close();
+        return false;
+    }
+    return true;
+}
+
+void ProgramLog::CloseLogFile() { m_file.Close(); }
+
+void ProgramLog::StartLogFile() {
+    if (!m_settings.Enable) {
+        AddLogLine(kLogWarning, platform::GetLocalTime(),
+                   sjis(u8"ログファイルの書き込みは行われません。"));
+    } else if (OpenLogFile()) {
+        LogMessage(kLogInformation, "%s", sjis(u8"ログファイルの書き込みを開始しました。").c_str());
+    } else {
+        AddLogLine(kLogError, platform::GetLocalTime(),
+                   sjis(u8"ログファイルのオープンに失敗しました。ログは書き込まれません。"));
+    }
+}
+
+void ProgramLog::PurgeOldLogFiles() {
+    // The purge logs through LogMessage, which calls the purge again.
+    if (m_purging) return;
+    m_purging = true;
+    if (m_settings.Alive > 0) {
+        std::string cutOff = LogFileName(platform::AddDays(m_fileDate, -m_settings.Alive));
+        std::string folder = LogFolder();
+        std::vector<platform::FindData> found;
+        platform::FindFiles(folder + "QV*.LOG", found);
+        for (const platform::FindData& file : found) {
+            if (CompareNames(file.name, cutOff) >= 0) continue;
+            if (platform::DeleteFile(folder + file.name)) {
+                LogMessage(kLogInformation, sjis(u8"ログファイル(%s)を削除しました。").c_str(),
+                           file.name.c_str());
+            } else {
+                LogMessage(kLogError, sjis(u8"ログファイル(%s)の削除に失敗しました。").c_str(),
+                           file.name.c_str());
+            }
+        }
+    }
+    m_purging = false;
+}
+
+void SetProgramLog(ProgramLog* log) { g_programLog = log; }
+
+ProgramLog* CurrentProgramLog() { return g_programLog; }
+
+void LogMessage(int level, const char* format, ...) {
+    if (!g_programLog) return;
+    va_list args;
+    va_start(args, format);
+    g_programLog->LogText(level, FormatV(format, args));
+    va_end(args);
+}
+
+void LogDebug(const char* format, ...) {
+    if (!g_programLog || !g_programLog->DebugMode()) return;
+    va_list args;
+    va_start(args, format);
+    g_programLog->LogText(kLogDebug, FormatV(format, args));
+    va_end(args);
+}

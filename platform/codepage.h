@@ -1,0 +1,31 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+// Code page 932 (Shift-JIS), the ANSI code page of the emulated machine. Every text inside the
+// program is a CP932 byte string; these conversions are used only at the edges.
+namespace platform {
+
+// True when the byte starts a double-byte character in code page 932.
+bool IsDBCSLeadByte(unsigned char byte);
+
+// CP932 -> UTF-8. Bytes that are not valid CP932 become U+30FB, as the system's own conversion
+// gives; a lead byte without its trail byte at the end counts as invalid.
+std::string SjisToUtf8(std::string_view sjis);
+
+// UTF-8 -> CP932. Characters CP932 lacks, and malformed UTF-8, become '?'.
+std::string Utf8ToSjis(std::string_view utf8);
+
+// CP932 <-> UTF-16 with the same replacements.
+std::u16string SjisToUtf16(std::string_view sjis);
+std::string Utf16ToSjis(std::u16string_view utf16);
+
+// Length of the longest prefix of at most maxBytes bytes that does not split a double-byte
+// character.
+size_t SjisPrefixLength(std::string_view sjis, size_t maxBytes);
+
+}  // namespace platform
+
+// A UTF-8 source literal as CP932 bytes; converted once per literal and kept for the run.
+const std::string& sjis(const char8_t* literal);

@@ -1,0 +1,114 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/errors.h"
+
+// Files and folders. Paths are CP932 texts, as the program holds them; they are converted to
+// the file system's UTF-8 here. Failures set the last error.
+namespace platform {
+
+enum FileAttribute : DWORD {
+    kAttributeReadOnly = 0x01,
+    kAttributeHidden = 0x02,
+    kAttributeDirectory = 0x10,
+    kAttributeArchive = 0x20,
+    kAttributeNormal = 0x80,
+};
+
+struct FindData {
+    std::string name;          // name only, no folder
+    DWORD attributes = 0;
+    std::int64_t writeTime = 0;  // last write, in 100 ns units since 1601-01-01 UTC
+    std::uint64_t size = 0;
+};
+
+// Lists the entries of a folder whose names match the pattern's last component ('*' and '?',
+// letter case ignored as on Windows), "." and ".." left out, in the folder's own order.
+// False with error 2 when nothing matches, 3 when the folder does not exist.
+bool FindFiles(const std::string& pattern, std::vector<FindData>& found);
+
+// True when the path names an existing file (not a folder).
+bool FileExists(const std::string& path);
+
+// True when the path names an existing folder.
+bool DirectoryExists(const std::string& path);
+
+// Makes one folder; its parent must exist.
+bool CreateDirectory(const std::string& path);
+
+// Makes a folder with every missing parent; true when it exists afterwards.
+bool ForceDirectories(const std::string& path);
+
+// Removes an empty folder.
+bool RemoveDirectory(const std::string& path);
+
+// Deletes a file.
+bool DeleteFile(const std::string& path);
+
+// Copies a file with its contents and write time; with failIfExists, an existing target is
+// error 80 and stays untouched.
+bool CopyFile(const std::string& from, const std::string& to, bool failIfExists);
+
+// Renames a file over another in the same folder, replacing it in one step.
+bool ReplaceFile(const std::string& from, const std::string& to);
+
+// The system's temporary folder with its trailing separator.
+std::string GetTempPath();
+
+// The folder of the running executable with its trailing separator.
+std::string ExecutableDirectory();
+
+// Makes ExecutableDirectory answer the given folder (tests); an empty text restores the real one.
+void SetExecutableDirectory(const std::string& folder);
+
+// The folder part of a path, with its trailing separator; empty when there is none.
+std::string ExtractFilePath(const std::string& path);
+
+// An open file. Movable, closes itself.
+class File {
+public:
+    enum class Access { Read, Write, ReadWrite };
+    enum class Disposition {
+        OpenExisting,      // fails with error 2 when missing
+        OpenAlways,        // creates when missing
+        CreateAlways,      // creates or truncates
+        TruncateExisting,  // fails with error 2 when missing, else truncates
+    };
+    enum class Share { None, Read };
+
+    File() = default;
+    ~File();
+    File(File&& other) noexcept;
+    File& operator=(File&& other) noexcept;
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
+
+    // Opens as CreateFile does. Share::None fails with error 32 while another opener holds the
+    // file; Share::Read lets others read.
+    bool Open(const std::string& path, Access access, Disposition disposition, Share share);
+
+    // Creates a new file with a unique name in the folder (with its trailing separator) for
+    // writing; its path is returned.
+    bool CreateUnique(const std::string& folder, const std::string& prefix, std::string& path);
+
+    bool IsOpen() const { return m_fd >= 0; }
+    void Close();
+
+    // Reads up to size bytes; *read is what arrived, 0 at the end of the file.
+    bool Read(void* buffer, size_t size, size_t* read);
+    // Writes every byte or fails; *written is what reached the file.
+    bool Write(const void* buffer, size_t size, size_t* written = nullptr);
+    bool SeekToEnd();
+    bool Position(std::uint64_t& position) const;
+    bool Size(std::uint64_t& size) const;
+    // Makes the data reach the disk.
+    bool Sync();
+
+private:
+    int m_fd = -1;
+};
+
+}  // namespace platform

@@ -1,0 +1,393 @@
+#include "platform/files.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/codepage.h"
+
+namespace platform {
+namespace {
+
+std::string g_executableDirectory;
+
+std::string Native(const std::string& path) { return SjisToUtf8(path); }
+
+unsigned char FoldCase(unsigned char c) { return (c >= 'a' && c <= 'z') ? c - 32 : c; }
+
+// '*' and '?' over bytes, letters compared without case. Greedy with one back-track point,
+// so it stays linear-ish for any pattern.
+bool WildcardMatch(const std::string& pattern, const std::string& name) {
+    size_t p = 0, n = 0, starP = std::string::npos, starN = 0;
+    while (n < name.size()) {
+        if (p < pattern.size() && pattern[p] == '*') {
+            starP = p++;
+            starN = n;
+        } else if (p < pattern.size() &&
+                   (pattern[p] == '?' || FoldCase(pattern[p]) == FoldCase(name[n]))) {
+            ++p;
+            ++n;
+        } else if (starP != std::string::npos) {
+            p = starP + 1;
+            n = ++starN;
+        } else {
+            return false;
+        }
+    }
+    while (p < pattern.size() && pattern[p] == '*') ++p;
+    return p == pattern.size();
+}
+
+std::int64_t ToFileTime(const struct timespec& ts) {
+    constexpr std::int64_t kEpochDifference = 11644473600LL;  // 1601 -> 1970, seconds
+    return (static_cast<std::int64_t>(ts.tv_sec) + kEpochDifference) * 10000000LL +
+           ts.tv_nsec / 100;
+}
+
+DWORD AttributesOf(const struct stat& st, const std::string& name) {
+    DWORD attributes = 0;
+    if (S_ISDIR(st.st_mode)) attributes |= kAttributeDirectory;
+    if (!(st.st_mode & S_IWUSR)) attributes |= kAttributeReadOnly;
+    if (!name.empty() && name[0] == '.') attributes |= kAttributeHidden;
+    if (!S_ISDIR(st.st_mode)) attributes |= kAttributeArchive;
+    return attributes;
+}
+
+}  // namespace
+
+bool FindFiles(const std::string& pattern, std::vector<FindData>& found) {
+    found.clear();
+    std::string folder = ExtractFilePath(pattern);
+    std::string namePattern = pattern.substr(folder.size());
+    std::string nativeFolder = folder.empty() ? std::string(".") : Native(folder);
+    DIR* dir = opendir(nativeFolder.c_str());
+    if (!dir) {
+        SetLastError(errno == ENOENT ? kErrorPathNotFound : ErrorFromErrno(errno));
+        return false;
+    }
+    while (struct dirent* entry = readdir(dir)) {
+        std::string nativeName = entry->d_name;
+        if (nativeName == "." || nativeName == "..") continue;
+        std::string name = Utf8ToSjis(nativeName);
+        if (!WildcardMatch(namePattern, name)) continue;
+        struct stat st;
+        if (fstatat(dirfd(dir), entry->d_name, &st, 0) != 0) continue;
+        FindData data;
+        data.name = name;
+        data.attributes = AttributesOf(st, nativeName);
+        data.writeTime = ToFileTime(st.st_mtim);
+        data.size = S_ISDIR(st.st_mode) ? 0 : static_cast<std::uint64_t>(st.st_size);
+        found.push_back(std::move(data));
+    }
+    closedir(dir);
+    if (found.empty()) {
+        SetLastError(kErrorFileNotFound);
+        return false;
+    }
+    return true;
+}
+
+bool FileExists(const std::string& path) {
+    struct stat st;
+    return stat(Native(path).c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+bool DirectoryExists(const std::string& path) {
+    struct stat st;
+    return stat(Native(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool CreateDirectory(const std::string& path) {
+    if (mkdir(Native(path).c_str(), 0777) != 0) {
+        SetLastError(errno == EEXIST ? kErrorAlreadyExists : ErrorFromErrno(errno));
+        return false;
+    }
+    return true;
+}
+
+bool ForceDirectories(const std::string& path) {
+    std::string native = Native(path);
+    while (native.size() > 1 && native.back() == '/') native.pop_back();
+    if (native.empty()) {
+        SetLastError(kErrorInvalidName);
+        return false;
+    }
+    struct stat st;
+    if (stat(native.c_str(), &st) == 0) {
+        if (S_ISDIR(st.st_mode)) return true;
+        SetLastError(kErrorAlreadyExists);
+        return false;
+    }
+    for (size_t slash = native.find('/', 1);; slash = native.find('/', slash + 1)) {
+        std::string part = native.substr(0, slash);
+        if (mkdir(part.c_str(), 0777) != 0 && errno != EEXIST) return FailFromErrno();
+        if (slash == std::string::npos) break;
+    }
+    if (stat(native.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+        SetLastError(kErrorPathNotFound);
+        return false;
+    }
+    return true;
+}
+
+bool RemoveDirectory(const std::string& path) {
+    return rmdir(Native(path).c_str()) == 0 || FailFromErrno();
+}
+
+bool DeleteFile(const std::string& path) {
+    std::string native = Native(path);
+    struct stat st;
+    if (lstat(native.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+        SetLastError(kErrorAccessDenied);
+        return false;
+    }
+    return unlink(native.c_str()) == 0 || FailFromErrno();
+}
+
+bool CopyFile(const std::string& from, const std::string& to, bool failIfExists) {
+    int in = open(Native(from).c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0) return FailFromErrno();
+    struct stat st;
+    if (fstat(in, &st) != 0 || S_ISDIR(st.st_mode)) {
+        SetLastError(S_ISDIR(st.st_mode) ? kErrorAccessDenied : ErrorFromErrno(errno));
+        close(in);
+        return false;
+    }
+    int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (failIfExists ? O_EXCL : O_TRUNC);
+    int out = open(Native(to).c_str(), flags, 0666);
+    if (out < 0) {
+        SetLastError(errno == EEXIST ? kErrorFileExists : ErrorFromErrno(errno));
+        close(in);
+        return false;
+    }
+    char buffer[65536];
+    bool ok = true;
+    for (;;) {
+        ssize_t n = read(in, buffer, sizeof buffer);
+        if (n == 0) break;
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            ok = FailFromErrno();
+            break;
+        }
+        for (ssize_t done = 0; done < n;) {
+            ssize_t w = write(out, buffer + done, static_cast<size_t>(n - done));
+            if (w < 0) {
+                if (errno == EINTR) continue;
+                ok = FailFromErrno();
+                break;
+            }
+            done += w;
+        }
+        if (!ok) break;
+    }
+    if (ok) {
+        struct timespec times[2] = {st.st_atim, st.st_mtim};
+        futimens(out, times);
+    }
+    if (close(out) != 0 && ok) ok = FailFromErrno();
+    close(in);
+    if (!ok) unlink(Native(to).c_str());
+    return ok;
+}
+
+bool ReplaceFile(const std::string& from, const std::string& to) {
+    std::string nativeFrom = Native(from);
+    std::string nativeTo = Native(to);
+    // The file keeps the permissions it had; a new one gets those of a normally created file.
+    struct stat st;
+    mode_t mode;
+    if (stat(nativeTo.c_str(), &st) == 0) {
+        mode = st.st_mode & 07777;
+    } else {
+        mode_t mask = umask(0);
+        umask(mask);
+        mode = 0666 & ~mask;
+    }
+    chmod(nativeFrom.c_str(), mode);
+    return rename(nativeFrom.c_str(), nativeTo.c_str()) == 0 || FailFromErrno();
+}
+
+std::string GetTempPath() {
+    const char* tmp = std::getenv("TMPDIR");
+    std::string folder = (tmp && *tmp) ? tmp : "/tmp";
+    if (folder.back() != '/') folder += '/';
+    return Utf8ToSjis(folder);
+}
+
+std::string ExecutableDirectory() {
+    if (!g_executableDirectory.empty()) return g_executableDirectory;
+    char buffer[PATH_MAX];
+    ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+    if (n <= 0) return "./";
+    std::string path = Utf8ToSjis(std::string(buffer, static_cast<size_t>(n)));
+    return ExtractFilePath(path);
+}
+
+void SetExecutableDirectory(const std::string& folder) {
+    g_executableDirectory = folder;
+    if (!g_executableDirectory.empty() && g_executableDirectory.back() != '/') {
+        g_executableDirectory += '/';
+    }
+}
+
+std::string ExtractFilePath(const std::string& path) {
+    size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+File::~File() { Close(); }
+
+File::File(File&& other) noexcept : m_fd(other.m_fd) { other.m_fd = -1; }
+
+File& File::operator=(File&& other) noexcept {
+    if (this != &other) {
+        Close();
+        m_fd = other.m_fd;
+        other.m_fd = -1;
+    }
+    return *this;
+}
+
+bool File::Open(const std::string& path, Access access, Disposition disposition, Share share) {
+    Close();
+    int flags = O_CLOEXEC;
+    switch (access) {
+        case Access::Read: flags |= O_RDONLY; break;
+        case Access::Write: flags |= O_WRONLY; break;
+        case Access::ReadWrite: flags |= O_RDWR; break;
+    }
+    switch (disposition) {
+        case Disposition::OpenExisting: break;
+        case Disposition::OpenAlways: flags |= O_CREAT; break;
+        case Disposition::CreateAlways: flags |= O_CREAT; break;
+        case Disposition::TruncateExisting: break;
+    }
+    int fd = open(Native(path).c_str(), flags, 0666);
+    if (fd < 0) return FailFromErrno();
+    struct stat st;
+    if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+        close(fd);
+        SetLastError(kErrorAccessDenied);
+        return false;
+    }
+    // Sharing is emulated with advisory locks, which every opener of ours takes.
+    int lock = (share == Share::None) ? LOCK_EX : LOCK_SH;
+    if (flock(fd, lock | LOCK_NB) != 0) {
+        close(fd);
+        SetLastError(kErrorSharingViolation);
+        return false;
+    }
+    // Truncate only once the lock is ours, so a refused opener never destroys the file.
+    bool truncate = disposition == Disposition::CreateAlways ||
+                    disposition == Disposition::TruncateExisting;
+    if (truncate && ftruncate(fd, 0) != 0) {
+        FailFromErrno();
+        close(fd);
+        return false;
+    }
+    m_fd = fd;
+    return true;
+}
+
+bool File::CreateUnique(const std::string& folder, const std::string& prefix, std::string& path) {
+    Close();
+    std::string templ = Native(folder + prefix) + "XXXXXX";
+    int fd = mkostemp(templ.data(), O_CLOEXEC);
+    if (fd < 0) return FailFromErrno();
+    flock(fd, LOCK_EX | LOCK_NB);
+    m_fd = fd;
+    path = Utf8ToSjis(templ);
+    return true;
+}
+
+void File::Close() {
+    if (m_fd >= 0) {
+        close(m_fd);
+        m_fd = -1;
+    }
+}
+
+bool File::Read(void* buffer, size_t size, size_t* read) {
+    *read = 0;
+    if (m_fd < 0) {
+        SetLastError(kErrorInvalidHandle);
+        return false;
+    }
+    auto* out = static_cast<char*>(buffer);
+    while (*read < size) {
+        ssize_t n = ::read(m_fd, out + *read, size - *read);
+        if (n == 0) break;
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return FailFromErrno();
+        }
+        *read += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+bool File::Write(const void* buffer, size_t size, size_t* written) {
+    size_t done = 0;
+    if (written) *written = 0;
+    if (m_fd < 0) {
+        SetLastError(kErrorInvalidHandle);
+        return false;
+    }
+    const auto* in = static_cast<const char*>(buffer);
+    while (done < size) {
+        ssize_t n = ::write(m_fd, in + done, size - done);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            if (written) *written = done;
+            return FailFromErrno();
+        }
+        done += static_cast<size_t>(n);
+    }
+    if (written) *written = done;
+    return true;
+}
+
+bool File::SeekToEnd() {
+    if (m_fd < 0) {
+        SetLastError(kErrorInvalidHandle);
+        return false;
+    }
+    return lseek(m_fd, 0, SEEK_END) >= 0 || FailFromErrno();
+}
+
+bool File::Position(std::uint64_t& position) const {
+    off_t p = m_fd < 0 ? -1 : lseek(m_fd, 0, SEEK_CUR);
+    if (p < 0) return m_fd < 0 ? (SetLastError(kErrorInvalidHandle), false) : FailFromErrno();
+    position = static_cast<std::uint64_t>(p);
+    return true;
+}
+
+bool File::Size(std::uint64_t& size) const {
+    struct stat st;
+    if (m_fd < 0) {
+        SetLastError(kErrorInvalidHandle);
+        return false;
+    }
+    if (fstat(m_fd, &st) != 0) return FailFromErrno();
+    size = static_cast<std::uint64_t>(st.st_size);
+    return true;
+}
+
+bool File::Sync() {
+    if (m_fd < 0) {
+        SetLastError(kErrorInvalidHandle);
+        return false;
+    }
+    return fdatasync(m_fd) == 0 || FailFromErrno();
+}
+
+}  // namespace platform

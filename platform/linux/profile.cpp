@@ -1,0 +1,241 @@
+#include "platform/profile.h"
+
+#include <string_view>
+#include <vector>
+
+#include "platform/codepage.h"
+#include "platform/errors.h"
+#include "platform/files.h"
+
+namespace platform {
+namespace {
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+std::string_view Trim(std::string_view s) {
+    while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
+    while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
+    return s;
+}
+
+unsigned char Fold(unsigned char c) { return (c >= 'a' && c <= 'z') ? c - 32 : c; }
+
+// Case-insensitive for ASCII letters only; the trail byte of a double-byte character is
+// compared exactly, so that it is never taken for a letter.
+bool NamesEqual(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        unsigned char x = static_cast<unsigned char>(a[i]);
+        unsigned char y = static_cast<unsigned char>(b[i]);
+        if (IsDBCSLeadByte(x)) {
+            if (x != y) return false;
+            if (i + 1 < a.size()) {
+                if (a[i + 1] != b[i + 1]) return false;
+                ++i;
+            }
+            continue;
+        }
+        if (Fold(x) != Fold(y)) return false;
+    }
+    return true;
+}
+
+struct Line {
+    size_t begin;  // first byte
+    size_t end;    // one past the last byte before the line break
+    size_t next;   // first byte of the next line
+};
+
+std::vector<Line> SplitLines(const std::string& text) {
+    std::vector<Line> lines;
+    size_t pos = 0;
+    while (pos < text.size()) {
+        size_t end = pos;
+        while (end < text.size() && text[end] != '\r' && text[end] != '\n') ++end;
+        size_t next = end;
+        if (next < text.size() && text[next] == '\r') ++next;
+        if (next < text.size() && text[next] == '\n' && (next == end || text[end] == '\r')) {
+            ++next;
+        }
+        lines.push_back({pos, end, next});
+        pos = next;
+    }
+    return lines;
+}
+
+enum class LineKind { Blank, Section, Key, Other };
+
+struct ParsedLine {
+    LineKind kind = LineKind::Blank;
+    std::string_view name;   // section or key name, trimmed
+    size_t valueBegin = 0;   // key lines: first byte after '=' (or the line end)
+    bool hasEquals = false;
+};
+
+ParsedLine ParseLine(const std::string& text, const Line& line) {
+    ParsedLine parsed;
+    std::string_view content(text.data() + line.begin, line.end - line.begin);
+    std::string_view trimmed = Trim(content);
+    if (trimmed.empty()) return parsed;
+    if (trimmed.front() == '[') {
+        size_t close = trimmed.rfind(']');
+        if (close == std::string_view::npos || close == 0) {
+            parsed.kind = LineKind::Other;
+            return parsed;
+        }
+        parsed.kind = LineKind::Section;
+        parsed.name = Trim(trimmed.substr(1, close - 1));
+        return parsed;
+    }
+    parsed.kind = LineKind::Key;
+    size_t equals = content.find('=');  // '=' is never a trail byte
+    if (equals == std::string_view::npos) {
+        parsed.name = trimmed;
+        parsed.valueBegin = line.end;
+    } else {
+        parsed.name = Trim(content.substr(0, equals));
+        parsed.valueBegin = line.begin + equals + 1;
+        parsed.hasEquals = true;
+    }
+    return parsed;
+}
+
+bool ReadWholeFile(const std::string& path, std::string& text, bool& exists) {
+    File file;
+    exists = false;
+    if (!file.Open(path, File::Access::Read, File::Disposition::OpenExisting, File::Share::Read)) {
+        return GetLastError() == kErrorFileNotFound || GetLastError() == kErrorPathNotFound;
+    }
+    exists = true;
+    char buffer[65536];
+    for (;;) {
+        size_t got = 0;
+        if (!file.Read(buffer, sizeof buffer, &got)) return false;
+        if (got == 0) break;
+        text.append(buffer, got);
+    }
+    return true;
+}
+
+// Finds a key's value in the first section of that name; false when it is not there.
+bool FindValue(const std::string& text, const std::string& section, const std::string& key,
+               std::string& value) {
+    bool inSection = false;
+    for (const Line& line : SplitLines(text)) {
+        ParsedLine parsed = ParseLine(text, line);
+        if (parsed.kind == LineKind::Section) {
+            if (inSection) return false;  // only the first section of that name counts
+            inSection = NamesEqual(parsed.name, section);
+            continue;
+        }
+        if (!inSection || parsed.kind != LineKind::Key || !NamesEqual(parsed.name, key)) continue;
+        std::string_view raw(text.data() + parsed.valueBegin, line.end - parsed.valueBegin);
+        std::string_view v = Trim(raw);
+        if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front()) {
+            v = v.substr(1, v.size() - 2);
+        }
+        value.assign(v);
+        return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+std::string GetPrivateProfileString(const std::string& section, const std::string& key,
+                                    const std::string& defaultValue, size_t bufferSize,
+                                    const std::string& path) {
+    if (bufferSize == 0) return std::string();
+    std::string text;
+    bool exists = false;
+    std::string value;
+    if (!ReadWholeFile(path, text, exists) || !exists || !FindValue(text, section, key, value)) {
+        value = defaultValue;
+        while (!value.empty() && value.back() == ' ') value.pop_back();
+    }
+    value.resize(SjisPrefixLength(value, bufferSize - 1));
+    return value;
+}
+
+std::uint32_t GetPrivateProfileInt(const std::string& section, const std::string& key,
+                                   std::int32_t defaultValue, const std::string& path) {
+    // The system reads the value into 30 bytes before taking its number.
+    std::string value = GetPrivateProfileString(section, key, "", 30, path);
+    if (value.empty()) return static_cast<std::uint32_t>(defaultValue);
+    size_t i = 0;
+    bool negative = false;
+    if (value[i] == '+' || value[i] == '-') negative = value[i++] == '-';
+    std::uint32_t total = 0;
+    for (; i < value.size() && value[i] >= '0' && value[i] <= '9'; ++i) {
+        total = total * 10u + static_cast<std::uint32_t>(value[i] - '0');
+    }
+    return negative ? 0u - total : total;
+}
+
+bool WritePrivateProfileString(const std::string& section, const std::string& key,
+                               const std::string& value, const std::string& path) {
+    std::string text;
+    bool exists = false;
+    if (!ReadWholeFile(path, text, exists)) return false;
+
+    std::string updated;
+    std::vector<Line> lines = SplitLines(text);
+    bool inSection = false;
+    bool found = false;
+    size_t insertAt = std::string::npos;  // after the last non-blank line of the section
+    bool insertNeedsBreak = false;
+    for (const Line& line : lines) {
+        ParsedLine parsed = ParseLine(text, line);
+        if (parsed.kind == LineKind::Section) {
+            if (insertAt != std::string::npos) break;  // left the first matching section
+            inSection = NamesEqual(parsed.name, section);
+        }
+        if (!inSection) continue;
+        if (parsed.kind != LineKind::Blank) {
+            insertAt = line.next;
+            insertNeedsBreak = line.next == line.end;
+        }
+        if (parsed.kind == LineKind::Key && NamesEqual(parsed.name, key)) {
+            updated = text.substr(0, parsed.valueBegin);
+            if (!parsed.hasEquals) updated += '=';
+            updated += value;
+            updated.append(text, line.end, std::string::npos);
+            found = true;
+            break;
+        }
+    }
+    if (!found) {
+        std::string entry = key + "=" + value + "\r\n";
+        if (insertAt != std::string::npos) {
+            updated = text.substr(0, insertAt);
+            if (insertNeedsBreak) updated += "\r\n";
+            updated += entry;
+            updated.append(text, insertAt, std::string::npos);
+        } else {
+            updated = text;
+            if (!updated.empty() && updated.back() != '\n' && updated.back() != '\r') {
+                updated += "\r\n";
+            }
+            updated += "[" + section + "]\r\n" + entry;
+        }
+    }
+
+    // Write beside the file and rename over it, so that a full disk never leaves half a file.
+    std::string folder = ExtractFilePath(path);
+    std::string tempPath;
+    File temp;
+    if (!temp.CreateUnique(folder.empty() ? std::string("./") : folder, ".profile-", tempPath)) {
+        return false;
+    }
+    bool ok = temp.Write(updated.data(), updated.size());
+    temp.Close();
+    if (ok) ok = ReplaceFile(tempPath, path);
+    if (!ok) {
+        DWORD error = GetLastError();
+        DeleteFile(tempPath);
+        SetLastError(error);
+    }
+    return ok;
+}
+
+}  // namespace platform

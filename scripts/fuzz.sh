@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets with clang and runs each for a while.
+# Usage: scripts/fuzz.sh [seconds per target, default 60] [target ...]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/setup.sh
+seconds="${1:-60}"
+shift || true
+CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DQUORVIK_FUZZ=ON \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build-fuzz -j "$(nproc)"
+targets=("$@")
+[ "${#targets[@]}" -gt 0 ] || targets=(profile_fuzz list_files_fuzz)
+for t in "${targets[@]}"; do
+  corpus="build-fuzz/corpus/$t"
+  mkdir -p "$corpus"
+  echo "== $t ($seconds s)"
+  build-fuzz/tests/fuzz/"$t" -max_total_time="$seconds" -max_len=4096 -timeout=10 \
+    -print_final_stats=1 "$corpus"
+done

@@ -1,0 +1,50 @@
+#include "platform/codepage.h"
+
+#include <gtest/gtest.h>
+
+using namespace platform;
+
+TEST(Codepage, LeadBytesOfCp932) {
+    for (int b : {0x81, 0x9F, 0xE0, 0xFC}) EXPECT_TRUE(IsDBCSLeadByte(b)) << b;
+    // Half-width katakana (A1-DF), ASCII and the gaps are single bytes.
+    for (int b : {0x00, 0x40, 0x7F, 0x80, 0xA0, 0xA1, 0xDF, 0xFD, 0xFF}) {
+        EXPECT_FALSE(IsDBCSLeadByte(b)) << b;
+    }
+}
+
+TEST(Codepage, RoundTripsJapaneseThroughUtf8AndUtf16) {
+    const std::string utf8 = reinterpret_cast<const char*>(u8"監視イベント番号: ｶﾀｶﾅ ～ × ①");
+    std::string s = Utf8ToSjis(utf8);
+    // "監" is 8A C4 in code page 932; "～" is the full-width tilde 81 60 there.
+    EXPECT_EQ(s.substr(0, 2), "\x8A\xC4");
+    EXPECT_NE(s.find("\x81\x60"), std::string::npos);
+    EXPECT_EQ(SjisToUtf8(s), utf8);
+    EXPECT_EQ(Utf16ToSjis(SjisToUtf16(s)), s);
+    EXPECT_EQ(sjis(u8"×"), "\x81\x7E");
+}
+
+TEST(Codepage, InvalidInputBecomesReplacementNeverCrashes) {
+    // A lone lead byte at the end, an unassigned pair, then ASCII again.
+    std::u16string u = SjisToUtf16(std::string("a\x85\x40z\x81", 5));
+    EXPECT_EQ(u, std::u16string(u"a\u30FBz\u30FB"));
+    // A lead byte followed by a byte that cannot be a trail byte: one replacement, then the byte.
+    EXPECT_EQ(SjisToUtf16(std::string("\x81\x0A", 2)), std::u16string(u"\u30FB\n"));
+    // Characters without a CP932 form, lone surrogates and broken UTF-8 become '?'.
+    EXPECT_EQ(Utf16ToSjis(u"x\U0001F600y\xD800"), "x?y?");
+    EXPECT_EQ(Utf8ToSjis("a\xC3" "b\xE3\x81"), "a?b?");
+    // Every byte pair converts without fault.
+    for (int hi = 0; hi < 256; ++hi) {
+        for (int lo = 0; lo < 256; lo += 7) {
+            std::string pair{static_cast<char>(hi), static_cast<char>(lo)};
+            EXPECT_FALSE(SjisToUtf8(pair).empty());
+        }
+    }
+}
+
+TEST(Codepage, PrefixNeverSplitsADoubleByteCharacter) {
+    std::string s = "ab" + sjis(u8"監視");  // 2 + 4 bytes
+    EXPECT_EQ(SjisPrefixLength(s, 3), 2u);
+    EXPECT_EQ(SjisPrefixLength(s, 4), 4u);
+    EXPECT_EQ(SjisPrefixLength(s, 5), 4u);
+    EXPECT_EQ(SjisPrefixLength(s, 100), 6u);
+}

@@ -1,0 +1,119 @@
+#include "platform/files.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "config/settings.h"
+#include "platform/codepage.h"
+#include "support/test_folder.h"
+
+using namespace platform;
+
+namespace {
+
+std::vector<std::string> Names(const std::vector<FindData>& found) {
+    std::vector<std::string> names;
+    for (const FindData& f : found) names.push_back(f.name);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+}  // namespace
+
+TEST(Files, FindMatchesWildcardsWithoutCase) {
+    TestFolder folder;
+    for (const char* name : {"QV240510.LOG", "qv240511.log", "QV.LOG", "QVx.TXT", "AQV1.LOG"}) {
+        WriteFileBytes(folder.File(name), "x");
+    }
+    ASSERT_TRUE(CreateDirectory(folder.File("QVdir.LOG")));
+    std::vector<FindData> found;
+    ASSERT_TRUE(FindFiles(folder.File("QV*.LOG"), found));
+    EXPECT_EQ(Names(found),
+              (std::vector<std::string>{"QV.LOG", "QV240510.LOG", "QVdir.LOG", "qv240511.log"}));
+    for (const FindData& f : found) {
+        EXPECT_EQ((f.attributes & kAttributeDirectory) != 0, f.name == "QVdir.LOG");
+        EXPECT_GT(f.writeTime, 0);
+    }
+    ASSERT_TRUE(FindFiles(folder.File("QV24051?.LOG"), found));
+    EXPECT_EQ(found.size(), 2u);
+
+    EXPECT_FALSE(FindFiles(folder.File("*.none"), found));
+    EXPECT_EQ(GetLastError(), kErrorFileNotFound);
+    EXPECT_FALSE(FindFiles(folder.File("nowhere/*"), found));
+    EXPECT_EQ(GetLastError(), kErrorPathNotFound);
+}
+
+TEST(Files, FoldersCopiesAndDeletes) {
+    TestFolder folder;
+    std::string deep = folder.File("a/b/c/");
+    EXPECT_TRUE(ForceDirectories(deep));
+    EXPECT_TRUE(DirectoryExists(deep));
+    EXPECT_TRUE(ForceDirectories(deep));  // already there
+
+    WriteFileBytes(folder.File("src"), "contents");
+    WriteFileBytes(folder.File("dst"), "old");
+    EXPECT_FALSE(CopyFile(folder.File("src"), folder.File("dst"), true));
+    EXPECT_EQ(GetLastError(), kErrorFileExists);
+    EXPECT_EQ(ReadFileBytes(folder.File("dst")), "old");
+    EXPECT_TRUE(CopyFile(folder.File("src"), folder.File("dst"), false));
+    EXPECT_EQ(ReadFileBytes(folder.File("dst")), "contents");
+
+    EXPECT_FALSE(RemoveDirectory(folder.File("a")));
+    EXPECT_EQ(GetLastError(), kErrorDirNotEmpty);
+    EXPECT_FALSE(DeleteFile(folder.File("missing")));
+    EXPECT_EQ(GetLastError(), kErrorFileNotFound);
+    EXPECT_TRUE(DeleteFile(folder.File("src")));
+    EXPECT_FALSE(FileExists(folder.File("src")));
+}
+
+TEST(Files, JapaneseNamesReachTheFileSystemAsUtf8) {
+    TestFolder folder;
+    std::string name = sjis(u8"ログ.txt");
+    File file;
+    ASSERT_TRUE(file.Open(folder.File(name), File::Access::Write, File::Disposition::OpenAlways,
+                          File::Share::Read));
+    file.Close();
+    EXPECT_EQ(ReadFileBytes(folder.Path() + reinterpret_cast<const char*>(u8"ログ.txt")), "");
+    std::vector<FindData> found;
+    ASSERT_TRUE(FindFiles(folder.File("*.txt"), found));
+    EXPECT_EQ(found[0].name, name);
+}
+
+TEST(Files, UnsharedOpenKeepsOthersOut) {
+    TestFolder folder;
+    std::string path = folder.File("locked");
+    File first;
+    ASSERT_TRUE(first.Open(path, File::Access::ReadWrite, File::Disposition::OpenAlways,
+                           File::Share::None));
+    ASSERT_TRUE(first.Write("data", 4));
+    File second;
+    EXPECT_FALSE(second.Open(path, File::Access::Write, File::Disposition::TruncateExisting,
+                             File::Share::None));
+    EXPECT_EQ(GetLastError(), kErrorSharingViolation);
+    EXPECT_EQ(ReadFileBytes(path), "data");  // the refused opener truncated nothing
+    first.Close();
+    EXPECT_TRUE(second.Open(path, File::Access::Write, File::Disposition::TruncateExisting,
+                            File::Share::None));
+}
+
+TEST(Files, ErrorTextsOfTheCodesRaised) {
+    EXPECT_EQ(SystemErrorText(kErrorFileNotFound),
+              "0x00000002: " + sjis(u8"指定されたファイルが見つかりません。"));
+    EXPECT_EQ(SystemErrorText(0xDEADBEEF), "");
+    // Every code the layer maps errno values to has a text.
+    for (int err = 0; err < 140; ++err) {
+        EXPECT_NE(SystemErrorText(ErrorFromErrno(err)), "") << err;
+    }
+}
+
+TEST(Files, ProgramDirectoryIsSettableAndEndsInSeparator) {
+    std::string real = ProgramDirectory();
+    ASSERT_FALSE(real.empty());
+    EXPECT_EQ(real.back(), '/');
+    {
+        TestFolder folder;
+        EXPECT_EQ(ProgramDirectory(), folder.Path());
+    }
+    EXPECT_EQ(ProgramDirectory(), real);
+}

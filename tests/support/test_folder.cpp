@@ -1,0 +1,56 @@
+#include "support/test_folder.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/resource.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "platform/files.h"
+
+TestFolder::TestFolder() {
+    std::string templ = (std::filesystem::temp_directory_path() / "quorvik-test-XXXXXX").string();
+    if (!mkdtemp(templ.data())) throw std::runtime_error("mkdtemp failed");
+    m_path = templ + "/";
+    platform::SetExecutableDirectory(m_path);
+}
+
+TestFolder::~TestFolder() {
+    platform::SetExecutableDirectory("");
+    std::error_code ignored;
+    std::filesystem::permissions(m_path, std::filesystem::perms::owner_all,
+                                 std::filesystem::perm_options::add, ignored);
+    std::filesystem::remove_all(m_path, ignored);
+}
+
+std::string ReadFileBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void WriteFileBytes(const std::string& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    ASSERT_TRUE(out.good()) << path;
+}
+
+FileSizeLimit::FileSizeLimit(unsigned long bytes) {
+    // Without this the kernel ends the process instead of failing the write.
+    m_oldHandler = signal(SIGXFSZ, SIG_IGN);
+    struct rlimit limit;
+    getrlimit(RLIMIT_FSIZE, &limit);
+    m_oldSoft = limit.rlim_cur;
+    limit.rlim_cur = bytes;
+    setrlimit(RLIMIT_FSIZE, &limit);
+}
+
+FileSizeLimit::~FileSizeLimit() {
+    struct rlimit limit;
+    getrlimit(RLIMIT_FSIZE, &limit);
+    limit.rlim_cur = m_oldSoft;
+    setrlimit(RLIMIT_FSIZE, &limit);
+    signal(SIGXFSZ, m_oldHandler);
+}

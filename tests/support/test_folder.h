@@ -1,0 +1,36 @@
+#pragma once
+
+#include <string>
+
+// A fresh temporary folder that is also the program directory while it lives, so that nothing
+// a test writes lands beside the build. Removed with its contents at the end.
+class TestFolder {
+public:
+    TestFolder();
+    ~TestFolder();
+    TestFolder(const TestFolder&) = delete;
+    TestFolder& operator=(const TestFolder&) = delete;
+
+    // With its trailing separator.
+    const std::string& Path() const { return m_path; }
+    std::string File(const std::string& name) const { return m_path + name; }
+
+private:
+    std::string m_path;
+};
+
+std::string ReadFileBytes(const std::string& path);
+void WriteFileBytes(const std::string& path, const std::string& bytes);
+
+// Makes every write past the given file size fail, as on a full disk, while it lives.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(unsigned long bytes);
+    ~FileSizeLimit();
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+private:
+    unsigned long m_oldSoft;
+    void (*m_oldHandler)(int);
+};

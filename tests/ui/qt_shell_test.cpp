@@ -1,0 +1,52 @@
+#include "ui/qt_shell.h"
+
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QMessageBox>
+#include <QTimer>
+
+#include "platform/codepage.h"
+
+namespace {
+
+QApplication& App() {
+    static int argc = 1;
+    static char name[] = "quorvik_ui_tests";
+    static char* argv[] = {name, nullptr};
+    static QApplication app(argc, argv);
+    return app;
+}
+
+// Presses a button of the message box that is about to open.
+void PressSoon(QMessageBox::StandardButton button, QString* seenText = nullptr) {
+    QTimer::singleShot(0, [button, seenText] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        ASSERT_NE(box, nullptr);
+        if (seenText) *seenText = box->windowTitle() + "|" + box->text();
+        box->button(button)->click();
+    });
+}
+
+}  // namespace
+
+TEST(QtShell, MessageBoxShowsJapaneseAndReturnsTheButton) {
+    App();
+    QtShell shell;
+    QString seen;
+    PressSoon(QMessageBox::Retry, &seen);
+    EXPECT_EQ(shell.MessageBox(sjis(u8"書き込みに失敗しました。"), sjis(u8"書き込みエラー"),
+                               platform::kMbRetryCancel, platform::kMbIconExclamation),
+              platform::kIdRetry);
+    EXPECT_EQ(seen, QString::fromUtf8(u8"書き込みエラー|書き込みに失敗しました。"));
+
+    PressSoon(QMessageBox::No);
+    EXPECT_EQ(shell.MessageBox("q", "c", platform::kMbYesNo, platform::kMbIconQuestion),
+              platform::kIdNo);
+}
+
+TEST(QtShell, TextsConvertAtTheEdge) {
+    EXPECT_EQ(ToQString(sjis(u8"監視")), QString::fromUtf8(u8"監視"));
+    EXPECT_EQ(FromQString(QString::fromUtf8(u8"ｶﾅ")), sjis(u8"ｶﾅ"));
+}

@@ -1,0 +1,109 @@
+#include "ui/qt_shell.h"
+
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QInputDialog>
+#include <QMessageBox>
+#include <QUrl>
+
+#include "platform/codepage.h"
+
+using namespace platform;
+
+QString ToQString(const std::string& sjisText) {
+    return QString::fromStdString(SjisToUtf8(sjisText));
+}
+
+std::string FromQString(const QString& text) { return Utf8ToSjis(text.toStdString()); }
+
+namespace {
+
+struct ButtonSet {
+    QMessageBox::StandardButtons buttons;
+    QMessageBox::StandardButton defaultButton;
+};
+
+ButtonSet ButtonsFor(MessageBoxButtons buttons) {
+    using B = QMessageBox;
+    switch (buttons) {
+        case kMbOkCancel: return {B::Ok | B::Cancel, B::Ok};
+        case kMbAbortRetryIgnore: return {B::Abort | B::Retry | B::Ignore, B::Abort};
+        case kMbYesNoCancel: return {B::Yes | B::No | B::Cancel, B::Yes};
+        case kMbYesNo: return {B::Yes | B::No, B::Yes};
+        case kMbRetryCancel: return {B::Retry | B::Cancel, B::Retry};
+        default: return {B::Ok, B::Ok};
+    }
+}
+
+QMessageBox::Icon IconFor(MessageBoxIcon icon) {
+    switch (icon) {
+        case kMbIconError: return QMessageBox::Critical;
+        case kMbIconQuestion: return QMessageBox::Question;
+        case kMbIconExclamation: return QMessageBox::Warning;
+        case kMbIconInformation: return QMessageBox::Information;
+        default: return QMessageBox::NoIcon;
+    }
+}
+
+MessageBoxResult ResultFor(int button, MessageBoxButtons buttons) {
+    switch (button) {
+        case QMessageBox::Ok: return kIdOk;
+        case QMessageBox::Cancel: return kIdCancel;
+        case QMessageBox::Abort: return kIdAbort;
+        case QMessageBox::Retry: return kIdRetry;
+        case QMessageBox::Ignore: return kIdIgnore;
+        case QMessageBox::Yes: return kIdYes;
+        case QMessageBox::No: return kIdNo;
+        default:
+            // Closed with Escape or the title bar: what the system reports for such a box.
+            return buttons == kMbOk ? kIdOk : (buttons == kMbYesNo ? kIdNo : kIdCancel);
+    }
+}
+
+}  // namespace
+
+MessageBoxResult QtShell::MessageBox(const std::string& text, const std::string& caption,
+                                     MessageBoxButtons buttons, MessageBoxIcon icon) {
+    ButtonSet set = ButtonsFor(buttons);
+    QMessageBox box(IconFor(icon), ToQString(caption), ToQString(text), set.buttons, m_parent);
+    box.setDefaultButton(set.defaultButton);
+    return ResultFor(box.exec(), buttons);
+}
+
+bool QtShell::InputBox(const std::string& caption, const std::string& prompt,
+                       std::string& value) {
+    bool ok = false;
+    QString answer = QInputDialog::getText(m_parent, ToQString(caption), ToQString(prompt),
+                                           QLineEdit::Normal, ToQString(value), &ok);
+    if (ok) value = FromQString(answer);
+    return ok;
+}
+
+bool QtShell::BrowseForFolder(const std::string& title, std::string& folder) {
+    QString chosen =
+        QFileDialog::getExistingDirectory(m_parent, ToQString(title), ToQString(folder));
+    if (chosen.isEmpty()) return false;
+    folder = FromQString(chosen);
+    return true;
+}
+
+bool QtShell::OpenFileDialog(const std::string& title, const std::string& filter,
+                             std::string& path) {
+    // "name|pattern|name|pattern" as the Windows dialogs take it -> "name (pattern);;..."
+    QStringList parts = ToQString(filter).split('|');
+    QStringList filters;
+    for (int i = 0; i + 1 < parts.size(); i += 2) {
+        filters << QStringLiteral("%1 (%2)").arg(parts[i], QString(parts[i + 1]).replace(';', ' '));
+    }
+    QString start = path.empty() ? QString() : QFileInfo(ToQString(path)).absolutePath();
+    QString chosen = QFileDialog::getOpenFileName(m_parent, ToQString(title), start,
+                                                  filters.join(QStringLiteral(";;")));
+    if (chosen.isEmpty()) return false;
+    path = FromQString(chosen);
+    return true;
+}
+
+void QtShell::ShowHelp(const std::string& helpFile, unsigned) {
+    QDesktopServices::openUrl(QUrl::fromLocalFile(ToQString(helpFile)));
+}

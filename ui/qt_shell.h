@@ -1,0 +1,29 @@
+#pragma once
+
+#include "platform/shell.h"
+
+class QString;
+class QWidget;
+
+// CP932 <-> QString at the widget edge.
+QString ToQString(const std::string& sjisText);
+std::string FromQString(const QString& text);
+
+// The shell services with Qt dialogs, owned by the main window.
+class QtShell : public platform::Shell {
+public:
+    explicit QtShell(QWidget* parent = nullptr) : m_parent(parent) {}
+
+    platform::MessageBoxResult MessageBox(const std::string& text, const std::string& caption,
+                                          platform::MessageBoxButtons buttons,
+                                          platform::MessageBoxIcon icon) override;
+    bool InputBox(const std::string& caption, const std::string& prompt,
+                  std::string& value) override;
+    bool BrowseForFolder(const std::string& title, std::string& folder) override;
+    bool OpenFileDialog(const std::string& title, const std::string& filter,
+                        std::string& path) override;
+    void ShowHelp(const std::string& helpFile, unsigned topic) override;
+
+private:
+    QWidget* m_parent;
+};
