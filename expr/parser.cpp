@@ -1,0 +1,279 @@
+#include "expr/parser.h"
+
+#include "platform/codepage.h"
+#include "platform/shell.h"
+
+namespace {
+
+constexpr char kSequence = 0x5C;
+
+enum class State { AfterOperator, AfterTerm, AfterNot, AfterOpen, AfterClose };
+
+bool IsLead(char c) { return platform::IsDBCSLeadByte(static_cast<unsigned char>(c)); }
+
+bool IsKeyword(const std::string& word, const char* keyword) {
+    size_t i = 0;
+    for (; keyword[i] != '\0'; ++i) {
+        if (i >= word.size()) return false;
+        char c = word[i];
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
+        if (c != keyword[i]) return false;
+    }
+    return i == word.size();
+}
+
+class Scanner {
+public:
+    Scanner(std::string_view expression, TokenList& tokens, bool showMessages)
+        : m_e(expression), m_tokens(tokens), m_show(showMessages) {}
+
+    int Run();
+
+private:
+    int Fail(size_t position, const char8_t* message) {
+        m_tokens.clear();
+        if (m_show) {
+            platform::CurrentShell().MessageBox(sjis(message), sjis(u8"条件式エラー"),
+                                                platform::kMbOk, platform::kMbIconExclamation);
+        }
+        return static_cast<int>(position);
+    }
+    int SyntaxError(size_t position) { return Fail(position, u8"文法エラーです。"); }
+    int ParenError(size_t position) { return Fail(position, u8"カッコのつじつまが合っていません。"); }
+
+    bool AfterItem() const { return m_state == State::AfterTerm || m_state == State::AfterClose; }
+    bool ExpectsItem() const {
+        return m_state == State::AfterOperator || m_state == State::AfterNot ||
+               m_state == State::AfterOpen;
+    }
+    void Emit(TokenKind kind) { m_tokens.push_back({kind, std::string()}); }
+    void EmitTerm(std::string_view text) {
+        if (AfterItem()) Emit(TokenKind::And);
+        m_tokens.push_back({TokenKind::Term, std::string(text)});
+        m_state = State::AfterTerm;
+    }
+    int EmitWord(size_t position);
+    int Quoted(size_t& i);
+
+    std::string_view m_e;
+    TokenList& m_tokens;
+    bool m_show;
+    State m_state = State::AfterOperator;
+    int m_open = 0;
+    std::string m_word;
+};
+
+// The word rule; position is that of the byte that ended the word.
+int Scanner::EmitWord(size_t position) {
+    if (IsKeyword(m_word, "AND") || IsKeyword(m_word, "OR")) {
+        if (ExpectsItem()) return SyntaxError(position);
+        Emit(m_word.size() == 3 ? TokenKind::And : TokenKind::Or);
+        m_state = State::AfterOperator;
+    } else if (IsKeyword(m_word, "NOT")) {
+        if (m_state == State::AfterNot) return SyntaxError(position);
+        if (AfterItem()) Emit(TokenKind::And);
+        Emit(TokenKind::Not);
+        m_state = State::AfterNot;
+    } else {
+        EmitTerm(m_word);
+    }
+    m_word.clear();
+    return 0;
+}
+
+// A quoted string starting at index i; on success i is the index after its closing quote.
+int Scanner::Quoted(size_t& i) {
+    size_t j = i + 1;
+    bool escaped = false;  // the previous character was a sequence character of its own
+    for (;;) {
+        if (j >= m_e.size()) return Fail(i + 1, u8"引用符が閉じていません。");
+        char c = m_e[j];
+        if (IsLead(c)) {
+            j += 2;
+            escaped = false;
+            continue;
+        }
+        if (c == '"' && !escaped) break;
+        escaped = c == kSequence;
+        ++j;
+    }
+    if (j == i + 1) return Fail(i + 1, u8"引用符で囲まれた文字列がありません。");
+    EmitTerm(m_e.substr(i + 1, j - i - 1));
+    i = j + 1;
+    return 0;
+}
+
+int Scanner::Run() {
+    const size_t n = m_e.size();
+    size_t i = 0;
+    while (i < n) {
+        const char c = m_e[i];
+        const auto byte = static_cast<unsigned char>(c);
+        if (IsLead(c)) {
+            // A double-byte character belongs to the word whatever its second byte is.
+            m_word.append(m_e.substr(i, 2));
+            i += 2;
+        } else if (byte < 0x20) {
+            ++i;  // dropped, without ending the word
+        } else if (c == kSequence) {
+            if (i + 1 == n) return Fail(i + 1, u8"シーケンス文字のあとに文字がありません。");
+            if (m_e[i + 1] == 'n') {
+                m_word += "\r\n";
+            } else {
+                m_word += m_e[i + 1];
+            }
+            i += 2;
+        } else if (c == ' ' || c == '"' || c == '(' || c == ')') {
+            if (!m_word.empty()) {
+                if (int error = EmitWord(i + 1)) return error;
+            }
+            if (c == '(') {
+                if (AfterItem()) Emit(TokenKind::And);
+                Emit(TokenKind::Open);
+                ++m_open;
+                m_state = State::AfterOpen;
+            } else if (c == ')') {
+                if (ExpectsItem()) return SyntaxError(i + 1);
+                if (m_open == 0) return ParenError(i + 1);
+                Emit(TokenKind::Close);
+                --m_open;
+                m_state = State::AfterClose;
+            } else if (c == '"') {
+                if (int error = Quoted(i)) return error;
+                continue;
+            }
+            ++i;
+        } else {
+            m_word += c;
+            ++i;
+        }
+    }
+    if (!m_word.empty()) {
+        if (int error = EmitWord(n + 1)) return error;
+    }
+    if (ExpectsItem()) return SyntaxError(n + 1);
+    if (m_open != 0) return ParenError(n + 1);
+    return 0;
+}
+
+void InternalError() {
+    platform::CurrentShell().MessageBox(sjis(u8"内部エラー"), sjis(u8"検索"), platform::kMbOk,
+                                        platform::kMbIconError);
+}
+
+}  // namespace
+
+int TokenPriority(const Token& token) {
+    switch (token.kind) {
+        case TokenKind::Close: return 1;
+        case TokenKind::And:
+        case TokenKind::Or: return 2;
+        case TokenKind::Not: return 3;
+        case TokenKind::Term: return 4;
+        case TokenKind::Open: return 5;
+    }
+    return 0;
+}
+
+int ParseCondition(std::string_view expression, TokenList& tokens, bool showMessages) {
+    tokens.clear();
+    if (expression.empty()) return 0;
+    return Scanner(expression, tokens, showMessages).Run();
+}
+
+void ToPostfix(TokenList& tokens) {
+    TokenList output;
+    TokenList stack;
+    output.reserve(tokens.size());
+    stack.reserve(tokens.size());
+    for (Token& t : tokens) {
+        if (stack.empty()) {
+            stack.push_back(std::move(t));
+        } else if (t.kind == TokenKind::Close) {
+            while (!stack.empty() && stack.back().kind != TokenKind::Open) {
+                output.push_back(std::move(stack.back()));
+                stack.pop_back();
+            }
+            if (!stack.empty()) stack.pop_back();
+        } else {
+            const int priority = TokenPriority(t);
+            while (!stack.empty() && stack.back().kind != TokenKind::Open &&
+                   TokenPriority(stack.back()) >= priority) {
+                output.push_back(std::move(stack.back()));
+                stack.pop_back();
+            }
+            stack.push_back(std::move(t));
+        }
+    }
+    while (!stack.empty()) {
+        output.push_back(std::move(stack.back()));
+        stack.pop_back();
+    }
+    tokens.swap(output);
+}
+
+bool TermOccurs(std::string_view term, std::string_view text) {
+    if (term.empty() || text.empty()) return false;
+    // A match at p starts on a character boundary when an even number of lead-byte values
+    // stand right before p, back to the last position known to be a boundary.
+    size_t boundary = 0;
+    for (size_t p = text.find(term); p != std::string_view::npos; p = text.find(term, p + 1)) {
+        size_t k = p;
+        while (k > boundary && IsLead(text[k - 1])) --k;
+        if ((p - k) % 2 == 0) return true;
+        boundary = p + 1;  // p is a second byte, so the next byte starts a character
+    }
+    return false;
+}
+
+bool EvaluatePostfix(const TokenList& tokens, std::string_view text) {
+    std::vector<bool> stack;
+    stack.reserve(tokens.size());
+    for (const Token& t : tokens) {
+        switch (t.kind) {
+            case TokenKind::Term: stack.push_back(TermOccurs(t.text, text)); break;
+            case TokenKind::And:
+            case TokenKind::Or: {
+                if (stack.size() < 2) {
+                    InternalError();
+                    return false;
+                }
+                bool right = stack.back();
+                stack.pop_back();
+                bool left = stack.back();
+                stack.back() = t.kind == TokenKind::And ? (left && right) : (left || right);
+                break;
+            }
+            case TokenKind::Not:
+                if (stack.empty()) {
+                    InternalError();
+                    return false;
+                }
+                stack.back() = !stack.back();
+                break;
+            case TokenKind::Open:
+            case TokenKind::Close:
+                InternalError();
+                return false;
+        }
+    }
+    if (stack.size() != 1) {
+        InternalError();
+        return false;
+    }
+    return stack.back();
+}
+
+int CheckCondition(std::string_view expression, bool showMessages) {
+    TokenList tokens;
+    return ParseCondition(expression, tokens, showMessages);
+}
+
+bool MatchCondition(std::string_view expression, std::string_view text) {
+    // No condition restricts nothing.
+    if (expression.empty()) return true;
+    TokenList tokens;
+    if (ParseCondition(expression, tokens, false) != 0) return false;
+    ToPostfix(tokens);
+    return EvaluatePostfix(tokens, text);
+}
