@@ -11,7 +11,21 @@ enum class State { AfterOperator, AfterTerm, AfterNot, AfterOpen, AfterClose };
 
 bool IsLead(char c) { return platform::IsDBCSLeadByte(static_cast<unsigned char>(c)); }
 
-bool IsKeyword(const std::string& word, const char* keyword) {
+// Bytes that need no decision of the scanner: they simply join the current word.
+struct PlainBytes {
+    bool plain[256];
+    constexpr PlainBytes() : plain() {
+        for (int b = 0; b < 256; ++b) {
+            plain[b] = b >= 0x20 && b != ' ' && b != '"' && b != '(' && b != ')' &&
+                       b != kSequence && !platform::IsDBCSLeadByte(static_cast<unsigned char>(b));
+        }
+    }
+};
+constexpr PlainBytes kPlain;
+
+bool IsPlain(char c) { return kPlain.plain[static_cast<unsigned char>(c)]; }
+
+bool IsKeyword(std::string_view word, const char* keyword) {
     size_t i = 0;
     for (; keyword[i] != '\0'; ++i) {
         if (i >= word.size()) return false;
@@ -25,13 +39,13 @@ bool IsKeyword(const std::string& word, const char* keyword) {
 class Scanner {
 public:
     Scanner(std::string_view expression, TokenList& tokens, bool showMessages)
-        : m_e(expression), m_tokens(tokens), m_show(showMessages) {}
+        : m_e(expression), m_tokens(tokens), m_texts(tokens.Texts()), m_show(showMessages) {}
 
     int Run();
 
 private:
     int Fail(size_t position, const char8_t* message) {
-        m_tokens.clear();
+        m_tokens.Clear();
         if (m_show) {
             platform::CurrentShell().MessageBox(sjis(message), sjis(u8"条件式エラー"),
                                                 platform::kMbOk, platform::kMbIconExclamation);
@@ -46,10 +60,13 @@ private:
         return m_state == State::AfterOperator || m_state == State::AfterNot ||
                m_state == State::AfterOpen;
     }
-    void Emit(TokenKind kind) { m_tokens.push_back({kind, std::string()}); }
-    void EmitTerm(std::string_view text) {
-        if (AfterItem()) Emit(TokenKind::And);
-        m_tokens.push_back({TokenKind::Term, std::string(text)});
+    bool WordEmpty() const { return m_texts.size() == m_wordStart; }
+    // The current word is the tail of the list's texts, from m_wordStart.
+    std::string_view Word() const { return std::string_view(m_texts).substr(m_wordStart); }
+    void EmitWordAsTerm() {
+        if (AfterItem()) m_tokens.Add(TokenKind::And);
+        m_tokens.Items().push_back({TokenKind::Term, m_wordStart, m_texts.size() - m_wordStart});
+        m_wordStart = m_texts.size();
         m_state = State::AfterTerm;
     }
     int EmitWord(size_t position);
@@ -57,27 +74,31 @@ private:
 
     std::string_view m_e;
     TokenList& m_tokens;
+    std::string& m_texts;
     bool m_show;
     State m_state = State::AfterOperator;
     int m_open = 0;
-    std::string m_word;
+    size_t m_wordStart = 0;
 };
 
 // The word rule; position is that of the byte that ended the word.
 int Scanner::EmitWord(size_t position) {
-    if (IsKeyword(m_word, "AND") || IsKeyword(m_word, "OR")) {
+    std::string_view word = Word();
+    const bool andWord = IsKeyword(word, "AND");
+    if (andWord || IsKeyword(word, "OR")) {
         if (ExpectsItem()) return SyntaxError(position);
-        Emit(m_word.size() == 3 ? TokenKind::And : TokenKind::Or);
+        m_tokens.Add(andWord ? TokenKind::And : TokenKind::Or);
         m_state = State::AfterOperator;
-    } else if (IsKeyword(m_word, "NOT")) {
+    } else if (IsKeyword(word, "NOT")) {
         if (m_state == State::AfterNot) return SyntaxError(position);
-        if (AfterItem()) Emit(TokenKind::And);
-        Emit(TokenKind::Not);
+        if (AfterItem()) m_tokens.Add(TokenKind::And);
+        m_tokens.Add(TokenKind::Not);
         m_state = State::AfterNot;
     } else {
-        EmitTerm(m_word);
+        EmitWordAsTerm();
+        return 0;
     }
-    m_word.clear();
+    m_texts.resize(m_wordStart);  // keywords keep no text
     return 0;
 }
 
@@ -98,7 +119,8 @@ int Scanner::Quoted(size_t& i) {
         ++j;
     }
     if (j == i + 1) return Fail(i + 1, u8"引用符で囲まれた文字列がありません。");
-    EmitTerm(m_e.substr(i + 1, j - i - 1));
+    m_texts.append(m_e.substr(i + 1, j - i - 1));
+    EmitWordAsTerm();
     i = j + 1;
     return 0;
 }
@@ -109,33 +131,39 @@ int Scanner::Run() {
     while (i < n) {
         const char c = m_e[i];
         const auto byte = static_cast<unsigned char>(c);
-        if (IsLead(c)) {
+        if (IsPlain(c)) {
+            // Most of an expression: take the whole run at once.
+            size_t j = i + 1;
+            while (j < n && IsPlain(m_e[j])) ++j;
+            m_texts.append(m_e.substr(i, j - i));
+            i = j;
+        } else if (IsLead(c)) {
             // A double-byte character belongs to the word whatever its second byte is.
-            m_word.append(m_e.substr(i, 2));
+            m_texts.append(m_e.substr(i, 2));
             i += 2;
         } else if (byte < 0x20) {
             ++i;  // dropped, without ending the word
         } else if (c == kSequence) {
             if (i + 1 == n) return Fail(i + 1, u8"シーケンス文字のあとに文字がありません。");
             if (m_e[i + 1] == 'n') {
-                m_word += "\r\n";
+                m_texts += "\r\n";
             } else {
-                m_word += m_e[i + 1];
+                m_texts += m_e[i + 1];
             }
             i += 2;
-        } else if (c == ' ' || c == '"' || c == '(' || c == ')') {
-            if (!m_word.empty()) {
+        } else {  // blank, quote, parenthesis: the word ends here
+            if (!WordEmpty()) {
                 if (int error = EmitWord(i + 1)) return error;
             }
             if (c == '(') {
-                if (AfterItem()) Emit(TokenKind::And);
-                Emit(TokenKind::Open);
+                if (AfterItem()) m_tokens.Add(TokenKind::And);
+                m_tokens.Add(TokenKind::Open);
                 ++m_open;
                 m_state = State::AfterOpen;
             } else if (c == ')') {
                 if (ExpectsItem()) return SyntaxError(i + 1);
                 if (m_open == 0) return ParenError(i + 1);
-                Emit(TokenKind::Close);
+                m_tokens.Add(TokenKind::Close);
                 --m_open;
                 m_state = State::AfterClose;
             } else if (c == '"') {
@@ -143,12 +171,9 @@ int Scanner::Run() {
                 continue;
             }
             ++i;
-        } else {
-            m_word += c;
-            ++i;
         }
     }
-    if (!m_word.empty()) {
+    if (!WordEmpty()) {
         if (int error = EmitWord(n + 1)) return error;
     }
     if (ExpectsItem()) return SyntaxError(n + 1);
@@ -175,23 +200,30 @@ int TokenPriority(const Token& token) {
     return 0;
 }
 
+void TokenList::AddTerm(std::string_view text) {
+    m_items.push_back({TokenKind::Term, m_texts.size(), text.size()});
+    m_texts.append(text);
+}
+
 int ParseCondition(std::string_view expression, TokenList& tokens, bool showMessages) {
-    tokens.clear();
+    tokens.Clear();
     if (expression.empty()) return 0;
     return Scanner(expression, tokens, showMessages).Run();
 }
 
 void ToPostfix(TokenList& tokens) {
-    TokenList output;
-    TokenList stack;
-    output.reserve(tokens.size());
-    stack.reserve(tokens.size());
-    for (Token& t : tokens) {
+    std::vector<Token>& items = tokens.Items();
+    // Scratch lists whose capacity is kept from call to call; their contents never are.
+    thread_local std::vector<Token> output;
+    thread_local std::vector<Token> stack;
+    output.clear();
+    stack.clear();
+    for (const Token& t : items) {
         if (stack.empty()) {
-            stack.push_back(std::move(t));
+            stack.push_back(t);
         } else if (t.kind == TokenKind::Close) {
             while (!stack.empty() && stack.back().kind != TokenKind::Open) {
-                output.push_back(std::move(stack.back()));
+                output.push_back(stack.back());
                 stack.pop_back();
             }
             if (!stack.empty()) stack.pop_back();
@@ -199,17 +231,14 @@ void ToPostfix(TokenList& tokens) {
             const int priority = TokenPriority(t);
             while (!stack.empty() && stack.back().kind != TokenKind::Open &&
                    TokenPriority(stack.back()) >= priority) {
-                output.push_back(std::move(stack.back()));
+                output.push_back(stack.back());
                 stack.pop_back();
             }
-            stack.push_back(std::move(t));
+            stack.push_back(t);
         }
     }
-    while (!stack.empty()) {
-        output.push_back(std::move(stack.back()));
-        stack.pop_back();
-    }
-    tokens.swap(output);
+    output.insert(output.end(), stack.rbegin(), stack.rend());
+    items.swap(output);
 }
 
 bool TermOccurs(std::string_view term, std::string_view text) {
@@ -227,11 +256,11 @@ bool TermOccurs(std::string_view term, std::string_view text) {
 }
 
 bool EvaluatePostfix(const TokenList& tokens, std::string_view text) {
-    std::vector<bool> stack;
-    stack.reserve(tokens.size());
+    thread_local std::vector<char> stack;
+    stack.clear();
     for (const Token& t : tokens) {
         switch (t.kind) {
-            case TokenKind::Term: stack.push_back(TermOccurs(t.text, text)); break;
+            case TokenKind::Term: stack.push_back(TermOccurs(tokens.Text(t), text)); break;
             case TokenKind::And:
             case TokenKind::Or: {
                 if (stack.size() < 2) {
@@ -272,7 +301,7 @@ int CheckCondition(std::string_view expression, bool showMessages) {
 bool MatchCondition(std::string_view expression, std::string_view text) {
     // No condition restricts nothing.
     if (expression.empty()) return true;
-    TokenList tokens;
+    thread_local TokenList tokens;
     if (ParseCondition(expression, tokens, false) != 0) return false;
     ToPostfix(tokens);
     return EvaluatePostfix(tokens, text);

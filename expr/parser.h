@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -11,14 +12,39 @@
 
 enum class TokenKind { Term, And, Or, Not, Open, Close };
 
+// A term's text lives in its list; the token holds where.
 struct Token {
     TokenKind kind;
-    std::string text;  // terms only
-
-    bool operator==(const Token&) const = default;
+    size_t offset = 0;
+    size_t length = 0;
 };
 
-using TokenList = std::vector<Token>;
+class TokenList {
+public:
+    void Clear() {
+        m_items.clear();
+        m_texts.clear();
+    }
+    bool Empty() const { return m_items.empty(); }
+    size_t Size() const { return m_items.size(); }
+    const Token& operator[](size_t i) const { return m_items[i]; }
+    std::vector<Token>::const_iterator begin() const { return m_items.begin(); }
+    std::vector<Token>::const_iterator end() const { return m_items.end(); }
+
+    void Add(TokenKind kind) { m_items.push_back({kind, 0, 0}); }
+    void AddTerm(std::string_view text);
+    std::string_view Text(const Token& token) const {
+        return std::string_view(m_texts).substr(token.offset, token.length);
+    }
+
+    // For the scanner and the conversion.
+    std::vector<Token>& Items() { return m_items; }
+    std::string& Texts() { return m_texts; }
+
+private:
+    std::vector<Token> m_items;
+    std::string m_texts;
+};
 
 // 0 when the expression is valid (the empty text is), else the byte position of the first
 // error, which is shown in a message box when showMessages is set.

@@ -8,7 +8,9 @@
 namespace platform {
 
 // True when the byte starts a double-byte character in code page 932.
-bool IsDBCSLeadByte(unsigned char byte);
+constexpr bool IsDBCSLeadByte(unsigned char byte) {
+    return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
+}
 
 // CP932 -> UTF-8. Bytes that are not valid CP932 become U+30FB, as the system's own conversion
 // gives; a lead byte without its trail byte at the end counts as invalid.

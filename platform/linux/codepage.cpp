@@ -165,10 +165,6 @@ std::u16string Utf8ToUtf16(std::string_view s) {
 
 }  // namespace
 
-bool IsDBCSLeadByte(unsigned char byte) {
-    return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
-}
-
 size_t SjisPrefixLength(std::string_view sjis, size_t maxBytes) {
     if (sjis.size() <= maxBytes) return sjis.size();
     size_t i = 0;

@@ -16,7 +16,7 @@ std::string Postfix(std::string_view expression) {
     for (const Token& t : tokens) {
         if (!out.empty()) out += ' ';
         switch (t.kind) {
-            case TokenKind::Term: out += "[" + t.text + "]"; break;
+            case TokenKind::Term: out += "[" + std::string(tokens.Text(t)) + "]"; break;
             case TokenKind::And: out += "AND"; break;
             case TokenKind::Or: out += "OR"; break;
             case TokenKind::Not: out += "NOT"; break;
@@ -89,9 +89,10 @@ TEST(ConditionScanning, ErrorsAndTheirPositions) {
 
         // Silently: the same position, no box, an empty list, and no match.
         ScriptedShell silent;
-        TokenList tokens{{TokenKind::Term, "stale"}};
+        TokenList tokens;
+        tokens.AddTerm("stale");
         EXPECT_EQ(ParseCondition(c.expression, tokens, false), c.position);
-        EXPECT_TRUE(tokens.empty());
+        EXPECT_TRUE(tokens.Empty());
         EXPECT_FALSE(MatchCondition(c.expression, "a b x abc"));
         EXPECT_TRUE(silent.Boxes().empty());
     }
@@ -164,7 +165,8 @@ TEST(ConditionDoubleByte, CharactersStayWholeAndMatchesStartOnBoundaries) {
 TEST(ConditionEvaluation, GuardAgainstMalformedPostfix) {
     ScriptedShell shell;
     shell.Answer(platform::kIdOk);
-    TokenList bad{{TokenKind::And, ""}};
+    TokenList bad;
+    bad.Add(TokenKind::And);
     EXPECT_FALSE(EvaluatePostfix(bad, "x"));
     ASSERT_EQ(shell.Boxes().size(), 1u);
     EXPECT_EQ(shell.Boxes()[0].text, sjis(u8"内部エラー"));

@@ -1,0 +1,12 @@
+#!/usr/bin/env bash
+# Builds the benchmarks (Release) into build-bench/ and runs them.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/setup.sh
+cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUORVIK_BENCH=ON \
+  -DQUORVIK_TESTS=OFF >/dev/null
+cmake --build build-bench -j "$(nproc)"
+for b in build-bench/bench/*_bench; do
+  echo "== $(basename "$b")"
+  "$b" "$@"
+done
