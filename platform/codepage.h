@@ -23,6 +23,18 @@ std::string Utf8ToSjis(std::string_view utf8);
 std::u16string SjisToUtf16(std::string_view sjis);
 std::string Utf16ToSjis(std::u16string_view utf16);
 
+// UTF-16 <-> UTF-8; lone surrogates and malformed UTF-8 become U+FFFD.
+std::string Utf16ToUtf8(std::u16string_view utf16);
+std::u16string Utf8ToUtf16(std::string_view utf8);
+
+// UTF-16LE bytes (an odd last byte is ignored) as UTF-16 units, and back.
+std::u16string Utf16FromBytes(std::string_view bytes);
+std::string Utf16ToBytes(std::u16string_view utf16);
+
+// Equal when the ASCII letters are taken without case; the second byte of a double-byte
+// character is compared exactly, so it is never taken for a letter.
+bool EqualsNoCase(std::string_view a, std::string_view b);
+
 // Length of the longest prefix of at most maxBytes bytes that does not split a double-byte
 // character.
 size_t SjisPrefixLength(std::string_view sjis, size_t maxBytes);

@@ -26,6 +26,7 @@ enum : DWORD {
     kErrorLockViolation = 33,
     kErrorHandleEof = 38,
     kErrorNotSupported = 50,
+    kErrorBadNetPath = 53,
     kErrorFileExists = 80,
     kErrorInvalidParameter = 87,
     kErrorBrokenPipe = 109,
@@ -38,6 +39,8 @@ enum : DWORD {
     kErrorFilenameExcedRange = 206,
     kErrorFileTooLarge = 223,
     kErrorDirectory = 267,
+    kErrorBufferOverflow = 111,
+    kErrorNoneMapped = 1332,
     kErrorIoDevice = 1117,
     kErrorCantResolveFilename = 1921,
 };

@@ -82,6 +82,8 @@ std::u16string FromLittleEndian(const std::string& bytes) {
     return out;
 }
 
+}  // namespace
+
 // UTF-16 <-> UTF-8 by hand: both are total functions, no table involved.
 std::string Utf16ToUtf8(std::u16string_view s) {
     std::string out;
@@ -163,7 +165,33 @@ std::u16string Utf8ToUtf16(std::string_view s) {
     return out;
 }
 
-}  // namespace
+std::u16string Utf16FromBytes(std::string_view bytes) {
+    return FromLittleEndian(std::string(bytes.substr(0, bytes.size() & ~size_t{1})));
+}
+
+std::string Utf16ToBytes(std::u16string_view utf16) {
+    std::string bytes;
+    bytes.reserve(utf16.size() * 2);
+    for (char16_t c : utf16) AppendUnit(bytes, c);
+    return bytes;
+}
+
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        auto x = static_cast<unsigned char>(a[i]);
+        auto y = static_cast<unsigned char>(b[i]);
+        if (IsDBCSLeadByte(x)) {
+            if (x != y || (i + 1 < a.size() && a[i + 1] != b[i + 1])) return false;
+            ++i;
+            continue;
+        }
+        if (x >= 'a' && x <= 'z') x -= 32;
+        if (y >= 'a' && y <= 'z') y -= 32;
+        if (x != y) return false;
+    }
+    return true;
+}
 
 size_t SjisPrefixLength(std::string_view sjis, size_t maxBytes) {
     if (sjis.size() <= maxBytes) return sjis.size();

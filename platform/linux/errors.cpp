@@ -34,6 +34,7 @@ const MessageEntry kMessages[] = {
     {kErrorLockViolation, u8"ファイルの一部が別のプロセスによってロックされています。"},
     {kErrorHandleEof, u8"ファイルの終わりに達しました。"},
     {kErrorNotSupported, u8"この要求はサポートされていません。"},
+    {kErrorBadNetPath, u8"ネットワーク パスが見つかりません。"},
     {kErrorFileExists, u8"同じ名前のファイルが既にあります。"},
     {kErrorInvalidParameter, u8"パラメータが正しくありません。"},
     {kErrorBrokenPipe, u8"パイプは終了しました。"},
@@ -46,6 +47,10 @@ const MessageEntry kMessages[] = {
     {kErrorFilenameExcedRange, u8"ファイル名または拡張子が長すぎます。"},
     {kErrorFileTooLarge, u8"ファイルのサイズが上限を超えています。"},
     {kErrorDirectory, u8"ディレクトリ名が無効です。"},
+    {kErrorBufferOverflow, u8"ファイル名が長すぎます。"},
+    {kErrorNoneMapped, u8"アカウント名とセキュリティ ID の間のマッピングは実行されませんでした。"},
+    {1500, u8"イベント ログ ファイルが壊れています。"},
+    {1502, u8"イベント ログ ファイルがいっぱいです。"},
     {kErrorIoDevice, u8"I/O デバイス エラーのため、要求を実行できませんでした。"},
     {kErrorCantResolveFilename, u8"ファイル名を解決できません。"},
 };

@@ -18,27 +18,7 @@ std::string_view Trim(std::string_view s) {
     return s;
 }
 
-unsigned char Fold(unsigned char c) { return (c >= 'a' && c <= 'z') ? c - 32 : c; }
-
-// Case-insensitive for ASCII letters only; the trail byte of a double-byte character is
-// compared exactly, so that it is never taken for a letter.
-bool NamesEqual(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        unsigned char x = static_cast<unsigned char>(a[i]);
-        unsigned char y = static_cast<unsigned char>(b[i]);
-        if (IsDBCSLeadByte(x)) {
-            if (x != y) return false;
-            if (i + 1 < a.size()) {
-                if (a[i + 1] != b[i + 1]) return false;
-                ++i;
-            }
-            continue;
-        }
-        if (Fold(x) != Fold(y)) return false;
-    }
-    return true;
-}
+bool NamesEqual(std::string_view a, std::string_view b) { return EqualsNoCase(a, b); }
 
 struct Line {
     size_t begin;  // first byte

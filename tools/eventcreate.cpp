@@ -1,0 +1,159 @@
+// Writes events to the machine's logs, registers logs and sources, clears logs, and sets a log's
+// maximum size or next record number.
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "platform/accounts.h"
+#include "platform/codepage.h"
+#include "platform/eventlog.h"
+#include "platform/machine.h"
+#include "platform/registry.h"
+#include "tools/tool_support.h"
+
+namespace {
+
+constexpr char kTool[] = "eventcreate";
+constexpr char kUsage[] =
+    "eventcreate [--machine DIR] --log LOG (--source SRC --type TYPE --id N [--category N] "
+    "[--string TEXT]... [--user SID] [--computer NAME] [--data HEX] | --clear | "
+    "--max-size BYTES | --next-record N)";
+
+bool ParseType(const std::string& text, std::uint16_t& type) {
+    const std::pair<const char*, std::uint16_t> names[] = {
+        {"error", platform::kEventError},
+        {"warning", platform::kEventWarning},
+        {"information", platform::kEventInformation},
+        {"success", platform::kEventSuccess},
+        {"audit-success", platform::kEventAuditSuccess},
+        {"audit-failure", platform::kEventAuditFailure},
+    };
+    for (const auto& [name, value] : names) {
+        if (text == name) {
+            type = value;
+            return true;
+        }
+    }
+    unsigned long long number = 0;
+    if (!ParseNumber(text, 0xFFFF, number)) return false;
+    type = static_cast<std::uint16_t>(number);
+    return true;
+}
+
+// Registers the log and the source when the registry does not know them yet.
+void Register(const std::string& log, const std::string& source) {
+    using namespace platform;
+    const std::string logKey = std::string(kEventLogKey) + "\\" + log;
+    std::string lines;
+    HKEY key = nullptr;
+    if (RegOpenKeyEx(HKEY_LOCAL_MACHINE, logKey, key) == kErrorSuccess) {
+        RegCloseKey(key);
+    } else {
+        lines += RegKeyLine(SjisToUtf8(logKey));
+        lines += RegExpandStringLine("File", "%SystemRoot%\\system32\\config\\" + SjisToUtf8(log) + ".evt");
+        lines += RegDwordLine("MaxSize", 0x80000);
+        lines += RegDwordLine("Retention", 0);
+    }
+    if (!source.empty()) {
+        std::string owner = LogOfSource(source);
+        HKEY sourceKey = nullptr;
+        bool known = RegOpenKeyEx(HKEY_LOCAL_MACHINE, std::string(kEventLogKey) + "\\" + owner +
+                                                          "\\" + source,
+                                  sourceKey) == kErrorSuccess;
+        if (known) RegCloseKey(sourceKey);
+        if (known && !EqualsNoCase(owner, log)) {
+            std::fprintf(stderr, "%s: source %s is registered in log %s\n", kTool,
+                         SjisToUtf8(source).c_str(), SjisToUtf8(owner).c_str());
+            Fail(kTool, "cannot register the source", kErrorInvalidParameter);
+        }
+        if (!known) lines += RegKeyLine(SjisToUtf8(logKey + "\\" + source));
+    }
+    if (!lines.empty() && !AppendMachineRegistry(lines)) {
+        FailWithLastError(kTool, "cannot write the registry");
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    using namespace platform;
+    std::string machine, log, source, typeText, idText, categoryText, user, computer, dataText;
+    std::string maxSizeText, nextRecordText;
+    std::vector<std::string> strings;
+    bool clear = false;
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        auto value = [&](std::string& out) {
+            if (i + 1 >= argc) UsageError(kTool, arg + " needs a value", kUsage);
+            out = argv[++i];
+        };
+        if (arg == "--machine") value(machine);
+        else if (arg == "--log") value(log);
+        else if (arg == "--source") value(source);
+        else if (arg == "--type") value(typeText);
+        else if (arg == "--id") value(idText);
+        else if (arg == "--category") value(categoryText);
+        else if (arg == "--string") strings.emplace_back(), value(strings.back());
+        else if (arg == "--user") value(user);
+        else if (arg == "--computer") value(computer);
+        else if (arg == "--data") value(dataText);
+        else if (arg == "--clear") clear = true;
+        else if (arg == "--max-size") value(maxSizeText);
+        else if (arg == "--next-record") value(nextRecordText);
+        else UsageError(kTool, "unknown argument " + arg, kUsage);
+    }
+    if (log.empty()) UsageError(kTool, "--log is required", kUsage);
+    int modes = clear + !maxSizeText.empty() + !nextRecordText.empty() + !source.empty();
+    if (modes != 1) UsageError(kTool, "give exactly one of --source, --clear, --max-size, --next-record", kUsage);
+
+    UseMachine(kTool, machine);
+    const std::string logName = Utf8ToSjis(log);
+
+    if (clear || !maxSizeText.empty() || !nextRecordText.empty()) {
+        unsigned long long number = 0;
+        if (!maxSizeText.empty() && (!ParseNumber(maxSizeText, 0xFFFFFFFF, number) || number < 1024)) {
+            UsageError(kTool, "--max-size needs a number of bytes, 1024 or more", kUsage);
+        }
+        if (!nextRecordText.empty() && !ParseNumber(nextRecordText, 0xFFFFFFFF, number)) {
+            UsageError(kTool, "--next-record needs a record number", kUsage);
+        }
+        Register(logName, "");
+        bool ok;
+        if (clear) {
+            EventLogHandle handle = OpenEventLog("", logName);
+            ok = handle && ClearEventLog(handle);
+            if (handle) CloseEventLog(handle);
+        } else if (!maxSizeText.empty()) {
+            ok = SetEventLogMaxSize(logName, static_cast<DWORD>(number));
+        } else {
+            ok = SetEventLogNextRecord(logName, static_cast<DWORD>(number));
+        }
+        if (!ok) FailWithLastError(kTool, "log " + log);
+        return 0;
+    }
+
+    EventToWrite event;
+    unsigned long long number = 0;
+    if (typeText.empty() || !ParseType(typeText, event.type)) {
+        UsageError(kTool, "--type needs error, warning, information, success, audit-success, "
+                          "audit-failure or a number", kUsage);
+    }
+    if (idText.empty() || !ParseNumber(idText, 0xFFFFFFFF, number)) {
+        UsageError(kTool, "--id needs an event identifier", kUsage);
+    }
+    event.eventId = static_cast<DWORD>(number);
+    if (!categoryText.empty()) {
+        if (!ParseNumber(categoryText, 0xFFFF, number)) UsageError(kTool, "--category needs a number", kUsage);
+        event.category = static_cast<std::uint16_t>(number);
+    }
+    for (const std::string& s : strings) event.strings.push_back(Utf8ToSjis(s));
+    if (!user.empty() && !StringToSid(user, event.sid)) UsageError(kTool, "--user needs a SID such as S-1-5-18", kUsage);
+    if (!dataText.empty() && !FromHexText(dataText, event.data)) UsageError(kTool, "--data needs hexadecimal bytes", kUsage);
+    event.computer = Utf8ToSjis(computer);
+
+    const std::string sourceName = Utf8ToSjis(source);
+    Register(logName, sourceName);
+    if (!ReportEvent(sourceName, event)) FailWithLastError(kTool, "log " + log);
+    return 0;
+}

@@ -1,0 +1,111 @@
+#include "tools/tool_support.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "config/settings.h"
+#include "platform/codepage.h"
+#include "platform/errors.h"
+#include "platform/machine.h"
+
+void UsageError(const char* tool, const std::string& message, const char* usage) {
+    std::fprintf(stderr, "%s: %s\nusage: %s\n", tool, message.c_str(), usage);
+    std::exit(2);
+}
+
+void Fail(const char* tool, const std::string& what, unsigned long code) {
+    std::string text = SystemErrorText(static_cast<platform::DWORD>(code));
+    if (text.empty()) {
+        char buffer[32];
+        std::snprintf(buffer, sizeof buffer, "0x%08lx", code);
+        text = buffer;
+    }
+    std::fprintf(stderr, "%s: %s: %s\n", tool, what.c_str(), platform::SjisToUtf8(text).c_str());
+    std::exit(1);
+}
+
+void FailWithLastError(const char* tool, const std::string& what) {
+    Fail(tool, what, platform::GetLastError());
+}
+
+void UseMachine(const char* tool, const std::string& folderUtf8) {
+    if (!folderUtf8.empty()) platform::SetMachineRoot(platform::Utf8ToSjis(folderUtf8));
+    if (!platform::EnsureMachine()) {
+        FailWithLastError(tool, "cannot create the machine at " +
+                                    platform::SjisToUtf8(platform::MachineRoot()));
+    }
+}
+
+bool ParseNumber(std::string_view text, unsigned long long max, unsigned long long& value) {
+    int base = 10;
+    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+        base = 16;
+        text.remove_prefix(2);
+    }
+    if (text.empty() || text.size() > 20) return false;
+    value = 0;
+    for (char c : text) {
+        int digit;
+        if (c >= '0' && c <= '9') {
+            digit = c - '0';
+        } else if (base == 16 && c >= 'a' && c <= 'f') {
+            digit = c - 'a' + 10;
+        } else if (base == 16 && c >= 'A' && c <= 'F') {
+            digit = c - 'A' + 10;
+        } else {
+            return false;
+        }
+        if (value > (max - static_cast<unsigned>(digit)) / static_cast<unsigned>(base)) return false;
+        value = value * static_cast<unsigned>(base) + static_cast<unsigned>(digit);
+    }
+    return true;
+}
+
+std::string JsonString(std::string_view utf8) {
+    std::string out = "\"";
+    for (unsigned char c : utf8) {
+        switch (c) {
+            case '"': out += "\\\""; break;
+            case '\\': out += "\\\\"; break;
+            case '\n': out += "\\n"; break;
+            case '\r': out += "\\r"; break;
+            case '\t': out += "\\t"; break;
+            default:
+                if (c < 0x20) {
+                    char buffer[8];
+                    std::snprintf(buffer, sizeof buffer, "\\u%04x", c);
+                    out += buffer;
+                } else {
+                    out += static_cast<char>(c);
+                }
+        }
+    }
+    return out + "\"";
+}
+
+std::string ToHexText(std::string_view bytes) {
+    static const char kDigits[] = "0123456789abcdef";
+    std::string out;
+    for (unsigned char b : bytes) {
+        out += kDigits[b >> 4];
+        out += kDigits[b & 15];
+    }
+    return out;
+}
+
+bool FromHexText(std::string_view text, std::string& bytes) {
+    auto digit = [](char c) {
+        if (c >= '0' && c <= '9') return c - '0';
+        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+        return -1;
+    };
+    if (text.size() % 2 != 0) return false;
+    bytes.clear();
+    for (size_t i = 0; i < text.size(); i += 2) {
+        int hi = digit(text[i]), lo = digit(text[i + 1]);
+        if (hi < 0 || lo < 0) return false;
+        bytes += static_cast<char>(hi * 16 + lo);
+    }
+    return true;
+}

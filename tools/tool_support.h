@@ -1,0 +1,25 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+// What the command-line tools of the machine share: arguments, the machine folder, messages.
+
+// Prints "<tool>: <message>" and the usage line, and exits 2.
+[[noreturn]] void UsageError(const char* tool, const std::string& message, const char* usage);
+
+// Prints "<tool>: 0x%08x: <text>" for the last error (or the given code) and exits 1.
+[[noreturn]] void Fail(const char* tool, const std::string& what, unsigned long code);
+[[noreturn]] void FailWithLastError(const char* tool, const std::string& what);
+
+// Points the platform at --machine DIR (or the default) and creates the machine if missing.
+void UseMachine(const char* tool, const std::string& folderUtf8);
+
+// A number given in decimal or with 0x in hexadecimal; false if it is not one or too large.
+bool ParseNumber(std::string_view text, unsigned long long max, unsigned long long& value);
+
+// JSON string literal of a UTF-8 text.
+std::string JsonString(std::string_view utf8);
+
+std::string ToHexText(std::string_view bytes);
+bool FromHexText(std::string_view text, std::string& bytes);
