@@ -9,6 +9,7 @@ packages=(
   libssl-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
+  libevt-utils
 )
 
 missing=()
