@@ -53,7 +53,7 @@ BENCHMARK(BM_DirectSearches);
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
-    RatioReporter reporter({std::pair<std::string, std::string>("BM_MatchCondition", "BM_DirectSearches")});
+    RatioReporter reporter({{"BM_MatchCondition", "BM_DirectSearches"}});
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
     return 0;

@@ -3,6 +3,7 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
+#include <initializer_list>
 #include <map>
 #include <string>
 #include <utility>
@@ -11,14 +12,14 @@
 // The console report, followed by the ratio of each pair of benchmarks named in it.
 class RatioReporter : public benchmark::ConsoleReporter {
 public:
-    explicit RatioReporter(std::vector<std::pair<std::string, std::string>> pairs)
-        : m_pairs(std::move(pairs)) {}
+    using Pair = std::pair<std::string, std::string>;
+    RatioReporter(std::initializer_list<Pair> pairs) : m_pairs(pairs) {}
 
     void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
         for (const Run& run : runs) {
             if (run.run_type == Run::RT_Iteration) {
-                m_times[run.benchmark_name()] = run.GetAdjustedCPUTime();
+                m_times[run.benchmark_name()] = run.GetAdjustedRealTime();
             }
         }
     }
@@ -33,6 +34,6 @@ public:
     }
 
 private:
-    std::vector<std::pair<std::string, std::string>> m_pairs;
+    std::vector<Pair> m_pairs;
     std::map<std::string, double> m_times;
 };

@@ -80,11 +80,14 @@ std::string SidToString(std::string_view sid) {
     if (b[0] != 1 || count > 15 || sid.size() != 8 + 4 * count) return std::string();
     unsigned long long authority = 0;
     for (int i = 2; i < 8; ++i) authority = (authority << 8) | b[i];
-    std::string text = "S-1-" + std::to_string(authority);
+    // Appended piece by piece: GCC 12 at -O3 warns wrongly about "literal" + string.
+    std::string text = "S-1-";
+    text += std::to_string(authority);
     for (unsigned i = 0; i < count; ++i) {
         const unsigned char* p = b + 8 + 4 * i;
         unsigned long v = p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<unsigned long>(p[3]) << 24);
-        text += "-" + std::to_string(v);
+        text += '-';
+        text += std::to_string(v);
     }
     return text;
 }

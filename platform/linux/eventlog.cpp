@@ -100,8 +100,7 @@ struct EventLog {
     // Read-ahead window of the file, valid while the state is unchanged.
     std::string window;
     std::uint64_t windowStart = 0;
-    std::string lastHeader;
-    std::uint64_t lastFileSize = 0;
+    std::string lastKey;  // what the file looked like when the window was read
 
     // Offsets of the records numbered firstNumber, firstNumber + 1, ...
     std::deque<std::uint32_t> offsets;
@@ -159,20 +158,28 @@ bool EventLog::ReadCircular(std::uint32_t offset, std::uint32_t size, std::strin
 }
 
 bool EventLog::LoadState() {
-    struct stat st;
-    if (fstat(fd, &st) != 0) return FailFromErrno();
     std::string bytes;
     if (!PRead(fd, 0, kHeaderSize, bytes)) {
         SetLastError(kErrorEventLogFileCorrupt);
         return false;
     }
-    // Anything changed since the last look: the read-ahead window may be stale.
-    if (bytes != lastHeader || static_cast<std::uint64_t>(st.st_size) != lastFileSize) {
+    struct stat st;
+    if (fstat(fd, &st) != 0) return FailFromErrno();
+    // The header, size, time and identity of the file tell whether anything changed; a clean
+    // file that has not changed keeps its state.
+    std::string key = bytes;
+    for (std::uint64_t v : {static_cast<std::uint64_t>(st.st_size), static_cast<std::uint64_t>(st.st_ino),
+                            static_cast<std::uint64_t>(st.st_mtim.tv_sec),
+                            static_cast<std::uint64_t>(st.st_mtim.tv_nsec)}) {
+        key.append(reinterpret_cast<const char*>(&v), sizeof v);
+    }
+    if (stateKnown && key == lastKey && !(state.header.flags & evt::kFlagDirty)) return true;
+    if (key != lastKey) {
         window.clear();
         windowStart = 0;
-        lastHeader = bytes;
-        lastFileSize = static_cast<std::uint64_t>(st.st_size);
+        lastKey = key;
     }
+    stateKnown = false;
     LogState s;
     s.fileSize = static_cast<std::uint64_t>(st.st_size);
     if (!evt::ParseHeader(bytes, s.header) || s.fileSize < kHeaderSize + kEofSize ||
@@ -187,7 +194,7 @@ bool EventLog::LoadState() {
     if (s.header.flags & evt::kFlagDirty) {
         // The header is stale; the end-of-file record holds the truth. Look where it was last,
         // then walk the region from the header's end offset.
-        if (!stateKnown || s.fileSize != state.fileSize) eofHint = 0;
+        if (s.fileSize != state.fileSize) eofHint = 0;
         std::uint32_t region = static_cast<std::uint32_t>(s.fileSize) - kHeaderSize;
         state.fileSize = s.fileSize;
         bool found = false;

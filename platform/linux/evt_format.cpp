@@ -22,14 +22,11 @@ void SetU32(std::string& out, size_t at, std::uint32_t v) {
 // A zero-terminated UTF-16 string starting at pos, ending before limit; pos moves past its
 // terminator. Without a terminator, the string runs to limit.
 std::u16string TakeU16String(std::string_view bytes, size_t& pos, size_t limit) {
-    std::u16string s;
-    while (pos + 1 < limit) {
-        char16_t c = ReadU16(bytes.data() + pos);
-        pos += 2;
-        if (c == 0) return s;
-        s += c;
-    }
-    pos = limit;
+    size_t end = pos;
+    while (end + 1 < limit && (bytes[end] != 0 || bytes[end + 1] != 0)) end += 2;
+    std::u16string s((end - pos) / 2, u'\0');
+    for (size_t i = 0; i < s.size(); ++i) s[i] = ReadU16(bytes.data() + pos + 2 * i);
+    pos = end + 1 < limit ? end + 2 : limit;
     return s;
 }
 
