@@ -164,6 +164,14 @@ TEST(EventLog, WritesAndReadsTheAnsiLayout) {
                               4096, &read, &needed));
     EXPECT_EQ(GetLastError(), kErrorInvalidParameter);
     CloseEventLog(log);
+
+    // A name that is no log opens Application, as the service does; other servers are not ours.
+    log = OpenEventLog(".", "NoSuchLog");
+    ASSERT_NE(log, nullptr);
+    EXPECT_EQ(Counts(log).count, 1u);
+    CloseEventLog(log);
+    EXPECT_EQ(OpenEventLog("\\\\OTHER", "System"), nullptr);
+    EXPECT_EQ(GetLastError(), kErrorBadNetPath);
 }
 
 TEST(EventLog, SequentialReadsFillTheBufferAndEnd) {
