@@ -10,6 +10,7 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   libevt-utils
+  binutils-mingw-w64-x86-64 python3 python3-pefile
 )
 
 missing=()
