@@ -67,7 +67,11 @@ void Register(const std::string& log, const std::string& source) {
                          SjisToUtf8(source).c_str(), SjisToUtf8(owner).c_str());
             Fail(kTool, "cannot register the source", kErrorInvalidParameter);
         }
-        if (!known) lines += RegKeyLine(SjisToUtf8(logKey + "\\" + source));
+        if (!known) {
+            lines += RegKeyLine(SjisToUtf8(logKey + "\\" + source));
+            lines += RegExpandStringLine("EventMessageFile", std::string(kEventCreateMessageFile));
+            lines += RegDwordLine("TypesSupported", 7);
+        }
     }
     if (!lines.empty() && !AppendMachineRegistry(lines)) {
         FailWithLastError(kTool, "cannot write the registry");

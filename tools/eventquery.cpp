@@ -9,13 +9,16 @@
 #include "platform/accounts.h"
 #include "platform/codepage.h"
 #include "platform/eventlog.h"
-#include "platform/linux/evt_format.h"
+#include "eventlog/catalog.h"
+#include "eventlog/rendering.h"
 #include "tools/tool_support.h"
 
 namespace {
 
 constexpr char kTool[] = "eventquery";
-constexpr char kUsage[] = "eventquery [--machine DIR] (--log LOG | --file PATH) [--from N] [--json]";
+constexpr char kUsage[] =
+    "eventquery [--machine DIR] (--log LOG | --file PATH) [--from N] [--json] | --list-logs | "
+    "--list-sources LOG | --list-categories LOG SOURCE | --list-event-ids LOG SOURCE --mask M";
 
 struct Read {
     platform::EventLogRecord fixed;
@@ -67,8 +70,22 @@ const char* TypeName(std::uint16_t type) {
     }
 }
 
-void Print(const Read& r, bool json) {
+// The texts the program shows for a record: rendered, trimmed, with its fallbacks.
+std::string Description(const std::string& log, const Read& r) {
+    std::string text = TrimControls(EventDescription(log, r.source, r.fixed.EventID, r.strings,
+                                                     static_cast<std::uint16_t>(r.strings.size())));
+    return text.empty() ? sjis(u8"Quorvik: なし、または取得に失敗しました。") : text;
+}
+
+std::string Category(const std::string& log, const Read& r) {
+    std::string text = TrimControls(CategoryText(log, r.source, r.fixed.EventCategory));
+    return text.empty() ? sjis(u8"なし") : text;
+}
+
+void Print(const std::string& log, const Read& r, bool json) {
     using platform::SjisToUtf8;
+    const std::string description = SjisToUtf8(Description(log, r));
+    const std::string category = SjisToUtf8(Category(log, r));
     std::string sidText = platform::SidToString(r.sid);
     std::string user, domain;
     bool hasUser = !r.sid.empty() && platform::LookupAccountSid(r.computer, r.sid, user, domain);
@@ -88,7 +105,9 @@ void Print(const Read& r, bool json) {
             if (i > 0) line += ',';
             line += JsonString(SjisToUtf8(r.strings[i]));
         }
-        line += "],\"data\":" + JsonString(ToHexText(r.data)) + "}";
+        line += "],\"data\":" + JsonString(ToHexText(r.data)) +
+                ",\"description\":" + JsonString(description) +
+                ",\"categoryText\":" + JsonString(category) + "}";
         std::printf("%s\n", line.c_str());
         return;
     }
@@ -97,7 +116,7 @@ void Print(const Read& r, bool json) {
     std::printf("Written:   %s\n", TimeText(r.fixed.TimeWritten).c_str());
     std::printf("Event ID:  %u (0x%08x)\n", r.fixed.EventID, r.fixed.EventID);
     std::printf("Type:      %s (%u)\n", TypeName(r.fixed.EventType), r.fixed.EventType);
-    std::printf("Category:  %u\n", r.fixed.EventCategory);
+    std::printf("Category:  %u (%s)\n", r.fixed.EventCategory, category.c_str());
     std::printf("Source:    %s\n", SjisToUtf8(r.source).c_str());
     std::printf("Computer:  %s\n", SjisToUtf8(r.computer).c_str());
     if (!sidText.empty()) {
@@ -107,14 +126,20 @@ void Print(const Read& r, bool json) {
         std::printf("String %zu:  %s\n", i + 1, SjisToUtf8(r.strings[i]).c_str());
     }
     if (!r.data.empty()) std::printf("Data:      %s\n", ToHexText(r.data).c_str());
-    std::printf("\n");
+    std::printf("Description:\n%s\n\n", description.c_str());
+}
+
+void PrintLines(const std::vector<std::string>& lines) {
+    for (const std::string& line : lines) std::printf("%s\n", platform::SjisToUtf8(line).c_str());
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     using namespace platform;
-    std::string machine, log, file, fromText;
+    std::string machine, log, file, fromText, maskText;
+    std::vector<std::string> listArgs;
+    std::string listing;
     bool json = false;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
@@ -127,7 +152,32 @@ int main(int argc, char** argv) {
         else if (arg == "--file") value(file);
         else if (arg == "--from") value(fromText);
         else if (arg == "--json") json = true;
-        else UsageError(kTool, "unknown argument " + arg, kUsage);
+        else if (arg == "--mask") value(maskText);
+        else if (arg == "--list-logs" || arg == "--list-sources" || arg == "--list-categories" ||
+                 arg == "--list-event-ids") {
+            if (!listing.empty()) UsageError(kTool, "give one listing", kUsage);
+            listing = arg;
+            int wanted = arg == "--list-logs" ? 0 : arg == "--list-sources" ? 1 : 2;
+            for (int k = 0; k < wanted; ++k) {
+                if (i + 1 >= argc) UsageError(kTool, arg + " needs more names", kUsage);
+                listArgs.push_back(Utf8ToSjis(argv[++i]));
+            }
+        } else UsageError(kTool, "unknown argument " + arg, kUsage);
+    }
+    if (!listing.empty()) {
+        if (!log.empty() || !file.empty()) UsageError(kTool, "a listing takes no --log or --file", kUsage);
+        unsigned long long mask = 0;
+        if (listing == "--list-event-ids" && (maskText.empty() || !ParseNumber(maskText, 255, mask))) {
+            UsageError(kTool, "--list-event-ids needs --mask M (0-255)", kUsage);
+        }
+        UseMachine(kTool, machine);
+        std::vector<std::string> lines;
+        if (listing == "--list-logs") ListLogs(lines);
+        else if (listing == "--list-sources") ListSources(listArgs[0], lines);
+        else if (listing == "--list-categories") ListCategories(listArgs[0], listArgs[1], lines);
+        else ListEventIDs(listArgs[0], listArgs[1], static_cast<std::uint8_t>(mask), lines);
+        PrintLines(lines);
+        return 0;
     }
     if (log.empty() == file.empty()) UsageError(kTool, "give one of --log and --file", kUsage);
     unsigned long long from = 0;
@@ -136,6 +186,7 @@ int main(int argc, char** argv) {
     }
 
     EventLogHandle handle;
+    const std::string logName = Utf8ToSjis(log);
     if (!file.empty()) {
         handle = OpenBackupEventLog("", Utf8ToSjis(file));
     } else {
@@ -168,7 +219,7 @@ int main(int argc, char** argv) {
             }
             buffer.resize(needed);
         }
-        Print(Parse(buffer), json);
+        Print(logName, Parse(buffer), json);
     }
     CloseEventLog(handle);
     return 0;

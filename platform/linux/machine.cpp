@@ -8,7 +8,10 @@
 #include "platform/codepage.h"
 #include "platform/eventlog.h"
 #include "platform/files.h"
+#include "platform/msgcompiler.h"
 #include "platform/registry.h"
+
+extern const char kSampleMessageText[];
 
 namespace platform {
 namespace {
@@ -57,6 +60,12 @@ std::string DefaultRegistry() {
                                  std::string("%SystemDrive%\\Documents and Settings\\") + profile[1]) +
              "\r\n";
     }
+    const std::string sampleKey = std::string(kEventLogKey) + "\\Application\\QuorvikSample";
+    r += RegKeyLine(sampleKey);
+    r += RegExpandStringLine("EventMessageFile", "%SystemRoot%\\system32\\quorviksample.dll");
+    r += RegExpandStringLine("CategoryMessageFile", "%SystemRoot%\\system32\\quorviksample.dll");
+    r += RegDwordLine("CategoryCount", 3);
+    r += RegDwordLine("TypesSupported", 7) + "\r\n";
     const char* logs[][2] = {
         {"Application", "AppEvent.Evt"}, {"Security", "SecEvent.Evt"}, {"System", "SysEvent.Evt"}};
     for (const auto& log : logs) {
@@ -152,6 +161,21 @@ bool EnsureMachine() {
         return false;
     }
     if (!WriteWholeFile(root + "registry/00-system.reg", DefaultRegistry())) return false;
+    // Message files: one whose messages 1 to 1000 are just their first insert, for the
+    // sources eventcreate registers, and the sample source's.
+    std::string plain = "MessageIdTypedef=DWORD\r\n";
+    for (int id = 1; id <= 1000; ++id) {
+        plain += "MessageId=" + std::to_string(id) + "\r\nLanguage=English\r\n%1\r\n.\r\n";
+    }
+    MessageCompileResult compiled;
+    if (!CompileMessageText(plain, false, compiled) ||
+        !WriteWholeFile(root + "Windows/system32/quorvikmsg.dll", compiled.dll)) {
+        return false;
+    }
+    if (!CompileMessageText(kSampleMessageText, false, compiled) ||
+        !WriteWholeFile(root + "Windows/system32/quorviksample.dll", compiled.dll)) {
+        return false;
+    }
     for (const char* log : {"Application", "Security", "System"}) {
         if (!CreateEventLogFile(log)) return false;
     }
@@ -184,6 +208,13 @@ std::string ExpandMachineEnvironment(std::string_view text) {
         }
     }
     return out;
+}
+
+DWORD ExpandEnvironmentStrings(std::string_view text, std::string& out, DWORD bufferSize) {
+    std::string expanded = ExpandMachineEnvironment(text);
+    const auto needed = static_cast<DWORD>(expanded.size() + 1);
+    if (needed <= bufferSize) out = std::move(expanded);
+    return needed;
 }
 
 std::string MapMachinePath(std::string_view windowsPath) {

@@ -11,6 +11,7 @@
 
 #include "platform/codepage.h"
 #include "platform/files.h"
+#include "platform/machine.h"
 
 namespace platform {
 namespace {
@@ -230,7 +231,16 @@ bool ParseMessageFile(std::string_view file, std::vector<MessageResource>& resou
     return true;
 }
 
-HMODULE LoadLibraryAsDatafile(const std::string& path) {
+HMODULE LoadLibraryAsDatafile(const std::string& windowsPath) {
+    // Registry values name files the Windows way; a bare name is looked for where the system
+    // keeps its libraries.
+    std::string path;
+    if (windowsPath.find_first_of("\\/") == std::string::npos && !windowsPath.empty()) {
+        path = MapMachinePath(MachineRoot() + "Windows\\system32\\" + windowsPath);
+        if (!FileExists(path)) path = MapMachinePath(MachineRoot() + "Windows\\" + windowsPath);
+    } else {
+        path = MapMachinePath(windowsPath);
+    }
     struct stat st;
     std::string native = SjisToUtf8(path);
     if (stat(native.c_str(), &st) != 0) {

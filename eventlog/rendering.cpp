@@ -1,0 +1,125 @@
+#include "eventlog/rendering.h"
+
+#include <cstdio>
+
+#include "platform/machine.h"
+#include "platform/msgfile.h"
+#include "platform/registry.h"
+
+namespace {
+
+constexpr platform::DWORD kExpansionBuffer = 260;
+
+std::string SourceKey(const std::string& logName, const std::string& sourceName) {
+    return std::string(platform::kEventLogKey) + "\\" + logName + "\\" + sourceName;
+}
+
+// Whether the source's key holds the value at all, whatever its type.
+bool ValueExists(const std::string& logName, const std::string& sourceName,
+                 const std::string& valueName) {
+    platform::HKEY key = nullptr;
+    if (platform::RegOpenKeyEx(platform::HKEY_LOCAL_MACHINE, SourceKey(logName, sourceName), key) !=
+        platform::kErrorSuccess) {
+        return false;
+    }
+    platform::DWORD type = 0;
+    std::string data;
+    bool exists = platform::RegQueryValueEx(key, valueName, type, data) == platform::kErrorSuccess;
+    platform::RegCloseKey(key);
+    return exists;
+}
+
+// The first text that a file of the list holds for the number, inserts left as they are.
+std::string LookUpMessage(const std::vector<std::string>& files, std::uint32_t number) {
+    for (const std::string& path : files) {
+        platform::HMODULE module = platform::LoadLibraryAsDatafile(path);
+        if (!module) continue;
+        std::string text;
+        bool found = platform::FormatMessageFromModule(module, number, 0, true, nullptr, text);
+        platform::FreeLibrary(module);
+        if (found) return text;
+    }
+    return std::string();
+}
+
+}  // namespace
+
+std::string ExpandEnvironment(const std::string& text) {
+    std::string out;
+    platform::DWORD needed = platform::ExpandEnvironmentStrings(text, out, kExpansionBuffer);
+    // Too long for the buffer counts as a failure: the text stays as it was.
+    if (needed == 0 || needed > kExpansionBuffer) return text;
+    return out;
+}
+
+std::vector<std::string> MessageFiles(const std::string& logName, const std::string& sourceName,
+                                      const std::string& valueName) {
+    std::vector<std::string> files;
+    platform::HKEY key = nullptr;
+    if (platform::RegOpenKeyEx(platform::HKEY_LOCAL_MACHINE, SourceKey(logName, sourceName), key) !=
+        platform::kErrorSuccess) {
+        return files;
+    }
+    std::string value;
+    bool found = platform::RegReadString(key, valueName, value);
+    platform::RegCloseKey(key);
+    if (!found) return files;
+    std::string expanded = ExpandEnvironment(value);
+    size_t pos = 0;
+    for (;;) {
+        size_t semicolon = expanded.find(';', pos);
+        files.push_back(expanded.substr(pos, semicolon == std::string::npos ? std::string::npos
+                                                                             : semicolon - pos));
+        if (semicolon == std::string::npos) break;
+        pos = semicolon + 1;
+    }
+    return files;
+}
+
+std::string EventDescription(const std::string& logName, const std::string& sourceName,
+                             std::uint32_t eventId, const std::vector<std::string>& strings,
+                             std::uint16_t count) {
+    std::string message = LookUpMessage(MessageFiles(logName, sourceName, "EventMessageFile"), eventId);
+    if (message.empty()) return message;
+
+    // The highest insert the message uses; "%%" is skipped whole, any other % reads a number.
+    std::uint16_t highest = 0;
+    for (size_t i = 0; i < message.size(); ++i) {
+        if (message[i] != '%') continue;
+        if (i + 1 < message.size() && message[i + 1] == '%') {
+            ++i;
+            continue;
+        }
+        std::uint32_t number = 0;
+        for (size_t j = i + 1; j < message.size() && message[j] >= '0' && message[j] <= '9'; ++j) {
+            number = number * 10 + static_cast<std::uint32_t>(message[j] - '0');
+            number &= 0xFFFFFF;  // only its low 16 bits count; keep it from overflowing
+        }
+        highest = std::max(highest, static_cast<std::uint16_t>(number));
+    }
+    std::vector<std::string> args(strings.begin(),
+                                  strings.begin() + std::min<size_t>(count, strings.size()));
+    // Inserts the record does not supply come out as their own markers.
+    while (args.size() < highest) {
+        char filler[16];
+        std::snprintf(filler, sizeof filler, "%%%d", static_cast<int>(args.size() + 1));
+        args.push_back(filler);
+    }
+    std::string formatted;
+    if (platform::FormatMessageFromString(message, false, &args, formatted)) return formatted;
+    return message;
+}
+
+std::string CategoryText(const std::string& logName, const std::string& sourceName,
+                         std::uint16_t category) {
+    const char* value = ValueExists(logName, sourceName, "CategoryMessageFile") ? "CategoryMessageFile"
+                                                                                : "EventMessageFile";
+    return LookUpMessage(MessageFiles(logName, sourceName, value), category);
+}
+
+std::string TrimControls(const std::string& text) {
+    size_t begin = 0, end = text.size();
+    while (begin < end && static_cast<unsigned char>(text[begin]) <= 0x20) ++begin;
+    while (end > begin && static_cast<unsigned char>(text[end - 1]) <= 0x20) --end;
+    return text.substr(begin, end - begin);
+}
