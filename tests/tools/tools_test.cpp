@@ -31,12 +31,22 @@ TEST(Tools, EventcreateAndEventqueryRoundTrip) {
     EXPECT_NE(first.find("{\"record\":1,\"generated\":"), std::string::npos) << first;
     EXPECT_NE(first.find("\"eventId\":3221225473,\"type\":16,\"category\":7,\"source\":\"My App\","
                          "\"computer\":\"PC9\",\"sid\":\"S-1-5-19\",\"user\":\"LOCAL SERVICE\","
-                         "\"strings\":[\"ディスク \\\"満杯\\\"\",\"two\"],\"data\":\"00ff\"}"),
+                         "\"strings\":[\"ディスク \\\"満杯\\\"\",\"two\"],\"data\":\"00ff\","
+                         "\"description\":\"Quorvik: なし、または取得に失敗しました。\",\"categoryText\":\"%1\"}"),
               std::string::npos)
         << first;
     std::string second = out.substr(newline + 1);
     EXPECT_NE(second.find("\"record\":2,"), std::string::npos);
-    EXPECT_NE(second.find("\"sid\":null,\"user\":null,\"strings\":[],\"data\":\"\"}"), std::string::npos);
+    EXPECT_NE(second.find("\"sid\":null,\"user\":null,\"strings\":[],\"data\":\"\","), std::string::npos);
+    // Registered with the machine's message file, a typed string comes out as the description.
+    ASSERT_EQ(Tool(kTools + "/eventcreate" + machine + " --log Custom --source 'My App' --type 1 --id 42"
+                   " --string 'ディスクがいっぱいです'"), 0);
+    ASSERT_EQ(Tool(kTools + "/eventquery" + machine + " --log Custom --from 3 --json", &out), 0);
+    EXPECT_NE(out.find("\"description\":\"ディスクがいっぱいです\",\"categoryText\":\"なし\"}"), std::string::npos) << out;
+    ASSERT_EQ(Tool(kTools + "/eventquery" + machine + " --list-sources Custom", &out), 0);
+    EXPECT_EQ(out, "My App\n");
+    ASSERT_EQ(Tool(kTools + "/eventquery" + machine + " --list-event-ids Application QuorvikSample --mask 2", &out), 0);
+    EXPECT_EQ(out, " 1000\n  200\n");
 
     ASSERT_EQ(Tool(kTools + "/eventquery" + machine + " --log Custom --from 2 --json", &out), 0);
     EXPECT_EQ(out.find("\"record\":1,"), std::string::npos);
