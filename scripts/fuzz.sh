@@ -10,13 +10,15 @@ CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DQUORVIK_FUZZ=ON \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build-fuzz -j "$(nproc)"
 targets=("$@")
-[ "${#targets[@]}" -gt 0 ] || targets=(profile_fuzz list_files_fuzz condition_fuzz reg_fuzz evt_fuzz)
+[ "${#targets[@]}" -gt 0 ] || targets=(profile_fuzz list_files_fuzz condition_fuzz reg_fuzz evt_fuzz pe_fuzz)
 for t in "${targets[@]}"; do
   corpus="build-fuzz/corpus/$t"
   mkdir -p "$corpus"
   # Real files as seeds where the project has them.
   case "$t" in
     evt_fuzz) cp -n tests/data/evt/*.evt "$corpus"/ ;;
+    pe_fuzz) [ -f build/machine/Windows/system32/quorviksample.dll ] &&
+      cp -n build/machine/Windows/system32/*.dll "$corpus"/ ;;
   esac
   echo "== $t ($seconds s)"
   build-fuzz/tests/fuzz/"$t" -max_total_time="$seconds" -max_len=4096 -timeout=10 \

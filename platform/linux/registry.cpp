@@ -1,6 +1,10 @@
 #include "platform/registry.h"
 
+#include <sys/inotify.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 #include <algorithm>
 #include <cstdio>
@@ -323,12 +327,47 @@ void ParseRegFile(std::string_view bytes, RegistryTree& tree) {
 
 namespace {
 
-// The loaded registry, rebuilt when a file of the registry folder changes.
+// The loaded registry, rebuilt when a file of the registry folder changes. An inotify watch
+// on the folder tells of changes with one system call; where there is none, the names, sizes
+// and times of the files are compared instead.
 struct LoadedRegistry {
     std::mutex mutex;
     std::string folder;
     std::string signature;  // names, sizes and times of the files it was built from
     std::shared_ptr<const RegistryTree> tree;
+    int notify = -1;
+    bool watching = false;
+
+    ~LoadedRegistry() {
+        if (notify >= 0) close(notify);
+    }
+
+    // True when the watch says nothing changed since the tree was built.
+    bool Unchanged() {
+        if (!watching) return false;
+        char events[4096];
+        ssize_t n = read(notify, events, sizeof events);
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return true;
+        // Something happened (or the watch broke): drain, and watch anew.
+        while (n > 0) n = read(notify, events, sizeof events);
+        watching = false;
+        return false;
+    }
+
+    // Watches the folder from now on; changes made after this are seen.
+    void Watch(const std::string& nativeFolder) {
+        if (notify >= 0) {
+            close(notify);
+            notify = -1;
+        }
+        watching = false;
+        notify = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        if (notify < 0) return;
+        constexpr uint32_t kEvents = IN_CREATE | IN_DELETE | IN_MODIFY | IN_MOVED_FROM |
+                                     IN_MOVED_TO | IN_CLOSE_WRITE | IN_ATTRIB | IN_DELETE_SELF |
+                                     IN_MOVE_SELF;
+        watching = inotify_add_watch(notify, nativeFolder.c_str(), kEvents) >= 0;
+    }
 };
 
 LoadedRegistry& Loaded() {
@@ -340,6 +379,8 @@ std::shared_ptr<const RegistryTree> CurrentTree() {
     LoadedRegistry& loaded = Loaded();
     std::lock_guard lock(loaded.mutex);
     std::string folder = MachineRoot() + "registry/";
+    if (loaded.tree && folder == loaded.folder && loaded.Unchanged()) return loaded.tree;
+    if (folder != loaded.folder || !loaded.watching) loaded.Watch(SjisToUtf8(folder));
     std::vector<FindData> files;
     FindFiles(folder + "*.reg", files);
     std::sort(files.begin(), files.end(), [](const FindData& a, const FindData& b) {
@@ -350,6 +391,7 @@ std::shared_ptr<const RegistryTree> CurrentTree() {
         signature += '\n' + f.name + '\t' + std::to_string(f.size) + '\t' +
                      std::to_string(f.writeTime);
     }
+    loaded.folder = folder;
     if (loaded.tree && signature == loaded.signature) return loaded.tree;
 
     auto tree = std::make_shared<RegistryTree>();

@@ -1,0 +1,121 @@
+// Rendering the descriptions and categories of a 60,000-record log, against reading the same
+// records raw. Every render asks the registry and loads the message file as the program does,
+// so each one still sees a registry or message file that changed since the call before.
+#include <benchmark/benchmark.h>
+#include <stdlib.h>
+
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "eventlog/rendering.h"
+#include "platform/codepage.h"
+#include "platform/eventlog.h"
+#include "platform/linux/evt_format.h"
+#include "platform/machine.h"
+#include "ratio_reporter.h"
+
+namespace {
+
+namespace evt = platform::evt;
+constexpr int kRecords = 60000;
+
+// A default machine with a log of records from the sample source.
+const std::string& LogPath() {
+    static const std::string path = [] {
+        std::string templ = "/tmp/quorvik-render-XXXXXX";
+        if (!mkdtemp(templ.data())) abort();
+        platform::SetMachineRoot(templ + "/machine");
+        platform::EnsureMachine();
+        std::string body;
+        evt::Record r;
+        r.source = u"QuorvikSample";
+        r.computer = u"BENCH-PC";
+        r.type = 2;
+        r.category = 1;
+        for (int i = 1; i <= kRecords; ++i) {
+            r.number = static_cast<std::uint32_t>(i);
+            r.timeGenerated = r.timeWritten = 1700000000u + static_cast<std::uint32_t>(i);
+            r.eventId = 0x800000C8;
+            r.strings = {u"D:", platform::Utf8ToUtf16(std::to_string(i % 500))};
+            body += evt::EncodeRecord(r);
+        }
+        evt::Header h;
+        h.endOffset = evt::kHeaderSize + static_cast<std::uint32_t>(body.size());
+        h.currentNumber = kRecords + 1;
+        h.oldestNumber = 1;
+        h.maxSize = 0x4000000;
+        evt::Eof eof{h.startOffset, h.endOffset, h.currentNumber, h.oldestNumber};
+        std::string file = templ + "/bench.evt";
+        std::ofstream(file, std::ios::binary) << evt::EncodeHeader(h) << body << evt::EncodeEof(eof);
+        return file;
+    }();
+    return path;
+}
+
+struct Record {
+    std::string source;
+    std::uint32_t id;
+    std::uint16_t category;
+    std::vector<std::string> strings;
+};
+
+// Reads every record with one seek read each, as the watch cycle does, and takes it apart.
+template <typename Each>
+void ReadAll(Each each) {
+    platform::EventLogHandle log = platform::OpenBackupEventLog("", LogPath());
+    std::vector<char> buffer(4096);
+    for (std::uint32_t n = 1; n <= kRecords; ++n) {
+        platform::DWORD read = 0, needed = 0;
+        platform::ReadEventLog(log, platform::kEventLogSeekRead | platform::kEventLogForwardsRead, n,
+                               buffer.data(), static_cast<platform::DWORD>(buffer.size()), &read, &needed);
+        platform::EventLogRecord fixed;
+        std::memcpy(&fixed, buffer.data(), sizeof fixed);
+        Record r;
+        r.source = buffer.data() + sizeof fixed;
+        r.id = fixed.EventID;
+        r.category = fixed.EventCategory;
+        const char* s = buffer.data() + fixed.StringOffset;
+        for (unsigned i = 0; i < fixed.NumStrings; ++i, s += std::strlen(s) + 1) r.strings.push_back(s);
+        each(r);
+    }
+    platform::CloseEventLog(log);
+}
+
+void BM_ReadRaw(benchmark::State& state) {
+    LogPath();
+    for (auto _ : state) {
+        size_t total = 0;
+        ReadAll([&](const Record& r) { total += r.strings.size(); });
+        benchmark::DoNotOptimize(total);
+    }
+    state.counters["records/s"] = benchmark::Counter(kRecords, benchmark::Counter::kIsIterationInvariantRate);
+}
+BENCHMARK(BM_ReadRaw)->Unit(benchmark::kMillisecond)->Iterations(2);
+
+void BM_ReadAndRender(benchmark::State& state) {
+    LogPath();
+    for (auto _ : state) {
+        size_t total = 0;
+        ReadAll([&](const Record& r) {
+            total += TrimControls(EventDescription("Application", r.source, r.id, r.strings,
+                                                   static_cast<std::uint16_t>(r.strings.size())))
+                         .size();
+            total += TrimControls(CategoryText("Application", r.source, r.category)).size();
+        });
+        benchmark::DoNotOptimize(total);
+    }
+    state.counters["records/s"] = benchmark::Counter(kRecords, benchmark::Counter::kIsIterationInvariantRate);
+}
+BENCHMARK(BM_ReadAndRender)->Unit(benchmark::kMillisecond)->Iterations(2);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    RatioReporter reporter({{"BM_ReadAndRender/iterations:2", "BM_ReadRaw/iterations:2"}});
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::Shutdown();
+    return 0;
+}
