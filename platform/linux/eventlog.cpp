@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <deque>
 #include <memory>
+#include <unordered_map>
 
 #include "platform/accounts.h"
 #include "platform/clock.h"
@@ -116,13 +117,26 @@ struct EventLog {
         if (fd >= 0) close(fd);
     }
 
+    // Records already converted to the ANSI layout, by number; an entry counts only while the
+    // record's bytes at its offset are still the same.
+    struct Converted {
+        std::uint32_t offset;
+        std::uint64_t hash;
+        std::string ansi;
+    };
+    std::unordered_map<std::uint32_t, Converted> converted;
+
     bool LoadState();
     bool ReadBytes(std::uint64_t offset, size_t size, std::string& out);
     bool ReadCircular(std::uint32_t offset, std::uint32_t size, std::string& out);
+    bool View(std::uint32_t offset, std::uint32_t size, std::string& scratch, std::string_view& out);
     std::uint32_t Advance(std::uint32_t offset, std::uint32_t by) const;
-    bool RecordAt(std::uint32_t offset, std::uint32_t expectedNumber, std::string& bytes);
+    bool RecordAt(std::uint32_t offset, std::uint32_t expectedNumber, std::string& scratch,
+                  std::string_view& record);
     void UpdateIndex();
-    bool FindRecord(std::uint32_t number, std::string& bytes);
+    bool FindRecord(std::uint32_t number, std::string& scratch, std::string_view& record,
+                    std::uint32_t& offset);
+    const std::string* AnsiOf(std::uint32_t number);
 };
 
 bool EventLog::ReadBytes(std::uint64_t offset, size_t size, std::string& out) {
@@ -235,18 +249,42 @@ bool EventLog::LoadState() {
     return true;
 }
 
+// A range of the circular region: a view of the read-ahead window when it lies in one piece,
+// else a copy in scratch.
+bool EventLog::View(std::uint32_t offset, std::uint32_t size, std::string& scratch,
+                    std::string_view& out) {
+    if (offset < kHeaderSize || offset >= state.fileSize || size > state.Region()) return false;
+    if (offset + static_cast<std::uint64_t>(size) <= state.fileSize) {
+        constexpr size_t kWindow = 256 * 1024;
+        const bool inWindow =
+            offset >= windowStart && offset + static_cast<std::uint64_t>(size) <= windowStart + window.size();
+        if (!inWindow && size <= kWindow / 2) {
+            windowStart = offset;
+            PRead(fd, offset, kWindow, window);  // a short read near the end is expected
+        }
+        if (offset >= windowStart && offset + static_cast<std::uint64_t>(size) <= windowStart + window.size()) {
+            out = std::string_view(window).substr(static_cast<size_t>(offset - windowStart), size);
+            return true;
+        }
+    }
+    if (!ReadCircular(offset, size, scratch)) return false;
+    out = scratch;
+    return true;
+}
+
 // The record at an offset, checked whole, with the number it must carry.
-bool EventLog::RecordAt(std::uint32_t offset, std::uint32_t expectedNumber, std::string& bytes) {
-    std::string head;
-    if (!ReadCircular(offset, 12, head)) return false;
-    std::uint32_t length = evt::ReadU32(head.data());
+bool EventLog::RecordAt(std::uint32_t offset, std::uint32_t expectedNumber, std::string& scratch,
+                        std::string_view& record) {
+    std::string_view head;
+    if (!View(offset, 12, scratch, head)) return false;
+    const std::uint32_t length = evt::ReadU32(head.data());
     if (length < evt::kMinRecordSize || length % 4 != 0 || length > state.Region() - kEofSize ||
         evt::ReadU32(head.data() + 4) != evt::kSignature ||
         evt::ReadU32(head.data() + 8) != expectedNumber) {
         return false;
     }
-    if (!ReadCircular(offset, length, bytes)) return false;
-    return evt::ReadU32(bytes.data() + length - 4) == length;
+    if (!View(offset, length, scratch, record)) return false;
+    return evt::ReadU32(record.data() + length - 4) == length;
 }
 
 void EventLog::UpdateIndex() {
@@ -261,6 +299,7 @@ void EventLog::UpdateIndex() {
         if (offsets.size() > count) offsets.resize(count);
     } else {
         offsets.clear();
+        converted.clear();
         firstNumber = state.oldest;
         nextOffset = state.start;
         indexDamaged = false;
@@ -271,13 +310,14 @@ void EventLog::UpdateIndex() {
         return;
     }
     // Walk the records not yet indexed; the walk can never cover more than the region.
-    std::string bytes;
+    std::string scratch;
+    std::string_view bytes;
     std::uint64_t walked = 0;
     while (offsets.size() < count && !indexDamaged) {
         const std::uint32_t number = firstNumber + static_cast<std::uint32_t>(offsets.size());
-        if (!RecordAt(nextOffset, number, bytes)) {
+        if (!RecordAt(nextOffset, number, scratch, bytes)) {
             // A writer may leave the end of the region unused when a record did not fit there.
-            if (nextOffset != kHeaderSize && RecordAt(kHeaderSize, number, bytes)) {
+            if (nextOffset != kHeaderSize && RecordAt(kHeaderSize, number, scratch, bytes)) {
                 nextOffset = kHeaderSize;
             } else {
                 indexDamaged = true;
@@ -295,19 +335,49 @@ void EventLog::UpdateIndex() {
     }
 }
 
-bool EventLog::FindRecord(std::uint32_t number, std::string& bytes) {
+bool EventLog::FindRecord(std::uint32_t number, std::string& scratch, std::string_view& record,
+                          std::uint32_t& offset) {
     const std::uint32_t count = state.Count();
     if (number - state.oldest >= count) {
         SetLastError(kErrorInvalidParameter);
         return false;
     }
-    UpdateIndex();
-    std::uint32_t index = number - firstNumber;
-    if (index >= offsets.size() || !RecordAt(offsets[index], number, bytes)) {
-        SetLastError(kErrorEventLogFileCorrupt);
-        return false;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        UpdateIndex();
+        std::uint32_t index = number - firstNumber;
+        if (index < offsets.size() && RecordAt(offsets[index], number, scratch, record)) {
+            offset = offsets[index];
+            return true;
+        }
+        // The file changed under the index (a cleared and refilled log): index it anew once.
+        offsets.clear();
+        converted.clear();
     }
-    return true;
+    SetLastError(kErrorEventLogFileCorrupt);
+    return false;
+}
+
+// The record in the ANSI layout, converted once and reused while its bytes stay the same.
+const std::string* EventLog::AnsiOf(std::uint32_t number) {
+    std::string scratch;
+    std::string_view bytes;
+    std::uint32_t offset = 0;
+    if (!FindRecord(number, scratch, bytes, offset)) return nullptr;
+    std::uint64_t hash = 1469598103934665603ull;  // FNV-1a
+    for (unsigned char c : bytes) hash = (hash ^ c) * 1099511628211ull;
+    auto it = converted.find(number);
+    if (it != converted.end() && it->second.offset == offset && it->second.hash == hash) {
+        return &it->second.ansi;
+    }
+    evt::Record record;
+    if (!evt::DecodeRecord(bytes, record)) {
+        SetLastError(kErrorEventLogFileCorrupt);
+        return nullptr;
+    }
+    if (converted.size() >= 4096) converted.clear();
+    Converted& slot = converted[number];
+    slot = Converted{offset, hash, evt::AnsiRecord(record)};
+    return &slot.ansi;
 }
 
 namespace {
@@ -585,19 +655,13 @@ bool ReadEventLog(EventLogHandle log, DWORD flags, DWORD recordNumber, void* buf
 
     auto* out = static_cast<char*>(buffer);
     DWORD used = 0;
-    std::string bytes;
-    evt::Record record;
     for (;;) {
-        bool found = log->FindRecord(number, bytes);
-        if (found && !evt::DecodeRecord(bytes, record)) {
-            SetLastError(kErrorEventLogFileCorrupt);
-            found = false;
-        }
-        if (!found) {
+        const std::string* converted = log->AnsiOf(number);
+        if (!converted) {
             if (used > 0) break;  // give what was read; the damage shows at the next read
             return false;
         }
-        std::string ansi = evt::AnsiRecord(record);
+        const std::string& ansi = *converted;
         if (ansi.size() > bufferSize - used) {
             if (used == 0) {
                 if (needed) *needed = static_cast<DWORD>(ansi.size());

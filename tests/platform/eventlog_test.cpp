@@ -287,6 +287,30 @@ TEST(EventLog, ClearingAndRecordNumberWrap) {
     CloseEventLog(log);
 }
 
+TEST(EventLog, AReaderThatStaysOpenSeesAClearedAndRefilledLog) {
+    MachineFolder machine;
+    EventLogHandle log = OpenEventLog("", "Application");
+    ASSERT_NE(log, nullptr);
+    for (DWORD i = 1; i <= 3; ++i) Write("App", i, {"old " + std::to_string(i)});
+    ReadRecord r;
+    for (DWORD n = 1; n <= 3; ++n) ASSERT_TRUE(ReadOne(log, n, r));
+    ASSERT_TRUE(ClearEventLog(log));
+    // The same layout with other texts, then other sizes: the reader must not reuse what it had.
+    for (DWORD i = 1; i <= 3; ++i) Write("App", i, {"new " + std::to_string(i)});
+    for (DWORD n = 1; n <= 3; ++n) {
+        ASSERT_TRUE(ReadOne(log, n, r));
+        EXPECT_EQ(r.strings[0], "new " + std::to_string(n));
+    }
+    ASSERT_TRUE(ClearEventLog(log));
+    for (DWORD i = 1; i <= 5; ++i) Write("App", i, {std::string(i * 3, 'x')});
+    EXPECT_EQ(Counts(log).count, 5u);
+    for (DWORD n = 1; n <= 5; ++n) {
+        ASSERT_TRUE(ReadOne(log, n, r)) << n;
+        EXPECT_EQ(r.strings[0], std::string(n * 3, 'x'));
+    }
+    CloseEventLog(log);
+}
+
 TEST(EventLog, ConcurrentWritersAndAReader) {
     MachineFolder machine;
     RegisterLog(machine, "Busy", "Src", 0x10000);
