@@ -564,7 +564,10 @@ std::string LogOfSource(std::string_view sourceName) {
 }
 
 EventLogHandle OpenEventLog(std::string_view server, std::string_view logName) {
-    if (!server.empty() && server != "." && server != "\\\\.") {
+    // The local computer, by no name, ".", or its own name; there is no other computer.
+    std::string_view host = server.substr(server.rfind('\\') == std::string_view::npos ? 0 : server.rfind('\\') + 1);
+    std::string local;
+    if (!host.empty() && host != "." && !(GetComputerName(local, 256) && EqualsNoCase(host, local))) {
         SetLastError(kErrorBadNetPath);
         return nullptr;
     }

@@ -1,0 +1,97 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "config/lists.h"
+#include "core/matching.h"
+#include "platform/eventlog.h"
+
+struct Settings;
+
+// The watch timer as the monitor drives it (the main window's QTimer).
+class WatchTimer {
+public:
+    virtual ~WatchTimer() = default;
+    virtual void SetInterval(unsigned milliseconds) = 0;
+    virtual void SetEnabled(bool enabled) = 0;
+};
+
+// The commit buttons of the configuration dialogs, disabled while a tick runs.
+class DialogLocks {
+public:
+    virtual ~DialogLocks() = default;
+    // LockWatchList, LockAddressList, LockEntry, in this order.
+    virtual void Lock() = 0;
+    // UnlockWatchList, UnlockAddressList, UnlockEntry, in this order.
+    virtual void Unlock() = 0;
+};
+
+// What happens to a tick's report records, in this order: actions, mail, network messages.
+class BatchConsumers {
+public:
+    virtual ~BatchConsumers() = default;
+    virtual void ProcessActions(TickBatch& batch) = 0;
+    virtual void DeliverMail(TickBatch& batch) = 0;
+    virtual void SendNetworkMessages(TickBatch& batch) = 0;
+};
+
+// One event log of the machine while monitoring runs.
+struct WatchedLog {
+    std::string name;
+    platform::EventLogHandle handle = nullptr;  // none when it could not be opened or read
+    std::unique_ptr<EventRecord> lastRecord;     // the newest record read so far
+
+    ~WatchedLog();
+};
+
+// Opens a log of the local computer by name; nullptr when the computer name or the log cannot
+// be had.
+platform::EventLogHandle OpenEventLogByName(const std::string& logName);
+
+// Reads and renders one record; on failure, error holds the system's error code of the read.
+bool ReadEventRecord(const std::string& logName, platform::EventLogHandle handle,
+                     std::uint32_t number, EventRecord& record, platform::DWORD& error);
+
+// The monitoring state: the watched logs, starting and stopping, and the watch tick.
+class Monitor {
+public:
+    Monitor(const Settings& settings, const WatchList& watches, WatchTimer& timer,
+            DialogLocks& locks, BatchConsumers& consumers);
+    ~Monitor();
+    Monitor(const Monitor&) = delete;
+    Monitor& operator=(const Monitor&) = delete;
+
+    // Opens every log of the machine and takes its newest record as the starting point.
+    void StartMonitoring();
+    void StopMonitoring();
+    bool Running() const { return !m_logs.empty(); }
+
+    // The body of the watch timer's tick.
+    void WatchTick();
+
+    // Reads and matches the new records of one log.
+    void CheckLog(WatchedLog& log, TickBatch& batch);
+
+    const std::vector<std::unique_ptr<WatchedLog>>& Logs() const { return m_logs; }
+
+private:
+    const Settings& m_settings;
+    const WatchList& m_watches;
+    WatchTimer& m_timer;
+    DialogLocks& m_locks;
+    BatchConsumers& m_consumers;
+    std::vector<std::unique_ptr<WatchedLog>> m_logs;
+};
+
+// Saves a list file, asking Retry/Cancel while it fails; false after Cancel.
+bool SaveWatchListWithPrompt(const WatchList& watches);
+bool SaveAddressListWithPrompt(const AddressList& addresses);
+
+// Keep the watch entries' recipients in step with the address list: a deleted address leaves
+// every recipient list (entries left without recipients are removed, and monitoring stops when
+// no entry is left); a changed one is renamed in them. Both save WATCH.DAT when they changed it.
+void OnAddressDeleted(WatchList& watches, const AddressEntry& deleted, Monitor& monitor);
+void OnAddressChanged(WatchList& watches, const AddressEntry& newValues, const AddressEntry& old);
