@@ -1,0 +1,329 @@
+#include "core/monitor.h"
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+#include "config/settings.h"
+#include "core/program_log.h"
+#include "platform/codepage.h"
+#include "platform/eventlog.h"
+#include "platform/linux/evt_format.h"
+#include "platform/machine.h"
+#include "platform/registry.h"
+#include "support/machine_folder.h"
+#include "support/scripted_shell.h"
+
+using platform::DWORD;
+
+namespace {
+
+class FakeTimer : public WatchTimer {
+public:
+    void SetInterval(unsigned ms) override { calls.push_back("interval " + std::to_string(ms)); }
+    void SetEnabled(bool on) override {
+        enabled = on;
+        calls.push_back(on ? "on" : "off");
+    }
+    bool enabled = false;
+    std::vector<std::string> calls;
+};
+
+class FakeLocks : public DialogLocks {
+public:
+    void Lock() override {
+        ++locked;
+        calls.push_back("lock");
+    }
+    void Unlock() override {
+        --locked;
+        calls.push_back("unlock");
+    }
+    int locked = 0;
+    std::vector<std::string> calls;
+};
+
+class Consumers : public BatchConsumers {
+public:
+    void ProcessActions(TickBatch& batch) override {
+        order.push_back("actions");
+        if (throwInActions) throw std::runtime_error("unexpected");
+        for (auto& r : batch) reports.push_back({r->LogName, r->Event.RecordNumber, r->Watch->EventNum, r->ReportText});
+    }
+    void DeliverMail(TickBatch&) override { order.push_back("mail"); }
+    void SendNetworkMessages(TickBatch&) override { order.push_back("net"); }
+
+    struct Seen {
+        std::string log;
+        std::uint32_t record;
+        int watch;
+        std::string text;
+    };
+    std::vector<Seen> reports;
+    std::vector<std::string> order;
+    bool throwInActions = false;
+};
+
+class Sink : public LogSink {
+public:
+    void AddLogLine(int level, const platform::SystemTime&, const std::string& text) override {
+        lines.push_back(std::to_string(level) + " " + platform::SjisToUtf8(text));
+    }
+    std::vector<std::string> lines;
+};
+
+class MonitorTest : public ::testing::Test {
+protected:
+    MonitorTest() : log(settings, &sink), monitor(settings, watches, timer, locks, consumers) {
+        settings.Interval = 5;
+        settings.SenderName = "Quorvik";
+        settings.MailAddr = "q@example.jp";
+        settings.SMTPServer = "127.0.0.1";
+        settings.Enable = false;
+        SetProgramLog(&log);
+        auto e = std::make_unique<WatchEntry>();
+        e->EventNum = 1;
+        e->LogName = "Application";
+        e->SourceName = e->Category = AnyValueText();
+        e->AddrList = {"ops@example.jp"};
+        watches.push_back(std::move(e));
+        // Its messages 1 to 1000 are the first string, as for sources eventcreate registers.
+        platform::AppendMachineRegistry(
+            platform::RegKeyLine(std::string(platform::kEventLogKey) + "\\Application\\App") +
+            platform::RegExpandStringLine("EventMessageFile", std::string(platform::kEventCreateMessageFile)));
+    }
+    ~MonitorTest() override { SetProgramLog(nullptr); }
+
+    void Write(DWORD id, const std::string& text = "x", const char* source = "App") {
+        platform::EventToWrite e;
+        e.eventId = id;
+        e.strings = {text};
+        ASSERT_TRUE(platform::ReportEvent(source, e));
+    }
+    std::vector<std::uint32_t> ReportedRecords() const {
+        std::vector<std::uint32_t> numbers;
+        for (const auto& r : consumers.reports) numbers.push_back(r.record);
+        return numbers;
+    }
+    bool Logged(const std::string& utf8) const {
+        for (const std::string& line : sink.lines) {
+            if (line == utf8) return true;
+        }
+        return false;
+    }
+
+    MachineFolder machine;
+    Settings settings;
+    WatchList watches;
+    Sink sink;
+    ProgramLog log;
+    FakeTimer timer;
+    FakeLocks locks;
+    Consumers consumers;
+    Monitor monitor;
+};
+
+}  // namespace
+
+TEST_F(MonitorTest, RecordsPresentAtStartAreNeverReported) {
+    for (DWORD i = 1; i <= 3; ++i) Write(i);
+    monitor.StartMonitoring();
+    ASSERT_TRUE(monitor.Running());
+    EXPECT_EQ(timer.calls, (std::vector<std::string>{"interval 300000", "on"}));
+    EXPECT_TRUE(Logged("1 Applicationイベントログの監視を開始しました。"));
+    EXPECT_TRUE(Logged("1 Systemイベントログの監視を開始しました。"));
+
+    monitor.WatchTick();
+    EXPECT_TRUE(consumers.order.empty());  // nothing new: no consumer is called
+    for (DWORD i = 4; i <= 8; ++i) Write(i, "new " + std::to_string(i));
+    log.SetDebugMode(true);
+    monitor.WatchTick();
+    EXPECT_EQ(ReportedRecords(), (std::vector<std::uint32_t>{4, 5, 6, 7, 8}));
+    EXPECT_EQ(consumers.order, (std::vector<std::string>{"actions", "mail", "net"}));
+    EXPECT_EQ(consumers.reports[0].watch, 1);
+    EXPECT_NE(consumers.reports[0].text.find(sjis(u8"説明：\r\nnew 4\r\n")), std::string::npos);
+    // Five reads in order, with the counts the tick saw.
+    EXPECT_TRUE(Logged("4 Applicationログのチェック開始"));
+    EXPECT_TRUE(Logged("4 レコード件数:8"));
+    EXPECT_TRUE(Logged("4 前回チェックレコード番号:3"));
+    EXPECT_TRUE(Logged("4 最大レコード番号:8"));
+    EXPECT_TRUE(Logged("4 レコード[4]のイベントログ取得"));
+    EXPECT_TRUE(Logged("4 監視イベント番号: 1 - 監視イベントが発生"));
+    EXPECT_TRUE(Logged("4 イベントログのチェック終了"));
+    // The timer was off for the tick and the dialogs locked, then both restored.
+    EXPECT_TRUE(timer.enabled);
+    EXPECT_EQ(locks.locked, 0);
+    EXPECT_EQ(locks.calls, (std::vector<std::string>{"lock", "unlock", "lock", "unlock"}));
+
+    monitor.StopMonitoring();
+    EXPECT_FALSE(monitor.Running());
+    EXPECT_FALSE(timer.enabled);
+    EXPECT_TRUE(Logged("1 すべてのイベントログの監視を停止しました。"));
+}
+
+TEST_F(MonitorTest, EmptyWatchListOrNoSmtpSettings) {
+    settings.SMTPServer.clear();
+    watches.clear();
+    monitor.StartMonitoring();
+    EXPECT_FALSE(monitor.Running());
+    EXPECT_TRUE(Logged("2 設定 - その他のSMTPが設定されていないので、メールの送信はできません。"));
+    EXPECT_TRUE(Logged("2 監視イベントが設定されていないので、監視を開始できませんでした。"));
+    EXPECT_TRUE(timer.calls.empty());
+}
+
+TEST_F(MonitorTest, ALogEmptyAtStartAndAClearedLog) {
+    ASSERT_TRUE(platform::SetEventLogNextRecord("Application", 5000));
+    monitor.StartMonitoring();  // empty: no last record
+    Write(1);
+    monitor.WatchTick();
+    EXPECT_EQ(ReportedRecords(), std::vector<std::uint32_t>{5000});
+
+    platform::EventLogHandle h = platform::OpenEventLog("", "Application");
+    ASSERT_TRUE(platform::ClearEventLog(h));
+    platform::CloseEventLog(h);
+    monitor.WatchTick();  // emptied: nothing, and the last record is kept
+    for (DWORD i = 0; i < 3; ++i) Write(10 + i);
+    monitor.WatchTick();
+    EXPECT_TRUE(Logged("2 Applicationイベントログのレコード番号5001～0のログは破棄されたためチェックできません。"));
+    EXPECT_TRUE(Logged("2 Applicationイベントログのログサイズか、Quorvikのイベントログ監視間隔を調節してください。"));
+    EXPECT_EQ(ReportedRecords(), (std::vector<std::uint32_t>{5000, 1, 2, 3}));
+}
+
+TEST_F(MonitorTest, OverwrittenRecordsAndNumbersThatWrap) {
+    ASSERT_TRUE(platform::SetEventLogNextRecord("Application", 4294967290u));
+    ASSERT_TRUE(platform::SetEventLogMaxSize("Application", 4096));
+    for (int i = 0; i < 3; ++i) Write(1);  // 4294967290 .. 4294967292
+    monitor.StartMonitoring();
+    for (int i = 0; i < 5; ++i) Write(2);  // 4294967293 .. 4294967295, 0, 1
+    monitor.WatchTick();
+    EXPECT_EQ(ReportedRecords(), (std::vector<std::uint32_t>{4294967293u, 4294967294u, 4294967295u, 0, 1}));
+
+    // More than the log holds between two ticks: the lost ones are announced.
+    consumers.reports.clear();
+    for (int i = 0; i < 60; ++i) Write(3, std::string(40, 'y'));
+    platform::EventLogHandle h = platform::OpenEventLog("", "Application");
+    DWORD count = 0, oldest = 0;
+    platform::GetNumberOfEventLogRecords(h, count);
+    platform::GetOldestEventLogRecord(h, oldest);
+    platform::CloseEventLog(h);
+    ASSERT_GT(oldest, 2u);
+    monitor.WatchTick();
+    EXPECT_TRUE(Logged("2 Applicationイベントログのレコード番号2～" + std::to_string(oldest - 1) +
+                       "のログは破棄されたためチェックできません。"));
+    ASSERT_EQ(consumers.reports.size(), count);
+    EXPECT_EQ(consumers.reports.front().record, oldest);
+    EXPECT_EQ(consumers.reports.back().record, 61u);
+}
+
+TEST_F(MonitorTest, ARecordThatCannotBeReadIsTriedAgain) {
+    monitor.StartMonitoring();
+    for (DWORD i = 1; i <= 3; ++i) Write(i);
+    // Damage record 2 in the file, then mend it after one tick.
+    const std::string path = platform::EventLogFilePath("Application");
+    const std::string good = ReadFileBytes(path);
+    const size_t second = platform::evt::kHeaderSize + platform::evt::ReadU32(good.data() + platform::evt::kHeaderSize);
+    std::string bad = good;
+    bad[second + 4] = 'X';  // its signature
+    {
+        platform::File f;
+        ASSERT_TRUE(f.Open(path, platform::File::Access::Write, platform::File::Disposition::OpenExisting,
+                           platform::File::Share::Read));
+        ASSERT_TRUE(f.Write(bad.data(), bad.size()));
+    }
+    monitor.WatchTick();
+    EXPECT_EQ(ReportedRecords(), std::vector<std::uint32_t>{1});
+    EXPECT_TRUE(Logged("3 Applicationイベントログのレコードデータが取得できませんでした。エラーコード[000005dc]"));
+    {
+        platform::File f;
+        ASSERT_TRUE(f.Open(path, platform::File::Access::Write, platform::File::Disposition::OpenExisting,
+                           platform::File::Share::Read));
+        ASSERT_TRUE(f.Write(good.data(), good.size()));
+    }
+    monitor.WatchTick();
+    EXPECT_EQ(ReportedRecords(), (std::vector<std::uint32_t>{1, 2, 3}));
+}
+
+TEST_F(MonitorTest, SeveralEntriesAndAFailingConsumer) {
+    auto second = std::make_unique<WatchEntry>(*watches[0]);
+    second->EventNum = 2;
+    second->Note = "note";
+    watches.push_back(std::move(second));
+    monitor.StartMonitoring();
+    Write(1);
+    consumers.throwInActions = true;
+    monitor.WatchTick();
+    // The consumers after the failing one still ran, and the tick ended as it should.
+    EXPECT_EQ(consumers.order, (std::vector<std::string>{"actions", "mail", "net"}));
+    EXPECT_TRUE(timer.enabled);
+    EXPECT_EQ(locks.locked, 0);
+    consumers.throwInActions = false;
+    Write(1);
+    monitor.WatchTick();
+    ASSERT_EQ(consumers.reports.size(), 2u);
+    EXPECT_EQ(consumers.reports[0].watch, 1);
+    EXPECT_EQ(consumers.reports[1].watch, 2);
+    EXPECT_EQ(consumers.reports[0].record, consumers.reports[1].record);
+}
+
+TEST_F(MonitorTest, LogsThatCannotBeOpened) {
+    WriteFileBytes(machine.Root() + "blocker", "");
+    machine.AddRegFile("60-broken.reg",
+                       "Windows Registry Editor Version 5.00\r\n" +
+                           platform::RegKeyLine(std::string(platform::kEventLogKey) + "\\Broken") +
+                           platform::RegStringLine("File", machine.Root() + "blocker/Broken.evt"));
+    monitor.StartMonitoring();
+    EXPECT_TRUE(monitor.Running());
+    EXPECT_TRUE(Logged("2 Brokenイベントログがオープンできませんでした。このイベントログは監視できません。"));
+    EXPECT_EQ(monitor.Logs().size(), 4u);
+    monitor.StopMonitoring();
+
+    // When no log can be used, monitoring stays stopped.
+    machine.AddRegFile("zzz-none.reg", "Windows Registry Editor Version 5.00\r\n"
+                                      "[-HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application]\r\n"
+                                      "[-HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\EventLog\\System]\r\n"
+                                      "[-HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\EventLog\\Security]\r\n");
+    monitor.StartMonitoring();
+    EXPECT_FALSE(monitor.Running());
+    EXPECT_TRUE(Logged("3 すべてのイベントログが利用できません。監視を中止します。"));
+}
+
+TEST_F(MonitorTest, AddressChangesCarryIntoTheWatchList) {
+    ScriptedShell shell;
+    watches[0]->AddrList = {"a@example.jp", "PC1"};
+    auto second = std::make_unique<WatchEntry>(*watches[0]);
+    second->EventNum = 2;
+    second->AddrList = {"PC1"};
+    watches.push_back(std::move(second));
+    WriteFileBytes(WatchListPath(), "");
+    monitor.StartMonitoring();
+
+    // Only the name changed: the watch list is not touched.
+    OnAddressChanged(watches, AddressEntry{"x", "New name", "a@example.jp", "PC1", ""},
+                     AddressEntry{"x", "Old name", "a@example.jp", "PC1", ""});
+    EXPECT_EQ(ReadFileBytes(WatchListPath()), "");
+    OnAddressChanged(watches, AddressEntry{"", "", "b@example.jp", "", ""},
+                     AddressEntry{"", "", "a@example.jp", "PC1", ""});
+    EXPECT_EQ(watches[0]->AddrList, (std::vector<std::string>{"b@example.jp", "PC1"}));  // emptied name stays
+    WatchList saved;
+    ASSERT_TRUE(LoadWatchList(saved));
+    EXPECT_EQ(saved[0]->AddrList, watches[0]->AddrList);
+
+    OnAddressDeleted(watches, AddressEntry{"", "", "", "PC1", ""}, monitor);
+    ASSERT_EQ(watches.size(), 1u);  // the second entry lost its only recipient
+    EXPECT_EQ(watches[0]->AddrList, std::vector<std::string>{"b@example.jp"});
+    EXPECT_TRUE(monitor.Running());
+
+    // A failing save asks; Retry tries again, Cancel gives up and keeps the list in memory.
+    platform::DeleteFile(WatchListPath());
+    shell.Answer(platform::kIdRetry);
+    shell.Answer(platform::kIdCancel);
+    OnAddressDeleted(watches, AddressEntry{"", "", "b@example.jp", "", ""}, monitor);
+    ASSERT_EQ(shell.Boxes().size(), 2u);
+    EXPECT_EQ(shell.Boxes()[0].caption, sjis(u8"書き込みエラー"));
+    EXPECT_EQ(shell.Boxes()[0].buttons, platform::kMbRetryCancel);
+    EXPECT_EQ(shell.Boxes()[0].icon, platform::kMbIconError);
+    EXPECT_EQ(shell.Boxes()[0].text.substr(0, 10), sjis(u8"監視イベント").substr(0, 10));
+    EXPECT_TRUE(watches.empty());
+    EXPECT_FALSE(monitor.Running());  // no entry left
+    EXPECT_TRUE(Logged("1 すべてのイベントログの監視を停止しました。"));
+}
