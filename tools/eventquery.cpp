@@ -199,16 +199,8 @@ int main(int argc, char** argv) {
     if (!GetNumberOfEventLogRecords(handle, count) || !GetOldestEventLogRecord(handle, oldest)) {
         FailWithLastError(kTool, "cannot read the log's state");
     }
-    DWORD first = oldest;
-    if (!fromText.empty()) {
-        DWORD wanted = static_cast<DWORD>(from);
-        if (wanted - oldest >= count) {
-            // Before the oldest record: start there; after the newest: nothing to list.
-            if (oldest - wanted <= 0x7FFFFFFF) first = oldest; else count = 0;
-        } else {
-            first = wanted;
-        }
-    }
+    unsigned first = oldest;
+    if (!fromText.empty() && !FirstRecordFrom(static_cast<unsigned>(from), oldest, count, first)) count = 0;
     std::vector<char> buffer(0x10000);
     for (DWORD n = first; count > 0 && n - oldest < count; ++n) {
         DWORD read = 0, needed = 0;

@@ -109,3 +109,17 @@ bool FromHexText(std::string_view text, std::string& bytes) {
     }
     return true;
 }
+
+bool FirstRecordFrom(unsigned from, unsigned oldest, unsigned count, unsigned& first) {
+    if (count == 0) return false;
+    if (from - oldest < count) {
+        first = from;
+        return true;
+    }
+    // Numbers wrap: "before" is less than half the number space behind the oldest.
+    if (oldest - from <= 0x7FFFFFFFu) {
+        first = oldest;
+        return true;
+    }
+    return false;
+}

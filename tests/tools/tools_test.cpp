@@ -3,6 +3,9 @@
 
 #include <string>
 
+#include "config/lists.h"
+#include "platform/codepage.h"
+#include "platform/registry.h"
 #include "support/machine_folder.h"
 
 namespace {
@@ -72,4 +75,81 @@ TEST(Tools, BadArgumentsAndFailures) {
     EXPECT_EQ(Tool(kTools + "/eventcreate" + machine + " --log B --source Shared --type error --id 1"), 1);
     // --next-record only on an empty log.
     EXPECT_EQ(Tool(kTools + "/eventcreate" + machine + " --log A --next-record 7"), 1);
+}
+
+namespace {
+
+// A watch list in the program's folder (the test folder).
+void SaveWatches(std::vector<WatchEntry> entries) {
+    WatchList list;
+    for (WatchEntry& e : entries) list.push_back(std::make_unique<WatchEntry>(std::move(e)));
+    WriteFileBytes(WatchListPath(), "");
+    ASSERT_TRUE(SaveWatchList(list));
+}
+
+WatchEntry Watch(int number, const std::string& log, const std::string& source, std::int16_t type) {
+    WatchEntry e;
+    e.EventNum = number;
+    e.LogName = log;
+    e.SourceName = source;
+    e.Type = type;
+    e.Category = AnyValueText();
+    e.AddrList = {"ops@example.jp", "PC01"};
+    return e;
+}
+
+}  // namespace
+
+TEST(Tools, WatchtestOnTheDefaultMachine) {
+    TestFolder folder;
+    const std::string machine = " --machine " + folder.File("m");
+    const std::string where = machine + " --folder " + folder.Path();
+    ASSERT_EQ(Tool(kTools + "/eventcreate" + machine + " --log Application --source QuorvikSample"
+                   " --type warning --id 0x800000C8 --category 1 --string D: --string 50"), 0);
+    ASSERT_EQ(Tool(kTools + "/eventcreate" + machine + " --log Application --source Other --type error --id 7"
+                   " --string boom"), 0);
+    std::string out;
+    EXPECT_EQ(Tool(kTools + "/watchtest" + where + " --log Application", &out), 1);  // no WATCH.DAT yet
+    WatchEntry sample = Watch(1, "Application", "QuorvikSample", 2);
+    sample.Condition = sjis(u8"空き容量");
+    sample.Note = sjis(u8"交換する");
+    SaveWatches({sample, Watch(2, AnyValueText(), AnyValueText(), 1)});
+
+    ASSERT_EQ(Tool(kTools + "/watchtest" + where + " --log Application --json --explain", &out), 0);
+    // The date, time and computer vary; the rest of the line is fixed.
+    const std::string first = out.substr(0, out.find('\n'));
+    EXPECT_EQ(first.rfind("{\"log\":\"Application\",\"record\":1,\"watch\":1,\"recipients\":[\"ops@example.jp\","
+                          "\"PC01\"],\"reportText\":\"種別：Application\\r\\n日付：", 0), 0u) << first;
+    EXPECT_NE(first.find("\\r\\nユーザー：N/A\\r\\nコンピュータ："), std::string::npos) << first;
+    EXPECT_NE(first.find("\\r\\nイベントID：200\\r\\nソース：QuorvikSample\\r\\n種類：警告\\r\\n分類：ディスク"
+                         "\\r\\n\\r\\n説明：\\r\\nディスク D: の空き容量が少なくなっています (残り 50 MB)。\\r\\n\\r\\n"
+                         "注記：\\r\\n交換する\"}"), std::string::npos) << first;
+    EXPECT_NE(out.find("{\"log\":\"Application\",\"record\":1,\"watch\":2,\"failed\":\"type\"}"), std::string::npos);
+    EXPECT_NE(out.find("\"record\":2,\"watch\":2,\"recipients\""), std::string::npos);
+    EXPECT_NE(out.find("{\"log\":\"Application\",\"record\":2,\"watch\":1,\"failed\":\"source\"}"), std::string::npos);
+
+    ASSERT_EQ(Tool(kTools + "/watchtest" + where + " --log Application --from 2 --json", &out), 0);
+    EXPECT_EQ(out.find("\"record\":1"), std::string::npos);
+    EXPECT_NE(out.find("\"record\":2"), std::string::npos);
+    EXPECT_EQ(Tool(kTools + "/watchtest" + where), 2);
+}
+
+TEST(Tools, WatchtestOnAMachineBuiltFromRealFiles) {
+    TestFolder folder;
+    const std::string root = folder.File("m/");
+    ASSERT_EQ(RunCommand("mkdir -p '" + root + "registry' '" + root + "logs' && cp '" QUORVIK_TEST_DATA
+                         "/evt/TestLog.evt' '" + root + "logs/'"), 0);
+    WriteFileBytes(root + "registry/00-test.reg",
+                   "Windows Registry Editor Version 5.00\r\n" +
+                       platform::RegKeyLine("SYSTEM\\CurrentControlSet\\Services\\EventLog\\TestLog") +
+                       platform::RegStringLine("File", root + "logs/TestLog.evt"));
+    SaveWatches({Watch(4, "testlog", "TESTAPP", 1), Watch(5, AnyValueText(), AnyValueText(), 0)});
+    std::string out;
+    ASSERT_EQ(Tool(kTools + "/watchtest --machine " + root + " --folder " + folder.Path() + " --log TestLog --json", &out), 0);
+    size_t lines = 0;
+    for (char c : out) lines += c == '\n';
+    EXPECT_EQ(lines, 6u);  // record 2 for both entries, the other four for the second
+    EXPECT_NE(out.find("\"record\":2,\"watch\":4,"), std::string::npos);
+    EXPECT_NE(out.find("説明：\\r\\nQuorvik: なし、または取得に失敗しました。"), std::string::npos);
+    EXPECT_NE(out.find("コンピュータ：POPSICKL-79ADD4"), std::string::npos);
 }

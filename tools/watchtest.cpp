@@ -1,0 +1,106 @@
+// Dry run of a watch list: reads a log's records as the watch cycle does and prints the report
+// records the program would make for them.
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "config/lists.h"
+#include "core/matching.h"
+#include "core/monitor.h"
+#include "platform/codepage.h"
+#include "platform/eventlog.h"
+#include "platform/files.h"
+#include "tools/tool_support.h"
+
+namespace {
+
+constexpr char kTool[] = "watchtest";
+constexpr char kUsage[] =
+    "watchtest [--machine DIR] [--folder DIR] --log LOG [--from N] [--json] [--explain]";
+
+std::string U8(const std::string& sjisText) { return platform::SjisToUtf8(sjisText); }
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    using namespace platform;
+    std::string machine, folder, log, fromText;
+    bool json = false, explain = false;
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        auto value = [&](std::string& out) {
+            if (i + 1 >= argc) UsageError(kTool, arg + " needs a value", kUsage);
+            out = argv[++i];
+        };
+        if (arg == "--machine") value(machine);
+        else if (arg == "--folder") value(folder);
+        else if (arg == "--log") value(log);
+        else if (arg == "--from") value(fromText);
+        else if (arg == "--json") json = true;
+        else if (arg == "--explain") explain = true;
+        else UsageError(kTool, "unknown argument " + arg, kUsage);
+    }
+    if (log.empty()) UsageError(kTool, "--log is required", kUsage);
+    unsigned long long from = 1;
+    if (!fromText.empty() && !ParseNumber(fromText, 0xFFFFFFFF, from)) {
+        UsageError(kTool, "--from needs a record number", kUsage);
+    }
+    if (!folder.empty()) SetExecutableDirectory(Utf8ToSjis(folder));
+    // A dry run changes nothing: a missing watch list is an error, not a new empty file.
+    if (!FileExists(WatchListPath())) Fail(kTool, U8(WatchListPath()), kErrorFileNotFound);
+    WatchList watches;
+    if (!LoadWatchList(watches)) {
+        std::fprintf(stderr, "%s: %s was not read whole; using the %zu entries before the damage\n",
+                     kTool, U8(WatchListPath()).c_str(), watches.size());
+    }
+    UseMachine(kTool, machine);
+    const std::string logName = Utf8ToSjis(log);
+    EventLogHandle handle = OpenEventLogByName(logName);
+    if (!handle) FailWithLastError(kTool, "log " + log);
+    DWORD count = 0, oldest = 0;
+    if (!GetNumberOfEventLogRecords(handle, count) || !GetOldestEventLogRecord(handle, oldest)) {
+        FailWithLastError(kTool, "log " + log);
+    }
+    unsigned first = 0;
+    if (!FirstRecordFrom(static_cast<unsigned>(from), oldest, count, first)) count = 0;
+    for (DWORD n = first; count > 0 && n - oldest < count; ++n) {
+        EventRecord record;
+        DWORD error = 0;
+        if (!ReadEventRecord(logName, handle, n, record, error)) Fail(kTool, "record " + std::to_string(n), error);
+        TickBatch batch;
+        MatchRecord(watches, logName, record, batch);
+        for (const auto& report : batch) {
+            if (json) {
+                std::string line = "{\"log\":" + JsonString(U8(report->LogName)) +
+                                   ",\"record\":" + std::to_string(record.RecordNumber) +
+                                   ",\"watch\":" + std::to_string(report->Watch->EventNum) + ",\"recipients\":[";
+                for (size_t i = 0; i < report->Recipients.size(); ++i) {
+                    if (i > 0) line += ',';
+                    line += JsonString(U8(report->Recipients[i]));
+                }
+                line += "],\"reportText\":" + JsonString(U8(report->ReportText)) + "}";
+                std::printf("%s\n", line.c_str());
+            } else {
+                std::printf("== record %u matches watch %d (recipients:", record.RecordNumber,
+                            report->Watch->EventNum);
+                for (const std::string& r : report->Recipients) std::printf(" %s", U8(r).c_str());
+                std::printf(")\n%s\n", U8(report->ReportText).c_str());
+            }
+        }
+        if (!explain) continue;
+        for (const auto& entry : watches) {
+            MatchTest failed;
+            if (EntryMatches(*entry, logName, record, &failed)) continue;
+            if (json) {
+                std::printf("{\"log\":%s,\"record\":%u,\"watch\":%d,\"failed\":\"%s\"}\n",
+                            JsonString(log).c_str(), record.RecordNumber, entry->EventNum, MatchTestName(failed));
+            } else {
+                std::printf("-- record %u, watch %d: %s does not match\n", record.RecordNumber,
+                            entry->EventNum, MatchTestName(failed));
+            }
+        }
+    }
+    CloseEventLog(handle);
+    return 0;
+}
