@@ -8,24 +8,31 @@
 #include "platform/codepage.h"
 
 std::string MakeReportText(const std::string& logName, const EventRecord& r, const std::string& note) {
-    const platform::SystemTime& t = r.TimeGenerated;
-    const char* format =
+    static const std::string& kFormat =
         sjis(u8"種別：%s\r\n日付：%04d/%02d/%02d\r\n時刻：%02d:%02d:%02d\r\nユーザー：%s\r\n"
              u8"コンピュータ：%s\r\nイベントID：%d\r\nソース：%s\r\n種類：%s\r\n分類：%s\r\n\r\n"
-             u8"説明：\r\n%s\r\n\r\n")
-            .c_str();
-    const int n = std::snprintf(nullptr, 0, format, logName.c_str(), t.year, t.month, t.day, t.hour,
-                                t.minute, t.second, r.User.c_str(), r.ComputerName.c_str(),
-                                static_cast<int>(r.EventID & 0xFFFF), r.SourceName.c_str(),
-                                EventTypeName(r.EventType).c_str(), r.Category.c_str(),
-                                r.Description.c_str());
-    std::string text(static_cast<size_t>(n > 0 ? n : 0) + 1, '\0');
-    std::snprintf(text.data(), text.size(), format, logName.c_str(), t.year, t.month, t.day, t.hour,
-                  t.minute, t.second, r.User.c_str(), r.ComputerName.c_str(),
-                  static_cast<int>(r.EventID & 0xFFFF), r.SourceName.c_str(),
-                  EventTypeName(r.EventType).c_str(), r.Category.c_str(), r.Description.c_str());
-    text.resize(static_cast<size_t>(n > 0 ? n : 0));
-    if (!note.empty()) text += sjis(u8"注記：\r\n") + note;
+             u8"説明：\r\n%s\r\n\r\n");
+    static const std::string& kNote = sjis(u8"注記：\r\n");
+    const platform::SystemTime& t = r.TimeGenerated;
+    auto format = [&](char* buffer, size_t size) {
+        return std::snprintf(buffer, size, kFormat.c_str(), logName.c_str(), t.year, t.month, t.day,
+                             t.hour, t.minute, t.second, r.User.c_str(), r.ComputerName.c_str(),
+                             static_cast<int>(r.EventID & 0xFFFF), r.SourceName.c_str(),
+                             EventTypeName(r.EventType).c_str(), r.Category.c_str(),
+                             r.Description.c_str());
+    };
+    char small[1024];
+    const int n = format(small, sizeof small);
+    std::string text;
+    if (n < 0) return text;
+    if (static_cast<size_t>(n) < sizeof small) {
+        text.assign(small, static_cast<size_t>(n));
+    } else {
+        text.resize(static_cast<size_t>(n) + 1);
+        format(text.data(), text.size());
+        text.resize(static_cast<size_t>(n));
+    }
+    if (!note.empty()) text += kNote + note;
     return text;
 }
 
@@ -69,9 +76,11 @@ bool EntryMatches(const WatchEntry& e, const std::string& logName, const EventRe
 
 void MatchRecord(const WatchList& watches, const std::string& logName, const EventRecord& record,
                  TickBatch& batch) {
+    // Looked up once: this runs for every record and every entry.
+    static const std::string& kEntryLine = sjis(u8"監視イベント番号: %d");
     LogDebug(sjis(u8"監視リスト検索開始:%s").c_str(), logName.c_str());
     for (const auto& entry : watches) {
-        LogDebug(sjis(u8"監視イベント番号: %d").c_str(), entry->EventNum);
+        LogDebug(kEntryLine.c_str(), entry->EventNum);
         if (!EntryMatches(*entry, logName, record)) continue;
         LogDebug(sjis(u8"監視イベント番号: %d - 監視イベントが発生").c_str(), entry->EventNum);
         LogDebug("%s", sjis(u8"メール送信データ作成開始").c_str());

@@ -269,8 +269,9 @@ void Monitor::CheckLog(WatchedLog& log, TickBatch& batch) {
                                    name);
                         next = oldest;
                     }
+                    static const std::string& kReadLine = sjis(u8"レコード[%d]のイベントログ取得");
                     for (std::uint32_t n = next;; ++n) {
-                        LogDebug(sjis(u8"レコード[%d]のイベントログ取得").c_str(), static_cast<int>(n));
+                        LogDebug(kReadLine.c_str(), static_cast<int>(n));
                         auto record = std::make_unique<EventRecord>();
                         DWORD error = 0;
                         if (!ReadEventRecord(log.name, log.handle, n, *record, error)) {

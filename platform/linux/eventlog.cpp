@@ -122,8 +122,10 @@ struct EventLog {
     struct Converted {
         std::uint32_t offset;
         std::uint64_t hash;
+        std::uint64_t generation;  // the file as it was when the bytes were last checked
         std::string ansi;
     };
+    std::uint64_t generation = 0;  // counts the changes LoadState has seen
     std::unordered_map<std::uint32_t, Converted> converted;
 
     bool LoadState();
@@ -192,6 +194,7 @@ bool EventLog::LoadState() {
         window.clear();
         windowStart = 0;
         lastKey = key;
+        ++generation;
     }
     stateKnown = false;
     LogState s;
@@ -359,6 +362,9 @@ bool EventLog::FindRecord(std::uint32_t number, std::string& scratch, std::strin
 
 // The record in the ANSI layout, converted once and reused while its bytes stay the same.
 const std::string* EventLog::AnsiOf(std::uint32_t number) {
+    // An unchanged file holds unchanged records: no need to look at the bytes again.
+    auto known = converted.find(number);
+    if (known != converted.end() && known->second.generation == generation) return &known->second.ansi;
     std::string scratch;
     std::string_view bytes;
     std::uint32_t offset = 0;
@@ -367,6 +373,7 @@ const std::string* EventLog::AnsiOf(std::uint32_t number) {
     for (unsigned char c : bytes) hash = (hash ^ c) * 1099511628211ull;
     auto it = converted.find(number);
     if (it != converted.end() && it->second.offset == offset && it->second.hash == hash) {
+        it->second.generation = generation;
         return &it->second.ansi;
     }
     evt::Record record;
@@ -376,7 +383,7 @@ const std::string* EventLog::AnsiOf(std::uint32_t number) {
     }
     if (converted.size() >= 4096) converted.clear();
     Converted& slot = converted[number];
-    slot = Converted{offset, hash, evt::AnsiRecord(record)};
+    slot = Converted{offset, hash, generation, evt::AnsiRecord(record)};
     return &slot.ansi;
 }
 
