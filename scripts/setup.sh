@@ -10,7 +10,7 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   libevt-utils
-  binutils-mingw-w64-x86-64 python3 python3-pefile
+  binutils-mingw-w64-x86-64 python3 python3-pefile python3-aiosmtpd
 )
 
 missing=()

@@ -1,0 +1,82 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+// TCP client sockets with every wait bounded, for the SMTP client. Errors are Windows Sockets
+// codes (10061 refused, 10060 timed out, ...), kept as the thread's socket error.
+namespace platform {
+
+enum WsaError : int {
+    kWsaEintr = 10004,
+    kWsaEwouldblock = 10035,
+    kWsaEinprogress = 10036,
+    kWsaEnotsock = 10038,
+    kWsaEaddrinuse = 10048,
+    kWsaEaddrnotavail = 10049,
+    kWsaEnetdown = 10050,
+    kWsaEnetunreach = 10051,
+    kWsaEconnaborted = 10053,
+    kWsaEconnreset = 10054,
+    kWsaEnobufs = 10055,
+    kWsaEisconn = 10056,
+    kWsaEnotconn = 10057,
+    kWsaEtimedout = 10060,
+    kWsaEconnrefused = 10061,
+    kWsaEhostdown = 10064,
+    kWsaEhostunreach = 10065,
+    kWsaNotinitialised = 10093,
+    kWsaHostNotFound = 11001,
+    kWsaTryAgain = 11002,
+    kWsaNoRecovery = 11003,
+    kWsaNoData = 11004,
+};
+
+// The Windows Sockets code for a Linux errno value.
+int WsaErrorFromErrno(int err);
+
+// Start-ups of the socket library: counted like WSAStartup / WSACleanup.
+void SocketLibraryStartup();
+bool SocketLibraryCleanup();  // false when nothing was started
+int SocketLibraryStartups();
+
+// What a bounded wait came to.
+enum class WaitResult { Ready, TimedOut, Aborted, Failed };
+
+// Called between polls of every wait (the message pump); returns true to abort the wait.
+using WaitHook = std::function<bool()>;
+
+// Looks a host name up (a dotted address is taken as it is); the wait is bounded by the
+// time-out, the hook runs between polls. address is an IPv4 address in network order.
+WaitResult ResolveHost(const std::string& host, unsigned timeoutMs, const WaitHook& hook,
+                       std::uint32_t& address, int& error);
+
+class TcpClient {
+public:
+    TcpClient() = default;
+    ~TcpClient();
+    TcpClient(const TcpClient&) = delete;
+    TcpClient& operator=(const TcpClient&) = delete;
+
+    // Connects without blocking and waits, polling every 2 ms, at most timeoutMs.
+    WaitResult Connect(std::uint32_t address, std::uint16_t port, unsigned timeoutMs,
+                       const WaitHook& hook, int& error);
+    bool Connected() const { return m_fd >= 0 && m_connected; }
+
+    // Sends every byte, waiting as needed, each wait at most timeoutMs.
+    WaitResult Send(const std::string& bytes, unsigned timeoutMs, const WaitHook& hook, int& error);
+
+    // Waits until data or the end of the stream arrives; appends what came to `into`.
+    // Ready with nothing appended means the peer closed the connection.
+    WaitResult Receive(std::string& into, size_t maxBytes, unsigned timeoutMs,
+                       const WaitHook& hook, int& error);
+
+    void Close();
+
+private:
+    int m_fd = -1;
+    bool m_connected = false;
+};
+
+}  // namespace platform
