@@ -1,0 +1,231 @@
+#include "notify/smtp.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "notify/jconvert.h"
+#include "platform/codepage.h"
+#include "support/smtp_server.h"
+#include "support/test_folder.h"
+
+namespace {
+
+std::unique_ptr<TNMSMTP> Client(std::uint16_t port, unsigned timeoutMs = 3000) {
+    auto smtp = std::make_unique<TNMSMTP>();
+    smtp->Host = "127.0.0.1";
+    smtp->Port = port;
+    smtp->TimeOut = timeoutMs;
+    smtp->UserID = "monitor";
+    return smtp;
+}
+
+std::string ErrorOf(const std::function<void()>& call, bool* socketError = nullptr) {
+    try {
+        call();
+    } catch (const ESockError& e) {
+        if (socketError) *socketError = true;
+        return e.what();
+    } catch (const ESmtpError& e) {
+        if (socketError) *socketError = false;
+        return e.what();
+    }
+    return "<no error>";
+}
+
+void Fill(TNMSMTP& smtp) {
+    smtp.PostMessage.FromAddress = "quorvik@example.jp";
+    smtp.PostMessage.FromName = "Quorvik";
+    smtp.PostMessage.ToAddress = {"ops@example.jp", "Boss <boss@example.jp>"};
+    smtp.PostMessage.ToBlindCarbonCopy = {"audit@example.jp"};
+    smtp.PostMessage.Subject = "Disk full";
+    smtp.PostMessage.Body = {"line one", ".", "..x"};
+}
+
+}  // namespace
+
+TEST(Smtp, TheDialogueOfAGoodSend) {
+    ScriptedSmtpServer server("220 mx ready\r\n", {"250-mx hello\r\n250 PIPELINING\r\n", "250 reset\r\n",
+                                                   "250 sender ok\r\n", "250 ok\r\n", "550 no such user\r\n",
+                                                   "250 ok\r\n", "354 go ahead\r\n", "250 queued\r\n", "221 bye\r\n"});
+    auto smtp = Client(server.Port());
+    bool succeeded = false;
+    smtp->OnSuccess = [&] { succeeded = true; };
+    smtp->Connect();
+    EXPECT_TRUE(smtp->Connected());
+    EXPECT_EQ(smtp->ReplyNumber(), 250);  // the last line of a continued reply
+    Fill(*smtp);
+    smtp->SendMail();
+    EXPECT_TRUE(succeeded);
+    EXPECT_TRUE(smtp->PostMessage.ToAddress.empty());  // cleared after the send
+    smtp->Disconnect();
+    EXPECT_EQ(server.Commands(),
+              (std::vector<std::string>{"HELO monitor", "RSET", "MAIL FROM:<quorvik@example.jp>",
+                                        "RCPT TO:<ops@example.jp>", "RCPT TO:<boss@example.jp>",
+                                        "RCPT TO:<audit@example.jp>", "DATA", ".", "QUIT"}));
+    EXPECT_EQ(server.Data(),
+              "From: Quorvik<quorvik@example.jp>\r\n"
+              "To: ops@example.jp,Boss <boss@example.jp>\r\n"
+              "Subject: Disk full\r\n"
+              "Mime-Version: 1.0\r\n"
+              "Content-Type: text/plain; charset=us-ascii\r\n"
+              "\r\n\r\n"
+              "line one\r\n..\r\n...x\r\n");
+}
+
+TEST(Smtp, ServersThatSayNo) {
+    {
+        ScriptedSmtpServer server("554 go away\r\n", {"221 bye\r\n"});
+        auto smtp = Client(server.Port());
+        bool socketError = true;
+        EXPECT_EQ(ErrorOf([&] { smtp->Connect(); }, &socketError), "554 go away");
+        EXPECT_FALSE(socketError);
+        EXPECT_FALSE(smtp->Connected());
+        EXPECT_EQ(server.Commands(), std::vector<std::string>{"QUIT"});  // disconnected politely
+    }
+    {
+        ScriptedSmtpServer server("220 ok\r\n", {"501 who are you\r\n", "221 bye\r\n"});
+        auto smtp = Client(server.Port());
+        EXPECT_EQ(ErrorOf([&] { smtp->Connect(); }), "Authentication failed");
+    }
+    {
+        // The final "." refused: OnFailure, and the reply as the error.
+        ScriptedSmtpServer server("220 ok\r\n", {"250 hi\r\n", "250 ok\r\n", "250 ok\r\n", "250 ok\r\n",
+                                                 "250 ok\r\n", "250 ok\r\n", "354 go\r\n",
+                                                 "552 too big\r\n"});
+        auto smtp = Client(server.Port());
+        bool failed = false;
+        smtp->OnFailure = [&] { failed = true; };
+        smtp->Connect();
+        Fill(*smtp);
+        EXPECT_EQ(ErrorOf([&] { smtp->SendMail(); }), "552 too big");
+        EXPECT_TRUE(failed);
+        EXPECT_FALSE(smtp->PostMessage.ToAddress.empty());  // not cleared
+    }
+    {
+        ScriptedSmtpServer server("220 ok\r\n", {"250 hi\r\n", "250 ok\r\n", "451 try later\r\n"});
+        auto smtp = Client(server.Port());
+        smtp->Connect();
+        Fill(*smtp);
+        EXPECT_EQ(ErrorOf([&] { smtp->SendMail(); }), "451 try later");
+    }
+}
+
+TEST(Smtp, SilenceClosedConnectionsAndRefusals) {
+    {
+        ScriptedSmtpServer server("<silent>", {});
+        auto smtp = Client(server.Port(), 200);
+        EXPECT_EQ(ErrorOf([&] { smtp->Connect(); }), "Socket readln aborted");
+    }
+    {
+        ScriptedSmtpServer server("220 ok\r\n", {"250 hi\r\n", "<close>"});
+        auto smtp = Client(server.Port());
+        smtp->Connect();
+        Fill(*smtp);
+        bool socketError = false;
+        // RSET gets no reply, as the server closes: the line is empty, and the next command
+        // finds the connection gone.
+        EXPECT_EQ(ErrorOf([&] { smtp->SendMail(); }, &socketError), "10057:Socket is not connected");
+        EXPECT_TRUE(socketError);
+        EXPECT_EQ(server.Commands(), (std::vector<std::string>{"HELO monitor", "RSET"}));
+    }
+    {
+        // A port nobody listens on.
+        int probe = socket(AF_INET, SOCK_STREAM, 0);
+        struct sockaddr_in addr {};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bind(probe, reinterpret_cast<struct sockaddr*>(&addr), sizeof addr);
+        socklen_t length = sizeof addr;
+        getsockname(probe, reinterpret_cast<struct sockaddr*>(&addr), &length);
+        close(probe);
+        auto smtp = Client(ntohs(addr.sin_port));
+        bool socketError = false;
+        EXPECT_EQ(ErrorOf([&] { smtp->Connect(); }, &socketError), "Connection Failed");
+        EXPECT_TRUE(socketError);
+    }
+    {
+        // A listener whose queue is full never completes the connection.
+        int listener = socket(AF_INET, SOCK_STREAM, 0);
+        struct sockaddr_in addr {};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bind(listener, reinterpret_cast<struct sockaddr*>(&addr), sizeof addr);
+        listen(listener, 0);
+        socklen_t length = sizeof addr;
+        getsockname(listener, reinterpret_cast<struct sockaddr*>(&addr), &length);
+        std::vector<int> fillers;
+        for (int i = 0; i < 4; ++i) {
+            int f = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+            connect(f, reinterpret_cast<struct sockaddr*>(&addr), sizeof addr);
+            fillers.push_back(f);
+        }
+        usleep(50000);
+        auto smtp = Client(ntohs(addr.sin_port), 300);
+        EXPECT_EQ(ErrorOf([&] { smtp->Connect(); }), "Connection Timed out");
+        for (int f : fillers) close(f);
+        close(listener);
+    }
+    {
+        auto smtp = Client(25);
+        Fill(*smtp);
+        EXPECT_EQ(ErrorOf([&] { smtp->SendMail(); }), "Not Connected");
+        smtp->Host = "no-such-host.invalid";
+        EXPECT_EQ(ErrorOf([&] { smtp->Connect(); }), "Null Remote Address");
+    }
+}
+
+TEST(Smtp, SubjectsAndAttachments) {
+    EXPECT_EQ(EncodeHeaderValue("Plain subject"), "Plain subject");
+    std::string subject = EncodeHeaderValue("Disk " + sjis(u8"障害が発生しました。サーバー監視からの通知です。ご確認ください") + " now");
+    EXPECT_EQ(subject.substr(0, 5 + 16), "Disk =?ISO-2022-JP?B?");
+    EXPECT_EQ(subject.substr(subject.size() - 6), "?= now");
+    size_t start = 0;
+    int lines = 0;
+    for (size_t end; (end = subject.find("\r\n\t", start)) != std::string::npos || start < subject.size(); ++lines) {
+        if (end == std::string::npos) end = subject.size();
+        std::string line = subject.substr(start, end - start);
+        size_t word = line.find("=?");
+        EXPECT_LE(line.size() - word, 75u) << line;
+        start = end == subject.size() ? end : end + 3;
+    }
+    EXPECT_GE(lines, 2);  // long enough to fold
+
+    EXPECT_EQ(TNMUUProcessor::EncodeBase64Lines(std::string(46, 'a')),
+              EncodeBase64(std::string(45, 'a')) + "\r\n" + EncodeBase64("a") + "\r\n");
+    EXPECT_EQ(EncodeBase64(std::string(45, 'a')).size(), 60u);
+
+    TestFolder folder;
+    WriteFileBytes(folder.File("report.bin"), std::string("\x00\x01", 2));
+    TNMSMTP smtp;
+    Fill(smtp);
+    smtp.PostMessage.Attachments = {folder.File("report.bin")};
+    std::string message = smtp.AssembleMessage();
+    size_t boundaryAt = message.find("boundary=\"====================54535");
+    ASSERT_NE(boundaryAt, std::string::npos);
+    std::string boundary = message.substr(boundaryAt + 10, 35);
+    for (size_t i = 25; i < 31; ++i) EXPECT_TRUE(boundary[i] >= 'a' && boundary[i] <= 'y') << boundary;
+    EXPECT_EQ(boundary.substr(31), "====");
+    EXPECT_NE(message.find("--" + boundary + "\r\nContent-Type: application/octet-stream; name=\"report.bin\"\r\n"
+                           "Content-Transfer-Encoding: base64\r\nContent-Disposition: attachment; "
+                           "filename=\"report.bin\"\r\n\r\nAAE=\r\n--" + boundary + "--\r\n"),
+              std::string::npos)
+        << message;
+}
+
+TEST(Smtp, ClientsCountTheSocketLibrary) {
+    const int before = platform::SocketLibraryStartups();
+    {
+        TNMSMTP a;
+        EXPECT_EQ(platform::SocketLibraryStartups(), before + (TPowersock::LiveClients() == 1 ? 1 : 0));
+        TNMSMTP b;
+        EXPECT_EQ(TPowersock::LiveClients(), 2);
+    }
+    EXPECT_EQ(TPowersock::LiveClients(), 0);
+    EXPECT_EQ(platform::SocketLibraryStartups(), before);
+    EXPECT_EQ(SocketErrorText(10061), "10061:Connection refused");
+    EXPECT_EQ(SocketErrorText(12345), "Unknown Error No. 12345");
+    EXPECT_EQ(SocketErrorText(0), "0:Unrecognized error code");
+}

@@ -1,0 +1,100 @@
+#include "support/smtp_server.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+
+ScriptedSmtpServer::ScriptedSmtpServer(std::string greeting, std::vector<std::string> replies)
+    : m_greeting(std::move(greeting)), m_replies(std::move(replies)) {
+    m_listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    int one = 1;
+    setsockopt(m_listener, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    struct sockaddr_in addr {};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(m_listener, reinterpret_cast<struct sockaddr*>(&addr), sizeof addr);
+    listen(m_listener, 4);
+    socklen_t length = sizeof addr;
+    getsockname(m_listener, reinterpret_cast<struct sockaddr*>(&addr), &length);
+    m_port = ntohs(addr.sin_port);
+    m_thread = std::thread([this] { Serve(); });
+}
+
+ScriptedSmtpServer::~ScriptedSmtpServer() {
+    {
+        std::lock_guard lock(m_mutex);
+        m_stop = true;
+    }
+    m_thread.join();
+    close(m_listener);
+}
+
+std::vector<std::string> ScriptedSmtpServer::Commands() {
+    std::lock_guard lock(m_mutex);
+    return m_commands;
+}
+
+std::string ScriptedSmtpServer::Data() {
+    std::lock_guard lock(m_mutex);
+    return m_data;
+}
+
+void ScriptedSmtpServer::Serve() {
+    auto stopping = [this] {
+        std::lock_guard lock(m_mutex);
+        return m_stop;
+    };
+    int client = -1;
+    while (client < 0 && !stopping()) {
+        struct pollfd p {m_listener, POLLIN, 0};
+        if (poll(&p, 1, 20) > 0) client = accept(m_listener, nullptr, nullptr);
+    }
+    if (client < 0) return;
+    auto sendText = [&](const std::string& text) { send(client, text.data(), text.size(), MSG_NOSIGNAL); };
+    if (m_greeting == "<silent>") {
+        while (!stopping()) usleep(5000);
+        close(client);
+        return;
+    }
+    sendText(m_greeting);
+    std::string buffer;
+    size_t next = 0;
+    bool inData = false;
+    bool open = true;
+    while (open && !stopping()) {
+        struct pollfd p {client, POLLIN, 0};
+        if (poll(&p, 1, 20) <= 0) continue;
+        char chunk[4096];
+        ssize_t n = recv(client, chunk, sizeof chunk, 0);
+        if (n <= 0) break;
+        buffer.append(chunk, static_cast<size_t>(n));
+        for (size_t lf; open && (lf = buffer.find("\r\n")) != std::string::npos;) {
+            std::string line = buffer.substr(0, lf);
+            buffer.erase(0, lf + 2);
+            if (inData) {
+                if (line != ".") {
+                    std::lock_guard lock(m_mutex);
+                    m_data += line + "\r\n";
+                    continue;
+                }
+                inData = false;
+            }
+            {
+                std::lock_guard lock(m_mutex);
+                m_commands.push_back(line);
+            }
+            std::string reply = next < m_replies.size() ? m_replies[next++] : "250 OK\r\n";
+            if (reply == "<close>") {
+                open = false;
+            } else if (reply != "<silent>") {
+                sendText(reply);
+                if (reply.rfind("354", 0) == 0) inData = true;
+            }
+        }
+    }
+    close(client);
+}
