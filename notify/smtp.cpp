@@ -83,6 +83,35 @@ std::string FileName(const std::string& path) {
 
 }  // namespace
 
+size_t ReplyReader::Room() const { return m_received.size() < kLineLimit ? kLineLimit - m_received.size() : 0; }
+
+bool ReplyReader::TakeLine(bool closed, std::string& line) {
+    size_t lf = m_received.find('\n');
+    // A line without LF is taken whole at the limit, so no reply can grow without bound.
+    if (lf != std::string::npos || m_received.size() >= kLineLimit) {
+        size_t take = lf != std::string::npos ? std::min(lf + 1, kLineLimit) : kLineLimit;
+        line = m_received.substr(0, take);
+        m_received.erase(0, take);
+        return true;
+    }
+    if (!closed) return false;
+    line.swap(m_received);  // the connection closed: what is left, usually nothing
+    m_received.clear();
+    return true;
+}
+
+bool ReplyReader::Continues(const std::string& line) {
+    return !line.empty() && (line[0] == ' ' || (line.size() > 3 && line[3] == '-'));
+}
+
+long long ReplyReader::Code(const std::string& line) {
+    long long value = 0;
+    for (size_t i = 0; i < line.size() && i < 10 && line[i] >= '0' && line[i] <= '9'; ++i) {
+        value = value * 10 + (line[i] - '0');
+    }
+    return value;
+}
+
 std::string SocketErrorText(int code) {
     for (const SocketErrorName& e : kSocketErrors) {
         if (e.code == code) return std::to_string(code) + ":" + e.text;
@@ -228,7 +257,7 @@ platform::WaitHook TPowersock::Hook() {
 void TPowersock::Connect() {
     if (Connected()) throw ESockError("Already connected");
     m_aborted = m_timedOut = false;
-    m_received.clear();
+    m_reader.Clear();
     std::uint32_t address = 0;
     int error = 0;
     platform::WaitResult lookup = platform::ResolveHost(Host, TimeOut, Hook(), address, error);
@@ -254,25 +283,14 @@ void TPowersock::Connect() {
 void TPowersock::Disconnect() { m_socket.Close(); }
 
 std::string TPowersock::ReadLn() {
-    for (;;) {
-        size_t lf = m_received.find('\n');
-        // A line without LF is taken whole at the limit, so no reply can grow without bound.
-        if (lf != std::string::npos || m_received.size() >= kLineLimit) {
-            size_t take = lf != std::string::npos ? std::min(lf + 1, kLineLimit) : kLineLimit;
-            std::string line = m_received.substr(0, take);
-            m_received.erase(0, take);
-            return line;
-        }
-        if (!m_socket.Connected()) {
-            std::string rest;
-            rest.swap(m_received);
-            return rest;  // the connection closed: what is left, usually nothing
-        }
+    std::string line;
+    while (!m_reader.TakeLine(!m_socket.Connected(), line)) {
         int error = 0;
-        const size_t before = m_received.size();
-        switch (m_socket.Receive(m_received, kLineLimit - m_received.size(), TimeOut, Hook(), error)) {
+        std::string chunk;
+        switch (m_socket.Receive(chunk, m_reader.Room(), TimeOut, Hook(), error)) {
             case platform::WaitResult::Ready:
-                if (m_received.size() == before) m_socket.Close();  // the peer closed
+                if (chunk.empty()) m_socket.Close();  // the peer closed
+                m_reader.Feed(chunk);
                 break;
             case platform::WaitResult::TimedOut:
                 m_timedOut = true;
@@ -281,6 +299,7 @@ std::string TPowersock::ReadLn() {
             case platform::WaitResult::Failed: m_socket.Close(); throw ESockError(SocketErrorText(error));
         }
     }
+    return line;
 }
 
 void TPowersock::Write(const std::string& bytes) {
@@ -293,13 +312,7 @@ void TPowersock::Write(const std::string& bytes) {
     }
 }
 
-void TPowersock::SetReplyNumber(const std::string& line) {
-    long long value = 0;
-    for (size_t i = 0; i < line.size() && i < 10 && line[i] >= '0' && line[i] <= '9'; ++i) {
-        value = value * 10 + (line[i] - '0');
-    }
-    m_replyNumber = value;
-}
+void TPowersock::SetReplyNumber(const std::string& line) { m_replyNumber = ReplyReader::Code(line); }
 
 std::string TPowersock::Transaction(const std::string& command) {
     Write(command + "\r\n");
@@ -315,7 +328,7 @@ TNMSMTP::TNMSMTP() { Port = 25; }
 std::string TNMSMTP::ReadReply() {
     std::string line = ReadLn();
     // A leading blank or a "-" after the code: another line follows.
-    while (!line.empty() && (line[0] == ' ' || (line.size() > 3 && line[3] == '-'))) line = ReadLn();
+    while (ReplyReader::Continues(line)) line = ReadLn();
     SetReplyNumber(line);
     return line;
 }

@@ -4,6 +4,7 @@
 #include <functional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/socket.h"
@@ -21,6 +22,26 @@ public:
 class ESmtpError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
+};
+
+// Reply lines as the client takes them from what it received: up to and including LF, a line
+// without LF cut at 64 KiB; a reply continues while its line starts with a blank or has "-"
+// as its fourth character.
+class ReplyReader {
+public:
+    void Feed(std::string_view bytes) { m_received.append(bytes); }
+    // How much more may be fed before a line is certain.
+    size_t Room() const;
+    // The next line, if one is complete (or the data ended with closed set).
+    bool TakeLine(bool closed, std::string& line);
+    void Clear() { m_received.clear(); }
+
+    static bool Continues(const std::string& line);
+    // The leading decimal digits, at most 10; 0 when there are none.
+    static long long Code(const std::string& line);
+
+private:
+    std::string m_received;
 };
 
 // "<code>:<description>", or "Unknown Error No. <code>", for a Windows Sockets code.
@@ -102,7 +123,7 @@ protected:
     bool m_aborted = false;
     bool m_timedOut = false;
     long long m_replyNumber = 0;
-    std::string m_received;  // read but not yet taken as lines
+    ReplyReader m_reader;
 };
 
 class TNMSMTP : public TPowersock {

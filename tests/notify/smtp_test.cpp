@@ -229,3 +229,28 @@ TEST(Smtp, ClientsCountTheSocketLibrary) {
     EXPECT_EQ(SocketErrorText(12345), "Unknown Error No. 12345");
     EXPECT_EQ(SocketErrorText(0), "0:Unrecognized error code");
 }
+
+TEST(Smtp, ReplyLinesOfAnyShape) {
+    ReplyReader reader;
+    std::string line;
+    reader.Feed(std::string(70000, 'x'));
+    ASSERT_TRUE(reader.TakeLine(false, line));
+    EXPECT_EQ(line.size(), 64u * 1024);  // cut at the limit rather than held for ever
+    EXPECT_FALSE(reader.TakeLine(false, line));
+    reader.Feed(std::string("\0\0\n250", 6));
+    ASSERT_TRUE(reader.TakeLine(false, line));
+    EXPECT_EQ(line, std::string(70000 - 65536, 'x') + std::string("\0\0\n", 3));
+    EXPECT_FALSE(reader.TakeLine(false, line));
+    ASSERT_TRUE(reader.TakeLine(true, line));  // closed: the rest
+    EXPECT_EQ(line, "250");
+    EXPECT_TRUE(reader.TakeLine(true, line));
+    EXPECT_EQ(line, "");
+
+    EXPECT_EQ(ReplyReader::Code("250-ok"), 250);
+    EXPECT_EQ(ReplyReader::Code("x250"), 0);
+    EXPECT_EQ(ReplyReader::Code("99999999999999"), 9999999999LL);  // ten digits at most
+    EXPECT_TRUE(ReplyReader::Continues("250-more"));
+    EXPECT_TRUE(ReplyReader::Continues(" indented"));
+    EXPECT_FALSE(ReplyReader::Continues("250 last"));
+    EXPECT_FALSE(ReplyReader::Continues(""));
+}
