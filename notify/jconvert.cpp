@@ -63,7 +63,7 @@ std::string HalfWidthKatakanaToJis(std::string_view text, size_t i, size_t* used
     return {static_cast<char>(k.row), static_cast<char>(k.cell)};
 }
 
-std::string sjis2jis83(std::string_view text) {
+std::string ShiftJisToJis(std::string_view text, std::string_view toSingleByte, bool closeAtEnd) {
     std::string out;
     out.reserve(text.size() + 16);
     bool doubleByte = false;
@@ -72,7 +72,7 @@ std::string sjis2jis83(std::string_view text) {
         const auto b = static_cast<unsigned char>(text[i]);
         if (b < 0x80) {
             if (doubleByte) {
-                out += kToJisRoman;
+                out += toSingleByte;
                 doubleByte = false;
             }
             out += static_cast<char>(b);
@@ -94,7 +94,13 @@ std::string sjis2jis83(std::string_view text) {
             i += 2;
         }
     }
+    if (doubleByte && closeAtEnd) out += toSingleByte;
     return out;
+}
+
+std::string sjis2jis83(std::string_view text) {
+    // No escape at the end: report texts end with a line break, which closes their last line.
+    return ShiftJisToJis(text, kToJisRoman, false);
 }
 
 std::string CreateHeaderString(std::string_view text) {

@@ -19,6 +19,11 @@ std::string EncodeBase64(std::string_view bytes);
 // The JIS X 0208 code of a Shift-JIS double-byte character, without validity checks.
 std::string ToJis(unsigned char lead, unsigned char trail);
 
+// Shift-JIS to 7-bit JIS: toDoubleByte before double-byte text, toSingleByte before the
+// single-byte text after it, and toSingleByte at the end when the text ends double-byte and
+// closeAtEnd is set. Half-width katakana become full-width.
+std::string ShiftJisToJis(std::string_view text, std::string_view toSingleByte, bool closeAtEnd);
+
 // The full-width JIS X 0208 code (two bytes) of half-width katakana at text[i], combined with
 // a following voiced or semi-voiced mark when they form one character; *used is 1 or 2.
 std::string HalfWidthKatakanaToJis(std::string_view text, size_t i, size_t* used);

@@ -148,38 +148,7 @@ std::string TNMUUProcessor::EncodeBase64Lines(const std::string& bytes) {
     return out;
 }
 
-std::string ComponentJis(const std::string& text) {
-    std::string out;
-    bool doubleByte = false;
-    size_t i = 0;
-    while (i < text.size()) {
-        const auto b = static_cast<unsigned char>(text[i]);
-        if (b < 0x80) {
-            if (doubleByte) {
-                out += "\x1b(B";
-                doubleByte = false;
-            }
-            out += static_cast<char>(b);
-            ++i;
-            continue;
-        }
-        if (!doubleByte) {
-            out += "\x1b$B";
-            doubleByte = true;
-        }
-        if (b >= 0xA1 && b <= 0xDF) {
-            size_t used = 1;
-            out += HalfWidthKatakanaToJis(text, i, &used);
-            i += used;
-        } else {
-            const auto trail = i + 1 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0;
-            out += ToJis(b, trail);
-            i += 2;
-        }
-    }
-    if (doubleByte) out += "\x1b(B";
-    return out;
-}
+std::string ComponentJis(const std::string& text) { return ShiftJisToJis(text, "\x1b(B", true); }
 
 std::string EncodeHeaderValue(const std::string& sjisText) {
     const std::string text = ComponentJis(sjisText);

@@ -143,10 +143,7 @@ int main(int argc, char** argv) {
     bool json = false;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
-        auto value = [&](std::string& out) {
-            if (i + 1 >= argc) UsageError(kTool, arg + " needs a value", kUsage);
-            out = argv[++i];
-        };
+        auto value = [&](std::string& out) { out = OptionValue(argc, argv, i, kTool, kUsage); };
         if (arg == "--machine") value(machine);
         else if (arg == "--log") value(log);
         else if (arg == "--file") value(file);

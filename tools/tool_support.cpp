@@ -28,6 +28,11 @@ void FailWithLastError(const char* tool, const std::string& what) {
     Fail(tool, what, platform::GetLastError());
 }
 
+std::string OptionValue(int argc, char** argv, int& i, const char* tool, const char* usage) {
+    if (i + 1 >= argc) UsageError(tool, std::string(argv[i]) + " needs a value", usage);
+    return argv[++i];
+}
+
 void UseMachine(const char* tool, const std::string& folderUtf8) {
     if (!folderUtf8.empty()) platform::SetMachineRoot(platform::Utf8ToSjis(folderUtf8));
     if (!platform::EnsureMachine()) {

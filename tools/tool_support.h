@@ -12,6 +12,9 @@
 [[noreturn]] void Fail(const char* tool, const std::string& what, unsigned long code);
 [[noreturn]] void FailWithLastError(const char* tool, const std::string& what);
 
+// The value after the option at argv[i], moving i past it; a usage error when there is none.
+std::string OptionValue(int argc, char** argv, int& i, const char* tool, const char* usage);
+
 // Points the platform at --machine DIR (or the default) and creates the machine if missing.
 void UseMachine(const char* tool, const std::string& folderUtf8);
 
