@@ -202,6 +202,11 @@ std::string EncodeHeaderValue(const std::string& sjisText) {
     return out;
 }
 
+void DrainSocketLibrary() {
+    while (platform::SocketLibraryCleanup()) {
+    }
+}
+
 // ---- TPowersock ----
 
 TPowersock::TPowersock() {

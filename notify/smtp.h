@@ -167,6 +167,9 @@ private:
     std::string m_boundary;
 };
 
+// Releases every start-up of the socket library still outstanding (after the clients are gone).
+void DrainSocketLibrary();
+
 // The subject as a header value: Shift-JIS converted to ISO-2022-JP, and the words that hold
 // control characters or bytes of 0x7F and above as B-encoded words folded at 75 characters.
 std::string EncodeHeaderValue(const std::string& sjisText);

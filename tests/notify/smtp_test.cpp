@@ -8,6 +8,7 @@
 
 #include "notify/jconvert.h"
 #include "platform/codepage.h"
+#include "platform/pump.h"
 #include "support/smtp_server.h"
 #include "support/test_folder.h"
 
@@ -57,7 +58,14 @@ TEST(Smtp, TheDialogueOfAGoodSend) {
     EXPECT_TRUE(smtp->Connected());
     EXPECT_EQ(smtp->ReplyNumber(), 250);  // the last line of a continued reply
     Fill(*smtp);
+    // Waits process window messages; a send started from one of them returns at once.
+    int pumped = 0;
+    platform::SetMessagePump([&] {
+        if (pumped++ == 0) smtp->SendMail();
+    });
     smtp->SendMail();
+    platform::SetMessagePump(nullptr);
+    EXPECT_GT(pumped, 0);
     EXPECT_TRUE(succeeded);
     EXPECT_TRUE(smtp->PostMessage.ToAddress.empty());  // cleared after the send
     smtp->Disconnect();
@@ -225,6 +233,9 @@ TEST(Smtp, ClientsCountTheSocketLibrary) {
     }
     EXPECT_EQ(TPowersock::LiveClients(), 0);
     EXPECT_EQ(platform::SocketLibraryStartups(), before);
+    platform::SocketLibraryStartup();  // one left over by a library
+    DrainSocketLibrary();
+    EXPECT_EQ(platform::SocketLibraryStartups(), 0);
     EXPECT_EQ(SocketErrorText(10061), "10061:Connection refused");
     EXPECT_EQ(SocketErrorText(12345), "Unknown Error No. 12345");
     EXPECT_EQ(SocketErrorText(0), "0:Unrecognized error code");
