@@ -85,7 +85,7 @@ std::string KeywordsToCondition(const std::vector<std::string>& keywords);
 // A recipient text that contains "@" is a mail address; any other is a computer name.
 bool IsMailRecipient(const std::string& recipient);
 
-// Attach-files parameter: the count right-aligned in 5 characters, then the specification;
+// Attach-files parameter: the count right-aligned in 5 characters, then the folder and pattern;
 // and its two parts back.
 std::string MakeAttachParam(int count, const std::string& fileSpec);
 std::string AttachParamCount(const std::string& param);
