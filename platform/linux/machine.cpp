@@ -98,6 +98,8 @@ bool MachineEnvironmentValue(std::string_view name, std::string& value) {
     return ok;
 }
 
+std::string Expand(std::string_view text, int depth);
+
 bool LookupVariable(std::string_view name, std::string& value, int depth) {
     if (EqualsNoCase(name, "SystemRoot") || EqualsNoCase(name, "windir")) {
         value = MachineRoot() + "Windows";
@@ -108,28 +110,8 @@ bool LookupVariable(std::string_view name, std::string& value, int depth) {
         return true;
     }
     if (MachineEnvironmentValue(name, value)) {
-        if (depth < 4 && value.find('%') != std::string::npos) {
-            std::string expanded;
-            size_t pos = 0;
-            while (pos < value.size()) {
-                size_t open = value.find('%', pos);
-                size_t close = open == std::string::npos ? open : value.find('%', open + 1);
-                if (close == std::string::npos) {
-                    expanded.append(value, pos, std::string::npos);
-                    break;
-                }
-                std::string inner;
-                std::string_view innerName(value.data() + open + 1, close - open - 1);
-                expanded.append(value, pos, open - pos);
-                if (LookupVariable(innerName, inner, depth + 1)) {
-                    expanded += inner;
-                } else {
-                    expanded.append(value, open, close - open + 1);
-                }
-                pos = close + 1;
-            }
-            value = expanded;
-        }
+        // The machine's values may refer to others (TEMP=%SystemRoot%\TEMP); a loop stops.
+        if (depth < 4) value = Expand(value, depth + 1);
         return true;
     }
     std::string nameUtf8 = SjisToUtf8(name);
@@ -138,6 +120,34 @@ bool LookupVariable(std::string_view name, std::string& value, int depth) {
         return true;
     }
     return false;
+}
+
+std::string Expand(std::string_view text, int depth) {
+    std::string out;
+    size_t pos = 0;
+    while (pos < text.size()) {
+        size_t open = text.find('%', pos);
+        if (open == std::string_view::npos) {
+            out.append(text.substr(pos));
+            break;
+        }
+        size_t close = text.find('%', open + 1);
+        if (close == std::string_view::npos) {
+            out.append(text.substr(pos));
+            break;
+        }
+        out.append(text.substr(pos, open - pos));
+        std::string value;
+        if (close > open + 1 && LookupVariable(text.substr(open + 1, close - open - 1), value, depth)) {
+            out += value;
+            pos = close + 1;
+        } else {
+            // Not a variable: the first % stays and the search goes on from the second.
+            out += '%';
+            pos = open + 1;
+        }
+    }
+    return out;
 }
 
 }  // namespace
@@ -182,33 +192,7 @@ bool EnsureMachine() {
     return true;
 }
 
-std::string ExpandMachineEnvironment(std::string_view text) {
-    std::string out;
-    size_t pos = 0;
-    while (pos < text.size()) {
-        size_t open = text.find('%', pos);
-        if (open == std::string_view::npos) {
-            out.append(text.substr(pos));
-            break;
-        }
-        size_t close = text.find('%', open + 1);
-        if (close == std::string_view::npos) {
-            out.append(text.substr(pos));
-            break;
-        }
-        out.append(text.substr(pos, open - pos));
-        std::string value;
-        if (close > open + 1 && LookupVariable(text.substr(open + 1, close - open - 1), value, 0)) {
-            out += value;
-            pos = close + 1;
-        } else {
-            // Not a variable: the first % stays and the search goes on from the second.
-            out += '%';
-            pos = open + 1;
-        }
-    }
-    return out;
-}
+std::string ExpandMachineEnvironment(std::string_view text) { return Expand(text, 0); }
 
 DWORD ExpandEnvironmentStrings(std::string_view text, std::string& out, DWORD bufferSize) {
     std::string expanded = ExpandMachineEnvironment(text);
