@@ -12,42 +12,25 @@
 #include "platform/codepage.h"
 #include "platform/eventlog.h"
 #include "platform/linux/evt_format.h"
+#include "log_file.h"
 #include "ratio_reporter.h"
 
 namespace {
 
 namespace evt = platform::evt;
 
-// Writes a log of `records` records with two insertion strings each; returns its path.
+// A log of `records` records with two insertion strings each; returns its path.
 std::string MakeLog(const std::string& name, int records) {
-    static const std::string folder = [] {
-        std::string templ = "/tmp/quorvik-bench-XXXXXX";
-        if (!mkdtemp(templ.data())) abort();
-        return templ + "/";
-    }();
-    std::string body;
-    evt::Record r;
-    r.source = u"Service Control Manager";
-    r.computer = u"BENCH-PC";
-    r.type = 4;
-    for (int i = 1; i <= records; ++i) {
-        r.number = static_cast<std::uint32_t>(i);
-        r.timeGenerated = r.timeWritten = 1700000000u + static_cast<std::uint32_t>(i);
+    static const std::string folder = BenchFolder("bench");
+    const std::string path = folder + name;
+    WriteLogFile(path, records, [](int i, evt::Record& r) {
+        r.source = u"Service Control Manager";
+        r.type = 4;
         r.eventId = 7036;
-        r.strings = {platform::Utf8ToUtf16("サービス " + std::to_string(i) +
-                                           " は実行中 状態に移行しました。 " + std::string(60, 'x')),
+        r.strings = {platform::Utf8ToUtf16("サービス " + std::to_string(i) + " は実行中 状態に移行しました。 " +
+                                           std::string(60, 'x')),
                      u"Print Spooler"};
-        body += evt::EncodeRecord(r);
-    }
-    evt::Header h;
-    h.startOffset = evt::kHeaderSize;
-    h.endOffset = evt::kHeaderSize + static_cast<std::uint32_t>(body.size());
-    h.currentNumber = static_cast<std::uint32_t>(records) + 1;
-    h.oldestNumber = 1;
-    h.maxSize = 0x4000000;
-    evt::Eof eof{h.startOffset, h.endOffset, h.currentNumber, h.oldestNumber};
-    std::string path = folder + name;
-    std::ofstream(path, std::ios::binary) << evt::EncodeHeader(h) << body << evt::EncodeEof(eof);
+    });
     return path;
 }
 

@@ -14,6 +14,7 @@
 #include "platform/eventlog.h"
 #include "platform/linux/evt_format.h"
 #include "platform/machine.h"
+#include "log_file.h"
 #include "ratio_reporter.h"
 
 namespace {
@@ -24,32 +25,17 @@ constexpr int kRecords = 60000;
 // A default machine with a log of records from the sample source.
 const std::string& LogPath() {
     static const std::string path = [] {
-        std::string templ = "/tmp/quorvik-render-XXXXXX";
-        if (!mkdtemp(templ.data())) abort();
-        platform::SetMachineRoot(templ + "/machine");
+        const std::string folder = BenchFolder("render");
+        platform::SetMachineRoot(folder + "machine");
         platform::EnsureMachine();
-        std::string body;
-        evt::Record r;
-        r.source = u"QuorvikSample";
-        r.computer = u"BENCH-PC";
-        r.type = 2;
-        r.category = 1;
-        for (int i = 1; i <= kRecords; ++i) {
-            r.number = static_cast<std::uint32_t>(i);
-            r.timeGenerated = r.timeWritten = 1700000000u + static_cast<std::uint32_t>(i);
+        WriteLogFile(folder + "bench.evt", kRecords, [](int i, evt::Record& r) {
+            r.source = u"QuorvikSample";
+            r.type = 2;
+            r.category = 1;
             r.eventId = 0x800000C8;
             r.strings = {u"D:", platform::Utf8ToUtf16(std::to_string(i % 500))};
-            body += evt::EncodeRecord(r);
-        }
-        evt::Header h;
-        h.endOffset = evt::kHeaderSize + static_cast<std::uint32_t>(body.size());
-        h.currentNumber = kRecords + 1;
-        h.oldestNumber = 1;
-        h.maxSize = 0x4000000;
-        evt::Eof eof{h.startOffset, h.endOffset, h.currentNumber, h.oldestNumber};
-        std::string file = templ + "/bench.evt";
-        std::ofstream(file, std::ios::binary) << evt::EncodeHeader(h) << body << evt::EncodeEof(eof);
-        return file;
+        });
+        return folder + "bench.evt";
     }();
     return path;
 }

@@ -15,6 +15,7 @@
 #include "platform/linux/evt_format.h"
 #include "platform/machine.h"
 #include "platform/registry.h"
+#include "log_file.h"
 #include "ratio_reporter.h"
 
 namespace {
@@ -54,9 +55,7 @@ void PrepareMachine() {
     static bool done = false;
     if (done) return;
     done = true;
-    std::string templ = "/tmp/quorvik-tick-XXXXXX";
-    if (!mkdtemp(templ.data())) abort();
-    platform::SetMachineRoot(templ + "/machine");
+    platform::SetMachineRoot(BenchFolder("tick") + "machine");
     platform::EnsureMachine();
     std::string lines;
     for (int i = 1; i <= kSources; ++i) {
@@ -68,36 +67,23 @@ void PrepareMachine() {
 
 // Fills the Application log in place (its readers keep their handle) with the records.
 void FillLog() {
-    std::string body;
-    evt::Record r;
-    r.computer = u"BENCH-PC";
-    for (int i = 1; i <= kRecords; ++i) {
-        r.number = static_cast<std::uint32_t>(i);
-        r.timeGenerated = r.timeWritten = 1700000000u + static_cast<std::uint32_t>(i);
-        if (i % 4 == 0) {
-            r.source = u"QuorvikSample";
-            r.type = (i % 8 == 0) ? 1 : 2;
-            r.eventId = (i % 8 == 0) ? 0xC000012C : 0x800000C8;
-            r.category = 1;
-            r.strings = {u"D:", platform::Utf8ToUtf16(std::to_string(i % 900)), u"17"};
-        } else {
-            r.source = platform::Utf8ToUtf16("Src" + std::to_string(1 + i % kSources));
-            r.type = 4;
-            r.eventId = static_cast<std::uint32_t>(1 + i % 50);
-            r.category = 0;
-            r.strings = {platform::Utf8ToUtf16("ジョブ " + std::to_string(i) + " が完了しました。処理件数 " +
-                                               std::to_string(i % 1000) + " 件")};
-        }
-        body += evt::EncodeRecord(r);
-    }
-    evt::Header h;
-    h.endOffset = evt::kHeaderSize + static_cast<std::uint32_t>(body.size());
-    h.currentNumber = kRecords + 1;
-    h.oldestNumber = 1;
-    h.maxSize = 0x4000000;
-    evt::Eof eof{h.startOffset, h.endOffset, h.currentNumber, h.oldestNumber};
-    std::ofstream(platform::SjisToUtf8(platform::EventLogFilePath("Application")), std::ios::binary | std::ios::trunc)
-        << evt::EncodeHeader(h) << body << evt::EncodeEof(eof);
+    WriteLogFile(platform::SjisToUtf8(platform::EventLogFilePath("Application")), kRecords,
+                 [](int i, evt::Record& r) {
+                     if (i % 4 == 0) {
+                         r.source = u"QuorvikSample";
+                         r.type = (i % 8 == 0) ? 1 : 2;
+                         r.eventId = (i % 8 == 0) ? 0xC000012C : 0x800000C8;
+                         r.category = 1;
+                         r.strings = {u"D:", platform::Utf8ToUtf16(std::to_string(i % 900)), u"17"};
+                     } else {
+                         r.source = platform::Utf8ToUtf16("Src" + std::to_string(1 + i % kSources));
+                         r.type = 4;
+                         r.eventId = static_cast<std::uint32_t>(1 + i % 50);
+                         r.category = 0;
+                         r.strings = {platform::Utf8ToUtf16("ジョブ " + std::to_string(i) + " が完了しました。処理件数 " +
+                                                            std::to_string(i % 1000) + " 件")};
+                     }
+                 });
 }
 
 void EmptyLog() {

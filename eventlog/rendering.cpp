@@ -14,21 +14,6 @@ std::string SourceKey(const std::string& logName, const std::string& sourceName)
     return std::string(platform::kEventLogKey) + "\\" + logName + "\\" + sourceName;
 }
 
-// Whether the source's key holds the value at all, whatever its type.
-bool ValueExists(const std::string& logName, const std::string& sourceName,
-                 const std::string& valueName) {
-    platform::HKEY key = nullptr;
-    if (platform::RegOpenKeyEx(platform::HKEY_LOCAL_MACHINE, SourceKey(logName, sourceName), key) !=
-        platform::kErrorSuccess) {
-        return false;
-    }
-    platform::DWORD type = 0;
-    std::string data;
-    bool exists = platform::RegQueryValueEx(key, valueName, type, data) == platform::kErrorSuccess;
-    platform::RegCloseKey(key);
-    return exists;
-}
-
 // The first text that a file of the list holds for the number, inserts left as they are.
 std::string LookUpMessage(const std::vector<std::string>& files, std::uint32_t number) {
     for (const std::string& path : files) {
@@ -52,18 +37,13 @@ std::string ExpandEnvironment(const std::string& text) {
     return out;
 }
 
-std::vector<std::string> MessageFiles(const std::string& logName, const std::string& sourceName,
-                                      const std::string& valueName) {
+namespace {
+
+// The files a value of an open source key lists; empty when the value is missing.
+std::vector<std::string> FilesOfValue(platform::HKEY key, const std::string& valueName) {
     std::vector<std::string> files;
-    platform::HKEY key = nullptr;
-    if (platform::RegOpenKeyEx(platform::HKEY_LOCAL_MACHINE, SourceKey(logName, sourceName), key) !=
-        platform::kErrorSuccess) {
-        return files;
-    }
     std::string value;
-    bool found = platform::RegReadString(key, valueName, value);
-    platform::RegCloseKey(key);
-    if (!found) return files;
+    if (!platform::RegReadString(key, valueName, value)) return files;
     std::string expanded = ExpandEnvironment(value);
     size_t pos = 0;
     for (;;) {
@@ -73,6 +53,20 @@ std::vector<std::string> MessageFiles(const std::string& logName, const std::str
         if (semicolon == std::string::npos) break;
         pos = semicolon + 1;
     }
+    return files;
+}
+
+}  // namespace
+
+std::vector<std::string> MessageFiles(const std::string& logName, const std::string& sourceName,
+                                      const std::string& valueName) {
+    platform::HKEY key = nullptr;
+    if (platform::RegOpenKeyEx(platform::HKEY_LOCAL_MACHINE, SourceKey(logName, sourceName), key) !=
+        platform::kErrorSuccess) {
+        return {};
+    }
+    std::vector<std::string> files = FilesOfValue(key, valueName);
+    platform::RegCloseKey(key);
     return files;
 }
 
@@ -112,9 +106,18 @@ std::string EventDescription(const std::string& logName, const std::string& sour
 
 std::string CategoryText(const std::string& logName, const std::string& sourceName,
                          std::uint16_t category) {
-    const char* value = ValueExists(logName, sourceName, "CategoryMessageFile") ? "CategoryMessageFile"
-                                                                                : "EventMessageFile";
-    return LookUpMessage(MessageFiles(logName, sourceName, value), category);
+    platform::HKEY key = nullptr;
+    if (platform::RegOpenKeyEx(platform::HKEY_LOCAL_MACHINE, SourceKey(logName, sourceName), key) !=
+        platform::kErrorSuccess) {
+        return std::string();
+    }
+    // The event files serve for categories only when the category value does not exist at all.
+    platform::DWORD type = 0;
+    std::string data;
+    const bool own = platform::RegQueryValueEx(key, "CategoryMessageFile", type, data) == platform::kErrorSuccess;
+    std::vector<std::string> files = FilesOfValue(key, own ? "CategoryMessageFile" : "EventMessageFile");
+    platform::RegCloseKey(key);
+    return LookUpMessage(files, category);
 }
 
 std::string TrimControls(const std::string& text) {

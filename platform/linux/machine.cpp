@@ -1,5 +1,9 @@
 #include "platform/machine.h"
 
+#include <sys/stat.h>
+
+#include "platform/linux/machine_paths.h"
+
 #include <unistd.h>
 
 #include <cstdlib>
@@ -8,6 +12,7 @@
 #include "platform/codepage.h"
 #include "platform/eventlog.h"
 #include "platform/files.h"
+#include "platform/linux/machine_paths.h"
 #include "platform/msgcompiler.h"
 #include "platform/registry.h"
 
@@ -202,6 +207,13 @@ DWORD ExpandEnvironmentStrings(std::string_view text, std::string& out, DWORD bu
 }
 
 std::string MapMachinePath(std::string_view windowsPath) {
+    struct stat st;
+    std::string path;
+    MapMachinePathAndStat(windowsPath, path, st);
+    return path;
+}
+
+bool MapMachinePathAndStat(std::string_view windowsPath, std::string& mapped, struct stat& st) {
     std::string path(windowsPath);
     for (char& c : path) {
         if (c == '\\') c = '/';
@@ -213,7 +225,12 @@ std::string MapMachinePath(std::string_view windowsPath) {
         while (!rest.empty() && rest[0] == '/') rest.erase(0, 1);
         path = MachineRoot() + "drive_" + drive + "/" + rest;
     }
-    if (path.empty() || path[0] != '/' || FileExists(path) || DirectoryExists(path)) return path;
+    const bool exists = stat(SjisToUtf8(path).c_str(), &st) == 0;
+    // A relative path is used as it stands, and so is one that exists.
+    if (path.empty() || path[0] != '/' || exists) {
+        mapped = path;
+        return exists;
+    }
 
     // Resolve each component without regard to case, as the Windows file system would.
     std::string resolved;
@@ -239,7 +256,8 @@ std::string MapMachinePath(std::string_view windowsPath) {
         resolved = candidate;
     }
     if (!path.empty() && path.back() == '/') resolved += '/';
-    return resolved;
+    mapped = resolved;
+    return stat(SjisToUtf8(resolved).c_str(), &st) == 0;
 }
 
 }  // namespace platform

@@ -11,6 +11,7 @@
 
 #include "platform/codepage.h"
 #include "platform/files.h"
+#include "platform/linux/machine_paths.h"
 #include "platform/machine.h"
 
 namespace platform {
@@ -235,18 +236,19 @@ HMODULE LoadLibraryAsDatafile(const std::string& windowsPath) {
     // Registry values name files the Windows way; a bare name is looked for where the system
     // keeps its libraries.
     std::string path;
-    if (windowsPath.find_first_of("\\/") == std::string::npos && !windowsPath.empty()) {
-        path = MapMachinePath(MachineRoot() + "Windows\\system32\\" + windowsPath);
-        if (!FileExists(path)) path = MapMachinePath(MachineRoot() + "Windows\\" + windowsPath);
-    } else {
-        path = MapMachinePath(windowsPath);
-    }
     struct stat st;
-    std::string native = SjisToUtf8(path);
-    if (stat(native.c_str(), &st) != 0) {
+    bool found;
+    if (windowsPath.find_first_of("\\/") == std::string::npos && !windowsPath.empty()) {
+        found = MapMachinePathAndStat(MachineRoot() + "Windows\\system32\\" + windowsPath, path, st) ||
+                MapMachinePathAndStat(MachineRoot() + "Windows\\" + windowsPath, path, st);
+    } else {
+        found = MapMachinePathAndStat(windowsPath, path, st);
+    }
+    if (!found) {
         FailFromErrno();
         return nullptr;
     }
+    const std::string native = SjisToUtf8(path);
     if (S_ISDIR(st.st_mode)) {
         SetLastError(kErrorAccessDenied);
         return nullptr;

@@ -216,7 +216,7 @@ bool DecodeFile(std::string_view bytes, std::string& text, bool& unicode) {
 
 }  // namespace
 
-bool RegistryNameLess::operator()(const std::string& a, const std::string& b) const {
+bool RegistryNameLess::operator()(std::string_view a, std::string_view b) const {
     size_t n = std::min(a.size(), b.size());
     for (size_t i = 0; i < n; ++i) {
         unsigned char x = Upper(static_cast<unsigned char>(a[i]));
@@ -229,7 +229,7 @@ bool RegistryNameLess::operator()(const std::string& a, const std::string& b) co
 RegistryNode* RegistryTree::Find(std::string_view path) {
     RegistryNode* node = &m_root;
     for (std::string_view part : SplitPath(path)) {
-        auto it = node->children.find(std::string(part));
+        auto it = node->children.find(part);
         if (it == node->children.end()) return nullptr;
         node = it->second.get();
     }
@@ -254,7 +254,7 @@ void RegistryTree::Delete(std::string_view path) {
     if (parts.empty()) return;
     RegistryNode* parent = &m_root;
     for (size_t i = 0; i + 1 < parts.size(); ++i) {
-        auto it = parent->children.find(std::string(parts[i]));
+        auto it = parent->children.find(parts[i]);
         if (it == parent->children.end()) return;
         parent = it->second.get();
     }
@@ -432,11 +432,26 @@ DWORD RegOpenKeyEx(HKEY parent, std::string_view subKey, HKEY& key) {
     std::shared_ptr<const RegistryTree> tree;
     const RegistryNode* node = NodeOf(parent, tree);
     if (!node) return kErrorInvalidHandle;
-    std::string utf8 = SjisToUtf8(subKey);
-    for (std::string_view part : SplitPath(utf8)) {
-        auto it = node->children.find(std::string(part));
-        if (it == node->children.end()) return kErrorFileNotFound;
-        node = it->second.get();
+    // Names are kept in UTF-8; an ASCII path (the usual case) needs no conversion.
+    std::string converted;
+    std::string_view path = subKey;
+    for (unsigned char c : subKey) {
+        if (c >= 0x80) {
+            converted = SjisToUtf8(subKey);
+            path = converted;
+            break;
+        }
+    }
+    size_t pos = 0;
+    while (pos <= path.size()) {
+        size_t slash = path.find('\\', pos);
+        if (slash == std::string_view::npos) slash = path.size();
+        if (slash > pos) {
+            auto it = node->children.find(path.substr(pos, slash - pos));
+            if (it == node->children.end()) return kErrorFileNotFound;
+            node = it->second.get();
+        }
+        pos = slash + 1;
     }
     key = new RegistryKey{tree, node};
     return kErrorSuccess;

@@ -11,7 +11,8 @@ namespace platform {
 
 // Names compare by their upper-cased ASCII letters, as the registry orders them.
 struct RegistryNameLess {
-    bool operator()(const std::string& a, const std::string& b) const;
+    using is_transparent = void;  // look names up by view, without making strings
+    bool operator()(std::string_view a, std::string_view b) const;
 };
 
 struct RegistryValue {
