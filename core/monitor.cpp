@@ -19,17 +19,17 @@ namespace {
 constexpr size_t kReadBufferStep = 40960;
 
 // The fields of the first ANSI record in a buffer, every offset checked against its length.
-bool TakeRecordApart(const std::vector<char>& buffer, DWORD bytesRead, platform::EventLogRecord& fixed,
+bool TakeRecordApart(const char* buffer, DWORD bytesRead, platform::EventLogRecord& fixed,
                      std::string& source, std::string& computer, std::string& sid,
                      std::vector<std::string>& strings) {
     if (bytesRead < sizeof fixed) return false;
-    std::memcpy(&fixed, buffer.data(), sizeof fixed);
+    std::memcpy(&fixed, buffer, sizeof fixed);
     if (fixed.Length < sizeof fixed + 4 || fixed.Length > bytesRead) return false;
     const size_t end = fixed.Length - 4;
     auto take = [&](size_t& at) {
         size_t stop = at;
         while (stop < end && buffer[stop] != '\0') ++stop;
-        std::string s(buffer.data() + at, stop - at);
+        std::string s(buffer + at, stop - at);
         at = stop + 1;
         return s;
     };
@@ -38,7 +38,7 @@ bool TakeRecordApart(const std::vector<char>& buffer, DWORD bytesRead, platform:
     computer = pos < end ? take(pos) : std::string();
     sid.clear();
     if (fixed.UserSidLength > 0 && fixed.UserSidOffset <= end && fixed.UserSidLength <= end - fixed.UserSidOffset) {
-        sid.assign(buffer.data() + fixed.UserSidOffset, fixed.UserSidLength);
+        sid.assign(buffer + fixed.UserSidOffset, fixed.UserSidLength);
     }
     strings.clear();
     size_t at = fixed.StringOffset;
@@ -95,26 +95,28 @@ platform::EventLogHandle OpenEventLogByName(const std::string& logName) {
 
 bool ReadEventRecord(const std::string& logName, platform::EventLogHandle handle,
                      std::uint32_t number, EventRecord& record, DWORD& error) {
-    std::vector<char> buffer;
+    // A new buffer for each record, not cleared: the read fills what it reports.
+    std::unique_ptr<char[]> buffer;
+    size_t size = 0;
     DWORD read = 0, needed = 0;
     for (size_t attempt = 1;; ++attempt) {
-        buffer.assign(attempt * kReadBufferStep, '\0');
+        size = attempt * kReadBufferStep;
+        buffer.reset(new char[size]);
         if (platform::ReadEventLog(handle, platform::kEventLogSeekRead | platform::kEventLogBackwardsRead,
-                                   number, buffer.data(), static_cast<DWORD>(buffer.size()), &read,
-                                   &needed)) {
+                                   number, buffer.get(), static_cast<DWORD>(size), &read, &needed)) {
             break;
         }
         error = platform::GetLastError();
         // The buffer grows by a step per attempt; a read that asks for no more than it had is
         // not going to be satisfied by growing further.
-        if (error != platform::kErrorInsufficientBuffer || (needed != 0 && needed <= buffer.size())) {
+        if (error != platform::kErrorInsufficientBuffer || (needed != 0 && needed <= size)) {
             return false;
         }
     }
     platform::EventLogRecord fixed;
     std::string source, computer, sid;
     std::vector<std::string> strings;
-    if (!TakeRecordApart(buffer, read, fixed, source, computer, sid, strings)) {
+    if (!TakeRecordApart(buffer.get(), read, fixed, source, computer, sid, strings)) {
         error = platform::kErrorInvalidData;
         return false;
     }
