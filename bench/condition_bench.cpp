@@ -39,8 +39,8 @@ BENCHMARK(BM_MatchCondition);
 
 void BM_DirectSearches(benchmark::State& state) {
     std::string_view text = Description();
-    const std::string terms[] = {sjis(u8"ディスク"), "I/O", sjis(u8"警告"), "error",
-                                 sjis(u8"容量"), "timeout"};
+    const std::string terms[] = {sjis(u8"ディスク"), "I/O",    sjis(u8"警告"), "error",
+                                 sjis(u8"容量"),     "timeout"};
     for (auto _ : state) {
         bool found[6];
         for (int i = 0; i < 6; ++i) found[i] = text.find(terms[i]) != std::string_view::npos;
@@ -66,8 +66,8 @@ void BM_ScanOnly(benchmark::State& state) {
 BENCHMARK(BM_ScanOnly);
 void BM_TermsOnly(benchmark::State& state) {
     std::string_view text = Description();
-    const std::string terms[] = {sjis(u8"ディスク"), "I/O", sjis(u8"警告"), "error",
-                                 sjis(u8"容量"), "timeout"};
+    const std::string terms[] = {sjis(u8"ディスク"), "I/O",    sjis(u8"警告"), "error",
+                                 sjis(u8"容量"),     "timeout"};
     for (auto _ : state) {
         bool found[6];
         for (int i = 0; i < 6; ++i) found[i] = TermOccurs(terms[i], text);
@@ -75,4 +75,4 @@ void BM_TermsOnly(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_TermsOnly);
-}
+}  // namespace

@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
+#include "log_file.h"
 #include "platform/codepage.h"
 #include "platform/eventlog.h"
 #include "platform/linux/evt_format.h"
-#include "log_file.h"
 #include "ratio_reporter.h"
 
 namespace {
@@ -27,9 +27,10 @@ std::string MakeLog(const std::string& name, int records) {
         r.source = u"Service Control Manager";
         r.type = 4;
         r.eventId = 7036;
-        r.strings = {platform::Utf8ToUtf16("サービス " + std::to_string(i) + " は実行中 状態に移行しました。 " +
-                                           std::string(60, 'x')),
-                     u"Print Spooler"};
+        r.strings = {
+            platform::Utf8ToUtf16("サービス " + std::to_string(i) +
+                                  " は実行中 状態に移行しました。 " + std::string(60, 'x')),
+            u"Print Spooler"};
     });
     return path;
 }
@@ -41,9 +42,9 @@ const std::string& LargeLog() {
 
 bool ReadRecord(platform::EventLogHandle log, platform::DWORD n, std::vector<char>& buffer) {
     platform::DWORD read = 0, needed = 0;
-    return platform::ReadEventLog(log, platform::kEventLogSeekRead | platform::kEventLogForwardsRead, n,
-                                  buffer.data(), static_cast<platform::DWORD>(buffer.size()), &read,
-                                  &needed);
+    return platform::ReadEventLog(
+        log, platform::kEventLogSeekRead | platform::kEventLogForwardsRead, n, buffer.data(),
+        static_cast<platform::DWORD>(buffer.size()), &read, &needed);
 }
 
 // Sequential forward reads into a 64 KB buffer, each call taking as many records as fit.
@@ -52,9 +53,9 @@ void BM_ReadAllRecords(benchmark::State& state) {
     for (auto _ : state) {
         platform::EventLogHandle log = platform::OpenBackupEventLog("", LargeLog());
         platform::DWORD read = 0, needed = 0, records = 0;
-        while (platform::ReadEventLog(log, platform::kEventLogSequentialRead | platform::kEventLogForwardsRead,
-                                      0, buffer.data(), static_cast<platform::DWORD>(buffer.size()),
-                                      &read, &needed)) {
+        while (platform::ReadEventLog(
+            log, platform::kEventLogSequentialRead | platform::kEventLogForwardsRead, 0,
+            buffer.data(), static_cast<platform::DWORD>(buffer.size()), &read, &needed)) {
             for (platform::DWORD at = 0; at < read; ++records) {
                 platform::DWORD length;
                 std::memcpy(&length, buffer.data() + at, 4);
@@ -78,8 +79,9 @@ BENCHMARK(BM_EvtexportAllRecords)->Unit(benchmark::kMillisecond)->Iterations(3)-
 
 // The newest 10 records, the index already built: the same cost whatever the file's size.
 void BM_ReadNewest10(benchmark::State& state) {
-    const std::string path =
-        state.range(0) == 60000 ? LargeLog() : MakeLog("small.evt", static_cast<int>(state.range(0)));
+    const std::string path = state.range(0) == 60000
+                                 ? LargeLog()
+                                 : MakeLog("small.evt", static_cast<int>(state.range(0)));
     platform::EventLogHandle log = platform::OpenBackupEventLog("", path);
     std::vector<char> buffer(1024);  // one record per call: the cost of finding it
     platform::DWORD count = 0, oldest = 0;
@@ -97,8 +99,9 @@ BENCHMARK(BM_ReadNewest10)->Arg(1000)->Arg(60000)->Unit(benchmark::kMicrosecond)
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
-    RatioReporter reporter({{"BM_ReadAllRecords/iterations:3", "BM_EvtexportAllRecords/iterations:3/real_time"},
-                            {"BM_ReadNewest10/60000", "BM_ReadNewest10/1000"}});
+    RatioReporter reporter(
+        {{"BM_ReadAllRecords/iterations:3", "BM_EvtexportAllRecords/iterations:3/real_time"},
+         {"BM_ReadNewest10/60000", "BM_ReadNewest10/1000"}});
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
     return 0;

@@ -36,5 +36,6 @@ inline void WriteLogFile(const std::string& path, int count,
     h.oldestNumber = 1;
     h.maxSize = 0x4000000;
     evt::Eof eof{h.startOffset, h.endOffset, h.currentNumber, h.oldestNumber};
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << evt::EncodeHeader(h) << body << evt::EncodeEof(eof);
+    std::ofstream(path, std::ios::binary | std::ios::trunc)
+        << evt::EncodeHeader(h) << body << evt::EncodeEof(eof);
 }

@@ -10,11 +10,11 @@
 #include <vector>
 
 #include "eventlog/rendering.h"
+#include "log_file.h"
 #include "platform/codepage.h"
 #include "platform/eventlog.h"
 #include "platform/linux/evt_format.h"
 #include "platform/machine.h"
-#include "log_file.h"
 #include "ratio_reporter.h"
 
 namespace {
@@ -54,8 +54,9 @@ void ReadAll(Each each) {
     std::vector<char> buffer(4096);
     for (std::uint32_t n = 1; n <= kRecords; ++n) {
         platform::DWORD read = 0, needed = 0;
-        platform::ReadEventLog(log, platform::kEventLogSeekRead | platform::kEventLogForwardsRead, n,
-                               buffer.data(), static_cast<platform::DWORD>(buffer.size()), &read, &needed);
+        platform::ReadEventLog(log, platform::kEventLogSeekRead | platform::kEventLogForwardsRead,
+                               n, buffer.data(), static_cast<platform::DWORD>(buffer.size()), &read,
+                               &needed);
         platform::EventLogRecord fixed;
         std::memcpy(&fixed, buffer.data(), sizeof fixed);
         Record r;
@@ -63,7 +64,8 @@ void ReadAll(Each each) {
         r.id = fixed.EventID;
         r.category = fixed.EventCategory;
         const char* s = buffer.data() + fixed.StringOffset;
-        for (unsigned i = 0; i < fixed.NumStrings; ++i, s += std::strlen(s) + 1) r.strings.push_back(s);
+        for (unsigned i = 0; i < fixed.NumStrings; ++i, s += std::strlen(s) + 1)
+            r.strings.push_back(s);
         each(r);
     }
     platform::CloseEventLog(log);
@@ -76,7 +78,8 @@ void BM_ReadRaw(benchmark::State& state) {
         ReadAll([&](const Record& r) { total += r.strings.size(); });
         benchmark::DoNotOptimize(total);
     }
-    state.counters["records/s"] = benchmark::Counter(kRecords, benchmark::Counter::kIsIterationInvariantRate);
+    state.counters["records/s"] =
+        benchmark::Counter(kRecords, benchmark::Counter::kIsIterationInvariantRate);
 }
 BENCHMARK(BM_ReadRaw)->Unit(benchmark::kMillisecond)->Iterations(2);
 
@@ -92,7 +95,8 @@ void BM_ReadAndRender(benchmark::State& state) {
         });
         benchmark::DoNotOptimize(total);
     }
-    state.counters["records/s"] = benchmark::Counter(kRecords, benchmark::Counter::kIsIterationInvariantRate);
+    state.counters["records/s"] =
+        benchmark::Counter(kRecords, benchmark::Counter::kIsIterationInvariantRate);
 }
 BENCHMARK(BM_ReadAndRender)->Unit(benchmark::kMillisecond)->Iterations(2);
 

@@ -10,12 +10,12 @@
 
 #include "config/settings.h"
 #include "core/monitor.h"
+#include "log_file.h"
 #include "platform/codepage.h"
 #include "platform/eventlog.h"
 #include "platform/linux/evt_format.h"
 #include "platform/machine.h"
 #include "platform/registry.h"
-#include "log_file.h"
 #include "ratio_reporter.h"
 
 namespace {
@@ -59,8 +59,10 @@ void PrepareMachine() {
     platform::EnsureMachine();
     std::string lines;
     for (int i = 1; i <= kSources; ++i) {
-        lines += platform::RegKeyLine(std::string(platform::kEventLogKey) + "\\Application\\Src" + std::to_string(i));
-        lines += platform::RegExpandStringLine("EventMessageFile", std::string(platform::kEventCreateMessageFile));
+        lines += platform::RegKeyLine(std::string(platform::kEventLogKey) + "\\Application\\Src" +
+                                      std::to_string(i));
+        lines += platform::RegExpandStringLine("EventMessageFile",
+                                               std::string(platform::kEventCreateMessageFile));
     }
     platform::AppendMachineRegistry(lines);
 }
@@ -80,7 +82,8 @@ void FillLog() {
                          r.type = 4;
                          r.eventId = static_cast<std::uint32_t>(1 + i % 50);
                          r.category = 0;
-                         r.strings = {platform::Utf8ToUtf16("ジョブ " + std::to_string(i) + " が完了しました。処理件数 " +
+                         r.strings = {platform::Utf8ToUtf16("ジョブ " + std::to_string(i) +
+                                                            " が完了しました。処理件数 " +
                                                             std::to_string(i % 1000) + " 件")};
                      }
                  });
@@ -148,11 +151,13 @@ void BM_TickWithMatching(benchmark::State& state) {
         state.counters["reports"] = static_cast<double>(consumers.reports);
         state.counters["peak_rss_added_kb"] = static_cast<double>(PeakRssKb() - before);
         state.counters["batch_kb"] = static_cast<double>(consumers.bytes) / 1024;
-        state.counters["bytes/report"] = consumers.reports ? static_cast<double>(consumers.bytes) / consumers.reports : 0;
+        state.counters["bytes/report"] =
+            consumers.reports ? static_cast<double>(consumers.bytes) / consumers.reports : 0;
         monitor.StopMonitoring();
         state.ResumeTiming();
     }
-    state.counters["records/s"] = benchmark::Counter(kRecords, benchmark::Counter::kIsIterationInvariantRate);
+    state.counters["records/s"] =
+        benchmark::Counter(kRecords, benchmark::Counter::kIsIterationInvariantRate);
 }
 BENCHMARK(BM_TickWithMatching)->Unit(benchmark::kMillisecond)->Iterations(2);
 
@@ -174,7 +179,8 @@ void BM_RenderWithoutMatching(benchmark::State& state) {
         platform::CloseEventLog(log);
         state.ResumeTiming();
     }
-    state.counters["records/s"] = benchmark::Counter(kRecords, benchmark::Counter::kIsIterationInvariantRate);
+    state.counters["records/s"] =
+        benchmark::Counter(kRecords, benchmark::Counter::kIsIterationInvariantRate);
 }
 BENCHMARK(BM_RenderWithoutMatching)->Unit(benchmark::kMillisecond)->Iterations(2);
 
@@ -182,7 +188,8 @@ BENCHMARK(BM_RenderWithoutMatching)->Unit(benchmark::kMillisecond)->Iterations(2
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
-    RatioReporter reporter({{"BM_TickWithMatching/iterations:2", "BM_RenderWithoutMatching/iterations:2"}});
+    RatioReporter reporter(
+        {{"BM_TickWithMatching/iterations:2", "BM_RenderWithoutMatching/iterations:2"}});
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
     return 0;

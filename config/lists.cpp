@@ -41,8 +41,7 @@ bool ReadWatchRecord(Datafile& file, std::int16_t version, WatchEntry& e) {
             return file.ReadString(e.LogName) && file.ReadString(e.SourceName) &&
                    file.ReadShort(e.Type) && file.ReadInt(e.EventID) &&
                    file.ReadString(e.Category) && file.ReadString(e.Condition) &&
-                   file.ReadString(e.Note) && ReadActions(file, e) &&
-                   file.ReadTextList(e.AddrList);
+                   file.ReadString(e.Note) && ReadActions(file, e) && file.ReadTextList(e.AddrList);
         }
         case 0x0102:
             return file.ReadString(e.LogName) && file.ReadString(e.SourceName) &&
@@ -61,8 +60,8 @@ bool ReadWatchRecord(Datafile& file, std::int16_t version, WatchEntry& e) {
             }
             // Six items of a feature the later versions dropped.
             if (!(file.ReadString(dropText) && file.ReadString(dropText) &&
-                  file.ReadShort(dropShort) && file.ReadInt(dropInt) &&
-                  file.ReadString(dropText) && file.ReadString(dropText))) {
+                  file.ReadShort(dropShort) && file.ReadInt(dropInt) && file.ReadString(dropText) &&
+                  file.ReadString(dropText))) {
                 return false;
             }
             e.Condition = KeywordsToCondition(keywords);
@@ -72,8 +71,7 @@ bool ReadWatchRecord(Datafile& file, std::int16_t version, WatchEntry& e) {
             return file.ReadString(e.LogName) && file.ReadString(e.SourceName) &&
                    file.ReadShort(e.Type) && file.ReadInt(e.EventID) &&
                    file.ReadString(e.Category) && file.ReadTextList(e.AddrList);
-        default:
-            return false;
+        default: return false;
     }
 }
 
@@ -93,8 +91,8 @@ bool WriteWatchRecord(Datafile& file, const WatchEntry& e) {
 
 // Opens a list file and reads its version; false (file closed) when it cannot, or when the
 // version is not one of first..last.
-bool OpenForLoading(Datafile& file, const std::string& path, std::int16_t first,
-                    std::int16_t last, std::int16_t& version) {
+bool OpenForLoading(Datafile& file, const std::string& path, std::int16_t first, std::int16_t last,
+                    std::int16_t& version) {
     if (!file.Open(path, Datafile::Mode::Read)) return false;
     if (!file.ReadShort(version) || version < first || version > last) {
         file.Close();
@@ -106,7 +104,8 @@ bool OpenForLoading(Datafile& file, const std::string& path, std::int16_t first,
 }  // namespace
 
 const std::string& AnyValueText() {
-    static const std::string& text = sjis(u8"特定しない");  // asked for with every entry of every record
+    static const std::string& text =
+        sjis(u8"特定しない");  // asked for with every entry of every record
     return text;
 }
 

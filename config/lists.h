@@ -46,10 +46,11 @@ struct WatchEntry {
     std::string MailSubject;
     std::string LogName;     // or the any-value
     std::string SourceName;  // or the any-value
-    std::int16_t Type = 0;   // 0 any, 1 error, 2 warning, 4 information, 8 audit success, 16 audit failure
+    std::int16_t Type =
+        0;  // 0 any, 1 error, 2 warning, 4 information, 8 audit success, 16 audit failure
     std::int32_t EventID = 0;  // 0 any
-    std::string Category;    // or the any-value
-    std::string Condition;   // search expression over the description; empty: none
+    std::string Category;      // or the any-value
+    std::string Condition;     // search expression over the description; empty: none
     std::string Note;
     std::vector<ActionEntry> ToDoList;
     std::vector<std::string> AddrList;  // mail addresses and computer names

@@ -17,9 +17,9 @@ struct Settings {
     std::uint16_t TimeOut = 0;  // seconds
     std::uint8_t AuthType = 0;  // 0 none, 1 LOGIN, 2 CRAM-MD5, 3 PLAIN
     std::string UserID;
-    std::string Password;  // in clear, in memory only
-    bool Enable = false;   // program log written to files
-    std::string Path;      // log folder, ending in a separator
+    std::string Password;    // in clear, in memory only
+    bool Enable = false;     // program log written to files
+    std::string Path;        // log folder, ending in a separator
     std::int32_t Alive = 0;  // days log files are kept; 0 keeps them for ever
 
     bool operator==(const Settings&) const = default;

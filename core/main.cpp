@@ -15,8 +15,7 @@ std::string U8(const std::string& sjisText) { return platform::SjisToUtf8(sjisTe
 
 class ConsoleSink : public LogSink {
 public:
-    void AddLogLine(int level, const platform::SystemTime& time,
-                    const std::string& text) override {
+    void AddLogLine(int level, const platform::SystemTime& time, const std::string& text) override {
         std::printf("%s  %s  %s\n", U8(LevelName(level)).c_str(), FormatLogTime(time).c_str(),
                     U8(text).c_str());
     }
@@ -29,8 +28,8 @@ void PrintConfiguration(const Settings& settings, const AddressList& addresses,
     std::printf("  SMTP: server \"%s\" port %u, time-out %u s, authentication %u\n",
                 U8(settings.SMTPServer).c_str(), settings.SMTPPort, settings.TimeOut,
                 settings.AuthType);
-    std::printf("  program log: %s, folder \"%s\", kept %d days\n",
-                settings.Enable ? "on" : "off", U8(settings.Path).c_str(), settings.Alive);
+    std::printf("  program log: %s, folder \"%s\", kept %d days\n", settings.Enable ? "on" : "off",
+                U8(settings.Path).c_str(), settings.Alive);
     std::printf("Address list: %zu entries\n", addresses.size());
     for (const auto& a : addresses) {
         std::printf("  %s <%s> computer \"%s\"\n", U8(a->Name).c_str(), U8(a->MailAddr).c_str(),

@@ -7,11 +7,12 @@
 #include "expr/parser.h"
 #include "platform/codepage.h"
 
-std::string MakeReportText(const std::string& logName, const EventRecord& r, const std::string& note) {
-    static const std::string& kFormat =
-        sjis(u8"種別：%s\r\n日付：%04d/%02d/%02d\r\n時刻：%02d:%02d:%02d\r\nユーザー：%s\r\n"
-             u8"コンピュータ：%s\r\nイベントID：%d\r\nソース：%s\r\n種類：%s\r\n分類：%s\r\n\r\n"
-             u8"説明：\r\n%s\r\n\r\n");
+std::string MakeReportText(const std::string& logName, const EventRecord& r,
+                           const std::string& note) {
+    static const std::string& kFormat = sjis(
+        u8"種別：%s\r\n日付：%04d/%02d/%02d\r\n時刻：%02d:%02d:%02d\r\nユーザー：%s\r\n"
+        u8"コンピュータ：%s\r\nイベントID：%d\r\nソース：%s\r\n種類：%s\r\n分類：%s\r\n\r\n"
+        u8"説明：\r\n%s\r\n\r\n");
     static const std::string& kNote = sjis(u8"注記：\r\n");
     const platform::SystemTime& t = r.TimeGenerated;
     auto format = [&](char* buffer, size_t size) {
@@ -56,11 +57,13 @@ bool EntryMatches(const WatchEntry& e, const std::string& logName, const EventRe
         return false;
     };
     // "Any" is compared byte for byte; names without regard to case.
-    if (e.LogName != any && !platform::EqualsNoCase(e.LogName, logName)) return fail(MatchTest::Log);
+    if (e.LogName != any && !platform::EqualsNoCase(e.LogName, logName))
+        return fail(MatchTest::Log);
     if (e.SourceName != any && !platform::EqualsNoCase(e.SourceName, r.SourceName)) {
         return fail(MatchTest::Source);
     }
-    if (e.Type != 0 && static_cast<std::uint16_t>(e.Type) != r.EventType) return fail(MatchTest::Type);
+    if (e.Type != 0 && static_cast<std::uint16_t>(e.Type) != r.EventType)
+        return fail(MatchTest::Type);
     if (e.EventID != 0 && static_cast<std::uint32_t>(e.EventID) != (r.EventID & 0xFFFF)) {
         return fail(MatchTest::EventId);
     }

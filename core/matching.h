@@ -28,7 +28,7 @@ struct ReportRecord {
     EventRecord Event;
     std::vector<std::string> Recipients;  // the entry's AddrList as it was at the match
     std::string ReportText;
-    const WatchEntry* Watch = nullptr;    // valid for the tick
+    const WatchEntry* Watch = nullptr;  // valid for the tick
     std::vector<std::string> AttachFolders;
     std::vector<std::string> AttachFiles;
 };

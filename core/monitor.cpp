@@ -37,7 +37,8 @@ bool TakeRecordApart(const char* buffer, DWORD bytesRead, platform::EventLogReco
     source = take(pos);
     computer = pos < end ? take(pos) : std::string();
     sid.clear();
-    if (fixed.UserSidLength > 0 && fixed.UserSidOffset <= end && fixed.UserSidLength <= end - fixed.UserSidOffset) {
+    if (fixed.UserSidLength > 0 && fixed.UserSidOffset <= end &&
+        fixed.UserSidLength <= end - fixed.UserSidOffset) {
         sid.assign(buffer + fixed.UserSidOffset, fixed.UserSidLength);
     }
     strings.clear();
@@ -102,8 +103,9 @@ bool ReadEventRecord(const std::string& logName, platform::EventLogHandle handle
     for (size_t attempt = 1;; ++attempt) {
         size = attempt * kReadBufferStep;
         buffer.reset(new char[size]);
-        if (platform::ReadEventLog(handle, platform::kEventLogSeekRead | platform::kEventLogBackwardsRead,
-                                   number, buffer.get(), static_cast<DWORD>(size), &read, &needed)) {
+        if (platform::ReadEventLog(
+                handle, platform::kEventLogSeekRead | platform::kEventLogBackwardsRead, number,
+                buffer.get(), static_cast<DWORD>(size), &read, &needed)) {
             break;
         }
         error = platform::GetLastError();
@@ -138,24 +140,32 @@ bool ReadEventRecord(const std::string& logName, platform::EventLogHandle handle
     if (record.Category.empty()) record.Category = sjis(u8"なし");
     record.Description = TrimControls(EventDescription(logName, source, fixed.EventID, strings,
                                                        static_cast<std::uint16_t>(strings.size())));
-    if (record.Description.empty()) record.Description = sjis(u8"Quorvik: なし、または取得に失敗しました。");
+    if (record.Description.empty())
+        record.Description = sjis(u8"Quorvik: なし、または取得に失敗しました。");
     return true;
 }
 
 Monitor::Monitor(const Settings& settings, const WatchList& watches, WatchTimer& timer,
                  DialogLocks& locks, BatchConsumers& consumers)
-    : m_settings(settings), m_watches(watches), m_timer(timer), m_locks(locks), m_consumers(consumers) {}
+    : m_settings(settings),
+      m_watches(watches),
+      m_timer(timer),
+      m_locks(locks),
+      m_consumers(consumers) {}
 
 Monitor::~Monitor() = default;
 
 void Monitor::StartMonitoring() {
-    if (m_settings.SenderName.empty() || m_settings.MailAddr.empty() || m_settings.SMTPServer.empty()) {
+    if (m_settings.SenderName.empty() || m_settings.MailAddr.empty() ||
+        m_settings.SMTPServer.empty()) {
         LogMessage(kLogWarning, "%s",
-                   sjis(u8"設定 - その他のSMTPが設定されていないので、メールの送信はできません。").c_str());
+                   sjis(u8"設定 - その他のSMTPが設定されていないので、メールの送信はできません。")
+                       .c_str());
     }
     if (m_watches.empty()) {
-        LogMessage(kLogWarning, "%s",
-                   sjis(u8"監視イベントが設定されていないので、監視を開始できませんでした。").c_str());
+        LogMessage(
+            kLogWarning, "%s",
+            sjis(u8"監視イベントが設定されていないので、監視を開始できませんでした。").c_str());
         return;
     }
     std::vector<std::string> names;
@@ -180,23 +190,30 @@ void Monitor::StartMonitoring() {
         };
         l.handle = OpenEventLogByName(name);
         if (!l.handle) {
-            giveUp(u8"%sイベントログがオープンできませんでした。このイベントログは監視できません。");
+            giveUp(
+                u8"%sイベントログがオープンできませんでした。このイベントログは監視できません。");
             continue;
         }
         DWORD count = 0, oldest = 0;
         if (!platform::GetNumberOfEventLogRecords(l.handle, count)) {
-            giveUp(u8"%sイベントログのレコード数が取得できませんでした。このイベントログは監視できません。");
+            giveUp(
+                u8"%sイベントログのレコード数が取得できませんでした。このイベントログは監視できませ"
+                u8"ん。");
             continue;
         }
         if (!platform::GetOldestEventLogRecord(l.handle, oldest)) {
-            giveUp(u8"%sイベントログの最終レコード番号が取得できませんでした。このイベントログは監視できません。");
+            giveUp(
+                u8"%sイベントログの最終レコード番号が取得できませんでした。このイベントログは監視で"
+                u8"きません。");
             continue;
         }
         if (count == 0) continue;
         auto newest = std::make_unique<EventRecord>();
         DWORD error = 0;
         if (!ReadEventRecord(name, l.handle, oldest + count - 1, *newest, error)) {
-            giveUp(u8"%sイベントログのレコードデータが取得できませんでした。このイベントログは監視できません。");
+            giveUp(
+                u8"%sイベントログのレコードデータが取得できませんでした。このイベントログは監視でき"
+                u8"ません。");
             continue;
         }
         l.lastRecord = std::move(newest);
@@ -204,12 +221,15 @@ void Monitor::StartMonitoring() {
     bool anyOpen = false;
     for (const auto& l : m_logs) anyOpen = anyOpen || l->handle;
     if (!anyOpen) {
-        LogMessage(kLogError, "%s", sjis(u8"すべてのイベントログが利用できません。監視を中止します。").c_str());
+        LogMessage(kLogError, "%s",
+                   sjis(u8"すべてのイベントログが利用できません。監視を中止します。").c_str());
         m_logs.clear();
         return;
     }
     for (const auto& l : m_logs) {
-        if (l->handle) LogMessage(kLogInformation, sjis(u8"%sイベントログの監視を開始しました。").c_str(), l->name.c_str());
+        if (l->handle)
+            LogMessage(kLogInformation, sjis(u8"%sイベントログの監視を開始しました。").c_str(),
+                       l->name.c_str());
     }
     m_timer.SetInterval(m_settings.Interval * 60000u);
     m_timer.SetEnabled(true);
@@ -244,14 +264,17 @@ void Monitor::CheckLog(WatchedLog& log, TickBatch& batch) {
     LogDebug(sjis(u8"%sログのチェック開始").c_str(), name);
     DWORD count = 0, oldest = 0;
     if (!platform::GetNumberOfEventLogRecords(log.handle, count)) {
-        LogMessage(kLogError, sjis(u8"%sイベントログのレコード数が取得できませんでした。%s").c_str(), name,
+        LogMessage(kLogError,
+                   sjis(u8"%sイベントログのレコード数が取得できませんでした。%s").c_str(), name,
                    SystemErrorText(platform::GetLastError()).c_str());
     } else {
         LogDebug(sjis(u8"レコード件数:%d").c_str(), static_cast<int>(count));
         if (count != 0) {
             if (!platform::GetOldestEventLogRecord(log.handle, oldest)) {
-                LogMessage(kLogError, sjis(u8"%sイベントログの最終レコード番号が取得できませんでした。%s").c_str(),
-                           name, SystemErrorText(platform::GetLastError()).c_str());
+                LogMessage(
+                    kLogError,
+                    sjis(u8"%sイベントログの最終レコード番号が取得できませんでした。%s").c_str(),
+                    name, SystemErrorText(platform::GetLastError()).c_str());
             } else {
                 const std::uint32_t previous = log.lastRecord ? log.lastRecord->RecordNumber : 0;
                 const std::uint32_t newest = count + oldest - 1;
@@ -264,10 +287,14 @@ void Monitor::CheckLog(WatchedLog& log, TickBatch& batch) {
                                                         : (next >= oldest || next <= newest);
                     if (!inLog) {
                         LogMessage(kLogWarning,
-                                   sjis(u8"%sイベントログのレコード番号%d～%dのログは破棄されたためチェックできません。").c_str(),
+                                   sjis(u8"%sイベントログのレコード番号%d～%"
+                                        u8"dのログは破棄されたためチェックできません。")
+                                       .c_str(),
                                    name, static_cast<int>(next), static_cast<int>(oldest - 1));
                         LogMessage(kLogWarning,
-                                   sjis(u8"%sイベントログのログサイズか、Quorvikのイベントログ監視間隔を調節してください。").c_str(),
+                                   sjis(u8"%sイベントログのログサイズか、Quorvikのイベントログ監視"
+                                        u8"間隔を調節してください。")
+                                       .c_str(),
                                    name);
                         next = oldest;
                     }
@@ -278,7 +305,9 @@ void Monitor::CheckLog(WatchedLog& log, TickBatch& batch) {
                         DWORD error = 0;
                         if (!ReadEventRecord(log.name, log.handle, n, *record, error)) {
                             LogMessage(kLogError,
-                                       sjis(u8"%sイベントログのレコードデータが取得できませんでした。エラーコード[%08x]").c_str(),
+                                       sjis(u8"%sイベントログのレコードデータが取得できませんでした"
+                                            u8"。エラーコード[%08x]")
+                                           .c_str(),
                                        name, static_cast<unsigned>(error));
                             break;
                         }

@@ -42,7 +42,7 @@ public:
 struct WatchedLog {
     std::string name;
     platform::EventLogHandle handle = nullptr;  // none when it could not be opened or read
-    std::unique_ptr<EventRecord> lastRecord;     // the newest record read so far
+    std::unique_ptr<EventRecord> lastRecord;    // the newest record read so far
 
     ~WatchedLog();
 };

@@ -129,8 +129,7 @@ void ProgramLog::LogText(int level, const std::string& text) {
     PurgeOldLogFiles();
     if (!m_file.IsOpen()) return;
     char head[64];
-    std::snprintf(head, sizeof head, "%s%-6s ", LevelMark(level).c_str(),
-                  LevelName(level).c_str());
+    std::snprintf(head, sizeof head, "%s%-6s ", LevelMark(level).c_str(), LevelName(level).c_str());
     std::string line = head + FormatLogTime(now) + " " + text + "\r\n";
     // One write per line, straight to the file: nothing waits in a buffer of ours.
     size_t written = 0;

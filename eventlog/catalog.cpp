@@ -13,12 +13,14 @@ namespace {
 
 bool ListSubkeys(const std::string& path, std::vector<std::string>& list) {
     platform::HKEY key = nullptr;
-    if (platform::RegOpenKeyEx(platform::HKEY_LOCAL_MACHINE, path, key) != platform::kErrorSuccess) {
+    if (platform::RegOpenKeyEx(platform::HKEY_LOCAL_MACHINE, path, key) !=
+        platform::kErrorSuccess) {
         return false;
     }
     list.clear();
     std::string name;
-    for (platform::DWORD i = 0; platform::RegEnumKeyEx(key, i, name) == platform::kErrorSuccess; ++i) {
+    for (platform::DWORD i = 0; platform::RegEnumKeyEx(key, i, name) == platform::kErrorSuccess;
+         ++i) {
         list.push_back(name);
     }
     platform::RegCloseKey(key);
@@ -41,7 +43,9 @@ std::vector<MessageEntry> FileEntries(const std::string& path) {
 
 }  // namespace
 
-void ListLogs(std::vector<std::string>& list) { ListSubkeys(std::string(platform::kEventLogKey), list); }
+void ListLogs(std::vector<std::string>& list) {
+    ListSubkeys(std::string(platform::kEventLogKey), list);
+}
 
 void ListSources(const std::string& logName, std::vector<std::string>& list) {
     ListSubkeys(std::string(platform::kEventLogKey) + "\\" + logName, list);
@@ -49,8 +53,9 @@ void ListSources(const std::string& logName, std::vector<std::string>& list) {
 
 std::uint32_t GetCategoryCount(const std::string& logName, const std::string& sourceName) {
     platform::DWORD count = 0;
-    if (!platform::ReadMachineDword(std::string(platform::kEventLogKey) + "\\" + logName + "\\" + sourceName,
-                                    "CategoryCount", count)) {
+    if (!platform::ReadMachineDword(
+            std::string(platform::kEventLogKey) + "\\" + logName + "\\" + sourceName,
+            "CategoryCount", count)) {
         return 0;
     }
     return count;

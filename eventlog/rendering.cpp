@@ -48,8 +48,8 @@ std::vector<std::string> FilesOfValue(platform::HKEY key, const std::string& val
     size_t pos = 0;
     for (;;) {
         size_t semicolon = expanded.find(';', pos);
-        files.push_back(expanded.substr(pos, semicolon == std::string::npos ? std::string::npos
-                                                                             : semicolon - pos));
+        files.push_back(expanded.substr(
+            pos, semicolon == std::string::npos ? std::string::npos : semicolon - pos));
         if (semicolon == std::string::npos) break;
         pos = semicolon + 1;
     }
@@ -73,7 +73,8 @@ std::vector<std::string> MessageFiles(const std::string& logName, const std::str
 std::string EventDescription(const std::string& logName, const std::string& sourceName,
                              std::uint32_t eventId, const std::vector<std::string>& strings,
                              std::uint16_t count) {
-    std::string message = LookUpMessage(MessageFiles(logName, sourceName, "EventMessageFile"), eventId);
+    std::string message =
+        LookUpMessage(MessageFiles(logName, sourceName, "EventMessageFile"), eventId);
     if (message.empty()) return message;
 
     // The highest insert the message uses; "%%" is skipped whole, any other % reads a number.
@@ -114,8 +115,10 @@ std::string CategoryText(const std::string& logName, const std::string& sourceNa
     // The event files serve for categories only when the category value does not exist at all.
     platform::DWORD type = 0;
     std::string data;
-    const bool own = platform::RegQueryValueEx(key, "CategoryMessageFile", type, data) == platform::kErrorSuccess;
-    std::vector<std::string> files = FilesOfValue(key, own ? "CategoryMessageFile" : "EventMessageFile");
+    const bool own = platform::RegQueryValueEx(key, "CategoryMessageFile", type, data) ==
+                     platform::kErrorSuccess;
+    std::vector<std::string> files =
+        FilesOfValue(key, own ? "CategoryMessageFile" : "EventMessageFile");
     platform::RegCloseKey(key);
     return LookUpMessage(files, category);
 }

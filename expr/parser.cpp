@@ -53,7 +53,9 @@ private:
         return static_cast<int>(position);
     }
     int SyntaxError(size_t position) { return Fail(position, u8"文法エラーです。"); }
-    int ParenError(size_t position) { return Fail(position, u8"カッコのつじつまが合っていません。"); }
+    int ParenError(size_t position) {
+        return Fail(position, u8"カッコのつじつまが合っていません。");
+    }
 
     bool AfterItem() const { return m_state == State::AfterTerm || m_state == State::AfterClose; }
     bool ExpectsItem() const {
@@ -281,9 +283,7 @@ bool EvaluatePostfix(const TokenList& tokens, std::string_view text) {
                 stack.back() = !stack.back();
                 break;
             case TokenKind::Open:
-            case TokenKind::Close:
-                InternalError();
-                return false;
+            case TokenKind::Close: InternalError(); return false;
         }
     }
     if (stack.size() != 1) {

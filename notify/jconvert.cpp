@@ -12,21 +12,21 @@ struct KanaCell {
     unsigned char row, cell;
 };
 const KanaCell kKana[63] = {
-    {0x21, 0x23}, {0x21, 0x56}, {0x21, 0x57}, {0x21, 0x22}, {0x21, 0x26},                // ｡｢｣､･
+    {0x21, 0x23}, {0x21, 0x56}, {0x21, 0x57}, {0x21, 0x22}, {0x21, 0x26},  // ｡｢｣､･
     {0x25, 0x72}, {0x25, 0x21}, {0x25, 0x23}, {0x25, 0x25}, {0x25, 0x27}, {0x25, 0x29},  // ｦｧｨｩｪｫ
-    {0x25, 0x63}, {0x25, 0x65}, {0x25, 0x67}, {0x25, 0x43},                              // ｬｭｮｯ
-    {0x21, 0x3C},                                                                        // ｰ
-    {0x25, 0x22}, {0x25, 0x24}, {0x25, 0x26}, {0x25, 0x28}, {0x25, 0x2A},                // ｱｲｳｴｵ
-    {0x25, 0x2B}, {0x25, 0x2D}, {0x25, 0x2F}, {0x25, 0x31}, {0x25, 0x33},                // ｶｷｸｹｺ
-    {0x25, 0x35}, {0x25, 0x37}, {0x25, 0x39}, {0x25, 0x3B}, {0x25, 0x3D},                // ｻｼｽｾｿ
-    {0x25, 0x3F}, {0x25, 0x41}, {0x25, 0x44}, {0x25, 0x46}, {0x25, 0x48},                // ﾀﾁﾂﾃﾄ
-    {0x25, 0x4A}, {0x25, 0x4B}, {0x25, 0x4C}, {0x25, 0x4D}, {0x25, 0x4E},                // ﾅﾆﾇﾈﾉ
-    {0x25, 0x4F}, {0x25, 0x52}, {0x25, 0x55}, {0x25, 0x58}, {0x25, 0x5B},                // ﾊﾋﾌﾍﾎ
-    {0x25, 0x5E}, {0x25, 0x5F}, {0x25, 0x60}, {0x25, 0x61}, {0x25, 0x62},                // ﾏﾐﾑﾒﾓ
-    {0x25, 0x64}, {0x25, 0x66}, {0x25, 0x68},                                            // ﾔﾕﾖ
-    {0x25, 0x69}, {0x25, 0x6A}, {0x25, 0x6B}, {0x25, 0x6C}, {0x25, 0x6D},                // ﾗﾘﾙﾚﾛ
-    {0x25, 0x6F}, {0x25, 0x73},                                                          // ﾜﾝ
-    {0x21, 0x2B}, {0x21, 0x2C},                                                          // ﾞﾟ
+    {0x25, 0x63}, {0x25, 0x65}, {0x25, 0x67}, {0x25, 0x43},                // ｬｭｮｯ
+    {0x21, 0x3C},                                                          // ｰ
+    {0x25, 0x22}, {0x25, 0x24}, {0x25, 0x26}, {0x25, 0x28}, {0x25, 0x2A},  // ｱｲｳｴｵ
+    {0x25, 0x2B}, {0x25, 0x2D}, {0x25, 0x2F}, {0x25, 0x31}, {0x25, 0x33},  // ｶｷｸｹｺ
+    {0x25, 0x35}, {0x25, 0x37}, {0x25, 0x39}, {0x25, 0x3B}, {0x25, 0x3D},  // ｻｼｽｾｿ
+    {0x25, 0x3F}, {0x25, 0x41}, {0x25, 0x44}, {0x25, 0x46}, {0x25, 0x48},  // ﾀﾁﾂﾃﾄ
+    {0x25, 0x4A}, {0x25, 0x4B}, {0x25, 0x4C}, {0x25, 0x4D}, {0x25, 0x4E},  // ﾅﾆﾇﾈﾉ
+    {0x25, 0x4F}, {0x25, 0x52}, {0x25, 0x55}, {0x25, 0x58}, {0x25, 0x5B},  // ﾊﾋﾌﾍﾎ
+    {0x25, 0x5E}, {0x25, 0x5F}, {0x25, 0x60}, {0x25, 0x61}, {0x25, 0x62},  // ﾏﾐﾑﾒﾓ
+    {0x25, 0x64}, {0x25, 0x66}, {0x25, 0x68},                              // ﾔﾕﾖ
+    {0x25, 0x69}, {0x25, 0x6A}, {0x25, 0x6B}, {0x25, 0x6C}, {0x25, 0x6D},  // ﾗﾘﾙﾚﾛ
+    {0x25, 0x6F}, {0x25, 0x73},                                            // ﾜﾝ
+    {0x21, 0x2B}, {0x21, 0x2C},                                            // ﾞﾟ
 };
 
 }  // namespace
@@ -109,12 +109,16 @@ std::string CreateHeaderString(std::string_view text) {
     while (i < text.size()) {
         size_t start = i;
         if (platform::IsDBCSLeadByte(static_cast<unsigned char>(text[i]))) {
-            while (i < text.size() && platform::IsDBCSLeadByte(static_cast<unsigned char>(text[i]))) {
+            while (i < text.size() &&
+                   platform::IsDBCSLeadByte(static_cast<unsigned char>(text[i]))) {
                 i = std::min(i + 2, text.size());
             }
-            out += "=?ISO-2022-JP?B?" + EncodeBase64(sjis2jis83(text.substr(start, i - start))) + "?=";
+            out +=
+                "=?ISO-2022-JP?B?" + EncodeBase64(sjis2jis83(text.substr(start, i - start))) + "?=";
         } else {
-            while (i < text.size() && !platform::IsDBCSLeadByte(static_cast<unsigned char>(text[i]))) ++i;
+            while (i < text.size() &&
+                   !platform::IsDBCSLeadByte(static_cast<unsigned char>(text[i])))
+                ++i;
             out.append(text.substr(start, i - start));
         }
     }
@@ -122,13 +126,15 @@ std::string CreateHeaderString(std::string_view text) {
 }
 
 std::string EncodeBase64(std::string_view bytes) {
-    static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    static const char kAlphabet[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
     std::string out;
     out.reserve((bytes.size() + 2) / 3 * 4);
     size_t i = 0;
     for (; i + 2 < bytes.size(); i += 3) {
         const unsigned v = (static_cast<unsigned char>(bytes[i]) << 16) |
-                           (static_cast<unsigned char>(bytes[i + 1]) << 8) | static_cast<unsigned char>(bytes[i + 2]);
+                           (static_cast<unsigned char>(bytes[i + 1]) << 8) |
+                           static_cast<unsigned char>(bytes[i + 2]);
         out += kAlphabet[v >> 18];
         out += kAlphabet[(v >> 12) & 63];
         out += kAlphabet[(v >> 6) & 63];

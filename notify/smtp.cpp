@@ -19,30 +19,57 @@ struct SocketErrorName {
 };
 
 const SocketErrorName kSocketErrors[] = {
-    {10004, "Interrupted system call"}, {10009, "Bad file number"}, {10013, "Permission denied"},
-    {10014, "Bad address"}, {10022, "Invalid argument"}, {10024, "Too many open files"},
-    {10035, "Operation would block"}, {10036, "Operation now in progress"},
-    {10037, "Operation already in progress"}, {10038, "Socket operation on non-socket"},
-    {10039, "Destination address required"}, {10040, "Message too long"},
-    {10041, "Wrong protocol type for socket"}, {10042, "Bad protocol option"},
-    {10043, "Protocol not supported"}, {10044, "Socket type not supported"},
-    {10045, "Operation not supported on socket"}, {10046, "Protocol family not supported"},
-    {10047, "Address family not supported by protocol family"}, {10048, "Address already in use"},
-    {10049, "Can't assign requested address"}, {10050, "Network is down"},
-    {10051, "Network is unreachable"}, {10052, "Network dropped connection or reset"},
-    {10053, "Software caused connection abort"}, {10054, "Connection reset by peer"},
-    {10055, "No buffer space available"}, {10056, "Socket is already connected"},
-    {10057, "Socket is not connected"}, {10058, "Can't send after socket shutdown"},
-    {10059, "Too many references, can't splice"}, {10060, "Connection timed out"},
-    {10061, "Connection refused"}, {10062, "Too many levels of symbolic links"},
-    {10063, "File name too long"}, {10064, "Host is down"}, {10065, "No route to Host"},
-    {10066, "Directory not empty"}, {10067, "Too many processes"}, {10068, "Too many users"},
-    {10069, "Disc quota exceeded"}, {10070, "Stale NFS file handle"},
-    {10071, "Too many levels of remote in path"}, {10091, "Network subsystem is unavailable"},
-    {10092, "Incompatible version of WINSOCK.DLL"}, {10093, "Successful WSAStartup not yet performed"},
-    {11001, "Host not found"}, {11002, "Non-Authoritative Host not found"},
+    {10004, "Interrupted system call"},
+    {10009, "Bad file number"},
+    {10013, "Permission denied"},
+    {10014, "Bad address"},
+    {10022, "Invalid argument"},
+    {10024, "Too many open files"},
+    {10035, "Operation would block"},
+    {10036, "Operation now in progress"},
+    {10037, "Operation already in progress"},
+    {10038, "Socket operation on non-socket"},
+    {10039, "Destination address required"},
+    {10040, "Message too long"},
+    {10041, "Wrong protocol type for socket"},
+    {10042, "Bad protocol option"},
+    {10043, "Protocol not supported"},
+    {10044, "Socket type not supported"},
+    {10045, "Operation not supported on socket"},
+    {10046, "Protocol family not supported"},
+    {10047, "Address family not supported by protocol family"},
+    {10048, "Address already in use"},
+    {10049, "Can't assign requested address"},
+    {10050, "Network is down"},
+    {10051, "Network is unreachable"},
+    {10052, "Network dropped connection or reset"},
+    {10053, "Software caused connection abort"},
+    {10054, "Connection reset by peer"},
+    {10055, "No buffer space available"},
+    {10056, "Socket is already connected"},
+    {10057, "Socket is not connected"},
+    {10058, "Can't send after socket shutdown"},
+    {10059, "Too many references, can't splice"},
+    {10060, "Connection timed out"},
+    {10061, "Connection refused"},
+    {10062, "Too many levels of symbolic links"},
+    {10063, "File name too long"},
+    {10064, "Host is down"},
+    {10065, "No route to Host"},
+    {10066, "Directory not empty"},
+    {10067, "Too many processes"},
+    {10068, "Too many users"},
+    {10069, "Disc quota exceeded"},
+    {10070, "Stale NFS file handle"},
+    {10071, "Too many levels of remote in path"},
+    {10091, "Network subsystem is unavailable"},
+    {10092, "Incompatible version of WINSOCK.DLL"},
+    {10093, "Successful WSAStartup not yet performed"},
+    {11001, "Host not found"},
+    {11002, "Non-Authoritative Host not found"},
     {11003, "Non-Recoverable error: FORMERR, REFUSED, NOTIMP"},
-    {11004, "Valid name, no data record of requested type"}, {0, "Unrecognized error code"},
+    {11004, "Valid name, no data record of requested type"},
+    {0, "Unrecognized error code"},
 };
 
 std::string WithoutLineEnd(std::string line) {
@@ -60,7 +87,8 @@ std::string AddressOf(const std::string& entry) {
     size_t colon = entry.find(':');
     if (colon != std::string::npos) {
         size_t next = entry.find(':', colon + 1);
-        return entry.substr(colon + 1, next == std::string::npos ? std::string::npos : next - colon - 1);
+        return entry.substr(colon + 1,
+                            next == std::string::npos ? std::string::npos : next - colon - 1);
     }
     return entry;
 }
@@ -74,7 +102,9 @@ std::string Join(const std::vector<std::string>& items) {
     return out;
 }
 
-std::string DotStuffed(const std::string& line) { return (!line.empty() && line[0] == '.') ? "." + line : line; }
+std::string DotStuffed(const std::string& line) {
+    return (!line.empty() && line[0] == '.') ? "." + line : line;
+}
 
 std::string FileName(const std::string& path) {
     size_t slash = path.find_last_of("/\\");
@@ -83,7 +113,9 @@ std::string FileName(const std::string& path) {
 
 }  // namespace
 
-size_t ReplyReader::Room() const { return m_received.size() < kLineLimit ? kLineLimit - m_received.size() : 0; }
+size_t ReplyReader::Room() const {
+    return m_received.size() < kLineLimit ? kLineLimit - m_received.size() : 0;
+}
 
 bool ReplyReader::TakeLine(bool closed, std::string& line) {
     size_t lf = m_received.find('\n');
@@ -144,7 +176,8 @@ std::string TExStringList::Value(const std::string& name) const {
 
 std::string TNMUUProcessor::EncodeBase64Lines(const std::string& bytes) {
     std::string out;
-    for (size_t i = 0; i < bytes.size(); i += 45) out += EncodeBase64(std::string_view(bytes).substr(i, 45)) + "\r\n";
+    for (size_t i = 0; i < bytes.size(); i += 45)
+        out += EncodeBase64(std::string_view(bytes).substr(i, 45)) + "\r\n";
     return out;
 }
 
@@ -246,7 +279,9 @@ void TPowersock::Connect() {
     }
     switch (m_socket.Connect(address, Port, TimeOut, Hook(), error)) {
         case platform::WaitResult::Ready: return;
-        case platform::WaitResult::TimedOut: m_timedOut = true; throw ESockError("Connection Timed out");
+        case platform::WaitResult::TimedOut:
+            m_timedOut = true;
+            throw ESockError("Connection Timed out");
         case platform::WaitResult::Aborted: throw ESockError("Connection Canceled");
         case platform::WaitResult::Failed:
             if (OnConnectionFailed) OnConnectionFailed();
@@ -270,7 +305,9 @@ std::string TPowersock::ReadLn() {
                 m_timedOut = true;
                 throw ESmtpError("Socket readln aborted");
             case platform::WaitResult::Aborted: throw ESmtpError("Socket readln aborted");
-            case platform::WaitResult::Failed: m_socket.Close(); throw ESockError(SocketErrorText(error));
+            case platform::WaitResult::Failed:
+                m_socket.Close();
+                throw ESockError(SocketErrorText(error));
         }
     }
     return line;
@@ -286,7 +323,9 @@ void TPowersock::Write(const std::string& bytes) {
     }
 }
 
-void TPowersock::SetReplyNumber(const std::string& line) { m_replyNumber = ReplyReader::Code(line); }
+void TPowersock::SetReplyNumber(const std::string& line) {
+    m_replyNumber = ReplyReader::Code(line);
+}
 
 std::string TPowersock::Transaction(const std::string& command) {
     Write(command + "\r\n");
@@ -367,10 +406,13 @@ std::string TNMSMTP::AssembleMessage() {
         for (const std::string& line : m.Body) body += DotStuffed(line) + "\r\n";
         for (const std::string& path : m.Attachments) {
             std::ifstream in(platform::SjisToUtf8(path), std::ios::binary);
-            std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+            std::string bytes((std::istreambuf_iterator<char>(in)),
+                              std::istreambuf_iterator<char>());
             const std::string name = FileName(path);
-            body += "--" + m_boundary + "\r\nContent-Type: application/octet-stream; name=\"" + name +
-                    "\"\r\nContent-Transfer-Encoding: base64\r\nContent-Disposition: attachment; filename=\"" +
+            body += "--" + m_boundary + "\r\nContent-Type: application/octet-stream; name=\"" +
+                    name +
+                    "\"\r\nContent-Transfer-Encoding: base64\r\nContent-Disposition: attachment; "
+                    "filename=\"" +
                     name + "\"\r\n\r\n" + TNMUUProcessor::EncodeBase64Lines(bytes);
         }
         body += "--" + m_boundary + "--\r\n";
@@ -391,7 +433,8 @@ void TNMSMTP::SendMail() {
     const std::string message = AssembleMessage();
     if (!Connected()) throw ESmtpError("Not Connected");
     const TPostMessage& m = PostMessage;
-    if (m.FromAddress.empty() || (m.ToAddress.empty() && m.ToCarbonCopy.empty() && m.ToBlindCarbonCopy.empty())) {
+    if (m.FromAddress.empty() ||
+        (m.ToAddress.empty() && m.ToCarbonCopy.empty() && m.ToBlindCarbonCopy.empty())) {
         if (!OnHeaderIncomplete) throw ESmtpError("Incomplete Header");
         OnHeaderIncomplete();
         return;

@@ -85,9 +85,9 @@ struct EventToWrite {
     std::uint16_t category = 0;
     DWORD eventId = 0;
     std::vector<std::string> strings;
-    std::string sid;       // binary SID, empty for none
-    std::string data;      // binary data
-    std::string computer;  // empty: the machine's computer name
+    std::string sid;                  // binary SID, empty for none
+    std::string data;                 // binary data
+    std::string computer;             // empty: the machine's computer name
     std::int64_t timeGenerated = -1;  // Unix seconds; -1: now
 };
 

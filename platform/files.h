@@ -19,7 +19,7 @@ enum FileAttribute : DWORD {
 };
 
 struct FindData {
-    std::string name;          // name only, no folder
+    std::string name;  // name only, no folder
     DWORD attributes = 0;
     std::int64_t writeTime = 0;  // last write, in 100 ns units since 1601-01-01 UTC
     std::uint64_t size = 0;

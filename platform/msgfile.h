@@ -46,9 +46,8 @@ bool FormatMessageFromString(std::string_view format, bool ignoreInserts,
                              const std::vector<std::string>* args, std::string& out);
 
 // The same for a message of a module.
-bool FormatMessageFromModule(HMODULE module, DWORD messageId, DWORD languageId,
-                             bool ignoreInserts, const std::vector<std::string>* args,
-                             std::string& out);
+bool FormatMessageFromModule(HMODULE module, DWORD messageId, DWORD languageId, bool ignoreInserts,
+                             const std::vector<std::string>* args, std::string& out);
 
 // One message-table resource of a file.
 struct MessageResource {

@@ -69,8 +69,8 @@ public:
 
     // Waits until data or the end of the stream arrives; appends what came to `into`.
     // Ready with nothing appended means the peer closed the connection.
-    WaitResult Receive(std::string& into, size_t maxBytes, unsigned timeoutMs,
-                       const WaitHook& hook, int& error);
+    WaitResult Receive(std::string& into, size_t maxBytes, unsigned timeoutMs, const WaitHook& hook,
+                       int& error);
 
     void Close();
 

@@ -51,15 +51,16 @@ void Register(const std::string& log, const std::string& source) {
         RegCloseKey(key);
     } else {
         lines += RegKeyLine(SjisToUtf8(logKey));
-        lines += RegExpandStringLine("File", "%SystemRoot%\\system32\\config\\" + SjisToUtf8(log) + ".evt");
+        lines += RegExpandStringLine("File",
+                                     "%SystemRoot%\\system32\\config\\" + SjisToUtf8(log) + ".evt");
         lines += RegDwordLine("MaxSize", 0x80000);
         lines += RegDwordLine("Retention", 0);
     }
     if (!source.empty()) {
         std::string owner = LogOfSource(source);
         HKEY sourceKey = nullptr;
-        bool known = RegOpenKeyEx(HKEY_LOCAL_MACHINE, std::string(kEventLogKey) + "\\" + owner +
-                                                          "\\" + source,
+        bool known = RegOpenKeyEx(HKEY_LOCAL_MACHINE,
+                                  std::string(kEventLogKey) + "\\" + owner + "\\" + source,
                                   sourceKey) == kErrorSuccess;
         if (known) RegCloseKey(sourceKey);
         if (known && !EqualsNoCase(owner, log)) {
@@ -89,31 +90,48 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         auto value = [&](std::string& out) { out = OptionValue(argc, argv, i, kTool, kUsage); };
-        if (arg == "--machine") value(machine);
-        else if (arg == "--log") value(log);
-        else if (arg == "--source") value(source);
-        else if (arg == "--type") value(typeText);
-        else if (arg == "--id") value(idText);
-        else if (arg == "--category") value(categoryText);
-        else if (arg == "--string") strings.emplace_back(), value(strings.back());
-        else if (arg == "--user") value(user);
-        else if (arg == "--computer") value(computer);
-        else if (arg == "--data") value(dataText);
-        else if (arg == "--clear") clear = true;
-        else if (arg == "--max-size") value(maxSizeText);
-        else if (arg == "--next-record") value(nextRecordText);
-        else UsageError(kTool, "unknown argument " + arg, kUsage);
+        if (arg == "--machine")
+            value(machine);
+        else if (arg == "--log")
+            value(log);
+        else if (arg == "--source")
+            value(source);
+        else if (arg == "--type")
+            value(typeText);
+        else if (arg == "--id")
+            value(idText);
+        else if (arg == "--category")
+            value(categoryText);
+        else if (arg == "--string")
+            strings.emplace_back(), value(strings.back());
+        else if (arg == "--user")
+            value(user);
+        else if (arg == "--computer")
+            value(computer);
+        else if (arg == "--data")
+            value(dataText);
+        else if (arg == "--clear")
+            clear = true;
+        else if (arg == "--max-size")
+            value(maxSizeText);
+        else if (arg == "--next-record")
+            value(nextRecordText);
+        else
+            UsageError(kTool, "unknown argument " + arg, kUsage);
     }
     if (log.empty()) UsageError(kTool, "--log is required", kUsage);
     int modes = clear + !maxSizeText.empty() + !nextRecordText.empty() + !source.empty();
-    if (modes != 1) UsageError(kTool, "give exactly one of --source, --clear, --max-size, --next-record", kUsage);
+    if (modes != 1)
+        UsageError(kTool, "give exactly one of --source, --clear, --max-size, --next-record",
+                   kUsage);
 
     UseMachine(kTool, machine);
     const std::string logName = Utf8ToSjis(log);
 
     if (clear || !maxSizeText.empty() || !nextRecordText.empty()) {
         unsigned long long number = 0;
-        if (!maxSizeText.empty() && (!ParseNumber(maxSizeText, 0xFFFFFFFF, number) || number < 1024)) {
+        if (!maxSizeText.empty() &&
+            (!ParseNumber(maxSizeText, 0xFFFFFFFF, number) || number < 1024)) {
             UsageError(kTool, "--max-size needs a number of bytes, 1024 or more", kUsage);
         }
         if (!nextRecordText.empty() && !ParseNumber(nextRecordText, 0xFFFFFFFF, number)) {
@@ -137,20 +155,25 @@ int main(int argc, char** argv) {
     EventToWrite event;
     unsigned long long number = 0;
     if (typeText.empty() || !ParseType(typeText, event.type)) {
-        UsageError(kTool, "--type needs error, warning, information, success, audit-success, "
-                          "audit-failure or a number", kUsage);
+        UsageError(kTool,
+                   "--type needs error, warning, information, success, audit-success, "
+                   "audit-failure or a number",
+                   kUsage);
     }
     if (idText.empty() || !ParseNumber(idText, 0xFFFFFFFF, number)) {
         UsageError(kTool, "--id needs an event identifier", kUsage);
     }
     event.eventId = static_cast<DWORD>(number);
     if (!categoryText.empty()) {
-        if (!ParseNumber(categoryText, 0xFFFF, number)) UsageError(kTool, "--category needs a number", kUsage);
+        if (!ParseNumber(categoryText, 0xFFFF, number))
+            UsageError(kTool, "--category needs a number", kUsage);
         event.category = static_cast<std::uint16_t>(number);
     }
     for (const std::string& s : strings) event.strings.push_back(Utf8ToSjis(s));
-    if (!user.empty() && !StringToSid(user, event.sid)) UsageError(kTool, "--user needs a SID such as S-1-5-18", kUsage);
-    if (!dataText.empty() && !FromHexText(dataText, event.data)) UsageError(kTool, "--data needs hexadecimal bytes", kUsage);
+    if (!user.empty() && !StringToSid(user, event.sid))
+        UsageError(kTool, "--user needs a SID such as S-1-5-18", kUsage);
+    if (!dataText.empty() && !FromHexText(dataText, event.data))
+        UsageError(kTool, "--data needs hexadecimal bytes", kUsage);
     event.computer = Utf8ToSjis(computer);
 
     const std::string sourceName = Utf8ToSjis(source);

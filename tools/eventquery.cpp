@@ -6,11 +6,11 @@
 #include <string>
 #include <vector>
 
+#include "eventlog/catalog.h"
+#include "eventlog/rendering.h"
 #include "platform/accounts.h"
 #include "platform/codepage.h"
 #include "platform/eventlog.h"
-#include "eventlog/catalog.h"
-#include "eventlog/rendering.h"
 #include "tools/tool_support.h"
 
 namespace {
@@ -120,7 +120,8 @@ void Print(const std::string& log, const Read& r, bool json) {
     std::printf("Source:    %s\n", SjisToUtf8(r.source).c_str());
     std::printf("Computer:  %s\n", SjisToUtf8(r.computer).c_str());
     if (!sidText.empty()) {
-        std::printf("User:      %s (%s)\n", hasUser ? SjisToUtf8(user).c_str() : "?", sidText.c_str());
+        std::printf("User:      %s (%s)\n", hasUser ? SjisToUtf8(user).c_str() : "?",
+                    sidText.c_str());
     }
     for (size_t i = 0; i < r.strings.size(); ++i) {
         std::printf("String %zu:  %s\n", i + 1, SjisToUtf8(r.strings[i]).c_str());
@@ -144,12 +145,18 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         auto value = [&](std::string& out) { out = OptionValue(argc, argv, i, kTool, kUsage); };
-        if (arg == "--machine") value(machine);
-        else if (arg == "--log") value(log);
-        else if (arg == "--file") value(file);
-        else if (arg == "--from") value(fromText);
-        else if (arg == "--json") json = true;
-        else if (arg == "--mask") value(maskText);
+        if (arg == "--machine")
+            value(machine);
+        else if (arg == "--log")
+            value(log);
+        else if (arg == "--file")
+            value(file);
+        else if (arg == "--from")
+            value(fromText);
+        else if (arg == "--json")
+            json = true;
+        else if (arg == "--mask")
+            value(maskText);
         else if (arg == "--list-logs" || arg == "--list-sources" || arg == "--list-categories" ||
                  arg == "--list-event-ids") {
             if (!listing.empty()) UsageError(kTool, "give one listing", kUsage);
@@ -159,20 +166,27 @@ int main(int argc, char** argv) {
                 if (i + 1 >= argc) UsageError(kTool, arg + " needs more names", kUsage);
                 listArgs.push_back(Utf8ToSjis(argv[++i]));
             }
-        } else UsageError(kTool, "unknown argument " + arg, kUsage);
+        } else
+            UsageError(kTool, "unknown argument " + arg, kUsage);
     }
     if (!listing.empty()) {
-        if (!log.empty() || !file.empty()) UsageError(kTool, "a listing takes no --log or --file", kUsage);
+        if (!log.empty() || !file.empty())
+            UsageError(kTool, "a listing takes no --log or --file", kUsage);
         unsigned long long mask = 0;
-        if (listing == "--list-event-ids" && (maskText.empty() || !ParseNumber(maskText, 255, mask))) {
+        if (listing == "--list-event-ids" &&
+            (maskText.empty() || !ParseNumber(maskText, 255, mask))) {
             UsageError(kTool, "--list-event-ids needs --mask M (0-255)", kUsage);
         }
         UseMachine(kTool, machine);
         std::vector<std::string> lines;
-        if (listing == "--list-logs") ListLogs(lines);
-        else if (listing == "--list-sources") ListSources(listArgs[0], lines);
-        else if (listing == "--list-categories") ListCategories(listArgs[0], listArgs[1], lines);
-        else ListEventIDs(listArgs[0], listArgs[1], static_cast<std::uint8_t>(mask), lines);
+        if (listing == "--list-logs")
+            ListLogs(lines);
+        else if (listing == "--list-sources")
+            ListSources(listArgs[0], lines);
+        else if (listing == "--list-categories")
+            ListCategories(listArgs[0], listArgs[1], lines);
+        else
+            ListEventIDs(listArgs[0], listArgs[1], static_cast<std::uint8_t>(mask), lines);
         PrintLines(lines);
         return 0;
     }
@@ -197,7 +211,8 @@ int main(int argc, char** argv) {
         FailWithLastError(kTool, "cannot read the log's state");
     }
     unsigned first = oldest;
-    if (!fromText.empty() && !FirstRecordFrom(static_cast<unsigned>(from), oldest, count, first)) count = 0;
+    if (!fromText.empty() && !FirstRecordFrom(static_cast<unsigned>(from), oldest, count, first))
+        count = 0;
     std::vector<char> buffer(0x10000);
     for (DWORD n = first; count > 0 && n - oldest < count; ++n) {
         DWORD read = 0, needed = 0;

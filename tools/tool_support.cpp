@@ -36,8 +36,8 @@ std::string OptionValue(int argc, char** argv, int& i, const char* tool, const c
 void UseMachine(const char* tool, const std::string& folderUtf8) {
     if (!folderUtf8.empty()) platform::SetMachineRoot(platform::Utf8ToSjis(folderUtf8));
     if (!platform::EnsureMachine()) {
-        FailWithLastError(tool, "cannot create the machine at " +
-                                    platform::SjisToUtf8(platform::MachineRoot()));
+        FailWithLastError(
+            tool, "cannot create the machine at " + platform::SjisToUtf8(platform::MachineRoot()));
     }
 }
 
@@ -60,7 +60,8 @@ bool ParseNumber(std::string_view text, unsigned long long max, unsigned long lo
         } else {
             return false;
         }
-        if (value > (max - static_cast<unsigned>(digit)) / static_cast<unsigned>(base)) return false;
+        if (value > (max - static_cast<unsigned>(digit)) / static_cast<unsigned>(base))
+            return false;
         value = value * static_cast<unsigned>(base) + static_cast<unsigned>(digit);
     }
     return true;

@@ -30,13 +30,20 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         auto value = [&](std::string& out) { out = OptionValue(argc, argv, i, kTool, kUsage); };
-        if (arg == "--machine") value(machine);
-        else if (arg == "--folder") value(folder);
-        else if (arg == "--log") value(log);
-        else if (arg == "--from") value(fromText);
-        else if (arg == "--json") json = true;
-        else if (arg == "--explain") explain = true;
-        else UsageError(kTool, "unknown argument " + arg, kUsage);
+        if (arg == "--machine")
+            value(machine);
+        else if (arg == "--folder")
+            value(folder);
+        else if (arg == "--log")
+            value(log);
+        else if (arg == "--from")
+            value(fromText);
+        else if (arg == "--json")
+            json = true;
+        else if (arg == "--explain")
+            explain = true;
+        else
+            UsageError(kTool, "unknown argument " + arg, kUsage);
     }
     if (log.empty()) UsageError(kTool, "--log is required", kUsage);
     unsigned long long from = 1;
@@ -64,14 +71,16 @@ int main(int argc, char** argv) {
     for (DWORD n = first; count > 0 && n - oldest < count; ++n) {
         EventRecord record;
         DWORD error = 0;
-        if (!ReadEventRecord(logName, handle, n, record, error)) Fail(kTool, "record " + std::to_string(n), error);
+        if (!ReadEventRecord(logName, handle, n, record, error))
+            Fail(kTool, "record " + std::to_string(n), error);
         TickBatch batch;
         MatchRecord(watches, logName, record, batch);
         for (const auto& report : batch) {
             if (json) {
                 std::string line = "{\"log\":" + JsonString(U8(report->LogName)) +
                                    ",\"record\":" + std::to_string(record.RecordNumber) +
-                                   ",\"watch\":" + std::to_string(report->Watch->EventNum) + ",\"recipients\":[";
+                                   ",\"watch\":" + std::to_string(report->Watch->EventNum) +
+                                   ",\"recipients\":[";
                 for (size_t i = 0; i < report->Recipients.size(); ++i) {
                     if (i > 0) line += ',';
                     line += JsonString(U8(report->Recipients[i]));
@@ -91,7 +100,8 @@ int main(int argc, char** argv) {
             if (EntryMatches(*entry, logName, record, &failed)) continue;
             if (json) {
                 std::printf("{\"log\":%s,\"record\":%u,\"watch\":%d,\"failed\":\"%s\"}\n",
-                            JsonString(log).c_str(), record.RecordNumber, entry->EventNum, MatchTestName(failed));
+                            JsonString(log).c_str(), record.RecordNumber, entry->EventNum,
+                            MatchTestName(failed));
             } else {
                 std::printf("-- record %u, watch %d: %s does not match\n", record.RecordNumber,
                             entry->EventNum, MatchTestName(failed));

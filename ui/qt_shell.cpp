@@ -71,8 +71,7 @@ MessageBoxResult QtShell::MessageBox(const std::string& text, const std::string&
     return ResultFor(box.exec(), buttons);
 }
 
-bool QtShell::InputBox(const std::string& caption, const std::string& prompt,
-                       std::string& value) {
+bool QtShell::InputBox(const std::string& caption, const std::string& prompt, std::string& value) {
     bool ok = false;
     QString answer = QInputDialog::getText(m_parent, ToQString(caption), ToQString(prompt),
                                            QLineEdit::Normal, ToQString(value), &ok);

@@ -85,7 +85,8 @@ std::string SidToString(std::string_view sid) {
     text += std::to_string(authority);
     for (unsigned i = 0; i < count; ++i) {
         const unsigned char* p = b + 8 + 4 * i;
-        unsigned long v = p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<unsigned long>(p[3]) << 24);
+        unsigned long v =
+            p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<unsigned long>(p[3]) << 24);
         text += '-';
         text += std::to_string(v);
     }
@@ -114,10 +115,12 @@ bool StringToSid(std::string_view text, std::string& sid) {
     sid.clear();
     sid += '\1';
     sid += static_cast<char>(parts.size() - 1);
-    for (int shift = 40; shift >= 0; shift -= 8) sid += static_cast<char>((parts[0] >> shift) & 0xFF);
+    for (int shift = 40; shift >= 0; shift -= 8)
+        sid += static_cast<char>((parts[0] >> shift) & 0xFF);
     for (size_t i = 1; i < parts.size(); ++i) {
         if (parts[i] > 0xFFFFFFFFull) return false;
-        for (int shift = 0; shift < 32; shift += 8) sid += static_cast<char>((parts[i] >> shift) & 0xFF);
+        for (int shift = 0; shift < 32; shift += 8)
+            sid += static_cast<char>((parts[i] >> shift) & 0xFF);
     }
     return true;
 }

@@ -37,7 +37,8 @@ std::string Rc4(std::string_view key, std::string_view data) {
         i = static_cast<std::uint8_t>(i + 1);
         j = static_cast<std::uint8_t>(j + s[i]);
         std::swap(s[i], s[j]);
-        c = static_cast<char>(static_cast<std::uint8_t>(c) ^ s[static_cast<std::uint8_t>(s[i] + s[j])]);
+        c = static_cast<char>(static_cast<std::uint8_t>(c) ^
+                              s[static_cast<std::uint8_t>(s[i] + s[j])]);
     }
     return out;
 }

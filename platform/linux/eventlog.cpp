@@ -5,9 +5,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <algorithm>
 #include <deque>
 #include <memory>
 #include <unordered_map>
@@ -75,8 +75,8 @@ bool PRead(int fd, std::uint64_t offset, size_t size, std::string& out) {
 bool PWrite(int fd, std::uint64_t offset, std::string_view bytes) {
     size_t done = 0;
     while (done < bytes.size()) {
-        ssize_t n = pwrite(fd, bytes.data() + done, bytes.size() - done,
-                           static_cast<off_t>(offset + done));
+        ssize_t n =
+            pwrite(fd, bytes.data() + done, bytes.size() - done, static_cast<off_t>(offset + done));
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) return FailFromErrno();
         done += static_cast<size_t>(n);
@@ -131,7 +131,8 @@ struct EventLog {
     bool LoadState();
     bool ReadBytes(std::uint64_t offset, size_t size, std::string& out);
     bool ReadCircular(std::uint32_t offset, std::uint32_t size, std::string& out);
-    bool View(std::uint32_t offset, std::uint32_t size, std::string& scratch, std::string_view& out);
+    bool View(std::uint32_t offset, std::uint32_t size, std::string& scratch,
+              std::string_view& out);
     std::uint32_t Advance(std::uint32_t offset, std::uint32_t by) const;
     bool RecordAt(std::uint32_t offset, std::uint32_t expectedNumber, std::string& scratch,
                   std::string_view& record);
@@ -184,9 +185,10 @@ bool EventLog::LoadState() {
     // The header, size, time and identity of the file tell whether anything changed; a clean
     // file that has not changed keeps its state.
     std::string key = bytes;
-    for (std::uint64_t v : {static_cast<std::uint64_t>(st.st_size), static_cast<std::uint64_t>(st.st_ino),
-                            static_cast<std::uint64_t>(st.st_mtim.tv_sec),
-                            static_cast<std::uint64_t>(st.st_mtim.tv_nsec)}) {
+    for (std::uint64_t v :
+         {static_cast<std::uint64_t>(st.st_size), static_cast<std::uint64_t>(st.st_ino),
+          static_cast<std::uint64_t>(st.st_mtim.tv_sec),
+          static_cast<std::uint64_t>(st.st_mtim.tv_nsec)}) {
         key.append(reinterpret_cast<const char*>(&v), sizeof v);
     }
     if (stateKnown && key == lastKey && !(state.header.flags & evt::kFlagDirty)) return true;
@@ -228,7 +230,8 @@ bool EventLog::LoadState() {
             from -= (from - kHeaderSize) % 4;
             for (std::uint32_t walked = 0; walked < region && !found; walked += 4) {
                 std::uint32_t at = from + walked;
-                if (at >= s.fileSize) at = at - static_cast<std::uint32_t>(s.fileSize) + kHeaderSize;
+                if (at >= s.fileSize)
+                    at = at - static_cast<std::uint32_t>(s.fileSize) + kHeaderSize;
                 found = tryAt(at);
             }
         }
@@ -259,13 +262,14 @@ bool EventLog::View(std::uint32_t offset, std::uint32_t size, std::string& scrat
     if (offset < kHeaderSize || offset >= state.fileSize || size > state.Region()) return false;
     if (offset + static_cast<std::uint64_t>(size) <= state.fileSize) {
         constexpr size_t kWindow = 256 * 1024;
-        const bool inWindow =
-            offset >= windowStart && offset + static_cast<std::uint64_t>(size) <= windowStart + window.size();
+        const bool inWindow = offset >= windowStart && offset + static_cast<std::uint64_t>(size) <=
+                                                           windowStart + window.size();
         if (!inWindow && size <= kWindow / 2) {
             windowStart = offset;
             PRead(fd, offset, kWindow, window);  // a short read near the end is expected
         }
-        if (offset >= windowStart && offset + static_cast<std::uint64_t>(size) <= windowStart + window.size()) {
+        if (offset >= windowStart &&
+            offset + static_cast<std::uint64_t>(size) <= windowStart + window.size()) {
             out = std::string_view(window).substr(static_cast<size_t>(offset - windowStart), size);
             return true;
         }
@@ -364,7 +368,8 @@ bool EventLog::FindRecord(std::uint32_t number, std::string& scratch, std::strin
 const std::string* EventLog::AnsiOf(std::uint32_t number) {
     // An unchanged file holds unchanged records: no need to look at the bytes again.
     auto known = converted.find(number);
-    if (known != converted.end() && known->second.generation == generation) return &known->second.ansi;
+    if (known != converted.end() && known->second.generation == generation)
+        return &known->second.ansi;
     std::string scratch;
     std::string_view bytes;
     std::uint32_t offset = 0;
@@ -456,10 +461,11 @@ EventLog* OpenLogForWriting(std::string_view logName) {
 bool CommitState(EventLog& log, LogState& s) {
     evt::Eof eof{s.start, s.end, s.current, s.oldest};
     std::string eofBytes = evt::EncodeEof(eof);
-    std::uint32_t first = static_cast<std::uint32_t>(
-        std::min<std::uint64_t>(kEofSize, log.state.fileSize - s.end));
+    std::uint32_t first =
+        static_cast<std::uint32_t>(std::min<std::uint64_t>(kEofSize, log.state.fileSize - s.end));
     if (!PWrite(log.fd, s.end, std::string_view(eofBytes).substr(0, first))) return false;
-    if (first < kEofSize && !PWrite(log.fd, kHeaderSize, std::string_view(eofBytes).substr(first))) {
+    if (first < kEofSize &&
+        !PWrite(log.fd, kHeaderSize, std::string_view(eofBytes).substr(first))) {
         return false;
     }
     s.header.startOffset = s.start;
@@ -499,7 +505,8 @@ bool AppendRecord(EventLog& log, evt::Record record) {
     } else {
         // The file is full: from now on it is a ring of fixed size.
         if (!wrapped) {
-            std::uint64_t capacity = std::max<std::uint64_t>(s.header.maxSize & ~3u, log.state.fileSize);
+            std::uint64_t capacity =
+                std::max<std::uint64_t>(s.header.maxSize & ~3u, log.state.fileSize);
             if (ftruncate(log.fd, static_cast<off_t>(capacity)) != 0) return FailFromErrno();
             log.state.fileSize = capacity;
             s.fileSize = capacity;
@@ -512,7 +519,8 @@ bool AppendRecord(EventLog& log, evt::Record record) {
         }
         // Free the oldest records until the new one and the end-of-file record fit.
         auto used = [&] {
-            return s.Empty() ? 0u : (s.end >= s.start ? s.end - s.start : region - (s.start - s.end));
+            return s.Empty() ? 0u
+                             : (s.end >= s.start ? s.end - s.start : region - (s.start - s.end));
         };
         while (region - used() < length + kEofSize && !s.Empty()) {
             std::string head;
@@ -572,9 +580,11 @@ std::string LogOfSource(std::string_view sourceName) {
 
 EventLogHandle OpenEventLog(std::string_view server, std::string_view logName) {
     // The local computer, by no name, ".", or its own name; there is no other computer.
-    std::string_view host = server.substr(server.rfind('\\') == std::string_view::npos ? 0 : server.rfind('\\') + 1);
+    std::string_view host =
+        server.substr(server.rfind('\\') == std::string_view::npos ? 0 : server.rfind('\\') + 1);
     std::string local;
-    if (!host.empty() && host != "." && !(GetComputerName(local, 256) && EqualsNoCase(host, local))) {
+    if (!host.empty() && host != "." &&
+        !(GetComputerName(local, 256) && EqualsNoCase(host, local))) {
         SetLastError(kErrorBadNetPath);
         return nullptr;
     }
@@ -729,7 +739,8 @@ bool ReportEvent(std::string_view sourceName, const EventToWrite& event) {
     evt::Record record;
     const std::int64_t now = NowUnixMilliseconds() / 1000;
     record.timeWritten = static_cast<std::uint32_t>(now);
-    record.timeGenerated = static_cast<std::uint32_t>(event.timeGenerated >= 0 ? event.timeGenerated : now);
+    record.timeGenerated =
+        static_cast<std::uint32_t>(event.timeGenerated >= 0 ? event.timeGenerated : now);
     record.eventId = event.eventId;
     record.type = event.type;
     record.category = event.category;

@@ -80,7 +80,8 @@ void PutU32(std::string& out, std::uint32_t v) {
 bool ParseHeader(std::string_view bytes, Header& h) {
     if (bytes.size() < kHeaderSize) return false;
     const char* p = bytes.data();
-    if (ReadU32(p) != kHeaderSize || ReadU32(p + 4) != kSignature || ReadU32(p + 44) != kHeaderSize) {
+    if (ReadU32(p) != kHeaderSize || ReadU32(p + 4) != kSignature ||
+        ReadU32(p + 44) != kHeaderSize) {
         return false;
     }
     if (ReadU32(p + 8) != 1 || ReadU32(p + 12) != 1) return false;
@@ -96,9 +97,9 @@ bool ParseHeader(std::string_view bytes, Header& h) {
 
 std::string EncodeHeader(const Header& h) {
     std::string out;
-    for (std::uint32_t v : {kHeaderSize, kSignature, 1u, 1u, h.startOffset, h.endOffset,
-                            h.currentNumber, h.oldestNumber, h.maxSize, h.flags, h.retention,
-                            kHeaderSize}) {
+    for (std::uint32_t v :
+         {kHeaderSize, kSignature, 1u, 1u, h.startOffset, h.endOffset, h.currentNumber,
+          h.oldestNumber, h.maxSize, h.flags, h.retention, kHeaderSize}) {
         PutU32(out, v);
     }
     return out;
@@ -107,9 +108,9 @@ std::string EncodeHeader(const Header& h) {
 bool LooksLikeEof(std::string_view bytes) {
     if (bytes.size() < kEofSize) return false;
     const char* p = bytes.data();
-    return ReadU32(p) == kEofSize && ReadU32(p + 4) == 0x11111111 &&
-           ReadU32(p + 8) == 0x22222222 && ReadU32(p + 12) == 0x33333333 &&
-           ReadU32(p + 16) == 0x44444444 && ReadU32(p + 36) == kEofSize;
+    return ReadU32(p) == kEofSize && ReadU32(p + 4) == 0x11111111 && ReadU32(p + 8) == 0x22222222 &&
+           ReadU32(p + 12) == 0x33333333 && ReadU32(p + 16) == 0x44444444 &&
+           ReadU32(p + 36) == kEofSize;
 }
 
 bool ParseEof(std::string_view bytes, Eof& e) {
@@ -124,8 +125,9 @@ bool ParseEof(std::string_view bytes, Eof& e) {
 
 std::string EncodeEof(const Eof& e) {
     std::string out;
-    for (std::uint32_t v : {kEofSize, 0x11111111u, 0x22222222u, 0x33333333u, 0x44444444u,
-                            e.startOffset, e.endOffset, e.currentNumber, e.oldestNumber, kEofSize}) {
+    for (std::uint32_t v :
+         {kEofSize, 0x11111111u, 0x22222222u, 0x33333333u, 0x44444444u, e.startOffset, e.endOffset,
+          e.currentNumber, e.oldestNumber, kEofSize}) {
         PutU32(out, v);
     }
     return out;

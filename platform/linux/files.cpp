@@ -287,8 +287,8 @@ bool File::Open(const std::string& path, Access access, Disposition disposition,
         return false;
     }
     // Truncate only once the lock is ours, so a refused opener never destroys the file.
-    bool truncate = disposition == Disposition::CreateAlways ||
-                    disposition == Disposition::TruncateExisting;
+    bool truncate =
+        disposition == Disposition::CreateAlways || disposition == Disposition::TruncateExisting;
     if (truncate && ftruncate(fd, 0) != 0) {
         FailFromErrno();
         close(fd);

@@ -59,10 +59,12 @@ std::string DefaultRegistry() {
         {"S-1-5-21-1004336348-1177238915-682003330-1003", "operator"},
     };
     for (const auto& profile : profiles) {
-        r += RegKeyLine(std::string("SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\") +
-                        profile[0]);
-        r += RegExpandStringLine("ProfileImagePath",
-                                 std::string("%SystemDrive%\\Documents and Settings\\") + profile[1]) +
+        r += RegKeyLine(
+            std::string("SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\") +
+            profile[0]);
+        r += RegExpandStringLine(
+                 "ProfileImagePath",
+                 std::string("%SystemDrive%\\Documents and Settings\\") + profile[1]) +
              "\r\n";
     }
     const std::string sampleKey = std::string(kEventLogKey) + "\\Application\\QuorvikSample";
@@ -143,7 +145,8 @@ std::string Expand(std::string_view text, int depth) {
         }
         out.append(text.substr(pos, open - pos));
         std::string value;
-        if (close > open + 1 && LookupVariable(text.substr(open + 1, close - open - 1), value, depth)) {
+        if (close > open + 1 &&
+            LookupVariable(text.substr(open + 1, close - open - 1), value, depth)) {
             out += value;
             pos = close + 1;
         } else {
@@ -170,7 +173,8 @@ void SetMachineRoot(const std::string& folder) { g_machineRoot = WithSlash(folde
 bool EnsureMachine() {
     std::string root = MachineRoot();
     if (DirectoryExists(root)) return true;
-    if (!ForceDirectories(root + "registry") || !ForceDirectories(root + "Windows/system32/config") ||
+    if (!ForceDirectories(root + "registry") ||
+        !ForceDirectories(root + "Windows/system32/config") ||
         !ForceDirectories(root + "Windows/TEMP") || !ForceDirectories(root + "drive_c") ||
         !ForceDirectories(root + "services")) {
         return false;

@@ -18,7 +18,8 @@ bool SameName(std::string_view a, std::string_view b) { return EqualsNoCase(a, b
 
 std::string_view Trim(std::string_view s) {
     while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r')) s.remove_suffix(1);
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r'))
+        s.remove_suffix(1);
     return s;
 }
 
@@ -32,10 +33,10 @@ bool ParseNumber(std::string_view text, std::uint32_t& value) {
     if (text.empty()) return false;
     std::uint64_t v = 0;
     for (char c : text) {
-        int d = (c >= '0' && c <= '9') ? c - '0'
+        int d = (c >= '0' && c <= '9')                 ? c - '0'
                 : (base == 16 && c >= 'a' && c <= 'f') ? c - 'a' + 10
                 : (base == 16 && c >= 'A' && c <= 'F') ? c - 'A' + 10
-                                                        : -1;
+                                                       : -1;
         if (d < 0) return false;
         v = v * static_cast<unsigned>(base) + static_cast<unsigned>(d);
         if (v > 0xFFFFFFFFull) return false;
@@ -52,8 +53,8 @@ bool ParseNameList(std::string_view list, std::vector<Name>& names) {
     names.clear();
     size_t pos = 0;
     while (pos < list.size()) {
-        while (pos < list.size() && (list[pos] == ' ' || list[pos] == '\t' || list[pos] == '\r' ||
-                                     list[pos] == '\n')) {
+        while (pos < list.size() &&
+               (list[pos] == ' ' || list[pos] == '\t' || list[pos] == '\r' || list[pos] == '\n')) {
             ++pos;
         }
         if (pos >= list.size()) break;
@@ -93,7 +94,8 @@ void Put32(std::string& out, std::uint32_t v) {
 }
 
 void Set32(std::string& out, size_t at, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) out[at + static_cast<size_t>(i)] = static_cast<char>((v >> (8 * i)) & 0xFF);
+    for (int i = 0; i < 4; ++i)
+        out[at + static_cast<size_t>(i)] = static_cast<char>((v >> (8 * i)) & 0xFF);
 }
 
 // MESSAGE_RESOURCE_DATA of one language: blocks of consecutive ids, UTF-16 entries padded to
@@ -101,7 +103,8 @@ void Set32(std::string& out, size_t at, std::uint32_t v) {
 std::string BuildTable(const std::map<std::uint32_t, std::u16string>& messages) {
     std::vector<std::pair<std::uint32_t, std::uint32_t>> blocks;
     for (const auto& [id, text] : messages) {
-        if (!blocks.empty() && blocks.back().second + 1 == id && blocks.back().second != 0xFFFFFFFFu) {
+        if (!blocks.empty() && blocks.back().second + 1 == id &&
+            blocks.back().second != 0xFFFFFFFFu) {
             blocks.back().second = id;
         } else {
             blocks.push_back({id, id});
@@ -139,7 +142,8 @@ std::string Align(std::string s, size_t to) {
 }
 
 // The .rsrc section: type 11 -> name 1 -> one language each -> data.
-std::string BuildResources(const std::map<std::uint16_t, std::string>& tables, std::uint32_t sectionRva) {
+std::string BuildResources(const std::map<std::uint16_t, std::string>& tables,
+                           std::uint32_t sectionRva) {
     const std::uint32_t count = static_cast<std::uint32_t>(tables.size());
     const std::uint32_t nameDir = 24, langDir = 48;
     const std::uint32_t dataEntries = langDir + 16 + 8 * count;
@@ -174,36 +178,40 @@ std::string BuildImage(const std::string& rsrc, bool pe64) {
     image[0] = 'M', image[1] = 'Z';
     Set32(image, 0x3C, 0x80);
     image += std::string("PE\0\0", 4);
-    Put16(image, pe64 ? 0x8664 : 0x14C);                   // machine
-    Put16(image, 1);                                        // sections
-    Put32(image, 0);                                        // time stamp
-    Put32(image, 0), Put32(image, 0);                       // symbols
-    Put16(image, pe64 ? 0xF0 : 0xE0);                       // optional header size
-    Put16(image, pe64 ? 0x2022 : 0x2102);                   // DLL, executable image
-    const std::uint32_t rawSize = static_cast<std::uint32_t>((rsrc.size() + kFileAlign - 1) / kFileAlign * kFileAlign);
-    const std::uint32_t imageSize = kRsrcRva + static_cast<std::uint32_t>((rsrc.size() + kSectionAlign - 1) / kSectionAlign * kSectionAlign);
+    Put16(image, pe64 ? 0x8664 : 0x14C);   // machine
+    Put16(image, 1);                       // sections
+    Put32(image, 0);                       // time stamp
+    Put32(image, 0), Put32(image, 0);      // symbols
+    Put16(image, pe64 ? 0xF0 : 0xE0);      // optional header size
+    Put16(image, pe64 ? 0x2022 : 0x2102);  // DLL, executable image
+    const std::uint32_t rawSize =
+        static_cast<std::uint32_t>((rsrc.size() + kFileAlign - 1) / kFileAlign * kFileAlign);
+    const std::uint32_t imageSize =
+        kRsrcRva + static_cast<std::uint32_t>((rsrc.size() + kSectionAlign - 1) / kSectionAlign *
+                                              kSectionAlign);
     Put16(image, pe64 ? 0x20B : 0x10B);
-    image += '\x02', image += '\x26';                       // linker version
+    image += '\x02', image += '\x26';                         // linker version
     Put32(image, 0), Put32(image, rawSize), Put32(image, 0);  // code, initialised, uninitialised
-    Put32(image, 0);                                        // entry point: none
-    Put32(image, kRsrcRva);                                 // base of code
+    Put32(image, 0);                                          // entry point: none
+    Put32(image, kRsrcRva);                                   // base of code
     if (pe64) {
-        Put32(image, 0x80000000u), Put32(image, 0x1);       // image base 0x180000000
+        Put32(image, 0x80000000u), Put32(image, 0x1);  // image base 0x180000000
     } else {
-        Put32(image, kRsrcRva);                             // base of data
-        Put32(image, 0x10000000u);                          // image base
+        Put32(image, kRsrcRva);     // base of data
+        Put32(image, 0x10000000u);  // image base
     }
     Put32(image, kSectionAlign), Put32(image, kFileAlign);
-    Put16(image, 4), Put16(image, 0), Put16(image, 0), Put16(image, 0), Put16(image, 4), Put16(image, 0);
-    Put32(image, 0);                                        // Win32 version
-    Put32(image, imageSize), Put32(image, kFileAlign);      // image, headers
-    Put32(image, 0);                                        // checksum
-    Put16(image, 2), Put16(image, 0);                       // GUI subsystem, no DLL flags
+    Put16(image, 4), Put16(image, 0), Put16(image, 0), Put16(image, 0), Put16(image, 4),
+        Put16(image, 0);
+    Put32(image, 0);                                    // Win32 version
+    Put32(image, imageSize), Put32(image, kFileAlign);  // image, headers
+    Put32(image, 0);                                    // checksum
+    Put16(image, 2), Put16(image, 0);                   // GUI subsystem, no DLL flags
     for (std::uint32_t v : {0x100000u, 0x1000u, 0x100000u, 0x1000u}) {  // stack, heap
         Put32(image, v);
         if (pe64) Put32(image, 0);
     }
-    Put32(image, 0), Put32(image, 16);                      // loader flags, directories
+    Put32(image, 0), Put32(image, 16);  // loader flags, directories
     for (int d = 0; d < 16; ++d) {
         Put32(image, d == 2 ? kRsrcRva : 0);
         Put32(image, d == 2 ? static_cast<std::uint32_t>(rsrc.size()) : 0);
@@ -213,9 +221,9 @@ std::string BuildImage(const std::string& rsrc, bool pe64) {
     Put32(image, static_cast<std::uint32_t>(rsrc.size()));  // virtual size
     Put32(image, kRsrcRva);
     Put32(image, rawSize);
-    Put32(image, kFileAlign);                               // raw data right after the headers
+    Put32(image, kFileAlign);  // raw data right after the headers
     Put32(image, 0), Put32(image, 0), Put16(image, 0), Put16(image, 0);
-    Put32(image, 0x40000040u);                              // initialised data, readable
+    Put32(image, 0x40000040u);  // initialised data, readable
     image = Align(image, kFileAlign);
     image += Align(rsrc, kFileAlign);
     return image;
@@ -226,7 +234,8 @@ std::string BuildImage(const std::string& rsrc, bool pe64) {
 bool CompileMessageText(std::string_view source, bool pe64, MessageCompileResult& result) {
     result = MessageCompileResult();
     if (source.substr(0, 3) == "\xEF\xBB\xBF") source.remove_prefix(3);
-    std::vector<Name> severities = {{"Success", 0}, {"Informational", 1}, {"Warning", 2}, {"Error", 3}};
+    std::vector<Name> severities = {
+        {"Success", 0}, {"Informational", 1}, {"Warning", 2}, {"Error", 3}};
     std::vector<Name> facilities = {{"System", 0xFF}, {"Application", 0xFFF}};
     std::vector<Name> languages = {{"English", 0x409}};
     std::map<std::uint16_t, std::map<std::uint32_t, std::u16string>> tables;

@@ -25,7 +25,8 @@ std::uint16_t U16(std::string_view b, size_t at) {
 }
 
 std::uint32_t U32(std::string_view b, size_t at) {
-    return static_cast<std::uint32_t>(U16(b, at)) | (static_cast<std::uint32_t>(U16(b, at + 2)) << 16);
+    return static_cast<std::uint32_t>(U16(b, at)) |
+           (static_cast<std::uint32_t>(U16(b, at + 2)) << 16);
 }
 
 bool Fits(std::string_view b, std::uint64_t at, std::uint64_t size) {
@@ -149,13 +150,16 @@ void AppendInsert(std::string& out, const std::string& arg, std::string_view spe
     // conversion is always a string one.
     std::string fmt = "%";
     size_t i = 0;
-    while (i < spec.size() && std::string_view("0+- #").find(spec[i]) != std::string_view::npos) fmt += spec[i++];
+    while (i < spec.size() && std::string_view("0+- #").find(spec[i]) != std::string_view::npos)
+        fmt += spec[i++];
     size_t digits = 0;
-    while (i < spec.size() && spec[i] >= '0' && spec[i] <= '9' && digits < 4) fmt += spec[i++], ++digits;
+    while (i < spec.size() && spec[i] >= '0' && spec[i] <= '9' && digits < 4)
+        fmt += spec[i++], ++digits;
     if (i < spec.size() && spec[i] == '.') {
         fmt += spec[i++];
         digits = 0;
-        while (i < spec.size() && spec[i] >= '0' && spec[i] <= '9' && digits < 4) fmt += spec[i++], ++digits;
+        while (i < spec.size() && spec[i] >= '0' && spec[i] <= '9' && digits < 4)
+            fmt += spec[i++], ++digits;
     }
     fmt += 's';
     int n = std::snprintf(nullptr, 0, fmt.c_str(), arg.c_str());
@@ -194,7 +198,8 @@ bool ParseMessageFile(std::string_view file, std::vector<MessageResource>& resou
     const std::uint64_t table = optional + optionalSize;
     for (std::uint64_t i = 0; i < sectionCount && Fits(file, table + 40 * i, 40); ++i) {
         const std::uint64_t s = table + 40 * i;
-        sections.push_back({U32(file, s + 12), U32(file, s + 8), U32(file, s + 20), U32(file, s + 16)});
+        sections.push_back(
+            {U32(file, s + 12), U32(file, s + 8), U32(file, s + 20), U32(file, s + 16)});
     }
     // No resource directory: a valid file without messages.
     if (optionalSize < dirsAt + 24 || U32(file, optional + dirCountAt) < 3) return true;
@@ -205,7 +210,8 @@ bool ParseMessageFile(std::string_view file, std::vector<MessageResource>& resou
     if (!RvaToOffset(sections, file, resourceRva, resourceSize, resourceOffset)) {
         // A directory that claims more than the section holds is read as far as it goes.
         std::uint32_t size = resourceSize;
-        while (size > 16 && !RvaToOffset(sections, file, resourceRva, size, resourceOffset)) size /= 2;
+        while (size > 16 && !RvaToOffset(sections, file, resourceRva, size, resourceOffset))
+            size /= 2;
         if (size <= 16) return true;
     }
     std::string_view dir = file.substr(resourceOffset);
@@ -239,8 +245,9 @@ HMODULE LoadLibraryAsDatafile(const std::string& windowsPath) {
     struct stat st;
     bool found;
     if (windowsPath.find_first_of("\\/") == std::string::npos && !windowsPath.empty()) {
-        found = MapMachinePathAndStat(MachineRoot() + "Windows\\system32\\" + windowsPath, path, st) ||
-                MapMachinePathAndStat(MachineRoot() + "Windows\\" + windowsPath, path, st);
+        found =
+            MapMachinePathAndStat(MachineRoot() + "Windows\\system32\\" + windowsPath, path, st) ||
+            MapMachinePathAndStat(MachineRoot() + "Windows\\" + windowsPath, path, st);
     } else {
         found = MapMachinePathAndStat(windowsPath, path, st);
     }
@@ -353,11 +360,13 @@ bool FormatMessageFromString(std::string_view f, bool ignoreInserts,
                 }
                 size_t insert = static_cast<size_t>(next - '0');
                 i += 2;
-                if (i < f.size() && f[i] >= '0' && f[i] <= '9') insert = insert * 10 + static_cast<size_t>(f[i++] - '0');
+                if (i < f.size() && f[i] >= '0' && f[i] <= '9')
+                    insert = insert * 10 + static_cast<size_t>(f[i++] - '0');
                 std::string_view spec;
                 if (i < f.size() && f[i] == '!') {
                     size_t close = f.find('!', i + 1);
-                    spec = f.substr(i + 1, (close == std::string_view::npos ? f.size() : close) - i - 1);
+                    spec = f.substr(i + 1,
+                                    (close == std::string_view::npos ? f.size() : close) - i - 1);
                     i = close == std::string_view::npos ? f.size() : close + 1;
                 }
                 if (!args || insert > args->size()) {
@@ -379,7 +388,8 @@ bool FormatMessageFromString(std::string_view f, bool ignoreInserts,
                     if (ignoreInserts) out += '%';
                     out += next;
                     // A double-byte character after the % is one character.
-                    if (IsDBCSLeadByte(static_cast<unsigned char>(next)) && i < f.size()) out += f[i++];
+                    if (IsDBCSLeadByte(static_cast<unsigned char>(next)) && i < f.size())
+                        out += f[i++];
                     break;
             }
         } else if (c == '\r' || c == '\n') {
@@ -397,9 +407,8 @@ bool FormatMessageFromString(std::string_view f, bool ignoreInserts,
     return !out.empty();
 }
 
-bool FormatMessageFromModule(HMODULE module, DWORD messageId, DWORD languageId,
-                             bool ignoreInserts, const std::vector<std::string>* args,
-                             std::string& out) {
+bool FormatMessageFromModule(HMODULE module, DWORD messageId, DWORD languageId, bool ignoreInserts,
+                             const std::vector<std::string>* args, std::string& out) {
     std::string text;
     if (!FindMessage(module, messageId, languageId, text)) return false;
     return FormatMessageFromString(text, ignoreInserts, args, out);

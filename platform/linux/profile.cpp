@@ -47,8 +47,8 @@ enum class LineKind { Blank, Section, Key, Other };
 
 struct ParsedLine {
     LineKind kind = LineKind::Blank;
-    std::string_view name;   // section or key name, trimmed
-    size_t valueBegin = 0;   // key lines: first byte after '=' (or the line end)
+    std::string_view name;  // section or key name, trimmed
+    size_t valueBegin = 0;  // key lines: first byte after '=' (or the line end)
     bool hasEquals = false;
 };
 

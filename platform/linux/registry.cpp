@@ -388,8 +388,8 @@ std::shared_ptr<const RegistryTree> CurrentTree() {
     });
     std::string signature = folder;
     for (const FindData& f : files) {
-        signature += '\n' + f.name + '\t' + std::to_string(f.size) + '\t' +
-                     std::to_string(f.writeTime);
+        signature +=
+            '\n' + f.name + '\t' + std::to_string(f.size) + '\t' + std::to_string(f.writeTime);
     }
     loaded.folder = folder;
     if (loaded.tree && signature == loaded.signature) return loaded.tree;

@@ -9,9 +9,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <algorithm>
 #include <cstring>
 
 namespace platform {
@@ -26,7 +26,9 @@ using Clock = std::chrono::steady_clock;
 WaitResult WaitFor(int fd, short events, unsigned timeoutMs, const WaitHook& hook, int& error) {
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
-        struct pollfd p {fd, events, 0};
+        struct pollfd p {
+            fd, events, 0
+        };
         int n = poll(&p, 1, 2);
         if (n > 0) return WaitResult::Ready;
         if (n < 0 && errno != EINTR) {
@@ -104,7 +106,9 @@ WaitResult ResolveHost(const std::string& host, unsigned timeoutMs, const WaitHo
     }
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
-        struct timespec pause {0, 2000000};
+        struct timespec pause {
+            0, 2000000
+        };
         const struct gaicb* pending[1] = {&request};
         gai_suspend(pending, 1, &pause);
         int state = gai_error(&request);
@@ -115,7 +119,8 @@ WaitResult ResolveHost(const std::string& host, unsigned timeoutMs, const WaitHo
             return WaitResult::Ready;
         }
         if (state != EAI_INPROGRESS) {
-            error = (state == EAI_NONAME) ? kWsaHostNotFound : (state == EAI_AGAIN ? kWsaTryAgain : kWsaNoRecovery);
+            error = (state == EAI_NONAME) ? kWsaHostNotFound
+                                          : (state == EAI_AGAIN ? kWsaTryAgain : kWsaNoRecovery);
             return WaitResult::Failed;
         }
         bool aborted = hook && hook();
@@ -144,7 +149,8 @@ WaitResult TcpClient::Connect(std::uint32_t address, std::uint16_t port, unsigne
     to.sin_family = AF_INET;
     to.sin_port = htons(port);
     to.sin_addr.s_addr = address;
-    if (connect(m_fd, reinterpret_cast<struct sockaddr*>(&to), sizeof to) != 0 && errno != EINPROGRESS) {
+    if (connect(m_fd, reinterpret_cast<struct sockaddr*>(&to), sizeof to) != 0 &&
+        errno != EINPROGRESS) {
         error = WsaErrorFromErrno(errno);
         Close();
         return WaitResult::Failed;
@@ -166,7 +172,8 @@ WaitResult TcpClient::Connect(std::uint32_t address, std::uint16_t port, unsigne
     return WaitResult::Ready;
 }
 
-WaitResult TcpClient::Send(const std::string& bytes, unsigned timeoutMs, const WaitHook& hook, int& error) {
+WaitResult TcpClient::Send(const std::string& bytes, unsigned timeoutMs, const WaitHook& hook,
+                           int& error) {
     size_t done = 0;
     while (done < bytes.size()) {
         if (m_fd < 0) {
@@ -196,13 +203,16 @@ WaitResult TcpClient::Receive(std::string& into, size_t maxBytes, unsigned timeo
             error = kWsaEnotconn;
             return WaitResult::Failed;
         }
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        WaitResult r = WaitFor(m_fd, POLLIN, static_cast<unsigned>(std::max<long long>(left, 0)), hook, error);
+        auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        WaitResult r =
+            WaitFor(m_fd, POLLIN, static_cast<unsigned>(std::max<long long>(left, 0)), hook, error);
         if (r != WaitResult::Ready) return r;
         char buffer[4096];
         ssize_t n = recv(m_fd, buffer, std::min(sizeof buffer, std::max<size_t>(maxBytes, 1)), 0);
         if (n < 0) {
-            if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) continue;  // nothing after all
+            if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)
+                continue;  // nothing after all
             error = WsaErrorFromErrno(errno);
             return WaitResult::Failed;
         }

@@ -60,9 +60,22 @@ WatchEntry SampleEntry(int number) {
 // The 0x0104 record of SampleEntry, item by item.
 void AppendSampleRecord(Bytes& b, int number) {
     WatchEntry e = SampleEntry(number);
-    b.Int(e.EventNum).Str(e.MailSubject).Str(e.LogName).Str(e.SourceName).Short(e.Type)
-        .Int(e.EventID).Str(e.Category).Str(e.Condition).Str(e.Note).Int(3)
-        .Int(0).Str(e.ToDoList[0].Param).Int(4).Str("Spooler").Int(-1).Str("odd kind")
+    b.Int(e.EventNum)
+        .Str(e.MailSubject)
+        .Str(e.LogName)
+        .Str(e.SourceName)
+        .Short(e.Type)
+        .Int(e.EventID)
+        .Str(e.Category)
+        .Str(e.Condition)
+        .Str(e.Note)
+        .Int(3)
+        .Int(0)
+        .Str(e.ToDoList[0].Param)
+        .Int(4)
+        .Str("Spooler")
+        .Int(-1)
+        .Str("odd kind")
         .Str("ops@example.jp\r\nPC01\r\n");
 }
 
@@ -95,9 +108,17 @@ TEST(WatchFile, OlderVersionsLoad) {
 
     // 0x0103: no mail subject.
     Bytes v3;
-    v3.Short(0x0103).Int(7).Str(expected.LogName).Str(expected.SourceName).Short(1)
-        .Int(expected.EventID).Str(expected.Category).Str(expected.Condition).Str(expected.Note)
-        .Int(0).Str("a\r\nb");
+    v3.Short(0x0103)
+        .Int(7)
+        .Str(expected.LogName)
+        .Str(expected.SourceName)
+        .Short(1)
+        .Int(expected.EventID)
+        .Str(expected.Category)
+        .Str(expected.Condition)
+        .Str(expected.Note)
+        .Int(0)
+        .Str("a\r\nb");
     WriteFileBytes(WatchListPath(), v3.str());
     WatchList list;
     ASSERT_TRUE(LoadWatchList(list));
@@ -127,7 +148,9 @@ TEST(WatchFile, OlderVersionsLoad) {
     // 0x0101: keywords become a condition; six dropped items.
     Bytes v1;
     v1.Short(0x0101);
-    for (const char* keywords : {"disk\r\n" "full\r\n", ""}) {
+    for (const char* keywords : {"disk\r\n"
+                                 "full\r\n",
+                                 ""}) {
         v1.Str("System").Str("Src").Short(4).Int(9).Str("Cat").Str(keywords);
         v1.Str("x").Str("y").Short(1).Int(2).Str("z").Str("w");
         v1.Str("ops@example.jp\r\n");
@@ -201,15 +224,36 @@ TEST(WatchFile, HostileLengthsAndCounts) {
 
     // A negative action count means no actions; a huge one ends at the end of the file.
     Bytes negative;
-    negative.Short(0x0104).Int(1).Str("").Str("L").Str("S").Short(0).Int(0).Str("").Str("")
-        .Str("").Int(-3).Str("PC");
+    negative.Short(0x0104)
+        .Int(1)
+        .Str("")
+        .Str("L")
+        .Str("S")
+        .Short(0)
+        .Int(0)
+        .Str("")
+        .Str("")
+        .Str("")
+        .Int(-3)
+        .Str("PC");
     WriteFileBytes(WatchListPath(), negative.str());
     EXPECT_TRUE(LoadWatchList(list));
     ASSERT_EQ(list.size(), 1u);
     EXPECT_TRUE(list[0]->ToDoList.empty());
     Bytes huge;
-    huge.Short(0x0104).Int(1).Str("").Str("L").Str("S").Short(0).Int(0).Str("").Str("").Str("")
-        .Int(0x7FFFFFFF).Int(1).Str("p");
+    huge.Short(0x0104)
+        .Int(1)
+        .Str("")
+        .Str("L")
+        .Str("S")
+        .Short(0)
+        .Int(0)
+        .Str("")
+        .Str("")
+        .Str("")
+        .Int(0x7FFFFFFF)
+        .Int(1)
+        .Str("p");
     WriteFileBytes(WatchListPath(), huge.str());
     list.clear();
     EXPECT_FALSE(LoadWatchList(list));
@@ -220,7 +264,8 @@ TEST(WatchFile, HostileLengthsAndCounts) {
     for (int round = 0; round < 200; ++round) {
         std::string junk = Bytes().Short(0x0100 + round % 5).str();
         size_t length = random() % 400;
-        for (size_t i = 0; i < length; ++i) junk += static_cast<char>(random() % 7 == 0 ? 0 : random());
+        for (size_t i = 0; i < length; ++i)
+            junk += static_cast<char>(random() % 7 == 0 ? 0 : random());
         WriteFileBytes(WatchListPath(), junk);
         list.clear();
         LoadWatchList(list);
@@ -253,9 +298,15 @@ TEST(WatchFile, TextsAndRecipientLists) {
     EXPECT_EQ(back[1]->AddrList, list[1]->AddrList);
 
     // Line breaks of every kind split; a final break makes no empty line; inner empty lines stay.
-    WriteFileBytes(WatchListPath(),
-                   Bytes().Short(0x0100).Str("L").Str("S").Short(0).Int(0).Str("C")
-                       .Str("a\r\rb\n\nc\r\n").str());
+    WriteFileBytes(WatchListPath(), Bytes()
+                                        .Short(0x0100)
+                                        .Str("L")
+                                        .Str("S")
+                                        .Short(0)
+                                        .Int(0)
+                                        .Str("C")
+                                        .Str("a\r\rb\n\nc\r\n")
+                                        .str());
     back.clear();
     ASSERT_TRUE(LoadWatchList(back));
     EXPECT_EQ(back[0]->AddrList, (std::vector<std::string>{"a", "", "b", "", "c"}));
@@ -308,12 +359,17 @@ TEST(AddressFile, VersionsAndRoundTrip) {
     AddressList list;
     ASSERT_TRUE(LoadAddressList(list));
     ASSERT_EQ(list.size(), 2u);
-    EXPECT_EQ(*list[0], (AddressEntry{sjis(u8"総務部"), sjis(u8"山田"), "a@example.jp", "", "x1234"}));
+    EXPECT_EQ(*list[0],
+              (AddressEntry{sjis(u8"総務部"), sjis(u8"山田"), "a@example.jp", "", "x1234"}));
     list[1]->UserName = "PC02";
 
     ASSERT_TRUE(SaveAddressList(list));
     Bytes v1;
-    v1.Short(0x0101).Str("a@example.jp").Str("").Str(sjis(u8"山田")).Str(sjis(u8"総務部"))
+    v1.Short(0x0101)
+        .Str("a@example.jp")
+        .Str("")
+        .Str(sjis(u8"山田"))
+        .Str(sjis(u8"総務部"))
         .Str("x1234");
     v1.Str("b@example.jp").Str("PC02").Str("B").Str("").Str("");
     EXPECT_EQ(ReadFileBytes(AddressListPath()), v1.str());

@@ -42,11 +42,13 @@ TEST(Settings, FileOfTheWindowsProgramLoads) {
     TestFolder folder;
     WriteFileBytes(folder.File("ETC.DAT"),
                    "[EventLog]\r\nInterval=5\r\n"
-                   "[SMTP]\r\nSenderName=" + sjis(u8"監視サーバー") + "\r\nMailAddr=mon@example.jp\r\n"
-                   "SMTPServer=smtp.example.jp\r\nSMTPPort=587\r\nTimeOut=30\r\nAuthType=2\r\n"
-                   "UserID=mon\r\nPassword=147a0b033ba0\r\n"
-                   "[Log]\r\nEnable=tRUE\r\nPath=C:\\Quorvik\\Log\\\r\nAlive=-3\r\n"
-                   "[MainWindow]\r\nLeft=10\r\nTop=20\r\nWidth=640\r\nHeight=480\r\n");
+                   "[SMTP]\r\nSenderName=" +
+                       sjis(u8"監視サーバー") +
+                       "\r\nMailAddr=mon@example.jp\r\n"
+                       "SMTPServer=smtp.example.jp\r\nSMTPPort=587\r\nTimeOut=30\r\nAuthType=2\r\n"
+                       "UserID=mon\r\nPassword=147a0b033ba0\r\n"
+                       "[Log]\r\nEnable=tRUE\r\nPath=C:\\Quorvik\\Log\\\r\nAlive=-3\r\n"
+                       "[MainWindow]\r\nLeft=10\r\nTop=20\r\nWidth=640\r\nHeight=480\r\n");
     Settings s;
     LoadSettings(s);
     EXPECT_EQ(s.Interval, 5);
@@ -97,10 +99,13 @@ TEST(Settings, SaveWritesEveryKeyInOrderAndLoadsBackEqual) {
     EXPECT_TRUE(SaveSettings(s));
     EXPECT_EQ(ReadFileBytes(SettingsFilePath()),
               "[EventLog]\r\nInterval=99\r\n"
-              "[SMTP]\r\nSenderName=" + sjis(u8"送信者") + "\r\nMailAddr=a@b.c\r\n"
-              "SMTPServer=127.0.0.1\r\nSMTPPort=2525\r\nTimeOut=60\r\nAuthType=1\r\n"
-              "UserID=user\r\nPassword=147a0b033ba0\r\n"
-              "[Log]\r\nEnable=False\r\nPath=" + s.Path + "\r\nAlive=0\r\n");
+              "[SMTP]\r\nSenderName=" +
+                  sjis(u8"送信者") +
+                  "\r\nMailAddr=a@b.c\r\n"
+                  "SMTPServer=127.0.0.1\r\nSMTPPort=2525\r\nTimeOut=60\r\nAuthType=1\r\n"
+                  "UserID=user\r\nPassword=147a0b033ba0\r\n"
+                  "[Log]\r\nEnable=False\r\nPath=" +
+                  s.Path + "\r\nAlive=0\r\n");
     Settings back;
     LoadSettings(back);
     EXPECT_EQ(back, s);

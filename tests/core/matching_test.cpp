@@ -95,7 +95,8 @@ TEST(Matching, ReportRecordsAndTheirText) {
 
     const std::string text = sjis(
         u8"種別：System\r\n日付：2024/05/10\r\n時刻：09:05:03\r\nユーザー：SYSTEM\r\n"
-        u8"コンピュータ：PC01\r\nイベントID：100\r\nソース：Disk\r\n種類：エラー\r\n分類：ディスク\r\n\r\n"
+        u8"コンピュータ：PC01\r\nイベントID：100\r\nソース：Disk\r\n種類：エラー\r\n分類：ディスク"
+        u8"\r\n\r\n"
         u8"説明：\r\nディスク C: がいっぱいです。\r\n\r\n");
     EXPECT_EQ(batch[0]->ReportText, text);
     EXPECT_EQ(batch[1]->ReportText, text + sjis(u8"注記：\r\nディスクを交換する"));
@@ -107,5 +108,6 @@ TEST(Matching, ReportRecordsAndTheirText) {
     // Event identifiers are printed as their low 16 bits, unsigned.
     EventRecord big = r;
     big.EventID = 0x8000FFFF;
-    EXPECT_NE(MakeReportText("L", big, "").find(sjis(u8"イベントID：65535\r\n")), std::string::npos);
+    EXPECT_NE(MakeReportText("L", big, "").find(sjis(u8"イベントID：65535\r\n")),
+              std::string::npos);
 }

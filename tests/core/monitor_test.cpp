@@ -48,7 +48,9 @@ public:
     void ProcessActions(TickBatch& batch) override {
         order.push_back("actions");
         if (throwInActions) throw std::runtime_error("unexpected");
-        for (auto& r : batch) reports.push_back({r->LogName, r->Event.RecordNumber, r->Watch->EventNum, r->ReportText});
+        for (auto& r : batch)
+            reports.push_back(
+                {r->LogName, r->Event.RecordNumber, r->Watch->EventNum, r->ReportText});
     }
     void DeliverMail(TickBatch&) override { order.push_back("mail"); }
     void SendNetworkMessages(TickBatch&) override { order.push_back("net"); }
@@ -90,7 +92,8 @@ protected:
         // Its messages 1 to 1000 are the first string, as for sources eventcreate registers.
         platform::AppendMachineRegistry(
             platform::RegKeyLine(std::string(platform::kEventLogKey) + "\\Application\\App") +
-            platform::RegExpandStringLine("EventMessageFile", std::string(platform::kEventCreateMessageFile)));
+            platform::RegExpandStringLine("EventMessageFile",
+                                          std::string(platform::kEventCreateMessageFile)));
     }
     ~MonitorTest() override { SetProgramLog(nullptr); }
 
@@ -184,8 +187,13 @@ TEST_F(MonitorTest, ALogEmptyAtStartAndAClearedLog) {
     monitor.WatchTick();  // emptied: nothing, and the last record is kept
     for (DWORD i = 0; i < 3; ++i) Write(10 + i);
     monitor.WatchTick();
-    EXPECT_TRUE(Logged("2 Applicationイベントログのレコード番号5001～0のログは破棄されたためチェックできません。"));
-    EXPECT_TRUE(Logged("2 Applicationイベントログのログサイズか、Quorvikのイベントログ監視間隔を調節してください。"));
+    EXPECT_TRUE(Logged(
+        "2 "
+        "Applicationイベントログのレコード番号5001～0のログは破棄されたためチェックできません。"));
+    EXPECT_TRUE(
+        Logged("2 "
+               "Applicationイベントログのログサイズか、Quorvikのイベントログ監視間隔を調節してくだ"
+               "さい。"));
     EXPECT_EQ(ReportedRecords(), (std::vector<std::uint32_t>{5000, 1, 2, 3}));
 }
 
@@ -196,7 +204,8 @@ TEST_F(MonitorTest, OverwrittenRecordsAndNumbersThatWrap) {
     monitor.StartMonitoring();
     for (int i = 0; i < 5; ++i) Write(2);  // 4294967293 .. 4294967295, 0, 1
     monitor.WatchTick();
-    EXPECT_EQ(ReportedRecords(), (std::vector<std::uint32_t>{4294967293u, 4294967294u, 4294967295u, 0, 1}));
+    EXPECT_EQ(ReportedRecords(),
+              (std::vector<std::uint32_t>{4294967293u, 4294967294u, 4294967295u, 0, 1}));
 
     // More than the log holds between two ticks: the lost ones are announced.
     consumers.reports.clear();
@@ -221,22 +230,24 @@ TEST_F(MonitorTest, ARecordThatCannotBeReadIsTriedAgain) {
     // Damage record 2 in the file, then mend it after one tick.
     const std::string path = platform::EventLogFilePath("Application");
     const std::string good = ReadFileBytes(path);
-    const size_t second = platform::evt::kHeaderSize + platform::evt::ReadU32(good.data() + platform::evt::kHeaderSize);
+    const size_t second = platform::evt::kHeaderSize +
+                          platform::evt::ReadU32(good.data() + platform::evt::kHeaderSize);
     std::string bad = good;
     bad[second + 4] = 'X';  // its signature
     {
         platform::File f;
-        ASSERT_TRUE(f.Open(path, platform::File::Access::Write, platform::File::Disposition::OpenExisting,
-                           platform::File::Share::Read));
+        ASSERT_TRUE(f.Open(path, platform::File::Access::Write,
+                           platform::File::Disposition::OpenExisting, platform::File::Share::Read));
         ASSERT_TRUE(f.Write(bad.data(), bad.size()));
     }
     monitor.WatchTick();
     EXPECT_EQ(ReportedRecords(), std::vector<std::uint32_t>{1});
-    EXPECT_TRUE(Logged("3 Applicationイベントログのレコードデータが取得できませんでした。エラーコード[000005dc]"));
+    EXPECT_TRUE(Logged(
+        "3 Applicationイベントログのレコードデータが取得できませんでした。エラーコード[000005dc]"));
     {
         platform::File f;
-        ASSERT_TRUE(f.Open(path, platform::File::Access::Write, platform::File::Disposition::OpenExisting,
-                           platform::File::Share::Read));
+        ASSERT_TRUE(f.Open(path, platform::File::Access::Write,
+                           platform::File::Disposition::OpenExisting, platform::File::Share::Read));
         ASSERT_TRUE(f.Write(good.data(), good.size()));
     }
     monitor.WatchTick();
@@ -273,15 +284,18 @@ TEST_F(MonitorTest, LogsThatCannotBeOpened) {
                            platform::RegStringLine("File", machine.Root() + "blocker/Broken.evt"));
     monitor.StartMonitoring();
     EXPECT_TRUE(monitor.Running());
-    EXPECT_TRUE(Logged("2 Brokenイベントログがオープンできませんでした。このイベントログは監視できません。"));
+    EXPECT_TRUE(Logged(
+        "2 Brokenイベントログがオープンできませんでした。このイベントログは監視できません。"));
     EXPECT_EQ(monitor.Logs().size(), 4u);
     monitor.StopMonitoring();
 
     // When no log can be used, monitoring stays stopped.
-    machine.AddRegFile("zzz-none.reg", "Windows Registry Editor Version 5.00\r\n"
-                                      "[-HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application]\r\n"
-                                      "[-HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\EventLog\\System]\r\n"
-                                      "[-HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\EventLog\\Security]\r\n");
+    machine.AddRegFile(
+        "zzz-none.reg",
+        "Windows Registry Editor Version 5.00\r\n"
+        "[-HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application]\r\n"
+        "[-HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\EventLog\\System]\r\n"
+        "[-HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\EventLog\\Security]\r\n");
     monitor.StartMonitoring();
     EXPECT_FALSE(monitor.Running());
     EXPECT_TRUE(Logged("3 すべてのイベントログが利用できません。監視を中止します。"));
@@ -303,7 +317,8 @@ TEST_F(MonitorTest, AddressChangesCarryIntoTheWatchList) {
     EXPECT_EQ(ReadFileBytes(WatchListPath()), "");
     OnAddressChanged(watches, AddressEntry{"", "", "b@example.jp", "", ""},
                      AddressEntry{"", "", "a@example.jp", "PC1", ""});
-    EXPECT_EQ(watches[0]->AddrList, (std::vector<std::string>{"b@example.jp", "PC1"}));  // emptied name stays
+    EXPECT_EQ(watches[0]->AddrList,
+              (std::vector<std::string>{"b@example.jp", "PC1"}));  // emptied name stays
     WatchList saved;
     ASSERT_TRUE(LoadWatchList(saved));
     EXPECT_EQ(saved[0]->AddrList, watches[0]->AddrList);

@@ -113,15 +113,14 @@ TEST_F(ProgramLogTest, NewDayNewFileFromTheFirstLineAfterMidnight) {
     LogMessage(1, "before midnight");
     platform::AdvanceClock(2000);
     LogMessage(2, "after midnight");
-    EXPECT_EQ(LogFile("QV240511.LOG"),
-              sjis(u8"△警告   2024/05/11 00:00:01 after midnight\r\n"));
+    EXPECT_EQ(LogFile("QV240511.LOG"), sjis(u8"△警告   2024/05/11 00:00:01 after midnight\r\n"));
     EXPECT_EQ(LogFile("QV240510.LOG").find("after"), std::string::npos);
 }
 
 TEST_F(ProgramLogTest, PurgeKeepsTheRetentionDays) {
     ASSERT_TRUE(platform::ForceDirectories(settings.Path));
-    for (const char* name : {"QV240502.LOG", "qv231231.log", "QV240503.LOG", "QVnotes.LOG",
-                             "QV240509.TXT"}) {
+    for (const char* name :
+         {"QV240502.LOG", "qv231231.log", "QV240503.LOG", "QVnotes.LOG", "QV240509.TXT"}) {
         WriteFileBytes(settings.Path + name, "old");
     }
     log.StartLogFile();

@@ -37,8 +37,9 @@ TEST(Catalog, LogsAndSources) {
 TEST(Catalog, CategoriesAndEventsShareAFile) {
     MachineFolder machine;
     std::string file = InstallMessageFile(machine, "cat.dll", kMessages);
-    RegisterSource(machine, "System", "WithCategories",
-                   RegExpandStringLine("EventMessageFile", file) + RegDwordLine("CategoryCount", 2));
+    RegisterSource(
+        machine, "System", "WithCategories",
+        RegExpandStringLine("EventMessageFile", file) + RegDwordLine("CategoryCount", 2));
     RegisterSource(machine, "System", "NoCount", RegExpandStringLine("EventMessageFile", file));
     RegisterSource(machine, "System", "TwoFiles",
                    RegExpandStringLine("EventMessageFile", file + ";" + file) +

@@ -53,7 +53,8 @@ TEST(ConditionScanning, WordsKeywordsAndImplicitAnd) {
     EXPECT_EQ(Postfix("a\\nb"), "[a\r\nb]");
     EXPECT_EQ(Postfix("\\(x\\)\\\\"), "[(x)\\]");
     // Half-width katakana are word characters.
-    EXPECT_EQ(Postfix(sjis(u8"ｴﾗｰ ﾃﾞｨｽｸ")), "[" + sjis(u8"ｴﾗｰ") + "] [" + sjis(u8"ﾃﾞｨｽｸ") + "] AND");
+    EXPECT_EQ(Postfix(sjis(u8"ｴﾗｰ ﾃﾞｨｽｸ")),
+              "[" + sjis(u8"ｴﾗｰ") + "] [" + sjis(u8"ﾃﾞｨｽｸ") + "] AND");
 }
 
 TEST(ConditionScanning, ErrorsAndTheirPositions) {
@@ -157,8 +158,16 @@ TEST(ConditionDoubleByte, CharactersStayWholeAndMatchesStartOnBoundaries) {
     EXPECT_TRUE(MatchCondition("A", a + "A"));
     EXPECT_FALSE(TermOccurs("A\x83", a + "\x83"));
     // Runs of lead-byte values: "\x83\x83" is one character, the second \x83 is its trail.
-    EXPECT_FALSE(TermOccurs("\x83" "A", "\x83\x83" "A"));
-    EXPECT_TRUE(TermOccurs("\x83" "A", "\x83\x83\x83" "A"));
+    EXPECT_FALSE(
+        TermOccurs("\x83"
+                   "A",
+                   "\x83\x83"
+                   "A"));
+    EXPECT_TRUE(
+        TermOccurs("\x83"
+                   "A",
+                   "\x83\x83\x83"
+                   "A"));
     EXPECT_TRUE(MatchCondition(sjis(u8"監視 AND NOT 警告"), sjis(u8"ディスクの監視を開始")));
 }
 

@@ -17,15 +17,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         std::vector<char> buffer(0x10000);
         for (platform::DWORD i = 0; i < count && i < 64; ++i) {
             platform::DWORD read = 0, needed = 0;
-            platform::ReadEventLog(log, platform::kEventLogSeekRead | platform::kEventLogForwardsRead,
-                                   oldest + i, buffer.data(), static_cast<platform::DWORD>(buffer.size()),
-                                   &read, &needed);
+            platform::ReadEventLog(
+                log, platform::kEventLogSeekRead | platform::kEventLogForwardsRead, oldest + i,
+                buffer.data(), static_cast<platform::DWORD>(buffer.size()), &read, &needed);
             if (read > buffer.size()) __builtin_trap();
         }
         // Sequential reads to the end must end.
         platform::DWORD read = 0, needed = 0;
-        for (int i = 0; i < 1000 && platform::ReadEventLog(log, platform::kEventLogSequentialRead |
-                                                                    platform::kEventLogBackwardsRead,
+        for (int i = 0; i < 1000 && platform::ReadEventLog(log,
+                                                           platform::kEventLogSequentialRead |
+                                                               platform::kEventLogBackwardsRead,
                                                            0, buffer.data(), 4096, &read, &needed);
              ++i) {
         }

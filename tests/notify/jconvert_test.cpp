@@ -21,7 +21,8 @@ TEST(Jconvert, ShiftJisToJis) {
     EXPECT_EQ(ToJis(0xE0, 0x40), "\x5F\x21");
     // Every byte pair converts without fault.
     for (int a = 0x80; a < 0x100; ++a) {
-        for (int b = 0; b < 0x100; b += 5) sjis2jis83(std::string{static_cast<char>(a), static_cast<char>(b)});
+        for (int b = 0; b < 0x100; b += 5)
+            sjis2jis83(std::string{static_cast<char>(a), static_cast<char>(b)});
     }
 }
 

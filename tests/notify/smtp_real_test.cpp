@@ -41,11 +41,17 @@ TEST(SmtpWithARealServer, JapaneseSubjectBodyAndAttachmentsSurviveTheRoundTrip) 
     TestFolder folder;
     const std::string support = QUORVIK_TEST_SUPPORT;
     std::string port;
-    ASSERT_EQ(RunCommand("/usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind((\"127.0.0.1\",0)); "
-                         "print(s.getsockname()[1], end=\"\")'", &port), 0);
+    ASSERT_EQ(
+        RunCommand(
+            "/usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind((\"127.0.0.1\",0)); "
+            "print(s.getsockname()[1], end=\"\")'",
+            &port),
+        0);
     std::string pid;
-    ASSERT_EQ(RunCommand("/usr/bin/python3 '" + support + "/smtp_sink.py' '" + folder.Path() + "' " + port +
-                             " >/dev/null 2>&1 & echo -n $!", &pid), 0);
+    ASSERT_EQ(RunCommand("/usr/bin/python3 '" + support + "/smtp_sink.py' '" + folder.Path() +
+                             "' " + port + " >/dev/null 2>&1 & echo -n $!",
+                         &pid),
+              0);
     ASSERT_FALSE(pid.empty());
     struct Stop {
         pid_t pid;
@@ -53,7 +59,9 @@ TEST(SmtpWithARealServer, JapaneseSubjectBodyAndAttachmentsSurviveTheRoundTrip) 
     } stop{static_cast<pid_t>(std::stoi(pid))};
     ASSERT_TRUE(WaitForFile(folder.File("ready")));
 
-    const std::string subject = sjis(u8"【監視】ディスク障害が発生しました サーバー ＰＣ０１ のシステムログを確認してください ｶﾀｶﾅ");
+    const std::string subject = sjis(
+        u8"【監視】ディスク障害が発生しました サーバー ＰＣ０１ のシステムログを確認してください "
+        u8"ｶﾀｶﾅ");
     const std::vector<std::string> body = {sjis(u8"ディスク C: の空き容量がありません。"),
                                            sjis(u8"半角カナ ｶﾞｷﾞﾊﾟﾋﾟｳﾞ ﾃｽﾄ"), ".", "plain line"};
     WriteFileBytes(folder.File("empty.txt"), "");
@@ -83,17 +91,21 @@ TEST(SmtpWithARealServer, JapaneseSubjectBodyAndAttachmentsSurviveTheRoundTrip) 
 
     ASSERT_TRUE(WaitForFile(folder.File("mail1.eml")));
     std::string decoded;
-    ASSERT_EQ(RunCommand("/usr/bin/python3 '" + support + "/parse_mail.py' '" + folder.File("mail1.eml") + "'", &decoded), 0);
+    ASSERT_EQ(RunCommand("/usr/bin/python3 '" + support + "/parse_mail.py' '" +
+                             folder.File("mail1.eml") + "'",
+                         &decoded),
+              0);
     // ISO-2022-JP has no half-width katakana: they arrive as their full-width forms, voiced
     // marks combined. The last line break of the text belongs to the boundary.
-    const std::string expectedSubject =
-        Utf8(u8"【監視】ディスク障害が発生しました サーバー ＰＣ０１ のシステムログを確認してください カタカナ");
-    const std::string expectedBody = Utf8(u8"ディスク C: の空き容量がありません。\r\n半角カナ ガギパピヴ テスト\r\n.\r\nplain line");
+    const std::string expectedSubject = Utf8(
+        u8"【監視】ディスク障害が発生しました サーバー ＰＣ０１ のシステムログを確認してください "
+        u8"カタカナ");
+    const std::string expectedBody = Utf8(
+        u8"ディスク C: の空き容量がありません。\r\n半角カナ ガギパピヴ テスト\r\n.\r\nplain line");
     // Python's reader puts a blank between an encoded word and the text after it.
-    EXPECT_EQ(decoded, "subject " + Hex(expectedSubject) + "\n" +
-                           "from " + Hex(Utf8(u8"監視サーバー <quorvik@example.jp>")) + "\n" +
-                           "body " + Hex(expectedBody) + "\n" +
-                           "attachment empty.txt \n" +
+    EXPECT_EQ(decoded, "subject " + Hex(expectedSubject) + "\n" + "from " +
+                           Hex(Utf8(u8"監視サーバー <quorvik@example.jp>")) + "\n" + "body " +
+                           Hex(expectedBody) + "\n" + "attachment empty.txt \n" +
                            "attachment data.bin " + Hex(binary) + "\n");
     EXPECT_EQ(ReadFileBytes(folder.File("mail1.rcpt")), "ops@example.jp");
 }

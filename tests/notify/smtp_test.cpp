@@ -48,9 +48,10 @@ void Fill(TNMSMTP& smtp) {
 }  // namespace
 
 TEST(Smtp, TheDialogueOfAGoodSend) {
-    ScriptedSmtpServer server("220 mx ready\r\n", {"250-mx hello\r\n250 PIPELINING\r\n", "250 reset\r\n",
-                                                   "250 sender ok\r\n", "250 ok\r\n", "550 no such user\r\n",
-                                                   "250 ok\r\n", "354 go ahead\r\n", "250 queued\r\n", "221 bye\r\n"});
+    ScriptedSmtpServer server("220 mx ready\r\n",
+                              {"250-mx hello\r\n250 PIPELINING\r\n", "250 reset\r\n",
+                               "250 sender ok\r\n", "250 ok\r\n", "550 no such user\r\n",
+                               "250 ok\r\n", "354 go ahead\r\n", "250 queued\r\n", "221 bye\r\n"});
     auto smtp = Client(server.Port());
     bool succeeded = false;
     smtp->OnSuccess = [&] { succeeded = true; };
@@ -100,9 +101,9 @@ TEST(Smtp, ServersThatSayNo) {
     }
     {
         // The final "." refused: OnFailure, and the reply as the error.
-        ScriptedSmtpServer server("220 ok\r\n", {"250 hi\r\n", "250 ok\r\n", "250 ok\r\n", "250 ok\r\n",
-                                                 "250 ok\r\n", "250 ok\r\n", "354 go\r\n",
-                                                 "552 too big\r\n"});
+        ScriptedSmtpServer server(
+            "220 ok\r\n", {"250 hi\r\n", "250 ok\r\n", "250 ok\r\n", "250 ok\r\n", "250 ok\r\n",
+                           "250 ok\r\n", "354 go\r\n", "552 too big\r\n"});
         auto smtp = Client(server.Port());
         bool failed = false;
         smtp->OnFailure = [&] { failed = true; };
@@ -135,7 +136,8 @@ TEST(Smtp, SilenceClosedConnectionsAndRefusals) {
         bool socketError = false;
         // RSET gets no reply, as the server closes: the line is empty, and the next command
         // finds the connection gone.
-        EXPECT_EQ(ErrorOf([&] { smtp->SendMail(); }, &socketError), "10057:Socket is not connected");
+        EXPECT_EQ(ErrorOf([&] { smtp->SendMail(); }, &socketError),
+                  "10057:Socket is not connected");
         EXPECT_TRUE(socketError);
         EXPECT_EQ(server.Commands(), (std::vector<std::string>{"HELO monitor", "RSET"}));
     }
@@ -187,12 +189,16 @@ TEST(Smtp, SilenceClosedConnectionsAndRefusals) {
 
 TEST(Smtp, SubjectsAndAttachments) {
     EXPECT_EQ(EncodeHeaderValue("Plain subject"), "Plain subject");
-    std::string subject = EncodeHeaderValue("Disk " + sjis(u8"障害が発生しました。サーバー監視からの通知です。ご確認ください") + " now");
+    std::string subject = EncodeHeaderValue(
+        "Disk " + sjis(u8"障害が発生しました。サーバー監視からの通知です。ご確認ください") +
+        " now");
     EXPECT_EQ(subject.substr(0, 5 + 16), "Disk =?ISO-2022-JP?B?");
     EXPECT_EQ(subject.substr(subject.size() - 6), "?= now");
     size_t start = 0;
     int lines = 0;
-    for (size_t end; (end = subject.find("\r\n\t", start)) != std::string::npos || start < subject.size(); ++lines) {
+    for (size_t end;
+         (end = subject.find("\r\n\t", start)) != std::string::npos || start < subject.size();
+         ++lines) {
         if (end == std::string::npos) end = subject.size();
         std::string line = subject.substr(start, end - start);
         size_t word = line.find("=?");
@@ -214,11 +220,14 @@ TEST(Smtp, SubjectsAndAttachments) {
     size_t boundaryAt = message.find("boundary=\"====================54535");
     ASSERT_NE(boundaryAt, std::string::npos);
     std::string boundary = message.substr(boundaryAt + 10, 35);
-    for (size_t i = 25; i < 31; ++i) EXPECT_TRUE(boundary[i] >= 'a' && boundary[i] <= 'y') << boundary;
+    for (size_t i = 25; i < 31; ++i)
+        EXPECT_TRUE(boundary[i] >= 'a' && boundary[i] <= 'y') << boundary;
     EXPECT_EQ(boundary.substr(31), "====");
-    EXPECT_NE(message.find("--" + boundary + "\r\nContent-Type: application/octet-stream; name=\"report.bin\"\r\n"
+    EXPECT_NE(message.find("--" + boundary +
+                           "\r\nContent-Type: application/octet-stream; name=\"report.bin\"\r\n"
                            "Content-Transfer-Encoding: base64\r\nContent-Disposition: attachment; "
-                           "filename=\"report.bin\"\r\n\r\nAAE=\r\n--" + boundary + "--\r\n"),
+                           "filename=\"report.bin\"\r\n\r\nAAE=\r\n--" +
+                           boundary + "--\r\n"),
               std::string::npos)
         << message;
 }
@@ -227,7 +236,8 @@ TEST(Smtp, ClientsCountTheSocketLibrary) {
     const int before = platform::SocketLibraryStartups();
     {
         TNMSMTP a;
-        EXPECT_EQ(platform::SocketLibraryStartups(), before + (TPowersock::LiveClients() == 1 ? 1 : 0));
+        EXPECT_EQ(platform::SocketLibraryStartups(),
+                  before + (TPowersock::LiveClients() == 1 ? 1 : 0));
         TNMSMTP b;
         EXPECT_EQ(TPowersock::LiveClients(), 2);
     }

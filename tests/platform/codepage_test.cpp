@@ -31,7 +31,9 @@ TEST(Codepage, InvalidInputBecomesReplacementNeverCrashes) {
     EXPECT_EQ(SjisToUtf16(std::string("\x81\x0A", 2)), std::u16string(u"\u30FB\n"));
     // Characters without a CP932 form, lone surrogates and broken UTF-8 become '?'.
     EXPECT_EQ(Utf16ToSjis(u"x\U0001F600y\xD800"), "x?y?");
-    EXPECT_EQ(Utf8ToSjis("a\xC3" "b\xE3\x81"), "a?b?");
+    EXPECT_EQ(Utf8ToSjis("a\xC3"
+                         "b\xE3\x81"),
+              "a?b?");
     // Every byte pair converts without fault.
     for (int hi = 0; hi < 256; ++hi) {
         for (int lo = 0; lo < 256; lo += 7) {

@@ -151,8 +151,8 @@ TEST(EventLog, WritesAndReadsTheAnsiLayout) {
     // A buffer too small for the record: 122 and the size it needs.
     char small[40];
     DWORD read = 0, needed = 0;
-    EXPECT_FALSE(ReadEventLog(log, kEventLogSeekRead | kEventLogForwardsRead, 1, small, sizeof small,
-                              &read, &needed));
+    EXPECT_FALSE(ReadEventLog(log, kEventLogSeekRead | kEventLogForwardsRead, 1, small,
+                              sizeof small, &read, &needed));
     EXPECT_EQ(GetLastError(), kErrorInsufficientBuffer);
     EXPECT_EQ(needed, r.fixed.Length);
     // A number not in the log: 87.
@@ -197,7 +197,8 @@ TEST(EventLog, SequentialReadsFillTheBufferAndEnd) {
 
 TEST(EventLog, ReadsRealFilesCleanAndDirty) {
     for (const char* name : {"TestLog.evt", "TestLog-dirty.evt"}) {
-        EventLogHandle log = OpenBackupEventLog("", std::string(QUORVIK_TEST_DATA) + "/evt/" + name);
+        EventLogHandle log =
+            OpenBackupEventLog("", std::string(QUORVIK_TEST_DATA) + "/evt/" + name);
         ASSERT_NE(log, nullptr) << name;
         LogCounts c = Counts(log);
         EXPECT_EQ(c.count, 5u) << name;

@@ -14,7 +14,8 @@ namespace {
 
 std::string Format(std::string_view f, std::vector<std::string> args = {}, bool ignore = false) {
     std::string out;
-    if (!FormatMessageFromString(f, ignore, &args, out)) return "<fail " + std::to_string(GetLastError()) + ">";
+    if (!FormatMessageFromString(f, ignore, &args, out))
+        return "<fail " + std::to_string(GetLastError()) + ">";
     return out;
 }
 
@@ -26,7 +27,8 @@ const char kSource[] =
     "MessageId=\r\nLanguage=English\r\nTwo %1%0 hidden\r\n.\r\n"
     "MessageId=0x64\r\nSeverity=Error\r\nFacility=Application\r\nLanguage=English\r\n"
     "Disk %1 is full.\r\nSee %2.\r\n.\r\n"
-    "Language=Japanese\r\n\xe3\x83\x87\xe3\x82\xa3\xe3\x82\xb9\xe3\x82\xaf %1 \xe3\x81\x8c\xe4\xb8\x80\xe6\x9d\xaf\xe3\x81\xa7\xe3\x81\x99\xe3\x80\x82\r\n.\r\n"
+    "Language=Japanese\r\n\xe3\x83\x87\xe3\x82\xa3\xe3\x82\xb9\xe3\x82\xaf %1 "
+    "\xe3\x81\x8c\xe4\xb8\x80\xe6\x9d\xaf\xe3\x81\xa7\xe3\x81\x99\xe3\x80\x82\r\n.\r\n"
     "MessageId=+5\r\nSeverity=Warning\r\nFacility=System\r\nLanguage=English\r\n50%% done\r\n.\r\n";
 
 std::string Describe(const std::vector<MessageTableEntry>& entries) {
@@ -65,7 +67,8 @@ TEST(MessageFormat, InsertsAndEscapes) {
     EXPECT_EQ(Format("ends with %"), "<fail 87>");
     EXPECT_EQ(Format("%3", {"a"}), "<fail 87>");
     std::string out;
-    EXPECT_FALSE(FormatMessageFromString("%0 never shown", false, nullptr, out));  // nothing to return
+    EXPECT_FALSE(
+        FormatMessageFromString("%0 never shown", false, nullptr, out));  // nothing to return
 }
 
 TEST(MessageFormat, IgnoringInserts) {
@@ -84,16 +87,18 @@ TEST(MessageFiles, OurCompilerMatchesTheMingwTools) {
     WriteFileBytes(folder.File("ours64.dll"), compiled.dll);
 
     const std::string cd = "cd '" + folder.Path() + "' && ";
-    ASSERT_EQ(RunCommand(cd + "x86_64-w64-mingw32-windmc -a -C 65001 -U m.mc 2>&1 && "
-                              "x86_64-w64-mingw32-windres --preprocessor=cpp m.rc -O coff -o m.o 2>&1 && "
-                              "x86_64-w64-mingw32-ld --dll -e 0 -o theirs.dll m.o 2>&1"),
-              0);
+    ASSERT_EQ(
+        RunCommand(cd + "x86_64-w64-mingw32-windmc -a -C 65001 -U m.mc 2>&1 && "
+                        "x86_64-w64-mingw32-windres --preprocessor=cpp m.rc -O coff -o m.o 2>&1 && "
+                        "x86_64-w64-mingw32-ld --dll -e 0 -o theirs.dll m.o 2>&1"),
+        0);
     const std::string theirs = Describe(EntriesOf(folder.File("theirs.dll")));
     // Enumeration takes one language per table: Japanese, by the search order.
-    EXPECT_EQ(theirs,
-              "00000001=\xe4\xb8\x80\r\n|"
-              "cfff0064=\xe3\x83\x87\xe3\x82\xa3\xe3\x82\xb9\xe3\x82\xaf %1 \xe3\x81\x8c\xe4\xb8\x80"
-              "\xe6\x9d\xaf\xe3\x81\xa7\xe3\x81\x99\xe3\x80\x82\r\n|");
+    EXPECT_EQ(
+        theirs,
+        "00000001=\xe4\xb8\x80\r\n|"
+        "cfff0064=\xe3\x83\x87\xe3\x82\xa3\xe3\x82\xb9\xe3\x82\xaf %1 \xe3\x81\x8c\xe4\xb8\x80"
+        "\xe6\x9d\xaf\xe3\x81\xa7\xe3\x81\x99\xe3\x80\x82\r\n|");
     EXPECT_EQ(Describe(EntriesOf(folder.File("ours32.dll"))), theirs);
     EXPECT_EQ(Describe(EntriesOf(folder.File("ours64.dll"))), theirs);
 
@@ -103,7 +108,7 @@ TEST(MessageFiles, OurCompilerMatchesTheMingwTools) {
         ASSERT_NE(module, nullptr);
         std::string text;
         ASSERT_TRUE(FindMessage(module, 0xCFFF0064, 0, text));
-        EXPECT_EQ(text.substr(0, 2), "\x83\x66");  // "デ": the Japanese table
+        EXPECT_EQ(text.substr(0, 2), "\x83\x66");                // "デ": the Japanese table
         EXPECT_FALSE(FindMessage(module, 0x0FFF0064, 0, text));  // severity bits are part of the id
         ASSERT_TRUE(FindMessage(module, 0xCFFF0064, 0x409, text));
         EXPECT_EQ(text, "Disk %1 is full.\r\nSee %2.\r\n");
@@ -134,17 +139,22 @@ TEST(MessageFiles, PefileReadsWhatOurCompilerWrites) {
                    "        for i in range(lo, hi + 1):\n"
                    "          size, flags = struct.unpack_from('<HH', d, off)\n"
                    "          text = d[off + 4:off + size].decode('utf-16-le').split('\\0')[0]\n"
-                   "          print('%d %d %d %08x %s' % (t.id, n.id, l.id, i, text.encode('unicode_escape').decode()))\n"
+                   "          print('%d %d %d %08x %s' % (t.id, n.id, l.id, i, "
+                   "text.encode('unicode_escape').decode()))\n"
                    "          off += size\n");
     std::string out;
-    ASSERT_EQ(RunCommand("/usr/bin/python3 '" + folder.File("dump.py") + "' '" + folder.File("ours.dll") + "'", &out), 0);
+    ASSERT_EQ(RunCommand("/usr/bin/python3 '" + folder.File("dump.py") + "' '" +
+                             folder.File("ours.dll") + "'",
+                         &out),
+              0);
     EXPECT_EQ(out,
               "11 1 1033 00000001 One\\r\\n\n"
               "11 1 1033 00000002 Two %1%0 hidden\\r\\n\n"
               "11 1 1033 80ff0069 50%% done\\r\\n\n"
               "11 1 1033 cfff0064 Disk %1 is full.\\r\\nSee %2.\\r\\n\n"
               "11 1 1041 00000001 \\u4e00\\r\\n\n"
-              "11 1 1041 cfff0064 \\u30c7\\u30a3\\u30b9\\u30af %1 \\u304c\\u4e00\\u676f\\u3067\\u3059\\u3002\\r\\n\n");
+              "11 1 1041 cfff0064 \\u30c7\\u30a3\\u30b9\\u30af %1 "
+              "\\u304c\\u4e00\\u676f\\u3067\\u3059\\u3002\\r\\n\n");
 }
 
 TEST(MessageFiles, BadFilesAreRefusedOrReadAsFarAsValid) {
@@ -161,7 +171,8 @@ TEST(MessageFiles, BadFilesAreRefusedOrReadAsFarAsValid) {
     std::vector<MessageResource> resources;
     for (int round = 0; round < 2000; ++round) {
         std::string damaged = compiled.dll;
-        for (int k = 0; k < 1 + round % 6; ++k) damaged[random() % damaged.size()] = static_cast<char>(random());
+        for (int k = 0; k < 1 + round % 6; ++k)
+            damaged[random() % damaged.size()] = static_cast<char>(random());
         if (round % 7 == 0) damaged.resize(random() % damaged.size());
         ParseMessageFile(damaged, resources);  // must stay inside the bytes and end
     }

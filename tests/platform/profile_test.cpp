@@ -95,11 +95,9 @@ TEST(Profile, WritingKeepsEveryOtherByte) {
         "; keep me\n[A]\n  key = old  ; note\nOther=1\n\n[B]\nX=1";  // LF ends, no final break
     WriteFileBytes(path, original);
     ASSERT_TRUE(WritePrivateProfileString("a", "KEY", "new", path));
-    EXPECT_EQ(ReadFileBytes(path),
-              "; keep me\n[A]\n  key =new\nOther=1\n\n[B]\nX=1");
+    EXPECT_EQ(ReadFileBytes(path), "; keep me\n[A]\n  key =new\nOther=1\n\n[B]\nX=1");
     ASSERT_TRUE(WritePrivateProfileString("A", "Added", "2", path));
-    EXPECT_EQ(ReadFileBytes(path),
-              "; keep me\n[A]\n  key =new\nOther=1\nAdded=2\r\n\n[B]\nX=1");
+    EXPECT_EQ(ReadFileBytes(path), "; keep me\n[A]\n  key =new\nOther=1\nAdded=2\r\n\n[B]\nX=1");
     ASSERT_TRUE(WritePrivateProfileString("B", "Y", "3", path));
     EXPECT_EQ(ReadFileBytes(path),
               "; keep me\n[A]\n  key =new\nOther=1\nAdded=2\r\n\n[B]\nX=1\r\nY=3\r\n");

@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "platform/codepage.h"
-#include "platform/machine.h"
 #include "platform/linux/registry_tree.h"
+#include "platform/machine.h"
 #include "support/machine_folder.h"
 
 using namespace platform;
@@ -95,44 +95,53 @@ TEST(Registry, ReadsARealExport) {
 
 TEST(Registry, FilesMergeInNameOrderAndReloadWhenChanged) {
     MachineFolder machine;
-    machine.AddRegFile("60-b.reg",
-                       "Windows Registry Editor Version 5.00\r\n"
-                       "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Merge]\r\n\"Who\"=\"b\"\r\n\"OnlyB\"=dword:1\r\n");
+    machine.AddRegFile(
+        "60-b.reg",
+        "Windows Registry Editor Version 5.00\r\n"
+        "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Merge]\r\n\"Who\"=\"b\"\r\n\"OnlyB\"=dword:1\r\n");
     // REGEDIT4 files are in the ANSI code page.
-    machine.AddRegFile("50-a.reg", "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Merge]\r\n"
-                                   "\"Who\"=\"a\"\r\n\"Kanji\"=\"" + sjis(u8"漢字") + "\"\r\n");
+    machine.AddRegFile("50-a.reg",
+                       "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Merge]\r\n"
+                       "\"Who\"=\"a\"\r\n\"Kanji\"=\"" +
+                           sjis(u8"漢字") + "\"\r\n");
     std::string value;
     EXPECT_TRUE(ReadMachineString("SOFTWARE\\Merge", "Who", value));
     EXPECT_EQ(value, "b");
     EXPECT_TRUE(ReadMachineString("SOFTWARE\\Merge", "Kanji", value));
     EXPECT_EQ(value, sjis(u8"漢字"));
 
-    machine.AddRegFile("70-c.reg", "Windows Registry Editor Version 5.00\r\n"
-                                   "[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Merge]\r\n");
+    machine.AddRegFile("70-c.reg",
+                       "Windows Registry Editor Version 5.00\r\n"
+                       "[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Merge]\r\n");
     EXPECT_FALSE(ReadMachineString("SOFTWARE\\Merge", "Who", value));
 
     // An open key keeps the registry it was opened in.
     ASSERT_TRUE(AppendMachineRegistry("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Added]\r\n\"V\"=\"1\"\r\n"));
     HKEY key = nullptr;
     ASSERT_EQ(RegOpenKeyEx(HKEY_LOCAL_MACHINE, "SOFTWARE\\Added", key), kErrorSuccess);
-    machine.AddRegFile("80-d.reg", "Windows Registry Editor Version 5.00\r\n"
-                                   "[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Added]\r\n");
+    machine.AddRegFile("80-d.reg",
+                       "Windows Registry Editor Version 5.00\r\n"
+                       "[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Added]\r\n");
     EXPECT_TRUE(RegReadString(key, "V", value));
     RegCloseKey(key);
 }
 
 TEST(Registry, DefaultMachine) {
     MachineFolder machine;
-    EXPECT_EQ(Subkeys(kEventLogKey), (std::vector<std::string>{"Application", "Security", "System"}));
+    EXPECT_EQ(Subkeys(kEventLogKey),
+              (std::vector<std::string>{"Application", "Security", "System"}));
     std::string file;
     EXPECT_TRUE(ReadMachineString(std::string(kEventLogKey) + "\\System", "File", file));
-    EXPECT_EQ(ExpandMachineEnvironment(file), machine.Root() + "Windows\\system32\\config\\SysEvent.Evt");
+    EXPECT_EQ(ExpandMachineEnvironment(file),
+              machine.Root() + "Windows\\system32\\config\\SysEvent.Evt");
     EXPECT_EQ(MapMachinePath(ExpandMachineEnvironment(file)),
               machine.Root() + "Windows/system32/config/SysEvent.Evt");
     // Components resolve without regard to case; drive letters map into the machine.
-    EXPECT_EQ(MapMachinePath(ExpandMachineEnvironment("%SYSTEMROOT%\\SYSTEM32\\CONFIG\\sysevent.evt")),
-              machine.Root() + "Windows/system32/config/SysEvent.Evt");
-    EXPECT_EQ(MapMachinePath("c:\\Program Files\\x.dll"), machine.Root() + "drive_c/Program Files/x.dll");
+    EXPECT_EQ(
+        MapMachinePath(ExpandMachineEnvironment("%SYSTEMROOT%\\SYSTEM32\\CONFIG\\sysevent.evt")),
+        machine.Root() + "Windows/system32/config/SysEvent.Evt");
+    EXPECT_EQ(MapMachinePath("c:\\Program Files\\x.dll"),
+              machine.Root() + "drive_c/Program Files/x.dll");
     EXPECT_EQ(MapMachinePath("/usr/lib/x.so"), "/usr/lib/x.so");
     EXPECT_EQ(ExpandMachineEnvironment("%TEMP%|%SystemDrive%|%NoSuchName%|100%"),
               machine.Root() + "Windows\\TEMP|C:|%NoSuchName%|100%");
@@ -144,9 +153,12 @@ TEST(Registry, MalformedFilesNeverCrash) {
     ParseRegFile("\xFF\xFE", tree);
     ParseRegFile("\xFF\xFE\x41", tree);
     ParseRegFile("Windows Registry Editor Version 5.00\n[", tree);
-    ParseRegFile("Windows Registry Editor Version 5.00\n[HKEY_LOCAL_MACHINE\\A]\n\"x\"=hex(zz):1\n"
-                 "\"y\"=hex:1,2,\\", tree);
-    ParseRegFile("Windows Registry Editor Version 5.00\n[HKEY_LOCAL_MACHINE\\A\\\\\\B]\n@=\"\\", tree);
+    ParseRegFile(
+        "Windows Registry Editor Version 5.00\n[HKEY_LOCAL_MACHINE\\A]\n\"x\"=hex(zz):1\n"
+        "\"y\"=hex:1,2,\\",
+        tree);
+    ParseRegFile("Windows Registry Editor Version 5.00\n[HKEY_LOCAL_MACHINE\\A\\\\\\B]\n@=\"\\",
+                 tree);
     EXPECT_NE(tree.Find("A"), nullptr);
     EXPECT_NE(tree.Find("A\\B"), nullptr);
 }

@@ -18,9 +18,9 @@ std::string InstallMessageFile(const MachineFolder& machine, const std::string& 
 void RegisterSource(const MachineFolder& machine, const std::string& log, const std::string& source,
                     const std::string& valueLines) {
     static int counter = 0;
-    machine.AddRegFile("60-source" + std::to_string(++counter) + ".reg",
-                       "Windows Registry Editor Version 5.00\r\n" +
-                           platform::RegKeyLine(std::string(platform::kEventLogKey) + "\\" + log +
-                                                "\\" + source) +
-                           valueLines);
+    machine.AddRegFile(
+        "60-source" + std::to_string(++counter) + ".reg",
+        "Windows Registry Editor Version 5.00\r\n" +
+            platform::RegKeyLine(std::string(platform::kEventLogKey) + "\\" + log + "\\" + source) +
+            valueLines);
 }

@@ -50,11 +50,15 @@ void ScriptedSmtpServer::Serve() {
     };
     int client = -1;
     while (client < 0 && !stopping()) {
-        struct pollfd p {m_listener, POLLIN, 0};
+        struct pollfd p {
+            m_listener, POLLIN, 0
+        };
         if (poll(&p, 1, 20) > 0) client = accept(m_listener, nullptr, nullptr);
     }
     if (client < 0) return;
-    auto sendText = [&](const std::string& text) { send(client, text.data(), text.size(), MSG_NOSIGNAL); };
+    auto sendText = [&](const std::string& text) {
+        send(client, text.data(), text.size(), MSG_NOSIGNAL);
+    };
     if (m_greeting == "<silent>") {
         while (!stopping()) usleep(5000);
         close(client);
@@ -66,7 +70,9 @@ void ScriptedSmtpServer::Serve() {
     bool inData = false;
     bool open = true;
     while (open && !stopping()) {
-        struct pollfd p {client, POLLIN, 0};
+        struct pollfd p {
+            client, POLLIN, 0
+        };
         if (poll(&p, 1, 20) <= 0) continue;
         char chunk[4096];
         ssize_t n = recv(client, chunk, sizeof chunk, 0);

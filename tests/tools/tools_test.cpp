@@ -22,11 +22,13 @@ TEST(Tools, EventcreateAndEventqueryRoundTrip) {
     TestFolder folder;
     const std::string machine = " --machine " + folder.File("m");
     ASSERT_EQ(Tool(kTools + "/eventcreate" + machine +
-                  " --log Custom --source 'My App' --type audit-failure --id 0xC0000001"
-                  " --category 7 --string 'ディスク \"満杯\"' --string two --user S-1-5-19"
-                  " --computer PC9 --data 00ff"),
+                   " --log Custom --source 'My App' --type audit-failure --id 0xC0000001"
+                   " --category 7 --string 'ディスク \"満杯\"' --string two --user S-1-5-19"
+                   " --computer PC9 --data 00ff"),
               0);
-    ASSERT_EQ(Tool(kTools + "/eventcreate" + machine + " --log Custom --source 'My App' --type 4 --id 2"), 0);
+    ASSERT_EQ(
+        Tool(kTools + "/eventcreate" + machine + " --log Custom --source 'My App' --type 4 --id 2"),
+        0);
     std::string out;
     ASSERT_EQ(Tool(kTools + "/eventquery" + machine + " --log Custom --json", &out), 0);
     size_t newline = out.find('\n');
@@ -35,20 +37,29 @@ TEST(Tools, EventcreateAndEventqueryRoundTrip) {
     EXPECT_NE(first.find("\"eventId\":3221225473,\"type\":16,\"category\":7,\"source\":\"My App\","
                          "\"computer\":\"PC9\",\"sid\":\"S-1-5-19\",\"user\":\"LOCAL SERVICE\","
                          "\"strings\":[\"ディスク \\\"満杯\\\"\",\"two\"],\"data\":\"00ff\","
-                         "\"description\":\"Quorvik: なし、または取得に失敗しました。\",\"categoryText\":\"%1\"}"),
+                         "\"description\":\"Quorvik: "
+                         "なし、または取得に失敗しました。\",\"categoryText\":\"%1\"}"),
               std::string::npos)
         << first;
     std::string second = out.substr(newline + 1);
     EXPECT_NE(second.find("\"record\":2,"), std::string::npos);
-    EXPECT_NE(second.find("\"sid\":null,\"user\":null,\"strings\":[],\"data\":\"\","), std::string::npos);
+    EXPECT_NE(second.find("\"sid\":null,\"user\":null,\"strings\":[],\"data\":\"\","),
+              std::string::npos);
     // Registered with the machine's message file, a typed string comes out as the description.
-    ASSERT_EQ(Tool(kTools + "/eventcreate" + machine + " --log Custom --source 'My App' --type 1 --id 42"
-                   " --string 'ディスクがいっぱいです'"), 0);
+    ASSERT_EQ(Tool(kTools + "/eventcreate" + machine +
+                   " --log Custom --source 'My App' --type 1 --id 42"
+                   " --string 'ディスクがいっぱいです'"),
+              0);
     ASSERT_EQ(Tool(kTools + "/eventquery" + machine + " --log Custom --from 3 --json", &out), 0);
-    EXPECT_NE(out.find("\"description\":\"ディスクがいっぱいです\",\"categoryText\":\"なし\"}"), std::string::npos) << out;
+    EXPECT_NE(out.find("\"description\":\"ディスクがいっぱいです\",\"categoryText\":\"なし\"}"),
+              std::string::npos)
+        << out;
     ASSERT_EQ(Tool(kTools + "/eventquery" + machine + " --list-sources Custom", &out), 0);
     EXPECT_EQ(out, "My App\n");
-    ASSERT_EQ(Tool(kTools + "/eventquery" + machine + " --list-event-ids Application QuorvikSample --mask 2", &out), 0);
+    ASSERT_EQ(Tool(kTools + "/eventquery" + machine +
+                       " --list-event-ids Application QuorvikSample --mask 2",
+                   &out),
+              0);
     EXPECT_EQ(out, " 1000\n  200\n");
 
     ASSERT_EQ(Tool(kTools + "/eventquery" + machine + " --log Custom --from 2 --json", &out), 0);
@@ -63,16 +74,25 @@ TEST(Tools, EventcreateAndEventqueryRoundTrip) {
 TEST(Tools, BadArgumentsAndFailures) {
     TestFolder folder;
     const std::string machine = " --machine " + folder.File("m");
-    EXPECT_EQ(Tool(kTools + "/eventcreate" + machine + " --log L --source S --type nonsense --id 1"), 2);
-    EXPECT_EQ(Tool(kTools + "/eventcreate" + machine + " --log L --source S --type error --id 4294967296"), 2);
-    EXPECT_EQ(Tool(kTools + "/eventcreate" + machine + " --log L --source S --type error --id 1 --user X"), 2);
+    EXPECT_EQ(
+        Tool(kTools + "/eventcreate" + machine + " --log L --source S --type nonsense --id 1"), 2);
+    EXPECT_EQ(Tool(kTools + "/eventcreate" + machine +
+                   " --log L --source S --type error --id 4294967296"),
+              2);
+    EXPECT_EQ(Tool(kTools + "/eventcreate" + machine +
+                   " --log L --source S --type error --id 1 --user X"),
+              2);
     EXPECT_EQ(Tool(kTools + "/eventcreate" + machine + " --log L --clear --max-size 4096"), 2);
     EXPECT_EQ(Tool(kTools + "/eventcreate --bogus"), 2);
     EXPECT_EQ(Tool(kTools + "/eventquery" + machine), 2);
     EXPECT_EQ(Tool(kTools + "/eventquery --file " + folder.File("missing.evt")), 1);
     // A source already registered in another log.
-    ASSERT_EQ(Tool(kTools + "/eventcreate" + machine + " --log A --source Shared --type error --id 1"), 0);
-    EXPECT_EQ(Tool(kTools + "/eventcreate" + machine + " --log B --source Shared --type error --id 1"), 1);
+    ASSERT_EQ(
+        Tool(kTools + "/eventcreate" + machine + " --log A --source Shared --type error --id 1"),
+        0);
+    EXPECT_EQ(
+        Tool(kTools + "/eventcreate" + machine + " --log B --source Shared --type error --id 1"),
+        1);
     // --next-record only on an empty log.
     EXPECT_EQ(Tool(kTools + "/eventcreate" + machine + " --log A --next-record 7"), 1);
 }
@@ -104,12 +124,17 @@ TEST(Tools, WatchtestOnTheDefaultMachine) {
     TestFolder folder;
     const std::string machine = " --machine " + folder.File("m");
     const std::string where = machine + " --folder " + folder.Path();
-    ASSERT_EQ(Tool(kTools + "/eventcreate" + machine + " --log Application --source QuorvikSample"
-                   " --type warning --id 0x800000C8 --category 1 --string D: --string 50"), 0);
-    ASSERT_EQ(Tool(kTools + "/eventcreate" + machine + " --log Application --source Other --type error --id 7"
-                   " --string boom"), 0);
+    ASSERT_EQ(Tool(kTools + "/eventcreate" + machine +
+                   " --log Application --source QuorvikSample"
+                   " --type warning --id 0x800000C8 --category 1 --string D: --string 50"),
+              0);
+    ASSERT_EQ(Tool(kTools + "/eventcreate" + machine +
+                   " --log Application --source Other --type error --id 7"
+                   " --string boom"),
+              0);
     std::string out;
-    EXPECT_EQ(Tool(kTools + "/watchtest" + where + " --log Application", &out), 1);  // no WATCH.DAT yet
+    EXPECT_EQ(Tool(kTools + "/watchtest" + where + " --log Application", &out),
+              1);  // no WATCH.DAT yet
     WatchEntry sample = Watch(1, "Application", "QuorvikSample", 2);
     sample.Condition = sjis(u8"空き容量");
     sample.Note = sjis(u8"交換する");
@@ -118,15 +143,27 @@ TEST(Tools, WatchtestOnTheDefaultMachine) {
     ASSERT_EQ(Tool(kTools + "/watchtest" + where + " --log Application --json --explain", &out), 0);
     // The date, time and computer vary; the rest of the line is fixed.
     const std::string first = out.substr(0, out.find('\n'));
-    EXPECT_EQ(first.rfind("{\"log\":\"Application\",\"record\":1,\"watch\":1,\"recipients\":[\"ops@example.jp\","
-                          "\"PC01\"],\"reportText\":\"種別：Application\\r\\n日付：", 0), 0u) << first;
+    EXPECT_EQ(
+        first.rfind(
+            "{\"log\":\"Application\",\"record\":1,\"watch\":1,\"recipients\":[\"ops@example.jp\","
+            "\"PC01\"],\"reportText\":\"種別：Application\\r\\n日付：",
+            0),
+        0u)
+        << first;
     EXPECT_NE(first.find("\\r\\nユーザー：N/A\\r\\nコンピュータ："), std::string::npos) << first;
-    EXPECT_NE(first.find("\\r\\nイベントID：200\\r\\nソース：QuorvikSample\\r\\n種類：警告\\r\\n分類：ディスク"
-                         "\\r\\n\\r\\n説明：\\r\\nディスク D: の空き容量が少なくなっています (残り 50 MB)。\\r\\n\\r\\n"
-                         "注記：\\r\\n交換する\"}"), std::string::npos) << first;
-    EXPECT_NE(out.find("{\"log\":\"Application\",\"record\":1,\"watch\":2,\"failed\":\"type\"}"), std::string::npos);
+    EXPECT_NE(
+        first.find(
+            "\\r\\nイベントID：200\\r\\nソース：QuorvikSample\\r\\n種類：警告\\r\\n分類：ディスク"
+            "\\r\\n\\r\\n説明：\\r\\nディスク D: の空き容量が少なくなっています (残り 50 "
+            "MB)。\\r\\n\\r\\n"
+            "注記：\\r\\n交換する\"}"),
+        std::string::npos)
+        << first;
+    EXPECT_NE(out.find("{\"log\":\"Application\",\"record\":1,\"watch\":2,\"failed\":\"type\"}"),
+              std::string::npos);
     EXPECT_NE(out.find("\"record\":2,\"watch\":2,\"recipients\""), std::string::npos);
-    EXPECT_NE(out.find("{\"log\":\"Application\",\"record\":2,\"watch\":1,\"failed\":\"source\"}"), std::string::npos);
+    EXPECT_NE(out.find("{\"log\":\"Application\",\"record\":2,\"watch\":1,\"failed\":\"source\"}"),
+              std::string::npos);
 
     ASSERT_EQ(Tool(kTools + "/watchtest" + where + " --log Application --from 2 --json", &out), 0);
     EXPECT_EQ(out.find("\"record\":1"), std::string::npos);
@@ -137,15 +174,20 @@ TEST(Tools, WatchtestOnTheDefaultMachine) {
 TEST(Tools, WatchtestOnAMachineBuiltFromRealFiles) {
     TestFolder folder;
     const std::string root = folder.File("m/");
-    ASSERT_EQ(RunCommand("mkdir -p '" + root + "registry' '" + root + "logs' && cp '" QUORVIK_TEST_DATA
-                         "/evt/TestLog.evt' '" + root + "logs/'"), 0);
-    WriteFileBytes(root + "registry/00-test.reg",
-                   "Windows Registry Editor Version 5.00\r\n" +
-                       platform::RegKeyLine("SYSTEM\\CurrentControlSet\\Services\\EventLog\\TestLog") +
-                       platform::RegStringLine("File", root + "logs/TestLog.evt"));
+    ASSERT_EQ(RunCommand("mkdir -p '" + root + "registry' '" + root +
+                         "logs' && cp '" QUORVIK_TEST_DATA "/evt/TestLog.evt' '" + root + "logs/'"),
+              0);
+    WriteFileBytes(
+        root + "registry/00-test.reg",
+        "Windows Registry Editor Version 5.00\r\n" +
+            platform::RegKeyLine("SYSTEM\\CurrentControlSet\\Services\\EventLog\\TestLog") +
+            platform::RegStringLine("File", root + "logs/TestLog.evt"));
     SaveWatches({Watch(4, "testlog", "TESTAPP", 1), Watch(5, AnyValueText(), AnyValueText(), 0)});
     std::string out;
-    ASSERT_EQ(Tool(kTools + "/watchtest --machine " + root + " --folder " + folder.Path() + " --log TestLog --json", &out), 0);
+    ASSERT_EQ(Tool(kTools + "/watchtest --machine " + root + " --folder " + folder.Path() +
+                       " --log TestLog --json",
+                   &out),
+              0);
     size_t lines = 0;
     for (char c : out) lines += c == '\n';
     EXPECT_EQ(lines, 6u);  // record 2 for both entries, the other four for the second
