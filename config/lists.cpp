@@ -103,12 +103,6 @@ bool OpenForLoading(Datafile& file, const std::string& path, std::int16_t first,
 
 }  // namespace
 
-const std::string& AnyValueText() {
-    static const std::string& text =
-        sjis(u8"特定しない");  // asked for with every entry of every record
-    return text;
-}
-
 std::string AddressListPath() { return ProgramDirectory() + "MAIL.DAT"; }
 
 std::string WatchListPath() { return ProgramDirectory() + "WATCH.DAT"; }

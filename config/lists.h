@@ -38,9 +38,6 @@ struct ActionEntry {
     bool operator==(const ActionEntry&) const = default;
 };
 
-// The any-value of a watch entry's log, source and category.
-const std::string& AnyValueText();
-
 struct WatchEntry {
     std::int32_t EventNum = 0;  // watch number, unique in the list
     std::string MailSubject;

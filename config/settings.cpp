@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "platform/bytes.h"
 #include "platform/codepage.h"
 #include "platform/crypto.h"
 #include "platform/files.h"
@@ -31,13 +32,6 @@ std::string Decimal(long value) {
     return buffer;
 }
 
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 std::string PasswordKey() {
     platform::Md5Digest digest = platform::Md5(kPassPhrase);
     return std::string(reinterpret_cast<const char*>(digest.data()), digest.size());
@@ -59,9 +53,9 @@ std::string DecipherPassword(const std::string& stored) {
     for (size_t i = 0; i + 1 < stored.size(); i += 2) {
         // The leading hexadecimal digits of the pair count; a pair without any gives 0.
         int value = 0;
-        int high = HexDigit(stored[i]);
+        int high = platform::HexDigitValue(stored[i]);
         if (high >= 0) {
-            int low = HexDigit(stored[i + 1]);
+            int low = platform::HexDigitValue(stored[i + 1]);
             value = low >= 0 ? high * 16 + low : high;
         }
         bytes.push_back(static_cast<char>(value));
@@ -129,14 +123,4 @@ void LoadColumnWidths(const std::string& section, ColumnWidthView& view) {
         std::snprintf(key, sizeof key, "COL%02d", i);
         view.SetColumnWidth(i, ReadIntSetting(section, key, 100));
     }
-}
-
-std::string SystemErrorText(platform::DWORD code) {
-    std::string message;
-    if (!platform::SystemMessage(code, message)) return std::string();
-    // The system's messages end in CR LF, which the log line does not want.
-    message.resize(message.size() >= 2 ? message.size() - 2 : 0);
-    char prefix[16];
-    std::snprintf(prefix, sizeof prefix, "0x%08x: ", static_cast<unsigned>(code));
-    return prefix + message;
 }

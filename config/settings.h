@@ -6,7 +6,7 @@
 #include "platform/errors.h"
 
 // The general settings and their profile file ETC.DAT, with the shared routines that go with
-// it: the program directory, integer settings, list-view column widths, error texts.
+// it: the program directory, integer settings, list-view column widths.
 
 struct Settings {
     std::uint16_t Interval = 10;  // minutes between watch ticks
@@ -62,7 +62,3 @@ public:
 // Column i's width under "COL%02d" of i in the section; 100 when missing.
 void SaveColumnWidths(const std::string& section, const ColumnWidthView& view);
 void LoadColumnWidths(const std::string& section, ColumnWidthView& view);
-
-// "0x%08x: %s" with the system's message for the code less its closing CR LF; empty when the
-// system has no message for it.
-std::string SystemErrorText(platform::DWORD code);

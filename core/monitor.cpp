@@ -1,7 +1,6 @@
 #include "core/monitor.h"
 
-#include <cstring>
-#include <functional>
+#include <exception>
 
 #include "config/settings.h"
 #include "core/program_log.h"
@@ -10,42 +9,12 @@
 #include "platform/codepage.h"
 #include "platform/machine.h"
 #include "platform/registry.h"
-#include "platform/shell.h"
 
 using platform::DWORD;
 
 namespace {
 
 constexpr size_t kReadBufferStep = 40960;
-
-// The fields of the first ANSI record in a buffer, every offset checked against its length.
-bool TakeRecordApart(const char* buffer, DWORD bytesRead, platform::EventLogRecord& fixed,
-                     std::string& source, std::string& computer, std::string& sid,
-                     std::vector<std::string>& strings) {
-    if (bytesRead < sizeof fixed) return false;
-    std::memcpy(&fixed, buffer, sizeof fixed);
-    if (fixed.Length < sizeof fixed + 4 || fixed.Length > bytesRead) return false;
-    const size_t end = fixed.Length - 4;
-    auto take = [&](size_t& at) {
-        size_t stop = at;
-        while (stop < end && buffer[stop] != '\0') ++stop;
-        std::string s(buffer + at, stop - at);
-        at = stop + 1;
-        return s;
-    };
-    size_t pos = sizeof fixed;
-    source = take(pos);
-    computer = pos < end ? take(pos) : std::string();
-    sid.clear();
-    if (fixed.UserSidLength > 0 && fixed.UserSidOffset <= end &&
-        fixed.UserSidLength <= end - fixed.UserSidOffset) {
-        sid.assign(buffer + fixed.UserSidOffset, fixed.UserSidLength);
-    }
-    strings.clear();
-    size_t at = fixed.StringOffset;
-    for (unsigned i = 0; i < fixed.NumStrings && at < end; ++i) strings.push_back(take(at));
-    return true;
-}
 
 class Unlocker {
 public:
@@ -62,31 +31,22 @@ private:
     WatchTimer& m_timer;
 };
 
-// Runs one consumer; a failure that escapes it must not stop the tick.
+// Runs one consumer; a failure that escapes it must not stop the tick, and the user must be
+// able to see that it happened.
 template <typename Call>
-void Guarded(Call call) {
+void Guarded(const char8_t* what, Call call) {
     try {
         call();
+    } catch (const std::exception& e) {
+        LogMessage(kLogError, sjis(u8"%sの処理中に例外が発生しました。%s").c_str(),
+                   sjis(what).c_str(), e.what());
     } catch (...) {
+        LogMessage(kLogError, sjis(u8"%sの処理中に例外が発生しました。").c_str(),
+                   sjis(what).c_str());
     }
-}
-
-bool SaveWithPrompt(const std::function<bool()>& save, const char8_t* message) {
-    while (!save()) {
-        if (platform::CurrentShell().MessageBox(sjis(message), sjis(u8"書き込みエラー"),
-                                                platform::kMbRetryCancel,
-                                                platform::kMbIconError) != platform::kIdRetry) {
-            return false;
-        }
-    }
-    return true;
 }
 
 }  // namespace
-
-WatchedLog::~WatchedLog() {
-    if (handle) platform::CloseEventLog(handle);
-}
 
 platform::EventLogHandle OpenEventLogByName(const std::string& logName) {
     std::string computer;
@@ -115,13 +75,14 @@ bool ReadEventRecord(const std::string& logName, platform::EventLogHandle handle
             return false;
         }
     }
-    platform::EventLogRecord fixed;
-    std::string source, computer, sid;
-    std::vector<std::string> strings;
-    if (!TakeRecordApart(buffer.get(), read, fixed, source, computer, sid, strings)) {
+    platform::EventLogRecordParts parts;
+    if (!platform::ParseEventLogRecord(std::string_view(buffer.get(), read), parts)) {
         error = platform::kErrorInvalidData;
         return false;
     }
+    const platform::EventLogRecord& fixed = parts.fixed;
+    const std::string source(parts.source), computer(parts.computer);
+    const std::vector<std::string> strings(parts.strings.begin(), parts.strings.end());
     record.RecordNumber = fixed.RecordNumber;
     record.TimeGenerated = platform::LocalTimeOf(fixed.TimeGenerated);
     record.TimeGenerated.milliseconds = 0;
@@ -130,9 +91,9 @@ bool ReadEventRecord(const std::string& logName, platform::EventLogHandle handle
     record.SourceName = source;
     record.ComputerName = computer;
     std::string user;
-    if (!sid.empty()) {
+    if (!parts.sid.empty()) {
         std::string name, domain;
-        if (platform::LookupAccountSid(computer, sid, name, domain)) user = name;
+        if (platform::LookupAccountSid(computer, parts.sid, name, domain)) user = name;
     }
     record.User = TrimControls(user);
     if (record.User.empty()) record.User = "N/A";
@@ -185,41 +146,37 @@ void Monitor::StartMonitoring() {
         m_logs.push_back(std::move(log));
         auto giveUp = [&](const char8_t* message) {
             LogMessage(kLogWarning, sjis(message).c_str(), name.c_str());
-            if (l.handle) platform::CloseEventLog(l.handle);
-            l.handle = nullptr;
+            l.handle.Reset();
         };
-        l.handle = OpenEventLogByName(name);
+        l.handle.Reset(OpenEventLogByName(name));
         if (!l.handle) {
             giveUp(
                 u8"%sイベントログがオープンできませんでした。このイベントログは監視できません。");
             continue;
         }
         DWORD count = 0, oldest = 0;
-        if (!platform::GetNumberOfEventLogRecords(l.handle, count)) {
+        if (!platform::GetNumberOfEventLogRecords(l.handle.Get(), count)) {
             giveUp(
-                u8"%sイベントログのレコード数が取得できませんでした。このイベントログは監視できませ"
-                u8"ん。");
+                u8"%sイベントログのレコード数が取得できませんでした。このイベントログは監視できません。");
             continue;
         }
-        if (!platform::GetOldestEventLogRecord(l.handle, oldest)) {
+        if (!platform::GetOldestEventLogRecord(l.handle.Get(), oldest)) {
             giveUp(
-                u8"%sイベントログの最終レコード番号が取得できませんでした。このイベントログは監視で"
-                u8"きません。");
+                u8"%sイベントログの最終レコード番号が取得できませんでした。このイベントログは監視できません。");
             continue;
         }
         if (count == 0) continue;
         auto newest = std::make_unique<EventRecord>();
         DWORD error = 0;
-        if (!ReadEventRecord(name, l.handle, oldest + count - 1, *newest, error)) {
+        if (!ReadEventRecord(name, l.handle.Get(), oldest + count - 1, *newest, error)) {
             giveUp(
-                u8"%sイベントログのレコードデータが取得できませんでした。このイベントログは監視でき"
-                u8"ません。");
+                u8"%sイベントログのレコードデータが取得できませんでした。このイベントログは監視できません。");
             continue;
         }
         l.lastRecord = std::move(newest);
     }
     bool anyOpen = false;
-    for (const auto& l : m_logs) anyOpen = anyOpen || l->handle;
+    for (const auto& l : m_logs) anyOpen = anyOpen || static_cast<bool>(l->handle);
     if (!anyOpen) {
         LogMessage(kLogError, "%s",
                    sjis(u8"すべてのイベントログが利用できません。監視を中止します。").c_str());
@@ -252,9 +209,9 @@ void Monitor::WatchTick() {
         if (log->handle) CheckLog(*log, batch);
     }
     if (!batch.empty()) {
-        Guarded([&] { m_consumers.ProcessActions(batch); });
-        Guarded([&] { m_consumers.DeliverMail(batch); });
-        Guarded([&] { m_consumers.SendNetworkMessages(batch); });
+        Guarded(u8"アクション", [&] { m_consumers.ProcessActions(batch); });
+        Guarded(u8"メール送信", [&] { m_consumers.DeliverMail(batch); });
+        Guarded(u8"ネットワークメッセージ送信", [&] { m_consumers.SendNetworkMessages(batch); });
     }
     batch.clear();
 }
@@ -263,18 +220,18 @@ void Monitor::CheckLog(WatchedLog& log, TickBatch& batch) {
     const char* name = log.name.c_str();
     LogDebug(sjis(u8"%sログのチェック開始").c_str(), name);
     DWORD count = 0, oldest = 0;
-    if (!platform::GetNumberOfEventLogRecords(log.handle, count)) {
+    if (!platform::GetNumberOfEventLogRecords(log.handle.Get(), count)) {
         LogMessage(kLogError,
                    sjis(u8"%sイベントログのレコード数が取得できませんでした。%s").c_str(), name,
-                   SystemErrorText(platform::GetLastError()).c_str());
+                   platform::SystemErrorText(platform::GetLastError()).c_str());
     } else {
         LogDebug(sjis(u8"レコード件数:%d").c_str(), static_cast<int>(count));
         if (count != 0) {
-            if (!platform::GetOldestEventLogRecord(log.handle, oldest)) {
+            if (!platform::GetOldestEventLogRecord(log.handle.Get(), oldest)) {
                 LogMessage(
                     kLogError,
                     sjis(u8"%sイベントログの最終レコード番号が取得できませんでした。%s").c_str(),
-                    name, SystemErrorText(platform::GetLastError()).c_str());
+                    name, platform::SystemErrorText(platform::GetLastError()).c_str());
             } else {
                 const std::uint32_t previous = log.lastRecord ? log.lastRecord->RecordNumber : 0;
                 const std::uint32_t newest = count + oldest - 1;
@@ -286,29 +243,35 @@ void Monitor::CheckLog(WatchedLog& log, TickBatch& batch) {
                     const bool inLog = oldest <= newest ? (oldest <= next && next <= newest)
                                                         : (next >= oldest || next <= newest);
                     if (!inLog) {
-                        LogMessage(kLogWarning,
-                                   sjis(u8"%sイベントログのレコード番号%d～%"
-                                        u8"dのログは破棄されたためチェックできません。")
-                                       .c_str(),
-                                   name, static_cast<int>(next), static_cast<int>(oldest - 1));
-                        LogMessage(kLogWarning,
-                                   sjis(u8"%sイベントログのログサイズか、Quorvikのイベントログ監視"
-                                        u8"間隔を調節してください。")
-                                       .c_str(),
-                                   name);
+                        LogMessage(
+                            kLogWarning,
+                            sjis(
+                                u8"%sイベントログのレコード番号%d～%dのログは破棄されたためチェックできません。")
+                                .c_str(),
+                            name, static_cast<int>(next), static_cast<int>(oldest - 1));
+                        LogMessage(
+                            kLogWarning,
+                            sjis(
+                                u8"%sイベントログのログサイズか、Quorvikのイベントログ監視間隔を調節してください。")
+                                .c_str(),
+                            name);
                         next = oldest;
                     }
-                    static const std::string& kReadLine = sjis(u8"レコード[%d]のイベントログ取得");
+                    const bool debug = LogDebugEnabled();
                     for (std::uint32_t n = next;; ++n) {
-                        LogDebug(kReadLine.c_str(), static_cast<int>(n));
+                        if (debug) {
+                            LogDebug(sjis(u8"レコード[%d]のイベントログ取得").c_str(),
+                                     static_cast<int>(n));
+                        }
                         auto record = std::make_unique<EventRecord>();
                         DWORD error = 0;
-                        if (!ReadEventRecord(log.name, log.handle, n, *record, error)) {
-                            LogMessage(kLogError,
-                                       sjis(u8"%sイベントログのレコードデータが取得できませんでした"
-                                            u8"。エラーコード[%08x]")
-                                           .c_str(),
-                                       name, static_cast<unsigned>(error));
+                        if (!ReadEventRecord(log.name, log.handle.Get(), n, *record, error)) {
+                            LogMessage(
+                                kLogError,
+                                sjis(
+                                    u8"%sイベントログのレコードデータが取得できませんでした。エラーコード[%08x]")
+                                    .c_str(),
+                                name, static_cast<unsigned>(error));
                             break;
                         }
                         MatchRecord(m_watches, log.name, *record, batch);
@@ -320,63 +283,4 @@ void Monitor::CheckLog(WatchedLog& log, TickBatch& batch) {
         }
     }
     LogDebug(sjis(u8"%sログのチェック終了").c_str(), name);
-}
-
-bool SaveWatchListWithPrompt(const WatchList& watches) {
-    return SaveWithPrompt([&] { return SaveWatchList(watches); },
-                          u8"監視イベント設定ファイルの書き込みに失敗しました。\r\n\r\n"
-                          u8"ディスクの空き容量などを確認してください。\r\n"
-                          u8"キャンセルした場合、編集した内容は保存されません。");
-}
-
-bool SaveAddressListWithPrompt(const AddressList& addresses) {
-    return SaveWithPrompt([&] { return SaveAddressList(addresses); },
-                          u8"メールアドレス設定ファイルの書き込みに失敗しました。\r\n\r\n"
-                          u8"ディスクの空き容量などを確認してください。\r\n"
-                          u8"キャンセルした場合、編集した内容は保存されません。");
-}
-
-void OnAddressDeleted(WatchList& watches, const AddressEntry& deleted, Monitor& monitor) {
-    bool changed = false;
-    for (auto it = watches.begin(); it != watches.end();) {
-        std::vector<std::string>& recipients = (*it)->AddrList;
-        bool removedHere = false;
-        for (auto r = recipients.begin(); r != recipients.end();) {
-            const bool match = (!deleted.MailAddr.empty() && *r == deleted.MailAddr) ||
-                               (!deleted.UserName.empty() && *r == deleted.UserName);
-            if (match) {
-                r = recipients.erase(r);
-                removedHere = true;
-            } else {
-                ++r;
-            }
-        }
-        changed = changed || removedHere;
-        // An entry left without anyone to tell is of no use.
-        if (removedHere && recipients.empty()) {
-            it = watches.erase(it);
-        } else {
-            ++it;
-        }
-    }
-    if (changed) SaveWatchListWithPrompt(watches);
-    if (watches.empty()) monitor.StopMonitoring();
-}
-
-void OnAddressChanged(WatchList& watches, const AddressEntry& newValues, const AddressEntry& old) {
-    if (newValues.MailAddr == old.MailAddr && newValues.UserName == old.UserName) return;
-    bool changed = false;
-    auto rename = [&](const std::string& from, const std::string& to) {
-        for (auto& entry : watches) {
-            for (std::string& recipient : entry->AddrList) {
-                if (recipient == from && recipient != to) {
-                    recipient = to;
-                    changed = true;
-                }
-            }
-        }
-    };
-    if (!newValues.MailAddr.empty()) rename(old.MailAddr, newValues.MailAddr);
-    if (!newValues.UserName.empty()) rename(old.UserName, newValues.UserName);
-    if (changed) SaveWatchListWithPrompt(watches);
 }

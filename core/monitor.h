@@ -41,10 +41,8 @@ public:
 // One event log of the machine while monitoring runs.
 struct WatchedLog {
     std::string name;
-    platform::EventLogHandle handle = nullptr;  // none when it could not be opened or read
-    std::unique_ptr<EventRecord> lastRecord;    // the newest record read so far
-
-    ~WatchedLog();
+    platform::UniqueEventLog handle;          // none when it could not be opened or read
+    std::unique_ptr<EventRecord> lastRecord;  // the newest record read so far
 };
 
 // Opens a log of the local computer by name; nullptr when the computer name or the log cannot
@@ -85,13 +83,3 @@ private:
     BatchConsumers& m_consumers;
     std::vector<std::unique_ptr<WatchedLog>> m_logs;
 };
-
-// Saves a list file, asking Retry/Cancel while it fails; false after Cancel.
-bool SaveWatchListWithPrompt(const WatchList& watches);
-bool SaveAddressListWithPrompt(const AddressList& addresses);
-
-// Keep the watch entries' recipients in step with the address list: a deleted address leaves
-// every recipient list (entries left without recipients are removed, and monitoring stops when
-// no entry is left); a changed one is renamed in them. Both save WATCH.DAT when they changed it.
-void OnAddressDeleted(WatchList& watches, const AddressEntry& deleted, Monitor& monitor);
-void OnAddressChanged(WatchList& watches, const AddressEntry& newValues, const AddressEntry& old);

@@ -196,6 +196,8 @@ void SetProgramLog(ProgramLog* log) { g_programLog = log; }
 
 ProgramLog* CurrentProgramLog() { return g_programLog; }
 
+bool LogDebugEnabled() { return g_programLog && g_programLog->DebugMode(); }
+
 void LogMessage(int level, const char* format, ...) {
     if (!g_programLog) return;
     va_list args;

@@ -74,6 +74,10 @@ private:
 void SetProgramLog(ProgramLog* log);
 ProgramLog* CurrentProgramLog();
 
+// True when LogDebug writes anything: callers that would make many debug lines in a loop ask
+// first, so that the loop costs nothing while debug mode is off.
+bool LogDebugEnabled();
+
 // Log through the current program log; nothing happens while none is set.
 void LogMessage(int level, const char* format, ...) __attribute__((format(printf, 2, 3)));
 void LogDebug(const char* format, ...) __attribute__((format(printf, 1, 2)));

@@ -2,7 +2,6 @@
 
 #include <cstdio>
 
-#include "config/lists.h"
 #include "eventlog/rendering.h"
 #include "platform/codepage.h"
 #include "platform/machine.h"
@@ -100,6 +99,12 @@ void ListEventIDs(const std::string& logName, const std::string& sourceName, std
         std::snprintf(text, sizeof text, "%5d", static_cast<int>(e.id & 0xFFFF));
         list.push_back(text);
     }
+}
+
+const std::string& AnyValueText() {
+    // Asked for with every entry of every record: converted once.
+    static const std::string& text = sjis(u8"特定しない");
+    return text;
 }
 
 const std::string& EventTypeName(std::uint16_t type) {

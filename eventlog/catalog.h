@@ -33,6 +33,9 @@ void ListEventMessages(const std::string& logName, const std::string& sourceName
 void ListEventIDs(const std::string& logName, const std::string& sourceName, std::uint8_t typeMask,
                   std::vector<std::string>& list);
 
+// "特定しない": the any-value of a watch entry's log, source and category.
+const std::string& AnyValueText();
+
 // "エラー", "警告", "情報", "成功の監査", "失敗の監査", and "特定しない" for any other value.
 const std::string& EventTypeName(std::uint16_t type);
 // The type whose name is exactly the text; 0 for any other text.

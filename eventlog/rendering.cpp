@@ -1,6 +1,9 @@
 #include "eventlog/rendering.h"
 
 #include <cstdio>
+#include <functional>
+#include <string_view>
+#include <unordered_map>
 
 #include "platform/machine.h"
 #include "platform/msgfile.h"
@@ -17,12 +20,12 @@ std::string SourceKey(const std::string& logName, const std::string& sourceName)
 // The first text that a file of the list holds for the number, inserts left as they are.
 std::string LookUpMessage(const std::vector<std::string>& files, std::uint32_t number) {
     for (const std::string& path : files) {
-        platform::HMODULE module = platform::LoadLibraryAsDatafile(path);
-        if (!module) continue;
+        platform::UniqueModule module(platform::LoadLibraryAsDatafile(path));
         std::string text;
-        bool found = platform::FormatMessageFromModule(module, number, 0, true, nullptr, text);
-        platform::FreeLibrary(module);
-        if (found) return text;
+        if (module &&
+            platform::FormatMessageFromModule(module.Get(), number, 0, true, nullptr, text)) {
+            return text;
+        }
     }
     return std::string();
 }
@@ -60,21 +63,62 @@ std::vector<std::string> FilesOfValue(platform::HKEY key, const std::string& val
 
 std::vector<std::string> MessageFiles(const std::string& logName, const std::string& sourceName,
                                       const std::string& valueName) {
-    platform::HKEY key = nullptr;
-    if (platform::RegOpenKeyEx(platform::HKEY_LOCAL_MACHINE, SourceKey(logName, sourceName), key) !=
-        platform::kErrorSuccess) {
+    platform::UniqueKey key;
+    if (platform::RegOpenKeyEx(platform::HKEY_LOCAL_MACHINE, SourceKey(logName, sourceName),
+                               key.Out()) != platform::kErrorSuccess) {
         return {};
     }
-    std::vector<std::string> files = FilesOfValue(key, valueName);
-    platform::RegCloseKey(key);
-    return files;
+    return FilesOfValue(key.Get(), valueName);
 }
+
+namespace {
+
+// What the registry says about one source's message files, kept while the registry stays the
+// same: every record of the source needs it.
+struct SourceFiles {
+    std::vector<std::string> events;
+    // The event files serve for categories only when the category value does not exist at all.
+    std::vector<std::string> categories;
+};
+
+struct TextHash {
+    using is_transparent = void;
+    size_t operator()(std::string_view text) const { return std::hash<std::string_view>()(text); }
+};
+
+const SourceFiles& FilesOf(const std::string& logName, const std::string& sourceName) {
+    using BySource = std::unordered_map<std::string, SourceFiles, TextHash, std::equal_to<>>;
+    thread_local std::unordered_map<std::string, BySource, TextHash, std::equal_to<>> cache;
+    thread_local std::uint64_t generation = 0;
+    const std::uint64_t now = platform::RegistryGeneration();
+    if (now != generation || cache.size() > 256) {
+        cache.clear();
+        generation = now;
+    }
+    BySource& sources = cache[logName];
+    auto it = sources.find(std::string_view(sourceName));
+    if (it != sources.end()) return it->second;
+    if (sources.size() > 4096) sources.clear();
+    SourceFiles files;
+    platform::UniqueKey key;
+    if (platform::RegOpenKeyEx(platform::HKEY_LOCAL_MACHINE, SourceKey(logName, sourceName),
+                               key.Out()) == platform::kErrorSuccess) {
+        files.events = FilesOfValue(key.Get(), "EventMessageFile");
+        platform::DWORD type = 0;
+        std::string data;
+        const bool own = platform::RegQueryValueEx(key.Get(), "CategoryMessageFile", type, data) ==
+                         platform::kErrorSuccess;
+        files.categories = own ? FilesOfValue(key.Get(), "CategoryMessageFile") : files.events;
+    }
+    return sources.emplace(sourceName, std::move(files)).first->second;
+}
+
+}  // namespace
 
 std::string EventDescription(const std::string& logName, const std::string& sourceName,
                              std::uint32_t eventId, const std::vector<std::string>& strings,
                              std::uint16_t count) {
-    std::string message =
-        LookUpMessage(MessageFiles(logName, sourceName, "EventMessageFile"), eventId);
+    std::string message = LookUpMessage(FilesOf(logName, sourceName).events, eventId);
     if (message.empty()) return message;
 
     // The highest insert the message uses; "%%" is skipped whole, any other % reads a number.
@@ -107,20 +151,7 @@ std::string EventDescription(const std::string& logName, const std::string& sour
 
 std::string CategoryText(const std::string& logName, const std::string& sourceName,
                          std::uint16_t category) {
-    platform::HKEY key = nullptr;
-    if (platform::RegOpenKeyEx(platform::HKEY_LOCAL_MACHINE, SourceKey(logName, sourceName), key) !=
-        platform::kErrorSuccess) {
-        return std::string();
-    }
-    // The event files serve for categories only when the category value does not exist at all.
-    platform::DWORD type = 0;
-    std::string data;
-    const bool own = platform::RegQueryValueEx(key, "CategoryMessageFile", type, data) ==
-                     platform::kErrorSuccess;
-    std::vector<std::string> files =
-        FilesOfValue(key, own ? "CategoryMessageFile" : "EventMessageFile");
-    platform::RegCloseKey(key);
-    return LookUpMessage(files, category);
+    return LookUpMessage(FilesOf(logName, sourceName).categories, category);
 }
 
 std::string TrimControls(const std::string& text) {

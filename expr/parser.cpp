@@ -1,5 +1,7 @@
 #include "expr/parser.h"
 
+#include <unordered_map>
+
 #include "platform/codepage.h"
 #include "platform/shell.h"
 
@@ -38,18 +40,15 @@ bool IsKeyword(std::string_view word, const char* keyword) {
 
 class Scanner {
 public:
-    Scanner(std::string_view expression, TokenList& tokens, bool showMessages)
-        : m_e(expression), m_tokens(tokens), m_texts(tokens.Texts()), m_show(showMessages) {}
+    Scanner(std::string_view expression, TokenList& tokens, std::string* message)
+        : m_e(expression), m_tokens(tokens), m_texts(tokens.Texts()), m_message(message) {}
 
     int Run();
 
 private:
     int Fail(size_t position, const char8_t* message) {
         m_tokens.Clear();
-        if (m_show) {
-            platform::CurrentShell().MessageBox(sjis(message), sjis(u8"条件式エラー"),
-                                                platform::kMbOk, platform::kMbIconExclamation);
-        }
+        if (m_message) *m_message = sjis(message);
         return static_cast<int>(position);
     }
     int SyntaxError(size_t position) { return Fail(position, u8"文法エラーです。"); }
@@ -77,7 +76,7 @@ private:
     std::string_view m_e;
     TokenList& m_tokens;
     std::string& m_texts;
-    bool m_show;
+    std::string* m_message;
     State m_state = State::AfterOperator;
     int m_open = 0;
     size_t m_wordStart = 0;
@@ -207,10 +206,10 @@ void TokenList::AddTerm(std::string_view text) {
     m_texts.append(text);
 }
 
-int ParseCondition(std::string_view expression, TokenList& tokens, bool showMessages) {
+int ParseCondition(std::string_view expression, TokenList& tokens, std::string* message) {
     tokens.Clear();
     if (expression.empty()) return 0;
-    return Scanner(expression, tokens, showMessages).Run();
+    return Scanner(expression, tokens, message).Run();
 }
 
 void ToPostfix(TokenList& tokens) {
@@ -295,14 +294,27 @@ bool EvaluatePostfix(const TokenList& tokens, std::string_view text) {
 
 int CheckCondition(std::string_view expression, bool showMessages) {
     TokenList tokens;
-    return ParseCondition(expression, tokens, showMessages);
+    std::string message;
+    const int position = ParseCondition(expression, tokens, &message);
+    if (position != 0 && showMessages) {
+        platform::CurrentShell().MessageBox(message, sjis(u8"条件式エラー"), platform::kMbOk,
+                                            platform::kMbIconExclamation);
+    }
+    return position;
 }
 
 bool MatchCondition(std::string_view expression, std::string_view text) {
     // No condition restricts nothing.
     if (expression.empty()) return true;
-    thread_local TokenList tokens;
-    if (ParseCondition(expression, tokens, false) != 0) return false;
-    ToPostfix(tokens);
-    return EvaluatePostfix(tokens, text);
+    // The same few expressions are matched against every record: each is scanned and converted
+    // once. An expression that does not scan is kept as an empty list.
+    thread_local std::unordered_map<std::string, TokenList> converted;
+    auto it = converted.find(std::string(expression));
+    if (it == converted.end()) {
+        if (converted.size() >= 256) converted.clear();
+        TokenList tokens;
+        if (ParseCondition(expression, tokens) == 0) ToPostfix(tokens);
+        it = converted.emplace(std::string(expression), std::move(tokens)).first;
+    }
+    return !it->second.Empty() && EvaluatePostfix(it->second, text);
 }

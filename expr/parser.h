@@ -54,8 +54,9 @@ int CheckCondition(std::string_view expression, bool showMessages);
 // the empty expression (no condition) always does.
 bool MatchCondition(std::string_view expression, std::string_view text);
 
-// The scanner: the tokens in written order, or an empty list and the error position.
-int ParseCondition(std::string_view expression, TokenList& tokens, bool showMessages);
+// The scanner: the tokens in written order, or an empty list and the error position with the
+// error's message (when asked for).
+int ParseCondition(std::string_view expression, TokenList& tokens, std::string* message = nullptr);
 
 // Rewrites a list the scanner accepted into postfix order.
 void ToPostfix(TokenList& tokens);

@@ -23,6 +23,9 @@ std::string Utf8ToSjis(std::string_view utf8);
 std::u16string SjisToUtf16(std::string_view sjis);
 std::string Utf16ToSjis(std::u16string_view utf16);
 
+// Appends the CP932 form of UTF-16LE bytes (an odd last byte is ignored), as Utf16ToSjis gives.
+void AppendUtf16LeAsSjis(std::string_view utf16le, std::string& out);
+
 // UTF-16 <-> UTF-8; lone surrogates and malformed UTF-8 become U+FFFD.
 std::string Utf16ToUtf8(std::u16string_view utf16);
 std::u16string Utf8ToUtf16(std::string_view utf8);

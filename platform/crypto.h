@@ -20,7 +20,4 @@ Md5Digest HmacMd5(std::string_view key, std::string_view message);
 // leaves the data unchanged.
 std::string Rc4(std::string_view key, std::string_view data);
 
-// Lowercase hexadecimal, two digits per byte.
-std::string ToHex(std::string_view bytes);
-
 }  // namespace platform

@@ -3,7 +3,8 @@
 #include <cstdint>
 #include <string>
 
-// Windows error codes, as the program expects them from every platform call.
+// Windows error codes, as the program expects them from every platform call, and their texts.
+// Every code the platform raises is named here, Windows Sockets codes included.
 namespace platform {
 
 using DWORD = std::uint32_t;
@@ -41,8 +42,41 @@ enum : DWORD {
     kErrorDirectory = 267,
     kErrorBufferOverflow = 111,
     kErrorNoneMapped = 1332,
+    kErrorBadExeFormat = 193,
+    kErrorMoreData = 234,
+    kErrorNoMoreItems = 259,
+    kErrorMrMidNotFound = 317,
     kErrorIoDevice = 1117,
+    kErrorEventLogFileCorrupt = 1500,
+    kErrorLogFileFull = 1502,
+    kErrorResourceTypeNotFound = 1813,
     kErrorCantResolveFilename = 1921,
+};
+
+// Windows Sockets codes, kept as the thread's socket error by the socket calls.
+enum WsaError : int {
+    kWsaEintr = 10004,
+    kWsaEwouldblock = 10035,
+    kWsaEinprogress = 10036,
+    kWsaEnotsock = 10038,
+    kWsaEaddrinuse = 10048,
+    kWsaEaddrnotavail = 10049,
+    kWsaEnetdown = 10050,
+    kWsaEnetunreach = 10051,
+    kWsaEconnaborted = 10053,
+    kWsaEconnreset = 10054,
+    kWsaEnobufs = 10055,
+    kWsaEisconn = 10056,
+    kWsaEnotconn = 10057,
+    kWsaEtimedout = 10060,
+    kWsaEconnrefused = 10061,
+    kWsaEhostdown = 10064,
+    kWsaEhostunreach = 10065,
+    kWsaNotinitialised = 10093,
+    kWsaHostNotFound = 11001,
+    kWsaTryAgain = 11002,
+    kWsaNoRecovery = 11003,
+    kWsaNoData = 11004,
 };
 
 // The calling thread's last error, as GetLastError/SetLastError keep it.
@@ -58,5 +92,9 @@ bool FailFromErrno();
 // The system's message for a code, ending in CR LF as the system's do; false for a code the
 // platform never raises.
 bool SystemMessage(DWORD code, std::string& message);
+
+// "0x%08x: %s" with the system's message for the code less its closing CR LF; empty when the
+// system has no message for it.
+std::string SystemErrorText(DWORD code);
 
 }  // namespace platform

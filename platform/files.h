@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/errors.h"
@@ -55,11 +56,17 @@ bool CopyFile(const std::string& from, const std::string& to, bool failIfExists)
 // Renames a file over another in the same folder, replacing it in one step.
 bool ReplaceFile(const std::string& from, const std::string& to);
 
+// The whole contents of a file; false (with the last error) when it cannot be read.
+bool ReadWholeFile(const std::string& path, std::string& bytes);
+
+// Creates or truncates a file and writes the bytes.
+bool WriteWholeFile(const std::string& path, std::string_view bytes);
+
 // The system's temporary folder with its trailing separator.
 std::string GetTempPath();
 
 // The folder of the running executable with its trailing separator.
-std::string ExecutableDirectory();
+const std::string& ExecutableDirectory();
 
 // Makes ExecutableDirectory answer the given folder (tests); an empty text restores the real one.
 void SetExecutableDirectory(const std::string& folder);

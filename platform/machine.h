@@ -11,7 +11,7 @@ namespace platform {
 
 // The machine's folder with its trailing separator: the one set for tests or tools, else
 // NT_MACHINE_ROOT, else "machine/" beside the executable.
-std::string MachineRoot();
+const std::string& MachineRoot();
 
 // Points the platform at another machine folder (tests, --machine); empty restores the default.
 void SetMachineRoot(const std::string& folder);

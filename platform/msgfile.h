@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/errors.h"
+#include "platform/handle.h"
 
 // Message files: PE files (32- and 64-bit) read as data, never run, for their message-table
 // resources; and the system's message formatting. Texts are CP932.
@@ -14,13 +15,13 @@ namespace platform {
 struct MessageModule;
 using HMODULE = MessageModule*;
 
-constexpr DWORD kErrorBadExeFormat = 193;
-constexpr DWORD kErrorResourceTypeNotFound = 1813;
-constexpr DWORD kErrorMrMidNotFound = 317;
-
 // Loads a file as a data file. nullptr on failure: 2 missing, 193 not a PE file.
+// A file changed by another process is seen within 100 ms, one changed through this
+// process's file calls at once.
 HMODULE LoadLibraryAsDatafile(const std::string& path);
 bool FreeLibrary(HMODULE module);
+
+using UniqueModule = UniqueHandle<HMODULE, &FreeLibrary>;
 
 struct MessageTableEntry {
     DWORD id;

@@ -5,11 +5,15 @@
 #include <string_view>
 
 #include "platform/errors.h"
+#include "platform/handle.h"
 
 // The machine's registry, read only: HKEY_LOCAL_MACHINE as the .reg files of the machine's
 // registry folder give it. Names compare without regard to case; subkeys enumerate in
 // case-insensitive name order. Results are Windows error codes, as the registry functions
 // return them (0 success, 2 missing key or value, 259 no more items).
+//
+// A change made through this process's registry calls is seen by the next call; a change to
+// the folder made by another process (a tool, an editor) is seen within 100 ms.
 namespace platform {
 
 struct RegistryKey;
@@ -27,9 +31,6 @@ enum RegistryType : DWORD {
     kRegMultiSz = 7,
 };
 
-constexpr DWORD kErrorNoMoreItems = 259;
-constexpr DWORD kErrorMoreData = 234;
-
 // Opens a key below another ("SYSTEM\\CurrentControlSet\\Services"); close it with RegCloseKey.
 DWORD RegOpenKeyEx(HKEY parent, std::string_view subKey, HKEY& key);
 
@@ -43,29 +44,19 @@ DWORD RegQueryValueEx(HKEY key, std::string_view valueName, DWORD& type, std::st
 
 DWORD RegCloseKey(HKEY key);
 
+using UniqueKey = UniqueHandle<HKEY, &RegCloseKey>;
+
 // A string value (REG_SZ or REG_EXPAND_SZ, unexpanded) without its terminator.
 bool RegReadString(HKEY key, std::string_view valueName, std::string& value);
 // A REG_DWORD value.
 bool RegReadDword(HKEY key, std::string_view valueName, DWORD& value);
 
+// A number that changes whenever the registry was read anew from its files: who keeps what it
+// read from the registry reads again when the number moves.
+std::uint64_t RegistryGeneration();
+
 // Opens a path below HKEY_LOCAL_MACHINE and reads one string or DWORD value from it.
 bool ReadMachineString(std::string_view keyPath, std::string_view valueName, std::string& value);
 bool ReadMachineDword(std::string_view keyPath, std::string_view valueName, DWORD& value);
-
-// Parses the text of one .reg file into the registry being built (used by the loader and the
-// fuzzer); malformed lines are skipped.
-class RegistryTree;
-void ParseRegFile(std::string_view bytes, RegistryTree& tree);
-
-// A .reg line for a string value, and a key header, in the "Version 5.00" syntax (UTF-8 text),
-// for tools that register things by writing .reg files.
-std::string RegKeyLine(std::string_view keyPathUtf8);
-std::string RegStringLine(std::string_view nameUtf8, std::string_view valueUtf8);
-std::string RegExpandStringLine(std::string_view nameUtf8, std::string_view valueUtf8);
-std::string RegDwordLine(std::string_view nameUtf8, DWORD value);
-
-// Adds keys and values to the machine: appends .reg lines (UTF-8, version 5 syntax, without the
-// header line) to the machine's own registry file, read after the others.
-bool AppendMachineRegistry(std::string_view regLinesUtf8);
 
 }  // namespace platform

@@ -4,34 +4,11 @@
 #include <functional>
 #include <string>
 
+#include "platform/errors.h"
+
 // TCP client sockets with every wait bounded, for the SMTP client. Errors are Windows Sockets
 // codes (10061 refused, 10060 timed out, ...), kept as the thread's socket error.
 namespace platform {
-
-enum WsaError : int {
-    kWsaEintr = 10004,
-    kWsaEwouldblock = 10035,
-    kWsaEinprogress = 10036,
-    kWsaEnotsock = 10038,
-    kWsaEaddrinuse = 10048,
-    kWsaEaddrnotavail = 10049,
-    kWsaEnetdown = 10050,
-    kWsaEnetunreach = 10051,
-    kWsaEconnaborted = 10053,
-    kWsaEconnreset = 10054,
-    kWsaEnobufs = 10055,
-    kWsaEisconn = 10056,
-    kWsaEnotconn = 10057,
-    kWsaEtimedout = 10060,
-    kWsaEconnrefused = 10061,
-    kWsaEhostdown = 10064,
-    kWsaEhostunreach = 10065,
-    kWsaNotinitialised = 10093,
-    kWsaHostNotFound = 11001,
-    kWsaTryAgain = 11002,
-    kWsaNoRecovery = 11003,
-    kWsaNoData = 11004,
-};
 
 // The Windows Sockets code for a Linux errno value.
 int WsaErrorFromErrno(int err);

@@ -6,10 +6,12 @@
 #include <vector>
 
 #include "platform/accounts.h"
+#include "platform/bytes.h"
 #include "platform/codepage.h"
-#include "platform/eventlog.h"
+#include "platform/eventlog_writer.h"
 #include "platform/machine.h"
 #include "platform/registry.h"
+#include "platform/registry_files.h"
 #include "tools/tool_support.h"
 
 namespace {
@@ -140,9 +142,8 @@ int main(int argc, char** argv) {
         Register(logName, "");
         bool ok;
         if (clear) {
-            EventLogHandle handle = OpenEventLog("", logName);
-            ok = handle && ClearEventLog(handle);
-            if (handle) CloseEventLog(handle);
+            UniqueEventLog handle(OpenEventLog("", logName));
+            ok = handle && ClearEventLog(handle.Get());
         } else if (!maxSizeText.empty()) {
             ok = SetEventLogMaxSize(logName, static_cast<DWORD>(number));
         } else {
@@ -172,7 +173,7 @@ int main(int argc, char** argv) {
     for (const std::string& s : strings) event.strings.push_back(Utf8ToSjis(s));
     if (!user.empty() && !StringToSid(user, event.sid))
         UsageError(kTool, "--user needs a SID such as S-1-5-18", kUsage);
-    if (!dataText.empty() && !FromHexText(dataText, event.data))
+    if (!dataText.empty() && !FromHex(dataText, event.data))
         UsageError(kTool, "--data needs hexadecimal bytes", kUsage);
     event.computer = Utf8ToSjis(computer);
 

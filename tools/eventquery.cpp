@@ -9,6 +9,7 @@
 #include "eventlog/catalog.h"
 #include "eventlog/rendering.h"
 #include "platform/accounts.h"
+#include "platform/bytes.h"
 #include "platform/codepage.h"
 #include "platform/eventlog.h"
 #include "tools/tool_support.h"
@@ -19,35 +20,6 @@ constexpr char kTool[] = "eventquery";
 constexpr char kUsage[] =
     "eventquery [--machine DIR] (--log LOG | --file PATH) [--from N] [--json] | --list-logs | "
     "--list-sources LOG | --list-categories LOG SOURCE | --list-event-ids LOG SOURCE --mask M";
-
-struct Read {
-    platform::EventLogRecord fixed;
-    std::string source, computer, sid;
-    std::vector<std::string> strings;
-    std::string data;
-};
-
-// Takes the record that ReadEventLog put at the start of the buffer apart.
-Read Parse(const std::vector<char>& buffer) {
-    Read r;
-    std::memcpy(&r.fixed, buffer.data(), sizeof r.fixed);
-    const char* base = buffer.data();
-    const size_t end = r.fixed.Length - 4;
-    size_t pos = sizeof r.fixed;
-    auto take = [&](size_t& at) {
-        std::string s;
-        while (at < end && base[at] != '\0') s += base[at++];
-        ++at;
-        return s;
-    };
-    r.source = take(pos);
-    r.computer = take(pos);
-    r.sid.assign(base + r.fixed.UserSidOffset, r.fixed.UserSidLength);
-    size_t at = r.fixed.StringOffset;
-    for (unsigned i = 0; i < r.fixed.NumStrings; ++i) r.strings.push_back(take(at));
-    r.data.assign(base + r.fixed.DataOffset, r.fixed.DataLength);
-    return r;
-}
 
 std::string TimeText(std::uint32_t seconds) {
     time_t t = static_cast<time_t>(seconds);
@@ -71,18 +43,21 @@ const char* TypeName(std::uint16_t type) {
 }
 
 // The texts the program shows for a record: rendered, trimmed, with its fallbacks.
-std::string Description(const std::string& log, const Read& r) {
-    std::string text = TrimControls(EventDescription(log, r.source, r.fixed.EventID, r.strings,
-                                                     static_cast<std::uint16_t>(r.strings.size())));
+std::string Description(const std::string& log, const platform::EventLogRecordParts& r) {
+    const std::vector<std::string> strings(r.strings.begin(), r.strings.end());
+    std::string text =
+        TrimControls(EventDescription(log, std::string(r.source), r.fixed.EventID, strings,
+                                      static_cast<std::uint16_t>(strings.size())));
     return text.empty() ? sjis(u8"Quorvik: なし、または取得に失敗しました。") : text;
 }
 
-std::string Category(const std::string& log, const Read& r) {
-    std::string text = TrimControls(CategoryText(log, r.source, r.fixed.EventCategory));
+std::string Category(const std::string& log, const platform::EventLogRecordParts& r) {
+    std::string text =
+        TrimControls(CategoryText(log, std::string(r.source), r.fixed.EventCategory));
     return text.empty() ? sjis(u8"なし") : text;
 }
 
-void Print(const std::string& log, const Read& r, bool json) {
+void Print(const std::string& log, const platform::EventLogRecordParts& r, bool json) {
     using platform::SjisToUtf8;
     const std::string description = SjisToUtf8(Description(log, r));
     const std::string category = SjisToUtf8(Category(log, r));
@@ -105,10 +80,11 @@ void Print(const std::string& log, const Read& r, bool json) {
             if (i > 0) line += ',';
             line += JsonString(SjisToUtf8(r.strings[i]));
         }
-        line += "],\"data\":" + JsonString(ToHexText(r.data)) +
+        line += "],\"data\":" + JsonString(platform::ToHex(r.data)) +
                 ",\"description\":" + JsonString(description) +
                 ",\"categoryText\":" + JsonString(category) + "}";
-        std::printf("%s\n", line.c_str());
+        line += '\n';
+        std::fwrite(line.data(), 1, line.size(), stdout);
         return;
     }
     std::printf("Record:    %u\n", r.fixed.RecordNumber);
@@ -126,7 +102,7 @@ void Print(const std::string& log, const Read& r, bool json) {
     for (size_t i = 0; i < r.strings.size(); ++i) {
         std::printf("String %zu:  %s\n", i + 1, SjisToUtf8(r.strings[i]).c_str());
     }
-    if (!r.data.empty()) std::printf("Data:      %s\n", ToHexText(r.data).c_str());
+    if (!r.data.empty()) std::printf("Data:      %s\n", platform::ToHex(r.data).c_str());
     std::printf("Description:\n%s\n\n", description.c_str());
 }
 
@@ -196,35 +172,49 @@ int main(int argc, char** argv) {
         UsageError(kTool, "--from needs a record number", kUsage);
     }
 
-    EventLogHandle handle;
+    UniqueEventLog handle;
     const std::string logName = Utf8ToSjis(log);
     if (!file.empty()) {
-        handle = OpenBackupEventLog("", Utf8ToSjis(file));
+        handle.Reset(OpenBackupEventLog("", Utf8ToSjis(file)));
     } else {
         UseMachine(kTool, machine);
-        handle = OpenEventLog("", Utf8ToSjis(log));
+        handle.Reset(OpenEventLog("", Utf8ToSjis(log)));
     }
     if (!handle) FailWithLastError(kTool, file.empty() ? "log " + log : file);
 
     DWORD count = 0, oldest = 0;
-    if (!GetNumberOfEventLogRecords(handle, count) || !GetOldestEventLogRecord(handle, oldest)) {
+    if (!GetNumberOfEventLogRecords(handle.Get(), count) ||
+        !GetOldestEventLogRecord(handle.Get(), oldest)) {
         FailWithLastError(kTool, "cannot read the log's state");
     }
     unsigned first = oldest;
     if (!fromText.empty() && !FirstRecordFrom(static_cast<unsigned>(from), oldest, count, first))
         count = 0;
+    // The first record by a seek read, the rest by sequential reads that fill the buffer; only
+    // the records the log held at the start.
     std::vector<char> buffer(0x10000);
-    for (DWORD n = first; count > 0 && n - oldest < count; ++n) {
+    DWORD left = count > 0 ? count - (first - oldest) : 0;
+    DWORD flags = kEventLogSeekRead | kEventLogForwardsRead;
+    while (left > 0) {
         DWORD read = 0, needed = 0;
-        while (!ReadEventLog(handle, kEventLogSeekRead | kEventLogForwardsRead, n, buffer.data(),
-                             static_cast<DWORD>(buffer.size()), &read, &needed)) {
-            if (GetLastError() != kErrorInsufficientBuffer) {
-                FailWithLastError(kTool, "record " + std::to_string(n));
+        if (!ReadEventLog(handle.Get(), flags, first, buffer.data(),
+                          static_cast<DWORD>(buffer.size()), &read, &needed)) {
+            if (GetLastError() == kErrorInsufficientBuffer) {
+                buffer.resize(needed);
+                continue;
             }
-            buffer.resize(needed);
+            FailWithLastError(kTool, "record " + std::to_string(first));
         }
-        Print(logName, Parse(buffer), json);
+        flags = kEventLogSequentialRead | kEventLogForwardsRead;
+        for (DWORD at = 0; at < read && left > 0; --left) {
+            EventLogRecordParts parts;
+            if (!ParseEventLogRecord(std::string_view(buffer.data() + at, read - at), parts)) {
+                Fail(kTool, "record " + std::to_string(first), kErrorInvalidData);
+            }
+            Print(logName, parts, json);
+            first = parts.fixed.RecordNumber + 1;
+            at += parts.fixed.Length;
+        }
     }
-    CloseEventLog(handle);
     return 0;
 }

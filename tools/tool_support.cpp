@@ -3,7 +3,6 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "config/settings.h"
 #include "platform/codepage.h"
 #include "platform/errors.h"
 #include "platform/machine.h"
@@ -14,7 +13,7 @@ void UsageError(const char* tool, const std::string& message, const char* usage)
 }
 
 void Fail(const char* tool, const std::string& what, unsigned long code) {
-    std::string text = SystemErrorText(static_cast<platform::DWORD>(code));
+    std::string text = platform::SystemErrorText(static_cast<platform::DWORD>(code));
     if (text.empty()) {
         char buffer[32];
         std::snprintf(buffer, sizeof buffer, "0x%08lx", code);
@@ -68,52 +67,35 @@ bool ParseNumber(std::string_view text, unsigned long long max, unsigned long lo
 }
 
 std::string JsonString(std::string_view utf8) {
-    std::string out = "\"";
-    for (unsigned char c : utf8) {
+    // Written in place: at most six bytes ("\\u001f") for each byte, cut to size after.
+    std::string out(utf8.size() * 6 + 2, '\0');
+    char* p = out.data();
+    *p++ = '"';
+    for (const char ch : utf8) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c >= 0x20 && c != '"' && c != '\\') {
+            *p++ = ch;
+            continue;
+        }
+        *p++ = '\\';
         switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
+            case '"': *p++ = '"'; break;
+            case '\\': *p++ = '\\'; break;
+            case '\n': *p++ = 'n'; break;
+            case '\r': *p++ = 'r'; break;
+            case '\t': *p++ = 't'; break;
             default:
-                if (c < 0x20) {
-                    char buffer[8];
-                    std::snprintf(buffer, sizeof buffer, "\\u%04x", c);
-                    out += buffer;
-                } else {
-                    out += static_cast<char>(c);
-                }
+                static const char kDigits[] = "0123456789abcdef";
+                *p++ = 'u';
+                *p++ = '0';
+                *p++ = '0';
+                *p++ = kDigits[c >> 4];
+                *p++ = kDigits[c & 15];
         }
     }
-    return out + "\"";
-}
-
-std::string ToHexText(std::string_view bytes) {
-    static const char kDigits[] = "0123456789abcdef";
-    std::string out;
-    for (unsigned char b : bytes) {
-        out += kDigits[b >> 4];
-        out += kDigits[b & 15];
-    }
+    *p++ = '"';
+    out.resize(static_cast<size_t>(p - out.data()));
     return out;
-}
-
-bool FromHexText(std::string_view text, std::string& bytes) {
-    auto digit = [](char c) {
-        if (c >= '0' && c <= '9') return c - '0';
-        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-        return -1;
-    };
-    if (text.size() % 2 != 0) return false;
-    bytes.clear();
-    for (size_t i = 0; i < text.size(); i += 2) {
-        int hi = digit(text[i]), lo = digit(text[i + 1]);
-        if (hi < 0 || lo < 0) return false;
-        bytes += static_cast<char>(hi * 16 + lo);
-    }
-    return true;
 }
 
 bool FirstRecordFrom(unsigned from, unsigned oldest, unsigned count, unsigned& first) {

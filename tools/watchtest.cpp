@@ -60,10 +60,11 @@ int main(int argc, char** argv) {
     }
     UseMachine(kTool, machine);
     const std::string logName = Utf8ToSjis(log);
-    EventLogHandle handle = OpenEventLogByName(logName);
+    UniqueEventLog handle(OpenEventLogByName(logName));
     if (!handle) FailWithLastError(kTool, "log " + log);
     DWORD count = 0, oldest = 0;
-    if (!GetNumberOfEventLogRecords(handle, count) || !GetOldestEventLogRecord(handle, oldest)) {
+    if (!GetNumberOfEventLogRecords(handle.Get(), count) ||
+        !GetOldestEventLogRecord(handle.Get(), oldest)) {
         FailWithLastError(kTool, "log " + log);
     }
     unsigned first = 0;
@@ -71,7 +72,7 @@ int main(int argc, char** argv) {
     for (DWORD n = first; count > 0 && n - oldest < count; ++n) {
         EventRecord record;
         DWORD error = 0;
-        if (!ReadEventRecord(logName, handle, n, record, error))
+        if (!ReadEventRecord(logName, handle.Get(), n, record, error))
             Fail(kTool, "record " + std::to_string(n), error);
         TickBatch batch;
         MatchRecord(watches, logName, record, batch);
@@ -86,7 +87,8 @@ int main(int argc, char** argv) {
                     line += JsonString(U8(report->Recipients[i]));
                 }
                 line += "],\"reportText\":" + JsonString(U8(report->ReportText)) + "}";
-                std::printf("%s\n", line.c_str());
+                line += '\n';
+                std::fwrite(line.data(), 1, line.size(), stdout);
             } else {
                 std::printf("== record %u matches watch %d (recipients:", record.RecordNumber,
                             report->Watch->EventNum);
@@ -108,6 +110,5 @@ int main(int argc, char** argv) {
             }
         }
     }
-    CloseEventLog(handle);
     return 0;
 }

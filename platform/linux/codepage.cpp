@@ -2,15 +2,20 @@
 
 #include <iconv.h>
 
+#include <array>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <unordered_map>
+#include <vector>
 
 namespace platform {
 namespace {
 
 constexpr char16_t kSjisReplacement = 0x30FB;  // KATAKANA MIDDLE DOT
+constexpr char16_t kNoCharacter = 0xFFFF;      // in the decoding tables: not a character
 
 bool IsTrailByte(unsigned char b) { return (b >= 0x40 && b <= 0x7E) || (b >= 0x80 && b <= 0xFC); }
 
@@ -21,65 +26,229 @@ bool IsAscii(std::string_view s) {
     return true;
 }
 
-// One converter per direction and thread; iconv_open is far dearer than a conversion.
-class Converter {
+// The index of a lead byte among the 60 of code page 932.
+int LeadIndex(unsigned char lead) { return lead <= 0x9F ? lead - 0x81 : lead - 0xE0 + 31; }
+
+// Code page 932 as tables, taken from glibc's exact Windows-compatible converter once, at the
+// first conversion that needs them: decoding every single byte and byte pair, and encoding
+// every UTF-16 unit (learnt from the converter the first time a unit is met, as most of the
+// BMP is never asked for).
+class Cp932 {
 public:
-    Converter(const char* to, const char* from) : m_cd(iconv_open(to, from)) {}
-    ~Converter() {
-        if (m_cd != reinterpret_cast<iconv_t>(-1)) iconv_close(m_cd);
+    static const Cp932& Get() {
+        static const std::unique_ptr<Cp932> tables(new Cp932);
+        return *tables;
     }
-    Converter(const Converter&) = delete;
-    Converter& operator=(const Converter&) = delete;
 
-    bool Ok() const { return m_cd != reinterpret_cast<iconv_t>(-1); }
-
-    // Converts the whole input, or stops at the first invalid or incomplete sequence and
-    // returns false; *consumed tells how far it got either way.
-    bool Convert(const char* in, size_t inLen, std::string& out, size_t* consumed) {
-        iconv(m_cd, nullptr, nullptr, nullptr, nullptr);
-        char* src = const_cast<char*>(in);
-        size_t left = inLen;
-        char buffer[1024];
-        for (;;) {
-            char* dst = buffer;
-            size_t room = sizeof buffer;
-            size_t r = iconv(m_cd, &src, &left, &dst, &room);
-            out.append(buffer, static_cast<size_t>(dst - buffer));
-            if (r != static_cast<size_t>(-1)) break;
-            if (errno == E2BIG) continue;
-            *consumed = inLen - left;
-            return false;
+    // The character of a single byte, or kNoCharacter.
+    char16_t Single(unsigned char b) const { return m_single[b]; }
+    // The character of a lead and trail byte, or kNoCharacter.
+    char16_t Pair(unsigned char lead, unsigned char trail) const {
+        return m_pairs[static_cast<size_t>(LeadIndex(lead)) * 256 + trail];
+    }
+    // The code of a character: one byte (below 0x100) or two (lead << 8 | trail); kUnmappable
+    // when code page 932 has none.
+    static constexpr std::uint16_t kUnmappable = 0xFFFE;
+    std::uint16_t Encode(char16_t unit) const {
+        std::uint16_t code = m_encode[unit].load(std::memory_order_relaxed);
+        if (code == kUnknown) {
+            code = AskConverter(unit);
+            m_encode[unit].store(code, std::memory_order_relaxed);
         }
-        *consumed = inLen;
-        return true;
+        return code;
     }
 
 private:
-    iconv_t m_cd;
+    static constexpr std::uint16_t kUnknown = 0xFFFF;
+
+    Cp932() : m_pairs(60 * 256, kNoCharacter), m_encode(new std::atomic<std::uint16_t>[65536]) {
+        for (size_t i = 0; i < 65536; ++i) m_encode[i].store(kUnknown, std::memory_order_relaxed);
+        iconv_t decoder = iconv_open("UTF-16LE", "CP932");
+        for (int b = 0; b < 256; ++b) {
+            const char in[1] = {static_cast<char>(b)};
+            m_single[b] = IsDBCSLeadByte(static_cast<unsigned char>(b)) ? kNoCharacter
+                                                                        : Decode(decoder, in, 1);
+        }
+        std::vector<unsigned char> uses(65536, 0);
+        for (int lead = 0x81; lead <= 0xFC; ++lead) {
+            if (!IsDBCSLeadByte(static_cast<unsigned char>(lead))) continue;
+            for (int trail = 0x40; trail <= 0xFC; ++trail) {
+                if (!IsTrailByte(static_cast<unsigned char>(trail))) continue;
+                const char in[2] = {static_cast<char>(lead), static_cast<char>(trail)};
+                const char16_t c = Decode(decoder, in, 2);
+                m_pairs[static_cast<size_t>(LeadIndex(static_cast<unsigned char>(lead))) * 256 +
+                        trail] = c;
+                if (c == kNoCharacter) continue;
+                if (uses[c]++ == 0)
+                    m_encode[c].store(static_cast<std::uint16_t>(lead << 8 | trail));
+            }
+        }
+        for (int b = 0; b < 256; ++b) {
+            const char16_t c = m_single[b];
+            if (c != kNoCharacter && uses[c]++ == 0)
+                m_encode[c].store(static_cast<std::uint16_t>(b));
+        }
+        // Characters with more than one code (the NEC and IBM rows): the converter's choice.
+        for (size_t c = 0; c < 65536; ++c) {
+            if (uses[c] > 1) m_encode[c].store(AskConverter(static_cast<char16_t>(c)));
+        }
+        if (decoder != reinterpret_cast<iconv_t>(-1)) iconv_close(decoder);
+    }
+
+    static char16_t Decode(iconv_t cd, const char* bytes, size_t size) {
+        if (cd == reinterpret_cast<iconv_t>(-1)) return bytes[0] >= 0 ? bytes[0] : kNoCharacter;
+        iconv(cd, nullptr, nullptr, nullptr, nullptr);
+        char out[8];
+        char* src = const_cast<char*>(bytes);
+        char* dst = out;
+        size_t left = size, room = sizeof out;
+        if (iconv(cd, &src, &left, &dst, &room) == static_cast<size_t>(-1) || left != 0 ||
+            dst - out != 2) {
+            return kNoCharacter;
+        }
+        return static_cast<char16_t>(static_cast<unsigned char>(out[0]) |
+                                     (static_cast<unsigned char>(out[1]) << 8));
+    }
+
+    static std::uint16_t AskConverter(char16_t unit) {
+        if (unit >= 0xD800 && unit <= 0xDFFF) return kUnmappable;
+        thread_local iconv_t encoder = iconv_open("CP932", "UTF-16LE");
+        if (encoder == reinterpret_cast<iconv_t>(-1)) return unit < 0x80 ? unit : kUnmappable;
+        iconv(encoder, nullptr, nullptr, nullptr, nullptr);
+        char in[2] = {static_cast<char>(unit & 0xFF), static_cast<char>(unit >> 8)};
+        unsigned char out[4];
+        char* src = in;
+        char* dst = reinterpret_cast<char*>(out);
+        size_t left = 2, room = sizeof out;
+        if (iconv(encoder, &src, &left, &dst, &room) == static_cast<size_t>(-1) || left != 0) {
+            return kUnmappable;
+        }
+        const size_t n = sizeof out - room;
+        if (n == 1) return out[0];
+        if (n == 2) return static_cast<std::uint16_t>(out[0] << 8 | out[1]);
+        return kUnmappable;
+    }
+
+    char16_t m_single[256];
+    std::vector<char16_t> m_pairs;
+    std::unique_ptr<std::atomic<std::uint16_t>[]> m_encode;
 };
 
-Converter& SjisToUtf16Converter() {
-    thread_local Converter c("UTF-16LE", "CP932");
-    return c;
-}
-
-Converter& Utf16ToSjisConverter() {
-    thread_local Converter c("CP932", "UTF-16LE");
-    return c;
-}
-
-void AppendUnit(std::string& bytes, char16_t unit) {
-    bytes.push_back(static_cast<char>(unit & 0xFF));
-    bytes.push_back(static_cast<char>(unit >> 8));
-}
-
-std::u16string FromLittleEndian(const std::string& bytes) {
-    std::u16string out(bytes.size() / 2, u'\0');
-    for (size_t i = 0; i < out.size(); ++i) {
-        out[i] = static_cast<char16_t>(static_cast<unsigned char>(bytes[2 * i]) |
-                                       (static_cast<unsigned char>(bytes[2 * i + 1]) << 8));
+// Calls emit(unit) for each UTF-16 unit of a CP932 text, with the system's replacements.
+template <typename Emit>
+void DecodeSjis(std::string_view sjis, Emit emit) {
+    const Cp932& cp = Cp932::Get();
+    size_t i = 0;
+    while (i < sjis.size()) {
+        const auto b = static_cast<unsigned char>(sjis[i]);
+        if (b < 0x80) {
+            emit(static_cast<char16_t>(b));
+            ++i;
+        } else if (IsDBCSLeadByte(b)) {
+            if (i + 1 >= sjis.size()) {
+                emit(kSjisReplacement);  // a lead byte without its trail byte
+                ++i;
+                continue;
+            }
+            const auto t = static_cast<unsigned char>(sjis[i + 1]);
+            const char16_t c = cp.Pair(b, t);
+            // An unknown pair is one character, as the system's conversion counts it; a lead
+            // byte before a byte that cannot trail it is one on its own.
+            emit(c != kNoCharacter ? c : kSjisReplacement);
+            i += (c != kNoCharacter || IsTrailByte(t)) ? 2 : 1;
+        } else {
+            const char16_t c = cp.Single(b);
+            emit(c != kNoCharacter ? c : kSjisReplacement);
+            ++i;
+        }
     }
-    return out;
+}
+
+// Appends the CP932 form of a UTF-16 text: characters without one (and lone surrogates) as '?',
+// a surrogate pair being one character.
+void EncodeUtf16(std::u16string_view utf16, std::string& out) {
+    const Cp932& cp = Cp932::Get();
+    for (size_t i = 0; i < utf16.size(); ++i) {
+        const char16_t u = utf16[i];
+        if (u < 0x80) {
+            out.push_back(static_cast<char>(u));
+            continue;
+        }
+        if (u >= 0xD800 && u <= 0xDBFF && i + 1 < utf16.size() && utf16[i + 1] >= 0xDC00 &&
+            utf16[i + 1] <= 0xDFFF) {
+            ++i;
+            out.push_back('?');
+            continue;
+        }
+        const std::uint16_t code = cp.Encode(u);
+        if (code == Cp932::kUnmappable) {
+            out.push_back('?');
+        } else if (code < 0x100) {
+            out.push_back(static_cast<char>(code));
+        } else {
+            out.push_back(static_cast<char>(code >> 8));
+            out.push_back(static_cast<char>(code & 0xFF));
+        }
+    }
+}
+
+void AppendUtf8(std::string& out, char32_t c) {
+    if (c < 0x80) {
+        out.push_back(static_cast<char>(c));
+    } else if (c < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else if (c < 0x10000) {
+        out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xF0 | (c >> 18)));
+        out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    }
+}
+
+// Calls emit(code point) for each character of a UTF-8 text; malformed sequences, overlong
+// forms and encoded surrogates give U+FFFD.
+template <typename Emit>
+void DecodeUtf8(std::string_view s, Emit emit) {
+    size_t i = 0;
+    while (i < s.size()) {
+        const auto b = static_cast<unsigned char>(s[i]);
+        char32_t c;
+        size_t len;
+        char32_t min;
+        if (b < 0x80) {
+            emit(static_cast<char32_t>(b));
+            ++i;
+            continue;
+        } else if ((b & 0xE0) == 0xC0) {
+            c = b & 0x1F, len = 2, min = 0x80;
+        } else if ((b & 0xF0) == 0xE0) {
+            c = b & 0x0F, len = 3, min = 0x800;
+        } else if ((b & 0xF8) == 0xF0) {
+            c = b & 0x07, len = 4, min = 0x10000;
+        } else {
+            emit(char32_t{0xFFFD});
+            ++i;
+            continue;
+        }
+        size_t k = 1;
+        for (; k < len && i + k < s.size(); ++k) {
+            const auto t = static_cast<unsigned char>(s[i + k]);
+            if ((t & 0xC0) != 0x80) break;
+            c = (c << 6) | (t & 0x3F);
+        }
+        if (k < len || c < min || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
+            emit(char32_t{0xFFFD});
+            i += k;
+            continue;
+        }
+        i += len;
+        emit(c);
+    }
 }
 
 }  // namespace
@@ -97,63 +266,15 @@ std::string Utf16ToUtf8(std::u16string_view s) {
         } else if (c >= 0xD800 && c <= 0xDFFF) {
             c = 0xFFFD;
         }
-        if (c < 0x80) {
-            out.push_back(static_cast<char>(c));
-        } else if (c < 0x800) {
-            out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        } else if (c < 0x10000) {
-            out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        } else {
-            out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        }
+        AppendUtf8(out, c);
     }
     return out;
 }
 
-// Malformed sequences, overlong forms and surrogates encoded in UTF-8 become U+FFFD, which
-// has no CP932 form and so ends up as '?'.
 std::u16string Utf8ToUtf16(std::string_view s) {
     std::u16string out;
     out.reserve(s.size());
-    size_t i = 0;
-    while (i < s.size()) {
-        unsigned char b = static_cast<unsigned char>(s[i]);
-        char32_t c;
-        size_t len;
-        char32_t min;
-        if (b < 0x80) {
-            out.push_back(b);
-            ++i;
-            continue;
-        } else if ((b & 0xE0) == 0xC0) {
-            c = b & 0x1F, len = 2, min = 0x80;
-        } else if ((b & 0xF0) == 0xE0) {
-            c = b & 0x0F, len = 3, min = 0x800;
-        } else if ((b & 0xF8) == 0xF0) {
-            c = b & 0x07, len = 4, min = 0x10000;
-        } else {
-            out.push_back(0xFFFD);
-            ++i;
-            continue;
-        }
-        size_t k = 1;
-        for (; k < len && i + k < s.size(); ++k) {
-            unsigned char t = static_cast<unsigned char>(s[i + k]);
-            if ((t & 0xC0) != 0x80) break;
-            c = (c << 6) | (t & 0x3F);
-        }
-        if (k < len || c < min || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
-            out.push_back(0xFFFD);
-            i += k;
-            continue;
-        }
-        i += len;
+    DecodeUtf8(s, [&](char32_t c) {
         if (c >= 0x10000) {
             c -= 0x10000;
             out.push_back(static_cast<char16_t>(0xD800 + (c >> 10)));
@@ -161,23 +282,32 @@ std::u16string Utf8ToUtf16(std::string_view s) {
         } else {
             out.push_back(static_cast<char16_t>(c));
         }
-    }
+    });
     return out;
 }
 
 std::u16string Utf16FromBytes(std::string_view bytes) {
-    return FromLittleEndian(std::string(bytes.substr(0, bytes.size() & ~size_t{1})));
+    std::u16string out(bytes.size() / 2, u'\0');
+    for (size_t i = 0; i < out.size(); ++i) {
+        out[i] = static_cast<char16_t>(static_cast<unsigned char>(bytes[2 * i]) |
+                                       (static_cast<unsigned char>(bytes[2 * i + 1]) << 8));
+    }
+    return out;
 }
 
 std::string Utf16ToBytes(std::u16string_view utf16) {
     std::string bytes;
     bytes.reserve(utf16.size() * 2);
-    for (char16_t c : utf16) AppendUnit(bytes, c);
+    for (char16_t c : utf16) {
+        bytes.push_back(static_cast<char>(c & 0xFF));
+        bytes.push_back(static_cast<char>(c >> 8));
+    }
     return bytes;
 }
 
 bool EqualsNoCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
+    if (a == b) return true;  // the usual case of names that match
     for (size_t i = 0; i < a.size(); ++i) {
         auto x = static_cast<unsigned char>(a[i]);
         auto y = static_cast<unsigned char>(b[i]);
@@ -197,7 +327,7 @@ size_t SjisPrefixLength(std::string_view sjis, size_t maxBytes) {
     if (sjis.size() <= maxBytes) return sjis.size();
     size_t i = 0;
     while (i < maxBytes) {
-        size_t step = IsDBCSLeadByte(static_cast<unsigned char>(sjis[i])) ? 2 : 1;
+        const size_t step = IsDBCSLeadByte(static_cast<unsigned char>(sjis[i])) ? 2 : 1;
         if (i + step > maxBytes) break;
         i += step;
     }
@@ -206,82 +336,84 @@ size_t SjisPrefixLength(std::string_view sjis, size_t maxBytes) {
 
 std::u16string SjisToUtf16(std::string_view sjis) {
     std::u16string out;
+    out.reserve(sjis.size());
     if (IsAscii(sjis)) {
         out.assign(sjis.begin(), sjis.end());
         return out;
     }
-    Converter& conv = SjisToUtf16Converter();
-    std::string bytes;
-    size_t pos = 0;
-    while (pos < sjis.size()) {
-        size_t consumed = 0;
-        if (!conv.Ok()) {
-            for (; pos < sjis.size(); ++pos) AppendUnit(bytes, kSjisReplacement);
-            break;
-        }
-        if (conv.Convert(sjis.data() + pos, sjis.size() - pos, bytes, &consumed)) break;
-        pos += consumed;
-        // A lead byte followed by a possible trail byte is one unknown character, as the
-        // system's conversion counts it.
-        unsigned char b = static_cast<unsigned char>(sjis[pos]);
-        bool pair = IsDBCSLeadByte(b) && pos + 1 < sjis.size() &&
-                    IsTrailByte(static_cast<unsigned char>(sjis[pos + 1]));
-        AppendUnit(bytes, kSjisReplacement);
-        pos += pair ? 2 : 1;
-    }
-    return FromLittleEndian(bytes);
+    DecodeSjis(sjis, [&](char16_t c) { out.push_back(c); });
+    return out;
 }
 
 std::string Utf16ToSjis(std::u16string_view utf16) {
     std::string out;
-    bool ascii = true;
-    for (char16_t c : utf16) {
-        if (c >= 0x80) {
-            ascii = false;
-            break;
-        }
-    }
-    if (ascii) {
-        out.reserve(utf16.size());
-        for (char16_t c : utf16) out.push_back(static_cast<char>(c));
-        return out;
-    }
-    Converter& conv = Utf16ToSjisConverter();
-    std::string in;
-    in.reserve(utf16.size() * 2);
-    for (char16_t c : utf16) AppendUnit(in, c);
-    size_t pos = 0;
-    while (pos < in.size()) {
-        size_t consumed = 0;
-        if (!conv.Ok()) {
-            out.append((in.size() - pos) / 2, '?');
-            break;
-        }
-        if (conv.Convert(in.data() + pos, in.size() - pos, out, &consumed)) break;
-        pos += consumed;
-        // A surrogate pair is one character and one '?'.
-        char16_t unit = static_cast<char16_t>(static_cast<unsigned char>(in[pos]) |
-                                              (static_cast<unsigned char>(in[pos + 1]) << 8));
-        size_t step = 2;
-        if (unit >= 0xD800 && unit <= 0xDBFF && pos + 3 < in.size()) {
-            char16_t next = static_cast<char16_t>(static_cast<unsigned char>(in[pos + 2]) |
-                                                  (static_cast<unsigned char>(in[pos + 3]) << 8));
-            if (next >= 0xDC00 && next <= 0xDFFF) step = 4;
-        }
-        out.push_back('?');
-        pos += step;
-    }
+    out.reserve(utf16.size() * 2);
+    EncodeUtf16(utf16, out);
     return out;
+}
+
+void AppendUtf16LeAsSjis(std::string_view utf16le, std::string& out) {
+    // Most texts of a log are ASCII: their units go over one by one.
+    const size_t units = utf16le.size() / 2;
+    size_t i = 0;
+    for (; i < units; ++i) {
+        const auto lo = static_cast<unsigned char>(utf16le[2 * i]);
+        if (utf16le[2 * i + 1] != 0 || lo >= 0x80) break;
+        out.push_back(static_cast<char>(lo));
+    }
+    if (i == units) return;
+    std::u16string rest(units - i, u'\0');
+    for (size_t k = 0; k < rest.size(); ++k) {
+        rest[k] =
+            static_cast<char16_t>(static_cast<unsigned char>(utf16le[2 * (i + k)]) |
+                                  (static_cast<unsigned char>(utf16le[2 * (i + k) + 1]) << 8));
+    }
+    EncodeUtf16(rest, out);
 }
 
 std::string SjisToUtf8(std::string_view sjis) {
     if (IsAscii(sjis)) return std::string(sjis);
-    return Utf16ToUtf8(SjisToUtf16(sjis));
+    // A byte gives at most three bytes of UTF-8: written in place, then cut to size.
+    std::string out(sjis.size() * 3, '\0');
+    char* p = out.data();
+    DecodeSjis(sjis, [&](char16_t c) {
+        if (c < 0x80) {
+            *p++ = static_cast<char>(c);
+        } else if (c < 0x800) {
+            *p++ = static_cast<char>(0xC0 | (c >> 6));
+            *p++ = static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            *p++ = static_cast<char>(0xE0 | (c >> 12));
+            *p++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            *p++ = static_cast<char>(0x80 | (c & 0x3F));
+        }
+    });
+    out.resize(static_cast<size_t>(p - out.data()));
+    return out;
 }
 
 std::string Utf8ToSjis(std::string_view utf8) {
     if (IsAscii(utf8)) return std::string(utf8);
-    return Utf16ToSjis(Utf8ToUtf16(utf8));
+    std::string out;
+    out.reserve(utf8.size());
+    const Cp932& cp = Cp932::Get();
+    DecodeUtf8(utf8, [&](char32_t c) {
+        if (c < 0x80) {
+            out.push_back(static_cast<char>(c));
+            return;
+        }
+        const std::uint16_t code =
+            c > 0xFFFF ? Cp932::kUnmappable : cp.Encode(static_cast<char16_t>(c));
+        if (code == Cp932::kUnmappable) {
+            out.push_back('?');
+        } else if (code < 0x100) {
+            out.push_back(static_cast<char>(code));
+        } else {
+            out.push_back(static_cast<char>(code >> 8));
+            out.push_back(static_cast<char>(code & 0xFF));
+        }
+    });
+    return out;
 }
 
 }  // namespace platform

@@ -43,15 +43,4 @@ std::string Rc4(std::string_view key, std::string_view data) {
     return out;
 }
 
-std::string ToHex(std::string_view bytes) {
-    static const char kDigits[] = "0123456789abcdef";
-    std::string out;
-    out.reserve(bytes.size() * 2);
-    for (unsigned char b : bytes) {
-        out.push_back(kDigits[b >> 4]);
-        out.push_back(kDigits[b & 15]);
-    }
-    return out;
-}
-
 }  // namespace platform

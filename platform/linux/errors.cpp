@@ -1,6 +1,7 @@
 #include "platform/errors.h"
 
 #include <cerrno>
+#include <cstdio>
 
 #include "platform/codepage.h"
 
@@ -50,8 +51,8 @@ const MessageEntry kMessages[] = {
     {kErrorDirectory, u8"ディレクトリ名が無効です。"},
     {kErrorBufferOverflow, u8"ファイル名が長すぎます。"},
     {kErrorNoneMapped, u8"アカウント名とセキュリティ ID の間のマッピングは実行されませんでした。"},
-    {1500, u8"イベント ログ ファイルが壊れています。"},
-    {1502, u8"イベント ログ ファイルがいっぱいです。"},
+    {kErrorEventLogFileCorrupt, u8"イベント ログ ファイルが壊れています。"},
+    {kErrorLogFileFull, u8"イベント ログ ファイルがいっぱいです。"},
     {kErrorIoDevice, u8"I/O デバイス エラーのため、要求を実行できませんでした。"},
     {kErrorCantResolveFilename, u8"ファイル名を解決できません。"},
 };
@@ -106,6 +107,16 @@ bool SystemMessage(DWORD code, std::string& message) {
         }
     }
     return false;
+}
+
+std::string SystemErrorText(DWORD code) {
+    std::string message;
+    if (!SystemMessage(code, message)) return std::string();
+    // The system's messages end in CR LF, which a log line does not want.
+    message.resize(message.size() >= 2 ? message.size() - 2 : 0);
+    char prefix[16];
+    std::snprintf(prefix, sizeof prefix, "0x%08x: ", static_cast<unsigned>(code));
+    return prefix + message;
 }
 
 }  // namespace platform

@@ -12,7 +12,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/bytes.h"
 #include "platform/codepage.h"
+#include "platform/linux/freshness.h"
 
 namespace platform {
 namespace {
@@ -20,8 +22,6 @@ namespace {
 std::string g_executableDirectory;
 
 std::string Native(const std::string& path) { return SjisToUtf8(path); }
-
-unsigned char FoldCase(unsigned char c) { return (c >= 'a' && c <= 'z') ? c - 32 : c; }
 
 // '*' and '?' over bytes, letters compared without case. Greedy with one back-track point,
 // so it stays linear-ish for any pattern.
@@ -32,7 +32,7 @@ bool WildcardMatch(const std::string& pattern, const std::string& name) {
             starP = p++;
             starN = n;
         } else if (p < pattern.size() &&
-                   (pattern[p] == '?' || FoldCase(pattern[p]) == FoldCase(name[n]))) {
+                   (pattern[p] == '?' || AsciiUpper(pattern[p]) == AsciiUpper(name[n]))) {
             ++p;
             ++n;
         } else if (starP != std::string::npos) {
@@ -106,6 +106,7 @@ bool DirectoryExists(const std::string& path) {
 }
 
 bool CreateDirectory(const std::string& path) {
+    NoteLocalMachineChange();
     if (mkdir(Native(path).c_str(), 0777) != 0) {
         SetLastError(errno == EEXIST ? kErrorAlreadyExists : ErrorFromErrno(errno));
         return false;
@@ -114,6 +115,7 @@ bool CreateDirectory(const std::string& path) {
 }
 
 bool ForceDirectories(const std::string& path) {
+    NoteLocalMachineChange();
     std::string native = Native(path);
     while (native.size() > 1 && native.back() == '/') native.pop_back();
     if (native.empty()) {
@@ -139,10 +141,12 @@ bool ForceDirectories(const std::string& path) {
 }
 
 bool RemoveDirectory(const std::string& path) {
+    NoteLocalMachineChange();
     return rmdir(Native(path).c_str()) == 0 || FailFromErrno();
 }
 
 bool DeleteFile(const std::string& path) {
+    NoteLocalMachineChange();
     std::string native = Native(path);
     struct stat st;
     if (lstat(native.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
@@ -153,11 +157,17 @@ bool DeleteFile(const std::string& path) {
 }
 
 bool CopyFile(const std::string& from, const std::string& to, bool failIfExists) {
+    NoteLocalMachineChange();
     int in = open(Native(from).c_str(), O_RDONLY | O_CLOEXEC);
     if (in < 0) return FailFromErrno();
     struct stat st;
-    if (fstat(in, &st) != 0 || S_ISDIR(st.st_mode)) {
-        SetLastError(S_ISDIR(st.st_mode) ? kErrorAccessDenied : ErrorFromErrno(errno));
+    if (fstat(in, &st) != 0) {
+        FailFromErrno();
+        close(in);
+        return false;
+    }
+    if (S_ISDIR(st.st_mode)) {
+        SetLastError(kErrorAccessDenied);
         close(in);
         return false;
     }
@@ -200,6 +210,7 @@ bool CopyFile(const std::string& from, const std::string& to, bool failIfExists)
 }
 
 bool ReplaceFile(const std::string& from, const std::string& to) {
+    NoteLocalMachineChange();
     std::string nativeFrom = Native(from);
     std::string nativeTo = Native(to);
     // The file keeps the permissions it had; a new one gets those of a normally created file.
@@ -216,6 +227,32 @@ bool ReplaceFile(const std::string& from, const std::string& to) {
     return rename(nativeFrom.c_str(), nativeTo.c_str()) == 0 || FailFromErrno();
 }
 
+bool ReadWholeFile(const std::string& path, std::string& bytes) {
+    File file;
+    if (!file.Open(path, File::Access::Read, File::Disposition::OpenExisting, File::Share::Read)) {
+        return false;
+    }
+    std::uint64_t size = 0;
+    std::string out;
+    if (file.Size(size)) out.reserve(static_cast<size_t>(size));
+    char buffer[65536];
+    for (;;) {
+        size_t got = 0;
+        if (!file.Read(buffer, sizeof buffer, &got)) return false;
+        if (got == 0) break;
+        out.append(buffer, got);
+    }
+    bytes = std::move(out);
+    return true;
+}
+
+bool WriteWholeFile(const std::string& path, std::string_view bytes) {
+    File file;
+    return file.Open(path, File::Access::Write, File::Disposition::CreateAlways,
+                     File::Share::None) &&
+           file.Write(bytes.data(), bytes.size());
+}
+
 std::string GetTempPath() {
     const char* tmp = std::getenv("TMPDIR");
     std::string folder = (tmp && *tmp) ? tmp : "/tmp";
@@ -223,13 +260,16 @@ std::string GetTempPath() {
     return Utf8ToSjis(folder);
 }
 
-std::string ExecutableDirectory() {
+const std::string& ExecutableDirectory() {
     if (!g_executableDirectory.empty()) return g_executableDirectory;
-    char buffer[PATH_MAX];
-    ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-    if (n <= 0) return "./";
-    std::string path = Utf8ToSjis(std::string(buffer, static_cast<size_t>(n)));
-    return ExtractFilePath(path);
+    // The executable does not move while it runs: looked up once.
+    static const std::string real = [] {
+        char buffer[PATH_MAX];
+        const ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+        if (n <= 0) return std::string("./");
+        return ExtractFilePath(Utf8ToSjis(std::string(buffer, static_cast<size_t>(n))));
+    }();
+    return real;
 }
 
 void SetExecutableDirectory(const std::string& folder) {
@@ -259,6 +299,7 @@ File& File::operator=(File&& other) noexcept {
 
 bool File::Open(const std::string& path, Access access, Disposition disposition, Share share) {
     Close();
+    if (access != Access::Read || disposition != Disposition::OpenExisting) NoteLocalMachineChange();
     int flags = O_CLOEXEC;
     switch (access) {
         case Access::Read: flags |= O_RDONLY; break;
@@ -300,6 +341,7 @@ bool File::Open(const std::string& path, Access access, Disposition disposition,
 
 bool File::CreateUnique(const std::string& folder, const std::string& prefix, std::string& path) {
     Close();
+    NoteLocalMachineChange();
     std::string templ = Native(folder + prefix) + "XXXXXX";
     int fd = mkostemp(templ.data(), O_CLOEXEC);
     if (fd < 0) return FailFromErrno();

@@ -5,6 +5,7 @@
 #include <random>
 
 #include "config/datafile.h"
+#include "eventlog/catalog.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
 #include "support/test_folder.h"

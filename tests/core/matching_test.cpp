@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "eventlog/catalog.h"
 #include "platform/codepage.h"
 
 namespace {

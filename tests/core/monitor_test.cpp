@@ -5,12 +5,17 @@
 #include <stdexcept>
 
 #include "config/settings.h"
+#include "core/address_handlers.h"
 #include "core/program_log.h"
+#include "eventlog/catalog.h"
+#include "platform/bytes.h"
 #include "platform/codepage.h"
 #include "platform/eventlog.h"
-#include "platform/linux/evt_format.h"
+#include "platform/eventlog_writer.h"
+#include "platform/evt_format.h"
 #include "platform/machine.h"
 #include "platform/registry.h"
+#include "platform/registry_files.h"
 #include "support/machine_folder.h"
 #include "support/scripted_shell.h"
 
@@ -231,7 +236,7 @@ TEST_F(MonitorTest, ARecordThatCannotBeReadIsTriedAgain) {
     const std::string path = platform::EventLogFilePath("Application");
     const std::string good = ReadFileBytes(path);
     const size_t second = platform::evt::kHeaderSize +
-                          platform::evt::ReadU32(good.data() + platform::evt::kHeaderSize);
+                          platform::Le32(good, platform::evt::kHeaderSize);
     std::string bad = good;
     bad[second + 4] = 'X';  // its signature
     {

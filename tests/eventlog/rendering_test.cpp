@@ -5,6 +5,7 @@
 #include "platform/codepage.h"
 #include "platform/machine.h"
 #include "platform/registry.h"
+#include "platform/registry_files.h"
 #include "support/machine_folder.h"
 #include "support/message_files.h"
 

@@ -10,7 +10,7 @@ namespace {
 // The postfix form of an expression, terms in brackets: "[a] [b] AND".
 std::string Postfix(std::string_view expression) {
     TokenList tokens;
-    if (ParseCondition(expression, tokens, false) != 0) return "error";
+    if (ParseCondition(expression, tokens) != 0) return "error";
     ToPostfix(tokens);
     std::string out;
     for (const Token& t : tokens) {
@@ -92,7 +92,7 @@ TEST(ConditionScanning, ErrorsAndTheirPositions) {
         ScriptedShell silent;
         TokenList tokens;
         tokens.AddTerm("stale");
-        EXPECT_EQ(ParseCondition(c.expression, tokens, false), c.position);
+        EXPECT_EQ(ParseCondition(c.expression, tokens), c.position);
         EXPECT_TRUE(tokens.Empty());
         EXPECT_FALSE(MatchCondition(c.expression, "a b x abc"));
         EXPECT_TRUE(silent.Boxes().empty());

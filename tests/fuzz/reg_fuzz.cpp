@@ -2,7 +2,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "platform/linux/registry_tree.h"
+#include "platform/registry_files.h"
 #include "platform/registry.h"
 
 namespace {

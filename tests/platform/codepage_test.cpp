@@ -1,6 +1,7 @@
 #include "platform/codepage.h"
 
 #include <gtest/gtest.h>
+#include <iconv.h>
 
 using namespace platform;
 
@@ -49,4 +50,46 @@ TEST(Codepage, PrefixNeverSplitsADoubleByteCharacter) {
     EXPECT_EQ(SjisPrefixLength(s, 4), 4u);
     EXPECT_EQ(SjisPrefixLength(s, 5), 4u);
     EXPECT_EQ(SjisPrefixLength(s, 100), 6u);
+}
+
+namespace {
+
+std::string Iconv(const char* to, const char* from, const std::string& in, bool& ok) {
+    iconv_t cd = iconv_open(to, from);
+    char buffer[16];
+    char* src = const_cast<char*>(in.data());
+    char* dst = buffer;
+    size_t left = in.size(), room = sizeof buffer;
+    ok = iconv(cd, &src, &left, &dst, &room) != static_cast<size_t>(-1) && left == 0;
+    iconv_close(cd);
+    return std::string(buffer, dst);
+}
+
+}  // namespace
+
+TEST(Codepage, EveryCharacterConvertsAsGlibcsConverterDoes) {
+    // Every byte pair decodes as the system converter decodes it (or to the replacement).
+    for (int lead = 0x81; lead <= 0xFC; ++lead) {
+        if (!IsDBCSLeadByte(static_cast<unsigned char>(lead))) continue;
+        for (int trail = 0x40; trail <= 0xFC; ++trail) {
+            if (trail == 0x7F) continue;
+            const std::string pair{static_cast<char>(lead), static_cast<char>(trail)};
+            bool ok = false;
+            const std::string expected = Iconv("UTF-8", "CP932", pair, ok);
+            EXPECT_EQ(SjisToUtf8(pair), ok ? expected : "\xE3\x83\xBB") << lead << " " << trail;
+        }
+    }
+    // Every character of the BMP encodes as the converter encodes it, or to '?'.
+    for (char32_t c = 0x80; c <= 0xFFFF; ++c) {
+        if (c >= 0xD800 && c <= 0xDFFF) continue;
+        std::string utf8;
+        utf8 += static_cast<char>(0xE0 | (c >> 12));
+        utf8 += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        utf8 += static_cast<char>(0x80 | (c & 0x3F));
+        if (c < 0x800)
+            utf8 = {static_cast<char>(0xC0 | (c >> 6)), static_cast<char>(0x80 | (c & 0x3F))};
+        bool ok = false;
+        const std::string expected = Iconv("CP932", "UTF-8", utf8, ok);
+        ASSERT_EQ(Utf8ToSjis(utf8), ok ? expected : "?") << std::hex << static_cast<unsigned>(c);
+    }
 }

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/bytes.h"
+
 using namespace platform;
 
 namespace {

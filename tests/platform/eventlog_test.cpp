@@ -1,4 +1,5 @@
 #include "platform/eventlog.h"
+#include "platform/eventlog_writer.h"
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>
@@ -10,10 +11,12 @@
 #include <vector>
 
 #include "platform/accounts.h"
+#include "platform/bytes.h"
 #include "platform/codepage.h"
-#include "platform/linux/evt_format.h"
+#include "platform/evt_format.h"
 #include "platform/machine.h"
 #include "platform/registry.h"
+#include "platform/registry_files.h"
 #include "support/machine_folder.h"
 
 using namespace platform;
@@ -26,30 +29,25 @@ struct ReadRecord {
     std::vector<std::string> strings;
 };
 
-// Takes one ANSI record apart, checking that every offset stays inside it.
+// Takes one ANSI record apart, checking that every part stays inside it.
 ReadRecord Parse(const char* base) {
     ReadRecord r;
-    std::memcpy(&r.fixed, base, sizeof r.fixed);
-    const DWORD length = r.fixed.Length;
+    DWORD length;
+    std::memcpy(&length, base, 4);
+    EventLogRecordParts parts;
+    EXPECT_TRUE(ParseEventLogRecord(std::string_view(base, length), parts));
+    r.fixed = parts.fixed;
     EXPECT_EQ(length % 4, 0u);
-    DWORD trailing;
-    std::memcpy(&trailing, base + length - 4, 4);
-    EXPECT_EQ(trailing, length);
-    size_t pos = sizeof r.fixed;
-    auto take = [&](size_t& at) {
-        std::string s(base + at);
-        at += s.size() + 1;
-        EXPECT_LE(at, length - 4);
-        return s;
-    };
-    r.source = take(pos);
-    r.computer = take(pos);
+    EXPECT_EQ(Le32(std::string_view(base, length), length - 4), length);
     EXPECT_EQ(r.fixed.UserSidOffset % 4, 0u);
-    r.sid.assign(base + r.fixed.UserSidOffset, r.fixed.UserSidLength);
-    size_t at = r.fixed.StringOffset;
-    for (unsigned i = 0; i < r.fixed.NumStrings; ++i) r.strings.push_back(take(at));
+    EXPECT_EQ(parts.strings.size(), r.fixed.NumStrings);
     EXPECT_LE(r.fixed.DataOffset + r.fixed.DataLength, length - 4);
-    r.data.assign(base + r.fixed.DataOffset, r.fixed.DataLength);
+    EXPECT_LE(r.fixed.UserSidOffset + r.fixed.UserSidLength, length - 4);
+    r.source = parts.source;
+    r.computer = parts.computer;
+    r.sid = parts.sid;
+    r.data = parts.data;
+    r.strings.assign(parts.strings.begin(), parts.strings.end());
     return r;
 }
 
@@ -370,7 +368,7 @@ TEST(EventLog, DamagedFilesGiveWhatIsValid) {
 
     // Find record 4 and make it claim to run past the end of the file.
     size_t at = evt::kHeaderSize;
-    for (int i = 1; i < 4; ++i) at += evt::ReadU32(original.data() + at);
+    for (int i = 1; i < 4; ++i) at += Le32(original, at);
     std::string bad = original;
     bad[at] = '\xF0';
     bad[at + 1] = '\xFF';

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <fstream>
+#include <thread>
+
 #include <random>
 
 #include "platform/codepage.h"
@@ -190,6 +194,15 @@ TEST(MessageFiles, ChangedFilesAreSeenAtTheNextLoad) {
     ASSERT_TRUE(CompileMessageText("MessageId=1\nLanguage=English\nsecond\n.\n", false, compiled));
     WriteFileBytes(folder.File("m.dll"), compiled.dll);
     EXPECT_EQ(Describe(EntriesOf(folder.File("m.dll"))), "00000001=second\r\n|");
+
+    // Another program copies a new file over it: seen within a tenth of a second.
+    ASSERT_TRUE(CompileMessageText("MessageId=1\nLanguage=English\nthird\n.\n", false, compiled));
+    {
+        std::ofstream other(folder.File("m.dll"), std::ios::binary | std::ios::trunc);
+        other << compiled.dll;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    EXPECT_EQ(Describe(EntriesOf(folder.File("m.dll"))), "00000001=third\r\n|");
 
     MessageCompileResult bad;
     EXPECT_FALSE(CompileMessageText("MessageId=1\nLanguage=Klingon\nx\n.\n", false, bad));

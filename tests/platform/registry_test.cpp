@@ -2,10 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <thread>
 #include <vector>
 
 #include "platform/codepage.h"
-#include "platform/linux/registry_tree.h"
+#include "platform/registry_files.h"
 #include "platform/machine.h"
 #include "support/machine_folder.h"
 
@@ -161,4 +165,35 @@ TEST(Registry, MalformedFilesNeverCrash) {
                  tree);
     EXPECT_NE(tree.Find("A"), nullptr);
     EXPECT_NE(tree.Find("A\\B"), nullptr);
+}
+
+TEST(Registry, ChangesByOtherProcessesAreSeenWithinATenthOfASecond) {
+    MachineFolder machine;
+    std::string value;
+    ASSERT_TRUE(AppendMachineRegistry("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Fresh]\r\n\"V\"=\"1\"\r\n"));
+    EXPECT_TRUE(ReadMachineString("SOFTWARE\\Fresh", "V", value));  // our own change: at once
+    // Another program (an editor, a tool) writes a file behind the platform's back.
+    {
+        std::ofstream other(machine.Root() + "registry/zz-other.reg", std::ios::binary);
+        other << "Windows Registry Editor Version 5.00\r\n"
+                 "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Fresh]\r\n\"V\"=\"2\"\r\n";
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    ASSERT_TRUE(ReadMachineString("SOFTWARE\\Fresh", "V", value));
+    EXPECT_EQ(value, "2");
+
+    // A machine without a registry folder is an empty registry, read again as a folder appears.
+    TestFolder bare;
+    SetMachineRoot(bare.File("bare/"));
+    EXPECT_FALSE(ReadMachineString("SOFTWARE\\Fresh", "V", value));
+    std::filesystem::create_directories(bare.File("bare/registry"));
+    {
+        std::ofstream other(bare.File("bare/registry/a.reg"), std::ios::binary);
+        other << "Windows Registry Editor Version 5.00\r\n"
+                 "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Fresh]\r\n\"V\"=\"3\"\r\n";
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    ASSERT_TRUE(ReadMachineString("SOFTWARE\\Fresh", "V", value));
+    EXPECT_EQ(value, "3");
+    SetMachineRoot(machine.Root());
 }

@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "platform/machine.h"
+#include "platform/registry_files.h"
 
 MachineFolder::MachineFolder() {
     m_root = m_folder.File("machine/");
@@ -16,7 +17,7 @@ MachineFolder::MachineFolder() {
 MachineFolder::~MachineFolder() { platform::SetMachineRoot(""); }
 
 void MachineFolder::AddRegFile(const std::string& name, const std::string& bytes) const {
-    WriteFileBytes(m_root + "registry/" + name, bytes);
+    if (!platform::WriteRegistryFile(name, bytes)) ADD_FAILURE() << "cannot write " << name;
 }
 
 int RunCommand(const std::string& command, std::string* output) {

@@ -4,7 +4,8 @@
 
 #include "platform/machine.h"
 #include "platform/msgcompiler.h"
-#include "platform/registry.h"
+#include "platform/files.h"
+#include "platform/registry_files.h"
 #include "support/machine_folder.h"
 
 std::string InstallMessageFile(const MachineFolder& machine, const std::string& name,

@@ -27,14 +27,13 @@ TestFolder::~TestFolder() {
 }
 
 std::string ReadFileBytes(const std::string& path) {
+    // The bytes as they are, whatever sharing the platform's openers ask for.
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 void WriteFileBytes(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    ASSERT_TRUE(out.good()) << path;
+    ASSERT_TRUE(platform::WriteWholeFile(path, bytes)) << path;
 }
 
 FileSizeLimit::FileSizeLimit(unsigned long bytes) {

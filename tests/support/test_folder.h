@@ -19,6 +19,8 @@ private:
     std::string m_path;
 };
 
+// The bytes of a file, read past any sharing lock; and a file written through the platform's
+// file calls, so that what the platform keeps from files sees the change at once.
 std::string ReadFileBytes(const std::string& path);
 void WriteFileBytes(const std::string& path, const std::string& bytes);
 

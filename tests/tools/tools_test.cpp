@@ -4,8 +4,10 @@
 #include <string>
 
 #include "config/lists.h"
+#include "eventlog/catalog.h"
 #include "platform/codepage.h"
 #include "platform/registry.h"
+#include "platform/registry_files.h"
 #include "support/machine_folder.h"
 
 namespace {

@@ -7,6 +7,9 @@
 
 #include "platform/errors.h"
 
+// The registry's .reg files: parsing them into a tree (the loader, the fuzzers), writing their
+// lines, and adding files to the machine's registry folder (the tools and the tests). The
+// program itself only reads the registry, through registry.h.
 namespace platform {
 
 // Names compare by their upper-cased ASCII letters, as the registry orders them.
@@ -43,5 +46,23 @@ public:
 private:
     RegistryNode m_root;
 };
+
+// Parses the text of one .reg file (either export format and encoding) into the tree being
+// built; malformed lines are skipped.
+void ParseRegFile(std::string_view bytes, RegistryTree& tree);
+
+// A .reg line for a string value, and a key header, in the "Version 5.00" syntax (UTF-8 text),
+// for tools that register things by writing .reg files.
+std::string RegKeyLine(std::string_view keyPathUtf8);
+std::string RegStringLine(std::string_view nameUtf8, std::string_view valueUtf8);
+std::string RegExpandStringLine(std::string_view nameUtf8, std::string_view valueUtf8);
+std::string RegDwordLine(std::string_view nameUtf8, DWORD value);
+
+// Adds keys and values to the machine: appends .reg lines (UTF-8, version 5 syntax, without the
+// header line) to the machine's own registry file, read after the others.
+bool AppendMachineRegistry(std::string_view regLinesUtf8);
+
+// Writes a whole .reg file of that name into the machine's registry folder.
+bool WriteRegistryFile(std::string_view name, std::string_view bytes);
 
 }  // namespace platform

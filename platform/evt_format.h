@@ -6,7 +6,9 @@
 #include <vector>
 
 // The classic NT event log file (.evt): a 48-byte header, records in a circular region after
-// it, and a 40-byte end-of-file record after the newest record. All little-endian.
+// it, and a 40-byte end-of-file record after the newest record. All little-endian. The layout
+// apart from any file: the event log service uses it, and so do tests and benchmarks that
+// build files of their own.
 namespace platform::evt {
 
 constexpr std::uint32_t kHeaderSize = 0x30;
@@ -55,10 +57,6 @@ struct Record {
     std::string data;
 };
 
-std::uint32_t ReadU32(const char* p);
-std::uint16_t ReadU16(const char* p);
-void PutU32(std::string& out, std::uint32_t v);
-
 // Size check, then signature, then fields.
 bool ParseHeader(std::string_view bytes, Header& header);
 std::string EncodeHeader(const Header& header);
@@ -72,7 +70,8 @@ bool LooksLikeEof(std::string_view bytes);
 bool DecodeRecord(std::string_view bytes, Record& record);
 std::string EncodeRecord(const Record& record);
 
-// The record in the layout ReadEventLog gives to ANSI callers: texts in CP932.
-std::string AnsiRecord(const Record& record);
+// A record's own bytes in the layout ReadEventLog gives to ANSI callers: the parts DecodeRecord
+// finds, with the texts in CP932. False when the frame itself is not a record.
+bool AnsiRecordOf(std::string_view bytes, std::string& ansi);
 
 }  // namespace platform::evt

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/eventlog.h"
+
+// Writing the machine's event logs: what the tools (eventcreate), the tests and the benchmarks
+// use; the program itself only reads logs.
+namespace platform {
+
+// One event for ReportEvent. Texts are CP932.
+struct EventToWrite {
+    std::uint16_t type = kEventInformation;
+    std::uint16_t category = 0;
+    DWORD eventId = 0;
+    std::vector<std::string> strings;
+    std::string sid;                  // binary SID, empty for none
+    std::string data;                 // binary data
+    std::string computer;             // empty: the machine's computer name
+    std::int64_t timeGenerated = -1;  // Unix seconds; -1: now
+};
+
+// Writes an event of a source to the log the source is registered in (Application when it is
+// not registered anywhere), overwriting the oldest records when the log is full.
+bool ReportEvent(std::string_view sourceName, const EventToWrite& event);
+
+// Empties the log; numbering starts again at 1.
+bool ClearEventLog(EventLogHandle log);
+
+// The log whose key holds the source, or "Application".
+std::string LogOfSource(std::string_view sourceName);
+
+// The file of a log, from its File value (default: <Log>.evt in the system's config folder).
+std::string EventLogFilePath(std::string_view logName);
+
+// Creates the empty file of a log when it does not exist.
+bool CreateEventLogFile(std::string_view logName);
+
+// The largest size a log's file may reach before it wraps, and the number the next record of
+// an empty log gets.
+bool SetEventLogMaxSize(std::string_view logName, DWORD bytes);
+bool SetEventLogNextRecord(std::string_view logName, DWORD number);
+
+}  // namespace platform

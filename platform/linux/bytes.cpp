@@ -1,0 +1,96 @@
+#include "platform/bytes.h"
+
+namespace platform {
+
+std::uint16_t Le16(std::string_view b, std::uint64_t at) {
+    if (!Fits(b, at, 2)) return 0;
+    return static_cast<std::uint16_t>(static_cast<unsigned char>(b[at]) |
+                                      (static_cast<unsigned char>(b[at + 1]) << 8));
+}
+
+std::uint32_t Le32(std::string_view b, std::uint64_t at) {
+    if (!Fits(b, at, 4)) return 0;
+    return static_cast<std::uint32_t>(Le16(b, at)) |
+           (static_cast<std::uint32_t>(Le16(b, at + 2)) << 16);
+}
+
+void AppendLe16(std::string& out, std::uint16_t v) {
+    out += static_cast<char>(v & 0xFF);
+    out += static_cast<char>(v >> 8);
+}
+
+void AppendLe32(std::string& out, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) out += static_cast<char>((v >> (8 * i)) & 0xFF);
+}
+
+void StoreLe16(std::string& out, size_t at, std::uint16_t v) {
+    out[at] = static_cast<char>(v & 0xFF);
+    out[at + 1] = static_cast<char>(v >> 8);
+}
+
+void StoreLe32(std::string& out, size_t at, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) out[at + i] = static_cast<char>((v >> (8 * i)) & 0xFF);
+}
+
+std::string ToHex(std::string_view bytes) {
+    static const char kDigits[] = "0123456789abcdef";
+    std::string out(bytes.size() * 2, '\0');
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        const auto b = static_cast<unsigned char>(bytes[i]);
+        out[2 * i] = kDigits[b >> 4];
+        out[2 * i + 1] = kDigits[b & 15];
+    }
+    return out;
+}
+
+int HexDigitValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+bool FromHex(std::string_view text, std::string& bytes) {
+    if (text.size() % 2 != 0) return false;
+    std::string out;
+    out.reserve(text.size() / 2);
+    for (size_t i = 0; i < text.size(); i += 2) {
+        const int hi = HexDigitValue(text[i]), lo = HexDigitValue(text[i + 1]);
+        if (hi < 0 || lo < 0) return false;
+        out += static_cast<char>(hi * 16 + lo);
+    }
+    bytes = std::move(out);
+    return true;
+}
+
+int CompareAsciiNoCase(std::string_view a, std::string_view b) {
+    const size_t n = a.size() < b.size() ? a.size() : b.size();
+    for (size_t i = 0; i < n; ++i) {
+        const auto x = static_cast<unsigned char>(AsciiUpper(a[i]));
+        const auto y = static_cast<unsigned char>(AsciiUpper(b[i]));
+        if (x != y) return x < y ? -1 : 1;
+    }
+    return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
+}
+
+bool EqualsAsciiNoCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && CompareAsciiNoCase(a, b) == 0;
+}
+
+bool StartsWithAsciiNoCase(std::string_view text, std::string_view prefix) {
+    return text.size() >= prefix.size() && EqualsAsciiNoCase(text.substr(0, prefix.size()), prefix);
+}
+
+std::string_view TrimBlanks(std::string_view s) {
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+    return s;
+}
+
+std::string_view TrimControls(std::string_view s) {
+    while (!s.empty() && static_cast<unsigned char>(s.front()) <= 0x20) s.remove_prefix(1);
+    while (!s.empty() && static_cast<unsigned char>(s.back()) <= 0x20) s.remove_suffix(1);
+    return s;
+}
+
+}  // namespace platform

@@ -1,0 +1,201 @@
+#include "platform/eventlog.h"
+
+#include <cstring>
+#include <memory>
+
+#include "platform/accounts.h"
+#include "platform/bytes.h"
+#include "platform/codepage.h"
+#include "platform/eventlog_writer.h"
+#include "platform/files.h"
+#include "platform/linux/evt/evt_file.h"
+#include "platform/machine.h"
+#include "platform/registry.h"
+
+namespace platform {
+namespace {
+
+// The registry's spelling of a log name, or empty when no log has that name.
+std::string RegisteredLogName(std::string_view logName) {
+    UniqueKey key;
+    if (logName.empty() || logName.find('\\') != std::string_view::npos ||
+        RegOpenKeyEx(HKEY_LOCAL_MACHINE, kEventLogKey, key.Out()) != kErrorSuccess) {
+        return std::string();
+    }
+    std::string name;
+    for (DWORD i = 0; RegEnumKeyEx(key.Get(), i, name) == kErrorSuccess; ++i) {
+        if (EqualsNoCase(name, logName)) return name;
+    }
+    return std::string();
+}
+
+// A zero-terminated text starting at pos, ending at the limit at the latest; pos moves past
+// its terminator.
+std::string_view TakeText(std::string_view record, size_t& pos, size_t limit) {
+    if (pos >= limit) return std::string_view();
+    const size_t zero = record.find('\0', pos);
+    const size_t stop = (zero == std::string_view::npos || zero > limit) ? limit : zero;
+    std::string_view text = record.substr(pos, stop - pos);
+    pos = stop + 1;
+    return text;
+}
+
+}  // namespace
+
+std::string EventLogKeyPath(std::string_view logName) {
+    std::string path(kEventLogKey);
+    path += '\\';
+    path += logName;
+    return path;
+}
+
+bool ParseEventLogRecord(std::string_view buffer, EventLogRecordParts& parts) {
+    EventLogRecord& fixed = parts.fixed;
+    if (buffer.size() < sizeof fixed + 4) return false;
+    std::memcpy(&fixed, buffer.data(), sizeof fixed);
+    if (fixed.Length < sizeof fixed + 4 || fixed.Length > buffer.size()) return false;
+    const std::string_view record = buffer.substr(0, fixed.Length);
+    const size_t limit = fixed.Length - 4;  // the trailing length is not content
+    size_t pos = sizeof fixed;
+    parts.source = TakeText(record, pos, limit);
+    parts.computer = TakeText(record, pos, limit);
+    const std::string_view content = record.substr(0, limit);
+    parts.sid = fixed.UserSidLength > 0 && Fits(content, fixed.UserSidOffset, fixed.UserSidLength)
+                    ? content.substr(fixed.UserSidOffset, fixed.UserSidLength)
+                    : std::string_view();
+    parts.data = fixed.DataLength > 0 && Fits(content, fixed.DataOffset, fixed.DataLength)
+                     ? content.substr(fixed.DataOffset, fixed.DataLength)
+                     : std::string_view();
+    parts.strings.clear();
+    size_t at = fixed.StringOffset;
+    for (unsigned i = 0; i < fixed.NumStrings && at < limit; ++i) {
+        parts.strings.push_back(TakeText(record, at, limit));
+    }
+    return true;
+}
+
+EventLogHandle OpenEventLog(std::string_view server, std::string_view logName) {
+    // The local computer, by no name, ".", or its own name; there is no other computer.
+    const size_t slash = server.rfind('\\');
+    const std::string_view host = server.substr(slash == std::string_view::npos ? 0 : slash + 1);
+    std::string local;
+    if (!host.empty() && host != "." &&
+        !(GetComputerName(local, 256) && EqualsNoCase(host, local))) {
+        SetLastError(kErrorBadNetPath);
+        return nullptr;
+    }
+    std::string name = RegisteredLogName(logName);
+    if (name.empty()) name = RegisteredLogName("Application");
+    if (name.empty()) {
+        SetLastError(kErrorFileNotFound);
+        return nullptr;
+    }
+    // The service creates a registered log's file when it is missing.
+    const std::string path = EventLogFilePath(name);
+    if (!FileExists(path) && !CreateEventLogFile(name)) return nullptr;
+    auto log = std::make_unique<EventLog>();
+    log->logName = name;
+    if (!log->file.OpenForReading(path)) return nullptr;
+    return log.release();
+}
+
+EventLogHandle OpenBackupEventLog(std::string_view, const std::string& path) {
+    auto log = std::make_unique<EventLog>();
+    if (!log->file.OpenForReading(path) || !log->file.Refresh()) return nullptr;
+    return log.release();
+}
+
+bool GetNumberOfEventLogRecords(EventLogHandle log, DWORD& count) {
+    if (!log) {
+        SetLastError(kErrorInvalidHandle);
+        return false;
+    }
+    if (!log->file.Refresh()) return false;
+    count = log->file.CurrentState().Count();
+    return true;
+}
+
+bool GetOldestEventLogRecord(EventLogHandle log, DWORD& oldest) {
+    if (!log) {
+        SetLastError(kErrorInvalidHandle);
+        return false;
+    }
+    if (!log->file.Refresh()) return false;
+    oldest = log->file.CurrentState().oldest;
+    return true;
+}
+
+bool ReadEventLog(EventLogHandle log, DWORD flags, DWORD recordNumber, void* buffer,
+                  DWORD bufferSize, DWORD* bytesRead, DWORD* needed) {
+    if (bytesRead) *bytesRead = 0;
+    if (needed) *needed = 0;
+    if (!log) {
+        SetLastError(kErrorInvalidHandle);
+        return false;
+    }
+    const bool seek = (flags & kEventLogSeekRead) != 0;
+    const bool sequential = (flags & kEventLogSequentialRead) != 0;
+    const bool forwards = (flags & kEventLogForwardsRead) != 0;
+    const bool backwards = (flags & kEventLogBackwardsRead) != 0;
+    if (seek == sequential || forwards == backwards || !buffer) {
+        SetLastError(kErrorInvalidParameter);
+        return false;
+    }
+    evt::EvtFile& file = log->file;
+    // The state is read anew only when what the reader knows cannot answer: a sequential read
+    // that starts or reaches the end, a number it does not hold.
+    std::uint32_t number = seek ? recordNumber : log->sequentialNumber;
+    if ((!seek && !log->sequentialStarted) || !file.Knows(number)) {
+        if (!file.Refresh()) return false;
+    }
+    const evt::State& s = file.CurrentState();
+    if (!seek && !log->sequentialStarted) {
+        number = backwards ? s.current - 1 : s.oldest;
+        log->sequentialStarted = true;
+        log->sequentialNumber = number;
+    }
+    if (!s.Holds(number)) {
+        SetLastError(seek ? kErrorInvalidParameter : kErrorHandleEof);
+        return false;
+    }
+
+    auto* out = static_cast<char*>(buffer);
+    DWORD used = 0;
+    for (;;) {
+        const std::string* ansi = file.Ansi(number);
+        if (!ansi) {
+            if (used > 0) break;  // give what was read; the damage shows at the next read
+            return false;
+        }
+        if (ansi->size() > bufferSize - used) {
+            if (used == 0) {
+                if (needed) *needed = static_cast<DWORD>(ansi->size());
+                SetLastError(kErrorInsufficientBuffer);
+                return false;
+            }
+            break;
+        }
+        std::memcpy(out + used, ansi->data(), ansi->size());
+        used += static_cast<DWORD>(ansi->size());
+        number = backwards ? number - 1 : number + 1;
+        // A seek read is for one record (the system promises one or more); a sequential read
+        // goes on while records fit.
+        if (seek || !file.CurrentState().Holds(number)) break;
+    }
+    // A seek read moves the position of the sequential reads too.
+    log->sequentialNumber = number;
+    log->sequentialStarted = true;
+    if (bytesRead) *bytesRead = used;
+    return true;
+}
+
+bool CloseEventLog(EventLogHandle log) {
+    if (!log) {
+        SetLastError(kErrorInvalidHandle);
+        return false;
+    }
+    delete log;
+    return true;
+}
+
+}  // namespace platform

@@ -1,0 +1,106 @@
+#include "platform/eventlog_writer.h"
+
+#include <memory>
+
+#include "platform/accounts.h"
+#include "platform/clock.h"
+#include "platform/codepage.h"
+#include "platform/linux/evt/evt_file.h"
+#include "platform/machine.h"
+#include "platform/registry.h"
+
+namespace platform {
+namespace {
+
+constexpr std::uint32_t kDefaultMaxSize = 0x80000;
+
+std::uint32_t ConfiguredMaxSize(std::string_view logName) {
+    DWORD size = 0;
+    if (ReadMachineDword(EventLogKeyPath(logName), "MaxSize", size) && size >= 0x10000) return size;
+    return kDefaultMaxSize;
+}
+
+std::unique_ptr<evt::EvtFile> OpenForWriting(std::string_view logName) {
+    auto file = std::make_unique<evt::EvtFile>();
+    if (!file->OpenForWriting(EventLogFilePath(logName), ConfiguredMaxSize(logName)))
+        return nullptr;
+    return file;
+}
+
+}  // namespace
+
+std::string EventLogFilePath(std::string_view logName) {
+    std::string file;
+    if (!ReadMachineString(EventLogKeyPath(logName), "File", file) || file.empty()) {
+        file = "%SystemRoot%\\system32\\config\\" + std::string(logName) + ".evt";
+    }
+    return MapMachinePath(ExpandMachineEnvironment(file));
+}
+
+bool CreateEventLogFile(std::string_view logName) { return OpenForWriting(logName) != nullptr; }
+
+std::string LogOfSource(std::string_view sourceName) {
+    UniqueKey key;
+    if (RegOpenKeyEx(HKEY_LOCAL_MACHINE, kEventLogKey, key.Out()) != kErrorSuccess) {
+        return "Application";
+    }
+    std::string logName;
+    for (DWORD i = 0; RegEnumKeyEx(key.Get(), i, logName) == kErrorSuccess; ++i) {
+        UniqueKey source;
+        if (RegOpenKeyEx(key.Get(), logName + "\\" + std::string(sourceName), source.Out()) ==
+            kErrorSuccess) {
+            return logName;
+        }
+    }
+    return "Application";
+}
+
+bool ClearEventLog(EventLogHandle log) {
+    if (!log) {
+        SetLastError(kErrorInvalidHandle);
+        return false;
+    }
+    if (log->logName.empty()) {  // a backup file is read only
+        SetLastError(kErrorInvalidParameter);
+        return false;
+    }
+    std::unique_ptr<evt::EvtFile> writer = OpenForWriting(log->logName);
+    return writer && writer->Clear();
+}
+
+bool ReportEvent(std::string_view sourceName, const EventToWrite& event) {
+    if (event.strings.size() > 0xFFFF) {
+        SetLastError(kErrorInvalidParameter);
+        return false;
+    }
+    std::unique_ptr<evt::EvtFile> writer = OpenForWriting(LogOfSource(sourceName));
+    if (!writer) return false;
+    evt::Record record;
+    const std::int64_t now = NowUnixMilliseconds() / 1000;
+    record.timeWritten = static_cast<std::uint32_t>(now);
+    record.timeGenerated =
+        static_cast<std::uint32_t>(event.timeGenerated >= 0 ? event.timeGenerated : now);
+    record.eventId = event.eventId;
+    record.type = event.type;
+    record.category = event.category;
+    record.source = SjisToUtf16(sourceName);
+    std::string computer = event.computer;
+    if (computer.empty() && !GetComputerName(computer)) computer.clear();
+    record.computer = SjisToUtf16(computer);
+    record.sid = event.sid;
+    for (const std::string& s : event.strings) record.strings.push_back(SjisToUtf16(s));
+    record.data = event.data;
+    return writer->Append(std::move(record));
+}
+
+bool SetEventLogMaxSize(std::string_view logName, DWORD bytes) {
+    std::unique_ptr<evt::EvtFile> writer = OpenForWriting(logName);
+    return writer && writer->SetMaxSize(bytes);
+}
+
+bool SetEventLogNextRecord(std::string_view logName, DWORD number) {
+    std::unique_ptr<evt::EvtFile> writer = OpenForWriting(logName);
+    return writer && writer->SetNextNumber(number);
+}
+
+}  // namespace platform
