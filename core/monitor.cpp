@@ -4,6 +4,7 @@
 
 #include "config/settings.h"
 #include "core/program_log.h"
+#include "eventlog/catalog.h"
 #include "eventlog/rendering.h"
 #include "platform/accounts.h"
 #include "platform/codepage.h"
@@ -130,15 +131,7 @@ void Monitor::StartMonitoring() {
         return;
     }
     std::vector<std::string> names;
-    platform::HKEY key = nullptr;
-    if (platform::RegOpenKeyEx(platform::HKEY_LOCAL_MACHINE, platform::kEventLogKey, key) ==
-        platform::kErrorSuccess) {
-        std::string name;
-        for (DWORD i = 0; platform::RegEnumKeyEx(key, i, name) == platform::kErrorSuccess; ++i) {
-            names.push_back(name);
-        }
-        platform::RegCloseKey(key);
-    }
+    ListLogs(names);
     for (const std::string& name : names) {
         auto log = std::make_unique<WatchedLog>();
         log->name = name;

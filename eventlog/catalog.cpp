@@ -11,32 +11,30 @@
 namespace {
 
 bool ListSubkeys(const std::string& path, std::vector<std::string>& list) {
-    platform::HKEY key = nullptr;
-    if (platform::RegOpenKeyEx(platform::HKEY_LOCAL_MACHINE, path, key) !=
+    platform::UniqueKey key;
+    if (platform::RegOpenKeyEx(platform::HKEY_LOCAL_MACHINE, path, key.Out()) !=
         platform::kErrorSuccess) {
         return false;
     }
     list.clear();
     std::string name;
-    for (platform::DWORD i = 0; platform::RegEnumKeyEx(key, i, name) == platform::kErrorSuccess;
-         ++i) {
+    for (platform::DWORD i = 0;
+         platform::RegEnumKeyEx(key.Get(), i, name) == platform::kErrorSuccess; ++i) {
         list.push_back(name);
     }
-    platform::RegCloseKey(key);
     return true;
 }
 
 std::vector<MessageEntry> FileEntries(const std::string& path) {
     std::vector<MessageEntry> entries;
-    platform::HMODULE module = platform::LoadLibraryAsDatafile(path);
+    platform::UniqueModule module(platform::LoadLibraryAsDatafile(path));
     if (!module) return entries;
-    for (platform::MessageTableEntry& e : platform::EnumerateMessageTables(module)) {
+    for (platform::MessageTableEntry& e : platform::EnumerateMessageTables(module.Get())) {
         std::string text = std::move(e.text);
         size_t cut = text.find("%0");
         if (cut != std::string::npos) text.resize(cut);
         entries.push_back({e.id, std::move(text)});
     }
-    platform::FreeLibrary(module);
     return entries;
 }
 

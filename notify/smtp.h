@@ -174,6 +174,6 @@ void DrainSocketLibrary();
 // control characters or bytes of 0x7F and above as B-encoded words folded at 75 characters.
 std::string EncodeHeaderValue(const std::string& sjisText);
 
-// Shift-JIS to ISO-2022-JP as the component converts header and body texts: ESC $B before
+// Shift-JIS to ISO-2022-JP as the SMTP client converts header and body texts: ESC $B before
 // double-byte text, ESC (B after it and at the end; 7-bit text stays as it is.
 std::string ComponentJis(const std::string& sjisText);

@@ -13,6 +13,10 @@ namespace platform {
 // with its terminator.
 bool GetComputerName(std::string& name, size_t bufferChars = 16);
 
+// The host's own name as a computer name: the part before the first dot, upper case, cut to
+// 15 bytes ("QUORVIK" when the host has none).
+std::string HostComputerName();
+
 // The account of a binary SID: well-known SIDs, and the machine's own accounts (its profile
 // list). Fails with 1332 for a SID no one knows, 87 for bytes that are not a SID.
 bool LookupAccountSid(std::string_view systemName, std::string_view sid, std::string& name,

@@ -2,7 +2,7 @@
 # Builds the benchmarks (Release) into build-bench/ and runs them.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/setup.sh
+scripts/setup.sh bench
 cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUORVIK_BENCH=ON \
   -DQUORVIK_TESTS=OFF >/dev/null
 cmake --build build-bench -j "$(nproc)"

@@ -3,7 +3,7 @@
 # Usage: scripts/fuzz.sh [seconds per target, default 60] [target ...]
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/setup.sh
+scripts/setup.sh fuzz
 seconds="${1:-60}"
 shift || true
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DQUORVIK_FUZZ=ON \

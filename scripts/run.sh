@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Sets up the machine, builds, and runs the program.
+# Sets up the machine (what the program needs, not the test tools), builds, and runs the program.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/setup.sh
-scripts/build.sh
+scripts/setup.sh run
+scripts/build.sh -DQUORVIK_TESTS=OFF
 exec build/quorvik "$@"

@@ -1,17 +1,33 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build and the tests need. Idempotent: installs only what is
-# missing, and refreshes the package lists only then.
+# Installs the Debian packages a task needs: `run` (build and run the program, the default),
+# `test` (the tests and the real peers they talk to), `bench` (the benchmarks) or `fuzz` (the
+# libFuzzer targets). Idempotent: installs only what is missing, and refreshes the package
+# lists only then.
 set -euo pipefail
 
-packages=(
+task="${1:-run}"
+
+run=(
   build-essential cmake ninja-build ccache pkg-config
   qt6-base-dev libgl-dev
   libssl-dev
-  googletest libgtest-dev libgmock-dev libbenchmark-dev
-  clang libclang-rt-14-dev
+)
+test=(
+  "${run[@]}"
+  googletest libgtest-dev libgmock-dev clang-format
   libevt-utils
   binutils-mingw-w64-x86-64 python3 python3-pefile python3-aiosmtpd
 )
+bench=("${test[@]}" libbenchmark-dev strace)
+fuzz=("${run[@]}" clang libclang-rt-14-dev)
+
+case "$task" in
+  run) packages=("${run[@]}") ;;
+  test) packages=("${test[@]}") ;;
+  bench) packages=("${bench[@]}") ;;
+  fuzz) packages=("${fuzz[@]}") ;;
+  *) echo "usage: $0 [run|test|bench|fuzz]" >&2; exit 2 ;;
+esac
 
 missing=()
 for p in "${packages[@]}"; do

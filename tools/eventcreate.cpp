@@ -48,10 +48,8 @@ void Register(const std::string& log, const std::string& source) {
     using namespace platform;
     const std::string logKey = std::string(kEventLogKey) + "\\" + log;
     std::string lines;
-    HKEY key = nullptr;
-    if (RegOpenKeyEx(HKEY_LOCAL_MACHINE, logKey, key) == kErrorSuccess) {
-        RegCloseKey(key);
-    } else {
+    UniqueKey key;
+    if (RegOpenKeyEx(HKEY_LOCAL_MACHINE, logKey, key.Out()) != kErrorSuccess) {
         lines += RegKeyLine(SjisToUtf8(logKey));
         lines += RegExpandStringLine("File",
                                      "%SystemRoot%\\system32\\config\\" + SjisToUtf8(log) + ".evt");
@@ -60,11 +58,10 @@ void Register(const std::string& log, const std::string& source) {
     }
     if (!source.empty()) {
         std::string owner = LogOfSource(source);
-        HKEY sourceKey = nullptr;
-        bool known = RegOpenKeyEx(HKEY_LOCAL_MACHINE,
-                                  std::string(kEventLogKey) + "\\" + owner + "\\" + source,
-                                  sourceKey) == kErrorSuccess;
-        if (known) RegCloseKey(sourceKey);
+        UniqueKey sourceKey;
+        const bool known = RegOpenKeyEx(HKEY_LOCAL_MACHINE,
+                                        std::string(kEventLogKey) + "\\" + owner + "\\" + source,
+                                        sourceKey.Out()) == kErrorSuccess;
         if (known && !EqualsNoCase(owner, log)) {
             std::fprintf(stderr, "%s: source %s is registered in log %s\n", kTool,
                          SjisToUtf8(source).c_str(), SjisToUtf8(owner).c_str());

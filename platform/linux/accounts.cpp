@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "platform/bytes.h"
 #include "platform/codepage.h"
 #include "platform/registry.h"
 
@@ -51,19 +52,21 @@ constexpr std::string_view kProfileList =
 
 }  // namespace
 
+std::string HostComputerName() {
+    char host[256] = {};
+    if (gethostname(host, sizeof host - 1) != 0 || host[0] == '\0') return "QUORVIK";
+    std::string name(host);
+    name = name.substr(0, name.find('.'));
+    for (char& c : name) c = AsciiUpper(c);
+    return Utf8ToSjis(name).substr(0, 15);
+}
+
 bool GetComputerName(std::string& name, size_t bufferChars) {
     std::string value;
     if (!ReadMachineString("SYSTEM\\CurrentControlSet\\Control\\ComputerName\\ComputerName",
                            "ComputerName", value) ||
         value.empty()) {
-        char host[256] = {};
-        if (gethostname(host, sizeof host - 1) != 0) return FailFromErrno();
-        value = host;
-        value = value.substr(0, value.find('.'));
-        for (char& c : value) {
-            if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
-        }
-        value = Utf8ToSjis(value).substr(0, 15);
+        value = HostComputerName();
     }
     if (SjisToUtf16(value).size() + 1 > bufferChars) {
         SetLastError(kErrorBufferOverflow);

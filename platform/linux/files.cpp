@@ -299,7 +299,8 @@ File& File::operator=(File&& other) noexcept {
 
 bool File::Open(const std::string& path, Access access, Disposition disposition, Share share) {
     Close();
-    if (access != Access::Read || disposition != Disposition::OpenExisting) NoteLocalMachineChange();
+    if (access != Access::Read || disposition != Disposition::OpenExisting)
+        NoteLocalMachineChange();
     int flags = O_CLOEXEC;
     switch (access) {
         case Access::Read: flags |= O_RDONLY; break;

@@ -3,20 +3,13 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/bytes.h"
 #include "platform/codepage.h"
 #include "platform/errors.h"
 #include "platform/files.h"
 
 namespace platform {
 namespace {
-
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
-
-std::string_view Trim(std::string_view s) {
-    while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
-    while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
-    return s;
-}
 
 bool NamesEqual(std::string_view a, std::string_view b) { return EqualsNoCase(a, b); }
 
@@ -55,7 +48,7 @@ struct ParsedLine {
 ParsedLine ParseLine(const std::string& text, const Line& line) {
     ParsedLine parsed;
     std::string_view content(text.data() + line.begin, line.end - line.begin);
-    std::string_view trimmed = Trim(content);
+    std::string_view trimmed = TrimBlanks(content);
     if (trimmed.empty()) return parsed;
     if (trimmed.front() == '[') {
         size_t close = trimmed.rfind(']');
@@ -64,7 +57,7 @@ ParsedLine ParseLine(const std::string& text, const Line& line) {
             return parsed;
         }
         parsed.kind = LineKind::Section;
-        parsed.name = Trim(trimmed.substr(1, close - 1));
+        parsed.name = TrimBlanks(trimmed.substr(1, close - 1));
         return parsed;
     }
     parsed.kind = LineKind::Key;
@@ -73,28 +66,17 @@ ParsedLine ParseLine(const std::string& text, const Line& line) {
         parsed.name = trimmed;
         parsed.valueBegin = line.end;
     } else {
-        parsed.name = Trim(content.substr(0, equals));
+        parsed.name = TrimBlanks(content.substr(0, equals));
         parsed.valueBegin = line.begin + equals + 1;
         parsed.hasEquals = true;
     }
     return parsed;
 }
 
-bool ReadWholeFile(const std::string& path, std::string& text, bool& exists) {
-    File file;
-    exists = false;
-    if (!file.Open(path, File::Access::Read, File::Disposition::OpenExisting, File::Share::Read)) {
-        return GetLastError() == kErrorFileNotFound || GetLastError() == kErrorPathNotFound;
-    }
-    exists = true;
-    char buffer[65536];
-    for (;;) {
-        size_t got = 0;
-        if (!file.Read(buffer, sizeof buffer, &got)) return false;
-        if (got == 0) break;
-        text.append(buffer, got);
-    }
-    return true;
+// The file's text; a file that does not exist is read as none, any other failure fails.
+bool ReadProfileFile(const std::string& path, std::string& text, bool& exists) {
+    exists = ReadWholeFile(path, text);
+    return exists || GetLastError() == kErrorFileNotFound || GetLastError() == kErrorPathNotFound;
 }
 
 // Finds a key's value in the first section of that name; false when it is not there.
@@ -110,7 +92,7 @@ bool FindValue(const std::string& text, const std::string& section, const std::s
         }
         if (!inSection || parsed.kind != LineKind::Key || !NamesEqual(parsed.name, key)) continue;
         std::string_view raw(text.data() + parsed.valueBegin, line.end - parsed.valueBegin);
-        std::string_view v = Trim(raw);
+        std::string_view v = TrimBlanks(raw);
         if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front()) {
             v = v.substr(1, v.size() - 2);
         }
@@ -129,7 +111,7 @@ std::string GetPrivateProfileString(const std::string& section, const std::strin
     std::string text;
     bool exists = false;
     std::string value;
-    if (!ReadWholeFile(path, text, exists) || !exists || !FindValue(text, section, key, value)) {
+    if (!ReadProfileFile(path, text, exists) || !exists || !FindValue(text, section, key, value)) {
         value = defaultValue;
         while (!value.empty() && value.back() == ' ') value.pop_back();
     }
@@ -156,7 +138,7 @@ bool WritePrivateProfileString(const std::string& section, const std::string& ke
                                const std::string& value, const std::string& path) {
     std::string text;
     bool exists = false;
-    if (!ReadWholeFile(path, text, exists)) return false;
+    if (!ReadProfileFile(path, text, exists)) return false;
 
     std::string updated;
     std::vector<Line> lines = SplitLines(text);

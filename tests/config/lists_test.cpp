@@ -12,7 +12,7 @@
 
 namespace {
 
-// Builds list files item by item, little-endian, as the Windows program writes them.
+// Builds list files item by item, little-endian, in the layout the files have on disk.
 class Bytes {
 public:
     Bytes& Short(int v) {

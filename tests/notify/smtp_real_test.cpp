@@ -37,7 +37,7 @@ bool WaitForFile(const std::string& path) {
 
 }  // namespace
 
-TEST(SmtpWithARealServer, JapaneseSubjectBodyAndAttachmentsSurviveTheRoundTrip) {
+TEST(SmtpPeer, JapaneseSubjectBodyAndAttachmentsSurviveTheRoundTrip) {
     TestFolder folder;
     const std::string support = QUORVIK_TEST_SUPPORT;
     std::string port;

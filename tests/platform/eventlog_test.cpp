@@ -220,7 +220,7 @@ TEST(EventLog, ReadsRealFilesCleanAndDirty) {
     }
 }
 
-TEST(EventLog, EvtexportReadsWhatWeWriteIncludingAWrappedLog) {
+TEST(EventLogPeer, EvtexportReadsWhatWeWriteIncludingAWrappedLog) {
     MachineFolder machine;
     RegisterLog(machine, "Ring", "Src", 0x10000);
     ASSERT_TRUE(SetEventLogMaxSize("Ring", 4096));

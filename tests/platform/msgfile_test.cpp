@@ -81,7 +81,7 @@ TEST(MessageFormat, IgnoringInserts) {
     EXPECT_EQ(Format("trailing %", {}, true), "<fail 87>");
 }
 
-TEST(MessageFiles, OurCompilerMatchesTheMingwTools) {
+TEST(MessageFilesPeer, OurCompilerMatchesTheMingwTools) {
     TestFolder folder;
     WriteFileBytes(folder.File("m.mc"), kSource);
     MessageCompileResult compiled;
@@ -126,7 +126,7 @@ TEST(MessageFiles, OurCompilerMatchesTheMingwTools) {
     }
 }
 
-TEST(MessageFiles, PefileReadsWhatOurCompilerWrites) {
+TEST(MessageFilesPeer, PefileReadsWhatOurCompilerWrites) {
     TestFolder folder;
     MessageCompileResult compiled;
     ASSERT_TRUE(CompileMessageText(kSource, false, compiled)) << compiled.error;

@@ -1,11 +1,9 @@
 // The default machine: what a new machine folder holds, a small Windows Server 2003 with its
 // three logs, a sample event source with categories and Japanese messages, and the message
 // file of the sources eventcreate registers.
-#include <unistd.h>
-
 #include <string>
 
-#include "platform/bytes.h"
+#include "platform/accounts.h"
 #include "platform/codepage.h"
 #include "platform/eventlog_writer.h"
 #include "platform/files.h"
@@ -17,15 +15,6 @@ extern const char kSampleMessageText[];
 
 namespace platform {
 namespace {
-
-std::string HostComputerName() {
-    char host[256] = {};
-    if (gethostname(host, sizeof host - 1) != 0 || host[0] == '\0') return "QUORVIK";
-    std::string name(host);
-    name = name.substr(0, name.find('.'));
-    for (char& c : name) c = AsciiUpper(c);
-    return name.substr(0, 15);
-}
 
 // The registry of a new default machine, in the .reg syntax a real export uses.
 std::string DefaultRegistry() {

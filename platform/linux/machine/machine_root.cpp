@@ -88,7 +88,8 @@ const std::string& MachineRoot() {
     // The default follows the environment and the program's folder, which tests may move.
     static std::string defaultRoot;
     const char* env = std::getenv("NT_MACHINE_ROOT");
-    std::string root = (env && *env) ? WithSlash(Utf8ToSjis(env)) : ExecutableDirectory() + "machine/";
+    std::string root =
+        (env && *env) ? WithSlash(Utf8ToSjis(env)) : ExecutableDirectory() + "machine/";
     if (root != defaultRoot) defaultRoot = std::move(root);
     return defaultRoot;
 }

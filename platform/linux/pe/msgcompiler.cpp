@@ -4,6 +4,7 @@
 #include <map>
 #include <vector>
 
+#include "platform/bytes.h"
 #include "platform/codepage.h"
 
 namespace platform {
@@ -16,10 +17,10 @@ struct Name {
 
 bool SameName(std::string_view a, std::string_view b) { return EqualsNoCase(a, b); }
 
+// Blanks around a text, and the CR of a CR LF line end.
 std::string_view Trim(std::string_view s) {
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r'))
-        s.remove_suffix(1);
+    s = TrimBlanks(s);
+    while (!s.empty() && s.back() == '\r') s = TrimBlanks(s.substr(0, s.size() - 1));
     return s;
 }
 

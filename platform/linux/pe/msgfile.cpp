@@ -73,9 +73,9 @@ void Load(const std::string& windowsPath, CacheEntry& entry) {
     struct stat st;
     bool found;
     if (windowsPath.find_first_of("\\/") == std::string::npos && !windowsPath.empty()) {
-        found = MapMachinePathAndStat(MachineRoot() + "Windows\\system32\\" + windowsPath, path,
-                                      st) ||
-                MapMachinePathAndStat(MachineRoot() + "Windows\\" + windowsPath, path, st);
+        found =
+            MapMachinePathAndStat(MachineRoot() + "Windows\\system32\\" + windowsPath, path, st) ||
+            MapMachinePathAndStat(MachineRoot() + "Windows\\" + windowsPath, path, st);
     } else {
         found = MapMachinePathAndStat(windowsPath, path, st);
     }
@@ -187,9 +187,8 @@ bool FindMessage(HMODULE module, DWORD messageId, DWORD languageId, std::string&
     return true;
 }
 
-bool FormatMessageFromModule(HMODULE module, DWORD messageId, DWORD languageId,
-                             bool ignoreInserts, const std::vector<std::string>* args,
-                             std::string& out) {
+bool FormatMessageFromModule(HMODULE module, DWORD messageId, DWORD languageId, bool ignoreInserts,
+                             const std::vector<std::string>* args, std::string& out) {
     std::string text;
     if (!FindMessage(module, messageId, languageId, text)) return false;
     return FormatMessageFromString(text, ignoreInserts, args, out);
