@@ -51,9 +51,9 @@ void FillBenchLog() {
                          r.type = 4;
                          r.eventId = static_cast<std::uint32_t>(1 + i % 50);
                          r.category = 0;
-                         r.strings = {platform::Utf8ToUtf16(
-                             "ジョブ " + std::to_string(i) + " が完了しました。処理件数 " +
-                             std::to_string(i % 1000) + " 件")};
+                         r.strings = {platform::Utf8ToUtf16("ジョブ " + std::to_string(i) +
+                                                            " が完了しました。処理件数 " +
+                                                            std::to_string(i % 1000) + " 件")};
                      }
                      // Binary data as services log it: the file ends up near 16 MB.
                      r.data.assign(96, static_cast<char>(i & 0x7F));

@@ -99,9 +99,8 @@ BENCHMARK(BM_ReadNewest10)->Arg(1000)->Arg(60000)->Unit(benchmark::kMicrosecond)
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
-    RatioReporter reporter(
-        {{"BM_ReadAllRecords", "BM_EvtexportAllRecords"},
-         {"BM_ReadNewest10/60000", "BM_ReadNewest10/1000"}});
+    RatioReporter reporter({{"BM_ReadAllRecords", "BM_EvtexportAllRecords"},
+                            {"BM_ReadNewest10/60000", "BM_ReadNewest10/1000"}});
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
     return 0;

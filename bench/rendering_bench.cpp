@@ -53,10 +53,9 @@ void ReadAll(Each each) {
     std::vector<char> buffer(4096);
     for (std::uint32_t n = 1; n <= kRecords; ++n) {
         platform::DWORD read = 0, needed = 0;
-        platform::ReadEventLog(log.Get(),
-                               platform::kEventLogSeekRead | platform::kEventLogForwardsRead, n,
-                               buffer.data(), static_cast<platform::DWORD>(buffer.size()), &read,
-                               &needed);
+        platform::ReadEventLog(
+            log.Get(), platform::kEventLogSeekRead | platform::kEventLogForwardsRead, n,
+            buffer.data(), static_cast<platform::DWORD>(buffer.size()), &read, &needed);
         platform::EventLogRecordParts parts;
         platform::ParseEventLogRecord(std::string_view(buffer.data(), read), parts);
         Record r;

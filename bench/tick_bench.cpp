@@ -106,8 +106,7 @@ BENCHMARK(BM_RenderWithoutMatching)->Unit(benchmark::kMillisecond)->Iterations(2
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
-    RatioReporter reporter(
-        {{"BM_TickWithMatching", "BM_RenderWithoutMatching"}});
+    RatioReporter reporter({{"BM_TickWithMatching", "BM_RenderWithoutMatching"}});
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
     return 0;

@@ -33,18 +33,20 @@ bool Datafile::Open(const std::string& path, Mode mode) {
         m_sizeKnown = m_file.Size(m_fileSize);
         return true;
     }
+    // A symbolic link stays a link: the file it names is the one written.
+    m_path = platform::FinalPath(path);
+    m_inPlace = false;
     // The old file must exist and be writable; it is held, unshared, until the new one
     // replaces it.
-    if (!m_original.Open(path, File::Access::ReadWrite, File::Disposition::OpenExisting,
+    if (!m_original.Open(m_path, File::Access::ReadWrite, File::Disposition::OpenExisting,
                          File::Share::None)) {
         return false;
     }
-    std::string folder = platform::ExtractFilePath(path);
+    const std::string folder = platform::ExtractFilePath(m_path);
     if (!m_file.CreateUnique(folder.empty() ? std::string("./") : folder, ".save-", m_tempPath)) {
-        platform::DWORD error = platform::GetLastError();
-        m_original.Close();
-        platform::SetLastError(error);
-        return false;
+        // A folder the user may not create files in: the file is written in place at Close, as
+        // the system writes it; the atomic replacement cannot be had there.
+        m_inPlace = true;
     }
     return true;
 }
@@ -65,6 +67,12 @@ bool Datafile::Close() {
     if (m_mode == Mode::Read) {
         m_file.Close();
         return true;
+    }
+    if (m_inPlace) {
+        const bool ok = !m_writeFailed && m_original.ReplaceContents(m_pending);
+        m_pending.clear();
+        m_original.Close();
+        return ok;
     }
     bool ok = !m_writeFailed && FlushWrites() && m_file.Sync();
     if (!ok) {
@@ -175,7 +183,8 @@ bool Datafile::WriteBytes(const void* data, size_t size) {
     }
     if (m_writeFailed) return false;
     m_pending.append(static_cast<const char*>(data), size);
-    return m_pending.size() < kWriteChunk || FlushWrites();
+    // Written in place, the whole contents go at once when the file closes.
+    return m_inPlace || m_pending.size() < kWriteChunk || FlushWrites();
 }
 
 bool Datafile::WriteShort(std::int16_t value) {

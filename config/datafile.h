@@ -9,9 +9,11 @@
 // The list-file class: little-endian shorts, ints, length-prefixed strings and text lists, with
 // no padding. Every operation returns false at once when no file is open.
 //
-// Writing never touches the file in place: the items go to a new file beside it, which replaces
-// the old one only when Close finds that every item was written. A failed save therefore leaves
-// the previous contents whole.
+// Writing does not touch the file in place: the items go to a new file beside it, which replaces
+// the old one only when Close finds that every item was written, so a failed save leaves the
+// previous contents whole. A symbolic link is followed, and the file it names is replaced. Only
+// where no file can be made beside it (a folder the user may not write) is the file rewritten
+// in place, as the system would.
 class Datafile {
 public:
     enum class Mode { Read, Write };
@@ -29,7 +31,7 @@ public:
     // succeeded; the result tells whether they did.
     bool Close();
 
-    bool IsOpen() const { return m_file.IsOpen(); }
+    bool IsOpen() const { return m_file.IsOpen() || m_original.IsOpen(); }
 
     bool ReadShort(std::int16_t& value);
     bool ReadInt(std::int32_t& value);
@@ -59,6 +61,7 @@ private:
     std::string m_path;
     std::string m_tempPath;
     bool m_writeFailed = false;
+    bool m_inPlace = false;  // no new file could be made beside it: the old one is rewritten
 
     // Reads: a window of the file; m_fileSize bounds every length read from it.
     std::vector<char> m_buffer;

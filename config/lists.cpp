@@ -166,13 +166,59 @@ bool SaveWatchList(const WatchList& list) {
     return ok && closed;
 }
 
+namespace {
+
+// One keyword as a term of the search expression language that stands for exactly its bytes:
+// in double quotes, which keep every byte as written, unless it holds a quote or ends with a
+// sequence character (0x5C), which would end the quotes early or escape the closing one;
+// then as a word with every blank, quote, parenthesis, sequence character and control
+// character escaped. Double-byte characters are never escaped: the scanner keeps them whole.
+std::string KeywordTerm(std::string keyword) {
+    // A lead byte without its trail byte can stand in no description; it would take the next
+    // byte of the expression as its own.
+    size_t end = 0;
+    while (end < keyword.size()) {
+        const bool lead = platform::IsDBCSLeadByte(static_cast<unsigned char>(keyword[end]));
+        if (lead && end + 1 >= keyword.size()) break;
+        end += lead ? 2 : 1;
+    }
+    keyword.resize(end);
+    bool quotable = true;
+    bool endsInSequence = false;
+    for (size_t i = 0; i < keyword.size(); ++i) {
+        const auto c = static_cast<unsigned char>(keyword[i]);
+        if (platform::IsDBCSLeadByte(c)) {
+            ++i;
+            endsInSequence = false;
+            continue;
+        }
+        if (c == '"') quotable = false;
+        endsInSequence = c == 0x5C;
+    }
+    if (quotable && !endsInSequence) return '"' + keyword + '"';
+    std::string word;
+    for (size_t i = 0; i < keyword.size(); ++i) {
+        const auto c = static_cast<unsigned char>(keyword[i]);
+        if (platform::IsDBCSLeadByte(c)) {
+            word.append(keyword, i, 2);
+            ++i;
+            continue;
+        }
+        if (c <= 0x20 || c == '"' || c == '(' || c == ')' || c == 0x5C) word += '\\';
+        word += static_cast<char>(c);
+    }
+    return word;
+}
+
+}  // namespace
+
 std::string KeywordsToCondition(const std::vector<std::string>& keywords) {
     std::string condition;
-    for (size_t i = 0; i < keywords.size(); ++i) {
-        if (i > 0) condition += " OR ";
-        condition += '"';
-        condition += keywords[i];
-        condition += '"';
+    for (const std::string& keyword : keywords) {
+        const std::string term = keyword.empty() ? std::string() : KeywordTerm(keyword);
+        if (term.empty() || term == "\"\"") continue;
+        if (!condition.empty()) condition += " OR ";
+        condition += term;
     }
     return condition;
 }

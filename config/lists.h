@@ -76,8 +76,9 @@ bool LoadWatchList(WatchList& list);
 bool SaveAddressList(const AddressList& list);
 bool SaveWatchList(const WatchList& list);
 
-// The condition of a version 0x0101 watch record: its keywords, each in double quotes,
-// joined by " OR ".
+// The condition of a version 0x0101 watch record: an expression that holds for a description
+// containing any of the keywords (their terms joined by " OR "), whatever bytes they hold;
+// empty keywords are dropped, and no keyword at all gives no condition.
 std::string KeywordsToCondition(const std::vector<std::string>& keywords);
 
 // A recipient text that contains "@" is a mail address; any other is a computer name.

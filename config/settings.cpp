@@ -22,8 +22,16 @@ std::uint32_t ReadInt(const char* section, const char* key, std::int32_t default
     return platform::GetPrivateProfileInt(section, key, defaultValue, SettingsFilePath());
 }
 
-void WriteText(const char* section, const char* key, const std::string& value) {
-    platform::WritePrivateProfileString(section, key, value, SettingsFilePath());
+// ETC.DAT holds the SMTP password: a new file is made readable by its owner only (the writes
+// keep the mode of an existing file).
+bool WriteProfile(const std::string& section, const std::string& key, const std::string& value) {
+    const std::string path = SettingsFilePath();
+    if (!platform::FileExists(path)) platform::CreatePrivateFile(path);
+    return platform::WritePrivateProfileString(section, key, value, path);
+}
+
+bool WriteText(const char* section, const char* key, const std::string& value) {
+    return WriteProfile(section, key, value);
 }
 
 std::string Decimal(long value) {
@@ -84,23 +92,24 @@ void LoadSettings(Settings& s) {
 }
 
 bool SaveSettings(const Settings& s) {
-    WriteText("EventLog", "Interval", Decimal(s.Interval));
-    WriteText("SMTP", "SenderName", s.SenderName);
-    WriteText("SMTP", "MailAddr", s.MailAddr);
-    WriteText("SMTP", "SMTPServer", s.SMTPServer);
-    WriteText("SMTP", "SMTPPort", Decimal(s.SMTPPort));
-    WriteText("SMTP", "TimeOut", Decimal(s.TimeOut));
-    WriteText("SMTP", "AuthType", Decimal(s.AuthType));
-    WriteText("SMTP", "UserID", s.UserID);
-    WriteText("SMTP", "Password", EncipherPassword(s.Password));
-    WriteText("Log", "Enable", s.Enable ? "True" : "False");
-    WriteText("Log", "Path", s.Path);
-    WriteText("Log", "Alive", Decimal(s.Alive));
-    return true;
+    // Every key is written even after a failure; the result says whether all of them were.
+    bool ok = WriteText("EventLog", "Interval", Decimal(s.Interval));
+    ok &= WriteText("SMTP", "SenderName", s.SenderName);
+    ok &= WriteText("SMTP", "MailAddr", s.MailAddr);
+    ok &= WriteText("SMTP", "SMTPServer", s.SMTPServer);
+    ok &= WriteText("SMTP", "SMTPPort", Decimal(s.SMTPPort));
+    ok &= WriteText("SMTP", "TimeOut", Decimal(s.TimeOut));
+    ok &= WriteText("SMTP", "AuthType", Decimal(s.AuthType));
+    ok &= WriteText("SMTP", "UserID", s.UserID);
+    ok &= WriteText("SMTP", "Password", EncipherPassword(s.Password));
+    ok &= WriteText("Log", "Enable", s.Enable ? "True" : "False");
+    ok &= WriteText("Log", "Path", s.Path);
+    ok &= WriteText("Log", "Alive", Decimal(s.Alive));
+    return ok;
 }
 
-void WriteIntSetting(const std::string& section, const std::string& key, long value) {
-    platform::WritePrivateProfileString(section, key, Decimal(value), SettingsFilePath());
+bool WriteIntSetting(const std::string& section, const std::string& key, long value) {
+    return WriteProfile(section, key, Decimal(value));
 }
 
 std::int32_t ReadIntSetting(const std::string& section, const std::string& key,

@@ -34,12 +34,12 @@ std::string SettingsFilePath();
 // Reads the EventLog, SMTP and Log sections into the record, with the defaults for missing keys.
 void LoadSettings(Settings& settings);
 
-// Writes every key of those sections from the record. The result is always true: like the
-// profile writes it rests on, a failed key is not reported.
+// Writes every key of those sections from the record; false when a key did not reach the file.
+// A new ETC.DAT is readable by its owner only: it holds the SMTP password.
 bool SaveSettings(const Settings& settings);
 
-// Writes an integer key ("%ld").
-void WriteIntSetting(const std::string& section, const std::string& key, long value);
+// Writes an integer key ("%ld"); false when it did not reach the file.
+bool WriteIntSetting(const std::string& section, const std::string& key, long value);
 
 // Reads an integer key, the default when it is missing.
 std::int32_t ReadIntSetting(const std::string& section, const std::string& key,

@@ -47,6 +47,12 @@ void Guarded(const char8_t* what, Call call) {
     }
 }
 
+RecordIdentity IdentityOf(const platform::EventLogRecord& fixed, std::string_view bytes) {
+    std::uint64_t hash = 1469598103934665603ull;  // FNV-1a
+    for (unsigned char c : bytes) hash = (hash ^ c) * 1099511628211ull;
+    return RecordIdentity{true, fixed.TimeWritten, fixed.Length, hash};
+}
+
 }  // namespace
 
 platform::EventLogHandle OpenEventLogByName(const std::string& logName) {
@@ -55,8 +61,28 @@ platform::EventLogHandle OpenEventLogByName(const std::string& logName) {
     return platform::OpenEventLog(computer, logName);
 }
 
+bool ReadRecordIdentity(platform::EventLogHandle handle, std::uint32_t number,
+                        RecordIdentity& identity) {
+    std::vector<char> buffer(1024);
+    DWORD read = 0, needed = 0;
+    while (!platform::ReadEventLog(
+        handle, platform::kEventLogSeekRead | platform::kEventLogForwardsRead, number,
+        buffer.data(), static_cast<DWORD>(buffer.size()), &read, &needed)) {
+        if (platform::GetLastError() != platform::kErrorInsufficientBuffer ||
+            needed <= buffer.size()) {
+            return false;
+        }
+        buffer.resize(needed);
+    }
+    platform::EventLogRecordParts parts;
+    if (!platform::ParseEventLogRecord(std::string_view(buffer.data(), read), parts)) return false;
+    identity = IdentityOf(parts.fixed, std::string_view(buffer.data(), parts.fixed.Length));
+    return true;
+}
+
 bool ReadEventRecord(const std::string& logName, platform::EventLogHandle handle,
-                     std::uint32_t number, EventRecord& record, DWORD& error) {
+                     std::uint32_t number, EventRecord& record, DWORD& error,
+                     RecordIdentity* identity) {
     // A new buffer for each record, not cleared: the read fills what it reports.
     std::unique_ptr<char[]> buffer;
     size_t size = 0;
@@ -82,6 +108,7 @@ bool ReadEventRecord(const std::string& logName, platform::EventLogHandle handle
         return false;
     }
     const platform::EventLogRecord& fixed = parts.fixed;
+    if (identity) *identity = IdentityOf(fixed, std::string_view(buffer.get(), fixed.Length));
     const std::string source(parts.source), computer(parts.computer);
     const std::vector<std::string> strings(parts.strings.begin(), parts.strings.end());
     record.RecordNumber = fixed.RecordNumber;
@@ -161,7 +188,8 @@ void Monitor::StartMonitoring() {
         if (count == 0) continue;
         auto newest = std::make_unique<EventRecord>();
         DWORD error = 0;
-        if (!ReadEventRecord(name, l.handle.Get(), oldest + count - 1, *newest, error)) {
+        if (!ReadEventRecord(name, l.handle.Get(), oldest + count - 1, *newest, error,
+                             &l.lastIdentity)) {
             giveUp(
                 u8"%sイベントログのレコードデータが取得できませんでした。このイベントログは監視できません。");
             continue;
@@ -226,54 +254,90 @@ void Monitor::CheckLog(WatchedLog& log, TickBatch& batch) {
                     sjis(u8"%sイベントログの最終レコード番号が取得できませんでした。%s").c_str(),
                     name, platform::SystemErrorText(platform::GetLastError()).c_str());
             } else {
-                const std::uint32_t previous = log.lastRecord ? log.lastRecord->RecordNumber : 0;
-                const std::uint32_t newest = count + oldest - 1;
-                LogDebug(sjis(u8"最終レコード番号:%d").c_str(), static_cast<int>(oldest));
-                LogDebug(sjis(u8"前回チェックレコード番号:%d").c_str(), static_cast<int>(previous));
-                LogDebug(sjis(u8"最大レコード番号:%d").c_str(), static_cast<int>(newest));
-                if (previous != newest) {
-                    std::uint32_t next = previous + 1;
-                    const bool inLog = oldest <= newest ? (oldest <= next && next <= newest)
-                                                        : (next >= oldest || next <= newest);
-                    if (!inLog) {
-                        LogMessage(
-                            kLogWarning,
-                            sjis(
-                                u8"%sイベントログのレコード番号%d～%dのログは破棄されたためチェックできません。")
-                                .c_str(),
-                            name, static_cast<int>(next), static_cast<int>(oldest - 1));
-                        LogMessage(
-                            kLogWarning,
-                            sjis(
-                                u8"%sイベントログのログサイズか、Quorvikのイベントログ監視間隔を調節してください。")
-                                .c_str(),
-                            name);
-                        next = oldest;
-                    }
-                    const bool debug = LogDebugEnabled();
-                    for (std::uint32_t n = next;; ++n) {
-                        if (debug) {
-                            LogDebug(sjis(u8"レコード[%d]のイベントログ取得").c_str(),
-                                     static_cast<int>(n));
-                        }
-                        auto record = std::make_unique<EventRecord>();
-                        DWORD error = 0;
-                        if (!ReadEventRecord(log.name, log.handle.Get(), n, *record, error)) {
-                            LogMessage(
-                                kLogError,
-                                sjis(
-                                    u8"%sイベントログのレコードデータが取得できませんでした。エラーコード[%08x]")
-                                    .c_str(),
-                                name, static_cast<unsigned>(error));
-                            break;
-                        }
-                        MatchRecord(m_watches, log.name, *record, batch);
-                        log.lastRecord = std::move(record);
-                        if (n == newest) break;
-                    }
-                }
+                CheckNewRecords(log, oldest, count + oldest - 1, batch);
             }
         }
     }
     LogDebug(sjis(u8"%sログのチェック終了").c_str(), name);
+}
+
+namespace {
+
+// Whether a record number lies in the log's range, which may wrap past 4294967295.
+bool InLog(std::uint32_t number, std::uint32_t oldest, std::uint32_t newest) {
+    return oldest <= newest ? (oldest <= number && number <= newest)
+                            : (number >= oldest || number <= newest);
+}
+
+void WarnDiscarded(const char* name, std::uint32_t next, std::uint32_t oldest) {
+    LogMessage(
+        kLogWarning,
+        sjis(u8"%sイベントログのレコード番号%d～%dのログは破棄されたためチェックできません。")
+            .c_str(),
+        name, static_cast<int>(next), static_cast<int>(oldest - 1));
+    LogMessage(
+        kLogWarning,
+        sjis(u8"%sイベントログのログサイズか、Quorvikのイベントログ監視間隔を調節してください。")
+            .c_str(),
+        name);
+}
+
+}  // namespace
+
+void Monitor::CheckNewRecords(WatchedLog& log, std::uint32_t oldest, std::uint32_t newest,
+                              TickBatch& batch) {
+    const char* name = log.name.c_str();
+    const std::uint32_t previous = log.lastRecord ? log.lastRecord->RecordNumber : 0;
+    LogDebug(sjis(u8"最終レコード番号:%d").c_str(), static_cast<int>(oldest));
+    LogDebug(sjis(u8"前回チェックレコード番号:%d").c_str(), static_cast<int>(previous));
+    LogDebug(sjis(u8"最大レコード番号:%d").c_str(), static_cast<int>(newest));
+    std::uint32_t next = previous + 1;
+    // A log cleared and refilled up to the handled number or past it holds another record under
+    // that number: the records before it are new too.
+    RecordIdentity now;
+    if (log.lastIdentity.known && InLog(previous, oldest, newest) &&
+        ReadRecordIdentity(log.handle.Get(), previous, now) && !(now == log.lastIdentity)) {
+        WarnDiscarded(name, next, oldest);
+        next = oldest;
+    } else if (previous == newest) {
+        return;  // nothing is new
+    } else if (!InLog(next, oldest, newest)) {
+        WarnDiscarded(name, next, oldest);
+        next = oldest;
+    }
+    const bool debug = LogDebugEnabled();
+    for (std::uint32_t n = next;; ++n) {
+        if (debug) LogDebug(sjis(u8"レコード[%d]のイベントログ取得").c_str(), static_cast<int>(n));
+        auto record = std::make_unique<EventRecord>();
+        DWORD error = 0;
+        RecordIdentity identity;
+        if (ReadEventRecord(log.name, log.handle.Get(), n, *record, error, &identity)) {
+            log.failures = 0;
+            MatchRecord(m_watches, log.name, *record, batch);
+            log.lastRecord = std::move(record);
+            log.lastIdentity = identity;
+        } else {
+            LogMessage(
+                kLogError,
+                sjis(u8"%sイベントログのレコードデータが取得できませんでした。エラーコード[%08x]")
+                    .c_str(),
+                name, static_cast<unsigned>(error));
+            log.failures = log.failingNumber == n ? log.failures + 1 : 1;
+            log.failingNumber = n;
+            // The record is tried again at the next tick; one that never reads would stall
+            // the log for good, so the third failure passes it by.
+            if (log.failures < kReadAttempts) break;
+            LogMessage(
+                kLogWarning,
+                sjis(
+                    u8"%sイベントログのレコード番号%dは%d回続けて取得できなかったため、読み飛ばします。")
+                    .c_str(),
+                name, static_cast<int>(n), kReadAttempts);
+            log.failures = 0;
+            record->RecordNumber = n;
+            log.lastRecord = std::move(record);
+            log.lastIdentity = RecordIdentity();
+        }
+        if (n == newest) break;
+    }
 }

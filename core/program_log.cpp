@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "config/settings.h"
+#include "platform/bytes.h"
 #include "platform/codepage.h"
 
 namespace {
@@ -31,18 +32,31 @@ std::string LogFileName(const platform::SystemTime& date) {
     return name;
 }
 
-unsigned char Fold(unsigned char c) { return (c >= 'a' && c <= 'z') ? c - 32 : c; }
-
-// Case-insensitive order of file names, as the system's text comparison puts them.
-int CompareNames(const std::string& a, const std::string& b) {
-    size_t n = std::min(a.size(), b.size());
-    for (size_t i = 0; i < n; ++i) {
-        unsigned char x = Fold(static_cast<unsigned char>(a[i]));
-        unsigned char y = Fold(static_cast<unsigned char>(b[i]));
-        if (x != y) return x < y ? -1 : 1;
+// The date a log file's name stands for: "QV", six digits yymmdd, ".LOG" (letters in any case),
+// the year taken in the century nearest to the reference date. False for any other name.
+bool LogFileDate(const std::string& name, const platform::SystemTime& reference, int& date) {
+    if (name.size() != 12 || !platform::StartsWithAsciiNoCase(name, "QV") ||
+        !platform::EqualsAsciiNoCase(std::string_view(name).substr(8), ".LOG")) {
+        return false;
     }
-    return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
+    int digits[6];
+    for (int i = 0; i < 6; ++i) {
+        const char c = name[2 + i];
+        if (c < '0' || c > '9') return false;
+        digits[i] = c - '0';
+    }
+    const int yy = digits[0] * 10 + digits[1];
+    const int month = digits[2] * 10 + digits[3];
+    const int day = digits[4] * 10 + digits[5];
+    if (month < 1 || month > 12 || day < 1 || day > 31) return false;
+    int year = reference.year - reference.year % 100 + yy;
+    if (year > reference.year + 50) year -= 100;
+    if (year <= reference.year - 50) year += 100;
+    date = year * 10000 + month * 100 + day;
+    return true;
 }
+
+int DateNumber(const platform::SystemTime& t) { return t.year * 10000 + t.month * 100 + t.day; }
 
 }  // namespace
 
@@ -126,16 +140,19 @@ void ProgramLog::LogText(int level, const std::string& text) {
     }
     if (!m_settings.Enable) return;
 
-    PurgeOldLogFiles();
-    if (!m_file.IsOpen()) return;
-    char head[64];
-    std::snprintf(head, sizeof head, "%s%-6s ", LevelMark(level).c_str(), LevelName(level).c_str());
-    std::string line = head + FormatLogTime(now) + " " + text + "\r\n";
-    // One write per line, straight to the file: nothing waits in a buffer of ours.
-    size_t written = 0;
-    if (!m_file.Write(line.data(), line.size(), &written) || written != line.size()) {
-        AddLogLine(kLogError, now, sjis(u8"ログファイルの書き込みに失敗しました。"));
+    if (m_file.IsOpen()) {
+        char head[64];
+        std::snprintf(head, sizeof head, "%s%-6s ", LevelMark(level).c_str(),
+                      LevelName(level).c_str());
+        std::string line = head + FormatLogTime(now) + " " + text + "\r\n";
+        // One write per line, straight to the file: nothing waits in a buffer of ours.
+        size_t written = 0;
+        if (!m_file.Write(line.data(), line.size(), &written) || written != line.size()) {
+            AddLogLine(kLogError, now, sjis(u8"ログファイルの書き込みに失敗しました。"));
+        }
     }
+    // After the line, so that the purge's own lines follow it in the file as in the list.
+    PurgeOldLogFiles();
 }
 
 bool ProgramLog::OpenLogFile() {
@@ -174,12 +191,17 @@ void ProgramLog::PurgeOldLogFiles() {
     if (m_purging) return;
     m_purging = true;
     if (m_settings.Alive > 0) {
-        std::string cutOff = LogFileName(platform::AddDays(m_fileDate, -m_settings.Alive));
-        std::string folder = LogFolder();
+        const int current = DateNumber(m_fileDate);
+        const int cutOff = DateNumber(platform::AddDays(m_fileDate, -m_settings.Alive));
+        const std::string folder = LogFolder();
         std::vector<platform::FindData> found;
         platform::FindFiles(folder + "QV*.LOG", found);
         for (const platform::FindData& file : found) {
-            if (CompareNames(file.name, cutOff) >= 0) continue;
+            // Only the program's own files, by the date in their names; never today's.
+            int date = 0;
+            if (!LogFileDate(file.name, m_fileDate, date) || date >= cutOff || date == current) {
+                continue;
+            }
             if (platform::DeleteFile(folder + file.name)) {
                 LogMessage(kLogInformation, sjis(u8"ログファイル(%s)を削除しました。").c_str(),
                            file.name.c_str());

@@ -34,8 +34,16 @@ std::u16string Utf8ToUtf16(std::string_view utf8);
 std::u16string Utf16FromBytes(std::string_view bytes);
 std::string Utf16ToBytes(std::u16string_view utf16);
 
-// Equal when the ASCII letters are taken without case; the second byte of a double-byte
-// character is compared exactly, so it is never taken for a letter.
+// Paths between the file system (UTF-8, or any bytes) and the program's CP932 texts, without
+// loss: a name's characters that code page 932 cannot carry travel as codes of its user-defined
+// area (F040-F0C0, one a byte) and come back as the bytes they were. Displayed, such codes show
+// as private characters, never as another name.
+std::string NativeToPath(std::string_view native);
+std::string PathToNative(std::string_view path);
+
+// Equal without regard to case, as the system compares texts under code page 932: ASCII
+// letters and the double-byte Latin, Greek and Cyrillic letters; other double-byte characters
+// exactly, their second byte never taken for a letter.
 bool EqualsNoCase(std::string_view a, std::string_view b);
 
 // Length of the longest prefix of at most maxBytes bytes that does not split a double-byte

@@ -53,6 +53,13 @@ bool DeleteFile(const std::string& path);
 // error 80 and stays untouched.
 bool CopyFile(const std::string& from, const std::string& to, bool failIfExists);
 
+// The file a path names in the end: symbolic links followed, however many (a dangling link gives
+// the path it points to); the path itself when it is no link.
+std::string FinalPath(const std::string& path);
+
+// Creates an empty file that only its owner may read and write; true when it was created.
+bool CreatePrivateFile(const std::string& path);
+
 // Renames a file over another in the same folder, replacing it in one step.
 bool ReplaceFile(const std::string& from, const std::string& to);
 
@@ -113,6 +120,9 @@ public:
     bool Size(std::uint64_t& size) const;
     // Makes the data reach the disk.
     bool Sync();
+    // Makes the bytes the whole contents of the file (written in place from its start, the file
+    // cut after them, the data on the disk): for a file that cannot be replaced.
+    bool ReplaceContents(std::string_view bytes);
 
 private:
     int m_fd = -1;

@@ -12,7 +12,8 @@ public:
     UniqueHandle() = default;
     explicit UniqueHandle(Handle handle) : m_handle(handle) {}
     ~UniqueHandle() { Reset(); }
-    UniqueHandle(UniqueHandle&& other) noexcept : m_handle(std::exchange(other.m_handle, Handle{})) {}
+    UniqueHandle(UniqueHandle&& other) noexcept
+        : m_handle(std::exchange(other.m_handle, Handle{})) {}
     UniqueHandle& operator=(UniqueHandle&& other) noexcept {
         if (this != &other) Reset(std::exchange(other.m_handle, Handle{}));
         return *this;

@@ -175,7 +175,7 @@ int main(int argc, char** argv) {
     UniqueEventLog handle;
     const std::string logName = Utf8ToSjis(log);
     if (!file.empty()) {
-        handle.Reset(OpenBackupEventLog("", Utf8ToSjis(file)));
+        handle.Reset(OpenBackupEventLog("", NativeToPath(file)));
     } else {
         UseMachine(kTool, machine);
         handle.Reset(OpenEventLog("", Utf8ToSjis(log)));

@@ -33,10 +33,10 @@ std::string OptionValue(int argc, char** argv, int& i, const char* tool, const c
 }
 
 void UseMachine(const char* tool, const std::string& folderUtf8) {
-    if (!folderUtf8.empty()) platform::SetMachineRoot(platform::Utf8ToSjis(folderUtf8));
+    if (!folderUtf8.empty()) platform::SetMachineRoot(platform::NativeToPath(folderUtf8));
     if (!platform::EnsureMachine()) {
-        FailWithLastError(
-            tool, "cannot create the machine at " + platform::SjisToUtf8(platform::MachineRoot()));
+        FailWithLastError(tool, "cannot create the machine at " +
+                                    platform::PathToNative(platform::MachineRoot()));
     }
 }
 

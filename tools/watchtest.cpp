@@ -50,7 +50,7 @@ int main(int argc, char** argv) {
     if (!fromText.empty() && !ParseNumber(fromText, 0xFFFFFFFF, from)) {
         UsageError(kTool, "--from needs a record number", kUsage);
     }
-    if (!folder.empty()) SetExecutableDirectory(Utf8ToSjis(folder));
+    if (!folder.empty()) SetExecutableDirectory(NativeToPath(folder));
     // A dry run changes nothing: a missing watch list is an error, not a new empty file.
     if (!FileExists(WatchListPath())) Fail(kTool, U8(WatchListPath()), kErrorFileNotFound);
     WatchList watches;

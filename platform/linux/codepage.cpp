@@ -305,6 +305,26 @@ std::string Utf16ToBytes(std::u16string_view utf16) {
     return bytes;
 }
 
+namespace {
+
+// The trail byte of a double-byte letter's upper-case form, as the system's case-insensitive
+// comparison under code page 932 takes it: the full-width Latin letters (82 81-9A are the
+// lower case of 82 60-79), the Greek (83 BF-D6 of 83 9F-B6) and the Cyrillic (84 70-91, less
+// 84 7F, of 84 40-60).
+unsigned char UpperTrail(unsigned char lead, unsigned char trail) {
+    if (lead == 0x82 && trail >= 0x81 && trail <= 0x9A)
+        return static_cast<unsigned char>(trail - 0x21);
+    if (lead == 0x83 && trail >= 0xBF && trail <= 0xD6)
+        return static_cast<unsigned char>(trail - 0x20);
+    if (lead == 0x84 && trail >= 0x70 && trail <= 0x7E)
+        return static_cast<unsigned char>(trail - 0x30);
+    if (lead == 0x84 && trail >= 0x80 && trail <= 0x91)
+        return static_cast<unsigned char>(trail - 0x31);
+    return trail;
+}
+
+}  // namespace
+
 bool EqualsNoCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
     if (a == b) return true;  // the usual case of names that match
@@ -312,7 +332,12 @@ bool EqualsNoCase(std::string_view a, std::string_view b) {
         auto x = static_cast<unsigned char>(a[i]);
         auto y = static_cast<unsigned char>(b[i]);
         if (IsDBCSLeadByte(x)) {
-            if (x != y || (i + 1 < a.size() && a[i + 1] != b[i + 1])) return false;
+            if (x != y) return false;
+            if (i + 1 < a.size()) {
+                const auto tx = static_cast<unsigned char>(a[i + 1]);
+                const auto ty = static_cast<unsigned char>(b[i + 1]);
+                if (UpperTrail(x, tx) != UpperTrail(y, ty)) return false;
+            }
             ++i;
             continue;
         }
@@ -413,6 +438,113 @@ std::string Utf8ToSjis(std::string_view utf8) {
             out.push_back(static_cast<char>(code & 0xFF));
         }
     });
+    return out;
+}
+
+namespace {
+
+// File names may hold any bytes; those that code page 932 cannot carry travel as codes of its
+// user-defined area, one code a byte: F040-F07E and F080-F0C0 stand for the bytes 80-FF.
+constexpr unsigned char kRawLead = 0xF0;
+
+bool RawByteOfTrail(unsigned char trail, unsigned char& byte) {
+    int index;
+    if (trail >= 0x40 && trail <= 0x7E) {
+        index = trail - 0x40;
+    } else if (trail >= 0x80 && trail <= 0xC0) {
+        index = 63 + (trail - 0x80);
+    } else {
+        return false;
+    }
+    byte = static_cast<unsigned char>(0x80 + index);
+    return true;
+}
+
+void AppendRawByte(std::string& out, unsigned char byte) {
+    const int index = byte - 0x80;
+    out.push_back(static_cast<char>(kRawLead));
+    out.push_back(static_cast<char>(index < 63 ? 0x40 + index : 0x80 + (index - 63)));
+}
+
+}  // namespace
+
+std::string NativeToPath(std::string_view native) {
+    if (IsAscii(native)) return std::string(native);
+    const Cp932& cp = Cp932::Get();
+    std::string out;
+    out.reserve(native.size() * 2);
+    size_t i = 0;
+    while (i < native.size()) {
+        const auto b = static_cast<unsigned char>(native[i]);
+        if (b < 0x80) {
+            out.push_back(static_cast<char>(b));
+            ++i;
+            continue;
+        }
+        // One UTF-8 character, if the bytes make one.
+        size_t len = (b & 0xE0) == 0xC0 ? 2 : (b & 0xF0) == 0xE0 ? 3 : (b & 0xF8) == 0xF0 ? 4 : 0;
+        char32_t c = len == 2 ? (b & 0x1F) : len == 3 ? (b & 0x0F) : (b & 0x07);
+        size_t k = 1;
+        for (; len && k < len && i + k < native.size(); ++k) {
+            const auto t = static_cast<unsigned char>(native[i + k]);
+            if ((t & 0xC0) != 0x80) break;
+            c = (c << 6) | (t & 0x3F);
+        }
+        const char32_t min = len == 2 ? 0x80 : len == 3 ? 0x800 : 0x10000;
+        const bool valid =
+            len && k == len && c >= min && c <= 0x10FFFF && !(c >= 0xD800 && c <= 0xDFFF);
+        if (!valid) {
+            AppendRawByte(out, b);
+            ++i;
+            continue;
+        }
+        // Carried as itself only when code page 932 gives it back unchanged, and it is not one
+        // of the user-defined characters that stand for raw bytes.
+        std::uint16_t code = Cp932::kUnmappable;
+        if (c <= 0xFFFF && !(c >= 0xE000 && c <= 0xE07F))
+            code = cp.Encode(static_cast<char16_t>(c));
+        const bool roundTrips =
+            code != Cp932::kUnmappable &&
+            (code < 0x100 ? cp.Single(static_cast<unsigned char>(code)) == c
+                          : IsDBCSLeadByte(static_cast<unsigned char>(code >> 8)) &&
+                                cp.Pair(static_cast<unsigned char>(code >> 8),
+                                        static_cast<unsigned char>(code & 0xFF)) == c);
+        if (roundTrips) {
+            if (code >= 0x100) out.push_back(static_cast<char>(code >> 8));
+            out.push_back(static_cast<char>(code & 0xFF));
+        } else {
+            for (size_t j = 0; j < len; ++j)
+                AppendRawByte(out, static_cast<unsigned char>(native[i + j]));
+        }
+        i += len;
+    }
+    return out;
+}
+
+std::string PathToNative(std::string_view path) {
+    if (IsAscii(path)) return std::string(path);
+    std::string out;
+    out.reserve(path.size() * 3 / 2);
+    size_t start = 0;  // the text not yet converted
+    size_t i = 0;
+    while (i < path.size()) {
+        const auto b = static_cast<unsigned char>(path[i]);
+        if (!IsDBCSLeadByte(b)) {
+            ++i;
+            continue;
+        }
+        unsigned char raw = 0;
+        if (b == kRawLead && i + 1 < path.size() &&
+            RawByteOfTrail(static_cast<unsigned char>(path[i + 1]), raw)) {
+            out += SjisToUtf8(path.substr(start, i - start));
+            out.push_back(static_cast<char>(raw));
+            i += 2;
+            start = i;
+            continue;
+        }
+        i += 2;
+    }
+    if (start < path.size()) out += SjisToUtf8(path.substr(start));
     return out;
 }
 

@@ -21,7 +21,7 @@ namespace {
 
 std::string g_executableDirectory;
 
-std::string Native(const std::string& path) { return SjisToUtf8(path); }
+std::string Native(const std::string& path) { return PathToNative(path); }
 
 // '*' and '?' over bytes, letters compared without case. Greedy with one back-track point,
 // so it stays linear-ish for any pattern.
@@ -76,7 +76,7 @@ bool FindFiles(const std::string& pattern, std::vector<FindData>& found) {
     while (struct dirent* entry = readdir(dir)) {
         std::string nativeName = entry->d_name;
         if (nativeName == "." || nativeName == "..") continue;
-        std::string name = Utf8ToSjis(nativeName);
+        std::string name = NativeToPath(nativeName);
         if (!WildcardMatch(namePattern, name)) continue;
         struct stat st;
         if (fstatat(dirfd(dir), entry->d_name, &st, 0) != 0) continue;
@@ -209,6 +209,34 @@ bool CopyFile(const std::string& from, const std::string& to, bool failIfExists)
     return ok;
 }
 
+std::string FinalPath(const std::string& path) {
+    std::string native = Native(path);
+    for (int depth = 0; depth < 40; ++depth) {
+        struct stat st;
+        if (lstat(native.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) break;
+        char target[PATH_MAX];
+        const ssize_t n = readlink(native.c_str(), target, sizeof target - 1);
+        if (n <= 0) break;
+        std::string next(target, static_cast<size_t>(n));
+        // A relative target is relative to the link's own folder.
+        if (next[0] != '/') {
+            const size_t slash = native.rfind('/');
+            next =
+                (slash == std::string::npos ? std::string() : native.substr(0, slash + 1)) + next;
+        }
+        native = next;
+    }
+    return NativeToPath(native);
+}
+
+bool CreatePrivateFile(const std::string& path) {
+    NoteLocalMachineChange();
+    const int fd = open(Native(path).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0) return FailFromErrno();
+    close(fd);
+    return true;
+}
+
 bool ReplaceFile(const std::string& from, const std::string& to) {
     NoteLocalMachineChange();
     std::string nativeFrom = Native(from);
@@ -257,7 +285,7 @@ std::string GetTempPath() {
     const char* tmp = std::getenv("TMPDIR");
     std::string folder = (tmp && *tmp) ? tmp : "/tmp";
     if (folder.back() != '/') folder += '/';
-    return Utf8ToSjis(folder);
+    return NativeToPath(folder);
 }
 
 const std::string& ExecutableDirectory() {
@@ -267,7 +295,7 @@ const std::string& ExecutableDirectory() {
         char buffer[PATH_MAX];
         const ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
         if (n <= 0) return std::string("./");
-        return ExtractFilePath(Utf8ToSjis(std::string(buffer, static_cast<size_t>(n))));
+        return ExtractFilePath(NativeToPath(std::string(buffer, static_cast<size_t>(n))));
     }();
     return real;
 }
@@ -348,7 +376,7 @@ bool File::CreateUnique(const std::string& folder, const std::string& prefix, st
     if (fd < 0) return FailFromErrno();
     flock(fd, LOCK_EX | LOCK_NB);
     m_fd = fd;
-    path = Utf8ToSjis(templ);
+    path = NativeToPath(templ);
     return true;
 }
 
@@ -423,6 +451,15 @@ bool File::Size(std::uint64_t& size) const {
     if (fstat(m_fd, &st) != 0) return FailFromErrno();
     size = static_cast<std::uint64_t>(st.st_size);
     return true;
+}
+
+bool File::ReplaceContents(std::string_view bytes) {
+    if (m_fd < 0) {
+        SetLastError(kErrorInvalidHandle);
+        return false;
+    }
+    if (lseek(m_fd, 0, SEEK_SET) < 0 || ftruncate(m_fd, 0) != 0) return FailFromErrno();
+    return Write(bytes.data(), bytes.size()) && Sync();
 }
 
 bool File::Sync() {

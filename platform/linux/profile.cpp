@@ -41,8 +41,7 @@ enum class LineKind { Blank, Section, Key, Other };
 struct ParsedLine {
     LineKind kind = LineKind::Blank;
     std::string_view name;  // section or key name, trimmed
-    size_t valueBegin = 0;  // key lines: first byte after '=' (or the line end)
-    bool hasEquals = false;
+    size_t valueBegin = 0;  // key lines: first byte after '='
 };
 
 ParsedLine ParseLine(const std::string& text, const Line& line) {
@@ -60,16 +59,15 @@ ParsedLine ParseLine(const std::string& text, const Line& line) {
         parsed.name = TrimBlanks(trimmed.substr(1, close - 1));
         return parsed;
     }
-    parsed.kind = LineKind::Key;
-    size_t equals = content.find('=');  // '=' is never a trail byte
+    // A line without '=' is no key: the system's profile functions pass over it.
+    const size_t equals = content.find('=');  // '=' is never a trail byte
     if (equals == std::string_view::npos) {
-        parsed.name = trimmed;
-        parsed.valueBegin = line.end;
-    } else {
-        parsed.name = TrimBlanks(content.substr(0, equals));
-        parsed.valueBegin = line.begin + equals + 1;
-        parsed.hasEquals = true;
+        parsed.kind = LineKind::Other;
+        return parsed;
     }
+    parsed.kind = LineKind::Key;
+    parsed.name = TrimBlanks(content.substr(0, equals));
+    parsed.valueBegin = line.begin + equals + 1;
     return parsed;
 }
 
@@ -159,7 +157,6 @@ bool WritePrivateProfileString(const std::string& section, const std::string& ke
         }
         if (parsed.kind == LineKind::Key && NamesEqual(parsed.name, key)) {
             updated = text.substr(0, parsed.valueBegin);
-            if (!parsed.hasEquals) updated += '=';
             updated += value;
             updated.append(text, line.end, std::string::npos);
             found = true;
@@ -182,16 +179,22 @@ bool WritePrivateProfileString(const std::string& section, const std::string& ke
         }
     }
 
-    // Write beside the file and rename over it, so that a full disk never leaves half a file.
-    std::string folder = ExtractFilePath(path);
+    // Write beside the file and rename over it, so that a full disk never leaves half a file. A
+    // symbolic link is followed: the file it names is replaced and the link stays.
+    const std::string target = FinalPath(path);
+    const std::string folder = ExtractFilePath(target);
     std::string tempPath;
     File temp;
     if (!temp.CreateUnique(folder.empty() ? std::string("./") : folder, ".profile-", tempPath)) {
-        return false;
+        // A folder the user may not create files in: written in place, as the system does.
+        File file;
+        return file.Open(target, File::Access::Write, File::Disposition::OpenAlways,
+                         File::Share::None) &&
+               file.ReplaceContents(updated);
     }
     bool ok = temp.Write(updated.data(), updated.size());
     temp.Close();
-    if (ok) ok = ReplaceFile(tempPath, path);
+    if (ok) ok = ReplaceFile(tempPath, target);
     if (!ok) {
         DWORD error = GetLastError();
         DeleteFile(tempPath);

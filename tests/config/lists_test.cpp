@@ -1,11 +1,15 @@
 #include "config/lists.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <filesystem>
 #include <random>
 
 #include "config/datafile.h"
 #include "eventlog/catalog.h"
+#include "expr/parser.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
 #include "support/test_folder.h"
@@ -351,6 +355,50 @@ TEST(WatchFile, OpenedUnsharedWhileSaving) {
     EXPECT_EQ(ReadFileBytes(WatchListPath()), "\x04\x01");
 }
 
+TEST(WatchFile, SavedThroughALinkAndInAFolderTheUserMayNotWrite) {
+    TestFolder folder;
+    TestFolder elsewhere;
+    platform::SetExecutableDirectory(folder.Path());  // the program's folder is the first one
+    WatchList list;
+    list.push_back(std::make_unique<WatchEntry>(SampleEntry(1)));
+    AddressList addresses;
+    addresses.push_back(std::make_unique<AddressEntry>(AddressEntry{"", "A", "a@x.jp", "", ""}));
+    // Both files are links to files kept elsewhere: the files are replaced, the links stay.
+    WriteFileBytes(elsewhere.File("watch"), "");
+    WriteFileBytes(elsewhere.File("mail"), "");
+    std::filesystem::create_symlink(elsewhere.File("watch"), WatchListPath());
+    std::filesystem::create_symlink(elsewhere.File("mail"), AddressListPath());
+    ASSERT_TRUE(SaveWatchList(list));
+    ASSERT_TRUE(SaveAddressList(addresses));
+    EXPECT_TRUE(std::filesystem::is_symlink(WatchListPath()));
+    EXPECT_TRUE(std::filesystem::is_symlink(AddressListPath()));
+    WatchList back;
+    ASSERT_TRUE(LoadWatchList(back));
+    ASSERT_EQ(back.size(), 1u);
+    EXPECT_EQ(*back[0], *list[0]);
+    EXPECT_EQ(ReadFileBytes(elsewhere.File("mail")).substr(0, 2), "\x01\x01");
+
+    // The files may be written, the folder not: they are written in place.
+    for (const std::string& path : {WatchListPath(), AddressListPath()}) {
+        std::filesystem::remove(path);
+        WriteFileBytes(path, "");
+        ASSERT_EQ(chown(path.c_str(), UnprivilegedUid(), static_cast<gid_t>(-1)), 0);
+    }
+    chmod(folder.Path().c_str(), geteuid() == 0 ? 0755 : 0555);
+    const bool saved =
+        AsUnprivilegedUser([&] { return SaveWatchList(list) && SaveAddressList(addresses); });
+    chmod(folder.Path().c_str(), 0755);
+    EXPECT_TRUE(saved);
+    back.clear();
+    ASSERT_TRUE(LoadWatchList(back));
+    ASSERT_EQ(back.size(), 1u);
+    EXPECT_EQ(*back[0], *list[0]);
+    AddressList addressesBack;
+    ASSERT_TRUE(LoadAddressList(addressesBack));
+    ASSERT_EQ(addressesBack.size(), 1u);
+    EXPECT_EQ(addressesBack[0]->MailAddr, "a@x.jp");
+}
+
 TEST(AddressFile, VersionsAndRoundTrip) {
     TestFolder folder;
     Bytes v0;
@@ -396,4 +444,49 @@ TEST(Recipients, MailAddressesContainAnAtSign) {
     EXPECT_TRUE(IsMailRecipient(sjis(u8"担当　") + "@x"));
     EXPECT_EQ(KeywordsToCondition({}), "");
     EXPECT_EQ(MakeAttachParam(12, "/tmp/*"), "   12/tmp/*");
+}
+
+TEST(Keywords, AnyKeywordsBecomeAConditionThatFindsThem) {
+    // Keywords that quoted terms cannot hold, and empty lines that must not break the list.
+    const std::vector<std::string> hard = {
+        "",   "a\"b", "ends\\",    "\\",         "\"",           "(x)",         "two words", "and",
+        "Or", "not",  "tab\there", sjis(u8"表"), sjis(u8"表\\"), "new\r\nline", "\\n"};
+    const std::string condition = KeywordsToCondition(hard);
+    EXPECT_EQ(CheckCondition(condition, false), 0) << condition;
+    for (const std::string& keyword : hard) {
+        if (keyword.empty()) continue;
+        EXPECT_TRUE(MatchCondition(condition, "<" + keyword + ">")) << keyword;
+    }
+    EXPECT_FALSE(MatchCondition(condition, "xyz"));
+    EXPECT_EQ(KeywordsToCondition({"", ""}), "");
+
+    // Random bytes: the condition scans, and holds exactly when a keyword occurs.
+    std::mt19937 random(11);
+    auto randomText = [&](size_t length) {
+        static const char kAlphabet[] = "ab \"\\()\t\r\nNOTAND\x81\x5C\x95\x40";
+        std::string text;
+        for (size_t i = 0; i < length; ++i) text += kAlphabet[random() % (sizeof kAlphabet - 1)];
+        return text;
+    };
+    for (int round = 0; round < 2000; ++round) {
+        std::vector<std::string> keywords;
+        for (int k = 0; k < 1 + round % 3; ++k) keywords.push_back(randomText(random() % 5));
+        const std::string description = randomText(8 + random() % 12);
+        const std::string c = KeywordsToCondition(keywords);
+        ASSERT_EQ(CheckCondition(c, false), 0) << c;
+        bool expected = false;
+        for (std::string k : keywords) {
+            // A lone lead byte at a keyword's end stands for nothing.
+            size_t end = 0;
+            while (end < k.size()) {
+                const bool lead = platform::IsDBCSLeadByte(static_cast<unsigned char>(k[end]));
+                if (lead && end + 1 >= k.size()) break;
+                end += lead ? 2 : 1;
+            }
+            k.resize(end);
+            expected = expected || (!k.empty() && TermOccurs(k, description));
+        }
+        if (c.empty()) continue;  // no keyword: no condition
+        ASSERT_EQ(MatchCondition(c, description), expected) << c << " | " << description;
+    }
 }

@@ -1,7 +1,10 @@
 #include "config/settings.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <filesystem>
 #include <vector>
 
 #include "platform/codepage.h"
@@ -38,7 +41,7 @@ TEST(Settings, MissingFileGivesTheDefaults) {
     EXPECT_FALSE(platform::FileExists(SettingsFilePath()));  // created by the first save only
 }
 
-TEST(Settings, FileOfTheWindowsProgramLoads) {
+TEST(Settings, AFileInTheKnownLayoutLoads) {
     TestFolder folder;
     WriteFileBytes(folder.File("ETC.DAT"),
                    "[EventLog]\r\nInterval=5\r\n"
@@ -148,4 +151,63 @@ TEST(Settings, ColumnWidthsPerSection) {
     FakeColumns recipientPage(2);
     LoadColumnWidths("MailList", recipientPage);
     EXPECT_EQ(recipientPage.widths, addressDialog.widths);
+}
+
+namespace {
+
+std::filesystem::perms ModeOf(const std::string& path) {
+    return std::filesystem::status(path).permissions() & std::filesystem::perms::mask;
+}
+
+}  // namespace
+
+TEST(Settings, ANewFileIsTheOwnersAloneAnExistingOneKeepsItsMode) {
+    using std::filesystem::perms;
+    TestFolder folder;
+    Settings s;
+    s.Password = "secret";
+    ASSERT_TRUE(SaveSettings(s));
+    EXPECT_EQ(ModeOf(SettingsFilePath()), perms::owner_read | perms::owner_write);
+    std::filesystem::permissions(SettingsFilePath(), perms::owner_read | perms::owner_write |
+                                                         perms::group_read | perms::others_read);
+    ASSERT_TRUE(WriteIntSetting("Main", "Left", 10));
+    EXPECT_EQ(ModeOf(SettingsFilePath()),
+              perms::owner_read | perms::owner_write | perms::group_read | perms::others_read);
+}
+
+TEST(Settings, SavesInAFolderTheUserMayNotWriteAndThroughLinks) {
+    TestFolder folder;
+    // The settings are a link to a file kept elsewhere; the link stays a link.
+    TestFolder elsewhere;
+    WriteFileBytes(elsewhere.File("etc.ini"), "[EventLog]\r\nInterval=3\r\n");
+    std::filesystem::create_symlink(elsewhere.File("etc.ini"), folder.File("ETC.DAT"));
+    platform::SetExecutableDirectory(folder.Path());
+    Settings s;
+    LoadSettings(s);
+    EXPECT_EQ(s.Interval, 3);
+    s.Interval = 4;
+    ASSERT_TRUE(SaveSettings(s));
+    EXPECT_TRUE(std::filesystem::is_symlink(folder.File("ETC.DAT")));
+    EXPECT_NE(ReadFileBytes(elsewhere.File("etc.ini")).find("Interval=4\r\n"), std::string::npos);
+
+    // A program folder where no file can be made, with an ETC.DAT that may be written: written
+    // in place. One that may not be written either: the save says it failed.
+    std::filesystem::remove(folder.File("ETC.DAT"));
+    WriteFileBytes(folder.File("ETC.DAT"), "[EventLog]\r\nInterval=5\r\n");
+    ASSERT_EQ(chown(folder.File("ETC.DAT").c_str(), UnprivilegedUid(), static_cast<gid_t>(-1)), 0);
+    chmod(folder.Path().c_str(), geteuid() == 0 ? 0755 : 0555);
+    EXPECT_TRUE(AsUnprivilegedUser([] {
+        Settings t;
+        LoadSettings(t);
+        t.Interval = 6;
+        return t.Interval == 6 && SaveSettings(t);
+    }));
+    EXPECT_NE(ReadFileBytes(folder.File("ETC.DAT")).find("Interval=6\r\n"), std::string::npos);
+    chmod(folder.File("ETC.DAT").c_str(), 0444);
+    EXPECT_TRUE(AsUnprivilegedUser([] {
+        Settings t;
+        t.Interval = 7;
+        return !SaveSettings(t);
+    }));
+    chmod(folder.Path().c_str(), 0755);
 }

@@ -112,3 +112,17 @@ TEST(Matching, ReportRecordsAndTheirText) {
     EXPECT_NE(MakeReportText("L", big, "").find(sjis(u8"イベントID：65535\r\n")),
               std::string::npos);
 }
+
+TEST(Matching, NamesCompareWithoutCaseAsTheSystemDoes) {
+    EventRecord r = Sample();
+    r.SourceName = sjis(u8"ａｐｐ－Ωя");
+    r.Category = sjis(u8"ДИСК");
+    auto e = Entry(1);
+    e->SourceName = sjis(u8"ＡＰＰ－ωЯ");  // full-width Latin, Greek and Cyrillic fold
+    e->Category = sjis(u8"диск");
+    EXPECT_TRUE(EntryMatches(*e, "System", r));
+    // Other double-byte characters stay as they are: ア (83 41) is not ヂ (83 61).
+    r.SourceName = sjis(u8"ア");
+    e->SourceName = sjis(u8"ヂ");
+    EXPECT_FALSE(EntryMatches(*e, "System", r));
+}

@@ -235,8 +235,8 @@ TEST_F(MonitorTest, ARecordThatCannotBeReadIsTriedAgain) {
     // Damage record 2 in the file, then mend it after one tick.
     const std::string path = platform::EventLogFilePath("Application");
     const std::string good = ReadFileBytes(path);
-    const size_t second = platform::evt::kHeaderSize +
-                          platform::Le32(good, platform::evt::kHeaderSize);
+    const size_t second =
+        platform::evt::kHeaderSize + platform::Le32(good, platform::evt::kHeaderSize);
     std::string bad = good;
     bad[second + 4] = 'X';  // its signature
     {
@@ -346,4 +346,68 @@ TEST_F(MonitorTest, AddressChangesCarryIntoTheWatchList) {
     EXPECT_TRUE(watches.empty());
     EXPECT_FALSE(monitor.Running());  // no entry left
     EXPECT_TRUE(Logged("1 すべてのイベントログの監視を停止しました。"));
+}
+
+TEST_F(MonitorTest, ARecordThatNeverReadsIsPassedByAtTheThirdTick) {
+    monitor.StartMonitoring();
+    for (DWORD i = 1; i <= 3; ++i) Write(i);
+    const std::string path = platform::EventLogFilePath("Application");
+    std::string bytes = ReadFileBytes(path);
+    const size_t second =
+        platform::evt::kHeaderSize + platform::Le32(bytes, platform::evt::kHeaderSize);
+    bytes[second + 4] = 'X';  // record 2's signature, for good
+    {
+        platform::File f;
+        ASSERT_TRUE(f.Open(path, platform::File::Access::Write,
+                           platform::File::Disposition::OpenExisting, platform::File::Share::Read));
+        ASSERT_TRUE(f.Write(bytes.data(), bytes.size()));
+    }
+    const std::string passedBy =
+        "2 Applicationイベントログのレコード番号2は3回続けて取得できなかったため、読み飛ばします。";
+    monitor.WatchTick();
+    monitor.WatchTick();
+    EXPECT_EQ(ReportedRecords(), std::vector<std::uint32_t>{1});
+    EXPECT_FALSE(Logged(passedBy));
+    monitor.WatchTick();
+    EXPECT_TRUE(Logged(passedBy));
+    EXPECT_EQ(ReportedRecords(), (std::vector<std::uint32_t>{1, 3}));
+    Write(4);
+    monitor.WatchTick();
+    EXPECT_EQ(ReportedRecords(), (std::vector<std::uint32_t>{1, 3, 4}));
+}
+
+TEST_F(MonitorTest, ALogClearedAndRefilledPastTheHandledRecordIsReadAgain) {
+    for (DWORD i = 1; i <= 3; ++i) Write(i, "before " + std::to_string(i));
+    monitor.StartMonitoring();  // record 3 is the starting point
+    const std::string discarded =
+        "2 Applicationイベントログのレコード番号4～0のログは破棄されたためチェックできません。";
+    // Cleared and refilled to the same number: the new record 3 is not the one handled.
+    {
+        platform::UniqueEventLog h(platform::OpenEventLog("", "Application"));
+        ASSERT_TRUE(platform::ClearEventLog(h.Get()));
+    }
+    for (DWORD i = 1; i <= 3; ++i) Write(10 + i, "after");
+    monitor.WatchTick();
+    EXPECT_TRUE(Logged(discarded));
+    EXPECT_EQ(ReportedRecords(), (std::vector<std::uint32_t>{1, 2, 3}));
+
+    // And past it.
+    sink.lines.clear();
+    consumers.reports.clear();
+    {
+        platform::UniqueEventLog h(platform::OpenEventLog("", "Application"));
+        ASSERT_TRUE(platform::ClearEventLog(h.Get()));
+    }
+    for (DWORD i = 1; i <= 5; ++i) Write(20 + i, "again " + std::to_string(i));
+    monitor.WatchTick();
+    EXPECT_TRUE(Logged(discarded));
+    EXPECT_EQ(ReportedRecords(), (std::vector<std::uint32_t>{1, 2, 3, 4, 5}));
+
+    // A log that only grew is read on as before, without a warning.
+    sink.lines.clear();
+    consumers.reports.clear();
+    Write(30);
+    monitor.WatchTick();
+    EXPECT_EQ(ReportedRecords(), std::vector<std::uint32_t>{6});
+    for (const std::string& line : sink.lines) EXPECT_NE(line.substr(0, 2), "2 ") << line;
 }

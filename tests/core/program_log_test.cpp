@@ -182,3 +182,44 @@ TEST_F(ProgramLogTest, OpenAndWriteFailuresGoToTheListOnly) {
     LogMessage(1, "fits again");  // the file stays open
     EXPECT_NE(LogFile("QV240510.LOG").find("fits again"), std::string::npos);
 }
+
+TEST_F(ProgramLogTest, PurgeTakesOnlyItsOwnFilesByDateAndNeverTodays) {
+    ASSERT_TRUE(platform::ForceDirectories(settings.Path));
+    // The first days of 2100: two-digit years are read in the nearest century.
+    platform::SetClock(At(2100, 1, 3, 8, 0, 0));
+    for (const char* name : {"QV991226.LOG", "QV991227.LOG", "QV000102.LOG", "QV-notes.LOG",
+                             "QV'notes.LOG", "QV99123.LOG", "QV9912260.LOG", "QV991399.LOG"}) {
+        WriteFileBytes(settings.Path + name, "old");
+    }
+    log.StartLogFile();
+    EXPECT_FALSE(platform::FileExists(settings.Path + "QV991226.LOG"));
+    for (const char* kept : {"QV991227.LOG", "QV000102.LOG", "QV-notes.LOG", "QV'notes.LOG",
+                             "QV99123.LOG", "QV9912260.LOG", "QV991399.LOG", "QV000103.LOG"}) {
+        EXPECT_TRUE(platform::FileExists(settings.Path + kept)) << kept;
+    }
+
+    // Any retention, however long, keeps the open file and the lines after it.
+    settings.Alive = 9999;
+    LogMessage(1, "still in the file");
+    settings.Alive = 1;
+    LogMessage(1, "and this one");
+    const std::string today = LogFile("QV000103.LOG");
+    EXPECT_NE(today.find("still in the file"), std::string::npos);
+    EXPECT_NE(today.find("and this one"), std::string::npos);
+    EXPECT_FALSE(platform::FileExists(settings.Path + "QV991227.LOG"));
+}
+
+TEST_F(ProgramLogTest, TheNewDaysFileListsItsLinesInTheListsOrder) {
+    ASSERT_TRUE(platform::ForceDirectories(settings.Path));
+    platform::SetClock(At(2024, 5, 10, 23, 59, 59));
+    log.StartLogFile();
+    WriteFileBytes(settings.Path + "QV240503.LOG", "old");  // falls out at the day change
+    platform::AdvanceClock(2000);
+    sink.rows.clear();
+    LogMessage(2, "after midnight");
+    ASSERT_EQ(sink.rows.size(), 2u);
+    EXPECT_EQ(sink.rows[0].text, "after midnight");
+    EXPECT_EQ(sink.rows[1].text, sjis(u8"ログファイル(QV240503.LOG)を削除しました。"));
+    const std::string file = LogFile("QV240511.LOG");
+    EXPECT_LT(file.find("after midnight"), file.find(sjis(u8"ログファイル(QV240503.LOG)")));
+}

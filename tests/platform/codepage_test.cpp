@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <iconv.h>
 
+#include <random>
+
 using namespace platform;
 
 TEST(Codepage, LeadBytesOfCp932) {
@@ -91,5 +93,26 @@ TEST(Codepage, EveryCharacterConvertsAsGlibcsConverterDoes) {
         bool ok = false;
         const std::string expected = Iconv("CP932", "UTF-8", utf8, ok);
         ASSERT_EQ(Utf8ToSjis(utf8), ok ? expected : "?") << std::hex << static_cast<unsigned>(c);
+    }
+}
+
+TEST(Codepage, FileNamesSurviveTheRoundTripWhateverTheyHold) {
+    // Characters code page 932 has travel as themselves; others, and bytes that are no UTF-8 at
+    // all, come back as they were.
+    EXPECT_EQ(NativeToPath(reinterpret_cast<const char*>(u8"ログ/日本語")), sjis(u8"ログ/日本語"));
+    for (const std::string& name :
+         {std::string(reinterpret_cast<const char*>(u8"café")), std::string("caf\xE9"),
+          std::string(reinterpret_cast<const char*>(u8"¥100")),  // CP932 maps it one way only
+          std::string("\xEE\x80\x80"),                           // U+E000, a user-defined code
+          std::string(reinterpret_cast<const char*>(u8"😀 e\u0301"))}) {
+        const std::string path = NativeToPath(name);
+        EXPECT_EQ(path.find('?'), std::string::npos) << name;
+        EXPECT_EQ(PathToNative(path), name);
+    }
+    std::mt19937 random(5);
+    for (int round = 0; round < 5000; ++round) {
+        std::string bytes(1 + random() % 12, '\0');
+        for (char& c : bytes) c = static_cast<char>(1 + random() % 255);
+        ASSERT_EQ(PathToNative(NativeToPath(bytes)), bytes);
     }
 }

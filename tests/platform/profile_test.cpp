@@ -45,13 +45,26 @@ TEST(Profile, ReadingRulesOfTheSystem) {
     EXPECT_EQ(Read(folder.File("none.ini"), "SMTP", "Server"), "<default>");
 }
 
-TEST(Profile, NamesFoldOnlyAsciiLetters) {
+TEST(Profile, NamesFoldLettersButNeverSecondBytes) {
     TestFolder folder;
     std::string path = folder.File("a.ini");
     // "ア" is 83 41: its trail byte is the letter A, which must not match "a" (83 61, "ヂ").
-    WriteFileBytes(path, "[S]\r\n" + sjis(u8"ア") + "=katakana\r\n");
+    WriteFileBytes(path,
+                   "[S]\r\n" + sjis(u8"ア") + "=katakana\r\n" + sjis(u8"ＫＥＹ") + "=wide\r\n");
     EXPECT_EQ(Read(path, "s", sjis(u8"ア").c_str()), "katakana");
     EXPECT_EQ(Read(path, "S", sjis(u8"ヂ").c_str()), "<default>");
+    EXPECT_EQ(Read(path, "S", sjis(u8"ｋｅｙ").c_str()), "wide");  // full-width letters fold too
+}
+
+TEST(Profile, ALineWithoutEqualsIsNoKey) {
+    TestFolder folder;
+    std::string path = folder.File("ETC.DAT");
+    WriteFileBytes(path, "[Log]\r\nEnable\r\nPath\r\n");
+    EXPECT_EQ(Read(path, "Log", "Enable"), "<default>");
+    EXPECT_EQ(GetPrivateProfileInt("Log", "Enable", 7, path), 7u);
+    ASSERT_TRUE(WritePrivateProfileString("Log", "Path", "/var/log/", path));
+    EXPECT_EQ(ReadFileBytes(path), "[Log]\r\nEnable\r\nPath\r\nPath=/var/log/\r\n");
+    EXPECT_EQ(Read(path, "Log", "Path"), "/var/log/");
 }
 
 TEST(Profile, LongValuesAreCutBeforeAnyHalfCharacter) {

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "platform/codepage.h"
-#include "platform/registry_files.h"
 #include "platform/machine.h"
+#include "platform/registry_files.h"
 #include "support/machine_folder.h"
 
 using namespace platform;

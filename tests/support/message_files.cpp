@@ -2,9 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/files.h"
 #include "platform/machine.h"
 #include "platform/msgcompiler.h"
-#include "platform/files.h"
 #include "platform/registry_files.h"
 #include "support/machine_folder.h"
 

@@ -4,6 +4,8 @@
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -34,6 +36,20 @@ std::string ReadFileBytes(const std::string& path) {
 
 void WriteFileBytes(const std::string& path, const std::string& bytes) {
     ASSERT_TRUE(platform::WriteWholeFile(path, bytes)) << path;
+}
+
+unsigned UnprivilegedUid() { return geteuid() == 0 ? 65534u : geteuid(); }
+
+bool AsUnprivilegedUser(const std::function<bool()>& check) {
+    if (geteuid() != 0) return check();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        if (setgid(65534) != 0 || setuid(65534) != 0) _exit(2);
+        _exit(check() ? 0 : 1);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 FileSizeLimit::FileSizeLimit(unsigned long bytes) {

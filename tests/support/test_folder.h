@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 
 // A fresh temporary folder that is also the program directory while it lives, so that nothing
@@ -23,6 +24,13 @@ private:
 // file calls, so that what the platform keeps from files sees the change at once.
 std::string ReadFileBytes(const std::string& path);
 void WriteFileBytes(const std::string& path, const std::string& bytes);
+
+// Runs a check as a user who is not root, since root may write anywhere: in a child process that
+// takes uid and gid 65534 when the tests run as root, in this process otherwise. True when the
+// check returned true.
+bool AsUnprivilegedUser(const std::function<bool()>& check);
+// Who that user is: 65534 under root, this process's own uid otherwise.
+unsigned UnprivilegedUid();
 
 // Makes every write past the given file size fail, as on a full disk, while it lives.
 class FileSizeLimit {

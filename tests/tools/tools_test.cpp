@@ -1,6 +1,7 @@
 // The machine's command-line tools, run as a user runs them.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 
 #include "config/lists.h"
@@ -196,4 +197,19 @@ TEST(Tools, WatchtestOnAMachineBuiltFromRealFiles) {
     EXPECT_NE(out.find("\"record\":2,\"watch\":4,"), std::string::npos);
     EXPECT_NE(out.find("説明：\\r\\nQuorvik: なし、または取得に失敗しました。"), std::string::npos);
     EXPECT_NE(out.find("コンピュータ：POPSICKL-79ADD4"), std::string::npos);
+}
+
+TEST(Tools, AProgramFolderNamedOutsideCodePage932) {
+    TestFolder folder;
+    for (const std::string& name : {std::string("caf\xC3\xA9"), std::string("caf\xE9")}) {
+        const std::string dir = folder.Path() + name + "/";
+        std::filesystem::create_directories(dir);
+        std::filesystem::copy_file(kTools + "/eventquery", dir + "eventquery");
+        std::string out;
+        ASSERT_EQ(Tool("'" + dir + "eventquery' --list-logs", &out), 0) << name;
+        EXPECT_EQ(out, "Application\nSecurity\nSystem\n");
+        // The machine beside the program, in the folder of that very name.
+        EXPECT_TRUE(std::filesystem::exists(dir + "machine/registry/00-system.reg")) << name;
+    }
+    EXPECT_FALSE(std::filesystem::exists(folder.Path() + "caf?"));
 }

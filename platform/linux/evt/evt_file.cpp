@@ -74,7 +74,7 @@ EvtFile::~EvtFile() {
 }
 
 bool EvtFile::OpenForReading(const std::string& path) {
-    m_fd = open(SjisToUtf8(path).c_str(), O_RDONLY | O_CLOEXEC);
+    m_fd = open(PathToNative(path).c_str(), O_RDONLY | O_CLOEXEC);
     if (m_fd < 0) return FailFromErrno();
     m_writable = false;
     return true;
@@ -233,6 +233,17 @@ bool EvtFile::RecordAt(std::uint32_t offset, std::uint32_t expectedNumber, std::
     return Le32(record, length - 4) == length;
 }
 
+// Whether a record's frame (its length at its start and at its end) stands at an offset.
+bool EvtFile::FrameAt(std::uint32_t offset, std::string& scratch, std::string_view& record) {
+    std::string_view head;
+    if (!View(offset, 4, scratch, head)) return false;
+    const std::uint32_t length = Le32(head, 0);
+    if (length < kMinRecordSize || length % 4 != 0 || length > m_state.Region() - kEofSize) {
+        return false;
+    }
+    return View(offset, length, scratch, record) && Le32(record, length - 4) == length;
+}
+
 void EvtFile::UpdateIndex() {
     const std::uint32_t count = m_state.Count();
     // Keep what is still valid: the oldest record must stand where the index has it.
@@ -266,10 +277,12 @@ void EvtFile::UpdateIndex() {
             // A writer may leave the end of the region unused when a record did not fit there.
             if (m_nextOffset != kHeaderSize && RecordAt(kHeaderSize, number, scratch, bytes)) {
                 m_nextOffset = kHeaderSize;
-            } else {
+            } else if (!FrameAt(m_nextOffset, scratch, bytes)) {
                 m_indexDamaged = true;
                 break;
             }
+            // Else a record whose fields are damaged but whose length stands at both its ends:
+            // it cannot be read, and the records after it can.
         }
         const auto length = static_cast<std::uint32_t>(bytes.size());
         walked += length;

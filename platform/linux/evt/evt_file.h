@@ -84,11 +84,11 @@ private:
     std::uint32_t Advance(std::uint32_t offset, std::uint32_t by) const;
     bool RecordAt(std::uint32_t offset, std::uint32_t expectedNumber, std::string& scratch,
                   std::string_view& record);
+    bool FrameAt(std::uint32_t offset, std::string& scratch, std::string_view& record);
     void UpdateIndex();
     bool FindRecord(std::uint32_t number, std::string& scratch, std::string_view& record,
                     std::uint32_t& offset);
-    const std::string* Convert(std::uint32_t number, std::uint32_t offset,
-                               std::string_view bytes);
+    const std::string* Convert(std::uint32_t number, std::uint32_t offset, std::string_view bytes);
     const std::string* AnsiLocked(std::uint32_t number);
     bool CommitState(State& s);
     bool WriteCircular(std::uint32_t offset, std::string_view bytes);

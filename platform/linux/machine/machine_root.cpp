@@ -46,7 +46,7 @@ bool LookupVariable(std::string_view name, std::string& value, int depth) {
     }
     const std::string nameUtf8 = SjisToUtf8(name);
     if (const char* env = std::getenv(nameUtf8.c_str())) {
-        value = Utf8ToSjis(env);
+        value = NativeToPath(env);
         return true;
     }
     return false;
@@ -89,7 +89,7 @@ const std::string& MachineRoot() {
     static std::string defaultRoot;
     const char* env = std::getenv("NT_MACHINE_ROOT");
     std::string root =
-        (env && *env) ? WithSlash(Utf8ToSjis(env)) : ExecutableDirectory() + "machine/";
+        (env && *env) ? WithSlash(NativeToPath(env)) : ExecutableDirectory() + "machine/";
     if (root != defaultRoot) defaultRoot = std::move(root);
     return defaultRoot;
 }
@@ -127,7 +127,7 @@ bool MapMachinePathAndStat(std::string_view windowsPath, std::string& mapped, st
         while (!rest.empty() && rest[0] == '/') rest.erase(0, 1);
         path = MachineRoot() + "drive_" + drive + "/" + rest;
     }
-    const bool exists = stat(SjisToUtf8(path).c_str(), &st) == 0;
+    const bool exists = stat(PathToNative(path).c_str(), &st) == 0;
     // A relative path is used as it stands, and so is one that exists.
     if (path.empty() || path[0] != '/' || exists) {
         mapped = path;
@@ -159,7 +159,7 @@ bool MapMachinePathAndStat(std::string_view windowsPath, std::string& mapped, st
     }
     if (!path.empty() && path.back() == '/') resolved += '/';
     mapped = resolved;
-    return stat(SjisToUtf8(resolved).c_str(), &st) == 0;
+    return stat(PathToNative(resolved).c_str(), &st) == 0;
 }
 
 }  // namespace platform

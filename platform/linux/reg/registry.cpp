@@ -120,7 +120,7 @@ std::shared_ptr<const RegistryTree> LoadedRegistry::Current() {
     m_checkedAt = now;
     m_localChanges = localChanges;
     if (m_tree && folder == m_folder && Unchanged()) return m_tree;
-    if (folder != m_folder || !m_watching) Watch(SjisToUtf8(folder));
+    if (folder != m_folder || !m_watching) Watch(PathToNative(folder));
     m_folder = folder;
     Rebuild(folder);
     return m_tree;
