@@ -63,9 +63,7 @@ void ListCategories(const std::string& logName, const std::string& sourceName,
     list.clear();
     const std::uint32_t count = GetCategoryCount(logName, sourceName);
     if (count == 0) return;
-    std::vector<std::string> files = MessageFiles(logName, sourceName, "CategoryMessageFile");
-    if (files.empty()) files = MessageFiles(logName, sourceName, "EventMessageFile");
-    for (const std::string& path : files) {
+    for (const std::string& path : CategoryMessageFiles(logName, sourceName)) {
         for (const MessageEntry& e : FileEntries(path)) {
             if (e.id <= count) list.push_back(TrimControls(e.text));
         }

@@ -59,7 +59,29 @@ std::vector<std::string> FilesOfValue(platform::HKEY key, const std::string& val
     return files;
 }
 
+// The files a source's categories come from: its CategoryMessageFile when that is a text value
+// (REG_SZ or REG_EXPAND_SZ), else its event files; a value of another type counts as none.
+std::vector<std::string> CategoryFilesOfKey(platform::HKEY key,
+                                            const std::vector<std::string>& eventFiles) {
+    platform::DWORD type = 0;
+    std::string data;
+    const bool own = platform::RegQueryValueEx(key, "CategoryMessageFile", type, data) ==
+                         platform::kErrorSuccess &&
+                     (type == platform::kRegSz || type == platform::kRegExpandSz);
+    return own ? FilesOfValue(key, "CategoryMessageFile") : eventFiles;
+}
+
 }  // namespace
+
+std::vector<std::string> CategoryMessageFiles(const std::string& logName,
+                                              const std::string& sourceName) {
+    platform::UniqueKey key;
+    if (platform::RegOpenKeyEx(platform::HKEY_LOCAL_MACHINE, SourceKey(logName, sourceName),
+                               key.Out()) != platform::kErrorSuccess) {
+        return {};
+    }
+    return CategoryFilesOfKey(key.Get(), FilesOfValue(key.Get(), "EventMessageFile"));
+}
 
 std::vector<std::string> MessageFiles(const std::string& logName, const std::string& sourceName,
                                       const std::string& valueName) {
@@ -104,11 +126,7 @@ const SourceFiles& FilesOf(const std::string& logName, const std::string& source
     if (platform::RegOpenKeyEx(platform::HKEY_LOCAL_MACHINE, SourceKey(logName, sourceName),
                                key.Out()) == platform::kErrorSuccess) {
         files.events = FilesOfValue(key.Get(), "EventMessageFile");
-        platform::DWORD type = 0;
-        std::string data;
-        const bool own = platform::RegQueryValueEx(key.Get(), "CategoryMessageFile", type, data) ==
-                         platform::kErrorSuccess;
-        files.categories = own ? FilesOfValue(key.Get(), "CategoryMessageFile") : files.events;
+        files.categories = CategoryFilesOfKey(key.Get(), files.events);
     }
     return sources.emplace(sourceName, std::move(files)).first->second;
 }

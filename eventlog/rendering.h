@@ -12,6 +12,11 @@
 std::vector<std::string> MessageFiles(const std::string& logName, const std::string& sourceName,
                                       const std::string& valueName);
 
+// The files a source's categories come from: its CategoryMessageFile when that is a text value,
+// else its EventMessageFile (as the description's rendering and the catalogues both take them).
+std::vector<std::string> CategoryMessageFiles(const std::string& logName,
+                                              const std::string& sourceName);
+
 // %NAME% references replaced by the environment's values, in a buffer of 260 bytes; the text
 // unchanged when expansion fails or does not fit.
 std::string ExpandEnvironment(const std::string& text);

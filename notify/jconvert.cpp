@@ -1,11 +1,16 @@
 #include "notify/jconvert.h"
 
+#include <algorithm>
+#include <cstdint>
+#include <unordered_map>
+
 #include "platform/codepage.h"
 
 namespace {
 
 constexpr char kToDoubleByte[] = "\x1b$B";
 constexpr char kToJisRoman[] = "\x1b(J";
+constexpr char kToAscii[] = "\x1b(B";
 
 // JIS X 0208 cells of the half-width katakana A1..DF (row 0x21 for the marks, 0x25 for kana).
 struct KanaCell {
@@ -63,6 +68,81 @@ std::string HalfWidthKatakanaToJis(std::string_view text, size_t i, size_t* used
     return {static_cast<char>(k.row), static_cast<char>(k.cell)};
 }
 
+namespace {
+
+constexpr char kGeta[] = "\x22\x2E";  // 〓, for a code that has no JIS form
+
+bool IsTrail(unsigned char b) { return (b >= 0x40 && b <= 0x7E) || (b >= 0x80 && b <= 0xFC); }
+
+// For each IBM extension (FA40-FC4B) the code of the same character among the codes JIS mail
+// carries: a JIS X 0208 code, else NEC row 13 (87xx), else the NEC-selected rows (ED40-EEFC).
+// Windows maps them so before it converts to ISO-2022-JP.
+class IbmEquivalents {
+public:
+    static const IbmEquivalents& Get() {
+        static const IbmEquivalents map;
+        return map;
+    }
+    // The equivalent code (lead << 8 | trail), 0 when there is none.
+    std::uint16_t Of(unsigned char lead, unsigned char trail) const {
+        auto it = m_map.find(static_cast<std::uint16_t>(lead << 8 | trail));
+        return it == m_map.end() ? 0 : it->second;
+    }
+
+private:
+    IbmEquivalents() {
+        std::unordered_map<char16_t, std::uint16_t> standard, row13, necSelected;
+        for (int lead = 0x81; lead <= 0xEE; ++lead) {
+            if (!platform::IsDBCSLeadByte(static_cast<unsigned char>(lead))) continue;
+            for (int trail = 0x40; trail <= 0xFC; ++trail) {
+                const char16_t c = platform::SjisPairCharacter(static_cast<unsigned char>(lead),
+                                                               static_cast<unsigned char>(trail));
+                if (c == 0) continue;
+                auto& group = lead == 0x87 ? row13 : lead >= 0xED ? necSelected : standard;
+                group.emplace(c, static_cast<std::uint16_t>(lead << 8 | trail));
+            }
+        }
+        for (int lead = 0xFA; lead <= 0xFC; ++lead) {
+            for (int trail = 0x40; trail <= 0xFC; ++trail) {
+                const char16_t c = platform::SjisPairCharacter(static_cast<unsigned char>(lead),
+                                                               static_cast<unsigned char>(trail));
+                if (c == 0) continue;
+                for (const auto* group : {&standard, &row13, &necSelected}) {
+                    auto it = group->find(c);
+                    if (it == group->end()) continue;
+                    m_map.emplace(static_cast<std::uint16_t>(lead << 8 | trail), it->second);
+                    break;
+                }
+            }
+        }
+    }
+    std::unordered_map<std::uint16_t, std::uint16_t> m_map;
+};
+
+// The JIS code of the double-byte character at text[i]; *used is how many bytes it took (one
+// when the byte after it cannot be its second byte). Codes JIS mail cannot carry, the user-
+// defined ones (F040-F9FC) and codes that stand for no character, give 〓.
+std::string DoubleByteToJis(std::string_view text, size_t i, size_t* used) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    *used = 1;
+    if (!platform::IsDBCSLeadByte(lead) || i + 1 >= text.size()) return kGeta;
+    const auto trail = static_cast<unsigned char>(text[i + 1]);
+    if (!IsTrail(trail)) return kGeta;
+    *used = 2;
+    if (platform::SjisPairCharacter(lead, trail) == 0 || (lead >= 0xF0 && lead <= 0xF9)) {
+        return kGeta;
+    }
+    if (lead >= 0xFA) {
+        const std::uint16_t equivalent = IbmEquivalents::Get().Of(lead, trail);
+        if (equivalent == 0) return kGeta;
+        return ToJis(static_cast<unsigned char>(equivalent >> 8),
+                     static_cast<unsigned char>(equivalent & 0xFF));
+    }
+    return ToJis(lead, trail);
+}
+
+}  // namespace
+
 std::string ShiftJisToJis(std::string_view text, std::string_view toSingleByte, bool closeAtEnd) {
     std::string out;
     out.reserve(text.size() + 16);
@@ -83,16 +163,13 @@ std::string ShiftJisToJis(std::string_view text, std::string_view toSingleByte, 
             out += kToDoubleByte;
             doubleByte = true;
         }
+        size_t used = 1;
         if (b >= 0xA1 && b <= 0xDF) {
-            size_t used = 1;
             out += HalfWidthKatakanaToJis(text, i, &used);
-            i += used;
         } else {
-            // The trail byte missing at the very end counts as 0.
-            const auto trail = i + 1 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0;
-            out += ToJis(b, trail);
-            i += 2;
+            out += DoubleByteToJis(text, i, &used);
         }
+        i += used;
     }
     if (doubleByte && closeAtEnd) out += toSingleByte;
     return out;
@@ -104,21 +181,41 @@ std::string sjis2jis83(std::string_view text) {
 }
 
 std::string CreateHeaderString(std::string_view text) {
+    // Each run of characters beyond ASCII (double-byte ones and half-width katakana, which
+    // become full-width) is one encoded word, a whole ISO-2022-JP text that ends in ASCII.
     std::string out;
     size_t i = 0;
     while (i < text.size()) {
-        size_t start = i;
-        if (platform::IsDBCSLeadByte(static_cast<unsigned char>(text[i]))) {
-            while (i < text.size() &&
-                   platform::IsDBCSLeadByte(static_cast<unsigned char>(text[i]))) {
-                i = std::min(i + 2, text.size());
+        const size_t start = i;
+        if (static_cast<unsigned char>(text[i]) >= 0x80) {
+            while (i < text.size() && static_cast<unsigned char>(text[i]) >= 0x80) {
+                const bool lead = platform::IsDBCSLeadByte(static_cast<unsigned char>(text[i]));
+                i = std::min(i + (lead ? 2 : 1), text.size());
             }
-            out +=
-                "=?ISO-2022-JP?B?" + EncodeBase64(sjis2jis83(text.substr(start, i - start))) + "?=";
+            // A long run becomes several words of at most 75 characters, a blank between
+            // them, so that the header can be folded there.
+            size_t piece = start;
+            while (piece < i) {
+                size_t end = piece;
+                std::string word;
+                while (end < i) {
+                    const bool lead =
+                        platform::IsDBCSLeadByte(static_cast<unsigned char>(text[end]));
+                    const size_t next = std::min(end + (lead ? 2 : 1), i);
+                    std::string candidate = "=?ISO-2022-JP?B?" +
+                                            EncodeBase64(ShiftJisToJis(
+                                                text.substr(piece, next - piece), kToAscii, true)) +
+                                            "?=";
+                    if (candidate.size() > 75 && !word.empty()) break;
+                    word = std::move(candidate);
+                    end = next;
+                }
+                if (piece > start) out += ' ';
+                out += word;
+                piece = end;
+            }
         } else {
-            while (i < text.size() &&
-                   !platform::IsDBCSLeadByte(static_cast<unsigned char>(text[i])))
-                ++i;
+            while (i < text.size() && static_cast<unsigned char>(text[i]) < 0x80) ++i;
             out.append(text.substr(start, i - start));
         }
     }

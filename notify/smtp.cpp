@@ -1,10 +1,7 @@
 #include "notify/smtp.h"
 
-#include <fstream>
-#include <iterator>
-#include <random>
+#include <algorithm>
 
-#include "notify/jconvert.h"
 #include "platform/codepage.h"
 #include "platform/pump.h"
 
@@ -93,24 +90,6 @@ std::string AddressOf(const std::string& entry) {
     return entry;
 }
 
-std::string Join(const std::vector<std::string>& items) {
-    std::string out;
-    for (size_t i = 0; i < items.size(); ++i) {
-        if (i > 0) out += ',';
-        out += items[i];
-    }
-    return out;
-}
-
-std::string DotStuffed(const std::string& line) {
-    return (!line.empty() && line[0] == '.') ? "." + line : line;
-}
-
-std::string FileName(const std::string& path) {
-    size_t slash = path.find_last_of("/\\");
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 }  // namespace
 
 size_t ReplyReader::Room() const {
@@ -151,93 +130,10 @@ std::string SocketErrorText(int code) {
     return "Unknown Error No. " + std::to_string(code);
 }
 
-void TExStringList::SetValue(const std::string& name, const std::string& value) {
-    const std::string prefix = name + ": ";
-    for (auto it = m_lines.begin(); it != m_lines.end(); ++it) {
-        if (it->compare(0, prefix.size(), prefix) == 0) {
-            if (value.empty()) {
-                m_lines.erase(it);
-            } else {
-                *it = prefix + value;
-            }
-            return;
-        }
-    }
-    if (!value.empty()) m_lines.push_back(prefix + value);
-}
-
-std::string TExStringList::Value(const std::string& name) const {
-    const std::string prefix = name + ": ";
-    for (const std::string& line : m_lines) {
-        if (line.compare(0, prefix.size(), prefix) == 0) return line.substr(prefix.size());
-    }
-    return std::string();
-}
-
-std::string TNMUUProcessor::EncodeBase64Lines(const std::string& bytes) {
-    std::string out;
-    for (size_t i = 0; i < bytes.size(); i += 45)
-        out += EncodeBase64(std::string_view(bytes).substr(i, 45)) + "\r\n";
-    return out;
-}
-
-std::string ComponentJis(const std::string& text) { return ShiftJisToJis(text, "\x1b(B", true); }
-
-std::string EncodeHeaderValue(const std::string& sjisText) {
-    const std::string text = ComponentJis(sjisText);
-    const std::string start = "=?ISO-2022-JP?B?";
-    auto needsEncoding = [](const std::string& word) {
-        for (unsigned char c : word) {
-            if (c < 0x20 || c >= 0x7F) return true;
-        }
-        return false;
-    };
-    // Words and the separators between them, in order.
-    std::vector<std::string> words, gaps;
-    size_t pos = 0;
-    std::string gap;
-    while (pos < text.size()) {
-        size_t end = text.find_first_of(" \t\r\n", pos);
-        if (end == pos) {
-            gap += text[pos++];
-            continue;
-        }
-        gaps.push_back(gap);
-        gap.clear();
-        words.push_back(text.substr(pos, end == std::string::npos ? std::string::npos : end - pos));
-        pos = end == std::string::npos ? text.size() : end;
-    }
-    std::string out;
-    for (size_t w = 0; w < words.size();) {
-        out += gaps[w];
-        if (!needsEncoding(words[w])) {
-            out += words[w++];
-            continue;
-        }
-        // This word, the following words that need encoding too, and the blanks between them.
-        std::string bytes = words[w++];
-        while (w < words.size() && needsEncoding(words[w])) {
-            bytes += gaps[w] + words[w];
-            ++w;
-        }
-        std::string word = start;
-        for (size_t i = 0; i < bytes.size(); i += 3) {
-            std::string chunk = EncodeBase64(std::string_view(bytes).substr(i, 3));
-            if (word.size() + chunk.size() + 2 > 75 && word.size() > start.size()) {
-                out += word + "?=\r\n\t";
-                word = start;
-            }
-            word += chunk;
-        }
-        out += word + "?=";
-    }
-    out += gap;
-    return out;
-}
-
-void DrainSocketLibrary() {
-    while (platform::SocketLibraryCleanup()) {
-    }
+int DrainSocketLibrary() {
+    int count = 0;
+    while (platform::SocketLibraryCleanup()) ++count;
+    return count;
 }
 
 // ---- TPowersock ----
@@ -261,13 +157,34 @@ platform::WaitHook TPowersock::Hook() {
     };
 }
 
+unsigned TPowersock::Budget() const {
+    // No time at all would fail every wait at once: a time-out below one second is one second.
+    return std::max<std::uint32_t>(TimeOut, 1000);
+}
+
+TPowersock::Deadline TPowersock::DeadlineFromNow() const {
+    return std::chrono::steady_clock::now() + std::chrono::milliseconds(Budget());
+}
+
+namespace {
+
+unsigned MillisecondsLeft(std::chrono::steady_clock::time_point deadline) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                          deadline - std::chrono::steady_clock::now())
+                          .count();
+    return static_cast<unsigned>(std::max<long long>(left, 0));
+}
+
+}  // namespace
+
 void TPowersock::Connect() {
     if (Connected()) throw ESockError("Already connected");
     m_aborted = m_timedOut = false;
     m_reader.Clear();
     std::uint32_t address = 0;
     int error = 0;
-    platform::WaitResult lookup = platform::ResolveHost(Host, TimeOut, Hook(), address, error);
+    const Deadline deadline = DeadlineFromNow();
+    platform::WaitResult lookup = platform::ResolveHost(Host, Budget(), Hook(), address, error);
     if (lookup == platform::WaitResult::TimedOut) throw ESockError("Host Lookup Timed Out");
     if (lookup == platform::WaitResult::Aborted) throw ESockError("Host Lookup Canceled");
     if (lookup != platform::WaitResult::Ready) {
@@ -277,7 +194,7 @@ void TPowersock::Connect() {
         }
         throw ESockError("Null Remote Address");
     }
-    switch (m_socket.Connect(address, Port, TimeOut, Hook(), error)) {
+    switch (m_socket.Connect(address, Port, MillisecondsLeft(deadline), Hook(), error)) {
         case platform::WaitResult::Ready: return;
         case platform::WaitResult::TimedOut:
             m_timedOut = true;
@@ -291,12 +208,13 @@ void TPowersock::Connect() {
 
 void TPowersock::Disconnect() { m_socket.Close(); }
 
-std::string TPowersock::ReadLn() {
+std::string TPowersock::ReadLn(Deadline deadline) {
     std::string line;
     while (!m_reader.TakeLine(!m_socket.Connected(), line)) {
         int error = 0;
         std::string chunk;
-        switch (m_socket.Receive(chunk, m_reader.Room(), TimeOut, Hook(), error)) {
+        switch (
+            m_socket.Receive(chunk, m_reader.Room(), MillisecondsLeft(deadline), Hook(), error)) {
             case platform::WaitResult::Ready:
                 if (chunk.empty()) m_socket.Close();  // the peer closed
                 m_reader.Feed(chunk);
@@ -313,9 +231,27 @@ std::string TPowersock::ReadLn() {
     return line;
 }
 
+std::string TPowersock::ReadReply() {
+    // The time-out bounds the whole reply, however slowly its bytes come.
+    const Deadline deadline = DeadlineFromNow();
+    std::string line = ReadLn(deadline);
+    // A leading blank or a "-" after the code: another line follows.
+    while (ReplyReader::Continues(line) && !line.empty() && line.back() == '\n') {
+        line = ReadLn(deadline);
+    }
+    if (line.empty() || line.back() != '\n') {
+        // The connection closed before the reply was whole: no answer is no acceptance.
+        m_socket.Close();
+        m_replyNumber = 0;
+        throw ESockError(SocketErrorText(platform::kWsaEnotconn));
+    }
+    SetReplyNumber(line);
+    return line;
+}
+
 void TPowersock::Write(const std::string& bytes) {
     int error = 0;
-    switch (m_socket.Send(bytes, TimeOut, Hook(), error)) {
+    switch (m_socket.Send(bytes, Budget(), Hook(), error)) {
         case platform::WaitResult::Ready: return;
         case platform::WaitResult::TimedOut:
         case platform::WaitResult::Aborted: throw ESmtpError("Socket send aborted");
@@ -329,22 +265,34 @@ void TPowersock::SetReplyNumber(const std::string& line) {
 
 std::string TPowersock::Transaction(const std::string& command) {
     Write(command + "\r\n");
-    std::string line = ReadLn();
-    SetReplyNumber(line);
-    return line;
+    return ReadReply();
 }
 
 // ---- TNMSMTP ----
 
 TNMSMTP::TNMSMTP() { Port = 25; }
 
-std::string TNMSMTP::ReadReply() {
-    std::string line = ReadLn();
-    // A leading blank or a "-" after the code: another line follows.
-    while (ReplyReader::Continues(line)) line = ReadLn();
-    SetReplyNumber(line);
-    return line;
+namespace {
+
+// A reply with the code a step expects (positive completion or intermediate: 2xx or 3xx).
+bool Positive(long long code) { return code >= 200 && code < 400; }
+
+// The message as it goes over the connection: a line that begins with "." gets another.
+std::string DotStuffed(const std::string& message) {
+    std::string out;
+    out.reserve(message.size() + 16);
+    size_t start = 0;
+    while (start < message.size()) {
+        size_t end = message.find("\r\n", start);
+        end = end == std::string::npos ? message.size() : end + 2;
+        if (message[start] == '.') out += '.';
+        out.append(message, start, end - start);
+        start = end;
+    }
+    return out;
 }
+
+}  // namespace
 
 void TNMSMTP::Connect() {
     m_busy = true;
@@ -354,11 +302,13 @@ void TNMSMTP::Connect() {
             m_busy = false;
             return;  // an invalid host the handler took care of
         }
+        // Only a greeting with a positive code opens the dialogue (a POP3 server's "+OK" or a
+        // line without a code does not).
         std::string greeting = ReadReply();
-        if (m_replyNumber >= 400) throw ESmtpError(WithoutLineEnd(greeting));
+        if (!Positive(m_replyNumber)) throw ESmtpError(WithoutLineEnd(greeting));
         Write("HELO " + UserID + "\r\n");
         ReadReply();
-        if (m_replyNumber >= 300) {
+        if (m_replyNumber < 200 || m_replyNumber >= 300) {
             if (!OnAuthenticationFailed) throw ESmtpError("Authentication failed");
             OnAuthenticationFailed();
         }
@@ -377,49 +327,8 @@ void TNMSMTP::Connect() {
     if (OnConnect) OnConnect();
 }
 
-std::string TNMSMTP::Boundary() {
-    static std::mt19937 random{std::random_device{}()};
-    std::string boundary = "====================54535";
-    for (int i = 0; i < 6; ++i) boundary += static_cast<char>('a' + random() % 25);
-    return boundary + "====";
-}
-
 std::string TNMSMTP::AssembleMessage() {
-    const TPostMessage& m = PostMessage;
-    FinalHeader.Clear();
-    FinalHeader.SetValue("From", m.FromName + "<" + m.FromAddress + ">");
-    if (!m.ToAddress.empty()) FinalHeader.SetValue("To", Join(m.ToAddress));
-    if (!m.ToCarbonCopy.empty()) FinalHeader.SetValue("CC", Join(m.ToCarbonCopy));
-    FinalHeader.SetValue("Subject", EncodeHeaderValue(m.Subject));
-    FinalHeader.SetValue("X-Mailer", m.LocalProgram);
-    FinalHeader.SetValue("Reply-To", m.ReplyTo);
-    FinalHeader.SetValue("Date", m.Date);
-    FinalHeader.SetValue("Mime-Version", "1.0");
-    std::string body;
-    if (m.Attachments.empty()) {
-        FinalHeader.SetValue("Content-Type", "text/plain; charset=" + Charset);
-        for (const std::string& line : m.Body) body += DotStuffed(ComponentJis(line)) + "\r\n";
-    } else {
-        m_boundary = Boundary();
-        FinalHeader.SetValue("Content-Type", "multipart/mixed; boundary=\"" + m_boundary + "\"");
-        body += "--" + m_boundary + "\r\nContent-Type: text/plain; charset=" + Charset + "\r\n\r\n";
-        for (const std::string& line : m.Body) body += DotStuffed(line) + "\r\n";
-        for (const std::string& path : m.Attachments) {
-            std::ifstream in(platform::SjisToUtf8(path), std::ios::binary);
-            std::string bytes((std::istreambuf_iterator<char>(in)),
-                              std::istreambuf_iterator<char>());
-            const std::string name = FileName(path);
-            body += "--" + m_boundary + "\r\nContent-Type: application/octet-stream; name=\"" +
-                    name +
-                    "\"\r\nContent-Transfer-Encoding: base64\r\nContent-Disposition: attachment; "
-                    "filename=\"" +
-                    name + "\"\r\n\r\n" + TNMUUProcessor::EncodeBase64Lines(bytes);
-        }
-        body += "--" + m_boundary + "--\r\n";
-    }
-    std::string message;
-    for (const std::string& line : FinalHeader.Lines()) message += line + "\r\n";
-    return message + "\r\n\r\n" + body;
+    return DotStuffed(ComposeMessage(PostMessage, Charset, NewBoundary(), FinalHeader));
 }
 
 void TNMSMTP::SendMail() {
@@ -441,22 +350,24 @@ void TNMSMTP::SendMail() {
     }
     if (OnSendStart) OnSendStart();
     std::string reply = Transaction("RSET");
-    if (m_replyNumber >= 400) throw ESmtpError(WithoutLineEnd(reply));
+    if (!Positive(m_replyNumber)) throw ESmtpError(WithoutLineEnd(reply));
     reply = Transaction("MAIL FROM:<" + m.FromAddress + ">");
-    if (m_replyNumber >= 400) throw ESmtpError(WithoutLineEnd(reply));
+    if (!Positive(m_replyNumber)) throw ESmtpError(WithoutLineEnd(reply));
     for (const auto* list : {&m.ToAddress, &m.ToCarbonCopy, &m.ToBlindCarbonCopy}) {
         for (const std::string& entry : *list) {
             const std::string address = AddressOf(entry);
             if (address.empty()) continue;
             Transaction("RCPT TO:<" + address + ">");
-            if (m_replyNumber > 300 && OnRecipientNotFound) OnRecipientNotFound(address);
+            if (!Positive(m_replyNumber) || m_replyNumber > 300) {
+                if (OnRecipientNotFound) OnRecipientNotFound(address);
+            }
         }
     }
     reply = Transaction("DATA");
-    if (m_replyNumber >= 400) throw ESmtpError(WithoutLineEnd(reply));
+    if (!Positive(m_replyNumber)) throw ESmtpError(WithoutLineEnd(reply));
     Write(message);
     reply = Transaction(".");
-    if (m_replyNumber >= 400) {
+    if (!Positive(m_replyNumber)) {
         if (OnFailure) OnFailure();
         throw ESmtpError(WithoutLineEnd(reply));
     }

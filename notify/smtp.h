@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <stdexcept>
@@ -7,12 +8,14 @@
 #include <string_view>
 #include <vector>
 
+#include "notify/mail_message.h"
 #include "platform/socket.h"
 
-// The built-in SMTP client: a TCP client with a time-out and line reading (TPowersock), the
-// SMTP dialogue without authentication (TNMSMTP), the message (TPostMessage), the header list
-// (TExStringList) and the attachment encoder (TNMUUProcessor). Failures are exceptions whose
-// texts callers compare: socket errors are ESockError, all others ESmtpError.
+// The built-in SMTP client: a TCP client with a time-out and line reading (TPowersock) and the
+// SMTP dialogue without authentication (TNMSMTP); the message it sends is composed in
+// mail_message.h. Failures are exceptions whose texts callers compare: socket errors are
+// ESockError, all others ESmtpError. Every reply is read whole, within the time-out, and only a
+// complete reply with the code a step expects lets the dialogue go on.
 
 class ESockError : public std::runtime_error {
 public:
@@ -47,41 +50,6 @@ private:
 // "<code>:<description>", or "Unknown Error No. <code>", for a Windows Sockets code.
 std::string SocketErrorText(int code);
 
-// Header lines "Name: value"; setting a value replaces the line of that name or adds one, an
-// empty value removes it.
-class TExStringList {
-public:
-    void SetValue(const std::string& name, const std::string& value);
-    std::string Value(const std::string& name) const;
-    const std::vector<std::string>& Lines() const { return m_lines; }
-    void Clear() { m_lines.clear(); }
-
-private:
-    std::vector<std::string> m_lines;
-};
-
-struct TPostMessage {
-    std::string FromAddress;
-    std::string FromName;
-    std::vector<std::string> ToAddress;
-    std::vector<std::string> ToCarbonCopy;
-    std::vector<std::string> ToBlindCarbonCopy;
-    std::vector<std::string> Body;         // one line each
-    std::vector<std::string> Attachments;  // file paths
-    std::string Subject;
-    std::string LocalProgram;
-    std::string Date;
-    std::string ReplyTo;
-
-    void Clear() { *this = TPostMessage(); }
-};
-
-// Base64 of an attachment: 45 input bytes per line, each line ended by CR LF.
-class TNMUUProcessor {
-public:
-    static std::string EncodeBase64Lines(const std::string& bytes);
-};
-
 class TPowersock {
 public:
     TPowersock();
@@ -91,7 +59,9 @@ public:
 
     std::string Host;
     std::uint16_t Port = 0;
-    std::uint32_t TimeOut = 0;  // milliseconds, for the connection and each reply line
+    // Milliseconds, bounding the connection, each send and each whole reply; below one second
+    // counts as one second.
+    std::uint32_t TimeOut = 0;
     int ReportLevel = 0;
     std::function<void()> OnConnectionFailed;
     std::function<void()> OnInvalidHost;
@@ -110,11 +80,19 @@ public:
     static int LiveClients();
 
 protected:
-    // One line up to and including its LF (empty when the connection closed).
-    std::string ReadLn();
+    using Deadline = std::chrono::steady_clock::time_point;
+    // The time-out as it bounds a wait, and the deadline of a wait that starts now.
+    unsigned Budget() const;
+    Deadline DeadlineFromNow() const;
+    // One line up to and including its LF, by the deadline; what is left when the connection
+    // closed (no LF then, or nothing).
+    std::string ReadLn(Deadline deadline);
+    // A whole reply (its continuation lines read too); sets the reply code from its last line.
+    // A connection closed before the reply was complete is the socket error 10057.
+    std::string ReadReply();
     // Sends every byte.
     void Write(const std::string& bytes);
-    // A command line and its one reply line; sets the reply code.
+    // A command line and its whole reply; sets the reply code.
     std::string Transaction(const std::string& command);
     void SetReplyNumber(const std::string& line);
     platform::WaitHook Hook();
@@ -160,20 +138,9 @@ public:
     std::string AssembleMessage();
 
 private:
-    std::string ReadReply();
-    std::string Boundary();
-
     bool m_busy = false;
-    std::string m_boundary;
 };
 
-// Releases every start-up of the socket library still outstanding (after the clients are gone).
-void DrainSocketLibrary();
-
-// The subject as a header value: Shift-JIS converted to ISO-2022-JP, and the words that hold
-// control characters or bytes of 0x7F and above as B-encoded words folded at 75 characters.
-std::string EncodeHeaderValue(const std::string& sjisText);
-
-// Shift-JIS to ISO-2022-JP as the SMTP client converts header and body texts: ESC $B before
-// double-byte text, ESC (B after it and at the end; 7-bit text stays as it is.
-std::string ComponentJis(const std::string& sjisText);
+// Releases every start-up of the socket library still outstanding (after the clients are gone);
+// the number of clean-ups that succeeded.
+int DrainSocketLibrary();

@@ -12,6 +12,9 @@ constexpr bool IsDBCSLeadByte(unsigned char byte) {
     return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
 }
 
+// The character code page 932 assigns to one double-byte code, 0 when it assigns none.
+char16_t SjisPairCharacter(unsigned char lead, unsigned char trail);
+
 // CP932 -> UTF-8. Bytes that are not valid CP932 become U+30FB, as the system's own conversion
 // gives; a lead byte without its trail byte at the end counts as invalid.
 std::string SjisToUtf8(std::string_view sjis);

@@ -41,7 +41,7 @@ public:
                        const WaitHook& hook, int& error);
     bool Connected() const { return m_fd >= 0 && m_connected; }
 
-    // Sends every byte, waiting as needed, each wait at most timeoutMs.
+    // Sends every byte, waiting as needed, in at most timeoutMs in all.
     WaitResult Send(const std::string& bytes, unsigned timeoutMs, const WaitHook& hook, int& error);
 
     // Waits until data or the end of the stream arrives; appends what came to `into`.

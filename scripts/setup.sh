@@ -16,7 +16,7 @@ test=(
   "${run[@]}"
   googletest libgtest-dev libgmock-dev clang-format
   libevt-utils
-  binutils-mingw-w64-x86-64 python3 python3-pefile python3-aiosmtpd
+  binutils-mingw-w64-x86-64 python3 python3-pefile python3-aiosmtpd nodejs openssl
 )
 bench=("${test[@]}" libbenchmark-dev strace)
 fuzz=("${run[@]}" clang libclang-rt-14-dev)

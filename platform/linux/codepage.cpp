@@ -359,6 +359,12 @@ size_t SjisPrefixLength(std::string_view sjis, size_t maxBytes) {
     return i;
 }
 
+char16_t SjisPairCharacter(unsigned char lead, unsigned char trail) {
+    if (!IsDBCSLeadByte(lead)) return 0;
+    const char16_t c = Cp932::Get().Pair(lead, trail);
+    return c == kNoCharacter ? 0 : c;
+}
+
 std::u16string SjisToUtf16(std::string_view sjis) {
     std::u16string out;
     out.reserve(sjis.size());

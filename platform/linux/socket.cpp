@@ -174,6 +174,8 @@ WaitResult TcpClient::Connect(std::uint32_t address, std::uint16_t port, unsigne
 
 WaitResult TcpClient::Send(const std::string& bytes, unsigned timeoutMs, const WaitHook& hook,
                            int& error) {
+    // The time-out bounds the whole send, not each wait for room in the buffer.
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     size_t done = 0;
     while (done < bytes.size()) {
         if (m_fd < 0) {
@@ -189,7 +191,10 @@ WaitResult TcpClient::Send(const std::string& bytes, unsigned timeoutMs, const W
             error = WsaErrorFromErrno(errno);
             return WaitResult::Failed;
         }
-        WaitResult r = WaitFor(m_fd, POLLOUT, timeoutMs, hook, error);
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        WaitResult r = WaitFor(m_fd, POLLOUT, static_cast<unsigned>(std::max<long long>(left, 0)),
+                               hook, error);
         if (r != WaitResult::Ready) return r;
     }
     return WaitResult::Ready;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "eventlog/catalog.h"
 #include "platform/codepage.h"
 #include "platform/machine.h"
 #include "platform/registry.h"
@@ -107,4 +108,27 @@ TEST(Rendering, EnvironmentExpansionIn260Bytes) {
     EXPECT_EQ(ExpandEnvironment(fits).size(), 259u);
     std::string tooLong = fits + "b";
     EXPECT_EQ(ExpandEnvironment(tooLong), tooLong);  // does not fit: unchanged
+}
+
+TEST(Rendering, ACategoryFileValueThatIsNoTextFallsBackLikeTheCatalogue) {
+    MachineFolder machine;
+    std::string events =
+        InstallMessageFile(machine, "events.dll", "MessageId=1\nLanguage=English\nStorage\n.\n");
+    // A binary CategoryMessageFile, as a broken installer leaves it.
+    RegisterSource(machine, "Application", "Binary",
+                   RegExpandStringLine("EventMessageFile", events) +
+                       "\"CategoryMessageFile\"=hex:01,02\r\n" + RegDwordLine("CategoryCount", 1));
+    std::vector<std::string> listed;
+    ListCategories("Application", "Binary", listed);
+    EXPECT_EQ(listed, std::vector<std::string>{"Storage"});
+    // What the editor lists is what a record renders to, so an entry made from it can match.
+    EXPECT_EQ(TrimControls(CategoryText("Application", "Binary", 1)), listed[0]);
+}
+
+TEST(Rendering, AnUnterminatedInsertFormatLeavesTheMessageUnformatted) {
+    MachineFolder machine;
+    std::string file = InstallMessageFile(machine, "m.dll",
+                                          "MessageId=5\nLanguage=English\nValue %1!s is odd\n.\n");
+    RegisterSource(machine, "Application", "Odd", RegExpandStringLine("EventMessageFile", file));
+    EXPECT_EQ(EventDescription("Application", "Odd", 5, {"x"}, 1), "Value %1!s is odd\r\n");
 }

@@ -275,3 +275,158 @@ TEST(Smtp, ReplyLinesOfAnyShape) {
     EXPECT_FALSE(ReplyReader::Continues("250 last"));
     EXPECT_FALSE(ReplyReader::Continues(""));
 }
+
+TEST(Smtp, NoReplyOrAReplyWithoutItsCodeIsNoAcceptance) {
+    auto sendOnce = [](std::vector<std::string> replies, bool* succeeded) {
+        ScriptedSmtpServer server("220 ok\r\n", std::move(replies));
+        auto smtp = Client(server.Port());
+        smtp->OnSuccess = [succeeded] { *succeeded = true; };
+        smtp->Connect();
+        Fill(*smtp);
+        return ErrorOf([&] { smtp->SendMail(); });
+    };
+    bool succeeded = false;
+    // Gone right after 354, before the message: neither sent nor accepted.
+    EXPECT_NE(sendOnce({"250 hi\r\n", "250 ok\r\n", "250 ok\r\n", "250 ok\r\n", "250 ok\r\n",
+                        "250 ok\r\n", "<354-close>"},
+                       &succeeded),
+              "<no error>");
+    EXPECT_FALSE(succeeded);
+    // Gone after "." without a word.
+    EXPECT_EQ(sendOnce({"250 hi\r\n", "250 ok\r\n", "250 ok\r\n", "250 ok\r\n", "250 ok\r\n",
+                        "250 ok\r\n", "354 go\r\n", "<close>"},
+                       &succeeded),
+              "10057:Socket is not connected");
+    EXPECT_FALSE(succeeded);
+    // A line without a code is no acceptance of the reset.
+    EXPECT_EQ(sendOnce({"250 hi\r\n", "hello there\r\n"}, &succeeded), "hello there");
+
+    // A POP3 server on the port greets with "+OK": no connection.
+    ScriptedSmtpServer pop3("+OK POP3 server ready\r\n", {"+OK\r\n"});
+    auto smtp = Client(pop3.Port());
+    EXPECT_EQ(ErrorOf([&] { smtp->Connect(); }), "+OK POP3 server ready");
+    EXPECT_FALSE(smtp->Connected());
+}
+
+TEST(Smtp, EveryReplyIsReadWholeAtEveryStep) {
+    ScriptedSmtpServer server(
+        "220-mx\r\n220 ready\r\n",
+        {"250 hi\r\n", "250 reset\r\n", "250 sender\r\n",
+         "550-5.1.1 No such user\r\n550-5.1.1 Please check\r\n550 5.1.1 the address\r\n",
+         "250-2.1.5 ok\r\n250 2.1.5 recipient\r\n", "250 ok\r\n", "354 go\r\n", "250 queued\r\n"});
+    auto smtp = Client(server.Port());
+    std::vector<std::string> notFound;
+    smtp->OnRecipientNotFound = [&](const std::string& a) { notFound.push_back(a); };
+    bool succeeded = false;
+    smtp->OnSuccess = [&] { succeeded = true; };
+    smtp->Connect();
+    Fill(*smtp);
+    smtp->SendMail();
+    EXPECT_TRUE(succeeded);
+    EXPECT_EQ(notFound, std::vector<std::string>{"ops@example.jp"});
+    EXPECT_EQ(server.Commands(),
+              (std::vector<std::string>{"HELO monitor", "RSET", "MAIL FROM:<quorvik@example.jp>",
+                                        "RCPT TO:<ops@example.jp>", "RCPT TO:<boss@example.jp>",
+                                        "RCPT TO:<audit@example.jp>", "DATA", "."}));
+    EXPECT_NE(server.Data().find("line one"), std::string::npos);
+}
+
+TEST(Smtp, TheTimeOutBoundsAWholeReplyAndIsNeverZero) {
+    {
+        // The greeting comes a byte every 100 ms: more than a second in all.
+        ScriptedSmtpServer server("<trickle>220 a greeting that takes its time to arrive\r\n", {});
+        auto smtp = Client(server.Port(), 1000);
+        EXPECT_EQ(ErrorOf([&] { smtp->Connect(); }), "Socket readln aborted");
+    }
+    {
+        // A time-out of 0, as the settings allow, still leaves the server time to answer.
+        ScriptedSmtpServer server("220 ok\r\n", {"250 hi\r\n", "221 bye\r\n"});
+        auto smtp = Client(server.Port(), 0);
+        EXPECT_EQ(ErrorOf([&] { smtp->Connect(); }), "<no error>");
+        smtp->Disconnect();
+    }
+}
+
+TEST(Smtp, AnAttachmentThatCannotBeReadFailsItsMail) {
+    TestFolder folder;
+    ScriptedSmtpServer server("220 ok\r\n", {"250 hi\r\n"});
+    auto smtp = Client(server.Port());
+    smtp->Connect();
+    Fill(*smtp);
+    smtp->PostMessage.Attachments = {folder.File("gone.log")};
+    const std::string error = ErrorOf([&] { smtp->SendMail(); });
+    EXPECT_NE(error.find(folder.File("gone.log")), std::string::npos) << error;
+    EXPECT_EQ(server.Commands(), std::vector<std::string>{"HELO monitor"});  // nothing sent
+}
+
+namespace {
+
+// Checks the lines of a message: at most 998 bytes, 7-bit, each ending in ASCII mode.
+void ExpectWellFormedLines(const std::string& message) {
+    size_t start = 0;
+    while (start < message.size()) {
+        size_t end = message.find("\r\n", start);
+        if (end == std::string::npos) end = message.size();
+        const std::string line = message.substr(start, end - start);
+        EXPECT_LE(line.size(), 998u);
+        bool doubleByte = false;
+        for (size_t i = 0; i < line.size(); ++i) {
+            ASSERT_LT(static_cast<unsigned char>(line[i]), 0x80);
+            if (line[i] == '\x1b' && i + 2 < line.size()) doubleByte = line[i + 1] == '$';
+        }
+        EXPECT_FALSE(doubleByte) << line.substr(0, 40);
+        start = end + 2;
+    }
+}
+
+}  // namespace
+
+TEST(Smtp, LongLinesAreFoldedOrBrokenAndHeadersStayHeaders) {
+    TNMSMTP smtp;
+    Fill(smtp);
+    smtp.PostMessage.ToAddress.clear();
+    for (int i = 0; i < 300; ++i) {
+        smtp.PostMessage.ToAddress.push_back("person" + std::to_string(i) + "@example.jp");
+    }
+    std::string kanji;
+    for (int i = 0; i < 600; ++i) kanji += sjis(u8"漢");
+    smtp.PostMessage.Subject = kanji + "\r\nBcc: everyone@example.jp";
+    smtp.PostMessage.FromName = CreateHeaderString(kanji + "\xB6\xDE\nX-Evil: 1");
+    smtp.PostMessage.Body = {sjis2jis83(kanji), std::string(1500, 'a')};
+    const std::string message = smtp.AssembleMessage();
+    ExpectWellFormedLines(message);
+    // A line break in the subject or sender name starts no header line of its own.
+    EXPECT_EQ(message.find("\r\nBcc:"), std::string::npos);
+    EXPECT_EQ(message.find("\r\nX-Evil:"), std::string::npos);
+    // Every encoded word is a whole ISO-2022-JP text: it ends in ASCII and splits no character.
+    for (size_t at = message.find("=?ISO-2022-JP?B?"); at != std::string::npos;
+         at = message.find("=?ISO-2022-JP?B?", at + 1)) {
+        const size_t end = message.find("?=", at + 16);
+        const std::string word = message.substr(at, end + 2 - at);
+        EXPECT_LE(word.size(), 75u);
+        std::string bytes;
+        // Decode the Base64 by hand: the test must not trust our encoder.
+        static const std::string kAlphabet =
+            "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+        unsigned bits = 0;
+        int count = 0;
+        for (char c : message.substr(at + 16, end - at - 16)) {
+            if (c == '=') break;
+            bits = (bits << 6) | static_cast<unsigned>(kAlphabet.find(c));
+            if ((count += 6) >= 8) bytes += static_cast<char>((bits >> (count -= 8)) & 0xFF);
+        }
+        ASSERT_GE(bytes.size(), 3u);
+        EXPECT_EQ(bytes.substr(bytes.size() - 3), "\x1b(B") << word;
+        const size_t first = bytes.find("\x1b$B");
+        if (first != std::string::npos) {
+            EXPECT_EQ((bytes.size() - 6 - first) % 2, 0u) << word;
+        }
+    }
+}
+
+TEST(Smtp, TheDrainCountsWhatItReleased) {
+    EXPECT_EQ(DrainSocketLibrary(), 0);
+    platform::SocketLibraryStartup();
+    platform::SocketLibraryStartup();
+    EXPECT_EQ(DrainSocketLibrary(), 2);
+}

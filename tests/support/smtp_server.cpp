@@ -64,7 +64,16 @@ void ScriptedSmtpServer::Serve() {
         close(client);
         return;
     }
-    sendText(m_greeting);
+    const std::string kTrickle = "<trickle>";
+    if (m_greeting.rfind(kTrickle, 0) == 0) {
+        // One byte every 100 ms: a server that keeps a reply coming but never finishes it in time.
+        for (size_t i = kTrickle.size(); i < m_greeting.size() && !stopping(); ++i) {
+            sendText(m_greeting.substr(i, 1));
+            usleep(100000);
+        }
+    } else {
+        sendText(m_greeting);
+    }
     std::string buffer;
     size_t next = 0;
     bool inData = false;
@@ -95,6 +104,9 @@ void ScriptedSmtpServer::Serve() {
             }
             std::string reply = next < m_replies.size() ? m_replies[next++] : "250 OK\r\n";
             if (reply == "<close>") {
+                open = false;
+            } else if (reply == "<354-close>") {
+                sendText("354 go ahead\r\n");  // and gone before the message arrives
                 open = false;
             } else if (reply != "<silent>") {
                 sendText(reply);

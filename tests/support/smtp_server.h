@@ -8,8 +8,9 @@
 
 // A scripted SMTP server on 127.0.0.1 for one connection: it sends the greeting, then answers
 // each command line with the next reply of its script, and records what it received. Replies
-// "<close>" close the connection and "<silent>" answer nothing. After a 354 reply it takes the
-// message up to the line ".", then answers with the next reply.
+// "<close>" close the connection, "<silent>" answer nothing, "<354-close>" says 354 and closes.
+// After a 354 reply it takes the message up to the line ".", then answers with the next reply.
+// A greeting "<trickle>text" is sent a byte every 100 ms; "<silent>" sends none.
 class ScriptedSmtpServer {
 public:
     ScriptedSmtpServer(std::string greeting, std::vector<std::string> replies);

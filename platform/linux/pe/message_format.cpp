@@ -70,10 +70,15 @@ bool FormatMessageFromString(std::string_view f, bool ignoreInserts,
                     insert = insert * 10 + static_cast<size_t>(f[i++] - '0');
                 std::string_view spec;
                 if (i < f.size() && f[i] == '!') {
-                    size_t close = f.find('!', i + 1);
-                    spec = f.substr(i + 1,
-                                    (close == std::string_view::npos ? f.size() : close) - i - 1);
-                    i = close == std::string_view::npos ? f.size() : close + 1;
+                    // A format without its closing "!" makes the whole message fail, as the
+                    // system's formatting does.
+                    const size_t close = f.find('!', i + 1);
+                    if (close == std::string_view::npos) {
+                        out.clear();
+                        return Fail(kErrorInvalidParameter);
+                    }
+                    spec = f.substr(i + 1, close - i - 1);
+                    i = close + 1;
                 }
                 if (!args || insert > args->size()) {
                     out.clear();
