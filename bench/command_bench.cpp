@@ -2,15 +2,10 @@
 // same file: eventquery listing every record with its rendered texts, and watchtest making one
 // watch pass of 100 entries. Also the system calls each makes per record.
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
 #include <stdlib.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <vector>
 
 #include <cstdio>
@@ -19,6 +14,7 @@
 #include <string>
 
 #include "bench/bench_machine.h"
+#include "bench/run_command.h"
 #include "config/lists.h"
 #include "platform/codepage.h"
 #include "platform/eventlog_writer.h"
@@ -70,39 +66,6 @@ std::string WatchtestCommand() {
            Prepare().folder + "' --log Application --from 1 --json";
 }
 
-struct Times {
-    double wallMs = 0;
-    double cpuMs = 0;
-};
-
-// Runs a command line through the shell, its output thrown away; its wall and CPU time.
-Times Run(const std::string& command) {
-    const auto start = std::chrono::steady_clock::now();
-    const pid_t pid = fork();
-    if (pid == 0) {
-        const int null = open("/dev/null", O_WRONLY);
-        dup2(null, 1);
-        dup2(null, 2);
-        execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    int status = 0;
-    struct rusage usage {};
-    wait4(pid, &status, 0, &usage);
-    Times t;
-    t.wallMs =
-        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-    t.cpuMs = (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3 +
-              (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3;
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) t.wallMs = t.cpuMs = -1;
-    return t;
-}
-
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values.empty() ? 0 : values[values.size() / 2];
-}
-
 // The three commands in turn, seven rounds, so that a busy moment of the machine touches all
 // three alike; the medians and their ratios.
 void BM_ToolsAgainstEvtexport(benchmark::State& state) {
@@ -113,7 +76,7 @@ void BM_ToolsAgainstEvtexport(benchmark::State& state) {
         std::vector<double> wall[4], cpu[4];
         for (int round = 0; round < 7; ++round) {
             for (int k = 0; k < 4; ++k) {
-                const Times t = Run(commands[k]);
+                const CommandTimes t = RunTimed(commands[k]);
                 if (t.wallMs < 0) {
                     state.SkipWithError((std::string(names[k]) + " failed").c_str());
                     return;

@@ -12,20 +12,6 @@ namespace {
 
 ProgramLog* g_programLog = nullptr;
 
-std::string FormatV(const char* format, va_list args) {
-    va_list copy;
-    va_copy(copy, args);
-    char small[512];
-    int n = std::vsnprintf(small, sizeof small, format, copy);
-    va_end(copy);
-    if (n < 0) return std::string();
-    if (static_cast<size_t>(n) < sizeof small) return std::string(small, static_cast<size_t>(n));
-    std::string out(static_cast<size_t>(n) + 1, '\0');
-    std::vsnprintf(out.data(), out.size(), format, args);
-    out.resize(static_cast<size_t>(n));
-    return out;
-}
-
 std::string LogFileName(const platform::SystemTime& date) {
     char name[32];
     std::snprintf(name, sizeof name, "QV%02d%02d%02d.LOG", date.year % 100, date.month, date.day);
@@ -114,7 +100,7 @@ void ProgramLog::AddLogLine(int level, const platform::SystemTime& time, const s
 void ProgramLog::LogMessage(int level, const char* format, ...) {
     va_list args;
     va_start(args, format);
-    LogText(level, FormatV(format, args));
+    LogText(level, platform::StringPrintfV(format, args));
     va_end(args);
 }
 
@@ -122,7 +108,7 @@ void ProgramLog::LogDebug(const char* format, ...) {
     if (!m_debug) return;
     va_list args;
     va_start(args, format);
-    LogText(kLogDebug, FormatV(format, args));
+    LogText(kLogDebug, platform::StringPrintfV(format, args));
     va_end(args);
 }
 
@@ -224,7 +210,7 @@ void LogMessage(int level, const char* format, ...) {
     if (!g_programLog) return;
     va_list args;
     va_start(args, format);
-    g_programLog->LogText(level, FormatV(format, args));
+    g_programLog->LogText(level, platform::StringPrintfV(format, args));
     va_end(args);
 }
 
@@ -232,6 +218,6 @@ void LogDebug(const char* format, ...) {
     if (!g_programLog || !g_programLog->DebugMode()) return;
     va_list args;
     va_start(args, format);
-    g_programLog->LogText(kLogDebug, FormatV(format, args));
+    g_programLog->LogText(kLogDebug, platform::StringPrintfV(format, args));
     va_end(args);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdarg>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -45,5 +46,9 @@ bool StartsWithAsciiNoCase(std::string_view text, std::string_view prefix);
 std::string_view TrimBlanks(std::string_view text);
 // The text without blanks and control characters (bytes up to 0x20) at both ends.
 std::string_view TrimControls(std::string_view text);
+
+// printf into a string of whatever length the result needs.
+std::string StringPrintf(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string StringPrintfV(const char* format, va_list args);
 
 }  // namespace platform

@@ -46,4 +46,7 @@ void AdvanceClock(std::int64_t milliseconds);
 // Back to the real clock.
 void ReleaseClock();
 
+// Suspends the thread for the given milliseconds of real time (never the test clock).
+void Sleep(unsigned milliseconds);
+
 }  // namespace platform

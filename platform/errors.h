@@ -41,12 +41,30 @@ enum : DWORD {
     kErrorFileTooLarge = 223,
     kErrorDirectory = 267,
     kErrorBufferOverflow = 111,
-    kErrorNoneMapped = 1332,
+    kErrorModNotFound = 126,
+    kErrorProcNotFound = 127,
     kErrorBadExeFormat = 193,
     kErrorMoreData = 234,
+    kErrorWaitTimeout = 258,
     kErrorNoMoreItems = 259,
+    kStillActive = 259,  // the exit code of a process that still runs
     kErrorMrMidNotFound = 317,
+    kErrorDependentServicesRunning = 1051,
+    kErrorInvalidServiceControl = 1052,
+    kErrorServiceAlreadyRunning = 1056,
+    kErrorServiceDisabled = 1058,
+    kErrorCircularDependency = 1059,
+    kErrorServiceDoesNotExist = 1060,
+    kErrorServiceCannotAcceptCtrl = 1061,
+    kErrorServiceNotActive = 1062,
+    kErrorProcessAborted = 1067,
+    kErrorServiceDependencyFail = 1068,
+    kErrorServiceExists = 1073,
+    kErrorServiceDependencyDeleted = 1075,
+    kErrorServiceNeverStarted = 1077,
+    kErrorDuplicateServiceName = 1078,
     kErrorIoDevice = 1117,
+    kErrorNoneMapped = 1332,
     kErrorEventLogFileCorrupt = 1500,
     kErrorLogFileFull = 1502,
     kErrorResourceTypeNotFound = 1813,
@@ -96,5 +114,9 @@ bool SystemMessage(DWORD code, std::string& message);
 // "0x%08x: %s" with the system's message for the code less its closing CR LF; empty when the
 // system has no message for it.
 std::string SystemErrorText(DWORD code);
+
+// SystemErrorText, or "0x%08x" alone for a code the system has no message for: a report says at
+// least which code it was.
+std::string SystemErrorTextOrCode(DWORD code);
 
 }  // namespace platform

@@ -16,7 +16,9 @@ enum FileAttribute : DWORD {
     kAttributeHidden = 0x02,
     kAttributeDirectory = 0x10,
     kAttributeArchive = 0x20,
+    kAttributeDevice = 0x40,  // a pipe, socket or device: no file to copy
     kAttributeNormal = 0x80,
+    kAttributeReparsePoint = 0x400,  // a symbolic link; the other bits tell what it points to
 };
 
 struct FindData {
@@ -46,7 +48,7 @@ bool ForceDirectories(const std::string& path);
 // Removes an empty folder.
 bool RemoveDirectory(const std::string& path);
 
-// Deletes a file.
+// Deletes a file. A read-only file (no write permission for its owner) is refused with error 5.
 bool DeleteFile(const std::string& path);
 
 // Copies a file with its contents and write time; with failIfExists, an existing target is
@@ -71,6 +73,15 @@ bool WriteWholeFile(const std::string& path, std::string_view bytes);
 
 // The system's temporary folder with its trailing separator.
 std::string GetTempPath();
+
+// A temporary file name in the folder: the prefix's first three characters, a hexadecimal number
+// and ".tmp". With unique 0 the number is chosen so that the name is new, and the empty file is
+// created; otherwise the name is made from unique and nothing is created.
+bool GetTempFileName(const std::string& folder, const std::string& prefix, unsigned unique,
+                     std::string& path);
+
+// Makes one folder that only its owner may enter.
+bool CreatePrivateDirectory(const std::string& path);
 
 // The folder of the running executable with its trailing separator.
 const std::string& ExecutableDirectory();

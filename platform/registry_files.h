@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/errors.h"
 
@@ -57,6 +58,10 @@ std::string RegKeyLine(std::string_view keyPathUtf8);
 std::string RegStringLine(std::string_view nameUtf8, std::string_view valueUtf8);
 std::string RegExpandStringLine(std::string_view nameUtf8, std::string_view valueUtf8);
 std::string RegDwordLine(std::string_view nameUtf8, DWORD value);
+// A REG_MULTI_SZ value of the given strings (UTF-8).
+std::string RegMultiStringLine(std::string_view nameUtf8, const std::vector<std::string>& values);
+// The line that deletes a key with everything below it.
+std::string RegDeleteKeyLine(std::string_view keyPathUtf8);
 
 // Adds keys and values to the machine: appends .reg lines (UTF-8, version 5 syntax, without the
 // header line) to the machine's own registry file, read after the others.

@@ -10,7 +10,7 @@ CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DQUORVIK_FUZZ=ON \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build-fuzz -j "$(nproc)"
 targets=("$@")
-[ "${#targets[@]}" -gt 0 ] || targets=(profile_fuzz list_files_fuzz condition_fuzz reg_fuzz evt_fuzz pe_fuzz smtp_reply_fuzz)
+[ "${#targets[@]}" -gt 0 ] || targets=(profile_fuzz list_files_fuzz condition_fuzz reg_fuzz evt_fuzz pe_fuzz smtp_reply_fuzz lzh_fuzz)
 for t in "${targets[@]}"; do
   corpus="build-fuzz/corpus/$t"
   mkdir -p "$corpus"
@@ -20,7 +20,10 @@ for t in "${targets[@]}"; do
     pe_fuzz) [ -f build/machine/Windows/system32/quorviksample.dll ] &&
       cp -n build/machine/Windows/system32/*.dll "$corpus"/ ;;
   esac
+  # The archive writer needs inputs longer than its 8 KB window.
+  max_len=4096
+  [ "$t" = lzh_fuzz ] && max_len=40000
   echo "== $t ($seconds s)"
-  build-fuzz/tests/fuzz/"$t" -max_total_time="$seconds" -max_len=4096 -timeout=10 \
+  build-fuzz/tests/fuzz/"$t" -max_total_time="$seconds" -max_len="$max_len" -timeout=10 \
     -print_final_stats=1 "$corpus"
 done

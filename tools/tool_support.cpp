@@ -13,12 +13,7 @@ void UsageError(const char* tool, const std::string& message, const char* usage)
 }
 
 void Fail(const char* tool, const std::string& what, unsigned long code) {
-    std::string text = platform::SystemErrorText(static_cast<platform::DWORD>(code));
-    if (text.empty()) {
-        char buffer[32];
-        std::snprintf(buffer, sizeof buffer, "0x%08lx", code);
-        text = buffer;
-    }
+    const std::string text = platform::SystemErrorTextOrCode(static_cast<platform::DWORD>(code));
     std::fprintf(stderr, "%s: %s: %s\n", tool, what.c_str(), platform::SjisToUtf8(text).c_str());
     std::exit(1);
 }

@@ -1,5 +1,7 @@
 #include "platform/bytes.h"
 
+#include <cstdio>
+
 namespace platform {
 
 std::uint16_t Le16(std::string_view b, std::uint64_t at) {
@@ -91,6 +93,28 @@ std::string_view TrimControls(std::string_view s) {
     while (!s.empty() && static_cast<unsigned char>(s.front()) <= 0x20) s.remove_prefix(1);
     while (!s.empty() && static_cast<unsigned char>(s.back()) <= 0x20) s.remove_suffix(1);
     return s;
+}
+
+std::string StringPrintfV(const char* format, va_list args) {
+    va_list copy;
+    va_copy(copy, args);
+    char small[512];
+    const int n = std::vsnprintf(small, sizeof small, format, copy);
+    va_end(copy);
+    if (n < 0) return std::string();
+    if (static_cast<size_t>(n) < sizeof small) return std::string(small, static_cast<size_t>(n));
+    std::string out(static_cast<size_t>(n) + 1, '\0');
+    std::vsnprintf(out.data(), out.size(), format, args);
+    out.resize(static_cast<size_t>(n));
+    return out;
+}
+
+std::string StringPrintf(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    std::string text = StringPrintfV(format, args);
+    va_end(args);
+    return text;
 }
 
 }  // namespace platform

@@ -1,7 +1,9 @@
 #include "platform/clock.h"
 
 #include <sys/time.h>
+#include <time.h>
 
+#include <cerrno>
 #include <ctime>
 #include <optional>
 
@@ -100,5 +102,12 @@ void AdvanceClock(std::int64_t milliseconds) {
 }
 
 void ReleaseClock() { g_fixedMilliseconds.reset(); }
+
+void Sleep(unsigned milliseconds) {
+    struct timespec left = {static_cast<time_t>(milliseconds / 1000),
+                            static_cast<long>(milliseconds % 1000) * 1000000L};
+    while (nanosleep(&left, &left) != 0 && errno == EINTR) {
+    }
+}
 
 }  // namespace platform

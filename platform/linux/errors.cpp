@@ -50,6 +50,25 @@ const MessageEntry kMessages[] = {
     {kErrorFileTooLarge, u8"ファイルのサイズが上限を超えています。"},
     {kErrorDirectory, u8"ディレクトリ名が無効です。"},
     {kErrorBufferOverflow, u8"ファイル名が長すぎます。"},
+    {kErrorModNotFound, u8"指定されたモジュールが見つかりません。"},
+    {kErrorProcNotFound, u8"指定されたプロシージャが見つかりません。"},
+    {kErrorBadExeFormat, u8"有効なアプリケーションではありません。"},
+    {kErrorWaitTimeout, u8"待ち操作がタイムアウトになりました。"},
+    {kErrorDependentServicesRunning,
+     u8"このサービスに依存する別のサービスが実行中のため、停止の制御を送れません。"},
+    {kErrorInvalidServiceControl, u8"要求された制御はこのサービスでは使えません。"},
+    {kErrorServiceAlreadyRunning, u8"このサービスは既に実行されています。"},
+    {kErrorServiceDisabled, u8"このサービスは無効になっているため開始できません。"},
+    {kErrorCircularDependency, u8"サービスの依存関係が循環しています。"},
+    {kErrorServiceDoesNotExist, u8"指定されたサービスはインストールされていません。"},
+    {kErrorServiceCannotAcceptCtrl, u8"サービスは今は制御を受け付けられません。"},
+    {kErrorServiceNotActive, u8"サービスは開始されていません。"},
+    {kErrorProcessAborted, u8"サービスのプロセスが予期せず終了しました。"},
+    {kErrorServiceDependencyFail, u8"依存するサービスを開始できませんでした。"},
+    {kErrorServiceExists, u8"指定されたサービスは既に存在します。"},
+    {kErrorServiceDependencyDeleted, u8"依存するサービスが存在しません。"},
+    {kErrorServiceNeverStarted, u8"このサービスはまだ一度も開始されていません。"},
+    {kErrorDuplicateServiceName, u8"この表示名は別のサービスが既に使っています。"},
     {kErrorNoneMapped, u8"アカウント名とセキュリティ ID の間のマッピングは実行されませんでした。"},
     {kErrorEventLogFileCorrupt, u8"イベント ログ ファイルが壊れています。"},
     {kErrorLogFileFull, u8"イベント ログ ファイルがいっぱいです。"},
@@ -90,6 +109,8 @@ DWORD ErrorFromErrno(int err) {
         case EPIPE: return kErrorBrokenPipe;
         case EIO: return kErrorIoDevice;
         case ENOTSUP: return kErrorNotSupported;
+        case ENOEXEC: return kErrorBadExeFormat;
+        case ETXTBSY: return kErrorSharingViolation;
         default: return kErrorGenFailure;
     }
 }
@@ -117,6 +138,14 @@ std::string SystemErrorText(DWORD code) {
     char prefix[16];
     std::snprintf(prefix, sizeof prefix, "0x%08x: ", static_cast<unsigned>(code));
     return prefix + message;
+}
+
+std::string SystemErrorTextOrCode(DWORD code) {
+    std::string text = SystemErrorText(code);
+    if (!text.empty()) return text;
+    char digits[16];
+    std::snprintf(digits, sizeof digits, "0x%08x", static_cast<unsigned>(code));
+    return digits;
 }
 
 }  // namespace platform

@@ -5,10 +5,12 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/time.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -53,11 +55,13 @@ std::int64_t ToFileTime(const struct timespec& ts) {
 }
 
 DWORD AttributesOf(const struct stat& st, const std::string& name) {
+    // Pipes, sockets and devices are no files a Windows program could read to the end.
+    if (!S_ISDIR(st.st_mode) && !S_ISREG(st.st_mode)) return kAttributeDevice;
     DWORD attributes = 0;
     if (S_ISDIR(st.st_mode)) attributes |= kAttributeDirectory;
     if (!(st.st_mode & S_IWUSR)) attributes |= kAttributeReadOnly;
     if (!name.empty() && name[0] == '.') attributes |= kAttributeHidden;
-    if (!S_ISDIR(st.st_mode)) attributes |= kAttributeArchive;
+    if (S_ISREG(st.st_mode)) attributes |= kAttributeArchive;
     return attributes;
 }
 
@@ -83,6 +87,12 @@ bool FindFiles(const std::string& pattern, std::vector<FindData>& found) {
         FindData data;
         data.name = name;
         data.attributes = AttributesOf(st, nativeName);
+        struct stat link;
+        if ((entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) &&
+            fstatat(dirfd(dir), entry->d_name, &link, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISLNK(link.st_mode)) {
+            data.attributes |= kAttributeReparsePoint;
+        }
         data.writeTime = ToFileTime(st.st_mtim);
         data.size = S_ISDIR(st.st_mode) ? 0 : static_cast<std::uint64_t>(st.st_size);
         found.push_back(std::move(data));
@@ -149,7 +159,9 @@ bool DeleteFile(const std::string& path) {
     NoteLocalMachineChange();
     std::string native = Native(path);
     struct stat st;
-    if (lstat(native.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+    // A read-only file refuses, as on Windows, even to root, who could unlink anything.
+    if (lstat(native.c_str(), &st) == 0 &&
+        (S_ISDIR(st.st_mode) || (S_ISREG(st.st_mode) && !(st.st_mode & S_IWUSR)))) {
         SetLastError(kErrorAccessDenied);
         return false;
     }
@@ -365,6 +377,49 @@ bool File::Open(const std::string& path, Access access, Disposition disposition,
         return false;
     }
     m_fd = fd;
+    return true;
+}
+
+bool GetTempFileName(const std::string& folder, const std::string& prefix, unsigned unique,
+                     std::string& path) {
+    std::string base = folder;
+    if (!base.empty() && base.back() != '/') base += '/';
+    base += prefix.substr(0, 3);
+    char number[16];
+    if (unique != 0) {
+        std::snprintf(number, sizeof number, "%X.tmp", unique & 0xFFFF);
+        path = base + number;
+        return true;
+    }
+    // Like the system: a 16-bit number that starts somewhere new and counts up to a free name.
+    struct timespec now;
+    clock_gettime(CLOCK_REALTIME, &now);
+    unsigned start = static_cast<unsigned>(now.tv_nsec / 1000 ^ now.tv_sec ^ getpid()) & 0xFFFF;
+    NoteLocalMachineChange();
+    for (unsigned i = 0; i < 0x10000; ++i) {
+        const unsigned value = (start + i) & 0xFFFF;
+        if (value == 0) continue;
+        std::snprintf(number, sizeof number, "%X.tmp", value);
+        const std::string candidate = base + number;
+        const int fd =
+            open(Native(candidate).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd >= 0) {
+            close(fd);
+            path = candidate;
+            return true;
+        }
+        if (errno != EEXIST) return FailFromErrno();
+    }
+    SetLastError(kErrorFileExists);
+    return false;
+}
+
+bool CreatePrivateDirectory(const std::string& path) {
+    NoteLocalMachineChange();
+    if (mkdir(Native(path).c_str(), 0700) != 0) {
+        SetLastError(errno == EEXIST ? kErrorAlreadyExists : ErrorFromErrno(errno));
+        return false;
+    }
     return true;
 }
 

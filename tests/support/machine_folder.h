@@ -4,7 +4,8 @@
 
 #include "support/test_folder.h"
 
-// A fresh emulated machine in a temporary folder, used by the platform while it lives.
+// A fresh emulated machine in a temporary folder, used by the platform while it lives; the
+// services it started are killed at its end.
 class MachineFolder {
 public:
     MachineFolder();
@@ -14,6 +15,8 @@ public:
     const std::string& Root() const { return m_root; }
     // Adds a .reg file (UTF-8 text, header included) to the machine's registry.
     void AddRegFile(const std::string& name, const std::string& bytes) const;
+    // Kills every service process the machine started (done at the end anyway).
+    void StopServices() const;
 
 private:
     TestFolder m_folder;

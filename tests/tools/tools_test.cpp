@@ -1,6 +1,8 @@
 // The machine's command-line tools, run as a user runs them.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <filesystem>
 #include <string>
 
@@ -212,4 +214,50 @@ TEST(Tools, AProgramFolderNamedOutsideCodePage932) {
         EXPECT_TRUE(std::filesystem::exists(dir + "machine/registry/00-system.reg")) << name;
     }
     EXPECT_FALSE(std::filesystem::exists(folder.Path() + "caf?"));
+}
+
+TEST(Tools, ScInstallsQueriesAndControlsServices) {
+    MachineFolder machine;  // stops what the tool started
+    const std::string sc = kTools + "/sc --machine " + machine.Root();
+    ASSERT_EQ(Tool(sc + " create Spooler --display 'Print Spooler' --command 'sleep 60'"
+                        " --accept-pause"),
+              0);
+    std::string out;
+    ASSERT_EQ(Tool(sc + " query spooler", &out), 0);
+    EXPECT_EQ(out,
+              "\nSERVICE_NAME: Spooler\n"
+              "DISPLAY_NAME: Print Spooler\n"
+              "        TYPE               : 10  WIN32_OWN_PROCESS\n"
+              "        STATE              : 1  STOPPED\n"
+              "                                (NOT_STOPPABLE, NOT_PAUSABLE, IGNORES_SHUTDOWN)\n"
+              "        WIN32_EXIT_CODE    : 1077  (0x435)\n"
+              "        SERVICE_EXIT_CODE  : 0  (0x0)\n"
+              "        CHECKPOINT         : 0x0\n"
+              "        WAIT_HINT          : 0x0\n");
+    ASSERT_EQ(Tool(sc + " start Spooler", &out), 0);
+    EXPECT_NE(out.find("STATE              : 2  START_PENDING"), std::string::npos) << out;
+    // Another program sees the service the tool started.
+    for (int i = 0; i < 100; ++i) {
+        Tool(sc + " query Spooler", &out);
+        if (out.find("4  RUNNING") != std::string::npos) break;
+        usleep(20000);
+    }
+    EXPECT_NE(out.find("STATE              : 4  RUNNING\n"
+                       "                                (STOPPABLE, PAUSABLE, IGNORES_SHUTDOWN)"),
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find("PID                : "), std::string::npos);
+    ASSERT_EQ(Tool(sc + " pause Spooler", &out), 0);
+    ASSERT_EQ(Tool(sc + " stop Spooler", &out), 0);
+    EXPECT_NE(out.find("3  STOP_PENDING"), std::string::npos) << out;
+
+    // Failures print the system's code and text and exit 1.
+    EXPECT_EQ(RunCommand(sc + " start Nobody 2>&1", &out), 1);
+    EXPECT_EQ(
+        out,
+        "sc: OpenService Nobody: 0x00000424: 指定されたサービスはインストールされていません。\n");
+    EXPECT_EQ(RunCommand(sc + " create Spooler --command true 2>&1", &out), 1);
+    EXPECT_NE(out.find("0x00000431"), std::string::npos) << out;
+    EXPECT_EQ(Tool(sc + " frobnicate Spooler"), 2);
+    EXPECT_EQ(Tool(sc + " create X"), 2);
 }

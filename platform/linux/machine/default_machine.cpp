@@ -1,6 +1,6 @@
 // The default machine: what a new machine folder holds, a small Windows Server 2003 with its
-// three logs, a sample event source with categories and Japanese messages, and the message
-// file of the sources eventcreate registers.
+// three logs, a sample event source with categories and Japanese messages, the message file of
+// the sources eventcreate registers, and a sample service.
 #include <string>
 
 #include "platform/accounts.h"
@@ -50,6 +50,13 @@ std::string DefaultRegistry() {
     r += RegExpandStringLine("CategoryMessageFile", "%SystemRoot%\\system32\\quorviksample.dll");
     r += RegDwordLine("CategoryCount", 3);
     r += RegDwordLine("TypesSupported", 7) + "\r\n";
+    // A service to try the service actions on: it only waits, and takes stop, pause and continue.
+    r += RegKeyLine("SYSTEM\\CurrentControlSet\\Services\\QuorvikSample");
+    r += RegDwordLine("Type", 0x10);
+    r += RegDwordLine("Start", 3);
+    r += RegExpandStringLine("ImagePath", "sleep infinity");
+    r += RegStringLine("DisplayName", "Quorvik サンプル サービス");
+    r += RegDwordLine("AcceptedControls", 3) + "\r\n";
     const char* logs[][2] = {
         {"Application", "AppEvent.Evt"}, {"Security", "SecEvent.Evt"}, {"System", "SysEvent.Evt"}};
     for (const auto& log : logs) {

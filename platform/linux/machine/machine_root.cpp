@@ -117,8 +117,13 @@ std::string MapMachinePath(std::string_view windowsPath) {
 
 bool MapMachinePathAndStat(std::string_view windowsPath, std::string& mapped, struct stat& st) {
     std::string path(windowsPath);
-    for (char& c : path) {
-        if (c == '\\') c = '/';
+    for (size_t i = 0; i < path.size(); ++i) {
+        // The second byte of a double-byte character may be 0x5C and is no separator.
+        if (IsDBCSLeadByte(static_cast<unsigned char>(path[i]))) {
+            ++i;
+        } else if (path[i] == '\\') {
+            path[i] = '/';
+        }
     }
     if (path.size() >= 2 && path[1] == ':' &&
         ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z'))) {

@@ -243,17 +243,39 @@ std::string RegStringLine(std::string_view nameUtf8, std::string_view valueUtf8)
     return Quote(nameUtf8) + "=" + Quote(valueUtf8) + "\r\n";
 }
 
-std::string RegExpandStringLine(std::string_view nameUtf8, std::string_view valueUtf8) {
-    // hex(2): the UTF-16LE bytes of the text and its terminator.
-    std::u16string units = Utf8ToUtf16(valueUtf8);
-    units += u'\0';
+namespace {
+
+// hex(n): the UTF-16LE bytes of the units, as comma-separated pairs.
+std::string HexUnitsLine(std::string_view nameUtf8, const char* type, std::u16string_view units) {
     const std::string hex = ToHex(Utf16ToBytes(units));
-    std::string line = Quote(nameUtf8) + "=hex(2):";
+    std::string line = Quote(nameUtf8) + "=" + type + ":";
     for (size_t i = 0; i < hex.size(); i += 2) {
         if (i > 0) line += ',';
         line.append(hex, i, 2);
     }
     return line + "\r\n";
+}
+
+}  // namespace
+
+std::string RegExpandStringLine(std::string_view nameUtf8, std::string_view valueUtf8) {
+    std::u16string units = Utf8ToUtf16(valueUtf8);
+    units += u'\0';
+    return HexUnitsLine(nameUtf8, "hex(2)", units);
+}
+
+std::string RegMultiStringLine(std::string_view nameUtf8, const std::vector<std::string>& values) {
+    std::u16string units;
+    for (const std::string& value : values) {
+        units += Utf8ToUtf16(value);
+        units += u'\0';
+    }
+    units += u'\0';
+    return HexUnitsLine(nameUtf8, "hex(7)", units);
+}
+
+std::string RegDeleteKeyLine(std::string_view keyPathUtf8) {
+    return "[-HKEY_LOCAL_MACHINE\\" + std::string(keyPathUtf8) + "]\r\n";
 }
 
 std::string RegDwordLine(std::string_view nameUtf8, DWORD value) {

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "platform/errors.h"
+#include "platform/handle.h"
+
+// Libraries loaded while the program runs, as LoadLibrary gives them. A Windows library name
+// ("UNLHA32.DLL") stands for the shared object "libunlha32.so", looked up in the program's folder,
+// then in the machine's system folder, then where the system's loader looks. Failures set the
+// last error: 126 when the library is missing or cannot load, 127 for a missing entry point.
+namespace platform {
+
+struct LibraryObject;
+using HLIBRARY = LibraryObject*;
+
+HLIBRARY LoadLibrary(std::string_view name);
+
+// The address of an exported function; nullptr when the library has none of that name.
+void* GetProcAddress(HLIBRARY library, const char* name);
+
+bool FreeLibrary(HLIBRARY library);
+
+using UniqueLibrary = UniqueHandle<HLIBRARY, &FreeLibrary>;
+
+// The shared object's file name for a Windows library name.
+std::string SharedObjectName(std::string_view name);
+
+}  // namespace platform

@@ -1,0 +1,323 @@
+// Actions carried out by real watch ticks: events written with the eventcreate tool, services
+// installed with the sc tool, programs and the archiver library run for real.
+#include "actions/actions.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "actions/attachments.h"
+#include "config/settings.h"
+#include "core/monitor.h"
+#include "core/program_log.h"
+#include "eventlog/catalog.h"
+#include "platform/codepage.h"
+#include "platform/files.h"
+#include "platform/machine.h"
+#include "platform/registry_files.h"
+#include "platform/services.h"
+#include "support/machine_folder.h"
+
+using platform::SjisToUtf8;
+
+namespace {
+
+class NoTimer : public WatchTimer {
+public:
+    void SetInterval(unsigned) override {}
+    void SetEnabled(bool) override {}
+};
+
+class NoLocks : public DialogLocks {
+public:
+    void Lock() override {}
+    void Unlock() override {}
+};
+
+// The tick's real actions; the reports are kept for the test to read.
+class ActionConsumer : public BatchConsumers {
+public:
+    void ProcessActions(TickBatch& batch) override {
+        ::ProcessActions(batch);
+        for (auto& r : batch) {
+            reports.push_back(
+                {r->Watch->EventNum, SjisToUtf8(r->ReportText), r->AttachFolders, r->AttachFiles});
+        }
+    }
+    void DeliverMail(TickBatch&) override {}
+    void SendNetworkMessages(TickBatch&) override {}
+
+    struct Seen {
+        int watch;
+        std::string text;  // UTF-8
+        std::vector<std::string> folders;
+        std::vector<std::string> files;
+    };
+    std::vector<Seen> reports;
+};
+
+class Lines : public LogSink {
+public:
+    void AddLogLine(int level, const platform::SystemTime&, const std::string& text) override {
+        lines.push_back(std::to_string(level) + " " + SjisToUtf8(text));
+    }
+    std::vector<std::string> lines;
+};
+
+std::string Tool(const std::string& name) { return std::string(QUORVIK_TOOLS_DIR) + "/" + name; }
+
+// The action result section of a report, from its heading on.
+std::string Section(const std::string& text) {
+    const size_t at = text.find("\r\n\r\n動作確認：");
+    return at == std::string::npos ? std::string() : text.substr(at);
+}
+
+class ActionsTest : public ::testing::Test {
+protected:
+    ActionsTest() : log(settings, &sink), monitor(settings, watches, timer, locks, consumer) {
+        settings.SMTPServer = "127.0.0.1";
+        SetProgramLog(&log);
+        log.SetDebugMode(true);
+        dir = machine.Root() + "work/";
+        platform::ForceDirectories(dir);
+        platform::AppendMachineRegistry(
+            platform::RegKeyLine(std::string(platform::kEventLogKey) + "\\Application\\App") +
+            platform::RegExpandStringLine("EventMessageFile",
+                                          std::string(platform::kEventCreateMessageFile)));
+    }
+    ~ActionsTest() override { SetProgramLog(nullptr); }
+
+    WatchEntry& Watch(int number, std::vector<ActionEntry> actions) {
+        auto e = std::make_unique<WatchEntry>();
+        e->EventNum = number;
+        e->LogName = "Application";
+        e->SourceName = e->Category = AnyValueText();
+        e->ToDoList = std::move(actions);
+        watches.push_back(std::move(e));
+        return *watches.back();
+    }
+
+    void Script(const std::string& name, const std::string& body) {
+        WriteFileBytes(dir + name, "#!/bin/sh\n" + body + "\n");
+        chmod((dir + name).c_str(), 0755);
+    }
+
+    // Writes events with the tool and runs one tick over them.
+    void Tick(int events) {
+        for (int i = 0; i < events; ++i) {
+            ASSERT_EQ(RunCommand(Tool("eventcreate") + " --machine " + machine.Root() +
+                                 " --log Application --source App --type error --id 100"
+                                 " --string 'event " +
+                                 std::to_string(i) + "'"),
+                      0);
+        }
+        monitor.WatchTick();
+    }
+
+    void Sc(const std::string& arguments) {
+        ASSERT_EQ(RunCommand(Tool("sc") + " --machine " + machine.Root() + " " + arguments +
+                             " >/dev/null"),
+                  0)
+            << arguments;
+    }
+
+    platform::DWORD ServiceState(const std::string& name) {
+        platform::UniqueServiceHandle manager(platform::OpenSCManager());
+        platform::UniqueServiceHandle service(platform::OpenService(manager.Get(), name));
+        platform::ServiceStatus status;
+        if (!service || !platform::QueryServiceStatus(service.Get(), status)) return 0;
+        return status.currentState;
+    }
+
+    bool Logged(const std::string& line) const {
+        return std::find(sink.lines.begin(), sink.lines.end(), line) != sink.lines.end();
+    }
+
+    MachineFolder machine;
+    std::string dir;
+    Settings settings;
+    WatchList watches;
+    Lines sink;
+    ProgramLog log;
+    NoTimer timer;
+    NoLocks locks;
+    ActionConsumer consumer;
+    Monitor monitor;
+};
+
+}  // namespace
+
+TEST_F(ActionsTest, ProgramsRunPerRecordAndTheSectionIsNumbered) {
+    Script("exit1.sh", "exit 1");
+    Script("count.sh", "echo run >> \"$(dirname \"$0\")/count.txt\"");
+    std::vector<ActionEntry> actions = {
+        {kActionRunProgramAndWait, dir + "exit1.sh"},
+        {kActionRunProgramAndWait, dir + "missing.sh"},
+        {kActionRunProgramAndWait, dir + "count.sh"},
+        {9, "ignored"},
+        {kActionAttachFiles, MakeAttachParam(1, dir + "nothing/*.log")},
+    };
+    for (int i = 0; i < 5; ++i) actions.push_back({kActionRunProgram, "true"});
+    Watch(1, actions);
+    Watch(2, {});
+    monitor.StartMonitoring();
+    Tick(3);
+
+    ASSERT_EQ(consumer.reports.size(), 6u);
+    const std::string expected = "\r\n\r\n動作確認：\r\n 1.プログラム実行(終了を待つ): " + dir +
+                                 "exit1.sh\r\n　正常(00000001)\r\n"
+                                 "\r\n 2.プログラム実行(終了を待つ): " +
+                                 dir +
+                                 "missing.sh\r\n　以下のエラーが発生しました。\r\n"
+                                 "0x00000002: 指定されたファイルが見つかりません。\r\n"
+                                 "\r\n 3.プログラム実行(終了を待つ): " +
+                                 dir +
+                                 "count.sh\r\n　正常(00000000)\r\n"
+                                 "\r\n 5.ファイル添付: " +
+                                 dir +
+                                 "nothing/*.log\r\n　以下のエラーが発生しました。\r\n"
+                                 "0x00000003: 指定されたパスが見つかりません。\r\n"
+                                 "\r\n 6.プログラム実行: true\r\n　正常\r\n"
+                                 "\r\n 7.プログラム実行: true\r\n　正常\r\n"
+                                 "\r\n 8.プログラム実行: true\r\n　正常\r\n"
+                                 "\r\n 9.プログラム実行: true\r\n　正常\r\n"
+                                 "\r\n10.プログラム実行: true\r\n　正常\r\n";
+    int withActions = 0;
+    for (const auto& r : consumer.reports) {
+        if (r.watch == 1) {
+            ++withActions;
+            EXPECT_EQ(Section(r.text), expected);
+            EXPECT_TRUE(r.text.ends_with(expected));
+        } else {
+            EXPECT_EQ(r.text.find("動作確認"), std::string::npos);
+        }
+        EXPECT_TRUE(r.folders.empty());
+    }
+    EXPECT_EQ(withActions, 3);
+    // Once per report record, in report order.
+    EXPECT_EQ(ReadFileBytes(dir + "count.txt"), "run\nrun\nrun\n");
+    EXPECT_TRUE(Logged("4 動作処理開始"));
+    EXPECT_TRUE(Logged("4 監視イベント番号: 1(動作登録件数: 10)"));
+    EXPECT_TRUE(Logged("4 監視イベント番号: 2(動作登録件数: 0)"));
+    EXPECT_TRUE(Logged("4 動作処理終了"));
+}
+
+TEST_F(ActionsTest, ServicesAreControlledByDisplayName) {
+    Sc("create Base --display 基本サービス --command 'sleep 60'");
+    Sc("create Child --display 子サービス --command 'sleep 60' --depend Base --no-stop");
+    Sc("create Quitter --display すぐ終わる --command \"sh -c 'sleep 0.1; exit 3'\"");
+    Sc("create Zero --display ゼロ --command true");
+    Sc("create Pausable --display 一時停止可 --command 'sleep 60' --accept-pause");
+    Sc("create Root2 --display 親 --command 'sleep 60'");
+    Sc("create Leaf --display 子 --command 'sleep 60' --depend Root2");
+    Sc("start Child");  // starts Base first
+    Sc("start Pausable");
+    Sc("start Leaf");
+
+    auto service = [](int kind, const char* name) {
+        return ActionEntry{static_cast<std::int8_t>(kind), platform::Utf8ToSjis(name)};
+    };
+    Watch(7,
+          {service(kActionStartService, "基本サービス"),
+           service(kActionStopService, "基本サービス"), service(kActionStartService, "すぐ終わる"),
+           service(kActionStartService, "ゼロ"), service(kActionPauseService, "一時停止可"),
+           service(kActionContinueService, "一時停止可"), service(kActionStopService, "一時停止可"),
+           service(kActionStopService, "親"), service(kActionStartService, "存在しない")});
+    monitor.StartMonitoring();
+    Tick(1);
+
+    ASSERT_EQ(consumer.reports.size(), 1u);
+    EXPECT_EQ(Section(consumer.reports[0].text),
+              "\r\n\r\n動作確認："
+              "\r\n 1.サービス開始: 基本サービス\r\n　以下のエラーが発生しました。\r\n"
+              "0x00000420: このサービスは既に実行されています。\r\n"
+              "\r\n 2.サービス停止: 基本サービス\r\n　以下のエラーが発生しました。\r\n"
+              "停止不可の依存サービス(子サービス)が稼働しているため停止できません。\r\n\r\n"
+              "\r\n 3.サービス開始: すぐ終わる\r\n　以下のエラーが発生しました。\r\n"
+              "0x00000003: 指定されたパスが見つかりません。\r\n"
+              "\r\n 4.サービス開始: ゼロ\r\n　以下のエラーが発生しました。\r\n"
+              "サービスの内部エラーが発生しました。\r\n"
+              "\r\n 5.サービス一時停止: 一時停止可\r\n　正常\r\n"
+              "\r\n 6.サービス再開: 一時停止可\r\n　正常\r\n"
+              "\r\n 7.サービス停止: 一時停止可\r\n　正常\r\n"
+              "\r\n 8.サービス停止: 親\r\n　正常\r\n"
+              "\r\n 9.サービス開始: 存在しない\r\n　以下のエラーが発生しました。\r\n"
+              "0x00000424: 指定されたサービスはインストールされていません。\r\n");
+    // The refused stop stopped nothing; the other stop took the dependent first.
+    EXPECT_EQ(ServiceState("Base"), platform::kServiceRunning);
+    EXPECT_EQ(ServiceState("Child"), platform::kServiceRunning);
+    EXPECT_EQ(ServiceState("Pausable"), platform::kServiceStopped);
+    EXPECT_EQ(ServiceState("Leaf"), platform::kServiceStopped);
+    EXPECT_EQ(ServiceState("Root2"), platform::kServiceStopped);
+}
+
+TEST_F(ActionsTest, AttachedFilesWithAndWithoutTheArchiver) {
+    TestFolder temp;  // the system's temporary folder for this test
+    setenv("TMPDIR", temp.Path().c_str(), 1);
+    platform::SetExecutableDirectory(machine.Root());
+    platform::ForceDirectories(dir + "logs");
+    const char* names[] = {"a.log", "b.log", "c.log"};
+    for (int i = 0; i < 3; ++i) {
+        const std::string path = dir + "logs/" + names[i];
+        WriteFileBytes(path, std::string(1000 + i, 'a' + i));
+        const struct timespec times[2] = {{1700000000 + i * 60, 0}, {1700000000 + i * 60, 0}};
+        utimensat(AT_FDCWD, path.c_str(), times, 0);
+    }
+    Watch(3, {{kActionAttachFiles, MakeAttachParam(2, dir + "logs/*.LOG")}});
+    monitor.StartMonitoring();
+    Tick(1);
+    ASSERT_EQ(consumer.reports.size(), 1u);
+    const auto& plain = consumer.reports[0];
+    ASSERT_EQ(plain.folders.size(), 1u);
+    const std::string folder = plain.folders[0];
+    EXPECT_EQ(Section(plain.text), "\r\n\r\n動作確認：\r\n 1.ファイル添付: " + dir +
+                                       "logs/*.LOG\r\n　以下のファイルが添付されました。\r\n"
+                                       "　　c.log\r\n　　b.log\r\n");
+    EXPECT_EQ(plain.files, (std::vector<std::string>{folder + "c.log", folder + "b.log"}));
+    EXPECT_EQ(ReadFileBytes(folder + "c.log"), std::string(1002, 'c'));
+    EXPECT_TRUE(RemoveTempFolder(folder));
+    EXPECT_FALSE(platform::DirectoryExists(folder));
+
+    // With the library beside the program, one archive travels instead.
+    ASSERT_EQ(symlink(QUORVIK_UNLHA32_PATH, (machine.Root() + "libunlha32.so").c_str()), 0);
+    consumer.reports.clear();
+    Tick(1);
+    ASSERT_EQ(consumer.reports.size(), 1u);
+    const auto& packed = consumer.reports[0];
+    ASSERT_EQ(packed.folders.size(), 1u);
+    const std::string folder2 = packed.folders[0];
+    std::string name = folder2.substr(0, folder2.size() - 1);
+    name = name.substr(name.rfind('/') + 1);
+    name = name.substr(0, name.rfind('.')) + ".LZH";
+    EXPECT_EQ(Section(packed.text),
+              "\r\n\r\n動作確認：\r\n 1.ファイル添付: " + dir +
+                  "logs/*.LOG\r\n　以下のファイルが添付されました。\r\n　　c.log\r\n　　b.log\r\n"
+                  "　上記の添付ファイルは、以下の圧縮ファイルにまとめられています。\r\n　　" +
+                  name + "\r\n");
+    EXPECT_EQ(packed.files, std::vector<std::string>{folder2 + name});
+    std::vector<platform::FindData> left;
+    ASSERT_TRUE(platform::FindFiles(folder2 + "*", left));
+    ASSERT_EQ(left.size(), 1u);  // the copies went into the archive
+    EXPECT_EQ(left[0].name, name);
+    EXPECT_TRUE(RemoveTempFolder(folder2));
+    unsetenv("TMPDIR");
+}
+
+TEST_F(ActionsTest, AFailedCompressionSaysSoAndLeavesNothing) {
+    TestFolder temp;
+    setenv("TMPDIR", temp.Path().c_str(), 1);
+    platform::SetExecutableDirectory(QUORVIK_FAILING_UNLHA32_DIR);
+    WriteFileBytes(dir + "one.txt", "1");
+    Watch(4, {{kActionAttachFiles, MakeAttachParam(0, dir + "one.txt")}});
+    monitor.StartMonitoring();
+    Tick(1);
+    ASSERT_EQ(consumer.reports.size(), 1u);
+    EXPECT_EQ(Section(consumer.reports[0].text),
+              "\r\n\r\n動作確認：\r\n 1.ファイル添付: " + dir +
+                  "one.txt\r\n　以下のエラーが発生しました。\r\n"
+                  "添付ファイルの圧縮中にエラーが発生しました。\r\n");
+    EXPECT_TRUE(consumer.reports[0].folders.empty());
+    std::vector<platform::FindData> left;
+    EXPECT_FALSE(platform::FindFiles(temp.Path() + "QVK*", left));
+    unsetenv("TMPDIR");
+}
