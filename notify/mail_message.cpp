@@ -1,9 +1,11 @@
 #include "notify/mail_message.h"
 
+#include <cstdlib>
 #include <random>
 
 #include "notify/jconvert.h"
 #include "notify/smtp.h"
+#include "platform/bytes.h"
 #include "platform/codepage.h"
 #include "platform/errors.h"
 #include "platform/files.h"
@@ -272,4 +274,51 @@ std::string ComposeMessage(const TPostMessage& m, const std::string& charset,
     std::string message;
     for (const std::string& line : header.Lines()) message += line + "\r\n";
     return message + "\r\n\r\n" + body;
+}
+
+namespace {
+
+// Splits at CR LF, LF or CR, as a text becomes lines.
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    size_t start = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\r' && text[i] != '\n') continue;
+        lines.push_back(text.substr(start, i - start));
+        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+        start = i + 1;
+    }
+    if (start < text.size()) lines.push_back(text.substr(start));
+    return lines;
+}
+
+}  // namespace
+
+std::string FormatMailDate(const platform::SystemTime& t) {
+    static const char* const kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+    static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                          "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    // The offset in effect at that time: a summer date of a zone with daylight saving gets
+    // the summer offset, so that the header names the right instant.
+    const int bias = platform::TimeZoneBias(platform::UnixSecondsOfLocal(t));
+    const int dayOfWeek = ((t.dayOfWeek % 7) + 7) % 7;
+    const int month = t.month >= 1 && t.month <= 12 ? t.month - 1 : 0;
+    return platform::StringPrintf("%s, %d %s %d %02d:%02d:%02d %c%02d%02d", kDays[dayOfWeek], t.day,
+                                  kMonths[month], t.year, t.hour, t.minute, t.second,
+                                  bias > 0 ? '-' : '+', std::abs(bias) / 60, std::abs(bias) % 60);
+}
+
+TPostMessage ReportMessage(const std::string& senderName, const std::string& senderAddress,
+                           const std::string& subject, const std::string& sjisBody,
+                           const std::vector<std::string>& recipients,
+                           const std::vector<std::string>& attachments, const std::string& date) {
+    TPostMessage m;
+    m.FromAddress = senderAddress;
+    m.FromName = CreateHeaderString(senderName);
+    m.Subject = subject;
+    m.Date = date;
+    m.ToAddress = recipients;
+    m.Body = Lines(sjis2jis83(sjisBody));
+    m.Attachments = attachments;
+    return m;
 }

@@ -4,6 +4,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/clock.h"
+
 // The report mail as text: the message fields, the header list, and the composition of both
 // into what goes after DATA. The built-in SMTP client and the mail library send the same text.
 // Texts are Shift-JIS; what is composed is 7-bit, with no line over 998 bytes.
@@ -68,3 +70,14 @@ std::string FoldHeaderLine(std::string_view line);
 // starts again in double-byte mode when the cut fell in double-byte text; a line that ends in
 // double-byte mode gets its closing escape.
 std::vector<std::string> BreakJisLine(std::string_view line, size_t maxBytes = 998);
+
+// The Date header for a local date and time: "Sun, 7 Dec 2026 09:05:00 +0900", with the offset
+// of the local zone at that time.
+std::string FormatMailDate(const platform::SystemTime& time);
+
+// The message of a report as both mail paths compose it: the sender name as encoded words, the
+// subject, the body's lines in JIS, the recipients, the attachments and the date.
+TPostMessage ReportMessage(const std::string& senderName, const std::string& senderAddress,
+                           const std::string& subject, const std::string& sjisBody,
+                           const std::vector<std::string>& recipients,
+                           const std::vector<std::string>& attachments, const std::string& date);

@@ -10,7 +10,7 @@ CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DQUORVIK_FUZZ=ON \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build-fuzz -j "$(nproc)"
 targets=("$@")
-[ "${#targets[@]}" -gt 0 ] || targets=(profile_fuzz list_files_fuzz condition_fuzz reg_fuzz evt_fuzz pe_fuzz smtp_reply_fuzz lzh_fuzz)
+[ "${#targets[@]}" -gt 0 ] || targets=(profile_fuzz list_files_fuzz condition_fuzz reg_fuzz evt_fuzz pe_fuzz smtp_reply_fuzz lzh_fuzz bsmtp_args_fuzz)
 for t in "${targets[@]}"; do
   corpus="build-fuzz/corpus/$t"
   mkdir -p "$corpus"

@@ -10,7 +10,7 @@ task="${1:-run}"
 run=(
   build-essential cmake ninja-build ccache pkg-config
   qt6-base-dev libgl-dev
-  libssl-dev
+  libssl-dev libcurl4-openssl-dev
 )
 test=(
   "${run[@]}"

@@ -26,6 +26,8 @@ using Clock = std::chrono::steady_clock;
 WaitResult WaitFor(int fd, short events, unsigned timeoutMs, const WaitHook& hook, int& error) {
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
+        // Window messages are processed at every wait, also one that a quick peer ends at once.
+        if (hook && hook()) return WaitResult::Aborted;
         struct pollfd p {
             fd, events, 0
         };
@@ -35,7 +37,6 @@ WaitResult WaitFor(int fd, short events, unsigned timeoutMs, const WaitHook& hoo
             error = WsaErrorFromErrno(errno);
             return WaitResult::Failed;
         }
-        if (hook && hook()) return WaitResult::Aborted;
         if (Clock::now() >= deadline) return WaitResult::TimedOut;
     }
 }
@@ -145,6 +146,10 @@ WaitResult TcpClient::Connect(std::uint32_t address, std::uint16_t port, unsigne
         error = WsaErrorFromErrno(errno);
         return WaitResult::Failed;
     }
+    // Commands are short lines that wait for their replies: sent at once, never held back for
+    // the acknowledgement of the data before them.
+    const int on = 1;
+    setsockopt(m_fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     struct sockaddr_in to {};
     to.sin_family = AF_INET;
     to.sin_port = htons(port);

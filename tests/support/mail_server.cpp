@@ -40,7 +40,8 @@ std::uint16_t FreePort() {
 }
 
 MailServer::MailServer(const std::string& folder, const Options& options) : m_folder(folder) {
-    m_port = FreePort();
+    m_port = options.port != 0 ? options.port : FreePort();
+    platform::ForceDirectories(folder);
     std::string command = "exec /usr/bin/python3 " +
                           Quoted(std::string(QUORVIK_TEST_SUPPORT) + "/smtp_sink.py") + " " +
                           Quoted(folder) + " " + std::to_string(m_port);
@@ -72,6 +73,10 @@ MailServer::~MailServer() {
 std::string MailServer::WaitForMail(int n) const {
     const std::string path = m_folder + "mail" + std::to_string(n) + ".eml";
     return WaitForFile(path) ? path : std::string();
+}
+
+bool MailServer::HasMail(int n) const {
+    return platform::FileExists(m_folder + "mail" + std::to_string(n) + ".eml");
 }
 
 std::string MailServer::Decode(const std::string& mailPath) const {

@@ -16,6 +16,7 @@ public:
         std::string certFile, keyFile;
         bool implicitTls = false;
         std::vector<std::string> reject;
+        std::uint16_t port = 0;  // 0: a free one
     };
 
     MailServer(const std::string& folder, const Options& options);
@@ -28,6 +29,8 @@ public:
     std::uint16_t Port() const { return m_port; }
     // The path of the n-th mail (from 1) once it is stored; empty when none came in time.
     std::string WaitForMail(int n) const;
+    // Whether the n-th mail is stored now, without waiting (after a sender that has returned).
+    bool HasMail(int n) const;
     // What Python's email package reads in a stored mail (see parse_mail.py).
     std::string Decode(const std::string& mailPath) const;
 

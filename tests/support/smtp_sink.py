@@ -75,7 +75,9 @@ def authenticator(server, session, envelope, mechanism, auth_data):
 
 options = {}
 if args.user:
-    options.update(authenticator=authenticator, auth_required=True, auth_require_tls=False)
+    options.update(authenticator=authenticator, auth_required=True, auth_require_tls=False,
+                   auth_exclude_mechanism=[m for m in ("LOGIN", "PLAIN", "CRAM-MD5")
+                                           if m not in mechanisms])
 if args.cert:
     context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
     context.load_cert_chain(args.cert, args.key)

@@ -7,11 +7,13 @@
 #include <string>
 
 #include "config/lists.h"
+#include "config/settings.h"
 #include "eventlog/catalog.h"
 #include "platform/codepage.h"
 #include "platform/registry.h"
 #include "platform/registry_files.h"
 #include "support/machine_folder.h"
+#include "support/mail_server.h"
 
 namespace {
 
@@ -260,4 +262,40 @@ TEST(Tools, ScInstallsQueriesAndControlsServices) {
     EXPECT_NE(out.find("0x00000431"), std::string::npos) << out;
     EXPECT_EQ(Tool(sc + " frobnicate Spooler"), 2);
     EXPECT_EQ(Tool(sc + " create X"), 2);
+}
+
+TEST(ToolsPeer, MailtestSendsWithTheSettingsOfAFolder) {
+    TestFolder folder;
+    MailServer::Options options;
+    options.user = "alice";
+    options.password = "pw:1";
+    MailServer server(folder.File("server/"), options);
+    ASSERT_TRUE(server.Started());
+    Settings settings;
+    settings.SenderName = platform::Utf8ToSjis("監視");
+    settings.MailAddr = "quorvik@example.jp";
+    settings.SMTPServer = "127.0.0.1";
+    settings.SMTPPort = server.Port();
+    settings.TimeOut = 5;
+    settings.AuthType = 2;  // CRAM-MD5, which only the library speaks
+    settings.UserID = "alice";
+    settings.Password = "pw:1";
+    ASSERT_TRUE(SaveSettings(settings));  // into the test folder, the password enciphered
+    WriteFileBytes(folder.File("body.txt"), "本文\n二行目\n");
+    const std::string mailtest = kTools + "/mailtest --folder " + folder.Path() +
+                                 " --to ops@example.jp --subject 件名 --body-file " +
+                                 folder.File("body.txt");
+    std::string out;
+    EXPECT_EQ(RunCommand(mailtest + " 2>&1", &out), 0) << out;
+    EXPECT_EQ(out, "成功 監視イベント番号: 0 - メールが送信されました。\n");
+    ASSERT_FALSE(server.WaitForMail(1).empty());
+    const std::string decoded = server.Decode(server.WaitForMail(1));
+    // The composed body starts with one empty line, as every report's does.
+    EXPECT_NE(decoded.find("body " + HexOf("\r\n本文\r\n二行目")), std::string::npos) << decoded;
+    // The built-in client has no authentication: this server refuses its mail.
+    EXPECT_EQ(RunCommand(mailtest + " --client 2>&1", &out), 1);
+    EXPECT_NE(out.find("エラー 監視イベント番号: 0 - メールの送信に失敗しました。"),
+              std::string::npos)
+        << out;
+    EXPECT_EQ(RunCommand(kTools + "/mailtest --folder " + folder.Path() + " 2>&1", &out), 2);
 }

@@ -1,0 +1,251 @@
+// The authenticated mail library loaded as BSMTP.DLL: one mail per call, over libcurl, with the
+// message composed as the built-in client composes it.
+#include "libs/bsmtp/bsmtp.h"
+
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <string>
+
+#include "libs/bsmtp/mail_arguments.h"
+#include "notify/mail_message.h"
+#include "notify/smtp.h"
+#include "platform/accounts.h"
+#include "platform/bytes.h"
+#include "platform/clock.h"
+#include "platform/codepage.h"
+#include "platform/machine.h"
+
+namespace {
+
+// What the dialogue showed: the last command's verb and the server's last reply line.
+struct Dialogue {
+    std::string lastVerb;
+    std::string lastReply;
+    // The first refusal (a reply of 400 or more) and the command it answered.
+    std::string errorVerb;
+    std::string errorReply;
+    bool authSent = false;
+    bool wantAuth = false;
+    bool refusedPlainSession = false;
+    std::string message;
+    size_t sent = 0;
+};
+
+int Trace(CURL*, curl_infotype type, char* data, size_t size, void* user) {
+    auto* d = static_cast<Dialogue*>(user);
+    std::string text(data, size);
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+    if (type == CURLINFO_HEADER_OUT) {
+        // The command's name only: other lines of an authentication carry credentials.
+        std::string verb = text.substr(0, text.find(' '));
+        if (verb == "MAIL" || verb == "RCPT") verb = text.substr(0, text.find(':'));
+        static const char* const kCommands[] = {"EHLO", "HELO",      "STARTTLS", "AUTH", "DATA",
+                                                "QUIT", "MAIL FROM", "RCPT TO",  "RSET", "NOOP"};
+        const bool known = std::any_of(std::begin(kCommands), std::end(kCommands),
+                                       [&](const char* command) { return verb == command; });
+        d->lastVerb = known ? verb : "AUTH";
+        if (verb == "AUTH") d->authSent = true;
+    } else if (type == CURLINFO_HEADER_IN) {
+        const size_t lastLine = text.rfind('\n');
+        d->lastReply = lastLine == std::string::npos ? text : text.substr(lastLine + 1);
+        while (!d->lastReply.empty() && d->lastReply.back() == '\r') d->lastReply.pop_back();
+        if (d->errorReply.empty() && d->lastReply.size() >= 3 && d->lastReply[0] >= '4' &&
+            d->lastReply[0] <= '5') {
+            d->errorVerb = d->lastVerb;
+            d->errorReply = d->lastReply;
+        }
+    }
+    return 0;
+}
+
+size_t ReadMessage(char* buffer, size_t size, size_t count, void* user) {
+    auto* d = static_cast<Dialogue*>(user);
+    // Authentication was asked for and the server offered none: nothing may go out.
+    if (d->wantAuth && !d->authSent) {
+        d->refusedPlainSession = true;
+        return CURL_READFUNC_ABORT;
+    }
+    const size_t n = std::min(size * count, d->message.size() - d->sent);
+    std::memcpy(buffer, d->message.data() + d->sent, n);
+    d->sent += n;
+    return n;
+}
+
+std::string Sjis(const char8_t* text) { return sjis(text); }
+
+// The refusal the server gave to a step, as the error text shows it.
+std::string StepText(const Dialogue& d) {
+    if (d.errorReply.empty() || d.errorVerb.empty()) return std::string();
+    return platform::StringPrintf(Sjis(u8"%sでエラーが返されました。%s").c_str(),
+                                  d.errorVerb.c_str(), d.errorReply.c_str());
+}
+
+std::string ErrorText(CURLcode code, const Dialogue& d, const bsmtp::MailArguments& a,
+                      const char* curlError) {
+    const std::string detail = curlError[0] ? curlError : curl_easy_strerror(code);
+    const std::string server = a.host + ":" + std::to_string(a.port);
+    switch (code) {
+        case CURLE_ABORTED_BY_CALLBACK:
+            if (d.refusedPlainSession) {
+                return platform::StringPrintf(
+                    Sjis(u8"SMTPサーバー(%s)は認証を受け付けていません。送信を中止しました。")
+                        .c_str(),
+                    server.c_str());
+            }
+            break;
+        case CURLE_COULDNT_RESOLVE_HOST:
+            return platform::StringPrintf(Sjis(u8"SMTPサーバー名(%s)が見つかりません。").c_str(),
+                                          a.host.c_str());
+        case CURLE_COULDNT_CONNECT:
+            return platform::StringPrintf(
+                Sjis(u8"SMTPサーバー(%s)に接続できませんでした。%s").c_str(), server.c_str(),
+                detail.c_str());
+        case CURLE_OPERATION_TIMEDOUT:
+            return platform::StringPrintf(
+                Sjis(u8"SMTPサーバー(%s)の応答がタイムアウトしました。%s").c_str(), server.c_str(),
+                d.lastVerb.empty() ? "" : d.lastVerb.c_str());
+        case CURLE_LOGIN_DENIED: {
+            const std::string step = StepText(d);
+            if (!step.empty() && d.authSent) {
+                return platform::StringPrintf(Sjis(u8"認証(%s)に失敗しました。%s").c_str(),
+                                              a.method.c_str(), d.errorReply.c_str());
+            }
+            return platform::StringPrintf(
+                Sjis(u8"SMTPサーバーは認証方式%sを受け付けていません。").c_str(), a.method.c_str());
+        }
+        case CURLE_SSL_CONNECT_ERROR:
+        case CURLE_PEER_FAILED_VERIFICATION:
+        case CURLE_SSL_CERTPROBLEM:
+        case CURLE_SSL_CIPHER:
+        case CURLE_SSL_CACERT_BADFILE:
+        case CURLE_USE_SSL_FAILED: return Sjis(u8"TLSの接続を確立できませんでした。") + detail;
+        default: break;
+    }
+    const std::string step = StepText(d);
+    return step.empty() ? Sjis(u8"メールを送信できませんでした。") + detail : step;
+}
+
+bool Send(const bsmtp::MailArguments& a, std::string& error) {
+    Dialogue d;
+    d.wantAuth = a.authenticate;
+    std::vector<std::string> attachments;
+    for (const std::string& path : a.attachments) {
+        const bool windows =
+            path.find('\\') != std::string::npos || (path.size() >= 2 && path[1] == ':');
+        attachments.push_back(windows ? platform::MapMachinePath(path) : path);
+    }
+    try {
+        TExStringList header;
+        d.message = ComposeMessage(
+            ReportMessage(a.senderName, a.senderAddress, a.subject, a.body, a.recipients,
+                          attachments, FormatMailDate(platform::GetLocalTime())),
+            "iso-2022-jp", NewBoundary(), header);
+    } catch (const std::exception& e) {
+        error = e.what();
+        return false;
+    }
+
+    static std::once_flag initialised;
+    std::call_once(initialised, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+    CURL* curl = curl_easy_init();
+    if (!curl) {
+        error = Sjis(u8"メール送信の準備ができませんでした。");
+        return false;
+    }
+    const bool ipv6 = a.host.find(':') != std::string::npos;
+    // Port 465 speaks TLS from the start; any other port takes STARTTLS when offered.
+    const bool implicitTls = a.port == 465;
+    std::string helo = platform::HostComputerName();
+    for (char& c : helo) c = platform::AsciiLower(c);
+    const std::string url = std::string(implicitTls ? "smtps://" : "smtp://") +
+                            (ipv6 ? "[" + a.host + "]" : a.host) + ":" + std::to_string(a.port) +
+                            "/" + helo;
+    const long timeout = std::max(1, a.timeoutSeconds);
+    char curlError[CURL_ERROR_SIZE] = {};
+    struct curl_slist* recipients = nullptr;
+    for (const std::string& r : a.recipients) {
+        recipients = curl_slist_append(recipients, ("<" + r + ">").c_str());
+    }
+    const std::string mailFrom = "<" + a.senderAddress + ">";
+    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "smtp,smtps");
+    curl_easy_setopt(curl, CURLOPT_MAIL_FROM, mailFrom.c_str());
+    curl_easy_setopt(curl, CURLOPT_MAIL_RCPT, recipients);
+    // One refused recipient does not stop the mail to the others.
+#if LIBCURL_VERSION_NUM >= 0x080200
+    curl_easy_setopt(curl, CURLOPT_MAIL_RCPT_ALLOWFAILS, 1L);
+#else
+    curl_easy_setopt(curl, CURLOPT_MAIL_RCPT_ALLLOWFAILS, 1L);  // its name before curl 8.2
+#endif
+    curl_easy_setopt(curl, CURLOPT_UPLOAD, 1L);
+    curl_easy_setopt(curl, CURLOPT_READFUNCTION, ReadMessage);
+    curl_easy_setopt(curl, CURLOPT_READDATA, &d);
+    curl_easy_setopt(curl, CURLOPT_USE_SSL, implicitTls ? CURLUSESSL_ALL : CURLUSESSL_TRY);
+    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
+    // A private CA, as OpenSSL's own tools take it.
+    if (const char* file = std::getenv("SSL_CERT_FILE"); file && *file) {
+        curl_easy_setopt(curl, CURLOPT_CAINFO, file);
+    }
+    if (const char* dir = std::getenv("SSL_CERT_DIR"); dir && *dir) {
+        curl_easy_setopt(curl, CURLOPT_CAPATH, dir);
+    }
+    const std::string loginOptions = "AUTH=" + a.method;
+    if (a.authenticate) {
+        curl_easy_setopt(curl, CURLOPT_USERNAME, a.user.c_str());
+        curl_easy_setopt(curl, CURLOPT_PASSWORD, a.password.c_str());
+        // Only the method asked for: never a weaker one the server may prefer.
+        curl_easy_setopt(curl, CURLOPT_LOGIN_OPTIONS, loginOptions.c_str());
+    }
+    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, timeout);
+    curl_easy_setopt(curl, CURLOPT_SERVER_RESPONSE_TIMEOUT, timeout);
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, timeout);
+    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, curlError);
+    curl_easy_setopt(curl, CURLOPT_VERBOSE, 1L);
+    curl_easy_setopt(curl, CURLOPT_DEBUGFUNCTION, Trace);
+    curl_easy_setopt(curl, CURLOPT_DEBUGDATA, &d);
+    const CURLcode result = curl_easy_perform(curl);
+    curl_slist_free_all(recipients);
+    curl_easy_cleanup(curl);
+    if (result == CURLE_OK) return true;
+    error = ErrorText(result, d, a, curlError);
+    return false;
+}
+
+void Report(char* buffer, const std::string& text) {
+    if (!buffer) return;
+    const size_t n = platform::SjisPrefixLength(text, kBSendMailErrorSize - 1);
+    std::memcpy(buffer, text.data(), n);
+    buffer[n] = '\0';
+}
+
+}  // namespace
+
+extern "C" __attribute__((visibility("default"))) int BSendMail(
+    const char* server, const char* to, const char* from, const char* subject, const char* body,
+    const char* attachments, char* error) {
+    try {
+        bsmtp::MailArguments arguments;
+        std::string text;
+        if (!bsmtp::ParseMailArguments(server, to, from, subject, body, attachments, arguments,
+                                       text)) {
+            Report(error, text);
+            return 0;
+        }
+        if (!Send(arguments, text)) {
+            Report(error, text);
+            return 0;
+        }
+        Report(error, "");
+        return 1;
+    } catch (...) {
+        Report(error, sjis(u8"メール送信中に内部エラーが発生しました。"));
+        return 0;
+    }
+}

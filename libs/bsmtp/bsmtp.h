@@ -1,0 +1,21 @@
+#pragma once
+
+// The authenticated mail library's entry point, as the program resolves it by name after
+// loading "BSMTP.DLL". All texts are zero-terminated Shift-JIS:
+//   server       "host:port:timeout" (timeout in seconds)
+//   to           "<a>" or "<a>\t<b>..."
+//   from         "Name <address>", with "\tuser:password\tMETHOD" to authenticate (METHOD is
+//                LOGIN, CRAM-MD5 or PLAIN)
+//   subject      not encoded
+//   body         lines separated by CR LF
+//   attachments  full paths separated by tabs; empty for none
+//   error        a 256-byte buffer of the caller's
+// Non-zero when the mail was accepted for delivery; 0 with a text of at most 255 bytes in error.
+extern "C" {
+using BSendMailFunction = int (*)(const char* server, const char* to, const char* from,
+                                  const char* subject, const char* body, const char* attachments,
+                                  char* error);
+}
+
+// The size of the caller's error buffer.
+constexpr int kBSendMailErrorSize = 256;

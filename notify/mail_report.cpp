@@ -1,0 +1,278 @@
+#include "notify/mail_report.h"
+
+#include "actions/attachments.h"
+#include "config/settings.h"
+#include "core/program_log.h"
+#include "platform/bytes.h"
+#include "platform/codepage.h"
+
+namespace {
+
+const std::string& Sent() { return sjis(u8"メールが送信されました。"); }
+const std::string& Failed() { return sjis(u8"メールの送信に失敗しました。"); }
+
+void WatchLine(int level, const ReportRecord& report, const std::string& text) {
+    LogMessage(level, sjis(u8"監視イベント番号: %d - %s").c_str(),
+               static_cast<int>(report.Watch->EventNum), text.c_str());
+}
+
+// The client's clean-up of the socket library, with its debug lines.
+void Drain() {
+    LogDebug("%s", sjis(u8"WSACleanup()開始").c_str());
+    const int count = DrainSocketLibrary();
+    LogDebug(sjis(u8"WSACleanup()終了：回数[%d]").c_str(), count);
+}
+
+std::string Bracketed(const std::string& address) {
+    return !address.empty() && address[0] == '<' ? address : "<" + address + ">";
+}
+
+const char* MethodName(int authType) {
+    switch (authType) {
+        case 1: return "LOGIN";
+        case 2: return "CRAM-MD5";
+        case 3: return "PLAIN";
+        default: return "";  // an unknown method, which the library refuses by name
+    }
+}
+
+}  // namespace
+
+std::string MailSubject(const WatchEntry& watch) {
+    return platform::StringPrintf(sjis(u8"Quorvik Report (監視イベント番号: %d) - %s").c_str(),
+                                  static_cast<int>(watch.EventNum), watch.MailSubject.c_str());
+}
+
+std::vector<std::string> MailRecipients(const ReportRecord& report) {
+    std::vector<std::string> addresses;
+    for (const std::string& r : report.Recipients) {
+        if (r.find('@') != std::string::npos) addresses.push_back(r);
+    }
+    return addresses;
+}
+
+bool SmtpConfigured(const Settings& s) {
+    return !s.SenderName.empty() && !s.MailAddr.empty() && !s.SMTPServer.empty();
+}
+
+bool MailLibrary::Load() {
+    library.Reset(platform::LoadLibrary("BSMTP.DLL"));
+    send = nullptr;
+    if (!library) return false;
+    send =
+        reinterpret_cast<BSendMailFunction>(platform::GetProcAddress(library.Get(), "BSendMail"));
+    if (!send) library.Reset();
+    return send != nullptr;
+}
+
+void RemoveAttachFolders(const ReportRecord& report) {
+    for (const std::string& folder : report.AttachFolders) {
+        if (!RemoveTempFolder(folder)) {
+            // A copy of private files must not stay behind unnoticed.
+            LogMessage(2,
+                       sjis(u8"添付ファイルの一時フォルダ(%s)を削除できませんでした。%s").c_str(),
+                       folder.c_str(), AttachmentErrorText().c_str());
+        }
+    }
+}
+
+void ReportMailer::DeliverMail(TickBatch& batch) {
+    if (UsesLibrary()) {
+        MailReportsByLibrary(batch);
+    } else {
+        MailReportsByClient(batch);
+    }
+}
+
+void ReportMailer::NotConfigured(TickBatch& batch) {
+    LogDebug("%s", sjis(u8"SMTP設定がされていないのでメール送信なし").c_str());
+    for (const auto& report : batch) {
+        if (!MailRecipients(*report).empty()) {
+            WatchLine(2, *report,
+                      sjis(u8"SMTP設定されていないので、メールは送信されませんでした。"));
+        }
+        RemoveAttachFolders(*report);
+    }
+}
+
+std::unique_ptr<TNMSMTP> ReportMailer::ConnectMailClient() {
+    m_connectionError.clear();
+    const std::string cannot = sjis(u8"SMTPサーバーに接続できませんでした。");
+    int attempts = 0;
+    std::unique_ptr<TNMSMTP> client;
+    for (;;) {
+        client.reset();
+        try {
+            client = m_factory ? m_factory() : std::make_unique<TNMSMTP>();
+        } catch (const ESockError& e) {
+            m_connectionError =
+                sjis(u8"SMTPコンポーネント生成中にソケットエラーが発生しました。") + e.what();
+        } catch (const std::exception& e) {
+            m_connectionError =
+                sjis(u8"SMTPコンポーネント生成中にシステムエラーが発生しました。") + e.what();
+        }
+        if (!client) {
+            Drain();
+            return nullptr;
+        }
+        client->OnSuccess = [this] { m_success = true; };
+        client->OnFailure = [this] { m_success = false; };
+        const size_t at = m_settings.MailAddr.find('@');
+        client->UserID = m_settings.MailAddr.substr(0, at);
+        client->Charset = "iso-2022-jp";
+        client->Host = m_settings.SMTPServer;
+        client->Port = m_settings.SMTPPort;
+        client->ReportLevel = 1;
+        client->TimeOut = static_cast<std::uint32_t>(m_settings.TimeOut) * 1000;
+        bool timedOut = false;
+        try {
+            client->Connect();
+            return client;
+        } catch (const ESockError& e) {
+            const std::string message = e.what();
+            if (message == "Connection Timed out") {
+                m_connectionError =
+                    cannot + sjis(u8"STMPサーバー名、ポート番号を確認してください。");
+                timedOut = true;
+            } else if (message == "Null Remote Address") {
+                m_connectionError = cannot + sjis(u8"STMPサーバー名が無効です。");
+            } else {
+                m_connectionError = cannot + message;
+            }
+        } catch (const std::exception& e) {
+            const std::string message = e.what();
+            m_connectionError = message == "Authentication failed"
+                                    ? cannot + sjis(u8"送信者メールアドレスを確認してください。")
+                                    : cannot + message;
+        } catch (...) {
+            m_connectionError =
+                cannot + sjis(u8"内部エラーが発生しました。アプリケーションを再起動してください。");
+        }
+        if (timedOut && ++attempts < 3) continue;
+        break;
+    }
+    client.reset();
+    LogDebug("%s", sjis(u8"SMTPConnect失敗").c_str());
+    Drain();
+    return nullptr;
+}
+
+void ReportMailer::SendOneByClient(TNMSMTP& client, ReportRecord& report) {
+    client.PostMessage = ReportMessage(
+        m_settings.SenderName, m_settings.MailAddr, MailSubject(*report.Watch), report.ReportText,
+        MailRecipients(report), report.AttachFiles, FormatMailDate(report.Event.TimeGenerated));
+    m_success = false;
+    try {
+        client.SendMail();
+    } catch (const std::exception& e) {
+        m_success = false;
+        LogDebug("%s", e.what());
+    }
+    if (m_success) {
+        WatchLine(0, report, Sent());
+    } else {
+        WatchLine(3, report, Failed());
+    }
+}
+
+bool ReportMailer::MailReportsByClient(TickBatch& batch) {
+    LogDebug("%s", sjis(u8"TNMSMTPを使用").c_str());
+    if (!SmtpConfigured(m_settings)) {
+        NotConfigured(batch);
+        return true;
+    }
+    LogDebug("%s", sjis(u8"メール送信開始").c_str());
+    std::unique_ptr<TNMSMTP> client = ConnectMailClient();
+    if (!client) {
+        LogMessage(3, "%s", m_connectionError.c_str());
+        for (const auto& report : batch) {
+            RemoveAttachFolders(*report);
+            LogMessage(3, sjis(u8"監視イベント番号: %d - メールの送信に失敗しました。").c_str(),
+                       static_cast<int>(report->Watch->EventNum));
+        }
+        LogDebug("%s", sjis(u8"メール送信終了").c_str());
+        return true;
+    }
+    bool connectionLost = false;
+    for (const auto& report : batch) {
+        if (!MailRecipients(*report).empty()) {
+            // After a failed send the connection is in no known state: the next mail gets a new
+            // one.
+            if (connectionLost) {
+                try {
+                    client->Disconnect();
+                } catch (const std::exception&) {
+                }
+                client = ConnectMailClient();
+                connectionLost = false;
+            }
+            if (client) {
+                SendOneByClient(*client, *report);
+                connectionLost = !m_success;
+            } else {
+                LogMessage(3, "%s", m_connectionError.c_str());
+                WatchLine(3, *report, Failed());
+            }
+        }
+        RemoveAttachFolders(*report);
+    }
+    if (client) {
+        try {
+            client->Disconnect();
+        } catch (const std::exception& e) {
+            LogDebug("%s", e.what());
+        }
+        client.reset();
+    }
+    LogDebug("%s", sjis(u8"メール送信後処理").c_str());
+    Drain();
+    LogDebug("%s", sjis(u8"メール送信終了").c_str());
+    return true;
+}
+
+bool ReportMailer::MailReportsByLibrary(TickBatch& batch) {
+    LogDebug("%s", sjis(u8"BSMTP.DLLを使用").c_str());
+    if (!SmtpConfigured(m_settings)) {
+        NotConfigured(batch);
+        return true;
+    }
+    LogDebug("%s", sjis(u8"メール送信開始").c_str());
+    const Settings& s = m_settings;
+    for (const auto& report : batch) {
+        std::string to;
+        for (const std::string& address : MailRecipients(*report)) {
+            if (!to.empty()) to += '\t';
+            to += Bracketed(address);
+        }
+        if (!to.empty()) {
+            const std::string server =
+                platform::StringPrintf("%s:%d:%d", s.SMTPServer.c_str(),
+                                       static_cast<int>(s.SMTPPort), static_cast<int>(s.TimeOut));
+            std::string from = s.SenderName + " " + Bracketed(s.MailAddr);
+            if (s.AuthType != 0) {
+                from += "\t" + s.UserID + ":" + s.Password + "\t" + MethodName(s.AuthType);
+            }
+            std::string attachments;
+            for (const std::string& path : report->AttachFiles) {
+                if (!attachments.empty()) attachments += '\t';
+                attachments += path;
+            }
+            char error[kBSendMailErrorSize] = {};
+            const int result = m_send(server.c_str(), to.c_str(), from.c_str(),
+                                      MailSubject(*report->Watch).c_str(),
+                                      report->ReportText.c_str(), attachments.c_str(), error);
+            error[kBSendMailErrorSize - 1] = '\0';
+            if (result != 0) {
+                LogMessage(0, sjis(u8"監視イベント番号: %d - メールが送信されました。").c_str(),
+                           static_cast<int>(report->Watch->EventNum));
+            } else {
+                LogMessage(3,
+                           sjis(u8"監視イベント番号: %d - メールの送信に失敗しました。%s").c_str(),
+                           static_cast<int>(report->Watch->EventNum), error);
+            }
+        }
+        RemoveAttachFolders(*report);
+    }
+    LogDebug("%s", sjis(u8"メール送信終了").c_str());
+    return true;
+}

@@ -1,0 +1,72 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/matching.h"
+#include "libs/bsmtp/bsmtp.h"
+#include "notify/smtp.h"
+#include "platform/library.h"
+
+struct Settings;
+
+// The report mail of a tick: one mail per report record with mail recipients, through the
+// built-in SMTP client or through the authenticated mail library, a result line per mail in
+// the program log, and the record's temporary attachment folders removed in every case.
+
+// "Quorvik Report (監視イベント番号: %d) - %s".
+std::string MailSubject(const WatchEntry& watch);
+
+// The texts of the recipients that are mail addresses (they contain "@"), in order.
+std::vector<std::string> MailRecipients(const ReportRecord& report);
+
+// True when SenderName, MailAddr and SMTPServer are all set.
+bool SmtpConfigured(const Settings& settings);
+
+// The outside mail library, loaded once for the run.
+struct MailLibrary {
+    platform::UniqueLibrary library;
+    BSendMailFunction send = nullptr;
+
+    // Loads BSMTP.DLL and finds BSendMail; without the entry point nothing is kept.
+    bool Load();
+};
+
+// Mail delivery over either path, for one run of the program.
+class ReportMailer {
+public:
+    explicit ReportMailer(const Settings& settings) : m_settings(settings) {}
+
+    // The path chosen at start-up: the library when its entry point was found, else the client.
+    void UseLibrary(BSendMailFunction send) { m_send = send; }
+    bool UsesLibrary() const { return m_send != nullptr; }
+
+    // Mails the batch over the chosen path.
+    void DeliverMail(TickBatch& batch);
+    bool MailReportsByClient(TickBatch& batch);
+    bool MailReportsByLibrary(TickBatch& batch);
+
+    // Makes and connects a client, trying again after a time-out, three attempts in all; none
+    // with ConnectionErrorText set when it did not connect.
+    std::unique_ptr<TNMSMTP> ConnectMailClient();
+    const std::string& ConnectionErrorText() const { return m_connectionError; }
+
+    // Makes the clients (tests put in clients of their own).
+    using ClientFactory = std::function<std::unique_ptr<TNMSMTP>()>;
+    void SetClientFactory(ClientFactory factory) { m_factory = std::move(factory); }
+
+private:
+    void NotConfigured(TickBatch& batch);
+    void SendOneByClient(TNMSMTP& client, ReportRecord& report);
+
+    const Settings& m_settings;
+    BSendMailFunction m_send = nullptr;
+    ClientFactory m_factory;
+    std::string m_connectionError;
+    bool m_success = false;  // set by the client's success and failure events
+};
+
+// Removes the record's temporary attachment folders.
+void RemoveAttachFolders(const ReportRecord& report);
