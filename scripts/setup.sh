@@ -17,7 +17,7 @@ test=(
   googletest libgtest-dev libgmock-dev clang-format
   libevt-utils
   binutils-mingw-w64-x86-64 python3 python3-pefile python3-aiosmtpd nodejs openssl
-  lhasa libarchive-tools
+  lhasa libarchive-tools samba
 )
 bench=("${test[@]}" libbenchmark-dev strace jlha-utils)
 fuzz=("${run[@]}" clang libclang-rt-14-dev lhasa)

@@ -69,6 +69,8 @@ const MessageEntry kMessages[] = {
     {kErrorServiceDependencyDeleted, u8"依存するサービスが存在しません。"},
     {kErrorServiceNeverStarted, u8"このサービスはまだ一度も開始されていません。"},
     {kErrorDuplicateServiceName, u8"この表示名は別のサービスが既に使っています。"},
+    {2136, u8"一般的なネットワーク エラーが発生しました。"},
+    {2273, u8"メッセージの宛先の名前が見つかりませんでした。"},
     {kErrorNoneMapped, u8"アカウント名とセキュリティ ID の間のマッピングは実行されませんでした。"},
     {kErrorEventLogFileCorrupt, u8"イベント ログ ファイルが壊れています。"},
     {kErrorLogFileFull, u8"イベント ログ ファイルがいっぱいです。"},

@@ -299,3 +299,14 @@ TEST(ToolsPeer, MailtestSendsWithTheSettingsOfAFolder) {
         << out;
     EXPECT_EQ(RunCommand(kTools + "/mailtest --folder " + folder.Path() + " 2>&1", &out), 2);
 }
+
+TEST(Tools, NetsendSaysWhatBecameOfTheMessage) {
+    MachineFolder machine;
+    const std::string netsend = kTools + "/netsend --machine " + machine.Root();
+    std::string out;
+    EXPECT_EQ(RunCommand(netsend + " NOSUCHNAME hello 2>&1", &out), 1);
+    EXPECT_EQ(out, "2273 0x000008e1: メッセージの宛先の名前が見つかりませんでした。\n");
+    EXPECT_EQ(RunCommand(netsend + " 'bad|name' hello 2>&1", &out), 1);
+    EXPECT_EQ(out.substr(0, 4), "123 ");
+    EXPECT_EQ(Tool(netsend + " ONLYNAME"), 2);
+}
