@@ -5,6 +5,7 @@
 #include "core/program_log.h"
 #include "platform/bytes.h"
 #include "platform/codepage.h"
+#include "platform/pump.h"
 
 namespace {
 
@@ -21,10 +22,6 @@ void Drain() {
     LogDebug("%s", sjis(u8"WSACleanup()開始").c_str());
     const int count = DrainSocketLibrary();
     LogDebug(sjis(u8"WSACleanup()終了：回数[%d]").c_str(), count);
-}
-
-std::string Bracketed(const std::string& address) {
-    return !address.empty() && address[0] == '<' ? address : "<" + address + ">";
 }
 
 const char* MethodName(int authType) {
@@ -53,6 +50,34 @@ std::vector<std::string> MailRecipients(const ReportRecord& report) {
 
 bool SmtpConfigured(const Settings& s) {
     return !s.SenderName.empty() && !s.MailAddr.empty() && !s.SMTPServer.empty();
+}
+
+std::string BracketedAddress(const std::string& address) {
+    return !address.empty() && address[0] == '<' ? address : "<" + address + ">";
+}
+
+std::string LibraryServerText(const Settings& s) {
+    return platform::StringPrintf("%s:%d:%d", s.SMTPServer.c_str(), static_cast<int>(s.SMTPPort),
+                                  static_cast<int>(s.TimeOut));
+}
+
+std::string LibrarySenderText(const Settings& s) {
+    std::string from = s.SenderName + " " + BracketedAddress(s.MailAddr);
+    if (s.AuthType != 0) {
+        from += "\t" + s.UserID + ":" + s.Password + "\t" + MethodName(s.AuthType);
+    }
+    return from;
+}
+
+int CallMailLibrary(BSendMailFunction send, const std::string& server, const std::string& to,
+                    const std::string& from, const std::string& subject, const std::string& body,
+                    const std::string& attachments, char* error) {
+    int result = 0;
+    platform::RunWhilePumping([&] {
+        result = send(server.c_str(), to.c_str(), from.c_str(), subject.c_str(), body.c_str(),
+                      attachments.c_str(), error);
+    });
+    return result;
 }
 
 bool MailLibrary::Load() {
@@ -242,25 +267,18 @@ bool ReportMailer::MailReportsByLibrary(TickBatch& batch) {
         std::string to;
         for (const std::string& address : MailRecipients(*report)) {
             if (!to.empty()) to += '\t';
-            to += Bracketed(address);
+            to += BracketedAddress(address);
         }
         if (!to.empty()) {
-            const std::string server =
-                platform::StringPrintf("%s:%d:%d", s.SMTPServer.c_str(),
-                                       static_cast<int>(s.SMTPPort), static_cast<int>(s.TimeOut));
-            std::string from = s.SenderName + " " + Bracketed(s.MailAddr);
-            if (s.AuthType != 0) {
-                from += "\t" + s.UserID + ":" + s.Password + "\t" + MethodName(s.AuthType);
-            }
             std::string attachments;
             for (const std::string& path : report->AttachFiles) {
                 if (!attachments.empty()) attachments += '\t';
                 attachments += path;
             }
             char error[kBSendMailErrorSize] = {};
-            const int result = m_send(server.c_str(), to.c_str(), from.c_str(),
-                                      MailSubject(*report->Watch).c_str(),
-                                      report->ReportText.c_str(), attachments.c_str(), error);
+            const int result = CallMailLibrary(m_send, LibraryServerText(s), to,
+                                               LibrarySenderText(s), MailSubject(*report->Watch),
+                                               report->ReportText, attachments, error);
             error[kBSendMailErrorSize - 1] = '\0';
             if (result != 0) {
                 LogMessage(0, sjis(u8"監視イベント番号: %d - メールが送信されました。").c_str(),

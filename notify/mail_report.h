@@ -25,6 +25,17 @@ std::vector<std::string> MailRecipients(const ReportRecord& report);
 // True when SenderName, MailAddr and SMTPServer are all set.
 bool SmtpConfigured(const Settings& settings);
 
+// The texts the mail library takes: an address in angle brackets (unless it starts with one),
+// the server "host:port:timeout", the sender with the authentication when one is chosen.
+std::string BracketedAddress(const std::string& address);
+std::string LibraryServerText(const Settings& settings);
+std::string LibrarySenderText(const Settings& settings);
+
+// Calls the library, processing window messages while it works; its result.
+int CallMailLibrary(BSendMailFunction send, const std::string& server, const std::string& to,
+                    const std::string& from, const std::string& subject, const std::string& body,
+                    const std::string& attachments, char* error);
+
 // The outside mail library, loaded once for the run.
 struct MailLibrary {
     platform::UniqueLibrary library;

@@ -33,15 +33,20 @@ bool TakeInput(std::deque<std::string>& inputs, std::string& value) {
 
 }  // namespace
 
-bool ScriptedShell::InputBox(const std::string&, const std::string&, std::string& value) {
+bool ScriptedShell::InputBox(const std::string& caption, const std::string& prompt,
+                             std::string& value) {
+    asked.push_back(caption + "|" + prompt + "|" + value);
     return TakeInput(inputs, value);
 }
 
-bool ScriptedShell::BrowseForFolder(const std::string&, std::string& folder) {
+bool ScriptedShell::BrowseForFolder(const std::string& title, std::string& folder) {
+    asked.push_back(title + "||" + folder);
     return TakeInput(inputs, folder);
 }
 
-bool ScriptedShell::OpenFileDialog(const std::string&, const std::string&, std::string& path) {
+bool ScriptedShell::OpenFileDialog(const std::string& title, const std::string&,
+                                   std::string& path) {
+    asked.push_back(title + "||" + path);
     return TakeInput(inputs, path);
 }
 

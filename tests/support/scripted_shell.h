@@ -36,6 +36,9 @@ public:
 
     // Texts for the next input box, folder browser or file dialog; none left means cancel.
     std::deque<std::string> inputs;
+    // What each of them was asked with: "title|prompt|value at the start" (no prompt for the
+    // folder browser and the file dialog).
+    std::vector<std::string> asked;
     std::vector<std::string> helpShown;
 
 private:

@@ -8,16 +8,11 @@
 #include <QTimer>
 
 #include "platform/codepage.h"
+#include "support/test_app.h"
 
 namespace {
 
-QApplication& App() {
-    static int argc = 1;
-    static char name[] = "quorvik_ui_tests";
-    static char* argv[] = {name, nullptr};
-    static QApplication app(argc, argv);
-    return app;
-}
+QApplication& App() { return TestApp(); }
 
 // Presses a button of the message box that is about to open.
 void PressSoon(QMessageBox::StandardButton button, QString* seenText = nullptr) {

@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Takes a screenshot of each window under Xvfb (with trayer as the notification area), with the
+# Japanese fonts the setup installs: build/screenshots/<window>.png.
+# Usage: scripts/screenshots.sh [window ...]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/setup.sh test
+cmake -S . -B build -DQUORVIK_TESTS=ON >/dev/null
+cmake --build build --target dialog_gallery -j "$(nproc)" >/dev/null
+windows=("$@")
+[ "${#windows[@]}" -gt 0 ] || windows=(settings addresses address)
+out=build/screenshots
+mkdir -p "$out"
+display=":$((90 + RANDOM % 100))"
+Xvfb "$display" -screen 0 1280x900x24 -nolisten tcp >/dev/null 2>&1 &
+xvfb=$!
+trap 'kill "$xvfb" 2>/dev/null; wait "$xvfb" 2>/dev/null || true' EXIT
+export DISPLAY="$display"
+for i in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+for w in "${windows[@]}"; do
+  build/tests/dialog_gallery "$w" &
+  pid=$!
+  for i in $(seq 50); do
+    id=$(xdotool search --pid "$pid" --onlyvisible 2>/dev/null | head -n 1 || true)
+    [ -n "$id" ] && break
+    sleep 0.1
+  done
+  sleep 0.5
+  import -window "${id:-root}" "$out/$w.png"
+  kill "$pid" 2>/dev/null || true
+  wait "$pid" 2>/dev/null || true
+  echo "$out/$w.png"
+done

@@ -1,0 +1,119 @@
+#include "ui/dialog_support.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QEvent>
+#include <QFontMetrics>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QKeySequence>
+#include <QLineEdit>
+#include <QMimeData>
+#include <QObject>
+#include <QRegularExpressionValidator>
+#include <QTreeWidget>
+
+#include "platform/bytes.h"
+#include "platform/codepage.h"
+#include "ui/qt_shell.h"
+
+namespace {
+
+bool AllDigits(const QString& text) {
+    for (QChar c : text) {
+        if (c < QLatin1Char('0') || c > QLatin1Char('9')) return false;
+    }
+    return true;
+}
+
+// Watches a numeric edit's keys, pastes and drops.
+class NumericFilter : public QObject {
+public:
+    explicit NumericFilter(QObject* parent) : QObject(parent) {}
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::KeyPress) {
+            auto* key = static_cast<QKeyEvent*>(event);
+            if (key->matches(QKeySequence::Paste)) {
+                if (!AllDigits(QApplication::clipboard()->text())) return Refuse();
+                return false;
+            }
+            const QString text = key->text();
+            // Control keys (backspace, arrows, shortcuts) pass; a printable non-digit does not.
+            if (!text.isEmpty() && text[0].isPrint() && !AllDigits(text)) return Refuse();
+        } else if (event->type() == QEvent::Drop) {
+            auto* drop = static_cast<QDropEvent*>(event);
+            if (!AllDigits(drop->mimeData()->text())) return Refuse();
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    static bool Refuse() {
+        QApplication::beep();
+        return true;
+    }
+};
+
+}  // namespace
+
+void MakeNumericEdit(QLineEdit* edit, int maxLength) {
+    edit->setMaxLength(maxLength);
+    // As wide as its digits and a little room, whatever the font.
+    const QFontMetrics metrics(edit->font());
+    edit->setFixedWidth(metrics.horizontalAdvance(QString(maxLength + 2, QLatin1Char('0'))) + 16);
+    edit->installEventFilter(new NumericFilter(edit));
+    // A paste from the context menu bypasses the keys: the validator refuses it as a whole.
+    auto* validator =
+        new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), edit);
+    edit->setValidator(validator);
+    QObject::connect(edit, &QLineEdit::inputRejected, edit, [] { QApplication::beep(); });
+}
+
+std::string EditText(const QLineEdit* edit) { return FromQString(edit->text()); }
+
+void SetEditText(QLineEdit* edit, const std::string& sjisText) {
+    edit->setText(ToQString(sjisText));
+}
+
+std::string TrimEdit(QLineEdit* edit) {
+    const std::string text(platform::TrimControls(EditText(edit)));
+    SetEditText(edit, text);
+    return text;
+}
+
+void FieldCheckFailed(const std::string& message, QWidget* field) {
+    platform::CurrentShell().MessageBox(message, sjis(u8"項目チェック"), platform::kMbOk,
+                                        platform::kMbIconExclamation);
+    if (!field) return;
+    field->setFocus();
+    if (auto* edit = qobject_cast<QLineEdit*>(field)) edit->selectAll();
+}
+
+bool AskYesNo(const std::string& text, const std::string& caption) {
+    return platform::CurrentShell().MessageBox(text, caption, platform::kMbYesNo,
+                                               platform::kMbIconQuestion) == platform::kIdYes;
+}
+
+void Tell(const std::string& text, const std::string& caption, platform::MessageBoxIcon icon) {
+    platform::CurrentShell().MessageBox(text, caption, platform::kMbOk, icon);
+}
+
+int TreeColumnWidths::ColumnCount() const { return m_tree->columnCount(); }
+
+int TreeColumnWidths::ColumnWidth(int column) const { return m_tree->columnWidth(column); }
+
+void TreeColumnWidths::SetColumnWidth(int column, int width) {
+    m_tree->setColumnWidth(column, width);
+}
+
+long FieldNumber(const std::string& text) {
+    long value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return 0;
+        value = value * 10 + (c - '0');
+        if (value > 0x7FFFFFFF) return 0x7FFFFFFF;
+    }
+    return value;
+}

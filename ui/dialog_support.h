@@ -1,0 +1,50 @@
+#pragma once
+
+#include <string>
+
+#include "config/settings.h"
+#include "platform/shell.h"
+
+class QLineEdit;
+class QTreeWidget;
+class QWidget;
+
+// What the configuration dialogs share: the numeric edit filter, trimming, the field-check
+// message, and list view column widths in ETC.DAT.
+
+// Lets only digits into the edit, at most maxLength of them: a typed printable character that is
+// no digit, and a paste or drop of text that is not all digits, are refused with a beep.
+void MakeNumericEdit(QLineEdit* edit, int maxLength);
+
+// Replaces the edit's text by itself without leading and trailing blanks and control characters
+// and gives the result (CP932).
+std::string TrimEdit(QLineEdit* edit);
+
+// The edit's text (CP932) as it stands.
+std::string EditText(const QLineEdit* edit);
+void SetEditText(QLineEdit* edit, const std::string& sjisText);
+
+// A failed field check: the message with the caption "項目チェック" and the warning icon, then the
+// focus on the field with its text selected.
+void FieldCheckFailed(const std::string& message, QWidget* field);
+
+// Asks a yes/no question; true for yes.
+bool AskYesNo(const std::string& text, const std::string& caption);
+
+// Shows a message with an OK button.
+void Tell(const std::string& text, const std::string& caption, platform::MessageBoxIcon icon);
+
+// A list view's column widths as the settings file keeps them.
+class TreeColumnWidths : public ColumnWidthView {
+public:
+    explicit TreeColumnWidths(QTreeWidget* tree) : m_tree(tree) {}
+    int ColumnCount() const override;
+    int ColumnWidth(int column) const override;
+    void SetColumnWidth(int column, int width) override;
+
+private:
+    QTreeWidget* m_tree;
+};
+
+// The decimal value of a numeric field's text; empty text or anything else counts as 0.
+long FieldNumber(const std::string& text);

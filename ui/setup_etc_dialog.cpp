@@ -1,0 +1,401 @@
+#include "ui/setup_etc_dialog.h"
+
+#include <memory>
+
+#include "notify/mail_report.h"
+#include "notify/smtp.h"
+#include "platform/codepage.h"
+#include "ui/dialog_support.h"
+#include "ui/qt_shell.h"
+#include "ui_setup_etc_dialog.h"
+
+namespace {
+
+std::string Decimal(long value) { return std::to_string(value); }
+
+const std::string& ConnectionCaption() { return sjis(u8"接続テスト"); }
+const std::string& TestCaption() { return sjis(u8"送信テスト"); }
+
+}  // namespace
+
+SettingsFields FieldsOf(const Settings& s) {
+    SettingsFields f;
+    f.interval = Decimal(s.Interval);
+    f.senderName = s.SenderName;
+    f.mailAddr = s.MailAddr;
+    f.server = s.SMTPServer;
+    f.port = Decimal(s.SMTPPort);
+    f.timeOut = Decimal(s.TimeOut);
+    f.authType = s.AuthType <= 3 ? s.AuthType : 0;
+    f.userId = s.UserID;
+    f.password = s.Password;
+    f.logEnabled = s.Enable;
+    f.path = s.Path;
+    f.aliveDays = Decimal(s.Alive);
+    return f;
+}
+
+Settings SettingsOf(const SettingsFields& f) {
+    Settings s;
+    s.Interval = static_cast<std::uint16_t>(FieldNumber(f.interval));
+    s.SenderName = f.senderName;
+    s.MailAddr = f.mailAddr;
+    s.SMTPServer = f.server;
+    s.SMTPPort = static_cast<std::uint16_t>(FieldNumber(f.port));
+    s.TimeOut = static_cast<std::uint16_t>(FieldNumber(f.timeOut));
+    s.AuthType = static_cast<std::uint8_t>(f.authType);
+    s.UserID = f.userId;
+    s.Password = f.password;
+    s.Enable = f.logEnabled;
+    s.Path = f.path;
+    s.Alive = static_cast<std::int32_t>(FieldNumber(f.aliveDays));
+    return s;
+}
+
+std::optional<FieldProblem> CheckInterval(const SettingsFields& f) {
+    if (f.interval.empty()) {
+        return FieldProblem{SettingsField::Interval, sjis(u8"監視間隔が入力されていません。")};
+    }
+    if (FieldNumber(f.interval) == 0) {
+        return FieldProblem{SettingsField::Interval,
+                            sjis(u8"監視間隔が範囲外です。\r\n\r\n設定できる範囲は、1～99です。")};
+    }
+    return std::nullopt;
+}
+
+bool SmtpComplete(const SettingsFields& f) {
+    if (f.senderName.empty() || f.mailAddr.empty() || f.server.empty() || f.port.empty()) {
+        return false;
+    }
+    if (FieldNumber(f.port) >= 65536) return false;
+    return f.authType == 0 || (!f.userId.empty() && !f.password.empty());
+}
+
+std::optional<FieldProblem> CheckSmtp(const SettingsFields& f) {
+    using F = SettingsField;
+    if (f.senderName.empty())
+        return FieldProblem{F::Name, sjis(u8"送信者名が入力されていません。")};
+    if (f.mailAddr.empty()) {
+        return FieldProblem{F::MailAddr, sjis(u8"送信者メールアドレスが入力されていません。")};
+    }
+    if (f.server.empty()) {
+        return FieldProblem{F::HostName, sjis(u8"SMTPサーバーが入力されていません。")};
+    }
+    if (f.port.empty()) {
+        return FieldProblem{F::PortNum, sjis(u8"SMTPポート番号が入力されていません。")};
+    }
+    if (FieldNumber(f.port) >= 65536) {
+        return FieldProblem{
+            F::PortNum,
+            sjis(u8"SMTPポート番号が範囲外です。\r\n\r\n設定できる範囲は、0～65535です。")};
+    }
+    if (f.timeOut.empty()) {
+        return FieldProblem{F::TimeOut, sjis(u8"タイムアウトが入力されていません。")};
+    }
+    if (f.authType != 0 && f.userId.empty()) {
+        return FieldProblem{F::UserID, sjis(u8"ユーザーIDが入力されていません。")};
+    }
+    if (f.authType != 0 && f.password.empty()) {
+        return FieldProblem{F::Password, sjis(u8"パスワードが入力されていません。")};
+    }
+    return std::nullopt;
+}
+
+std::optional<FieldProblem> CheckLogFolder(SettingsFields& f) {
+    if (!f.logEnabled) return std::nullopt;
+    if (f.path.empty()) {
+        return FieldProblem{SettingsField::PathName,
+                            sjis(u8"Quorvikログの出力先フォルダが入力されていません。")};
+    }
+    if (f.path.back() != '/') f.path += '/';
+    if (f.aliveDays.empty()) {
+        return FieldProblem{SettingsField::AliveDays,
+                            sjis(u8"Quorvikログの自動削除が入力されていません。")};
+    }
+    return std::nullopt;
+}
+
+bool SettingsChanged(const SettingsFields& a, const SettingsFields& b) {
+    return FieldNumber(a.interval) != FieldNumber(b.interval) ||
+           FieldNumber(a.port) != FieldNumber(b.port) ||
+           FieldNumber(a.timeOut) != FieldNumber(b.timeOut) ||
+           FieldNumber(a.aliveDays) != FieldNumber(b.aliveDays) || a.authType != b.authType ||
+           a.logEnabled != b.logEnabled || a.senderName != b.senderName ||
+           a.mailAddr != b.mailAddr || a.server != b.server || a.userId != b.userId ||
+           a.password != b.password || a.path != b.path;
+}
+
+TfrmSetupEtc::TfrmSetupEtc(QWidget* parent) : QDialog(parent), ui(new Ui::TfrmSetupEtc) {
+    ui->setupUi(this);
+    setModal(true);
+    MakeNumericEdit(ui->edtInterval, 2);
+    MakeNumericEdit(ui->edtPortNum, 5);
+    MakeNumericEdit(ui->edtTimeOut, 3);
+    MakeNumericEdit(ui->edtAliveDays, 2);
+    // The password shows as asterisks, as the system's edits show it.
+    ui->edtPassword->setStyleSheet(QStringLiteral("lineedit-password-character: 42"));
+    connect(ui->btnOk, &QPushButton::clicked, this, &TfrmSetupEtc::btnOkClick);
+    connect(ui->btnCancel, &QPushButton::clicked, this, &TfrmSetupEtc::btnCancelClick);
+    connect(ui->btnTest, &QPushButton::clicked, this, &TfrmSetupEtc::btnTestClick);
+    connect(ui->btnBrowse, &QPushButton::clicked, this, &TfrmSetupEtc::btnBrowseClick);
+    connect(ui->cboAuthType, &QComboBox::currentIndexChanged, this,
+            &TfrmSetupEtc::cboAuthTypeClick);
+    connect(ui->cbxOutputLogFile, &QCheckBox::toggled, this, &TfrmSetupEtc::cbxOutputLogFileClick);
+}
+
+TfrmSetupEtc::~TfrmSetupEtc() = default;
+
+SettingsFields TfrmSetupEtc::Fields() const {
+    SettingsFields f;
+    f.interval = EditText(ui->edtInterval);
+    f.senderName = EditText(ui->edtName);
+    f.mailAddr = EditText(ui->edtMailAddr);
+    f.server = EditText(ui->edtHostName);
+    f.port = EditText(ui->edtPortNum);
+    f.timeOut = EditText(ui->edtTimeOut);
+    f.authType = std::max(0, ui->cboAuthType->currentIndex());
+    f.userId = EditText(ui->edtUserID);
+    f.password = EditText(ui->edtPassword);
+    f.logEnabled = ui->cbxOutputLogFile->isChecked();
+    f.path = EditText(ui->edtPathName);
+    f.aliveDays = EditText(ui->edtAliveDays);
+    return f;
+}
+
+void TfrmSetupEtc::SetFields(const SettingsFields& f) {
+    SetEditText(ui->edtInterval, f.interval);
+    SetEditText(ui->edtName, f.senderName);
+    SetEditText(ui->edtMailAddr, f.mailAddr);
+    SetEditText(ui->edtHostName, f.server);
+    SetEditText(ui->edtPortNum, f.port);
+    SetEditText(ui->edtTimeOut, f.timeOut);
+    ui->cboAuthType->setCurrentIndex(f.authType);
+    SetEditText(ui->edtUserID, f.userId);
+    SetEditText(ui->edtPassword, f.password);
+    ui->cbxOutputLogFile->setChecked(f.logEnabled);
+    SetEditText(ui->edtPathName, f.path);
+    SetEditText(ui->edtAliveDays, f.aliveDays);
+}
+
+QWidget* TfrmSetupEtc::Control(SettingsField field) const {
+    switch (field) {
+        case SettingsField::Interval: return ui->edtInterval;
+        case SettingsField::Name: return ui->edtName;
+        case SettingsField::MailAddr: return ui->edtMailAddr;
+        case SettingsField::HostName: return ui->edtHostName;
+        case SettingsField::PortNum: return ui->edtPortNum;
+        case SettingsField::TimeOut: return ui->edtTimeOut;
+        case SettingsField::UserID: return ui->edtUserID;
+        case SettingsField::Password: return ui->edtPassword;
+        case SettingsField::PathName: return ui->edtPathName;
+        case SettingsField::AliveDays: return ui->edtAliveDays;
+    }
+    return nullptr;
+}
+
+void TfrmSetupEtc::ShowSettings(const Settings& settings, BSendMailFunction send) {
+    m_loaded = FieldsOf(settings);
+    m_send = send;
+    SetFields(m_loaded);
+    cboAuthTypeClick();
+    cbxOutputLogFileClick();
+}
+
+void TfrmSetupEtc::ReadSettings(Settings& settings) const { settings = SettingsOf(Fields()); }
+
+void TfrmSetupEtc::LockEntry() { ui->btnOk->setEnabled(false); }
+
+void TfrmSetupEtc::UnlockEntry() { ui->btnOk->setEnabled(true); }
+
+void TfrmSetupEtc::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    ui->edtInterval->setFocus();
+    ui->edtInterval->selectAll();
+}
+
+void TfrmSetupEtc::cboAuthTypeClick() {
+    const bool on = ui->cboAuthType->currentIndex() > 0;
+    for (QWidget* w :
+         {static_cast<QWidget*>(ui->lblUserID), static_cast<QWidget*>(ui->edtUserID),
+          static_cast<QWidget*>(ui->lblPassword), static_cast<QWidget*>(ui->edtPassword)}) {
+        w->setEnabled(on);
+    }
+}
+
+void TfrmSetupEtc::cbxOutputLogFileClick() {
+    const bool on = ui->cbxOutputLogFile->isChecked();
+    for (QWidget* w :
+         {static_cast<QWidget*>(ui->lblPathName), static_cast<QWidget*>(ui->edtPathName),
+          static_cast<QWidget*>(ui->btnBrowse), static_cast<QWidget*>(ui->lblAliveDays),
+          static_cast<QWidget*>(ui->edtAliveDays), static_cast<QWidget*>(ui->lblAliveDaysNote)}) {
+        w->setEnabled(on);
+    }
+}
+
+void TfrmSetupEtc::TrimSmtpEdits() {
+    for (QLineEdit* e : {ui->edtName, ui->edtMailAddr, ui->edtHostName, ui->edtPortNum}) {
+        TrimEdit(e);
+    }
+}
+
+void TfrmSetupEtc::btnOkClick() {
+    TrimEdit(ui->edtInterval);
+    if (auto problem = CheckInterval(Fields())) {
+        FieldCheckFailed(problem->message, Control(problem->field));
+        return;
+    }
+    TrimSmtpEdits();
+    if (!SmtpComplete(Fields()) &&
+        !AskYesNo(
+            sjis(u8"SMTP情報が入力されていませんが、このまま登録してもよろしいですか？。\r\n\r\n"
+                 u8"SMTP情報が入力されていない場合は、監視イベント発生時にメールの送信を"
+                 u8"行うことができません。"),
+            sjis(u8"項目チェック"))) {
+        ui->edtName->setFocus();
+        return;
+    }
+    TrimEdit(ui->edtPathName);
+    TrimEdit(ui->edtAliveDays);
+    SettingsFields fields = Fields();
+    const auto problem = CheckLogFolder(fields);
+    SetEditText(ui->edtPathName, fields.path);
+    if (problem) {
+        FieldCheckFailed(problem->message, Control(problem->field));
+        return;
+    }
+    done(SettingsChanged(Fields(), m_loaded) ? QDialog::Accepted : QDialog::Rejected);
+}
+
+void TfrmSetupEtc::btnCancelClick() { done(QDialog::Rejected); }
+
+void TfrmSetupEtc::btnBrowseClick() {
+    std::string folder = EditText(ui->edtPathName);
+    if (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+    if (!platform::CurrentShell().BrowseForFolder(
+            sjis(u8"Quorvikログの出力先フォルダを選択してください"), folder)) {
+        return;
+    }
+    if (folder.empty() || folder.back() != '/') folder += '/';
+    SetEditText(ui->edtPathName, folder);
+}
+
+bool TfrmSetupEtc::CheckSmtpWithMessages() {
+    TrimSmtpEdits();
+    if (auto problem = CheckSmtp(Fields())) {
+        FieldCheckFailed(problem->message, Control(problem->field));
+        return false;
+    }
+    return true;
+}
+
+void TfrmSetupEtc::btnTestClick() {
+    if (m_send) {
+        TestMail();
+    } else {
+        ConnectionTest();
+    }
+}
+
+void TfrmSetupEtc::TestMail() {
+    ui->btnTest->setEnabled(false);
+    struct Enable {
+        QPushButton* button;
+        ~Enable() { button->setEnabled(true); }
+    } enable{ui->btnTest};
+    if (!CheckSmtpWithMessages()) return;
+    Settings settings;
+    ReadSettings(settings);
+    std::string to = settings.MailAddr;
+    do {
+        if (!platform::CurrentShell().InputBox(TestCaption(),
+                                               sjis(u8"テストメール送信先のメールアドレス"), to)) {
+            return;
+        }
+    } while (to.empty());
+    char error[kBSendMailErrorSize] = {};
+    const int result =
+        CallMailLibrary(m_send, LibraryServerText(settings), BracketedAddress(to),
+                        LibrarySenderText(settings), sjis(u8"Quorvik メール送信テスト"),
+                        sjis(u8"Quorvikからのメール送信テストです。"), "", error);
+    error[kBSendMailErrorSize - 1] = '\0';
+    if (result != 0) {
+        Tell(sjis(u8"メールの送信テストは正常に終了しました。\r\nテストメール送信先のメールアドレス"
+                  u8"でメールを受信して、内容を確認してください。"),
+             TestCaption(), platform::kMbIconInformation);
+    } else {
+        Tell(sjis(u8"メールの送信ができませんでした。\r\n以下のエラーが発生しました。\r\n\r\n") +
+                 error,
+             TestCaption(), platform::kMbIconExclamation);
+    }
+}
+
+void TfrmSetupEtc::ConnectionTest() {
+    Tell(sjis(u8"BSMTP.DLLが見つからないため、メール送信時の認証は利用できません。\r\n"
+              u8"SMTPサーバーへの接続テストのみを行います。"),
+         ConnectionCaption(), platform::kMbIconExclamation);
+    std::unique_ptr<TNMSMTP> client;
+    try {
+        client = std::make_unique<TNMSMTP>();
+    } catch (const ESockError& e) {
+        Tell(sjis(u8"SMTPコンポーネント生成中にソケットエラーが発生しました。\r\n\r\n") + e.what(),
+             ConnectionCaption(), platform::kMbIconExclamation);
+        DrainSocketLibrary();
+        return;
+    } catch (const std::exception& e) {
+        Tell(sjis(u8"SMTPコンポーネント生成中にシステムエラーが発生しました。\r\n\r\n") + e.what(),
+             ConnectionCaption(), platform::kMbIconExclamation);
+        DrainSocketLibrary();
+        return;
+    }
+    ui->btnTest->setEnabled(false);
+    if (CheckSmtpWithMessages()) {
+        Settings settings;
+        ReadSettings(settings);
+        client->Host = settings.SMTPServer;
+        client->Port = settings.SMTPPort;
+        client->UserID = settings.MailAddr.substr(0, settings.MailAddr.find('@'));
+        client->TimeOut = static_cast<std::uint32_t>(settings.TimeOut) * 1000;
+        const std::string cannot = sjis(u8"SMTPサーバーに接続できませんでした。");
+        const std::string followed = cannot + sjis(u8"\r\n以下のエラーが発生しました。\r\n\r\n");
+        try {
+            client->Connect();
+            Tell(sjis(u8"SMTPサーバーの接続テストは正常に終了しました。"), ConnectionCaption(),
+                 platform::kMbIconInformation);
+        } catch (const ESockError& e) {
+            const std::string message = e.what();
+            if (message == "Connection Timed out") {
+                Tell(cannot + sjis(u8"\r\n\r\nSTMPサーバー、ポート番号を確認してください。"),
+                     ConnectionCaption(), platform::kMbIconExclamation);
+            } else if (message == "Null Remote Address") {
+                Tell(cannot + sjis(u8"\r\n\r\nSTMPサーバーが無効です。"), ConnectionCaption(),
+                     platform::kMbIconExclamation);
+            } else if (message != "Already connected") {
+                Tell(followed + message, ConnectionCaption(), platform::kMbIconExclamation);
+            }
+        } catch (const std::exception& e) {
+            const std::string message = e.what();
+            Tell(message == "Authentication failed"
+                     ? cannot + sjis(u8"\r\n\r\n送信者メールアドレスを確認してください。")
+                     : followed + message,
+                 ConnectionCaption(), platform::kMbIconExclamation);
+        } catch (...) {
+            Tell(
+                cannot + sjis(u8"\r\n\r\n内部エラーが発生しました。\r\nアプリケーションを再起動して"
+                              u8"ください。"),
+                ConnectionCaption(), platform::kMbIconError);
+        }
+    }
+    ui->btnTest->setEnabled(true);
+    try {
+        if (client->Connected()) client->Disconnect();
+        client.reset();
+    } catch (const ESockError& e) {
+        Tell(sjis(u8"SMTPコンポーネント破棄中にソケットエラーが発生しました。\r\n\r\n") + e.what(),
+             ConnectionCaption(), platform::kMbIconExclamation);
+        DrainSocketLibrary();
+    } catch (const std::exception& e) {
+        Tell(sjis(u8"SMTPコンポーネント破棄中にシステムエラーが発生しました。\r\n\r\n") + e.what(),
+             ConnectionCaption(), platform::kMbIconExclamation);
+        DrainSocketLibrary();
+    }
+}
