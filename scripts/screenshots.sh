@@ -8,7 +8,9 @@ scripts/setup.sh test
 cmake -S . -B build -DQUORVIK_TESTS=ON >/dev/null
 cmake --build build --target dialog_gallery -j "$(nproc)" >/dev/null
 windows=("$@")
-[ "${#windows[@]}" -gt 0 ] || windows=(settings addresses address)
+[ "${#windows[@]}" -gt 0 ] ||
+  windows=(settings addresses address watches watch:0 watch:1 watch:2 watch:3 action:0 action:1
+           action:4)
 out=build/screenshots
 mkdir -p "$out"
 display=":$((90 + RANDOM % 100))"
@@ -20,14 +22,21 @@ for i in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
 for w in "${windows[@]}"; do
   build/tests/dialog_gallery "$w" &
   pid=$!
-  for i in $(seq 50); do
+  id=""
+  for i in $(seq 150); do
     id=$(xdotool search --pid "$pid" --onlyvisible 2>/dev/null | head -n 1 || true)
     [ -n "$id" ] && break
     sleep 0.1
   done
+  if [ -z "$id" ]; then
+    echo "no window for $w" >&2
+    kill "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+    continue
+  fi
   sleep 0.5
-  import -window "${id:-root}" "$out/$w.png"
+  import -window "$id" "$out/${w/:/-}.png"
   kill "$pid" 2>/dev/null || true
   wait "$pid" 2>/dev/null || true
-  echo "$out/$w.png"
+  echo "$out/${w/:/-}.png"
 done

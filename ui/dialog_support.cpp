@@ -58,12 +58,14 @@ private:
 
 }  // namespace
 
+void MakeDigitKeyFilter(QWidget* field) { field->installEventFilter(new NumericFilter(field)); }
+
 void MakeNumericEdit(QLineEdit* edit, int maxLength) {
     edit->setMaxLength(maxLength);
     // As wide as its digits and a little room, whatever the font.
     const QFontMetrics metrics(edit->font());
     edit->setFixedWidth(metrics.horizontalAdvance(QString(maxLength + 2, QLatin1Char('0'))) + 16);
-    edit->installEventFilter(new NumericFilter(edit));
+    MakeDigitKeyFilter(edit);
     // A paste from the context menu bypasses the keys: the validator refuses it as a whole.
     auto* validator =
         new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), edit);

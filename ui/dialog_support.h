@@ -16,6 +16,10 @@ class QWidget;
 // no digit, and a paste or drop of text that is not all digits, are refused with a beep.
 void MakeNumericEdit(QLineEdit* edit, int maxLength);
 
+// The same refusal of typed, pasted and dropped non-digits, for a field whose list also offers
+// texts (a combo box's edit): no validator, which would refuse those texts too.
+void MakeDigitKeyFilter(QWidget* field);
+
 // Replaces the edit's text by itself without leading and trailing blanks and control characters
 // and gives the result (CP932).
 std::string TrimEdit(QLineEdit* edit);

@@ -93,7 +93,10 @@ bool QtShell::OpenFileDialog(const std::string& title, const std::string& filter
     QStringList parts = ToQString(filter).split('|');
     QStringList filters;
     for (int i = 0; i + 1 < parts.size(); i += 2) {
-        filters << QStringLiteral("%1 (%2)").arg(parts[i], QString(parts[i + 1]).replace(';', ' '));
+        // "*.*" means every file on Windows; here most files have no dot.
+        QString patterns = QString(parts[i + 1]).replace(';', ' ');
+        patterns.replace(QStringLiteral("*.*"), QStringLiteral("*"));
+        filters << QStringLiteral("%1 (%2)").arg(parts[i], patterns);
     }
     QString start = path.empty() ? QString() : QFileInfo(ToQString(path)).absolutePath();
     QString chosen = QFileDialog::getOpenFileName(m_parent, ToQString(title), start,

@@ -22,6 +22,8 @@ public:
 
     // The answers of the next message boxes, in order. A box with no answer left fails the test.
     void Answer(platform::MessageBoxResult result) { m_answers.push_back(result); }
+    // Drops the answers no box took.
+    void ClearAnswers() { m_answers.clear(); }
     const std::vector<Shown>& Boxes() const { return m_boxes; }
 
     platform::MessageBoxResult MessageBox(const std::string& text, const std::string& caption,

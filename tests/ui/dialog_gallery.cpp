@@ -1,22 +1,31 @@
 // Shows one window of the program with sample data until it is closed, for screenshots:
-// dialog_gallery settings|addresses|address.
+// dialog_gallery settings|addresses|address|watches|watch[:tab]|action[:kind].
 #include <QApplication>
 #include <QTimer>
 #include <cstdio>
 #include <cstring>
 
+#include <QTabWidget>
+#include "actions/actions.h"
 #include "config/lists.h"
 #include "config/settings.h"
+#include "eventlog/catalog.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
+#include "platform/machine.h"
 #include "ui/edit_mail_dialog.h"
+#include "ui/edit_todo_dialog.h"
+#include "ui/edit_watch_dialog.h"
 #include "ui/setup_etc_dialog.h"
 #include "ui/setup_mail_dialog.h"
+#include "ui/setup_watch_dialog.h"
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     if (argc < 2) {
-        std::fprintf(stderr, "usage: dialog_gallery settings|addresses|address\n");
+        std::fprintf(stderr,
+                     "usage: dialog_gallery settings|addresses|address|watches|watch[:tab]|"
+                     "action[:kind]\n");
         return 2;
     }
     // Nothing of the sample goes beside the build: the settings stay in a folder of their own.
@@ -46,8 +55,56 @@ int main(int argc, char** argv) {
     add(u8"情報システム部", u8"山田 太郎", "yamada@example.jp", "PC-YAMADA", u8"内線 1234");
     add(u8"運用課", u8"鈴木 花子", "suzuki@example.jp", "", u8"090-1234-5678");
     add(u8"サーバー室", u8"監視端末", "", "MONITOR01", u8"");
+    WatchList watches;
+    auto watch = [&](int number, const char8_t* subject, const char* log, const char8_t* source,
+                     std::int16_t type, std::int32_t id) {
+        auto w = std::make_unique<WatchEntry>();
+        w->EventNum = number;
+        w->MailSubject = sjis(subject);
+        w->LogName = log;
+        w->SourceName = sjis(source);
+        w->Type = type;
+        w->EventID = id;
+        w->Category = AnyValueText();
+        w->Condition = sjis(u8"\"ディスク\" AND (空き OR 容量)");
+        w->Note = sjis(u8"ディスクの空き容量を確認し、不要なファイルを削除してください。");
+        w->ToDoList = {{kActionAttachFiles, MakeAttachParam(3, "C:\\logs\\*.log")},
+                       {kActionRunProgramAndWait, "/usr/local/bin/cleanup.sh"},
+                       {kActionStopService, sjis(u8"Quorvik サンプル サービス")}};
+        w->AddrList = {"yamada@example.jp", "MONITOR01"};
+        watches.push_back(std::move(w));
+    };
+    watch(1, u8"ディスク容量不足", "System", u8"QuorvikSample", 1, 2);
+    watch(2, u8"サービス停止", "Application", u8"特定しない", 2, 0);
+    watch(3, u8"ログオン失敗", "Security", u8"特定しない", 16, 529);
+    const size_t colon = which.find(':');
+    const std::string part = colon == std::string::npos ? "" : which.substr(colon + 1);
+    const std::string window = which.substr(0, colon);
+    platform::SetMachineRoot(std::string(folder) + "/machine/");
+    platform::EnsureMachine();
     QDialog* dialog = nullptr;
-    if (which == "settings") {
+    if (window == "watches") {
+        auto* d = new TfrmSetupWatch;
+        d->ShowWatchList(watches, list);
+        dialog = d;
+    } else if (window == "watch") {
+        auto* d = new TfrmEditWatch;
+        d->ShowAddresses(list);
+        d->ShowEntry(watches, watches[0].get());
+        auto* tabs = d->findChild<QTabWidget*>("pgcWatch");
+        QTimer::singleShot(
+            100, d, [tabs, part] { tabs->setCurrentIndex(part.empty() ? 0 : std::stoi(part)); });
+        dialog = d;
+    } else if (window == "action") {
+        auto* d = new TfrmEditToDo;
+        const int kind = part.empty() ? 0 : std::stoi(part);
+        const ActionEntry action{static_cast<std::int8_t>(kind),
+                                 kind == 0   ? MakeAttachParam(3, "C:\\logs\\*.log")
+                                 : kind <= 2 ? std::string("/usr/local/bin/cleanup.sh")
+                                             : sjis(u8"Quorvik サンプル サービス")};
+        d->ShowAction(&action);
+        dialog = d;
+    } else if (which == "settings") {
         auto* d = new TfrmSetupEtc;
         d->ShowSettings(settings, nullptr);
         dialog = d;

@@ -1,0 +1,441 @@
+// The watch list dialog, the watch entry editor and the action editor, driven offscreen on an
+// emulated machine whose sources come from its default message files and the eventcreate tool.
+#include <gtest/gtest.h>
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTimer>
+#include <QTreeWidget>
+#include <deque>
+#include <functional>
+
+#include "actions/actions.h"
+#include "config/lists.h"
+#include "eventlog/catalog.h"
+#include "platform/bytes.h"
+#include "platform/clock.h"
+#include "platform/codepage.h"
+#include "platform/services.h"
+#include "support/machine_folder.h"
+#include "support/scripted_shell.h"
+#include "support/test_app.h"
+#include "ui/edit_todo_dialog.h"
+#include "ui/edit_watch_dialog.h"
+#include "ui/qt_shell.h"
+#include "ui/setup_watch_dialog.h"
+
+using platform::SjisToUtf8;
+
+namespace {
+
+QString Q(const char8_t* text) { return QString::fromUtf8(reinterpret_cast<const char*>(text)); }
+
+template <typename T>
+T* Find(QWidget* parent, const char* name) {
+    T* child = parent->findChild<T*>(QString::fromLatin1(name));
+    EXPECT_NE(child, nullptr) << name;
+    return child;
+}
+
+std::vector<std::string> Items(QComboBox* box) {
+    std::vector<std::string> items;
+    for (int i = 0; i < box->count(); ++i) items.push_back(box->itemText(i).toStdString());
+    return items;
+}
+
+std::vector<std::string> Rows(QTreeWidget* tree, int column = 0) {
+    std::vector<std::string> rows;
+    for (int i = 0; i < tree->topLevelItemCount(); ++i) {
+        rows.push_back(tree->topLevelItem(i)->text(column).toStdString());
+    }
+    return rows;
+}
+
+// Runs the given steps on a modal dialog each time it opens.
+class ModalScript : public QObject {
+public:
+    explicit ModalScript(QDialog& dialog) : m_dialog(dialog) { dialog.installEventFilter(this); }
+    std::deque<std::function<void(QDialog&)>> steps;
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Show) {
+            QTimer::singleShot(0, this, [this] {
+                if (steps.empty()) {
+                    ADD_FAILURE() << "a dialog opened unexpectedly";
+                    m_dialog.reject();
+                    return;
+                }
+                auto step = steps.front();
+                steps.pop_front();
+                step(m_dialog);
+            });
+        }
+        return false;
+    }
+
+private:
+    QDialog& m_dialog;
+};
+
+// A watch entry of the list, as new entries of the tests look.
+std::unique_ptr<WatchEntry> Entry(int number) {
+    auto e = std::make_unique<WatchEntry>();
+    e->EventNum = number;
+    e->MailSubject = "subject " + std::to_string(number);
+    e->LogName = e->SourceName = e->Category = AnyValueText();
+    e->AddrList = {"ops@example.jp"};
+    return e;
+}
+
+class WatchDialogTest : public ::testing::Test {
+protected:
+    WatchDialogTest() {
+        addresses.push_back(
+            std::make_unique<AddressEntry>(AddressEntry{"", "", "ops@example.jp", "", ""}));
+        addresses.push_back(std::make_unique<AddressEntry>(AddressEntry{"", "", "", "PC01", ""}));
+        editor.ShowAddresses(addresses);
+    }
+    QWidget* Field(const char* name) { return Find<QWidget>(&editor, name); }
+    QComboBox* Box(const char* name) { return Find<QComboBox>(&editor, name); }
+    void SetEdit(const char* name, const QString& text) {
+        Find<QLineEdit>(&editor, name)->setText(text);
+    }
+    void Tick(int row, bool on) {
+        Find<QTreeWidget>(&editor, "lvwAddrList")
+            ->topLevelItem(row)
+            ->setCheckState(0, on ? Qt::Checked : Qt::Unchecked);
+    }
+    QWidget* CurrentTab() { return Find<QTabWidget>(&editor, "pgcWatch")->currentWidget(); }
+    // Presses 登録 and gives the message shown (UTF-8), empty when none was.
+    std::string Register() {
+        const size_t before = shell.Boxes().size();
+        shell.Answer(platform::kIdOk);
+        Find<QPushButton>(&editor, "btnEntry")->click();
+        if (shell.Boxes().size() == before) {
+            shell.ClearAnswers();  // no box needed it
+            return std::string();
+        }
+        return SjisToUtf8(shell.Boxes().back().caption + "|" + shell.Boxes().back().text);
+    }
+
+    QApplication& app = TestApp();
+    MachineFolder machine;
+    ScriptedShell shell;
+    AddressList addresses;
+    WatchList watches;
+    TfrmEditWatch editor;
+};
+
+}  // namespace
+
+TEST(WatchFields, NumbersTypesAndCarets) {
+    WatchList list;
+    EXPECT_EQ(NextWatchNumber(list), 1);
+    for (int n : {1, 2, 4}) list.push_back(Entry(n));
+    EXPECT_EQ(NextWatchNumber(list), 3);
+    list[2]->EventNum = 3;
+    EXPECT_EQ(NextWatchNumber(list), 4);
+    EXPECT_EQ(TypeIndex(16), 5);
+    EXPECT_EQ(TypeIndex(4), 3);
+    EXPECT_EQ(TypeIndex(3), 0);  // no such type: shown as any
+    EXPECT_EQ(TypeMaskOfIndex(2), 2);
+    EXPECT_EQ(TypeMaskOfIndex(4), 7);
+    // Bytes to characters: a double-byte character and a CR LF are one each.
+    EXPECT_EQ(CaretOfBytePosition(sjis(u8"a\r\n表 b"), 6), 4);
+    EXPECT_EQ(CaretOfBytePosition("a)", 2), 2);
+    EXPECT_EQ(CaretOfBytePosition("ab", 3), 2);
+
+    WatchFields f;
+    f.eventNum = "2";
+    f.mailSubject = "s";
+    f.logName = f.sourceName = f.category = AnyValueText();
+    f.eventId = "65535";
+    EXPECT_EQ(CheckWatchFields(f, list, list[1].get()), std::nullopt);  // its own number
+    EXPECT_EQ(CheckWatchFields(f, list, nullptr)->field, WatchField::EventNum);
+    f.eventNum = "0";  // no range beyond six digits
+    EXPECT_EQ(CheckWatchFields(f, list, nullptr), std::nullopt);
+    for (const char* id : {"65536", "0", "12a", "-5"}) {
+        f.eventId = id;
+        EXPECT_EQ(SjisToUtf8(CheckWatchFields(f, list, nullptr)->message),
+                  "イベントIDが範囲外です。\r\n\r\n設定できる範囲は、1～65535です。")
+            << id;
+    }
+    f.eventId = "  100";  // a text of the list
+    EXPECT_EQ(CheckWatchFields(f, list, nullptr), std::nullopt);
+    f.eventId = AnyValueText();
+    EXPECT_EQ(CheckWatchFields(f, list, nullptr), std::nullopt);
+
+    EXPECT_EQ(AttachParam("3", "C:\\a"), "    3C:\\a");
+    EXPECT_EQ(AttachParam("12345", "x"), "12345x");
+    EXPECT_EQ(AttachParam("    3", "x"), "    3x");
+}
+
+TEST_F(WatchDialogTest, TheChecksInOrderWithTheirTabsAndTheCaret) {
+    watches.push_back(Entry(1));
+    editor.ShowEntry(watches, nullptr);
+    editor.show();
+    EXPECT_EQ(Find<QLineEdit>(&editor, "edtEventNum")->text(), QStringLiteral("2"));
+    // On the action tab with a taken number: check 2 brings the event tab forward.
+    Find<QTabWidget>(&editor, "pgcWatch")->setCurrentIndex(2);
+    SetEdit("edtEventNum", QStringLiteral("1"));
+    EXPECT_EQ(Register(), "項目チェック|入力された監視イベント番号は、すでに登録されています。");
+    EXPECT_EQ(CurrentTab()->objectName(), QStringLiteral("tshEvent"));
+    EXPECT_EQ(editor.focusWidget(), Field("edtEventNum"));
+
+    SetEdit("edtEventNum", QStringLiteral(" 7 "));
+    SetEdit("edtMailSubject", QStringLiteral("   "));
+    Find<QTabWidget>(&editor, "pgcWatch")->setCurrentIndex(2);
+    EXPECT_EQ(Register(), "項目チェック|メールタイトルが入力されていません。");
+    EXPECT_EQ(CurrentTab()->objectName(), QStringLiteral("tshEvent"));
+    EXPECT_EQ(editor.focusWidget(), Field("edtMailSubject"));
+    EXPECT_EQ(Find<QLineEdit>(&editor, "edtEventNum")->text(), QStringLiteral("7"));
+
+    SetEdit("edtMailSubject", Q(u8"ディスク"));
+    Box("cbxEventID")->setEditText(QStringLiteral("70000"));
+    EXPECT_EQ(Register(),
+              "項目チェック|イベントIDが範囲外です。\r\n\r\n設定できる範囲は、1～65535です。");
+    EXPECT_EQ(editor.focusWidget(), Box("cbxEventID"));
+    Box("cbxEventID")->setEditText(QStringLiteral("100"));
+    Box("cbxCategory")->setEditText(QString());
+    EXPECT_EQ(Register(), "項目チェック|分類が選択、または入力されていません。");
+    Box("cbxCategory")->setEditText(Q(u8"特定しない"));
+
+    // The search expression's own box, then the caret at its position.
+    auto* condition = Find<QPlainTextEdit>(&editor, "edtCondition");
+    condition->setPlainText(Q(u8"\"ディスク\" AND\n(容量"));
+    EXPECT_EQ(Register(), "条件式エラー|カッコのつじつまが合っていません。");
+    EXPECT_EQ(editor.focusWidget(), condition);
+    EXPECT_EQ(condition->textCursor().position(), condition->toPlainText().size());
+
+    condition->setPlainText(Q(u8"\"ディスク\" AND 容量"));
+    EXPECT_EQ(Register(), "項目チェック|メール受信者が1人も選択されていません。");
+    EXPECT_EQ(CurrentTab()->objectName(), QStringLiteral("tshAddr"));
+    Tick(1, true);
+    EXPECT_EQ(Register(), "");
+    EXPECT_EQ(editor.result(), QDialog::Accepted);
+    EXPECT_TRUE(editor.Modified());
+    WatchEntry read;
+    editor.ReadEntry(read);
+    EXPECT_EQ(read.EventNum, 7);
+    EXPECT_EQ(read.EventID, 100);
+    EXPECT_EQ(read.Condition, sjis(u8"\"ディスク\" AND 容量"));
+    EXPECT_EQ(read.AddrList, std::vector<std::string>{"ops@example.jp"});
+}
+
+TEST_F(WatchDialogTest, AnUnchangedEntryCancelsAndAnUnknownRecipientCountsAsAChange) {
+    auto entry = Entry(4);
+    entry->AddrList = {"ops@example.jp", "gone@example.jp"};
+    watches.push_back(std::move(entry));
+    editor.ShowEntry(watches, watches[0].get());
+    editor.show();
+    EXPECT_EQ(Register(), "");
+    // The text no address entry holds is dropped, which is a change.
+    EXPECT_EQ(editor.result(), QDialog::Accepted);
+    watches[0]->AddrList = {"ops@example.jp"};
+    editor.ShowEntry(watches, watches[0].get());
+    editor.show();
+    EXPECT_EQ(Register(), "");
+    EXPECT_EQ(editor.result(), QDialog::Rejected);
+    EXPECT_FALSE(editor.Modified());
+}
+
+TEST_F(WatchDialogTest, TheCatalogueBoxesFollowEachOther) {
+    // A source the eventcreate tool registers, beside the default machine's sample source.
+    ASSERT_EQ(RunCommand(std::string(QUORVIK_TOOLS_DIR) + "/eventcreate --machine " +
+                         machine.Root() + " --log System --source Disk --type error --id 7"),
+              0);
+    platform::Sleep(150);  // another program changed the registry
+    editor.ShowEntry(watches, nullptr);
+    editor.show();
+    EXPECT_EQ(Items(Box("cbxLogName")),
+              (std::vector<std::string>{"特定しない", "Application", "Security", "System"}));
+    // Any log: every log's sources, each once, sorted.
+    const std::vector<std::string> sources = Items(Box("cbxSourceName"));
+    EXPECT_EQ(sources.front(), "特定しない");
+    EXPECT_NE(std::find(sources.begin(), sources.end(), "Disk"), sources.end());
+    EXPECT_NE(std::find(sources.begin(), sources.end(), "QuorvikSample"), sources.end());
+    EXPECT_TRUE(std::is_sorted(sources.begin() + 1, sources.end(),
+                               [](const std::string& a, const std::string& b) {
+                                   return platform::CompareAsciiNoCase(a, b) < 0;
+                               }));
+    EXPECT_EQ(Items(Box("cbxCategory")), std::vector<std::string>{"特定しない"});
+    EXPECT_EQ(Items(Box("cbxEventID")), std::vector<std::string>{"特定しない"});
+
+    Box("cbxLogName")->setEditText(QStringLiteral("Application"));
+    EXPECT_EQ(Box("cbxSourceName")->currentText(), Q(u8"特定しない"));  // the typed text stays
+    Box("cbxSourceName")->setEditText(QStringLiteral("QuorvikSample"));
+    const std::vector<std::string> categories = Items(Box("cbxCategory"));
+    EXPECT_EQ(categories.size(), 4u)  // three and the any-value
+        << Box("cbxLogName")->currentText().toStdString() << "|"
+        << Box("cbxSourceName")->currentText().toStdString();
+    const std::vector<std::string> all = Items(Box("cbxEventID"));
+    Box("cbxType")->setCurrentIndex(2);  // warnings: fewer identifiers, in numeric order
+    const std::vector<std::string> warnings = Items(Box("cbxEventID"));
+    EXPECT_LT(warnings.size(), all.size());
+    EXPECT_GT(warnings.size(), 1u);
+    EXPECT_TRUE(std::is_sorted(warnings.begin() + 1, warnings.end()));
+    Box("cbxType")->setCurrentIndex(4);  // audit success: every severity
+    EXPECT_EQ(Items(Box("cbxEventID")), all);
+}
+
+TEST_F(WatchDialogTest, ActionsAreEditedMovedAndSavedForTheMonitor) {
+    TfrmEditToDo& actions = editor.ActionEditor();
+    ModalScript script(actions);
+    auto entry = Entry(9);
+    entry->LogName = "Application";
+    entry->SourceName = "App";
+    entry->ToDoList = {{kActionRunProgram, "/bin/true"}};
+    watches.push_back(std::move(entry));
+    editor.ShowEntry(watches, watches[0].get());
+    editor.show();
+    auto* list = Find<QTreeWidget>(&editor, "lvwToDo");
+
+    // New: opens on attach files with one file; five digits go as they are.
+    script.steps.push_back([](QDialog& d) {
+        EXPECT_EQ(Find<QListWidget>(&d, "lbxToDo")->currentRow(), 0);
+        EXPECT_EQ(Find<QLineEdit>(&d, "edtNumFiles")->text(), QStringLiteral("1"));
+        Find<QLineEdit>(&d, "edtNumFiles")->setText(QStringLiteral("12345"));
+        Find<QLineEdit>(&d, "edtFile")->setText(QStringLiteral("/var/log/*.log"));
+        Find<QPushButton>(&d, "btnEntry")->click();
+    });
+    Find<QPushButton>(&editor, "btnNew")->click();
+    EXPECT_EQ(Rows(list, 1), (std::vector<std::string>{"/bin/true", "/var/log/*.log"}));
+    // Change it into a run-and-wait; an empty program is refused first.
+    list->setCurrentItem(list->topLevelItem(1));
+    script.steps.push_back([this](QDialog& d) {
+        Find<QListWidget>(&d, "lbxToDo")->setCurrentRow(kActionRunProgramAndWait);
+        shell.Answer(platform::kIdOk);
+        Find<QPushButton>(&d, "btnEntry")->click();
+        EXPECT_EQ(SjisToUtf8(shell.Boxes().back().text), "プログラムが入力されていません。");
+        Find<QLineEdit>(&d, "edtProgram")->setText(QStringLiteral("/usr/bin/logger"));
+        Find<QPushButton>(&d, "btnEntry")->click();
+    });
+    Find<QPushButton>(&editor, "btnUpdate")->click();
+    EXPECT_EQ(Rows(list),
+              (std::vector<std::string>{"プログラム実行", "プログラム実行(終了を待つ)"}));
+    // Up on the second row, then up on the first (nothing), down on the last (nothing).
+    Find<QPushButton>(&editor, "btnUp")->click();
+    Find<QPushButton>(&editor, "btnUp")->click();
+    EXPECT_EQ(Rows(list, 1), (std::vector<std::string>{"/usr/bin/logger", "/bin/true"}));
+    list->setCurrentItem(list->topLevelItem(1));
+    Find<QPushButton>(&editor, "btnDown")->click();
+    EXPECT_EQ(Rows(list, 1), (std::vector<std::string>{"/usr/bin/logger", "/bin/true"}));
+    EXPECT_EQ(watches[0]->ToDoList.size(), 1u);  // nothing reaches the entry before reading
+
+    EXPECT_EQ(Register(), "");
+    EXPECT_EQ(editor.result(), QDialog::Accepted);
+    editor.ReadEntry(*watches[0]);
+    EXPECT_EQ(watches[0]->ToDoList,
+              (std::vector<ActionEntry>{{kActionRunProgramAndWait, "/usr/bin/logger"},
+                                        {kActionRunProgram, "/bin/true"}}));
+
+    // Saved, the monitor's dry run reads the same entry.
+    WatchList none;
+    LoadWatchList(none);  // makes the file a save needs
+    ASSERT_TRUE(SaveWatchList(watches));
+    ASSERT_EQ(
+        RunCommand(std::string(QUORVIK_TOOLS_DIR) + "/eventcreate --machine " + machine.Root() +
+                   " --log Application --source App --type error --id 1" + " --string boom"),
+        0);
+    std::string out;
+    ASSERT_EQ(
+        RunCommand(std::string(QUORVIK_TOOLS_DIR) + "/watchtest --machine " + machine.Root() +
+                       " --folder " + machine.Root() + "../" + " --log Application --from 1 --json",
+                   &out),
+        0);
+    EXPECT_NE(out.find("\"watch\":9,\"recipients\":[\"ops@example.jp\"]"), std::string::npos)
+        << out;
+}
+
+TEST_F(WatchDialogTest, ServicesAreOfferedByTheControlsTheyTake) {
+    using namespace platform;
+    UniqueServiceHandle manager(OpenSCManager());
+    auto install = [&](const char* name, DWORD accepted) {
+        ServiceConfig c;
+        c.serviceName = name;
+        c.displayName = std::string(name) + " display";
+        c.commandLine = "sleep 60";
+        c.acceptedControls = accepted;
+        ASSERT_TRUE(CreateService(manager.Get(), c));
+    };
+    install("Stoppable", kServiceAcceptStop);
+    install("Stubborn", 0);
+    install("Idle", kServiceAcceptStop | kServiceAcceptPauseContinue);
+    for (const char* name : {"Stoppable", "Stubborn"}) {
+        UniqueServiceHandle s(OpenService(manager.Get(), name));
+        ASSERT_TRUE(StartService(s.Get()));
+    }
+    for (int i = 0; i < 100 && ServiceNames(1).empty(); ++i) Sleep(20);  // past the start
+
+    EXPECT_EQ(ServiceNames(0).size(), 4u);  // the sample service too
+    // Stopped services take no controls; a running one that refuses stop is never offered.
+    EXPECT_EQ(ServiceNames(1), std::vector<std::string>{"Stoppable display"});
+    EXPECT_TRUE(ServiceNames(2).empty());
+
+    TfrmEditToDo& actions = editor.ActionEditor();
+    const ActionEntry stop{kActionStopService, "Stoppable display"};
+    actions.ShowAction(&stop);
+    auto* services = Find<QListWidget>(&actions, "lbxService");
+    EXPECT_EQ(services->currentItem()->text(), QStringLiteral("Stoppable display"));
+    Find<QListWidget>(&actions, "lbxToDo")->setCurrentRow(kActionStartService);
+    EXPECT_EQ(services->count(), 4);
+    EXPECT_EQ(services->currentItem()->text(), QStringLiteral("Stoppable display"));  // kept
+    const ActionEntry gone{kActionPauseService, "Idle display"};
+    actions.ShowAction(&gone);
+    EXPECT_EQ(services->count(), 0);
+    const ActionEntry counted{kActionAttachFiles, "    3/var/log/*.log"};
+    actions.ShowAction(&counted);
+    EXPECT_EQ(Find<QLineEdit>(&actions, "edtNumFiles")->text(), QStringLiteral("    3"));
+    ActionEntry back;
+    actions.ReadAction(back);
+    EXPECT_EQ(back, counted);
+}
+
+TEST_F(WatchDialogTest, TheWatchListDialogNumbersSortsAndDeletes) {
+    for (int n : {1, 2, 4}) watches.push_back(Entry(n));
+    TfrmSetupWatch dialog;
+    ModalScript script(dialog.Editor());
+    dialog.ShowWatchList(watches, addresses);
+    dialog.show();
+    auto* list = Find<QTreeWidget>(&dialog, "lvwWatchList");
+    EXPECT_EQ(Rows(list, 4), (std::vector<std::string>{"特定しない", "特定しない", "特定しない"}));
+
+    script.steps.push_back([](QDialog& d) {
+        EXPECT_EQ(Find<QLineEdit>(&d, "edtEventNum")->text(), QStringLiteral("3"));
+        Find<QLineEdit>(&d, "edtMailSubject")->setText(QStringLiteral("third"));
+        Find<QTreeWidget>(&d, "lvwAddrList")->topLevelItem(0)->setCheckState(0, Qt::Checked);
+        Find<QPushButton>(&d, "btnEntry")->click();
+    });
+    Find<QPushButton>(&dialog, "btnNew")->click();
+    EXPECT_EQ(Rows(list), (std::vector<std::string>{"1", "2", "3", "4"}));
+    ASSERT_EQ(watches.size(), 4u);
+    EXPECT_EQ(watches[2]->MailSubject, "third");
+    EXPECT_EQ(watches[2]->AddrList, std::vector<std::string>{"PC01"});
+
+    list->clearSelection();
+    shell.Answer(platform::kIdOk);
+    Find<QPushButton>(&dialog, "btnDelete")->click();
+    EXPECT_EQ(SjisToUtf8(shell.Boxes().back().caption), "監視イベントの修正");
+    list->setCurrentItem(list->topLevelItem(0));
+    shell.Answer(platform::kIdYes);
+    Find<QPushButton>(&dialog, "btnDelete")->click();
+    EXPECT_EQ(Rows(list), (std::vector<std::string>{"2", "3", "4"}));
+    EXPECT_EQ(watches.size(), 3u);
+
+    dialog.LockWatchList();
+    EXPECT_FALSE(Find<QPushButton>(&dialog, "btnNew")->isEnabled());
+    EXPECT_FALSE(Find<QPushButton>(&dialog.Editor(), "btnEntry")->isEnabled());
+    dialog.UnlockWatchList();
+
+    // The close box cancels whatever was changed; the close button accepts the changes.
+    dialog.close();
+    EXPECT_EQ(dialog.result(), QDialog::Rejected);
+    dialog.show();
+    Find<QPushButton>(&dialog, "btnClose")->click();
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+}

@@ -1,0 +1,544 @@
+#include "ui/edit_watch_dialog.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QTextCursor>
+#include <algorithm>
+
+#include "actions/actions.h"
+#include "config/settings.h"
+#include "eventlog/catalog.h"
+#include "expr/parser.h"
+#include "platform/bytes.h"
+#include "platform/codepage.h"
+#include "ui/dialog_support.h"
+#include "ui/edit_todo_dialog.h"
+#include "ui/qt_shell.h"
+#include "ui_edit_watch_dialog.h"
+
+namespace {
+
+constexpr int kKindRole = Qt::UserRole;
+constexpr int kParamRole = Qt::UserRole + 1;
+constexpr int kMailRole = Qt::UserRole;
+constexpr int kComputerRole = Qt::UserRole + 1;
+
+const std::int16_t kTypeCodes[] = {0, 1, 2, 4, 8, 16};
+
+bool AllDigits(const std::string& text) {
+    return !text.empty() &&
+           std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+bool LessNoCase(const std::string& a, const std::string& b) {
+    return platform::CompareAsciiNoCase(a, b) < 0;
+}
+
+// Replaces a combo box's list, "特定しない" on top, and keeps the text typed in it.
+void FillCombo(QComboBox* box, const std::vector<std::string>& items) {
+    const QSignalBlocker block(box);
+    const QString text = box->currentText();
+    box->clear();
+    box->addItem(ToQString(AnyValueText()));
+    for (const std::string& item : items) box->addItem(ToQString(item));
+    box->setEditText(text);
+}
+
+// The text of a multi-line box as the program keeps it: CP932 with CR LF line breaks.
+std::string MemoText(const QPlainTextEdit* edit) {
+    std::string text = FromQString(edit->toPlainText());
+    std::string out;
+    for (char c : text) {
+        if (c == '\n') out += '\r';
+        out += c;
+    }
+    return out;
+}
+
+void SetMemoText(QPlainTextEdit* edit, const std::string& sjisText) {
+    std::string text;
+    for (size_t i = 0; i < sjisText.size(); ++i) {
+        if (sjisText[i] == '\r' && i + 1 < sjisText.size() && sjisText[i + 1] == '\n') continue;
+        text += sjisText[i];
+    }
+    edit->setPlainText(ToQString(text));
+}
+
+std::string TrimMemo(QPlainTextEdit* edit) {
+    const std::string text(platform::TrimControls(MemoText(edit)));
+    SetMemoText(edit, text);
+    return text;
+}
+
+std::string TrimCombo(QComboBox* box) {
+    const std::string text(platform::TrimControls(FromQString(box->currentText())));
+    box->setEditText(ToQString(text));
+    return text;
+}
+
+}  // namespace
+
+std::int32_t NextWatchNumber(const WatchList& watches) {
+    std::int32_t n = 1;
+    for (const auto& w : watches) {
+        if (w->EventNum != n) return n;
+        ++n;
+    }
+    return n;
+}
+
+int TypeIndex(std::int16_t type) {
+    for (int i = 0; i < 6; ++i) {
+        if (kTypeCodes[i] == type) return i;
+    }
+    return 0;
+}
+
+std::uint8_t TypeMaskOfIndex(int index) {
+    switch (index) {
+        case 1: return 1;
+        case 2: return 2;
+        case 3: return 4;
+        default: return 7;
+    }
+}
+
+std::optional<WatchProblem> CheckWatchFields(const WatchFields& f, const WatchList& watches,
+                                             const WatchEntry* editing) {
+    using F = WatchField;
+    if (f.eventNum.empty()) {
+        return WatchProblem{F::EventNum, sjis(u8"監視イベント番号が入力されていません。")};
+    }
+    const long number = FieldNumber(f.eventNum);
+    const bool taken = std::any_of(watches.begin(), watches.end(), [&](const auto& w) {
+        return w.get() != editing && w->EventNum == number;
+    });
+    if (taken) {
+        return WatchProblem{F::EventNum,
+                            sjis(u8"入力された監視イベント番号は、すでに登録されています。")};
+    }
+    if (f.mailSubject.empty()) {
+        return WatchProblem{F::MailSubject, sjis(u8"メールタイトルが入力されていません。")};
+    }
+    if (f.logName.empty()) {
+        return WatchProblem{F::LogName, sjis(u8"ログが選択、または入力されていません。")};
+    }
+    if (f.sourceName.empty()) {
+        return WatchProblem{F::SourceName, sjis(u8"ソース名が選択、または入力されていません。")};
+    }
+    if (f.eventId.empty()) {
+        return WatchProblem{F::EventID, sjis(u8"イベントIDが選択、または入力されていません。")};
+    }
+    if (f.eventId != AnyValueText()) {
+        const std::string digits(platform::TrimBlanks(f.eventId));
+        const long id = AllDigits(digits) && digits.size() <= 6 ? FieldNumber(digits) : 0;
+        if (id < 1 || id > 65535) {
+            return WatchProblem{
+                F::EventID,
+                sjis(u8"イベントIDが範囲外です。\r\n\r\n設定できる範囲は、1～65535です。")};
+        }
+    }
+    if (f.category.empty()) {
+        return WatchProblem{F::Category, sjis(u8"分類が選択、または入力されていません。")};
+    }
+    return std::nullopt;
+}
+
+int CaretOfBytePosition(const std::string& text, int position) {
+    int caret = 0;
+    for (size_t i = 0; i < text.size() && static_cast<int>(i) < position;) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
+            i += 2;
+        } else if (platform::IsDBCSLeadByte(c) && i + 1 < text.size()) {
+            i += 2;
+        } else {
+            ++i;
+        }
+        ++caret;
+    }
+    return caret;
+}
+
+TfrmEditWatch::TfrmEditWatch(QWidget* parent)
+    : QDialog(parent), ui(new Ui::TfrmEditWatch), m_actionEditor(new TfrmEditToDo(this)) {
+    ui->setupUi(this);
+    setModal(true);
+    MakeNumericEdit(ui->edtEventNum, 6);
+    MakeDigitKeyFilter(ui->cbxEventID->lineEdit());
+    for (int i = 0; i < 6; ++i) ui->cbxType->addItem(ToQString(EventTypeName(kTypeCodes[i])));
+    for (QComboBox* box : {ui->cbxLogName, ui->cbxSourceName, ui->cbxEventID, ui->cbxCategory}) {
+        box->setMinimumWidth(box->fontMetrics().averageCharWidth() * 40);
+    }
+    ui->lvwToDo->setColumnWidth(0, 180);
+    const int widths[] = {150, 150, 100, 100, 150};
+    for (int i = 0; i < 5; ++i) ui->lvwAddrList->setColumnWidth(i, widths[i]);
+    resize(720, 520);
+    connect(ui->cbxLogName, &QComboBox::editTextChanged, this, &TfrmEditWatch::cbxLogNameChange);
+    connect(ui->cbxSourceName, &QComboBox::editTextChanged, this,
+            &TfrmEditWatch::cbxSourceNameChange);
+    connect(ui->cbxType, &QComboBox::currentIndexChanged, this, &TfrmEditWatch::cbxTypeChange);
+    connect(ui->btnEntry, &QPushButton::clicked, this, &TfrmEditWatch::btnEntryClick);
+    connect(ui->btnCancel, &QPushButton::clicked, this, &QDialog::reject);
+    connect(ui->btnNew, &QPushButton::clicked, this, &TfrmEditWatch::btnNewClick);
+    connect(ui->btnUpdate, &QPushButton::clicked, this, &TfrmEditWatch::btnUpdateClick);
+    connect(ui->btnDelete, &QPushButton::clicked, this, &TfrmEditWatch::btnDeleteClick);
+    connect(ui->btnUp, &QPushButton::clicked, this, &TfrmEditWatch::btnUpClick);
+    connect(ui->btnDown, &QPushButton::clicked, this, &TfrmEditWatch::btnDownClick);
+    connect(ui->lvwToDo, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* item) {
+        if (item) btnUpdateClick();
+    });
+}
+
+TfrmEditWatch::~TfrmEditWatch() = default;
+
+void TfrmEditWatch::ShowAddresses(const AddressList& addresses) {
+    std::vector<const AddressEntry*> sorted;
+    for (const auto& a : addresses) sorted.push_back(a.get());
+    std::stable_sort(
+        sorted.begin(), sorted.end(), [](const AddressEntry* a, const AddressEntry* b) {
+            const int byMail = platform::CompareAsciiNoCase(a->MailAddr, b->MailAddr);
+            return byMail != 0 ? byMail < 0
+                               : platform::CompareAsciiNoCase(a->UserName, b->UserName) < 0;
+        });
+    ui->lvwAddrList->clear();
+    for (const AddressEntry* a : sorted) {
+        auto* item = new QTreeWidgetItem(ui->lvwAddrList);
+        const std::string* texts[] = {&a->MailAddr, &a->UserName, &a->Name, &a->Post, &a->Contact};
+        for (int i = 0; i < 5; ++i) item->setText(i, ToQString(*texts[i]));
+        item->setData(0, kMailRole, QByteArray::fromStdString(a->MailAddr));
+        item->setData(0, kComputerRole, QByteArray::fromStdString(a->UserName));
+        item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
+        item->setCheckState(0, Qt::Unchecked);
+    }
+    if (ui->lvwAddrList->topLevelItemCount() > 0) {
+        ui->lvwAddrList->setCurrentItem(ui->lvwAddrList->topLevelItem(0));
+    }
+}
+
+void TfrmEditWatch::SetActionRow(QTreeWidgetItem* item, const ActionEntry& action) {
+    item->setText(0, ToQString(ActionKindName(action.Kind)));
+    item->setText(1, ToQString(action.Kind == kActionAttachFiles
+                                   ? (action.Param.size() > 5 ? action.Param.substr(5) : "")
+                                   : action.Param));
+    item->setData(0, kKindRole, static_cast<int>(action.Kind));
+    item->setData(0, kParamRole, QByteArray::fromStdString(action.Param));
+}
+
+void TfrmEditWatch::AddActionRow(const ActionEntry& action, int at) {
+    auto* item = new QTreeWidgetItem;
+    SetActionRow(item, action);
+    if (at < 0) {
+        ui->lvwToDo->addTopLevelItem(item);
+    } else {
+        ui->lvwToDo->insertTopLevelItem(at, item);
+    }
+}
+
+std::vector<ActionEntry> TfrmEditWatch::Actions() const {
+    std::vector<ActionEntry> actions;
+    for (int i = 0; i < ui->lvwToDo->topLevelItemCount(); ++i) {
+        const QTreeWidgetItem* item = ui->lvwToDo->topLevelItem(i);
+        actions.push_back({static_cast<std::int8_t>(item->data(0, kKindRole).toInt()),
+                           item->data(0, kParamRole).toByteArray().toStdString()});
+    }
+    return actions;
+}
+
+std::vector<std::string> TfrmEditWatch::RecipientTexts() const {
+    std::vector<std::string> texts;
+    for (int i = 0; i < ui->lvwAddrList->topLevelItemCount(); ++i) {
+        const QTreeWidgetItem* item = ui->lvwAddrList->topLevelItem(i);
+        if (item->checkState(0) != Qt::Checked) continue;
+        const std::string mail = item->data(0, kMailRole).toByteArray().toStdString();
+        const std::string computer = item->data(0, kComputerRole).toByteArray().toStdString();
+        if (!mail.empty()) texts.push_back(mail);
+        if (!computer.empty()) texts.push_back(computer);
+    }
+    return texts;
+}
+
+void TfrmEditWatch::ShowEntry(const WatchList& watches, const WatchEntry* entry) {
+    m_watches = &watches;
+    m_entry = entry;
+    ui->lvwToDo->clear();
+    auto setCombo = [](QComboBox* box, const std::string& text) {
+        const QSignalBlocker block(box);
+        box->setEditText(ToQString(text));
+    };
+    if (entry) {
+        ui->edtEventNum->setText(QString::number(entry->EventNum));
+        SetEditText(ui->edtMailSubject, entry->MailSubject);
+        setCombo(ui->cbxLogName, entry->LogName);
+        setCombo(ui->cbxSourceName, entry->SourceName);
+        ui->cbxType->setCurrentIndex(TypeIndex(entry->Type));
+        setCombo(ui->cbxEventID, EventIDText(static_cast<std::uint32_t>(entry->EventID)));
+        setCombo(ui->cbxCategory, entry->Category);
+        SetMemoText(ui->edtCondition, entry->Condition);
+        SetMemoText(ui->edtNote, entry->Note);
+        for (const ActionEntry& action : entry->ToDoList) AddActionRow(action);
+    } else {
+        ui->edtEventNum->setText(QString::number(NextWatchNumber(watches)));
+        for (QComboBox* box :
+             {ui->cbxLogName, ui->cbxSourceName, ui->cbxEventID, ui->cbxCategory}) {
+            setCombo(box, AnyValueText());
+        }
+        ui->cbxType->setCurrentIndex(0);
+        ui->edtCondition->clear();
+    }
+    for (int i = 0; i < ui->lvwAddrList->topLevelItemCount(); ++i) {
+        QTreeWidgetItem* item = ui->lvwAddrList->topLevelItem(i);
+        const std::string mail = item->data(0, kMailRole).toByteArray().toStdString();
+        const std::string computer = item->data(0, kComputerRole).toByteArray().toStdString();
+        bool ticked = false;
+        if (entry) {
+            for (const std::string& text : entry->AddrList) {
+                ticked |=
+                    (!mail.empty() && text == mail) || (!computer.empty() && text == computer);
+            }
+        }
+        item->setCheckState(0, ticked ? Qt::Checked : Qt::Unchecked);
+    }
+    m_modified = false;
+}
+
+void TfrmEditWatch::ReadEntry(WatchEntry& entry) const {
+    entry.EventNum = static_cast<std::int32_t>(FieldNumber(EditText(ui->edtEventNum)));
+    entry.MailSubject = EditText(ui->edtMailSubject);
+    entry.LogName = FromQString(ui->cbxLogName->currentText());
+    entry.SourceName = FromQString(ui->cbxSourceName->currentText());
+    entry.Category = FromQString(ui->cbxCategory->currentText());
+    entry.Condition = MemoText(ui->edtCondition);
+    entry.Note = MemoText(ui->edtNote);
+    entry.Type = static_cast<std::int16_t>(kTypeCodes[std::max(0, ui->cbxType->currentIndex())]);
+    entry.EventID =
+        static_cast<std::int32_t>(EventIDValue(FromQString(ui->cbxEventID->currentText())));
+    entry.ToDoList = Actions();
+    entry.AddrList = RecipientTexts();
+}
+
+void TfrmEditWatch::LockEntry() { ui->btnEntry->setEnabled(false); }
+
+void TfrmEditWatch::UnlockEntry() { ui->btnEntry->setEnabled(true); }
+
+void TfrmEditWatch::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    TreeColumnWidths addresses(ui->lvwAddrList);
+    LoadColumnWidths("MailList", addresses);
+    TreeColumnWidths actions(ui->lvwToDo);
+    LoadColumnWidths("ToDoList", actions);
+    ui->pgcWatch->setCurrentWidget(ui->tshEvent);
+    ui->edtEventNum->setFocus();
+    FillLogs();
+    cbxLogNameChange();
+}
+
+void TfrmEditWatch::hideEvent(QHideEvent* event) {
+    TreeColumnWidths addresses(ui->lvwAddrList);
+    SaveColumnWidths("MailList", addresses);
+    TreeColumnWidths actions(ui->lvwToDo);
+    SaveColumnWidths("ToDoList", actions);
+    QDialog::hideEvent(event);
+}
+
+void TfrmEditWatch::FillLogs() {
+    std::vector<std::string> logs;
+    ListLogs(logs);
+    std::sort(logs.begin(), logs.end(), LessNoCase);
+    FillCombo(ui->cbxLogName, logs);
+}
+
+void TfrmEditWatch::FillSources() {
+    const std::string log = FromQString(ui->cbxLogName->currentText());
+    std::vector<std::string> sources;
+    if (log == AnyValueText()) {
+        // Every log of the list, each source once.
+        for (int i = 1; i < ui->cbxLogName->count(); ++i) {
+            std::vector<std::string> more;
+            ListSources(FromQString(ui->cbxLogName->itemText(i)), more);
+            sources.insert(sources.end(), more.begin(), more.end());
+        }
+    } else {
+        ListSources(log, sources);
+    }
+    std::sort(sources.begin(), sources.end(), LessNoCase);
+    sources.erase(std::unique(sources.begin(), sources.end(),
+                              [](const std::string& a, const std::string& b) {
+                                  return platform::EqualsNoCase(a, b);
+                              }),
+                  sources.end());
+    FillCombo(ui->cbxSourceName, sources);
+}
+
+void TfrmEditWatch::FillCategories() {
+    std::vector<std::string> categories;
+    const std::string log = FromQString(ui->cbxLogName->currentText());
+    const std::string source = FromQString(ui->cbxSourceName->currentText());
+    if (log != AnyValueText() && source != AnyValueText()) ListCategories(log, source, categories);
+    std::sort(categories.begin(), categories.end(), LessNoCase);
+    FillCombo(ui->cbxCategory, categories);
+}
+
+void TfrmEditWatch::FillEventIDs() {
+    std::vector<std::string> ids;
+    const std::string log = FromQString(ui->cbxLogName->currentText());
+    const std::string source = FromQString(ui->cbxSourceName->currentText());
+    if (log != AnyValueText() && source != AnyValueText()) {
+        ListEventIDs(log, source, TypeMaskOfIndex(ui->cbxType->currentIndex()), ids);
+    }
+    // As texts: their leading blanks make this the numeric order.
+    std::sort(ids.begin(), ids.end());
+    ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
+    FillCombo(ui->cbxEventID, ids);
+}
+
+void TfrmEditWatch::cbxLogNameChange() {
+    FillSources();
+    cbxSourceNameChange();
+}
+
+void TfrmEditWatch::cbxSourceNameChange() {
+    FillCategories();
+    cbxTypeChange();
+}
+
+void TfrmEditWatch::cbxTypeChange() { FillEventIDs(); }
+
+WatchFields TfrmEditWatch::TrimmedFields() {
+    WatchFields f;
+    f.eventNum = TrimEdit(ui->edtEventNum);
+    f.mailSubject = TrimEdit(ui->edtMailSubject);
+    {
+        // Trimming is no change of log or source: the lists stay as they are.
+        const QSignalBlocker blockLog(ui->cbxLogName);
+        const QSignalBlocker blockSource(ui->cbxSourceName);
+        f.logName = TrimCombo(ui->cbxLogName);
+        f.sourceName = TrimCombo(ui->cbxSourceName);
+    }
+    f.eventId = TrimCombo(ui->cbxEventID);
+    f.category = TrimCombo(ui->cbxCategory);
+    f.condition = TrimMemo(ui->edtCondition);
+    f.note = TrimMemo(ui->edtNote);
+    f.typeIndex = ui->cbxType->currentIndex();
+    f.anyRecipient = !RecipientTexts().empty();
+    return f;
+}
+
+void TfrmEditWatch::FocusField(WatchField field) {
+    QWidget* target = nullptr;
+    switch (field) {
+        case WatchField::EventNum: target = ui->edtEventNum; break;
+        case WatchField::MailSubject: target = ui->edtMailSubject; break;
+        case WatchField::LogName: target = ui->cbxLogName; break;
+        case WatchField::SourceName: target = ui->cbxSourceName; break;
+        case WatchField::EventID: target = ui->cbxEventID; break;
+        case WatchField::Category: target = ui->cbxCategory; break;
+        case WatchField::Condition: target = ui->edtCondition; break;
+        case WatchField::Recipients: target = ui->lvwAddrList; break;
+    }
+    ui->pgcWatch->setCurrentWidget(field == WatchField::Recipients ? ui->tshAddr : ui->tshEvent);
+    target->setFocus();
+}
+
+bool TfrmEditWatch::Changed() const {
+    const WatchEntry& e = *m_entry;
+    WatchEntry now;
+    ReadEntry(now);
+    return now.EventNum != e.EventNum || now.MailSubject != e.MailSubject ||
+           now.LogName != e.LogName || now.SourceName != e.SourceName ||
+           now.Category != e.Category || now.Condition != e.Condition || now.Note != e.Note ||
+           now.Type != e.Type || now.EventID != e.EventID || now.ToDoList != e.ToDoList ||
+           now.AddrList != e.AddrList;
+}
+
+void TfrmEditWatch::btnEntryClick() {
+    const WatchFields fields = TrimmedFields();
+    if (auto problem = CheckWatchFields(fields, *m_watches, m_entry)) {
+        // The message first, then the field's tab: as the checks show it.
+        platform::CurrentShell().MessageBox(problem->message, sjis(u8"項目チェック"),
+                                            platform::kMbOk, platform::kMbIconExclamation);
+        FocusField(problem->field);
+        return;
+    }
+    if (const int position = CheckCondition(fields.condition, true); position != 0) {
+        FocusField(WatchField::Condition);
+        QTextCursor cursor = ui->edtCondition->textCursor();
+        cursor.setPosition(CaretOfBytePosition(fields.condition, position));
+        ui->edtCondition->setTextCursor(cursor);
+        return;
+    }
+    if (!fields.anyRecipient) {
+        platform::CurrentShell().MessageBox(sjis(u8"メール受信者が1人も選択されていません。"),
+                                            sjis(u8"項目チェック"), platform::kMbOk,
+                                            platform::kMbIconExclamation);
+        FocusField(WatchField::Recipients);
+        return;
+    }
+    if (!m_entry || Changed()) {
+        m_modified = true;
+        accept();
+    } else {
+        reject();
+    }
+}
+
+bool TfrmEditWatch::ActionSelected(const char8_t* caption) {
+    if (!ui->lvwToDo->selectedItems().isEmpty()) return true;
+    Tell(sjis(u8"登録済みリストから動作を選択してください。"), sjis(caption),
+         platform::kMbIconExclamation);
+    return false;
+}
+
+void TfrmEditWatch::btnNewClick() {
+    m_actionEditor->ShowAction(nullptr);
+    if (m_actionEditor->exec() == QDialog::Accepted) {
+        ActionEntry action;
+        m_actionEditor->ReadAction(action);
+        AddActionRow(action);
+    }
+    ui->lvwToDo->setFocus();
+}
+
+void TfrmEditWatch::btnUpdateClick() {
+    if (ActionSelected(u8"動作の修正")) {
+        QTreeWidgetItem* item = ui->lvwToDo->selectedItems().first();
+        const ActionEntry old{static_cast<std::int8_t>(item->data(0, kKindRole).toInt()),
+                              item->data(0, kParamRole).toByteArray().toStdString()};
+        m_actionEditor->ShowAction(&old);
+        if (m_actionEditor->exec() == QDialog::Accepted) {
+            ActionEntry action;
+            m_actionEditor->ReadAction(action);
+            SetActionRow(item, action);
+        }
+    }
+    ui->lvwToDo->setFocus();
+}
+
+void TfrmEditWatch::btnDeleteClick() {
+    if (ActionSelected(u8"動作の削除") &&
+        AskYesNo(sjis(u8"選択されている動作を削除してもよろしいですか？"), sjis(u8"削除の確認"))) {
+        delete ui->lvwToDo->selectedItems().first();
+    }
+    ui->lvwToDo->setFocus();
+}
+
+void TfrmEditWatch::MoveAction(int step) {
+    if (ActionSelected(u8"動作の削除")) {
+        QTreeWidget* list = ui->lvwToDo;
+        const int row = list->indexOfTopLevelItem(list->selectedItems().first());
+        const int target = row + step;
+        if (target >= 0 && target < list->topLevelItemCount()) {
+            QTreeWidgetItem* item = list->takeTopLevelItem(row);
+            list->insertTopLevelItem(target, item);
+            list->clearSelection();
+            list->setCurrentItem(item);
+            item->setSelected(true);
+        }
+    }
+    ui->lvwToDo->setFocus();
+}
+
+void TfrmEditWatch::btnUpClick() { MoveAction(-1); }
+
+void TfrmEditWatch::btnDownClick() { MoveAction(1); }

@@ -1,0 +1,119 @@
+#pragma once
+
+#include <QDialog>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "config/lists.h"
+
+class QComboBox;
+class QTreeWidgetItem;
+class TfrmEditToDo;
+
+namespace Ui {
+class TfrmEditWatch;
+}
+
+// The number a new entry is offered: the first n from 1 that the n-th entry of the (sorted)
+// list does not carry, or the count plus one.
+std::int32_t NextWatchNumber(const WatchList& watches);
+
+// The type box's index for a stored type code (0, 1, 2, 4, 8, 16; any other code shows
+// "特定しない"), and the type mask the event identifier list takes for an index.
+int TypeIndex(std::int16_t type);
+std::uint8_t TypeMaskOfIndex(int index);
+
+// The texts of the watch entry editor's fields, trimmed, as its checks see them.
+struct WatchFields {
+    std::string eventNum, mailSubject, logName, sourceName, eventId, category, condition, note;
+    int typeIndex = 0;
+    bool anyRecipient = false;
+};
+
+// The tab and field a failed check goes back to.
+enum class WatchField {
+    EventNum,
+    MailSubject,
+    LogName,
+    SourceName,
+    EventID,
+    Category,
+    Condition,
+    Recipients
+};
+
+struct WatchProblem {
+    WatchField field;
+    std::string message;
+};
+
+// The editor's checks of the fields before the search expression (1 to 8), in order; editing is
+// the entry being changed, nullptr for a new one. A number field that holds no decimal number
+// (pasted text) is refused as out of range.
+std::optional<WatchProblem> CheckWatchFields(const WatchFields& fields, const WatchList& watches,
+                                             const WatchEntry* editing);
+
+// The search expression's byte position as a character offset in the box that shows it (a CR LF
+// is one line break there, a double-byte character one character).
+int CaretOfBytePosition(const std::string& sjisText, int position);
+
+// "監視イベント編集": one watch entry on four tabs.
+class TfrmEditWatch : public QDialog {
+    Q_OBJECT
+
+public:
+    explicit TfrmEditWatch(QWidget* parent = nullptr);
+    ~TfrmEditWatch() override;
+
+    // Rebuilds the recipient rows from the address list, sorted, the first row selected.
+    void ShowAddresses(const AddressList& addresses);
+    // Prepares the dialog for the entry, or for a new one.
+    void ShowEntry(const WatchList& watches, const WatchEntry* entry);
+    void ReadEntry(WatchEntry& entry) const;
+    bool Modified() const { return m_modified; }
+
+    void LockEntry();
+    void UnlockEntry();
+
+    TfrmEditToDo& ActionEditor() { return *m_actionEditor; }
+
+    // The catalogue fillers: the list replaced, "特定しない" on top, the typed text kept.
+    void FillLogs();
+    void FillSources();
+    void FillCategories();
+    void FillEventIDs();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+
+private slots:
+    void cbxLogNameChange();
+    void cbxSourceNameChange();
+    void cbxTypeChange();
+    void btnEntryClick();
+    void btnNewClick();
+    void btnUpdateClick();
+    void btnDeleteClick();
+    void btnUpClick();
+    void btnDownClick();
+
+private:
+    WatchFields TrimmedFields();
+    std::vector<ActionEntry> Actions() const;
+    std::vector<std::string> RecipientTexts() const;
+    void AddActionRow(const ActionEntry& action, int at = -1);
+    void SetActionRow(QTreeWidgetItem* item, const ActionEntry& action);
+    bool ActionSelected(const char8_t* caption);
+    void MoveAction(int step);
+    void FocusField(WatchField field);
+    bool Changed() const;
+
+    std::unique_ptr<Ui::TfrmEditWatch> ui;
+    TfrmEditToDo* m_actionEditor;
+    const WatchList* m_watches = nullptr;
+    const WatchEntry* m_entry = nullptr;
+    bool m_modified = false;
+};
