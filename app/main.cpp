@@ -1,68 +1,85 @@
-// Until the main window is built, the program loads its configuration from its folder, opens
-// its program log as at start-up, and prints what it loaded.
+// The entry point: one instance per user, the main window, and the message loop.
 
+#include <QApplication>
+#include <QIcon>
+#include <QMessageBox>
 #include <cstdio>
-#include <string>
+#include <cstdlib>
 
-#include "config/lists.h"
-#include "config/settings.h"
-#include "core/program_log.h"
-#include "platform/codepage.h"
+#include "platform/instance.h"
+#include "platform/machine.h"
+#include "platform/pump.h"
+#include "ui/main_window.h"
+#include "ui/qt_shell.h"
 
 namespace {
 
-std::string U8(const std::string& sjisText) { return platform::SjisToUtf8(sjisText); }
-
-class ConsoleSink : public LogSink {
+// Shows what escapes an event handler in a box and goes on, as the standard exception box does.
+class QuorvikApplication : public QApplication {
 public:
-    void AddLogLine(int level, const platform::SystemTime& time, const std::string& text) override {
-        std::printf("%s  %s  %s\n", U8(LevelName(level)).c_str(), FormatLogTime(time).c_str(),
-                    U8(text).c_str());
+    using QApplication::QApplication;
+
+    bool notify(QObject* receiver, QEvent* event) override {
+        try {
+            return QApplication::notify(receiver, event);
+        } catch (const std::exception& e) {
+            QMessageBox::critical(nullptr, QStringLiteral("Quorvik"), ToQString(e.what()));
+        } catch (...) {
+            QMessageBox::critical(nullptr, QStringLiteral("Quorvik"),
+                                  QString::fromUtf8(u8"予期しないエラーが発生しました。"));
+        }
+        return false;
     }
 };
 
-void PrintConfiguration(const Settings& settings, const AddressList& addresses,
-                        const WatchList& watches) {
-    std::printf("Configuration folder: %s\n", U8(ProgramDirectory()).c_str());
-    std::printf("  watch interval: %u min\n", settings.Interval);
-    std::printf("  SMTP: server \"%s\" port %u, time-out %u s, authentication %u\n",
-                U8(settings.SMTPServer).c_str(), settings.SMTPPort, settings.TimeOut,
-                settings.AuthType);
-    std::printf("  program log: %s, folder \"%s\", kept %d days\n", settings.Enable ? "on" : "off",
-                U8(settings.Path).c_str(), settings.Alive);
-    std::printf("Address list: %zu entries\n", addresses.size());
-    for (const auto& a : addresses) {
-        std::printf("  %s <%s> computer \"%s\"\n", U8(a->Name).c_str(), U8(a->MailAddr).c_str(),
-                    U8(a->UserName).c_str());
+bool HasDisplay() {
+    for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) {
+        const char* value = std::getenv(name);
+        if (value && *value) return true;
     }
-    std::printf("Watch list: %zu entries\n", watches.size());
-    for (const auto& w : watches) {
-        std::printf("  %d: log \"%s\", source \"%s\", type %d, event %d, category \"%s\"",
-                    w->EventNum, U8(w->LogName).c_str(), U8(w->SourceName).c_str(), w->Type,
-                    w->EventID, U8(w->Category).c_str());
-        if (!w->Condition.empty()) std::printf(", condition %s", U8(w->Condition).c_str());
-        std::printf(", %zu actions, %zu recipients\n", w->ToDoList.size(), w->AddrList.size());
-    }
+    return false;
 }
 
 }  // namespace
 
-int main() {
-    Settings settings;
-    AddressList addresses;
-    WatchList watches;
-    LoadSettings(settings);
-    LoadAddressList(addresses);
-    LoadWatchList(watches);
+int main(int argc, char** argv) {
+    if (!HasDisplay()) {
+        std::fprintf(stderr,
+                     "Quorvik is a desktop program and found no display (DISPLAY is not set).\n"
+                     "Start it from a desktop session, or on a machine without one under Xvfb:\n"
+                     "  xvfb-run -a %s\n"
+                     "Quorvik はデスクトップで動くプログラムです。デスクトップのセッションから起動"
+                     "してください。\n",
+                     argv[0]);
+        return 1;
+    }
+    QuorvikApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Quorvik"));
+    QApplication::setApplicationVersion(QStringLiteral(QUORVIK_VERSION));
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/quorvik.svg")));
+    // Minimised into the notification area, the window is hidden, not closed: the program ends
+    // only when the main window closes.
+    QApplication::setQuitOnLastWindowClosed(false);
 
-    ConsoleSink sink;
-    ProgramLog log(settings, &sink);
-    SetProgramLog(&log);
-    log.SetDebugMode(ReadIntSetting("MainMenu", "Debug", 0) == 1);
-    log.StartLogFile();
-
-    PrintConfiguration(settings, addresses, watches);
-    log.CloseLogFile();
-    SetProgramLog(nullptr);
+    platform::SingleInstance instance;
+    if (!instance.Acquire("Quorvik")) {
+        QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Quorvik"),
+                        QString::fromUtf8(u8"Quorvikはすでに起動されています。"), QMessageBox::Ok);
+        box.exec();
+        return 0;
+    }
+    platform::SetMessagePump([] { QCoreApplication::processEvents(); });
+    try {
+        platform::EnsureMachine();
+        TfrmMain window;
+        platform::SetShell(&window.Shell());
+        window.show();
+        QuorvikApplication::exec();
+        platform::SetShell(nullptr);
+    } catch (const std::exception& e) {
+        QMessageBox::critical(nullptr, QStringLiteral("Quorvik"), ToQString(e.what()));
+    }
+    platform::SetMessagePump(nullptr);
+    instance.Release();
     return 0;
 }

@@ -53,6 +53,9 @@ public:
     void StartLogFile();
     void PurgeOldLogFiles();
 
+    // Where lines are shown; the main window sets its list once it exists.
+    void SetSink(LogSink* sink) { m_sink = sink; }
+
     bool DebugMode() const { return m_debug; }
     void SetDebugMode(bool on) { m_debug = on; }
     bool IsFileOpen() const { return m_file.IsOpen(); }

@@ -10,3 +10,5 @@ for b in build-bench/bench/*_bench; do
   echo "== $(basename "$b")"
   "$b" "$@"
 done
+echo "== idle (a minute)"
+bench/idle.sh build-bench 60

@@ -10,14 +10,14 @@ task="${1:-run}"
 run=(
   build-essential cmake ninja-build ccache pkg-config
   qt6-base-dev libgl-dev
-  libssl-dev libcurl4-openssl-dev fonts-noto-cjk
+  libssl-dev libcurl4-openssl-dev fonts-noto-cjk libqt6svg6
 )
 test=(
   "${run[@]}"
   googletest libgtest-dev libgmock-dev clang-format
   libevt-utils
   binutils-mingw-w64-x86-64 python3 python3-pefile python3-aiosmtpd nodejs openssl
-  lhasa libarchive-tools samba xvfb xauth x11-utils xdotool imagemagick trayer
+  lhasa libarchive-tools samba xvfb xauth x11-utils xdotool imagemagick trayer openbox
 )
 bench=("${test[@]}" libbenchmark-dev strace jlha-utils)
 fuzz=("${run[@]}" clang libclang-rt-14-dev lhasa)

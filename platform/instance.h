@@ -1,0 +1,24 @@
+#pragma once
+
+#include <string>
+
+// The single-instance mutex: a name that only one running program of this user holds.
+namespace platform {
+
+class SingleInstance {
+public:
+    SingleInstance() = default;
+    ~SingleInstance();
+    SingleInstance(const SingleInstance&) = delete;
+    SingleInstance& operator=(const SingleInstance&) = delete;
+
+    // Takes the name; false when another program (or another holder in this one) has it. The
+    // name is released when the holder ends, however it ends.
+    bool Acquire(const std::string& name);
+    void Release();
+
+private:
+    int m_fd = -1;
+};
+
+}  // namespace platform

@@ -1,0 +1,208 @@
+// The real program on a real X server (Xvfb) with a window manager (openbox) and trayer as its
+// notification area: the tray icon driven with xdotool, a second start refused, an event reported
+// by mail at the first tick, and the end through the tray's menu with the window's state kept.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "config/lists.h"
+#include "config/settings.h"
+#include "eventlog/catalog.h"
+#include "platform/codepage.h"
+#include "platform/files.h"
+#include "platform/machine.h"
+#include "platform/registry_files.h"
+#include "support/child_process.h"
+#include "support/machine_folder.h"
+#include "support/mail_server.h"
+
+namespace {
+
+std::string Build(const std::string& name) { return std::string(QUORVIK_BUILD_DIR) + "/" + name; }
+
+// The first display number nobody holds.
+std::string FreeDisplay() {
+    for (int n = 150; n < 250; ++n) {
+        if (access(("/tmp/.X" + std::to_string(n) + "-lock").c_str(), F_OK) != 0 &&
+            access(("/tmp/.X11-unix/X" + std::to_string(n)).c_str(), F_OK) != 0) {
+            return ":" + std::to_string(n);
+        }
+    }
+    return ":149";
+}
+
+// Runs an X client command on the display; its output.
+std::string X(const std::string& display, const std::string& command, int* code = nullptr) {
+    std::string out;
+    const int result = RunCommand("DISPLAY=" + display + " " + command + " 2>/dev/null", &out);
+    if (code) *code = result;
+    return out;
+}
+
+// The visible windows of a process with that title (any title when empty), waiting up to the
+// time for one.
+std::vector<std::string> WindowsOf(const std::string& display, pid_t pid, const std::string& title,
+                                   int milliseconds = 10000) {
+    std::vector<std::string> ids;
+    for (int waited = 0; ids.empty(); waited += 100) {
+        std::string out =
+            X(display, "xdotool search --all --onlyvisible --pid " + std::to_string(pid) +
+                           (title.empty() ? "" : " --name '^" + title + "$'"));
+        for (size_t at = 0, end; (end = out.find('\n', at)) != std::string::npos; at = end + 1) {
+            ids.push_back(out.substr(at, end - at));
+        }
+        if (!ids.empty() || waited >= milliseconds) break;
+        usleep(100000);
+    }
+    return ids;
+}
+
+int WidthOf(const std::string& display, const std::string& id) {
+    const std::string shell = X(display, "xdotool getwindowgeometry --shell " + id);
+    const size_t at = shell.find("WIDTH=");
+    return at == std::string::npos ? 0 : std::atoi(shell.c_str() + at + 6);
+}
+
+// The widest of them: the tray icon has the program's title too.
+std::string WindowOf(const std::string& display, pid_t pid, const std::string& title,
+                     int milliseconds = 10000) {
+    std::string widest;
+    int width = -1;
+    for (const std::string& id : WindowsOf(display, pid, title, milliseconds)) {
+        const int w = WidthOf(display, id);
+        if (w > width) {
+            width = w;
+            widest = id;
+        }
+    }
+    return widest;
+}
+
+}  // namespace
+
+TEST(DesktopPeer, TrayMailAndASecondStart) {
+    // The program, its libraries and help in a folder of their own, with its configuration.
+    TestFolder app;
+    for (const char* file : {"quorvik", "libbsmtp.so", "libunlha32.so", "Quorvik.html"}) {
+        std::filesystem::copy_file(Build(file), app.File(file));
+    }
+    chmod(app.File("quorvik").c_str(), 0755);
+    MailServer server(app.File("mail/"));
+    ASSERT_TRUE(server.Started());
+    MachineFolder machine;
+    platform::AppendMachineRegistry(
+        platform::RegKeyLine(std::string(platform::kEventLogKey) + "\\System\\Disk") +
+        platform::RegExpandStringLine("EventMessageFile",
+                                      std::string(platform::kEventCreateMessageFile)));
+    platform::SetExecutableDirectory(app.Path());
+    Settings settings;
+    settings.Interval = 1;  // the shortest interval: the first tick one minute after the start
+    settings.SenderName = "Quorvik";
+    settings.MailAddr = "quorvik@example.jp";
+    settings.SMTPServer = "127.0.0.1";
+    settings.SMTPPort = server.Port();
+    settings.TimeOut = 10;
+    settings.Enable = true;
+    settings.Path = app.Path();
+    ASSERT_TRUE(SaveSettings(settings));
+    AddressList addresses;
+    WatchList watches;
+    LoadAddressList(addresses);
+    LoadWatchList(watches);
+    addresses.push_back(
+        std::make_unique<AddressEntry>(AddressEntry{"", "", "ops@example.jp", "", ""}));
+    auto entry = std::make_unique<WatchEntry>();
+    entry->EventNum = 5;
+    entry->MailSubject = sjis(u8"ディスク");
+    entry->LogName = "System";
+    entry->SourceName = entry->Category = AnyValueText();
+    entry->AddrList = {"ops@example.jp"};
+    watches.push_back(std::move(entry));
+    ASSERT_TRUE(SaveAddressList(addresses) && SaveWatchList(watches));
+    platform::SetExecutableDirectory("");
+
+    const std::string display = FreeDisplay();
+    ChildProcess xvfb({"Xvfb", display, "-screen", "0", "1024x700x24", "-nolisten", "tcp"});
+    int code = 1;
+    for (int i = 0; i < 100 && code != 0; ++i) {
+        X(display, "xdpyinfo", &code);
+        if (code != 0) usleep(100000);
+    }
+    ASSERT_EQ(code, 0) << "Xvfb did not start";
+    const std::map<std::string, std::string> environment = {{"DISPLAY", display},
+                                                            {"NT_MACHINE_ROOT", machine.Root()},
+                                                            {"XDG_RUNTIME_DIR", app.Path()},
+                                                            {"QT_QPA_PLATFORM", "xcb"}};
+    ChildProcess tray({"trayer", "--edge", "top", "--align", "right", "--widthtype", "pixel",
+                       "--width", "120", "--height", "24"},
+                      environment);
+    ChildProcess manager({"openbox"}, environment);
+    // The notification area first, so that the program finds one.
+    ASSERT_FALSE(WindowOf(display, tray.Pid(), "").empty()) << "trayer did not start";
+    ChildProcess quorvik({app.File("quorvik")}, environment);
+    const std::string window = WindowOf(display, quorvik.Pid(), "Quorvik");
+    ASSERT_FALSE(window.empty()) << "no main window";
+    // Its icon is a second window of the program, inside trayer's.
+    for (int i = 0; i < 100 && WindowsOf(display, quorvik.Pid(), "").size() < 2; ++i) {
+        usleep(100000);
+    }
+    std::string icon;
+    for (const std::string& id : WindowsOf(display, quorvik.Pid(), "")) {
+        if (id != window && WidthOf(display, id) < 64) icon = id;
+    }
+    ASSERT_FALSE(icon.empty()) << "no tray icon";
+    const std::string onIcon = "xdotool mousemove --window " + icon + " 6 6 ";
+
+    // Minimised, only the icon is left; a double-click on it brings the window back.
+    X(display, "xdotool windowminimize --sync " + window);
+    EXPECT_NE(WindowOf(display, quorvik.Pid(), "Quorvik", 2000), window);
+    X(display, onIcon + "click --repeat 2 --delay 80 1");
+    EXPECT_EQ(WindowOf(display, quorvik.Pid(), "Quorvik"), window)
+        << "the double-click did not open it";
+
+    // A second start says so and ends; the first goes on.
+    ChildProcess second({app.File("quorvik")}, environment);
+    const std::string box = WindowOf(display, second.Pid(), "Quorvik");
+    ASSERT_FALSE(box.empty()) << "no message from the second start";
+    X(display, "xdotool key --window " + box + " Return");
+    EXPECT_EQ(second.Wait(10000), 0);
+    EXPECT_TRUE(quorvik.Running());
+
+    // An event, reported by mail at the first tick.
+    ASSERT_EQ(RunCommand(Build("eventcreate") + " --machine " + machine.Root() +
+                         " --log System --source Disk --type error --id 7 --string " +
+                         "'ディスクの空きがありません'"),
+              0);
+    std::string mail;
+    for (int i = 0; i < 9 && mail.empty(); ++i) mail = server.WaitForMail(1);  // 90 s at most
+    ASSERT_FALSE(mail.empty()) << "no mail within the first tick";
+    EXPECT_NE(server.Decode(mail).find(HexOf("ディスクの空きがありません")), std::string::npos);
+
+    std::filesystem::create_directories(Build("screenshots"));
+    X(display, "import -window root " + Build("screenshots/desktop.png"));
+
+    // The tray's menu ends the program as its own menu does, keeping the window's state.
+    const auto before = WindowsOf(display, quorvik.Pid(), "");
+    X(display, onIcon + "click 3");
+    std::string popup;
+    for (int i = 0; i < 50 && popup.empty(); ++i) {
+        for (const std::string& id : WindowsOf(display, quorvik.Pid(), "")) {
+            if (std::find(before.begin(), before.end(), id) == before.end()) popup = id;
+        }
+        if (popup.empty()) usleep(100000);
+    }
+    ASSERT_FALSE(popup.empty()) << "no popup menu";
+    X(display, "xdotool key --window " + popup + " x");
+    EXPECT_EQ(quorvik.Wait(10000), 0);
+    platform::SetExecutableDirectory(app.Path());
+    EXPECT_GT(ReadIntSetting("MainWindow", "Width", 0), 0);
+    platform::SetExecutableDirectory("");
+    std::vector<platform::FindData> logs;
+    ASSERT_TRUE(platform::FindFiles(app.File("QV*.LOG"), logs));
+    EXPECT_NE(platform::SjisToUtf8(ReadFileBytes(app.File(logs[0].name)))
+                  .find("監視イベント番号: 5 - メールが送信されました。"),
+              std::string::npos);
+}

@@ -1,0 +1,215 @@
+// The main window's sequences, offscreen: monitoring started by the watch dialog and stopped by
+// the address dialog, the settings dialog and the watch timer, the log list and its day change.
+#include "ui/main_window.h"
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <QTreeWidget>
+#include <deque>
+#include <functional>
+
+#include "core/address_handlers.h"
+#include "eventlog/catalog.h"
+#include "platform/clock.h"
+#include "platform/codepage.h"
+#include "platform/instance.h"
+#include "support/machine_folder.h"
+#include "support/scripted_shell.h"
+#include "support/test_app.h"
+#include "ui/edit_watch_dialog.h"
+#include "ui/setup_etc_dialog.h"
+#include "ui/setup_mail_dialog.h"
+#include "ui/setup_watch_dialog.h"
+
+using platform::SjisToUtf8;
+
+namespace {
+
+template <typename T>
+T* Find(QObject* parent, const char* name) {
+    T* child = parent->findChild<T*>(QString::fromLatin1(name));
+    EXPECT_NE(child, nullptr) << name;
+    return child;
+}
+
+// Runs one step on a modal dialog when it opens.
+void WhenShown(QDialog& dialog, std::function<void(QDialog&)> step) {
+    struct Once : QObject {
+        std::function<void(QDialog&)> step;
+        QDialog* dialog;
+        bool eventFilter(QObject*, QEvent* event) override {
+            if (event->type() == QEvent::Show && step) {
+                auto run = std::move(step);
+                step = nullptr;
+                QTimer::singleShot(0, this, [this, run] { run(*dialog); });
+            }
+            return false;
+        }
+    };
+    auto* once = new Once;
+    once->step = std::move(step);
+    once->dialog = &dialog;
+    once->setParent(&dialog);
+    dialog.installEventFilter(once);
+}
+
+std::vector<std::string> Rows(QTreeWidget* list) {
+    std::vector<std::string> rows;
+    for (int i = 0; i < list->topLevelItemCount(); ++i) {
+        rows.push_back(list->topLevelItem(i)->text(0).toStdString() + " " +
+                       list->topLevelItem(i)->text(2).toStdString());
+    }
+    return rows;
+}
+
+bool Shown(QTreeWidget* list, const std::string& row) {
+    const auto rows = Rows(list);
+    return std::find(rows.begin(), rows.end(), row) != rows.end();
+}
+
+class MainWindowTest : public ::testing::Test {
+protected:
+    MainWindowTest() {
+        // The program's files exist, as after a first run.
+        AddressList addresses;
+        WatchList watches;
+        LoadAddressList(addresses);
+        LoadWatchList(watches);
+        auto address = std::make_unique<AddressEntry>();
+        address->MailAddr = "ops@example.jp";
+        addresses.push_back(std::move(address));
+        SaveAddressList(addresses);
+    }
+
+    QApplication& app = TestApp();
+    MachineFolder machine;
+    ScriptedShell shell;
+};
+
+}  // namespace
+
+TEST_F(MainWindowTest, AnEmptyWatchListWaitsForTheWatchDialog) {
+    TfrmMain window;
+    auto* log = Find<QTreeWidget>(&window, "lvwEvent");
+    QTest::qWait(20);  // the start timer
+    EXPECT_TRUE(
+        Shown(log, "警告 監視イベントが設定されていないので、監視を開始できませんでした。"));
+    EXPECT_TRUE(
+        Shown(log, "警告 設定 - その他のSMTPが設定されていないので、メールの送信はできません。"));
+    EXPECT_FALSE(window.GetMonitor().Running());
+
+    // OK in the watch dialog with one entry: saved, and monitoring starts.
+    WhenShown(window.SetupWatch(), [](QDialog& d) {
+        auto& list = static_cast<TfrmSetupWatch&>(d);
+        WhenShown(list.Editor(), [](QDialog& editor) {
+            Find<QLineEdit>(&editor, "edtMailSubject")->setText(QStringLiteral("disk"));
+            Find<QTreeWidget>(&editor, "lvwAddrList")
+                ->topLevelItem(0)
+                ->setCheckState(0, Qt::Checked);
+            Find<QPushButton>(&editor, "btnEntry")->click();
+        });
+        Find<QPushButton>(&d, "btnNew")->click();
+        Find<QPushButton>(&d, "btnClose")->click();
+    });
+    Find<QAction>(&window, "mnuSetupEvent")->trigger();
+    ASSERT_EQ(window.Watches().size(), 1u);
+    EXPECT_TRUE(window.GetMonitor().Running());
+    EXPECT_TRUE(window.WatchTimerObject().isActive());
+    EXPECT_EQ(window.WatchTimerObject().interval(), 10 * 60000);
+    EXPECT_TRUE(Shown(log, "情報 Applicationイベントログの監視を開始しました。"));
+    WatchList saved;
+    LoadWatchList(saved);
+    EXPECT_EQ(saved.size(), 1u);
+
+    // Deleting the only address deletes the entry and stops monitoring.
+    WhenShown(window.SetupMail(), [this](QDialog& d) {
+        auto* list = Find<QTreeWidget>(&d, "lvwAddrList");
+        list->setCurrentItem(list->topLevelItem(0));
+        shell.Answer(platform::kIdYes);
+        Find<QPushButton>(&d, "btnDelete")->click();
+        Find<QPushButton>(&d, "btnClose")->click();
+    });
+    Find<QAction>(&window, "mnuSetupMail")->trigger();
+    EXPECT_TRUE(window.Watches().empty());
+    EXPECT_FALSE(window.GetMonitor().Running());
+    EXPECT_FALSE(window.WatchTimerObject().isActive());
+    EXPECT_TRUE(Shown(log, "情報 すべてのイベントログの監視を停止しました。"));
+    AddressList addresses;
+    LoadAddressList(addresses);
+    EXPECT_TRUE(addresses.empty());
+}
+
+TEST_F(MainWindowTest, TheSettingsDialogRestartsTheTimerOnlyForANewInterval) {
+    WatchList watches;
+    auto entry = std::make_unique<WatchEntry>();
+    entry->EventNum = 1;
+    entry->LogName = entry->SourceName = entry->Category = AnyValueText();
+    entry->AddrList = {"ops@example.jp"};
+    watches.push_back(std::move(entry));
+    SaveWatchList(watches);
+    TfrmMain window;
+    QTest::qWait(20);
+    ASSERT_TRUE(window.GetMonitor().Running());
+    auto setInterval = [&](const char* text) {
+        WhenShown(window.SetupEtc(), [text](QDialog& d) {
+            auto* interval = Find<QLineEdit>(&d, "edtInterval");
+            interval->setText(QString::fromLatin1(text));
+            // Incomplete SMTP data is accepted after the question.
+            Find<QPushButton>(&d, "btnOk")->click();
+        });
+    };
+    shell.Answer(platform::kIdYes);
+    setInterval("2");
+    Find<QAction>(&window, "mnuSetupEtc")->trigger();
+    EXPECT_EQ(window.CurrentSettings().Interval, 2);
+    EXPECT_EQ(window.WatchTimerObject().interval(), 2 * 60000);
+    Settings stored;
+    LoadSettings(stored);
+    EXPECT_EQ(stored.Interval, 2);
+
+    // A tick disables the commit buttons of the dialogs for its length.
+    window.Log().SetDebugMode(true);
+    window.GetMonitor().WatchTick();
+    EXPECT_TRUE(Find<QPushButton>(&window.SetupEtc(), "btnOk")->isEnabled());
+}
+
+TEST_F(MainWindowTest, TheListKeepsAThousandRowsAndTheLogFileChangesWithTheDay) {
+    platform::SetClock({2026, 12, 7, 23, 59, 58, 0, 1});
+    {
+        TfrmMain window;
+        auto* log = Find<QTreeWidget>(&window, "lvwEvent");
+        window.CurrentSettings().Enable = true;
+        window.CurrentSettings().Path = machine.Root();
+        window.Log().StartLogFile();
+        for (int i = 0; i < 1001; ++i) LogMessage(kLogInformation, "line %d", i);
+        EXPECT_EQ(log->topLevelItemCount(), 1000);
+        EXPECT_EQ(log->topLevelItem(999)->text(2), QStringLiteral("line 1000"));
+        EXPECT_EQ(log->currentItem(), log->topLevelItem(999));
+        platform::AdvanceClock(3000);
+        LogMessage(kLogSuccess, "after midnight");
+        EXPECT_NE(ReadFileBytes(machine.Root() + "QV261207.LOG").find("line 1000"),
+                  std::string::npos);
+        EXPECT_NE(ReadFileBytes(machine.Root() + "QV261208.LOG").find("after midnight"),
+                  std::string::npos);
+        Find<QAction>(&window, "mnuDebugMode")->setChecked(true);
+        window.close();
+    }
+    platform::ReleaseClock();
+    // What the window keeps for the next run.
+    EXPECT_EQ(ReadIntSetting("MainMenu", "Debug", 0), 1);
+    EXPECT_EQ(ReadIntSetting("MainWindow", "Width", 0) > 0, true);
+}
+
+TEST(SingleInstance, TheNameIsHeldOnce) {
+    platform::SingleInstance first, second;
+    ASSERT_TRUE(first.Acquire("QuorvikTestInstance"));
+    EXPECT_FALSE(second.Acquire("QuorvikTestInstance"));
+    first.Release();
+    EXPECT_TRUE(second.Acquire("QuorvikTestInstance"));
+}
