@@ -108,6 +108,37 @@ bool SaveSettings(const Settings& s) {
     return ok;
 }
 
+namespace {
+
+std::int32_t Clamped(std::int32_t value, std::int32_t low, std::int32_t high) {
+    return value < low ? low : value > high ? high : value;
+}
+
+}  // namespace
+
+void LoadExtensionSettings(ExtensionSettings& e) {
+    const ExtensionSettings defaults;
+    e.Resume = ReadIntSetting("Extension", "Resume", 0) != 0;
+    e.ResumeLimit = Clamped(ReadIntSetting("Extension", "ResumeLimit", defaults.ResumeLimit), 1,
+                            kResumeLimitMax);
+    e.Spool = ReadIntSetting("Extension", "Spool", 0) != 0;
+    e.SpoolHours =
+        Clamped(ReadIntSetting("Extension", "SpoolHours", defaults.SpoolHours), 1, kSpoolHoursMax);
+    e.Flood = ReadIntSetting("Extension", "Flood", 0) != 0;
+    e.FloodLimit =
+        Clamped(ReadIntSetting("Extension", "FloodLimit", defaults.FloodLimit), 1, kFloodLimitMax);
+}
+
+bool SaveExtensionSettings(const ExtensionSettings& e) {
+    bool ok = WriteIntSetting("Extension", "Resume", e.Resume ? 1 : 0);
+    ok &= WriteIntSetting("Extension", "ResumeLimit", e.ResumeLimit);
+    ok &= WriteIntSetting("Extension", "Spool", e.Spool ? 1 : 0);
+    ok &= WriteIntSetting("Extension", "SpoolHours", e.SpoolHours);
+    ok &= WriteIntSetting("Extension", "Flood", e.Flood ? 1 : 0);
+    ok &= WriteIntSetting("Extension", "FloodLimit", e.FloodLimit);
+    return ok;
+}
+
 bool WriteIntSetting(const std::string& section, const std::string& key, long value) {
     return WriteProfile(section, key, Decimal(value));
 }

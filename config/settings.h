@@ -25,6 +25,27 @@ struct Settings {
     bool operator==(const Settings&) const = default;
 };
 
+// The options beyond the general settings, in ETC.DAT's [Extension] section; all off by default,
+// so that the program behaves as without them until a user turns them on.
+struct ExtensionSettings {
+    bool Resume = false;              // reports what was written while the program was down
+    std::int32_t ResumeLimit = 1000;  // records per log caught up at start
+    bool Spool = false;               // keeps undelivered report mail and tries it again
+    std::int32_t SpoolHours = 24;     // how long a kept mail is tried
+    bool Flood = false;               // holds back notifications beyond the limit
+    std::int32_t FloodLimit = 10;     // notifications per watch entry and hour
+
+    bool operator==(const ExtensionSettings&) const = default;
+};
+
+// The ranges the extension dialog accepts; values read from the file are clamped to them.
+constexpr std::int32_t kResumeLimitMax = 100000;
+constexpr std::int32_t kSpoolHoursMax = 720;
+constexpr std::int32_t kFloodLimitMax = 1000;
+
+void LoadExtensionSettings(ExtensionSettings& settings);
+bool SaveExtensionSettings(const ExtensionSettings& settings);
+
 // The folder of the running executable with its trailing separator.
 std::string ProgramDirectory();
 

@@ -31,6 +31,7 @@ struct ReportRecord {
     const WatchEntry* Watch = nullptr;  // valid for the tick
     std::vector<std::string> AttachFolders;
     std::vector<std::string> AttachFiles;
+    bool NotifyHeld = false;  // over the entry's hourly limit: no mail, no network message
 };
 
 using TickBatch = std::vector<std::unique_ptr<ReportRecord>>;

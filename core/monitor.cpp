@@ -47,6 +47,12 @@ void Guarded(const char8_t* what, Call call) {
     }
 }
 
+// Whether a record number lies in the log's range, which may wrap past 4294967295.
+bool InLog(std::uint32_t number, std::uint32_t oldest, std::uint32_t newest) {
+    return oldest <= newest ? (oldest <= number && number <= newest)
+                            : (number >= oldest || number <= newest);
+}
+
 RecordIdentity IdentityOf(const platform::EventLogRecord& fixed, std::string_view bytes) {
     std::uint64_t hash = 1469598103934665603ull;  // FNV-1a
     for (unsigned char c : bytes) hash = (hash ^ c) * 1099511628211ull;
@@ -159,6 +165,7 @@ void Monitor::StartMonitoring() {
     }
     std::vector<std::string> names;
     ListLogs(names);
+    if (Resuming()) m_resume = LoadResumeState();
     for (const std::string& name : names) {
         auto log = std::make_unique<WatchedLog>();
         log->name = name;
@@ -185,7 +192,10 @@ void Monitor::StartMonitoring() {
                 u8"%sイベントログの最終レコード番号が取得できませんでした。このイベントログは監視できません。");
             continue;
         }
-        if (count == 0) continue;
+        if (count == 0) {
+            if (Resuming()) ResumeLog(l, oldest, 0);
+            continue;
+        }
         auto newest = std::make_unique<EventRecord>();
         DWORD error = 0;
         if (!ReadEventRecord(name, l.handle.Get(), oldest + count - 1, *newest, error,
@@ -195,6 +205,7 @@ void Monitor::StartMonitoring() {
             continue;
         }
         l.lastRecord = std::move(newest);
+        if (Resuming()) ResumeLog(l, oldest, count);
     }
     bool anyOpen = false;
     for (const auto& l : m_logs) anyOpen = anyOpen || static_cast<bool>(l->handle);
@@ -216,6 +227,7 @@ void Monitor::StartMonitoring() {
 void Monitor::StopMonitoring() {
     m_timer.SetEnabled(false);
     if (m_logs.empty()) return;
+    if (Resuming()) SaveResumeState();
     LogMessage(kLogInformation, "%s", sjis(u8"すべてのイベントログの監視を停止しました。").c_str());
     m_logs.clear();
 }
@@ -229,12 +241,16 @@ void Monitor::WatchTick() {
     for (const auto& log : m_logs) {
         if (log->handle) CheckLog(*log, batch);
     }
+    if (!batch.empty()) Guarded(u8"アクション", [&] { m_consumers.ProcessActions(batch); });
+    Guarded(u8"通知の準備", [&] { m_consumers.BeforeNotifications(batch); });
     if (!batch.empty()) {
-        Guarded(u8"アクション", [&] { m_consumers.ProcessActions(batch); });
         Guarded(u8"メール送信", [&] { m_consumers.DeliverMail(batch); });
         Guarded(u8"ネットワークメッセージ送信", [&] { m_consumers.SendNetworkMessages(batch); });
     }
     batch.clear();
+    // Kept only once the records were handed on: a run that ends in the middle of a tick
+    // reports them again rather than never.
+    if (Resuming()) SaveResumeState();
 }
 
 void Monitor::CheckLog(WatchedLog& log, TickBatch& batch) {
@@ -257,17 +273,19 @@ void Monitor::CheckLog(WatchedLog& log, TickBatch& batch) {
                 CheckNewRecords(log, oldest, count + oldest - 1, batch);
             }
         }
+        if (log.catchingUp != 0) {
+            LogMessage(
+                kLogInformation,
+                sjis(u8"%sイベントログの停止中に書き込まれたレコード%u件をチェックしました。")
+                    .c_str(),
+                name, static_cast<unsigned>(log.catchingUp));
+            log.catchingUp = 0;
+        }
     }
     LogDebug(sjis(u8"%sログのチェック終了").c_str(), name);
 }
 
 namespace {
-
-// Whether a record number lies in the log's range, which may wrap past 4294967295.
-bool InLog(std::uint32_t number, std::uint32_t oldest, std::uint32_t newest) {
-    return oldest <= newest ? (oldest <= number && number <= newest)
-                            : (number >= oldest || number <= newest);
-}
 
 void WarnDiscarded(const char* name, std::uint32_t next, std::uint32_t oldest) {
     LogMessage(
@@ -339,5 +357,97 @@ void Monitor::CheckNewRecords(WatchedLog& log, std::uint32_t oldest, std::uint32
             log.lastIdentity = RecordIdentity();
         }
         if (n == newest) break;
+    }
+}
+
+bool Monitor::Resuming() const { return m_extensions && m_extensions->Resume; }
+
+void Monitor::ResumeLog(WatchedLog& log, std::uint32_t oldest, std::uint32_t count) {
+    const auto saved = m_resume.find(log.name);
+    if (saved == m_resume.end()) return;  // a log seen for the first time
+    const char* name = log.name.c_str();
+    const LogPosition position = saved->second;
+    const std::uint32_t newest = oldest + count - 1;
+    auto cleared = [&] {
+        LogMessage(kLogWarning,
+                   sjis(u8"%sイベントログは停止中にクリアされたため、停止中に書き込まれたレコードは"
+                        u8"チェックできません。")
+                       .c_str(),
+                   name);
+    };
+    if (count == 0) {
+        if (position.record != 0) cleared();
+        return;
+    }
+    std::uint32_t first = 0;  // the first record to catch up
+    RecordIdentity before;    // of the record before it, when it is the saved one
+    if (position.record != 0 && InLog(position.record, oldest, newest)) {
+        RecordIdentity identity;
+        if (!ReadRecordIdentity(log.handle.Get(), position.record, identity) ||
+            (position.written != 0 && identity.timeWritten != position.written) ||
+            (position.length != 0 && identity.length != position.length) ||
+            (position.hash != 0 && identity.hash != position.hash)) {
+            cleared();  // and written again up to the saved number or past it
+            return;
+        }
+        if (position.record == newest) return;  // nothing was written meanwhile
+        first = position.record + 1;
+        before = identity;
+    } else if (position.record < oldest && position.record < newest) {
+        // The log wrapped: the oldest records written meanwhile were overwritten.
+        const std::uint32_t lost = oldest - position.record - 1;
+        if (lost != 0) {
+            LogMessage(kLogWarning,
+                       sjis(u8"%sイベントログは停止中に上書きされたため、レコード%u件をチェックで"
+                            u8"きません。")
+                           .c_str(),
+                       name, static_cast<unsigned>(lost));
+        }
+        first = oldest;
+    } else {
+        cleared();  // numbered anew, below the saved record
+        return;
+    }
+    std::uint32_t pending = newest - first + 1;
+    const auto limit = static_cast<std::uint32_t>(std::max(1, m_extensions->ResumeLimit));
+    if (pending > limit) {
+        LogMessage(kLogWarning,
+                   sjis(u8"%sイベントログの停止中に書き込まれたレコードのうち%u件は、上限(%u件)を"
+                        u8"超えるためチェックしません。")
+                       .c_str(),
+                   name, static_cast<unsigned>(pending - limit), static_cast<unsigned>(limit));
+        first = newest - limit + 1;
+        pending = limit;
+        before = RecordIdentity();
+        if (InLog(first - 1, oldest, newest))
+            ReadRecordIdentity(log.handle.Get(), first - 1, before);
+    }
+    // The next tick reads on from the record before the first one to catch up.
+    auto start = std::make_unique<EventRecord>();
+    start->RecordNumber = first - 1;
+    log.lastRecord = std::move(start);
+    log.lastIdentity = before;
+    log.catchingUp = pending;
+}
+
+void Monitor::SaveResumeState() {
+    for (const auto& log : m_logs) {
+        if (!log->handle) continue;
+        LogPosition& position = m_resume[log->name];
+        if (log->lastRecord) {
+            const RecordIdentity& id = log->lastIdentity;
+            position = LogPosition{log->lastRecord->RecordNumber, id.known ? id.timeWritten : 0,
+                                   id.known ? id.length : 0, id.known ? id.hash : 0};
+        } else {
+            position = LogPosition();
+        }
+    }
+    if (::SaveResumeState(m_resume)) {
+        m_resumeSaveFailed = false;
+    } else if (!m_resumeSaveFailed) {
+        m_resumeSaveFailed = true;
+        LogMessage(kLogWarning, sjis(u8"監視状態ファイル(%s)を保存できませんでした。%s").c_str(),
+                   ResumeStatePath().c_str(),
+                   platform::SystemErrorText(platform::GetLastError()).c_str());
     }
 }

@@ -7,8 +7,10 @@
 
 #include "config/lists.h"
 #include "core/matching.h"
+#include "core/resume_state.h"
 #include "platform/eventlog.h"
 
+struct ExtensionSettings;
 struct Settings;
 
 // The watch timer as the monitor drives it (the main window's QTimer).
@@ -34,6 +36,9 @@ class BatchConsumers {
 public:
     virtual ~BatchConsumers() = default;
     virtual void ProcessActions(TickBatch& batch) = 0;
+    // Runs at every tick, between the actions and the notifications, whether or not anything
+    // matched: what waits for a tick (held notifications, mail kept for another try).
+    virtual void BeforeNotifications(TickBatch&) {}
     virtual void DeliverMail(TickBatch& batch) = 0;
     virtual void SendNetworkMessages(TickBatch& batch) = 0;
 };
@@ -56,6 +61,7 @@ struct WatchedLog {
     RecordIdentity lastIdentity;              // of the last record, when it was read
     std::uint32_t failingNumber = 0;          // a record that could not be read ...
     int failures = 0;                         // ... and at how many ticks in a row
+    std::uint32_t catchingUp = 0;             // records written while the program was down
 };
 
 // A record that cannot be read at this many ticks in a row is passed by.
@@ -84,7 +90,11 @@ public:
     Monitor(const Monitor&) = delete;
     Monitor& operator=(const Monitor&) = delete;
 
-    // Opens every log of the machine and takes its newest record as the starting point.
+    // The options in effect (resume after restart); without them, none is.
+    void SetExtensions(const ExtensionSettings* extensions) { m_extensions = extensions; }
+
+    // Opens every log of the machine and takes its newest record as the starting point (or,
+    // resuming, the record after the one handled last in the previous run).
     void StartMonitoring();
     void StopMonitoring();
     bool Running() const { return !m_logs.empty(); }
@@ -98,6 +108,9 @@ public:
     const std::vector<std::unique_ptr<WatchedLog>>& Logs() const { return m_logs; }
 
 private:
+    bool Resuming() const;
+    void ResumeLog(WatchedLog& log, std::uint32_t oldest, std::uint32_t count);
+    void SaveResumeState();
     void CheckNewRecords(WatchedLog& log, std::uint32_t oldest, std::uint32_t newest,
                          TickBatch& batch);
 
@@ -107,4 +120,7 @@ private:
     DialogLocks& m_locks;
     BatchConsumers& m_consumers;
     std::vector<std::unique_ptr<WatchedLog>> m_logs;
+    const ExtensionSettings* m_extensions = nullptr;
+    ResumeState m_resume;             // as read at start, updated by every tick
+    bool m_resumeSaveFailed = false;  // said once until a save works again
 };

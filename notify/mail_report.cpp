@@ -1,10 +1,15 @@
 #include "notify/mail_report.h"
 
+#include <algorithm>
+
 #include "actions/attachments.h"
 #include "config/settings.h"
 #include "core/program_log.h"
 #include "platform/bytes.h"
+#include "platform/clock.h"
 #include "platform/codepage.h"
+#include "platform/errors.h"
+#include "platform/files.h"
 #include "platform/pump.h"
 
 namespace {
@@ -42,6 +47,7 @@ std::string MailSubject(const WatchEntry& watch) {
 
 std::vector<std::string> MailRecipients(const ReportRecord& report) {
     std::vector<std::string> addresses;
+    if (report.NotifyHeld) return addresses;
     for (const std::string& r : report.Recipients) {
         if (r.find('@') != std::string::npos) addresses.push_back(r);
     }
@@ -87,6 +93,9 @@ bool MailLibrary::Load() {
     send =
         reinterpret_cast<BSendMailFunction>(platform::GetProcAddress(library.Get(), "BSendMail"));
     if (!send) library.Reset();
+    sendRaw = send ? reinterpret_cast<BSendRawMailFunction>(
+                         platform::GetProcAddress(library.Get(), "BSendRawMail"))
+                   : nullptr;
     return send != nullptr;
 }
 
@@ -102,7 +111,9 @@ void RemoveAttachFolders(const ReportRecord& report) {
 }
 
 void ReportMailer::DeliverMail(TickBatch& batch) {
-    if (UsesLibrary()) {
+    if (Spooling()) {
+        DeliverKeepingFailures(batch);
+    } else if (UsesLibrary()) {
         MailReportsByLibrary(batch);
     } else {
         MailReportsByClient(batch);
@@ -212,6 +223,7 @@ bool ReportMailer::MailReportsByClient(TickBatch& batch) {
         LogMessage(3, "%s", m_connectionError.c_str());
         for (const auto& report : batch) {
             RemoveAttachFolders(*report);
+            if (report->NotifyHeld) continue;
             LogMessage(3, sjis(u8"監視イベント番号: %d - メールの送信に失敗しました。").c_str(),
                        static_cast<int>(report->Watch->EventNum));
         }
@@ -293,4 +305,203 @@ bool ReportMailer::MailReportsByLibrary(TickBatch& batch) {
     }
     LogDebug("%s", sjis(u8"メール送信終了").c_str());
     return true;
+}
+
+// Mail that may be kept: composed here, sent over either path, kept when it fails for now.
+
+namespace {
+
+std::string Recipients(const std::vector<std::string>& recipients) {
+    std::string to;
+    for (const std::string& address : recipients) {
+        if (!to.empty()) to += '\t';
+        to += BracketedAddress(address);
+    }
+    return to;
+}
+
+}  // namespace
+
+void ReportMailer::UseSpool(MailSpool* spool, int hours) {
+    m_spool = spool;
+    m_spoolHours = std::max(1, hours);
+}
+
+SendOutcome ReportMailer::SendComposed(const SpooledMail& mail, std::string& error) {
+    if (UsesLibrary()) {
+        char text[kBSendMailErrorSize] = {};
+        int result = 0;
+        platform::RunWhilePumping([&] {
+            result =
+                m_raw(LibraryServerText(m_settings).c_str(), Recipients(mail.recipients).c_str(),
+                      LibrarySenderText(m_settings).c_str(), mail.message.c_str(), text);
+        });
+        text[kBSendMailErrorSize - 1] = '\0';
+        error = text;
+        return result > 0   ? SendOutcome::Accepted
+               : result < 0 ? SendOutcome::Deferred
+                            : SendOutcome::Refused;
+    }
+    if (!m_composedClient) {
+        m_composedClient = ConnectMailClient();
+        // No connection is the failure that goes away by itself.
+        if (!m_composedClient) {
+            error = m_connectionError;
+            return SendOutcome::Deferred;
+        }
+    }
+    TNMSMTP& client = *m_composedClient;
+    try {
+        client.SendComposed(mail.from, mail.recipients, mail.message);
+        return SendOutcome::Accepted;
+    } catch (const ESockError& e) {
+        error = e.what();
+        m_composedClient.reset();  // in no known state: the next mail connects again
+        return SendOutcome::Deferred;
+    } catch (const std::exception& e) {
+        error = e.what();
+        const long long code = client.ReplyNumber();
+        m_composedClient.reset();
+        const bool forNow = (code >= 400 && code < 500) ||
+                            (client.RecipientsAccepted() == 0 && client.RecipientDeferred()) ||
+                            code == 0;
+        return forNow ? SendOutcome::Deferred : SendOutcome::Refused;
+    }
+}
+
+void ReportMailer::EndComposedSends() {
+    if (!m_composedClient) return;
+    try {
+        m_composedClient->Disconnect();
+    } catch (const std::exception& e) {
+        LogDebug("%s", e.what());
+    }
+    m_composedClient.reset();
+    Drain();
+}
+
+void ReportMailer::KeepInSpool(const SpooledMail& mail) {
+    const std::string path = m_spool->Keep(mail);
+    if (path.empty()) {
+        LogMessage(
+            3,
+            sjis(u8"監視イベント番号: %d - メールの送信に失敗しました。メールを保存できません"
+                 u8"でした。%s")
+                .c_str(),
+            mail.watch, platform::SystemErrorText(platform::GetLastError()).c_str());
+        return;
+    }
+    LogMessage(2,
+               sjis(u8"監視イベント番号: %d - メールを送信できなかったため保存しました。次回の"
+                    u8"チェックから再送します。")
+                   .c_str(),
+               mail.watch);
+}
+
+void ReportMailer::DeliverKeepingFailures(TickBatch& batch) {
+    if (!SmtpConfigured(m_settings)) {
+        NotConfigured(batch);
+        return;
+    }
+    LogDebug("%s", sjis(u8"メール送信開始").c_str());
+    // Behind mail that still waits, new mail waits too: in order, and without waiting on a
+    // server that just failed.
+    bool away = m_spoolWaiting;
+    for (const auto& report : batch) {
+        const std::vector<std::string> recipients = MailRecipients(*report);
+        if (!recipients.empty()) {
+            SpooledMail mail;
+            mail.from = m_settings.MailAddr;
+            mail.recipients = recipients;
+            mail.watch = static_cast<int>(report->Watch->EventNum);
+            mail.spooled = platform::NowUnixMilliseconds() / 1000;
+            bool composed = true;
+            try {
+                TExStringList header;
+                mail.message = ComposeMessage(
+                    ReportMessage(m_settings.SenderName, m_settings.MailAddr,
+                                  MailSubject(*report->Watch), report->ReportText, recipients,
+                                  report->AttachFiles, FormatMailDate(report->Event.TimeGenerated)),
+                    "iso-2022-jp", NewBoundary(), header);
+            } catch (const std::exception& e) {
+                WatchLine(3, *report, Failed() + e.what());
+                composed = false;
+            }
+            std::string error;
+            const SendOutcome outcome = !composed ? SendOutcome::Refused
+                                        : away    ? SendOutcome::Deferred
+                                                  : SendComposed(mail, error);
+            if (composed && outcome == SendOutcome::Accepted) {
+                WatchLine(0, *report, Sent());
+            } else if (composed && outcome == SendOutcome::Refused) {
+                WatchLine(3, *report, Failed() + error);
+            } else if (composed) {
+                if (!error.empty()) LogDebug("%s", error.c_str());
+                KeepInSpool(mail);
+                away = true;
+            }
+        }
+        RemoveAttachFolders(*report);
+    }
+    EndComposedSends();
+    LogDebug("%s", sjis(u8"メール送信終了").c_str());
+}
+
+bool ReportMailer::RetrySpool() {
+    m_spoolWaiting = false;
+    if (!Spooling()) return true;
+    const std::vector<std::string> waiting = m_spool->Waiting();
+    if (waiting.empty()) return true;
+    if (!SmtpConfigured(m_settings)) {
+        m_spoolWaiting = true;
+        return false;
+    }
+    const std::int64_t now = platform::NowUnixMilliseconds() / 1000;
+    for (const std::string& path : waiting) {
+        std::string bytes;
+        SpooledMail mail;
+        if (!platform::ReadWholeFile(path, bytes) || !ParseSpoolFile(bytes, mail)) {
+            const std::string aside = m_spool->SetAside(path, ".bad");
+            LogMessage(3, sjis(u8"保存されたメール(%s)は壊れているため送信しません。%s").c_str(),
+                       path.c_str(), aside.empty() ? "" : aside.c_str());
+            continue;
+        }
+        if (now - mail.spooled >= static_cast<std::int64_t>(m_spoolHours) * 3600) {
+            const std::string aside = m_spool->SetAside(path, ".expired");
+            LogMessage(
+                3,
+                sjis(u8"監視イベント番号: %d - 保存されたメールは%d時間送信できなかったため、"
+                     u8"再送をあきらめました。%s")
+                    .c_str(),
+                mail.watch, m_spoolHours, aside.c_str());
+            continue;
+        }
+        std::string error;
+        const SendOutcome outcome = SendComposed(mail, error);
+        if (outcome == SendOutcome::Accepted) {
+            // Removed only now that the server has taken it.
+            platform::DeleteFile(path);
+            LogMessage(0,
+                       sjis(u8"監視イベント番号: %d - 保存されたメールが送信されました。").c_str(),
+                       mail.watch);
+        } else if (outcome == SendOutcome::Refused) {
+            const std::string aside = m_spool->SetAside(path, ".refused");
+            LogMessage(
+                3,
+                sjis(u8"監視イベント番号: %d - 保存されたメールは受け付けられませんでした。%s")
+                    .c_str(),
+                mail.watch, error.c_str());
+        } else {
+            LogMessage(
+                2,
+                sjis(u8"監視イベント番号: %d - 保存されたメールを再送できませんでした。次回の"
+                     u8"チェックで再送します。%s")
+                    .c_str(),
+                mail.watch, error.c_str());
+            m_spoolWaiting = true;
+            break;
+        }
+    }
+    EndComposedSends();
+    return !m_spoolWaiting;
 }

@@ -36,6 +36,7 @@ std::string FailureText(platform::DWORD result, const std::string& name, bool& s
 
 std::vector<std::string> MessageRecipients(const ReportRecord& report) {
     std::vector<std::string> names;
+    if (report.NotifyHeld) return names;
     for (const std::string& r : report.Recipients) {
         if (r.find('@') == std::string::npos) names.push_back(r);
     }

@@ -292,6 +292,16 @@ std::string DotStuffed(const std::string& message) {
     return out;
 }
 
+// Marks the client busy for the life of a send.
+class BusyWhileAlive {
+public:
+    explicit BusyWhileAlive(bool& busy) : m_busy(busy) { m_busy = true; }
+    ~BusyWhileAlive() { m_busy = false; }
+
+private:
+    bool& m_busy;
+};
+
 }  // namespace
 
 void TNMSMTP::Connect() {
@@ -333,11 +343,7 @@ std::string TNMSMTP::AssembleMessage() {
 
 void TNMSMTP::SendMail() {
     if (m_busy) return;  // a send or connect of this client is still running
-    m_busy = true;
-    struct Release {
-        bool& busy;
-        ~Release() { busy = false; }
-    } release{m_busy};
+    BusyWhileAlive busy(m_busy);
 
     const std::string message = AssembleMessage();
     if (!Connected()) throw ESmtpError("Not Connected");
@@ -349,30 +355,50 @@ void TNMSMTP::SendMail() {
         return;
     }
     if (OnSendStart) OnSendStart();
+    std::vector<std::string> addresses;
+    for (const auto* list : {&m.ToAddress, &m.ToCarbonCopy, &m.ToBlindCarbonCopy}) {
+        addresses.insert(addresses.end(), list->begin(), list->end());
+    }
+    Deliver(m.FromAddress, addresses, message);
+    if (ClearParams) PostMessage.Clear();
+    if (OnSuccess) OnSuccess();
+}
+
+void TNMSMTP::SendComposed(const std::string& from, const std::vector<std::string>& to,
+                           const std::string& message) {
+    if (m_busy) return;
+    BusyWhileAlive busy(m_busy);
+    if (!Connected()) throw ESmtpError("Not Connected");
+    Deliver(from, to, DotStuffed(message));
+}
+
+void TNMSMTP::Deliver(const std::string& from, const std::vector<std::string>& to,
+                      const std::string& stuffedMessage) {
+    m_accepted = 0;
+    m_deferred = false;
     std::string reply = Transaction("RSET");
     if (!Positive(m_replyNumber)) throw ESmtpError(WithoutLineEnd(reply));
-    reply = Transaction("MAIL FROM:<" + m.FromAddress + ">");
+    reply = Transaction("MAIL FROM:<" + from + ">");
     if (!Positive(m_replyNumber)) throw ESmtpError(WithoutLineEnd(reply));
-    for (const auto* list : {&m.ToAddress, &m.ToCarbonCopy, &m.ToBlindCarbonCopy}) {
-        for (const std::string& entry : *list) {
-            const std::string address = AddressOf(entry);
-            if (address.empty()) continue;
-            Transaction("RCPT TO:<" + address + ">");
-            if (!Positive(m_replyNumber) || m_replyNumber > 300) {
-                if (OnRecipientNotFound) OnRecipientNotFound(address);
-            }
+    for (const std::string& entry : to) {
+        const std::string address = AddressOf(entry);
+        if (address.empty()) continue;
+        Transaction("RCPT TO:<" + address + ">");
+        if (!Positive(m_replyNumber) || m_replyNumber > 300) {
+            if (m_replyNumber >= 400 && m_replyNumber < 500) m_deferred = true;
+            if (OnRecipientNotFound) OnRecipientNotFound(address);
+        } else {
+            ++m_accepted;
         }
     }
     reply = Transaction("DATA");
     if (!Positive(m_replyNumber)) throw ESmtpError(WithoutLineEnd(reply));
-    Write(message);
+    Write(stuffedMessage);
     reply = Transaction(".");
     if (!Positive(m_replyNumber)) {
         if (OnFailure) OnFailure();
         throw ESmtpError(WithoutLineEnd(reply));
     }
-    if (ClearParams) PostMessage.Clear();
-    if (OnSuccess) OnSuccess();
 }
 
 void TNMSMTP::Disconnect() {

@@ -131,6 +131,15 @@ public:
     void Connect() override;
     // Sends PostMessage; returns at once when this client is already busy.
     void SendMail();
+    // Sends a message composed beforehand (header and body with CR LF line ends, not
+    // dot-stuffed) from the address to the recipients (addresses, or "Name <address>"), as
+    // SendMail sends its own.
+    void SendComposed(const std::string& from, const std::vector<std::string>& to,
+                      const std::string& message);
+    // Of the last send: how many recipients the server took, and whether one was refused only
+    // for now (a 4xx reply).
+    int RecipientsAccepted() const { return m_accepted; }
+    bool RecipientDeferred() const { return m_deferred; }
     // QUIT, then close.
     void Disconnect() override;
 
@@ -138,7 +147,12 @@ public:
     std::string AssembleMessage();
 
 private:
+    void Deliver(const std::string& from, const std::vector<std::string>& to,
+                 const std::string& stuffedMessage);
+
     bool m_busy = false;
+    int m_accepted = 0;
+    bool m_deferred = false;
 };
 
 // Releases every start-up of the socket library still outstanding (after the clients are gone);

@@ -71,6 +71,12 @@ bool ReadWholeFile(const std::string& path, std::string& bytes);
 // Creates or truncates a file and writes the bytes.
 bool WriteWholeFile(const std::string& path, std::string_view bytes);
 
+// Writes a whole file in one step: a new file beside it, readable by its owner only, reaches
+// the disk and then takes the name, so that a reader sees the old contents or the new ones.
+// Without replaceExisting, a file already there is left alone and the call fails with error 80.
+bool WritePrivateFileAtomically(const std::string& path, std::string_view bytes,
+                                bool replaceExisting = true);
+
 // The system's temporary folder with its trailing separator.
 std::string GetTempPath();
 

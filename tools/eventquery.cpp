@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "core/dry_run.h"
 #include "eventlog/catalog.h"
 #include "eventlog/rendering.h"
 #include "platform/accounts.h"

@@ -92,17 +92,3 @@ std::string JsonString(std::string_view utf8) {
     out.resize(static_cast<size_t>(p - out.data()));
     return out;
 }
-
-bool FirstRecordFrom(unsigned from, unsigned oldest, unsigned count, unsigned& first) {
-    if (count == 0) return false;
-    if (from - oldest < count) {
-        first = from;
-        return true;
-    }
-    // Numbers wrap: "before" is less than half the number space behind the oldest.
-    if (oldest - from <= 0x7FFFFFFFu) {
-        first = oldest;
-        return true;
-    }
-    return false;
-}

@@ -23,7 +23,3 @@ bool ParseNumber(std::string_view text, unsigned long long max, unsigned long lo
 
 // JSON string literal of a UTF-8 text.
 std::string JsonString(std::string_view utf8);
-
-// Where a listing "from record N" starts in a log of count records from oldest: N itself when
-// the log holds it, the oldest when N lies before it; false when N lies past the newest.
-bool FirstRecordFrom(unsigned from, unsigned oldest, unsigned count, unsigned& first);

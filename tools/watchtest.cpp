@@ -6,10 +6,9 @@
 #include <vector>
 
 #include "config/lists.h"
+#include "core/dry_run.h"
 #include "core/matching.h"
-#include "core/monitor.h"
 #include "platform/codepage.h"
-#include "platform/eventlog.h"
 #include "platform/files.h"
 #include "tools/tool_support.h"
 
@@ -60,55 +59,52 @@ int main(int argc, char** argv) {
     }
     UseMachine(kTool, machine);
     const std::string logName = Utf8ToSjis(log);
-    UniqueEventLog handle(OpenEventLogByName(logName));
-    if (!handle) FailWithLastError(kTool, "log " + log);
-    DWORD count = 0, oldest = 0;
-    if (!GetNumberOfEventLogRecords(handle.Get(), count) ||
-        !GetOldestEventLogRecord(handle.Get(), oldest)) {
-        FailWithLastError(kTool, "log " + log);
-    }
-    unsigned first = 0;
-    if (!FirstRecordFrom(static_cast<unsigned>(from), oldest, count, first)) count = 0;
-    for (DWORD n = first; count > 0 && n - oldest < count; ++n) {
-        EventRecord record;
-        DWORD error = 0;
-        if (!ReadEventRecord(logName, handle.Get(), n, record, error))
-            Fail(kTool, "record " + std::to_string(n), error);
-        TickBatch batch;
-        MatchRecord(watches, logName, record, batch);
-        for (const auto& report : batch) {
-            if (json) {
-                std::string line = "{\"log\":" + JsonString(U8(report->LogName)) +
-                                   ",\"record\":" + std::to_string(record.RecordNumber) +
-                                   ",\"watch\":" + std::to_string(report->Watch->EventNum) +
-                                   ",\"recipients\":[";
-                for (size_t i = 0; i < report->Recipients.size(); ++i) {
-                    if (i > 0) line += ',';
-                    line += JsonString(U8(report->Recipients[i]));
+    RecordRange range;
+    range.from = static_cast<std::uint32_t>(from);
+    DryRunFailure failure;
+    const bool read = DryRunLog(
+        watches, logName, range,
+        [&](const EventRecord& record, TickBatch& batch) {
+            for (const auto& report : batch) {
+                if (json) {
+                    std::string line = "{\"log\":" + JsonString(U8(report->LogName)) +
+                                       ",\"record\":" + std::to_string(record.RecordNumber) +
+                                       ",\"watch\":" + std::to_string(report->Watch->EventNum) +
+                                       ",\"recipients\":[";
+                    for (size_t i = 0; i < report->Recipients.size(); ++i) {
+                        if (i > 0) line += ',';
+                        line += JsonString(U8(report->Recipients[i]));
+                    }
+                    line += "],\"reportText\":" + JsonString(U8(report->ReportText)) + "}";
+                    line += '\n';
+                    std::fwrite(line.data(), 1, line.size(), stdout);
+                } else {
+                    std::printf("== record %u matches watch %d (recipients:", record.RecordNumber,
+                                report->Watch->EventNum);
+                    for (const std::string& r : report->Recipients)
+                        std::printf(" %s", U8(r).c_str());
+                    std::printf(")\n%s\n", U8(report->ReportText).c_str());
                 }
-                line += "],\"reportText\":" + JsonString(U8(report->ReportText)) + "}";
-                line += '\n';
-                std::fwrite(line.data(), 1, line.size(), stdout);
-            } else {
-                std::printf("== record %u matches watch %d (recipients:", record.RecordNumber,
-                            report->Watch->EventNum);
-                for (const std::string& r : report->Recipients) std::printf(" %s", U8(r).c_str());
-                std::printf(")\n%s\n", U8(report->ReportText).c_str());
             }
-        }
-        if (!explain) continue;
-        for (const auto& entry : watches) {
-            MatchTest failed;
-            if (EntryMatches(*entry, logName, record, &failed)) continue;
-            if (json) {
-                std::printf("{\"log\":%s,\"record\":%u,\"watch\":%d,\"failed\":\"%s\"}\n",
-                            JsonString(log).c_str(), record.RecordNumber, entry->EventNum,
-                            MatchTestName(failed));
-            } else {
-                std::printf("-- record %u, watch %d: %s does not match\n", record.RecordNumber,
-                            entry->EventNum, MatchTestName(failed));
+            if (!explain) return true;
+            for (const auto& entry : watches) {
+                MatchTest failed;
+                if (EntryMatches(*entry, logName, record, &failed)) continue;
+                if (json) {
+                    std::printf("{\"log\":%s,\"record\":%u,\"watch\":%d,\"failed\":\"%s\"}\n",
+                                JsonString(log).c_str(), record.RecordNumber, entry->EventNum,
+                                MatchTestName(failed));
+                } else {
+                    std::printf("-- record %u, watch %d: %s does not match\n", record.RecordNumber,
+                                entry->EventNum, MatchTestName(failed));
+                }
             }
-        }
+            return true;
+        },
+        failure);
+    if (!read) {
+        if (failure.record == 0) Fail(kTool, "log " + log, failure.error);
+        Fail(kTool, "record " + std::to_string(failure.record), failure.error);
     }
     return 0;
 }

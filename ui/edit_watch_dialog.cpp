@@ -1,5 +1,6 @@
 #include "ui/edit_watch_dialog.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -8,11 +9,13 @@
 
 #include "actions/actions.h"
 #include "config/settings.h"
+#include "core/dry_run.h"
 #include "eventlog/catalog.h"
 #include "expr/parser.h"
 #include "platform/bytes.h"
 #include "platform/codepage.h"
 #include "ui/dialog_support.h"
+#include "ui/dry_run_window.h"
 #include "ui/edit_todo_dialog.h"
 #include "ui/qt_shell.h"
 #include "ui_edit_watch_dialog.h"
@@ -162,7 +165,10 @@ int CaretOfBytePosition(const std::string& text, int position) {
 }
 
 TfrmEditWatch::TfrmEditWatch(QWidget* parent)
-    : QDialog(parent), ui(new Ui::TfrmEditWatch), m_actionEditor(new TfrmEditToDo(this)) {
+    : QDialog(parent),
+      ui(new Ui::TfrmEditWatch),
+      m_actionEditor(new TfrmEditToDo(this)),
+      m_dryRun(new TfrmDryRun(this)) {
     ui->setupUi(this);
     setModal(true);
     MakeNumericEdit(ui->edtEventNum, 6);
@@ -180,6 +186,7 @@ TfrmEditWatch::TfrmEditWatch(QWidget* parent)
             &TfrmEditWatch::cbxSourceNameChange);
     connect(ui->cbxType, &QComboBox::currentIndexChanged, this, &TfrmEditWatch::cbxTypeChange);
     connect(ui->btnEntry, &QPushButton::clicked, this, &TfrmEditWatch::btnEntryClick);
+    connect(ui->btnDryRun, &QPushButton::clicked, this, &TfrmEditWatch::btnDryRunClick);
     connect(ui->btnCancel, &QPushButton::clicked, this, &QDialog::reject);
     connect(ui->btnNew, &QPushButton::clicked, this, &TfrmEditWatch::btnNewClick);
     connect(ui->btnUpdate, &QPushButton::clicked, this, &TfrmEditWatch::btnUpdateClick);
@@ -452,6 +459,37 @@ bool TfrmEditWatch::Changed() const {
            now.AddrList != e.AddrList;
 }
 
+bool TfrmEditWatch::ConditionAccepted(const std::string& condition) {
+    const int position = CheckCondition(condition, true);
+    if (position == 0) return true;
+    FocusField(WatchField::Condition);
+    QTextCursor cursor = ui->edtCondition->textCursor();
+    cursor.setPosition(CaretOfBytePosition(condition, position));
+    ui->edtCondition->setTextCursor(cursor);
+    return false;
+}
+
+void TfrmEditWatch::btnDryRunClick() {
+    WatchFields fields = TrimmedFields();
+    // Only what decides a match is checked: a test needs no number and no title.
+    fields.eventNum = "1";
+    fields.mailSubject = "-";
+    if (auto problem = CheckWatchFields(fields, WatchList(), nullptr)) {
+        platform::CurrentShell().MessageBox(problem->message, sjis(u8"項目チェック"),
+                                            platform::kMbOk, platform::kMbIconExclamation);
+        FocusField(problem->field);
+        return;
+    }
+    if (!ConditionAccepted(fields.condition)) return;
+    WatchEntry entry;
+    ReadEntry(entry);
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    const DryRunResult result = DryRunEntry(entry, kDryRunRecords);
+    QApplication::restoreOverrideCursor();
+    m_dryRun->ShowResult(result, kDryRunRecords);
+    m_dryRun->exec();
+}
+
 void TfrmEditWatch::btnEntryClick() {
     const WatchFields fields = TrimmedFields();
     if (auto problem = CheckWatchFields(fields, *m_watches, m_entry)) {
@@ -461,13 +499,7 @@ void TfrmEditWatch::btnEntryClick() {
         FocusField(problem->field);
         return;
     }
-    if (const int position = CheckCondition(fields.condition, true); position != 0) {
-        FocusField(WatchField::Condition);
-        QTextCursor cursor = ui->edtCondition->textCursor();
-        cursor.setPosition(CaretOfBytePosition(fields.condition, position));
-        ui->edtCondition->setTextCursor(cursor);
-        return;
-    }
+    if (!ConditionAccepted(fields.condition)) return;
     if (!fields.anyRecipient) {
         platform::CurrentShell().MessageBox(sjis(u8"メール受信者が1人も選択されていません。"),
                                             sjis(u8"項目チェック"), platform::kMbOk,

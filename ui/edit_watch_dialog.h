@@ -10,6 +10,7 @@
 
 class QComboBox;
 class QTreeWidgetItem;
+class TfrmDryRun;
 class TfrmEditToDo;
 
 namespace Ui {
@@ -59,6 +60,9 @@ std::optional<WatchProblem> CheckWatchFields(const WatchFields& fields, const Wa
 // is one line break there, a double-byte character one character).
 int CaretOfBytePosition(const std::string& sjisText, int position);
 
+// How many of a log's newest records the editor's test reads.
+constexpr std::uint32_t kDryRunRecords = 1000;
+
 // "監視イベント編集": one watch entry on four tabs.
 class TfrmEditWatch : public QDialog {
     Q_OBJECT
@@ -78,6 +82,7 @@ public:
     void UnlockEntry();
 
     TfrmEditToDo& ActionEditor() { return *m_actionEditor; }
+    TfrmDryRun& DryRunWindow() { return *m_dryRun; }
 
     // The catalogue fillers: the list replaced, "特定しない" on top, the typed text kept.
     void FillLogs();
@@ -94,6 +99,7 @@ private slots:
     void cbxSourceNameChange();
     void cbxTypeChange();
     void btnEntryClick();
+    void btnDryRunClick();
     void btnNewClick();
     void btnUpdateClick();
     void btnDeleteClick();
@@ -109,10 +115,13 @@ private:
     bool ActionSelected(const char8_t* caption);
     void MoveAction(int step);
     void FocusField(WatchField field);
+    // Checks the search expression with its messages; on a fault the caret goes to it.
+    bool ConditionAccepted(const std::string& condition);
     bool Changed() const;
 
     std::unique_ptr<Ui::TfrmEditWatch> ui;
     TfrmEditToDo* m_actionEditor;
+    TfrmDryRun* m_dryRun;
     const WatchList* m_watches = nullptr;
     const WatchEntry* m_entry = nullptr;
     bool m_modified = false;

@@ -10,6 +10,7 @@
 #include "actions/actions.h"
 #include "core/address_handlers.h"
 #include "notify/netsend.h"
+#include "platform/clock.h"
 #include "platform/codepage.h"
 #include "platform/signals.h"
 #include "ui/dialog_support.h"
@@ -34,6 +35,7 @@ TfrmMain::TfrmMain(QWidget* parent)
       m_log(m_settings, nullptr),
       m_shell(this),
       m_mailer(m_settings),
+      m_spool(SpoolFolder()),
       m_monitor(m_settings, m_watches, *this, *this, *this) {
     ui->setupUi(this);
     m_logView = std::make_unique<LogListView>(ui->lvwEvent);
@@ -51,7 +53,9 @@ TfrmMain::TfrmMain(QWidget* parent)
     LoadSettings(m_settings);
     LoadAddressList(m_addresses);
     LoadWatchList(m_watches);
+    LoadExtensionSettings(m_extensions);
     if (m_mailLibrary.Load()) m_mailer.UseLibrary(m_mailLibrary.send);
+    m_monitor.SetExtensions(&m_extensions);
 
     // The dialogs, made once and shown again and again.
     m_setupEtc = new TfrmSetupEtc(this);
@@ -122,6 +126,7 @@ void TfrmMain::FormCreate() {
             kLogWarning, "%s",
             sjis(u8"BSMTP.DLLが見つからないため、メール送信時の認証は利用できません。").c_str());
     }
+    ApplyExtensions();
     m_tmrStart.start();
 }
 
@@ -221,6 +226,28 @@ void TfrmMain::Unlock() {
 
 void TfrmMain::ProcessActions(TickBatch& batch) { ::ProcessActions(batch); }
 
+void TfrmMain::ApplyExtensions() {
+    m_flood.SetLimit(m_extensions.FloodLimit);
+    m_mailer.UseRawLibrary(m_mailLibrary.sendRaw);
+    m_mailer.UseSpool(m_extensions.Spool ? &m_spool : nullptr, m_extensions.SpoolHours);
+    if (m_extensions.Spool && !m_mailer.Spooling()) {
+        LogMessage(kLogWarning, "%s",
+                   sjis(u8"BSMTP.DLLが保存したメールの再送に対応していないため、送信できなかった"
+                        u8"メールは保存されません。")
+                       .c_str());
+    }
+}
+
+void TfrmMain::BeforeNotifications(TickBatch& batch) {
+    const std::int64_t now = platform::NowUnixMilliseconds() / 1000;
+    // Kept mail first, then the summaries of hours that ended: older news before newer.
+    m_mailer.RetrySpool();
+    // Hours still open when the option was turned off end now, so that no count is lost.
+    TickBatch summaries = m_flood.TakeSummaries(m_extensions.Flood ? now : INT64_MAX);
+    if (!summaries.empty()) m_mailer.DeliverMail(summaries);
+    if (m_extensions.Flood) m_flood.Mark(batch, now);
+}
+
 void TfrmMain::DeliverMail(TickBatch& batch) { m_mailer.DeliverMail(batch); }
 
 void TfrmMain::SendNetworkMessages(TickBatch& batch) { ::SendNetworkMessages(batch); }
@@ -246,9 +273,15 @@ void TfrmMain::mnuSetupMailClick() {
 
 void TfrmMain::mnuSetupEtcClick() {
     m_setupEtc->ShowSettings(m_settings, m_mailLibrary.send);
+    m_setupEtc->ShowExtension(m_extensions);
     if (m_setupEtc->exec() != QDialog::Accepted) return;
     m_setupEtc->ReadSettings(m_settings);
     SaveSettings(m_settings);
+    if (m_setupEtc->Extension() != m_extensions) {
+        m_extensions = m_setupEtc->Extension();
+        SaveExtensionSettings(m_extensions);
+        ApplyExtensions();
+    }
     const int interval = static_cast<int>(std::max(m_settings.Interval * 60000u, 60000u));
     if (m_monitor.Running()) {
         // The count restarts only when the interval changed.

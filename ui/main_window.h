@@ -6,9 +6,11 @@
 
 #include "config/lists.h"
 #include "config/settings.h"
+#include "core/flood_control.h"
 #include "core/monitor.h"
 #include "core/program_log.h"
 #include "notify/mail_report.h"
+#include "notify/mail_spool.h"
 #include "ui/log_view.h"
 #include "ui/qt_shell.h"
 
@@ -42,6 +44,9 @@ public:
     WatchList& Watches() { return m_watches; }
     AddressList& Addresses() { return m_addresses; }
     Settings& CurrentSettings() { return m_settings; }
+    ExtensionSettings& Extensions() { return m_extensions; }
+    // Puts the extension options in effect (after they were loaded or changed).
+    void ApplyExtensions();
     ProgramLog& Log() { return m_log; }
     TfrmSetupEtc& SetupEtc() { return *m_setupEtc; }
     TfrmSetupMail& SetupMail() { return *m_setupMail; }
@@ -70,6 +75,7 @@ private:
     void Unlock() override;
     // BatchConsumers
     void ProcessActions(TickBatch& batch) override;
+    void BeforeNotifications(TickBatch& batch) override;
     void DeliverMail(TickBatch& batch) override;
     void SendNetworkMessages(TickBatch& batch) override;
 
@@ -82,6 +88,7 @@ private:
 
     std::unique_ptr<Ui::TfrmMain> ui;
     Settings m_settings;
+    ExtensionSettings m_extensions;
     AddressList m_addresses;
     WatchList m_watches;
     std::unique_ptr<LogListView> m_logView;
@@ -89,6 +96,8 @@ private:
     QtShell m_shell;
     MailLibrary m_mailLibrary;
     ReportMailer m_mailer;
+    MailSpool m_spool;
+    FloodControl m_flood;
     QTimer m_tmrStart;
     QTimer m_tmrWatch;
     Monitor m_monitor;

@@ -6,6 +6,7 @@
 #include "notify/smtp.h"
 #include "platform/codepage.h"
 #include "ui/dialog_support.h"
+#include "ui/extension_dialog.h"
 #include "ui/qt_shell.h"
 #include "ui_setup_etc_dialog.h"
 
@@ -125,7 +126,8 @@ bool SettingsChanged(const SettingsFields& a, const SettingsFields& b) {
            a.password != b.password || a.path != b.path;
 }
 
-TfrmSetupEtc::TfrmSetupEtc(QWidget* parent) : QDialog(parent), ui(new Ui::TfrmSetupEtc) {
+TfrmSetupEtc::TfrmSetupEtc(QWidget* parent)
+    : QDialog(parent), ui(new Ui::TfrmSetupEtc), m_extensionDialog(new TfrmExtension(this)) {
     ui->setupUi(this);
     setModal(true);
     MakeNumericEdit(ui->edtInterval, 2);
@@ -138,6 +140,7 @@ TfrmSetupEtc::TfrmSetupEtc(QWidget* parent) : QDialog(parent), ui(new Ui::TfrmSe
     connect(ui->btnCancel, &QPushButton::clicked, this, &TfrmSetupEtc::btnCancelClick);
     connect(ui->btnTest, &QPushButton::clicked, this, &TfrmSetupEtc::btnTestClick);
     connect(ui->btnBrowse, &QPushButton::clicked, this, &TfrmSetupEtc::btnBrowseClick);
+    connect(ui->btnExtension, &QPushButton::clicked, this, &TfrmSetupEtc::btnExtensionClick);
     connect(ui->cboAuthType, &QComboBox::currentIndexChanged, this,
             &TfrmSetupEtc::cboAuthTypeClick);
     connect(ui->cbxOutputLogFile, &QCheckBox::toggled, this, &TfrmSetupEtc::cbxOutputLogFileClick);
@@ -203,6 +206,16 @@ void TfrmSetupEtc::ShowSettings(const Settings& settings, BSendMailFunction send
 
 void TfrmSetupEtc::ReadSettings(Settings& settings) const { settings = SettingsOf(Fields()); }
 
+void TfrmSetupEtc::ShowExtension(const ExtensionSettings& extension) {
+    m_extension = m_loadedExtension = extension;
+}
+
+void TfrmSetupEtc::btnExtensionClick() {
+    m_extensionDialog->ShowExtension(m_extension);
+    if (m_extensionDialog->exec() == QDialog::Accepted)
+        m_extension = m_extensionDialog->Extension();
+}
+
 void TfrmSetupEtc::LockEntry() { ui->btnOk->setEnabled(false); }
 
 void TfrmSetupEtc::UnlockEntry() { ui->btnOk->setEnabled(true); }
@@ -263,7 +276,9 @@ void TfrmSetupEtc::btnOkClick() {
         FieldCheckFailed(problem->message, Control(problem->field));
         return;
     }
-    done(SettingsChanged(Fields(), m_loaded) ? QDialog::Accepted : QDialog::Rejected);
+    done(SettingsChanged(Fields(), m_loaded) || m_extension != m_loadedExtension
+             ? QDialog::Accepted
+             : QDialog::Rejected);
 }
 
 void TfrmSetupEtc::btnCancelClick() { done(QDialog::Rejected); }

@@ -11,6 +11,7 @@
 namespace Ui {
 class TfrmSetupEtc;
 }
+class TfrmExtension;
 
 // The settings dialog's fields as texts, the way its controls hold them (CP932).
 struct SettingsFields {
@@ -69,6 +70,11 @@ public:
     // entry point, or nullptr for the connection test.
     void ShowSettings(const Settings& settings, BSendMailFunction send);
     void ReadSettings(Settings& settings) const;
+    // The options of the extension dialog, kept with the settings: what OK hands back counts as
+    // a change too.
+    void ShowExtension(const ExtensionSettings& extension);
+    const ExtensionSettings& Extension() const { return m_extension; }
+    TfrmExtension& ExtensionDialog() { return *m_extensionDialog; }
 
     void LockEntry();
     void UnlockEntry();
@@ -81,6 +87,7 @@ private slots:
     void btnCancelClick();
     void btnTestClick();
     void btnBrowseClick();
+    void btnExtensionClick();
     void cboAuthTypeClick();
     void cbxOutputLogFileClick();
 
@@ -97,4 +104,6 @@ private:
     std::unique_ptr<Ui::TfrmSetupEtc> ui;
     SettingsFields m_loaded;
     BSendMailFunction m_send = nullptr;
+    TfrmExtension* m_extensionDialog;
+    ExtensionSettings m_extension, m_loadedExtension;
 };

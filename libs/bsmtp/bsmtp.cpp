@@ -129,32 +129,33 @@ std::string ErrorText(CURLcode code, const Dialogue& d, const bsmtp::MailArgumen
     return step.empty() ? Sjis(u8"メールを送信できませんでした。") + detail : step;
 }
 
-bool Send(const bsmtp::MailArguments& a, std::string& error) {
+// How a send ended for a caller that may try again.
+enum class Outcome { Accepted, Refused, Deferred };
+
+// Whether a failure may go away by itself: no connection, a time-out or a lost connection, or a
+// server that refused for now (4xx) before it refused for good.
+bool Transient(CURLcode code, const Dialogue& d) {
+    switch (code) {
+        case CURLE_COULDNT_RESOLVE_HOST:
+        case CURLE_COULDNT_CONNECT:
+        case CURLE_OPERATION_TIMEDOUT:
+        case CURLE_SEND_ERROR:
+        case CURLE_RECV_ERROR:
+        case CURLE_GOT_NOTHING: return d.errorReply.empty() || d.errorReply[0] == '4';
+        default: return !d.errorReply.empty() && d.errorReply[0] == '4';
+    }
+}
+
+Outcome Transfer(const bsmtp::MailArguments& a, const std::string& message, std::string& error) {
     Dialogue d;
     d.wantAuth = a.authenticate;
-    std::vector<std::string> attachments;
-    for (const std::string& path : a.attachments) {
-        const bool windows =
-            path.find('\\') != std::string::npos || (path.size() >= 2 && path[1] == ':');
-        attachments.push_back(windows ? platform::MapMachinePath(path) : path);
-    }
-    try {
-        TExStringList header;
-        d.message = ComposeMessage(
-            ReportMessage(a.senderName, a.senderAddress, a.subject, a.body, a.recipients,
-                          attachments, FormatMailDate(platform::GetLocalTime())),
-            "iso-2022-jp", NewBoundary(), header);
-    } catch (const std::exception& e) {
-        error = e.what();
-        return false;
-    }
-
+    d.message = message;
     static std::once_flag initialised;
     std::call_once(initialised, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
     CURL* curl = curl_easy_init();
     if (!curl) {
         error = Sjis(u8"メール送信の準備ができませんでした。");
-        return false;
+        return Outcome::Deferred;
     }
     const bool ipv6 = a.host.find(':') != std::string::npos;
     // Port 465 speaks TLS from the start; any other port takes STARTTLS when offered.
@@ -213,9 +214,43 @@ bool Send(const bsmtp::MailArguments& a, std::string& error) {
     const CURLcode result = curl_easy_perform(curl);
     curl_slist_free_all(recipients);
     curl_easy_cleanup(curl);
-    if (result == CURLE_OK) return true;
+    if (result == CURLE_OK) return Outcome::Accepted;
     error = ErrorText(result, d, a, curlError);
-    return false;
+    return Transient(result, d) ? Outcome::Deferred : Outcome::Refused;
+}
+
+bool Send(const bsmtp::MailArguments& a, std::string& error) {
+    std::vector<std::string> attachments;
+    for (const std::string& path : a.attachments) {
+        const bool windows =
+            path.find('\\') != std::string::npos || (path.size() >= 2 && path[1] == ':');
+        attachments.push_back(windows ? platform::MapMachinePath(path) : path);
+    }
+    std::string message;
+    try {
+        TExStringList header;
+        message = ComposeMessage(
+            ReportMessage(a.senderName, a.senderAddress, a.subject, a.body, a.recipients,
+                          attachments, FormatMailDate(platform::GetLocalTime())),
+            "iso-2022-jp", NewBoundary(), header);
+    } catch (const std::exception& e) {
+        error = e.what();
+        return false;
+    }
+    return Transfer(a, message, error) == Outcome::Accepted;
+}
+
+// A message as it may go on the wire: lines ended by CR LF, no NUL, nothing that could end the
+// data early or be read as a line end by one server and not by another.
+bool WellFormedMessage(std::string_view message) {
+    if (message.empty()) return false;
+    for (size_t i = 0; i < message.size(); ++i) {
+        const char c = message[i];
+        if (c == '\0') return false;
+        if (c == '\r' && (i + 1 == message.size() || message[i + 1] != '\n')) return false;
+        if (c == '\n' && (i == 0 || message[i - 1] != '\r')) return false;
+    }
+    return true;
 }
 
 void Report(char* buffer, const std::string& text) {
@@ -226,6 +261,34 @@ void Report(char* buffer, const std::string& text) {
 }
 
 }  // namespace
+
+extern "C" __attribute__((visibility("default"))) int BSendRawMail(const char* server,
+                                                                   const char* to, const char* from,
+                                                                   const char* message,
+                                                                   char* error) {
+    try {
+        bsmtp::MailArguments arguments;
+        std::string text;
+        if (!bsmtp::ParseMailArguments(server, to, from, nullptr, nullptr, nullptr, arguments,
+                                       text)) {
+            Report(error, text);
+            return 0;
+        }
+        if (!message || !WellFormedMessage(message)) {
+            Report(error, sjis(u8"メールの内容が正しくありません。"));
+            return 0;
+        }
+        switch (Transfer(arguments, message, text)) {
+            case Outcome::Accepted: Report(error, ""); return 1;
+            case Outcome::Refused: Report(error, text); return 0;
+            case Outcome::Deferred: Report(error, text); return -1;
+        }
+        return 0;
+    } catch (...) {
+        Report(error, sjis(u8"メール送信中に内部エラーが発生しました。"));
+        return 0;
+    }
+}
 
 extern "C" __attribute__((visibility("default"))) int BSendMail(
     const char* server, const char* to, const char* from, const char* subject, const char* body,

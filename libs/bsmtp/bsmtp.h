@@ -17,5 +17,15 @@ using BSendMailFunction = int (*)(const char* server, const char* to, const char
                                   char* error);
 }
 
+// A second entry point, for a message the caller composed (a kept mail sent again): server, to
+// and from as above; message is the header and body with CR LF line ends, not dot-stuffed. 1
+// when it was accepted; 0 when it was refused for good (a 5xx reply, a bad argument); -1 when it
+// may go through later (no connection, a time-out, a 4xx reply). A library without it is still
+// used for new mail.
+extern "C" {
+using BSendRawMailFunction = int (*)(const char* server, const char* to, const char* from,
+                                     const char* message, char* error);
+}
+
 // The size of the caller's error buffer.
 constexpr int kBSendMailErrorSize = 256;

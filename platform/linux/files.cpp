@@ -293,6 +293,32 @@ bool WriteWholeFile(const std::string& path, std::string_view bytes) {
            file.Write(bytes.data(), bytes.size());
 }
 
+bool WritePrivateFileAtomically(const std::string& path, std::string_view bytes,
+                                bool replaceExisting) {
+    std::string folder = ExtractFilePath(path);
+    File file;
+    std::string temp;
+    if (!file.CreateUnique(folder.empty() ? std::string("./") : folder, ".new-", temp)) {
+        return false;
+    }
+    if (!file.Write(bytes.data(), bytes.size()) || !file.Sync()) {
+        const DWORD error = GetLastError();
+        file.Close();
+        unlink(Native(temp).c_str());
+        SetLastError(error);
+        return false;
+    }
+    file.Close();
+    const std::string from = Native(temp), to = Native(path);
+    const bool placed = replaceExisting ? rename(from.c_str(), to.c_str()) == 0
+                                        : link(from.c_str(), to.c_str()) == 0;
+    if (!placed) FailFromErrno();
+    const DWORD error = GetLastError();
+    if (!placed || !replaceExisting) unlink(from.c_str());
+    SetLastError(error);
+    return placed;
+}
+
 std::string GetTempPath() {
     const char* tmp = std::getenv("TMPDIR");
     std::string folder = (tmp && *tmp) ? tmp : "/tmp";

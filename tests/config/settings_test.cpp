@@ -211,3 +211,33 @@ TEST(Settings, SavesInAFolderTheUserMayNotWriteAndThroughLinks) {
     }));
     chmod(folder.Path().c_str(), 0755);
 }
+
+TEST(Settings, TheExtensionSectionIsOffByDefaultAndClampedWhenHandMade) {
+    TestFolder folder;
+    ExtensionSettings e;
+    LoadExtensionSettings(e);
+    EXPECT_EQ(e, ExtensionSettings());
+    EXPECT_FALSE(e.Resume || e.Spool || e.Flood);
+    EXPECT_EQ(e.ResumeLimit, 1000);
+    EXPECT_EQ(e.SpoolHours, 24);
+    EXPECT_EQ(e.FloodLimit, 10);
+
+    e = {true, 50, true, 48, true, 3};
+    ASSERT_TRUE(SaveExtensionSettings(e));
+    ExtensionSettings back;
+    LoadExtensionSettings(back);
+    EXPECT_EQ(back, e);
+    EXPECT_NE(ReadFileBytes(SettingsFilePath())
+                  .find("[Extension]\r\nResume=1\r\nResumeLimit=50\r\nSpool=1\r\nSpoolHours=48\r\n"
+                        "Flood=1\r\nFloodLimit=3\r\n"),
+              std::string::npos);
+
+    WriteFileBytes(
+        SettingsFilePath(),
+        "[Extension]\r\nResume=7\r\nResumeLimit=0\r\nSpoolHours=99999\r\nFloodLimit=-4\r\n");
+    LoadExtensionSettings(back);
+    EXPECT_TRUE(back.Resume);
+    EXPECT_EQ(back.ResumeLimit, 1);
+    EXPECT_EQ(back.SpoolHours, kSpoolHoursMax);
+    EXPECT_EQ(back.FloodLimit, 1);
+}

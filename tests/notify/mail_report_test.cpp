@@ -11,9 +11,12 @@
 #include "actions/actions.h"
 #include "actions/attachments.h"
 #include "config/settings.h"
+#include "core/flood_control.h"
 #include "core/monitor.h"
 #include "core/program_log.h"
 #include "eventlog/catalog.h"
+#include "notify/netsend.h"
+#include "platform/clock.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
 #include "platform/machine.h"
@@ -562,4 +565,256 @@ TEST_F(MailPeer, FromAnEventToAMail) {
     EXPECT_NE(decoded.find("attachment app.log " + HexOf("log line\n")), std::string::npos);
     std::vector<platform::FindData> left;
     EXPECT_FALSE(platform::FindFiles(folder.Path() + "QVK*", left));  // the folder is gone
+}
+
+// Mail kept while it cannot be delivered, tried again at the next tick.
+
+namespace {
+
+BSendRawMailFunction RealRawLibrary() {
+    static void* handle = dlopen(QUORVIK_BSMTP_PATH, RTLD_NOW | RTLD_LOCAL);
+    return handle ? reinterpret_cast<BSendRawMailFunction>(dlsym(handle, "BSendRawMail")) : nullptr;
+}
+
+SpooledMail SampleMail() {
+    SpooledMail mail;
+    mail.from = "quorvik@example.jp";
+    mail.recipients = {"ops@example.jp", "Dev <dev@example.jp>"};
+    mail.watch = 4;
+    mail.spooled = 1796000000;
+    mail.message = "Subject: x\r\n\r\nline\r\n.\r\n";
+    return mail;
+}
+
+}  // namespace
+
+TEST(MailSpoolFile, WholeOrNotAtAll) {
+    const SpooledMail mail = SampleMail();
+    const std::string bytes = FormatSpoolFile(mail);
+    SpooledMail back;
+    ASSERT_TRUE(ParseSpoolFile(bytes, back));
+    EXPECT_EQ(back.from, mail.from);
+    EXPECT_EQ(back.recipients, mail.recipients);
+    EXPECT_EQ(back.watch, 4);
+    EXPECT_EQ(back.spooled, 1796000000);
+    EXPECT_EQ(back.message, mail.message);
+    // Cut anywhere, or changed anywhere, it is refused.
+    for (size_t n = 0; n < bytes.size(); ++n) {
+        EXPECT_FALSE(ParseSpoolFile(bytes.substr(0, n), back)) << n;
+        std::string changed = bytes;
+        changed[n] ^= 0x01;
+        EXPECT_FALSE(ParseSpoolFile(changed, back)) << n;
+    }
+    EXPECT_FALSE(ParseSpoolFile(mail.message, back));  // a mail that is not ours
+
+    TestFolder folder;
+    MailSpool spool(folder.File("SPOOL/"));
+    SpooledMail injected = mail;
+    injected.recipients = {"a@example.jp\r\nRCPT TO:<b@example.jp>"};
+    EXPECT_EQ(spool.Keep(injected), "");
+    EXPECT_FALSE(platform::DirectoryExists(spool.Folder()));
+    // Kept in the same millisecond, they are still tried in the order they were kept.
+    platform::SetClock(platform::LocalTimeOf(1796000000));
+    std::vector<std::string> kept;
+    for (int i = 1; i <= 3; ++i) {
+        SpooledMail m = mail;
+        m.watch = i;
+        kept.push_back(spool.Keep(m));
+    }
+    platform::ReleaseClock();
+    EXPECT_EQ(spool.Waiting(), kept);
+}
+
+class SpoolPeer : public MailTest {
+protected:
+    SpoolPeer() : spool(folder.File("SPOOL/")) {
+        settings.TimeOut = 2;
+        port = FreePort();
+        settings.SMTPPort = port;
+    }
+    // What the spool folder holds, by extension.
+    int Files(const char* extension) const {
+        std::vector<platform::FindData> found;
+        return platform::FindFiles(spool.Folder() + "*" + extension, found)
+                   ? static_cast<int>(found.size())
+                   : 0;
+    }
+    // The same two reports, one with an attachment.
+    void TwoReports() {
+        batch.clear();
+        ReportRecord& a =
+            Report(7, {"ops@example.jp"}, sjis(u8"説明：\r\nディスクの空きがありません"));
+        AttachmentFolder(a, "app.log", "log line\n");
+        Report(8, {"ops@example.jp", "PC01"}, "second");
+    }
+    // Down at the tick, up at the next: the kept mail arrives as a direct send would have it.
+    void KeptAndSentLater(ReportMailer& mailer) {
+        mailer.UseSpool(&spool, 24);
+        ASSERT_TRUE(mailer.Spooling());
+        TwoReports();
+        EXPECT_TRUE(mailer.RetrySpool());
+        mailer.DeliverMail(batch);
+        EXPECT_EQ(Levels(2), (std::vector<std::string>{
+                                 "監視イベント番号: 7 - メールを送信できなかったため保存しました。"
+                                 "次回のチェックから再送します。",
+                                 "監視イベント番号: 8 - メールを送信できなかったため保存しました。"
+                                 "次回のチェックから再送します。"}));
+        EXPECT_EQ(Files(".eml"), 2);
+        EXPECT_FALSE(platform::DirectoryExists(batch[0]->AttachFolders[0]));  // kept inside
+
+        MailServer::Options options;
+        options.port = port;
+        MailServer server(folder.File("mail/"), options);
+        ASSERT_TRUE(server.Started());
+        EXPECT_TRUE(mailer.RetrySpool());
+        EXPECT_EQ(Levels(0), (std::vector<std::string>{
+                                 "監視イベント番号: 7 - 保存されたメールが送信されました。",
+                                 "監視イベント番号: 8 - 保存されたメールが送信されました。"}));
+        EXPECT_EQ(Files(".eml"), 0);
+        // The same reports sent directly.
+        ReportMailer direct(settings);
+        if (mailer.UsesLibrary()) direct.UseLibrary(RealLibrary());
+        TwoReports();
+        direct.DeliverMail(batch);
+        for (int n = 1; n <= 2; ++n) {
+            const std::string kept = server.WaitForMail(n), sent = server.WaitForMail(n + 2);
+            ASSERT_FALSE(kept.empty());
+            ASSERT_FALSE(sent.empty());
+            EXPECT_EQ(server.Decode(kept), server.Decode(sent)) << n;
+        }
+        EXPECT_NE(
+            server.Decode(server.WaitForMail(1)).find("attachment app.log " + HexOf("log line\n")),
+            std::string::npos);
+        EXPECT_FALSE(server.HasMail(5));
+    }
+
+    MailSpool spool;
+    std::uint16_t port = 0;
+};
+
+TEST_F(SpoolPeer, ByTheClient) {
+    ReportMailer mailer(settings);
+    KeptAndSentLater(mailer);
+}
+
+TEST_F(SpoolPeer, ByTheLibrary) {
+    ASSERT_NE(RealRawLibrary(), nullptr);
+    ReportMailer mailer(settings);
+    mailer.UseLibrary(RealLibrary());
+    mailer.UseRawLibrary(RealRawLibrary());
+    KeptAndSentLater(mailer);
+}
+
+TEST_F(SpoolPeer, DamagedExpiredAndRefusedMailIsSetAsideNeverSent) {
+    ReportMailer mailer(settings);
+    mailer.UseSpool(&spool, 24);
+    SpooledMail mail = SampleMail();
+    mail.spooled = platform::NowUnixMilliseconds() / 1000;
+    const std::string cut = spool.Keep(mail);
+    const std::string whole = FormatSpoolFile(mail);
+    WriteFileBytes(cut, whole.substr(0, whole.size() - 5));
+    mail.watch = 5;
+    const std::string good = spool.Keep(mail);
+    ASSERT_FALSE(good.empty());
+
+    MailServer::Options options;
+    options.port = port;
+    options.reject = {"nobody@example.jp"};
+    MailServer server(folder.File("mail/"), options);
+    ASSERT_TRUE(server.Started());
+    EXPECT_TRUE(mailer.RetrySpool());
+    EXPECT_TRUE(platform::FileExists(cut.substr(0, cut.size() - 4) + ".bad"));
+    EXPECT_EQ(Levels(3), std::vector<std::string>{"保存されたメール(" + cut +
+                                                  ")は壊れているため送信しません。" +
+                                                  cut.substr(0, cut.size() - 4) + ".bad"});
+    EXPECT_EQ(Levels(0),
+              std::vector<std::string>{"監視イベント番号: 5 - 保存されたメールが送信されました。"});
+    ASSERT_FALSE(server.WaitForMail(1).empty());
+    EXPECT_NE(ReadFileBytes(server.WaitForMail(1)).find("line\r\n"), std::string::npos);
+    EXPECT_FALSE(server.HasMail(2));
+
+    // A server that refuses every recipient for good: nothing is kept.
+    sink.lines.clear();
+    batch.clear();
+    Report(9, {"nobody@example.jp"});
+    mailer.DeliverMail(batch);
+    EXPECT_EQ(Files(".eml"), 0);
+    ASSERT_EQ(Levels(3).size(), 1u);
+    EXPECT_EQ(Levels(3)[0].rfind("監視イベント番号: 9 - メールの送信に失敗しました。", 0), 0u);
+
+    // Past its hours a kept mail is given up.
+    sink.lines.clear();
+    platform::SetClock(platform::LocalTimeOf(1796000000));
+    mail.spooled = 1796000000 - 24 * 3600;
+    const std::string old = spool.Keep(mail);
+    EXPECT_TRUE(mailer.RetrySpool());
+    platform::ReleaseClock();
+    EXPECT_TRUE(platform::FileExists(old.substr(0, old.size() - 4) + ".expired"));
+    EXPECT_EQ(Levels(3)[0].rfind("監視イベント番号: 5 - 保存されたメールは24時間送信できなかった"
+                                 "ため、再送をあきらめました。",
+                                 0),
+              0u);
+    EXPECT_FALSE(server.HasMail(2));
+}
+
+TEST_F(MailTest, AServerThatRefusesForNowKeepsTheMail) {
+    // 451 at MAIL FROM: kept, with the reason as a debug line.
+    ScriptedSmtpServer server("220 ready\r\n", {"250 hello\r\n", "250 reset\r\n",
+                                                "451 try again later\r\n", "221 bye\r\n"});
+    settings.SMTPPort = server.Port();
+    MailSpool spool(folder.File("SPOOL/"));
+    ReportMailer mailer(settings);
+    mailer.UseSpool(&spool, 24);
+    Report(3, {"ops@example.jp"});
+    mailer.DeliverMail(batch);
+    EXPECT_EQ(spool.Waiting().size(), 1u);
+    EXPECT_TRUE(Logged("4 451 try again later"));
+}
+
+TEST_F(MailPeer, FiftyMatchesInAnHourGiveTheLimitAndOneSummary) {
+    MailServer server(folder.File("mail/"));
+    ASSERT_TRUE(server.Started());
+    settings.SMTPPort = server.Port();
+    const std::int64_t start = 1796000000;
+    FloodControl flood(10);
+    ReportMailer mailer(settings);
+    // Fifty matches of one entry over five ticks of ten, and one of another entry.
+    for (int tick = 0; tick < 5; ++tick) {
+        batch.clear();
+        for (int i = 0; i < 10; ++i) {
+            ReportRecord& r = Report(12, {"ops@example.jp", "PC01"}, "match");
+            r.LogName = "System";
+            r.Event.EventID = 7000 + static_cast<std::uint32_t>(tick * 10 + i);
+            r.Event.SourceName = "Disk";
+            r.Event.Description = "event " + std::to_string(tick * 10 + i) + "\r\nmore";
+        }
+        Report(13, {"ops@example.jp"}, "other entry");
+        flood.Mark(batch, start + tick * 600);
+        EXPECT_EQ(MessageRecipients(*batch[0]).empty(), tick > 0);
+        mailer.DeliverMail(batch);
+        EXPECT_TRUE(flood.TakeSummaries(start + tick * 600 + 1).empty());
+    }
+    EXPECT_TRUE(
+        Logged("2 監視イベント番号: 12 - 1時間の通知数が上限(10件)に達したため、以降の通知"
+               "を控えます。"));
+    batch = flood.TakeSummaries(start + 3600);
+    ASSERT_EQ(batch.size(), 1u);
+    mailer.DeliverMail(batch);
+    EXPECT_TRUE(
+        Logged("1 監視イベント番号: 12 - 通知の抑制を終了しました。控えた通知は40件です。"));
+    // Ten reports of entry 12, five of entry 13, and the summary.
+    const std::string summary = server.WaitForMail(16);
+    ASSERT_FALSE(summary.empty());
+    EXPECT_FALSE(server.HasMail(17));
+    const std::string decoded = server.Decode(summary);
+    EXPECT_NE(decoded.find(HexOf(
+                  Utf8(u8"Quorvik Report (監視イベント番号: 12) - ディスク (控えた通知のまとめ)"))),
+              std::string::npos)
+        << decoded;
+    for (const char8_t* part : {u8"控えた通知：40件", u8"最初の通知\r\n日付：",
+                                u8"ログ：System\r\nソース：Disk\r\nイベントID：7010\r\n説明："
+                                u8"event 10\r\n",
+                                u8"最後の通知", u8"イベントID：7049\r\n説明：event 49\r\n"}) {
+        EXPECT_NE(decoded.find(HexOf(Utf8(part))), std::string::npos) << Utf8(part);
+    }
 }

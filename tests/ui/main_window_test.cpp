@@ -18,11 +18,13 @@
 #include "eventlog/catalog.h"
 #include "platform/clock.h"
 #include "platform/codepage.h"
+#include "platform/files.h"
 #include "platform/instance.h"
 #include "support/machine_folder.h"
 #include "support/scripted_shell.h"
 #include "support/test_app.h"
 #include "ui/edit_watch_dialog.h"
+#include "ui/extension_dialog.h"
 #include "ui/setup_etc_dialog.h"
 #include "ui/setup_mail_dialog.h"
 #include "ui/setup_watch_dialog.h"
@@ -212,4 +214,55 @@ TEST(SingleInstance, TheNameIsHeldOnce) {
     EXPECT_FALSE(second.Acquire("QuorvikTestInstance"));
     first.Release();
     EXPECT_TRUE(second.Acquire("QuorvikTestInstance"));
+}
+
+TEST_F(MainWindowTest, TheExtensionOptionsAreCheckedSavedAndPutInEffect) {
+    WatchList watches;
+    auto entry = std::make_unique<WatchEntry>();
+    entry->EventNum = 1;
+    entry->LogName = entry->SourceName = entry->Category = AnyValueText();
+    entry->AddrList = {"ops@example.jp"};
+    watches.push_back(std::move(entry));
+    SaveWatchList(watches);
+    TfrmMain window;
+    QTest::qWait(20);
+    ASSERT_TRUE(window.GetMonitor().Running());
+    EXPECT_EQ(window.Extensions(), ExtensionSettings());
+
+    WhenShown(window.SetupEtc(), [this](QDialog& etc) {
+        auto& dialog = static_cast<TfrmSetupEtc&>(etc);
+        WhenShown(dialog.ExtensionDialog(), [this](QDialog& d) {
+            Find<QCheckBox>(&d, "cbxFlood")->setChecked(true);
+            auto* limit = Find<QLineEdit>(&d, "edtFloodLimit");
+            EXPECT_TRUE(limit->isEnabled());
+            EXPECT_FALSE(Find<QLineEdit>(&d, "edtSpoolHours")->isEnabled());
+            limit->setText(QStringLiteral("0"));
+            shell.Answer(platform::kIdOk);
+            Find<QPushButton>(&d, "btnOk")->click();
+            ASSERT_EQ(shell.Boxes().size(), 1u);
+            EXPECT_EQ(SjisToUtf8(shell.Boxes()[0].caption + "|" + shell.Boxes()[0].text),
+                      "項目チェック|1時間あたりの通知数が範囲外です。\r\n\r\n設定できる範囲は、"
+                      "1～1000です。");
+            EXPECT_EQ(d.focusWidget(), limit);
+            EXPECT_TRUE(d.isVisible());
+            limit->setText(QStringLiteral("25"));
+            Find<QCheckBox>(&d, "cbxResume")->setChecked(true);
+            Find<QPushButton>(&d, "btnOk")->click();
+        });
+        Find<QPushButton>(&etc, "btnExtension")->click();
+        EXPECT_TRUE(dialog.Extension().Flood);
+        // Nothing else changed: OK still counts as a change.
+        shell.Answer(platform::kIdYes);  // incomplete SMTP data
+        Find<QPushButton>(&etc, "btnOk")->click();
+    });
+    Find<QAction>(&window, "mnuSetupEtc")->trigger();
+    EXPECT_TRUE(window.Extensions().Flood);
+    EXPECT_EQ(window.Extensions().FloodLimit, 25);
+    EXPECT_TRUE(window.Extensions().Resume);
+    ExtensionSettings stored;
+    LoadExtensionSettings(stored);
+    EXPECT_EQ(stored, window.Extensions());
+    // Resume is in effect at once: the next tick keeps the monitor's position.
+    window.GetMonitor().WatchTick();
+    EXPECT_TRUE(platform::FileExists(ResumeStatePath()));
 }

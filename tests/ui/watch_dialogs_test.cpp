@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
@@ -23,6 +24,7 @@
 #include "support/machine_folder.h"
 #include "support/scripted_shell.h"
 #include "support/test_app.h"
+#include "ui/dry_run_window.h"
 #include "ui/edit_todo_dialog.h"
 #include "ui/edit_watch_dialog.h"
 #include "ui/qt_shell.h"
@@ -438,4 +440,44 @@ TEST_F(WatchDialogTest, TheWatchListDialogNumbersSortsAndDeletes) {
     dialog.show();
     Find<QPushButton>(&dialog, "btnClose")->click();
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
+}
+
+TEST_F(WatchDialogTest, TheTestButtonShowsWhatTheEntryAsEditedWouldMatch) {
+    for (const char* id : {"7", "8", "7"}) {
+        ASSERT_EQ(RunCommand(std::string(QUORVIK_TOOLS_DIR) + "/eventcreate --machine " +
+                             machine.Root() + " --log System --source Disk --type error --id " +
+                             id + " --string 'disk full " + id + "'"),
+                  0);
+    }
+    editor.ShowEntry(watches, nullptr);
+    editor.show();
+    // Only what decides a match is checked; the number and the title may wait.
+    SetEdit("edtMailSubject", QString());
+    Box("cbxLogName")->setEditText(QStringLiteral("System"));
+    Box("cbxEventID")->setEditText(QStringLiteral("0"));
+    shell.Answer(platform::kIdOk);
+    Find<QPushButton>(&editor, "btnDryRun")->click();
+    ASSERT_EQ(shell.Boxes().size(), 1u);
+    EXPECT_EQ(SjisToUtf8(shell.Boxes()[0].text),
+              "イベントIDが範囲外です。\r\n\r\n設定できる範囲は、1～65535です。");
+
+    Box("cbxEventID")->setEditText(QStringLiteral("7"));
+    Find<QPlainTextEdit>(&editor, "edtNote")->setPlainText(QStringLiteral("replace it"));
+    ModalScript script(editor.DryRunWindow());
+    script.steps.push_back([](QDialog& d) {
+        auto& window = static_cast<TfrmDryRun&>(d);
+        EXPECT_EQ(window.Summary()->text(),
+                  Q(u8"最新1000件ずつ、3件のレコードのうち2件が一致しました。"));
+        ASSERT_EQ(window.Matches()->topLevelItemCount(), 2);
+        EXPECT_EQ(window.Matches()->topLevelItem(0)->text(1), QStringLiteral("1"));
+        EXPECT_EQ(window.Matches()->topLevelItem(1)->text(7), QStringLiteral("disk full 7"));
+        const QString report = window.ReportText()->toPlainText();
+        EXPECT_TRUE(report.contains(Q(u8"説明：\ndisk full 7\n"))) << report.toStdString();
+        EXPECT_TRUE(report.contains(Q(u8"注記：\nreplace it"))) << report.toStdString();
+        d.accept();
+    });
+    Find<QPushButton>(&editor, "btnDryRun")->click();
+    EXPECT_TRUE(script.steps.empty());
+    EXPECT_EQ(shell.Boxes().size(), 1u);
+    EXPECT_TRUE(editor.isVisible());  // the editor stays open, unchanged
 }

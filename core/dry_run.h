@@ -1,0 +1,55 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "config/lists.h"
+#include "core/matching.h"
+#include "platform/errors.h"
+
+// A dry run: the records already in a log read as the watch cycle reads them and matched with a
+// watch list, so that a rule can be tried without waiting for its event. The watch test tool and
+// the watch entry editor share it.
+
+// Where a listing "from record N" starts in a log of count records from oldest: N itself when
+// the log holds it, the oldest when N lies before it; false when N lies past the newest.
+bool FirstRecordFrom(unsigned from, unsigned oldest, unsigned count, unsigned& first);
+
+// Which records: from a number on, or the newest ones.
+struct RecordRange {
+    std::uint32_t from = 1;
+    std::uint32_t newest = 0;  // when not 0: only this many of the newest records
+};
+
+// What stopped a dry run: the log could not be opened or counted (record 0), or a record could
+// not be read; with the system's error code.
+struct DryRunFailure {
+    std::uint32_t record = 0;
+    platform::DWORD error = 0;
+};
+
+// Reads the records of the range in order and hands each to the callback with the report
+// records the watch list makes for it; the callback returns false to stop. False when the log
+// or a record could not be read.
+using DryRunCallback = std::function<bool(const EventRecord& record, TickBatch& batch)>;
+bool DryRunLog(const WatchList& watches, const std::string& logName, const RecordRange& range,
+               const DryRunCallback& each, DryRunFailure& failure);
+
+// A record a watch entry matched in a dry run, with its report text.
+struct DryRunMatch {
+    std::string logName;
+    EventRecord record;
+    std::string reportText;
+};
+
+struct DryRunResult {
+    std::vector<DryRunMatch> matches;     // log by log, oldest first in each
+    std::uint32_t checked = 0;            // records read
+    std::vector<std::string> unreadLogs;  // logs that could not be read whole
+};
+
+// Which of the newest records of the entry's log (of every log when it names none) the entry
+// as it stands would match.
+DryRunResult DryRunEntry(const WatchEntry& entry, std::uint32_t newest = 1000);

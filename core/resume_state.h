@@ -1,0 +1,34 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <string_view>
+
+// Where monitoring stood in each log when the program last handled it, kept in RESUME.DAT beside
+// ETC.DAT so that a new run can report what was written while the program was down.
+struct LogPosition {
+    std::uint32_t record = 0;   // the newest record handled; 0 when the log was empty
+    std::uint32_t written = 0;  // its written time; 0 when it is not known
+    // What tells it from another record of the same number and time (a log cleared and filled
+    // again within a second); 0 when not known.
+    std::uint32_t length = 0;
+    std::uint64_t hash = 0;
+
+    bool operator==(const LogPosition&) const = default;
+};
+
+// By log name (Shift-JIS).
+using ResumeState = std::map<std::string, LogPosition>;
+
+std::string ResumeStatePath();
+
+// The file's text: a section per log with Record=, Written=, Length= and Hash=. Reading skips what
+// it does not understand, so that a damaged file costs only the logs it damaged.
+std::string FormatResumeState(const ResumeState& state);
+ResumeState ParseResumeState(std::string_view text);
+
+// An empty state when there is no file.
+ResumeState LoadResumeState();
+// Replaces the file in one step; false (with the last error) when it could not be written.
+bool SaveResumeState(const ResumeState& state);

@@ -1,0 +1,151 @@
+#include "notify/mail_spool.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "config/settings.h"
+#include "platform/bytes.h"
+#include "platform/clock.h"
+#include "platform/crypto.h"
+#include "platform/errors.h"
+#include "platform/files.h"
+
+namespace {
+
+constexpr std::string_view kPrefix = "X-Quorvik-";
+constexpr char kExtension[] = ".eml";
+
+std::string Digest(std::string_view bytes) {
+    const platform::Md5Digest d = platform::Md5(bytes);
+    return platform::ToHex(std::string_view(reinterpret_cast<const char*>(d.data()), d.size()));
+}
+
+bool Decimal(std::string_view text, std::int64_t low, std::int64_t high, std::int64_t& value) {
+    if (text.empty() || text.size() > 18) return false;
+    std::int64_t n = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return false;
+        n = n * 10 + (c - '0');
+    }
+    if (n < low || n > high) return false;
+    value = n;
+    return true;
+}
+
+// An envelope address must stay one header line and one SMTP argument.
+bool SafeEnvelopeText(const std::string& text) {
+    return !text.empty() && text.find_first_of(std::string_view("\r\n\0", 3)) == std::string::npos;
+}
+
+}  // namespace
+
+std::string FormatSpoolFile(const SpooledMail& mail) {
+    std::string head;
+    head += "X-Quorvik-Spool: 1\r\n";
+    head += "X-Quorvik-From: " + mail.from + "\r\n";
+    for (const std::string& r : mail.recipients) head += "X-Quorvik-To: " + r + "\r\n";
+    head += "X-Quorvik-Watch: " + std::to_string(mail.watch) + "\r\n";
+    head += "X-Quorvik-Spooled: " + std::to_string(mail.spooled) + "\r\n";
+    head += "X-Quorvik-Length: " + std::to_string(mail.message.size()) + "\r\n";
+    // The digest covers the envelope lines too: it is the last line before the message.
+    return head + "X-Quorvik-MD5: " + Digest(head + mail.message) + "\r\n" + mail.message;
+}
+
+bool ParseSpoolFile(std::string_view bytes, SpooledMail& mail) {
+    mail = SpooledMail();
+    const std::string_view whole = bytes;
+    size_t digestLine = std::string_view::npos;  // where the MD5 line starts
+    std::int64_t length = -1, number = 0;
+    std::string digest;
+    bool ours = false, hasWatch = false, hasTime = false;
+    while (bytes.substr(0, kPrefix.size()) == kPrefix) {
+        const size_t end = bytes.find("\r\n");
+        if (end == std::string_view::npos) return false;
+        if (digestLine != std::string_view::npos) return false;  // a line after the digest
+        const size_t at = whole.size() - bytes.size();
+        const std::string_view line = bytes.substr(kPrefix.size(), end - kPrefix.size());
+        bytes.remove_prefix(end + 2);
+        const size_t colon = line.find(": ");
+        if (colon == std::string_view::npos) return false;
+        const std::string_view name = line.substr(0, colon);
+        const std::string value(line.substr(colon + 2));
+        if (name == "Spool") {
+            ours = value == "1";
+        } else if (name == "From") {
+            mail.from = value;
+        } else if (name == "To") {
+            mail.recipients.push_back(value);
+        } else if (name == "Watch") {
+            hasWatch = Decimal(value, 0, 0x7FFFFFFF, number);
+            mail.watch = static_cast<int>(number);
+        } else if (name == "Spooled") {
+            hasTime = Decimal(value, 0, INT64_C(999999999999), mail.spooled);
+        } else if (name == "Length") {
+            if (!Decimal(value, 1, INT64_C(1) << 40, length)) return false;
+        } else if (name == "MD5") {
+            digest = value;
+            digestLine = at;
+        }
+    }
+    if (!ours || !hasWatch || !hasTime || !SafeEnvelopeText(mail.from) || mail.recipients.empty() ||
+        !std::all_of(mail.recipients.begin(), mail.recipients.end(), SafeEnvelopeText)) {
+        return false;
+    }
+    if (length < 0 || static_cast<std::uint64_t>(length) != bytes.size()) return false;
+    if (digestLine == std::string_view::npos ||
+        Digest(std::string(whole.substr(0, digestLine)).append(bytes)) != digest) {
+        return false;
+    }
+    mail.message.assign(bytes);
+    return true;
+}
+
+std::string SpoolFolder() { return ProgramDirectory() + "SPOOL/"; }
+
+std::string MailSpool::Keep(const SpooledMail& mail) {
+    if (!SafeEnvelopeText(mail.from) || mail.recipients.empty() ||
+        !std::all_of(mail.recipients.begin(), mail.recipients.end(), SafeEnvelopeText)) {
+        platform::SetLastError(platform::kErrorInvalidParameter);
+        return std::string();
+    }
+    if (!platform::DirectoryExists(m_folder) && !platform::CreatePrivateDirectory(m_folder)) {
+        return std::string();
+    }
+    const std::string bytes = FormatSpoolFile(mail);
+    // Names sort in the order the mail was kept: the time, then a sequence for mail kept in the
+    // same millisecond (or under a clock a test holds still).
+    const std::int64_t now = platform::NowUnixMilliseconds();
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+        char name[64];
+        std::snprintf(name, sizeof name, "%013lld-%06u%s", static_cast<long long>(now),
+                      m_sequence++ % 1000000u, kExtension);
+        const std::string path = m_folder + name;
+        if (platform::WritePrivateFileAtomically(path, bytes, false)) return path;
+        if (platform::GetLastError() != platform::kErrorFileExists) return std::string();
+    }
+    return std::string();
+}
+
+std::vector<std::string> MailSpool::Waiting() const {
+    std::vector<platform::FindData> found;
+    std::vector<std::string> paths;
+    if (!platform::FindFiles(m_folder + "*" + kExtension, found)) return paths;
+    for (const platform::FindData& f : found) {
+        if (f.attributes & (platform::kAttributeDirectory | platform::kAttributeDevice |
+                            platform::kAttributeReparsePoint)) {
+            continue;
+        }
+        paths.push_back(m_folder + f.name);
+    }
+    std::sort(paths.begin(), paths.end());
+    return paths;
+}
+
+std::string MailSpool::SetAside(const std::string& path, const char* suffix) const {
+    std::string to = path;
+    if (to.size() > 4 && to.compare(to.size() - 4, 4, kExtension) == 0) to.resize(to.size() - 4);
+    to += suffix;
+    if (platform::ReplaceFile(path, to)) return to;
+    platform::DeleteFile(path);
+    return std::string();
+}

@@ -1,0 +1,69 @@
+#include "core/dry_run.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "eventlog/catalog.h"
+#include "platform/codepage.h"
+#include "platform/eventlog_writer.h"
+#include "platform/machine.h"
+#include "platform/registry_files.h"
+#include "support/machine_folder.h"
+
+namespace {
+
+void Register(const std::string& log, const std::string& source) {
+    platform::AppendMachineRegistry(
+        platform::RegKeyLine(std::string(platform::kEventLogKey) + "\\" + log + "\\" + source) +
+        platform::RegExpandStringLine("EventMessageFile",
+                                      std::string(platform::kEventCreateMessageFile)));
+}
+
+void Write(const char* source, platform::DWORD id, const std::string& text) {
+    platform::EventToWrite e;
+    e.eventId = id;
+    e.strings = {text};
+    ASSERT_TRUE(platform::ReportEvent(source, e));
+}
+
+}  // namespace
+
+TEST(DryRun, TheNewestRecordsOfOneLogOrOfEvery) {
+    MachineFolder machine;
+    Register("Application", "App");
+    Register("System", "Sys");
+    for (platform::DWORD i = 1; i <= 5; ++i) Write("App", i % 2, "app " + std::to_string(i));
+    Write("Sys", 1, "sys");
+    WatchEntry entry;
+    entry.EventNum = 1;
+    entry.LogName = AnyValueText();
+    entry.SourceName = entry.Category = AnyValueText();
+    entry.EventID = 1;
+    entry.Note = "check the disk";
+
+    DryRunResult result = DryRunEntry(entry, 3);
+    ASSERT_EQ(result.matches.size(), 3u);
+    std::vector<std::string> seen;
+    for (const DryRunMatch& m : result.matches) {
+        seen.push_back(m.logName + " " + std::to_string(m.record.RecordNumber));
+    }
+    EXPECT_NE(std::find(seen.begin(), seen.end(), "Application 3"), seen.end());
+    EXPECT_NE(std::find(seen.begin(), seen.end(), "Application 5"), seen.end());
+    EXPECT_NE(std::find(seen.begin(), seen.end(), "System 1"), seen.end());
+    EXPECT_TRUE(result.unreadLogs.empty());
+    // The report text is the one a report would carry, note included.
+    const DryRunMatch& app =
+        result.matches[0].logName == "Application" ? result.matches[0] : result.matches[1];
+    EXPECT_EQ(app.reportText, MakeReportText("Application", app.record, "check the disk"));
+
+    entry.LogName = "System";
+    result = DryRunEntry(entry);
+    ASSERT_EQ(result.matches.size(), 1u);
+    EXPECT_EQ(result.checked, 1u);
+
+    entry.LogName = "NoSuchLog";
+    result = DryRunEntry(entry);
+    EXPECT_TRUE(result.matches.empty());
+    EXPECT_EQ(result.unreadLogs, std::vector<std::string>{"NoSuchLog"});
+}

@@ -1,0 +1,186 @@
+#include "ui/extension_dialog.h"
+
+#include <QCheckBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "platform/codepage.h"
+#include "ui/dialog_support.h"
+#include "ui/qt_shell.h"
+
+namespace {
+
+QString Text(const char8_t* utf8) { return QString::fromUtf8(reinterpret_cast<const char*>(utf8)); }
+
+std::optional<ExtensionProblem> CheckNumber(bool on, const std::string& text, ExtensionField field,
+                                            const char8_t* name, long high) {
+    if (!on) return std::nullopt;
+    if (text.empty()) {
+        return ExtensionProblem{field, sjis(name) + sjis(u8"が入力されていません。")};
+    }
+    const long value = FieldNumber(text);
+    if (value < 1 || value > high) {
+        return ExtensionProblem{field, sjis(name) +
+                                           sjis(u8"が範囲外です。\r\n\r\n設定できる範囲は、1～") +
+                                           std::to_string(high) + sjis(u8"です。")};
+    }
+    return std::nullopt;
+}
+
+// An option's row: the check box on its own line, the number with its label and unit below.
+QGroupBox* OptionGroup(const char8_t* title, QCheckBox* check, QLabel* label, QLineEdit* edit,
+                       const char8_t* unit, const char8_t* note) {
+    auto* group = new QGroupBox(Text(title));
+    auto* grid = new QGridLayout(group);
+    grid->addWidget(check, 0, 0, 1, 3);
+    grid->addWidget(label, 1, 0);
+    auto* number = new QHBoxLayout;
+    number->addWidget(edit);
+    number->addWidget(new QLabel(Text(unit)));
+    number->addStretch();
+    grid->addLayout(number, 1, 1);
+    auto* noteLabel = new QLabel(Text(note));
+    noteLabel->setWordWrap(true);
+    grid->addWidget(noteLabel, 2, 0, 1, 3);
+    label->setBuddy(edit);
+    return group;
+}
+
+}  // namespace
+
+ExtensionFields FieldsOf(const ExtensionSettings& s) {
+    return ExtensionFields{s.Resume, std::to_string(s.ResumeLimit),
+                           s.Spool,  std::to_string(s.SpoolHours),
+                           s.Flood,  std::to_string(s.FloodLimit)};
+}
+
+ExtensionSettings ExtensionOf(const ExtensionFields& f, const ExtensionSettings& before) {
+    ExtensionSettings s = before;
+    s.Resume = f.resume;
+    s.Spool = f.spool;
+    s.Flood = f.flood;
+    if (f.resume) s.ResumeLimit = static_cast<std::int32_t>(FieldNumber(f.resumeLimit));
+    if (f.spool) s.SpoolHours = static_cast<std::int32_t>(FieldNumber(f.spoolHours));
+    if (f.flood) s.FloodLimit = static_cast<std::int32_t>(FieldNumber(f.floodLimit));
+    return s;
+}
+
+std::optional<ExtensionProblem> CheckExtension(const ExtensionFields& f) {
+    if (auto p = CheckNumber(f.resume, f.resumeLimit, ExtensionField::ResumeLimit,
+                             u8"さかのぼるレコード数", kResumeLimitMax)) {
+        return p;
+    }
+    if (auto p = CheckNumber(f.spool, f.spoolHours, ExtensionField::SpoolHours, u8"再送する時間",
+                             kSpoolHoursMax)) {
+        return p;
+    }
+    return CheckNumber(f.flood, f.floodLimit, ExtensionField::FloodLimit, u8"1時間あたりの通知数",
+                       kFloodLimitMax);
+}
+
+TfrmExtension::TfrmExtension(QWidget* parent) : QDialog(parent) {
+    setObjectName(QStringLiteral("TfrmExtension"));
+    setWindowTitle(Text(u8"拡張設定"));
+    setModal(true);
+    setWindowFlags(windowFlags() & ~Qt::WindowContextHelpButtonHint);
+    cbxResume = new QCheckBox(Text(u8"停止中に書き込まれたイベントを起動時にチェックする(&R)"));
+    lblResumeLimit = new QLabel(Text(u8"さかのぼるレコード数(&L)"));
+    edtResumeLimit = new QLineEdit;
+    cbxSpool = new QCheckBox(Text(u8"送信できなかったメールを保存して再送する(&S)"));
+    lblSpoolHours = new QLabel(Text(u8"再送する時間(&H)"));
+    edtSpoolHours = new QLineEdit;
+    cbxFlood = new QCheckBox(Text(u8"通知の数を制限する(&F)"));
+    lblFloodLimit = new QLabel(Text(u8"1時間あたりの通知数(&N)"));
+    edtFloodLimit = new QLineEdit;
+    btnOk = new QPushButton(Text(u8"OK"));
+    btnCancel = new QPushButton(Text(u8"キャンセル(&C)"));
+    cbxResume->setObjectName(QStringLiteral("cbxResume"));
+    edtResumeLimit->setObjectName(QStringLiteral("edtResumeLimit"));
+    cbxSpool->setObjectName(QStringLiteral("cbxSpool"));
+    edtSpoolHours->setObjectName(QStringLiteral("edtSpoolHours"));
+    cbxFlood->setObjectName(QStringLiteral("cbxFlood"));
+    edtFloodLimit->setObjectName(QStringLiteral("edtFloodLimit"));
+    btnOk->setObjectName(QStringLiteral("btnOk"));
+    btnCancel->setObjectName(QStringLiteral("btnCancel"));
+    MakeNumericEdit(edtResumeLimit, 6);
+    MakeNumericEdit(edtSpoolHours, 3);
+    MakeNumericEdit(edtFloodLimit, 4);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(OptionGroup(
+        u8"再起動後のチェック", cbxResume, lblResumeLimit, edtResumeLimit, u8"件 (ログごと)",
+        u8"前回チェックしたレコードの次から、停止中に書き込まれたレコードを"
+        u8"最初のチェックで通知します。"));
+    layout->addWidget(
+        OptionGroup(u8"メールの再送", cbxSpool, lblSpoolHours, edtSpoolHours, u8"時間",
+                    u8"接続できないなどの理由で送信できなかったメールをSPOOLフォルダに"
+                    u8"保存し、監視間隔ごとに再送します。"));
+    layout->addWidget(OptionGroup(u8"通知の制限", cbxFlood, lblFloodLimit, edtFloodLimit,
+                                  u8"件 (監視イベントごと)",
+                                  u8"上限を超えた通知はメールとメッセージを控え、1時間の終わりに"
+                                  u8"件数をまとめたメールを送ります。動作はすべて実行します。"));
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(btnOk);
+    buttons->addWidget(btnCancel);
+    layout->addLayout(buttons);
+    btnOk->setDefault(true);
+
+    connect(btnOk, &QPushButton::clicked, this, &TfrmExtension::btnOkClick);
+    connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
+    for (QCheckBox* box : {cbxResume, cbxSpool, cbxFlood}) {
+        connect(box, &QCheckBox::toggled, this, &TfrmExtension::OptionsToggled);
+    }
+}
+
+ExtensionFields TfrmExtension::Fields() const {
+    return ExtensionFields{cbxResume->isChecked(), EditText(edtResumeLimit),
+                           cbxSpool->isChecked(),  EditText(edtSpoolHours),
+                           cbxFlood->isChecked(),  EditText(edtFloodLimit)};
+}
+
+QLineEdit* TfrmExtension::Control(ExtensionField field) const {
+    switch (field) {
+        case ExtensionField::ResumeLimit: return edtResumeLimit;
+        case ExtensionField::SpoolHours: return edtSpoolHours;
+        case ExtensionField::FloodLimit: return edtFloodLimit;
+    }
+    return nullptr;
+}
+
+void TfrmExtension::ShowExtension(const ExtensionSettings& settings) {
+    m_settings = settings;
+    const ExtensionFields f = FieldsOf(settings);
+    cbxResume->setChecked(f.resume);
+    SetEditText(edtResumeLimit, f.resumeLimit);
+    cbxSpool->setChecked(f.spool);
+    SetEditText(edtSpoolHours, f.spoolHours);
+    cbxFlood->setChecked(f.flood);
+    SetEditText(edtFloodLimit, f.floodLimit);
+    OptionsToggled();
+}
+
+void TfrmExtension::OptionsToggled() {
+    lblResumeLimit->setEnabled(cbxResume->isChecked());
+    edtResumeLimit->setEnabled(cbxResume->isChecked());
+    lblSpoolHours->setEnabled(cbxSpool->isChecked());
+    edtSpoolHours->setEnabled(cbxSpool->isChecked());
+    lblFloodLimit->setEnabled(cbxFlood->isChecked());
+    edtFloodLimit->setEnabled(cbxFlood->isChecked());
+}
+
+void TfrmExtension::btnOkClick() {
+    for (QLineEdit* edit : {edtResumeLimit, edtSpoolHours, edtFloodLimit}) TrimEdit(edit);
+    const ExtensionFields fields = Fields();
+    if (auto problem = CheckExtension(fields)) {
+        FieldCheckFailed(problem->message, Control(problem->field));
+        return;
+    }
+    m_settings = ExtensionOf(fields, m_settings);
+    accept();
+}
