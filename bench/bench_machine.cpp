@@ -36,8 +36,8 @@ const std::string& PrepareBenchMachine() {
     return folder;
 }
 
-void FillBenchLog() {
-    WriteLogFile(platform::SjisToUtf8(platform::EventLogFilePath("Application")), kBenchRecords,
+void FillBenchLog(int count) {
+    WriteLogFile(platform::SjisToUtf8(platform::EventLogFilePath("Application")), count,
                  [](int i, platform::evt::Record& r) {
                      r.data.clear();
                      if (i % 4 == 0) {

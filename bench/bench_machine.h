@@ -13,8 +13,8 @@ constexpr int kBenchRecords = 60000;
 // (with its trailing separator) that holds the machine ("machine/") and the watch list.
 const std::string& PrepareBenchMachine();
 
-// Fills the Application log in place (its readers keep their handle) with the records.
-void FillBenchLog();
+// Fills the Application log in place (its readers keep their handle) with that many records.
+void FillBenchLog(int count = kBenchRecords);
 
 // Empties the Application log.
 void EmptyBenchLog();
