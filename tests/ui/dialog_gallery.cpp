@@ -1,5 +1,5 @@
 // Shows one window of the program with sample data until it is closed, for screenshots:
-// dialog_gallery settings|addresses|address|watches|watch[:tab]|action[:kind].
+// dialog_gallery settings|extension|addresses|address|watches|watch[:tab]|action[:kind]|dryrun.
 #include <QApplication>
 #include <QTimer>
 #include <cstdio>
@@ -9,13 +9,18 @@
 #include "actions/actions.h"
 #include "config/lists.h"
 #include "config/settings.h"
+#include "core/dry_run.h"
 #include "eventlog/catalog.h"
 #include "platform/codepage.h"
+#include "platform/eventlog_writer.h"
 #include "platform/files.h"
 #include "platform/machine.h"
+#include "platform/registry_files.h"
+#include "ui/dry_run_window.h"
 #include "ui/edit_mail_dialog.h"
 #include "ui/edit_todo_dialog.h"
 #include "ui/edit_watch_dialog.h"
+#include "ui/extension_dialog.h"
 #include "ui/setup_etc_dialog.h"
 #include "ui/setup_mail_dialog.h"
 #include "ui/setup_watch_dialog.h"
@@ -107,6 +112,34 @@ int main(int argc, char** argv) {
     } else if (which == "settings") {
         auto* d = new TfrmSetupEtc;
         d->ShowSettings(settings, nullptr);
+        dialog = d;
+    } else if (which == "extension") {
+        auto* d = new TfrmExtension;
+        ExtensionSettings extension;
+        extension.Resume = extension.Flood = true;
+        d->ShowExtension(extension);
+        dialog = d;
+    } else if (which == "dryrun") {
+        // A few records of a source that renders its first string, some of which the first
+        // entry matches.
+        platform::AppendMachineRegistry(
+            platform::RegKeyLine(std::string(platform::kEventLogKey) + "\\System\\Disk") +
+            platform::RegExpandStringLine("EventMessageFile",
+                                          std::string(platform::kEventCreateMessageFile)));
+        watches[0]->SourceName = "Disk";
+        const char8_t* texts[] = {u8"ディスク D: の空き容量が 512 MB を下回りました。",
+                                  u8"バックアップが完了しました。",
+                                  u8"ディスク E: の空き容量が 128 MB を下回りました。",
+                                  u8"ディスク D: の空き容量が 64 MB を下回りました。"};
+        for (int i = 0; i < 4; ++i) {
+            platform::EventToWrite e;
+            e.type = i == 1 ? platform::kEventInformation : platform::kEventError;
+            e.eventId = i == 1 ? 7 : 2;
+            e.strings = {sjis(texts[i])};
+            platform::ReportEvent("Disk", e);
+        }
+        auto* d = new TfrmDryRun;
+        d->ShowResult(DryRunEntry(*watches[0]), 1000);
         dialog = d;
     } else if (which == "addresses") {
         auto* d = new TfrmSetupMail;
