@@ -16,14 +16,6 @@ namespace {
 
 constexpr int kRecords = 100000;
 
-struct NoTimer : WatchTimer {
-    void SetInterval(unsigned) override {}
-    void SetEnabled(bool) override {}
-};
-struct NoLocks : DialogLocks {
-    void Lock() override {}
-    void Unlock() override {}
-};
 struct Counting : BatchConsumers {
     void ProcessActions(TickBatch& batch) override { reports += batch.size(); }
     void DeliverMail(TickBatch&) override {}

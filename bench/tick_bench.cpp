@@ -14,14 +14,6 @@
 
 namespace {
 
-struct NoTimer : WatchTimer {
-    void SetInterval(unsigned) override {}
-    void SetEnabled(bool) override {}
-};
-struct NoLocks : DialogLocks {
-    void Lock() override {}
-    void Unlock() override {}
-};
 // Counts the reports and what the batch holds: nothing but the matches.
 struct Counting : BatchConsumers {
     void ProcessActions(TickBatch& batch) override {

@@ -89,6 +89,17 @@ protected:
         SaveAddressList(addresses);
     }
 
+    // One entry for any event, mailed to the address.
+    static void SaveOneWatch() {
+        WatchList watches;
+        auto entry = std::make_unique<WatchEntry>();
+        entry->EventNum = 1;
+        entry->LogName = entry->SourceName = entry->Category = AnyValueText();
+        entry->AddrList = {"ops@example.jp"};
+        watches.push_back(std::move(entry));
+        SaveWatchList(watches);
+    }
+
     QApplication& app = TestApp();
     MachineFolder machine;
     ScriptedShell shell;
@@ -148,13 +159,7 @@ TEST_F(MainWindowTest, AnEmptyWatchListWaitsForTheWatchDialog) {
 }
 
 TEST_F(MainWindowTest, TheSettingsDialogRestartsTheTimerOnlyForANewInterval) {
-    WatchList watches;
-    auto entry = std::make_unique<WatchEntry>();
-    entry->EventNum = 1;
-    entry->LogName = entry->SourceName = entry->Category = AnyValueText();
-    entry->AddrList = {"ops@example.jp"};
-    watches.push_back(std::move(entry));
-    SaveWatchList(watches);
+    SaveOneWatch();
     TfrmMain window;
     QTest::qWait(20);
     ASSERT_TRUE(window.GetMonitor().Running());
@@ -217,13 +222,7 @@ TEST(SingleInstance, TheNameIsHeldOnce) {
 }
 
 TEST_F(MainWindowTest, TheExtensionOptionsAreCheckedSavedAndPutInEffect) {
-    WatchList watches;
-    auto entry = std::make_unique<WatchEntry>();
-    entry->EventNum = 1;
-    entry->LogName = entry->SourceName = entry->Category = AnyValueText();
-    entry->AddrList = {"ops@example.jp"};
-    watches.push_back(std::move(entry));
-    SaveWatchList(watches);
+    SaveOneWatch();
     TfrmMain window;
     QTest::qWait(20);
     ASSERT_TRUE(window.GetMonitor().Running());
