@@ -4,6 +4,7 @@
 
 #include "config/lists.h"
 #include "core/monitor.h"
+#include "tests/support/idle_monitor.h"
 
 // The machine the tick and command benchmarks share: the default machine with sources
 // Src1..Src10 that render their first string, an Application log of 60,000 records (about
@@ -23,13 +24,3 @@ void EmptyBenchLog();
 // 100 entries: 80 restricted by log, source and mostly event identifier (many for sources or
 // logs that do not occur), 20 with search expressions.
 WatchList MakeBenchWatches();
-
-// A monitor's timer and dialog locks with nobody behind them.
-struct NoTimer : WatchTimer {
-    void SetInterval(unsigned) override {}
-    void SetEnabled(bool) override {}
-};
-struct NoLocks : DialogLocks {
-    void Lock() override {}
-    void Unlock() override {}
-};

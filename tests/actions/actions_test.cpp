@@ -16,23 +16,12 @@
 #include "platform/machine.h"
 #include "platform/registry_files.h"
 #include "platform/services.h"
+#include "support/idle_monitor.h"
 #include "support/machine_folder.h"
 
 using platform::SjisToUtf8;
 
 namespace {
-
-class NoTimer : public WatchTimer {
-public:
-    void SetInterval(unsigned) override {}
-    void SetEnabled(bool) override {}
-};
-
-class NoLocks : public DialogLocks {
-public:
-    void Lock() override {}
-    void Unlock() override {}
-};
 
 // The tick's real actions; the reports are kept for the test to read.
 class ActionConsumer : public BatchConsumers {

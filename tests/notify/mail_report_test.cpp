@@ -21,6 +21,7 @@
 #include "platform/files.h"
 #include "platform/machine.h"
 #include "platform/registry_files.h"
+#include "support/idle_monitor.h"
 #include "support/machine_folder.h"
 #include "support/mail_server.h"
 #include "support/smtp_server.h"
@@ -496,18 +497,6 @@ TEST(BsmtpPeer, TimeOutsRefusedRecipientsAndBadArguments) {
 }
 
 namespace {
-
-class NoTimer : public WatchTimer {
-public:
-    void SetInterval(unsigned) override {}
-    void SetEnabled(bool) override {}
-};
-
-class NoLocks : public DialogLocks {
-public:
-    void Lock() override {}
-    void Unlock() override {}
-};
 
 // Actions, then mail, as the main window runs them.
 class Delivery : public BatchConsumers {

@@ -19,6 +19,7 @@
 #include "core/address_handlers.h"
 #include "core/monitor.h"
 #include "platform/codepage.h"
+#include "support/idle_monitor.h"
 #include "support/mail_server.h"
 #include "support/scripted_shell.h"
 #include "support/test_app.h"
@@ -338,16 +339,6 @@ std::vector<std::string> Rows(TfrmSetupMail& dialog) {
     return rows;
 }
 
-class NoTimer : public WatchTimer {
-public:
-    void SetInterval(unsigned) override {}
-    void SetEnabled(bool) override {}
-};
-class NoLocks : public DialogLocks {
-public:
-    void Lock() override {}
-    void Unlock() override {}
-};
 class NoConsumers : public BatchConsumers {
 public:
     void ProcessActions(TickBatch&) override {}
