@@ -18,6 +18,7 @@
 #include "config/settings.h"
 #include "notify/mail_report.h"
 #include "platform/codepage.h"
+#include "tests/support/loopback.h"
 
 namespace {
 
@@ -27,15 +28,7 @@ constexpr int kMails = 100;
 class CountingServer {
 public:
     CountingServer() {
-        m_listener = socket(AF_INET, SOCK_STREAM, 0);
-        struct sockaddr_in addr {};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(m_listener, reinterpret_cast<struct sockaddr*>(&addr), sizeof addr);
-        listen(m_listener, 16);
-        socklen_t length = sizeof addr;
-        getsockname(m_listener, reinterpret_cast<struct sockaddr*>(&addr), &length);
-        m_port = ntohs(addr.sin_port);
+        m_listener = ListenOnLoopback("127.0.0.1", 0, &m_port);
         m_thread = std::thread([this] { Serve(); });
     }
     ~CountingServer() {
@@ -54,11 +47,7 @@ public:
 private:
     void Serve() {
         while (!m_stop) {
-            struct pollfd p {
-                m_listener, POLLIN, 0
-            };
-            if (poll(&p, 1, 20) <= 0) continue;
-            const int client = accept(m_listener, nullptr, nullptr);
+            const int client = AcceptWithin(m_listener, 20);
             if (client >= 0) Talk(client);
         }
     }

@@ -23,6 +23,7 @@
 #include "platform/files.h"
 #include "platform/netmsg.h"
 #include "platform/registry_files.h"
+#include "support/loopback.h"
 #include "support/machine_folder.h"
 #include "support/mail_server.h"
 
@@ -36,15 +37,8 @@ public:
     enum class Kind { Accept, NegativeSession, DenyMessage, Silent };
 
     Responder(const char* address, std::uint16_t port, Kind kind) : m_kind(kind) {
-        m_listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        const int one = 1;
-        setsockopt(m_listener, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-        struct sockaddr_in addr {};
-        addr.sin_family = AF_INET;
-        addr.sin_port = htons(port);
-        inet_pton(AF_INET, address, &addr.sin_addr);
-        m_bound = bind(m_listener, reinterpret_cast<struct sockaddr*>(&addr), sizeof addr) == 0 &&
-                  listen(m_listener, 4) == 0;
+        m_listener = ListenOnLoopback(address, port);
+        m_bound = m_listener >= 0;
         m_thread = std::thread([this] { Serve(); });
     }
     ~Responder() {
@@ -58,11 +52,7 @@ public:
 private:
     void Serve() {
         while (!m_stop) {
-            struct pollfd p {
-                m_listener, POLLIN, 0
-            };
-            if (poll(&p, 1, 20) <= 0) continue;
-            const int client = accept(m_listener, nullptr, nullptr);
+            const int client = AcceptWithin(m_listener, 20);
             if (client >= 0) Talk(client);
         }
     }

@@ -1,5 +1,7 @@
 #include "support/smtp_server.h"
 
+#include "support/loopback.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -10,17 +12,7 @@
 
 ScriptedSmtpServer::ScriptedSmtpServer(std::string greeting, std::vector<std::string> replies)
     : m_greeting(std::move(greeting)), m_replies(std::move(replies)) {
-    m_listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    int one = 1;
-    setsockopt(m_listener, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    struct sockaddr_in addr {};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(m_listener, reinterpret_cast<struct sockaddr*>(&addr), sizeof addr);
-    listen(m_listener, 4);
-    socklen_t length = sizeof addr;
-    getsockname(m_listener, reinterpret_cast<struct sockaddr*>(&addr), &length);
-    m_port = ntohs(addr.sin_port);
+    m_listener = ListenOnLoopback("127.0.0.1", 0, &m_port);
     m_thread = std::thread([this] { Serve(); });
 }
 
@@ -49,12 +41,7 @@ void ScriptedSmtpServer::Serve() {
         return m_stop;
     };
     int client = -1;
-    while (client < 0 && !stopping()) {
-        struct pollfd p {
-            m_listener, POLLIN, 0
-        };
-        if (poll(&p, 1, 20) > 0) client = accept(m_listener, nullptr, nullptr);
-    }
+    while (client < 0 && !stopping()) client = AcceptWithin(m_listener, 20);
     if (client < 0) return;
     auto sendText = [&](const std::string& text) {
         send(client, text.data(), text.size(), MSG_NOSIGNAL);
