@@ -1,6 +1,8 @@
 #include "platform/pump.h"
 
-#include <atomic>
+#include <chrono>
+#include <exception>
+#include <future>
 #include <thread>
 #include <utility>
 
@@ -26,17 +28,24 @@ void RunWhilePumping(const std::function<void()>& work) {
         Sleep(5);
     }
     running = true;
-    std::atomic<bool> done{false};
+    // Woken the moment the work ends, not at the next pump: many short calls in a row (a tick's
+    // mails) would otherwise each wait out part of a pump interval.
+    std::promise<void> finished;
+    std::future<void> ended = finished.get_future();
     std::thread worker([&] {
-        work();
-        done = true;
+        try {
+            work();
+            finished.set_value();
+        } catch (...) {
+            finished.set_exception(std::current_exception());
+        }
     });
-    while (!done) {
+    while (ended.wait_for(std::chrono::milliseconds(5)) != std::future_status::ready) {
         ProcessMessages();
-        Sleep(5);
     }
     worker.join();
     running = false;
+    ended.get();  // the work's own exception, in the caller's thread
 }
 
 }  // namespace platform
