@@ -46,7 +46,7 @@ std::string X(const std::string& display, const std::string& command, int* code 
 // The visible windows of a process with that title (any title when empty), waiting up to the
 // time for one.
 std::vector<std::string> WindowsOf(const std::string& display, pid_t pid, const std::string& title,
-                                   int milliseconds = 10000) {
+                                   int milliseconds = 30000) {
     std::vector<std::string> ids;
     for (int waited = 0; ids.empty(); waited += 100) {
         std::string out =
@@ -69,7 +69,7 @@ int WidthOf(const std::string& display, const std::string& id) {
 
 // The widest of them: the tray icon has the program's title too.
 std::string WindowOf(const std::string& display, pid_t pid, const std::string& title,
-                     int milliseconds = 10000) {
+                     int milliseconds = 30000) {
     std::string widest;
     int width = -1;
     for (const std::string& id : WindowsOf(display, pid, title, milliseconds)) {
@@ -128,7 +128,7 @@ TEST(DesktopPeer, TrayMailAndASecondStart) {
     const std::string display = FreeDisplay();
     ChildProcess xvfb({"Xvfb", display, "-screen", "0", "1024x700x24", "-nolisten", "tcp"});
     int code = 1;
-    for (int i = 0; i < 100 && code != 0; ++i) {
+    for (int i = 0; i < 300 && code != 0; ++i) {
         X(display, "xdpyinfo", &code);
         if (code != 0) usleep(100000);
     }
