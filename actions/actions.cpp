@@ -15,7 +15,8 @@ using platform::DWORD;
 
 namespace {
 
-DWORD g_runError = 0;
+// Per thread: the watch tick and the dialogs may both call in.
+thread_local DWORD g_runError = 0;
 
 // The count field of an attach-files parameter: blanks, then decimal digits. False for anything
 // else, which only a damaged list file holds.

@@ -14,8 +14,9 @@ using platform::DWORD;
 
 namespace {
 
-DWORD g_errorCode = 0;
-bool g_compressionFailed = false;
+// Per thread: the watch tick and the dialogs may both call in.
+thread_local DWORD g_errorCode = 0;
+thread_local bool g_compressionFailed = false;
 
 // Attributes that make a search result a file to attach.
 constexpr DWORD kFileAttributes = platform::kAttributeReadOnly | platform::kAttributeHidden |

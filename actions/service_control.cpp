@@ -11,8 +11,9 @@ using namespace platform;
 
 namespace {
 
-DWORD g_errorCode = 0;
-std::string g_message;
+// Per thread: the watch tick and the dialogs may both call in.
+thread_local DWORD g_errorCode = 0;
+thread_local std::string g_message;
 
 bool Fail() {
     g_errorCode = GetLastError();

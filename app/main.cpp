@@ -9,6 +9,7 @@
 #include "platform/instance.h"
 #include "platform/machine.h"
 #include "platform/pump.h"
+#include "session/watch_session.h"
 #include "ui/main_window.h"
 #include "ui/qt_shell.h"
 
@@ -71,7 +72,9 @@ int main(int argc, char** argv) {
     platform::SetMessagePump([] { QCoreApplication::processEvents(); });
     try {
         platform::EnsureMachine();
-        TfrmMain window;
+        WatchSession session;
+        session.Load();
+        TfrmMain window(session);
         platform::SetShell(&window.Shell());
         window.show();
         QuorvikApplication::exec();

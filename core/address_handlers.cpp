@@ -2,7 +2,6 @@
 
 #include <functional>
 
-#include "core/monitor.h"
 #include "platform/codepage.h"
 #include "platform/shell.h"
 
@@ -35,7 +34,8 @@ bool SaveAddressListWithPrompt(const AddressList& addresses) {
                           u8"キャンセルした場合、編集した内容は保存されません。");
 }
 
-void OnAddressDeleted(WatchList& watches, const AddressEntry& deleted, Monitor& monitor) {
+void OnAddressDeleted(WatchList& watches, const AddressEntry& deleted,
+                      const std::function<void()>& stopMonitoring) {
     bool changed = false;
     for (auto it = watches.begin(); it != watches.end();) {
         std::vector<std::string>& recipients = (*it)->AddrList;
@@ -59,7 +59,7 @@ void OnAddressDeleted(WatchList& watches, const AddressEntry& deleted, Monitor& 
         }
     }
     if (changed) SaveWatchListWithPrompt(watches);
-    if (watches.empty()) monitor.StopMonitoring();
+    if (watches.empty()) stopMonitoring();
 }
 
 void OnAddressChanged(WatchList& watches, const AddressEntry& newValues, const AddressEntry& old) {

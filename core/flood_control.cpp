@@ -79,6 +79,139 @@ void FloodControl::Mark(TickBatch& batch, std::int64_t now) {
     }
 }
 
+namespace {
+
+// One line per field: a name, "=", and the value; texts in hexadecimal, so that no byte of
+// theirs can break a line.
+void Field(std::string& out, const char* name, std::int64_t value) {
+    out += name;
+    out += '=';
+    out += std::to_string(value);
+    out += "\r\n";
+}
+
+void TextField(std::string& out, const char* name, const std::string& value) {
+    out += name;
+    out += '=';
+    out += platform::ToHex(value);
+    out += "\r\n";
+}
+
+void EventFields(std::string& out, const char* prefix, const std::string& log,
+                 const EventRecord& r) {
+    const std::string p = prefix;
+    TextField(out, (p + "Log").c_str(), log);
+    Field(out, (p + "Record").c_str(), r.RecordNumber);
+    Field(out, (p + "Time").c_str(), platform::UnixSecondsOfLocal(r.TimeGenerated));
+    Field(out, (p + "EventID").c_str(), r.EventID);
+    Field(out, (p + "Type").c_str(), r.EventType);
+    TextField(out, (p + "Description").c_str(), r.Description);
+    TextField(out, (p + "Category").c_str(), r.Category);
+    TextField(out, (p + "Source").c_str(), r.SourceName);
+    TextField(out, (p + "Computer").c_str(), r.ComputerName);
+    TextField(out, (p + "User").c_str(), r.User);
+}
+
+bool Number(std::string_view text, std::int64_t& value) {
+    if (text.empty() || text.size() > 19) return false;
+    bool negative = text[0] == '-';
+    if (negative) text.remove_prefix(1);
+    if (text.empty()) return false;
+    std::int64_t n = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return false;
+        n = n * 10 + (c - '0');
+    }
+    value = negative ? -n : n;
+    return true;
+}
+
+}  // namespace
+
+std::string FloodControl::Format() const {
+    std::string out = "QuorvikFlood=1\r\n";
+    for (const auto& [number, w] : m_windows) {
+        out += "[" + std::to_string(number) + "]\r\n";
+        Field(out, "Start", w.start);
+        Field(out, "Notified", w.notified);
+        Field(out, "Held", w.held);
+        TextField(out, "Subject", w.watch.MailSubject);
+        for (const std::string& r : w.recipients) TextField(out, "To", r);
+        EventFields(out, "First", w.firstLog, w.first);
+        EventFields(out, "Last", w.lastLog, w.last);
+        out += "End=1\r\n";
+    }
+    return out;
+}
+
+void FloodControl::Parse(std::string_view text) {
+    m_windows.clear();
+    if (text.substr(0, 16) != "QuorvikFlood=1\r\n") return;
+    Window w;
+    std::int64_t number = -1;
+    bool valid = false;
+    while (!text.empty()) {
+        const size_t end = text.find("\r\n");
+        const std::string_view line = text.substr(0, end);
+        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 2);
+        if (line.size() > 2 && line.front() == '[' && line.back() == ']') {
+            w = Window();
+            valid = Number(line.substr(1, line.size() - 2), number) && number >= 0 &&
+                    number <= 0x7FFFFFFF;
+            continue;
+        }
+        const size_t equals = line.find('=');
+        if (!valid || equals == std::string_view::npos) continue;
+        const std::string name(line.substr(0, equals));
+        const std::string_view value = line.substr(equals + 1);
+        std::int64_t n = 0;
+        std::string bytes;
+        const bool isNumber = Number(value, n);
+        const bool isText = platform::FromHex(value, bytes);
+        EventRecord* event = name.rfind("First", 0) == 0  ? &w.first
+                             : name.rfind("Last", 0) == 0 ? &w.last
+                                                          : nullptr;
+        std::string* log = event == &w.first ? &w.firstLog : &w.lastLog;
+        const std::string field = event ? name.substr(event == &w.first ? 5 : 4) : name;
+        if (field == "Start" && isNumber) {
+            w.start = n;
+        } else if (field == "Notified" && isNumber) {
+            w.notified = static_cast<int>(n);
+        } else if (field == "Held" && isNumber) {
+            w.held = static_cast<int>(n);
+        } else if (field == "Subject" && isText) {
+            w.watch.MailSubject = bytes;
+        } else if (field == "To" && isText) {
+            w.recipients.push_back(bytes);
+        } else if (event && field == "Log" && isText) {
+            *log = bytes;
+        } else if (event && field == "Record" && isNumber) {
+            event->RecordNumber = static_cast<std::uint32_t>(n);
+        } else if (event && field == "Time" && isNumber) {
+            event->TimeGenerated = platform::LocalTimeOf(n);
+        } else if (event && field == "EventID" && isNumber) {
+            event->EventID = static_cast<std::uint32_t>(n);
+        } else if (event && field == "Type" && isNumber) {
+            event->EventType = static_cast<std::uint16_t>(n);
+        } else if (event && field == "Description" && isText) {
+            event->Description = bytes;
+        } else if (event && field == "Category" && isText) {
+            event->Category = bytes;
+        } else if (event && field == "Source" && isText) {
+            event->SourceName = bytes;
+        } else if (event && field == "Computer" && isText) {
+            event->ComputerName = bytes;
+        } else if (event && field == "User" && isText) {
+            event->User = bytes;
+        } else if (field == "End") {
+            // Only an hour read to its end counts.
+            w.watch.EventNum = static_cast<std::int32_t>(number);
+            if (w.notified >= 0 && w.held >= 0) m_windows[static_cast<int>(number)] = w;
+            valid = false;
+        }
+    }
+}
+
 TickBatch FloodControl::TakeSummaries(std::int64_t now) {
     m_summaryWatches.clear();
     TickBatch summaries;

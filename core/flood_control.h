@@ -4,6 +4,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/matching.h"
@@ -30,6 +31,14 @@ public:
 
     // The hour length, in seconds.
     static constexpr std::int64_t kWindow = 3600;
+
+    // The open hours as a file's text, and back: held counts survive a restart, so that the
+    // summary of an hour comes even when the program was stopped in it. Parsing a damaged text
+    // keeps the hours it could read whole.
+    std::string Format() const;
+    void Parse(std::string_view text);
+    // True when no hour is open.
+    bool Empty() const { return m_windows.empty(); }
 
 private:
     struct Window {

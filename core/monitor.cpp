@@ -33,11 +33,12 @@ private:
 };
 
 // Runs one consumer; a failure that escapes it must not stop the tick, and the user must be
-// able to see that it happened.
+// able to see that it happened. False when it failed so.
 template <typename Call>
-void Guarded(const char8_t* what, Call call) {
+bool Guarded(const char8_t* what, Call call) {
     try {
         call();
+        return true;
     } catch (const std::exception& e) {
         LogMessage(kLogError, sjis(u8"%sの処理中に例外が発生しました。%s").c_str(),
                    sjis(what).c_str(), e.what());
@@ -45,6 +46,7 @@ void Guarded(const char8_t* what, Call call) {
         LogMessage(kLogError, sjis(u8"%sの処理中に例外が発生しました。").c_str(),
                    sjis(what).c_str());
     }
+    return false;
 }
 
 // Whether a record number lies in the log's range, which may wrap past 4294967295.
@@ -243,14 +245,17 @@ void Monitor::WatchTick() {
     }
     if (!batch.empty()) Guarded(u8"アクション", [&] { m_consumers.ProcessActions(batch); });
     Guarded(u8"通知の準備", [&] { m_consumers.BeforeNotifications(batch); });
+    const bool safe =
+        batch.empty() || Guarded(u8"メール送信", [&] { m_consumers.DeliverMail(batch); });
+    // The place in the logs moves on only past records whose mail is in safe hands: a run that
+    // ends before this reports them again rather than never.
+    Guarded(u8"状態の保存", [&] { m_consumers.Checkpoint(); });
+    if (safe && Resuming()) SaveResumeState();
+    Guarded(u8"メール送信", [&] { m_consumers.AfterCheckpoint(); });
     if (!batch.empty()) {
-        Guarded(u8"メール送信", [&] { m_consumers.DeliverMail(batch); });
         Guarded(u8"ネットワークメッセージ送信", [&] { m_consumers.SendNetworkMessages(batch); });
     }
     batch.clear();
-    // Kept only once the records were handed on: a run that ends in the middle of a tick
-    // reports them again rather than never.
-    if (Resuming()) SaveResumeState();
 }
 
 void Monitor::CheckLog(WatchedLog& log, TickBatch& batch) {

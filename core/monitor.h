@@ -37,9 +37,15 @@ public:
     virtual ~BatchConsumers() = default;
     virtual void ProcessActions(TickBatch& batch) = 0;
     // Runs at every tick, between the actions and the notifications, whether or not anything
-    // matched: what waits for a tick (held notifications, mail kept for another try).
+    // matched: what waits for a tick (held notifications and their summaries).
     virtual void BeforeNotifications(TickBatch&) {}
+    // Puts the batch's mail in safe hands: sent, or kept where it survives the program.
     virtual void DeliverMail(TickBatch& batch) = 0;
+    // At every tick, once the batch's mail is in safe hands and before the monitor keeps its
+    // place in the logs (when it keeps it): what must survive the program together with it.
+    virtual void Checkpoint() {}
+    // At every tick, after that: what may wait until then (sending the mail kept for it).
+    virtual void AfterCheckpoint() {}
     virtual void SendNetworkMessages(TickBatch& batch) = 0;
 };
 

@@ -93,7 +93,13 @@ std::string ProgramLog::LogFolder() const {
 
 std::string ProgramLog::LogFilePath() const { return LogFolder() + LogFileName(m_fileDate); }
 
+void ProgramLog::SetSink(LogSink* sink) {
+    std::lock_guard lock(m_mutex);
+    m_sink = sink;
+}
+
 void ProgramLog::AddLogLine(int level, const platform::SystemTime& time, const std::string& text) {
+    std::lock_guard lock(m_mutex);
     if (m_sink) m_sink->AddLogLine(level, time, text);
 }
 
@@ -113,6 +119,7 @@ void ProgramLog::LogDebug(const char* format, ...) {
 }
 
 void ProgramLog::LogText(int level, const std::string& text) {
+    std::lock_guard lock(m_mutex);
     platform::SystemTime now = platform::GetLocalTime();
     AddLogLine(level, now, text);
 
@@ -142,6 +149,7 @@ void ProgramLog::LogText(int level, const std::string& text) {
 }
 
 bool ProgramLog::OpenLogFile() {
+    std::lock_guard lock(m_mutex);
     m_fileDate = platform::GetLocalTime();
     CloseLogFile();
     std::string folder = LogFolder();
@@ -158,9 +166,13 @@ bool ProgramLog::OpenLogFile() {
     return true;
 }
 
-void ProgramLog::CloseLogFile() { m_file.Close(); }
+void ProgramLog::CloseLogFile() {
+    std::lock_guard lock(m_mutex);
+    m_file.Close();
+}
 
 void ProgramLog::StartLogFile() {
+    std::lock_guard lock(m_mutex);
     if (!m_settings.Enable) {
         AddLogLine(kLogWarning, platform::GetLocalTime(),
                    sjis(u8"ログファイルの書き込みは行われません。"));
@@ -173,6 +185,7 @@ void ProgramLog::StartLogFile() {
 }
 
 void ProgramLog::PurgeOldLogFiles() {
+    std::lock_guard lock(m_mutex);
     // The purge logs through LogMessage, which calls the purge again.
     if (m_purging) return;
     m_purging = true;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <atomic>
+#include <mutex>
 #include <string>
 
 #include "platform/clock.h"
@@ -34,9 +36,11 @@ public:
 
 // The program's own log: every line to the sink and, while the log switch is on, to the daily
 // file "QVyymmdd.LOG" in the log folder, whose old files it deletes after the retention days.
+// Any thread may log: a line goes to the file and to the sink whole, in one order for both.
 class ProgramLog {
 public:
-    // The settings are read at each line, so changes take effect at once.
+    // The settings are read at each line, so changes take effect at once; a settings record
+    // that another thread changes is changed while holding Lock().
     ProgramLog(const Settings& settings, LogSink* sink);
     ~ProgramLog();
     ProgramLog(const ProgramLog&) = delete;
@@ -54,7 +58,10 @@ public:
     void PurgeOldLogFiles();
 
     // Where lines are shown; the main window sets its list once it exists.
-    void SetSink(LogSink* sink) { m_sink = sink; }
+    void SetSink(LogSink* sink);
+
+    // Holds back every other thread's lines while the caller changes what the log reads.
+    std::unique_lock<std::recursive_mutex> Lock() { return std::unique_lock(m_mutex); }
 
     bool DebugMode() const { return m_debug; }
     void SetDebugMode(bool on) { m_debug = on; }
@@ -66,11 +73,13 @@ private:
     std::string LogFolder() const;
 
     const Settings& m_settings;
+    // Recursive: the purge logs its own lines from inside a line.
+    std::recursive_mutex m_mutex;
     LogSink* m_sink;
     platform::File m_file;
     platform::SystemTime m_fileDate;  // zero until the first file or day change
     bool m_purging = false;
-    bool m_debug = false;
+    std::atomic<bool> m_debug{false};
 };
 
 // The program log the program uses; set by the main window for its lifetime.

@@ -231,7 +231,7 @@ std::vector<std::string> BreakJisLine(std::string_view line, size_t maxBytes) {
 }
 
 std::string NewBoundary() {
-    static std::mt19937 random{std::random_device{}()};
+    thread_local std::mt19937 random{std::random_device{}()};
     std::string boundary = "====================54535";
     for (int i = 0; i < 6; ++i) boundary += static_cast<char>('a' + random() % 25);
     return boundary + "====";

@@ -1,6 +1,7 @@
 #include "notify/mail_report.h"
 
 #include <algorithm>
+#include <mutex>
 
 #include "actions/attachments.h"
 #include "config/settings.h"
@@ -75,11 +76,20 @@ std::string LibrarySenderText(const Settings& s) {
     return from;
 }
 
+namespace {
+
+// An outside library need not be safe to enter twice at once: the watch tick's mail and the
+// settings dialog's test take turns.
+std::mutex g_libraryMutex;
+
+}  // namespace
+
 int CallMailLibrary(BSendMailFunction send, const std::string& server, const std::string& to,
                     const std::string& from, const std::string& subject, const std::string& body,
                     const std::string& attachments, char* error) {
     int result = 0;
     platform::RunWhilePumping([&] {
+        std::lock_guard lock(g_libraryMutex);
         result = send(server.c_str(), to.c_str(), from.c_str(), subject.c_str(), body.c_str(),
                       attachments.c_str(), error);
     });
@@ -94,7 +104,7 @@ bool MailLibrary::Load() {
         reinterpret_cast<BSendMailFunction>(platform::GetProcAddress(library.Get(), "BSendMail"));
     if (!send) library.Reset();
     sendRaw = send ? reinterpret_cast<BSendRawMailFunction>(
-                         platform::GetProcAddress(library.Get(), "BSendRawMail"))
+                         platform::GetProcAddress(library.Get(), kBSendRawMailName))
                    : nullptr;
     return send != nullptr;
 }
@@ -110,13 +120,154 @@ void RemoveAttachFolders(const ReportRecord& report) {
     }
 }
 
+namespace {
+
+bool Taken(long long code) { return code >= 200 && code < 300; }
+
+void Describe(std::string& text, const std::string& who, const std::string& reply) {
+    if (!text.empty()) text += ", ";
+    text += who;
+    if (!reply.empty()) text += " (" + reply + ")";
+}
+
+// What the client's last send did for each recipient. failed: it raised error; away: because the
+// server could not be reached, stopped answering or dropped the connection.
+MailDelivery ClientDelivery(const TNMSMTP& client, const std::vector<std::string>& to, bool failed,
+                            bool away, const std::string& error) {
+    MailDelivery d;
+    d.error = error;
+    d.away = away;
+    const std::vector<RecipientReply>& replies = client.RecipientReplies();
+    const SmtpStep step = client.FailedStep();
+    // The message itself refused for good: a 5xx to MAIL FROM, to DATA or to the message.
+    const bool mailRefused =
+        failed && !away && client.ReplyNumber() >= 500 &&
+        (step == SmtpStep::MailFrom || step == SmtpStep::Data || step == SmtpStep::Message);
+    size_t next = 0;
+    for (const std::string& entry : to) {
+        const RecipientReply* reply = nullptr;
+        if (next < replies.size() && replies[next].entry == entry) reply = &replies[next++];
+        if (reply && reply->code >= 500) {
+            d.refused.push_back(entry);
+            Describe(d.refusedText, reply->address, reply->reply);
+        } else if (reply && !Taken(reply->code)) {
+            d.deferred.push_back(entry);
+            Describe(d.refusedText, reply->address, reply->reply);
+        } else if (!failed) {
+            d.accepted.push_back(entry);
+        } else if (mailRefused) {
+            d.refused.push_back(entry);
+        } else {
+            d.deferred.push_back(entry);
+        }
+    }
+    return d;
+}
+
+// The failures of a send that say the server is not there for now (no answer in time, the
+// connection gone), as opposed to a reply that refused something.
+bool ServerAway(const std::exception& e, const TNMSMTP& client) {
+    if (dynamic_cast<const ESockError*>(&e)) return true;
+    const std::string text = e.what();
+    return text == "Socket readln aborted" || text == "Socket send aborted" ||
+           text == "Not Connected" || client.FailedStep() == SmtpStep::Rset;
+}
+
+void Line(int level, int watch, const char8_t* text, const std::string& detail = std::string()) {
+    LogMessage(level, sjis(u8"監視イベント番号: %d - %s%s").c_str(), watch, sjis(text).c_str(),
+               detail.c_str());
+}
+
+// The lines of one mail's delivery from the outbox. kept: the mail waited there before this
+// try; what was refused for now stays in the outbox.
+void LogKeptDelivery(int watch, const MailDelivery& d, bool kept) {
+    if (!d.accepted.empty()) {
+        if (d.deferred.empty() && d.refused.empty()) {
+            Line(0, watch,
+                 kept ? u8"保存されたメールが送信されました。" : u8"メールが送信されました。");
+            return;
+        }
+        Line(2, watch,
+             kept ? u8"保存されたメールは送信されましたが、受け付けられなかった受信者があります。"
+                  : u8"メールは送信されましたが、受け付けられなかった受信者があります。",
+             d.refusedText);
+        if (!d.deferred.empty()) {
+            Line(2, watch,
+                 u8"一時的に受け付けられなかった受信者へのメールは保存しました。次回のチェックから"
+                 u8"再送します。");
+        }
+        return;
+    }
+    if (!d.deferred.empty()) {
+        if (!d.refused.empty()) {
+            Line(2, watch, u8"メールを受け付けなかった受信者があります。", d.refusedText);
+        }
+        if (kept) {
+            Line(2, watch, u8"保存されたメールを再送できませんでした。次回のチェックで再送します。",
+                 d.error);
+        } else {
+            if (!d.error.empty()) LogDebug("%s", d.error.c_str());
+            Line(2, watch,
+                 u8"メールを送信できなかったため保存しました。次回のチェックから再送します。");
+        }
+        return;
+    }
+    const std::string& reason = d.refusedText.empty() ? d.error : d.refusedText;
+    Line(3, watch,
+         kept ? u8"保存されたメールは受け付けられませんでした。" : u8"メールの送信に失敗しました。",
+         reason);
+}
+
+}  // namespace
+
 void ReportMailer::DeliverMail(TickBatch& batch) {
-    if (Spooling()) {
-        DeliverKeepingFailures(batch);
-    } else if (UsesLibrary()) {
-        MailReportsByLibrary(batch);
-    } else {
-        MailReportsByClient(batch);
+    QueueMail(batch);
+    FlushOutbox();
+}
+
+void ReportMailer::QueueMail(TickBatch& batch) {
+    if (!Spooling()) {
+        if (UsesLibrary()) {
+            MailReportsByLibrary(batch);
+        } else {
+            MailReportsByClient(batch);
+        }
+        return;
+    }
+    if (!SmtpConfigured(m_settings)) {
+        NotConfigured(batch);
+        return;
+    }
+    for (const auto& report : batch) {
+        const std::vector<std::string> recipients = MailRecipients(*report);
+        if (!recipients.empty()) {
+            SpooledMail mail;
+            mail.from = m_settings.MailAddr;
+            mail.recipients = recipients;
+            mail.watch = static_cast<int>(report->Watch->EventNum);
+            mail.spooled = platform::NowUnixMilliseconds() / 1000;
+            try {
+                TExStringList header;
+                mail.message = ComposeMessage(
+                    ReportMessage(m_settings.SenderName, m_settings.MailAddr,
+                                  MailSubject(*report->Watch), report->ReportText, recipients,
+                                  report->AttachFiles, FormatMailDate(report->Event.TimeGenerated)),
+                    "iso-2022-jp", NewBoundary(), header);
+                const std::string path = m_spool->Keep(mail);
+                if (!path.empty()) {
+                    m_fresh.push_back(path);
+                } else {
+                    // Not lost for that: it goes out now, only without the outbox's promise.
+                    Line(2, mail.watch, u8"メールを保存できませんでした。",
+                         platform::SystemErrorText(platform::GetLastError()));
+                    m_unkept.push_back(std::move(mail));
+                }
+            } catch (const std::exception& e) {
+                WatchLine(3, *report, Failed() + e.what());
+            }
+        }
+        // The attachments travel inside the kept mail.
+        RemoveAttachFolders(*report);
     }
 }
 
@@ -204,10 +355,16 @@ void ReportMailer::SendOneByClient(TNMSMTP& client, ReportRecord& report) {
         m_success = false;
         LogDebug("%s", e.what());
     }
-    if (m_success) {
+    const MailDelivery d =
+        ClientDelivery(client, MailRecipients(report), !m_success, false, std::string());
+    if (!m_success || d.accepted.empty()) {
+        WatchLine(3, report, Failed() + d.refusedText);
+    } else if (d.refusedText.empty()) {
         WatchLine(0, report, Sent());
     } else {
-        WatchLine(3, report, Failed());
+        WatchLine(2, report,
+                  sjis(u8"メールは送信されましたが、受け付けられなかった受信者があります。") +
+                      d.refusedText);
     }
 }
 
@@ -292,9 +449,16 @@ bool ReportMailer::MailReportsByLibrary(TickBatch& batch) {
                                                LibrarySenderText(s), MailSubject(*report->Watch),
                                                report->ReportText, attachments, error);
             error[kBSendMailErrorSize - 1] = '\0';
-            if (result != 0) {
+            if (result != 0 && error[0] == '\0') {
                 LogMessage(0, sjis(u8"監視イベント番号: %d - メールが送信されました。").c_str(),
                            static_cast<int>(report->Watch->EventNum));
+            } else if (result != 0) {
+                // Taken, but the library names recipients the server refused.
+                LogMessage(2,
+                           sjis(u8"監視イベント番号: %d - メールは送信されましたが、受け付けられ"
+                                u8"なかった受信者があります。%s")
+                               .c_str(),
+                           static_cast<int>(report->Watch->EventNum), error);
             } else {
                 LogMessage(3,
                            sjis(u8"監視イベント番号: %d - メールの送信に失敗しました。%s").c_str(),
@@ -307,7 +471,7 @@ bool ReportMailer::MailReportsByLibrary(TickBatch& batch) {
     return true;
 }
 
-// Mail that may be kept: composed here, sent over either path, kept when it fails for now.
+// Mail kept in the outbox: composed once, sent over either path, removed once a server took it.
 
 namespace {
 
@@ -327,45 +491,48 @@ void ReportMailer::UseSpool(MailSpool* spool, int hours) {
     m_spoolHours = std::max(1, hours);
 }
 
-SendOutcome ReportMailer::SendComposed(const SpooledMail& mail, std::string& error) {
+MailDelivery ReportMailer::SendComposed(const SpooledMail& mail) {
     if (UsesLibrary()) {
         char text[kBSendMailErrorSize] = {};
+        std::string fates(mail.recipients.size(), 'D');
         int result = 0;
         platform::RunWhilePumping([&] {
-            result =
-                m_raw(LibraryServerText(m_settings).c_str(), Recipients(mail.recipients).c_str(),
-                      LibrarySenderText(m_settings).c_str(), mail.message.c_str(), text);
+            std::lock_guard lock(g_libraryMutex);
+            result = m_raw(
+                LibraryServerText(m_settings).c_str(), Recipients(mail.recipients).c_str(),
+                LibrarySenderText(m_settings).c_str(), mail.message.c_str(), fates.data(), text);
         });
         text[kBSendMailErrorSize - 1] = '\0';
-        error = text;
-        return result > 0   ? SendOutcome::Accepted
-               : result < 0 ? SendOutcome::Deferred
-                            : SendOutcome::Refused;
+        MailDelivery d;
+        for (size_t i = 0; i < mail.recipients.size(); ++i) {
+            auto& list = fates[i] == 'A' ? d.accepted : fates[i] == 'R' ? d.refused : d.deferred;
+            list.push_back(mail.recipients[i]);
+        }
+        (d.accepted.empty() ? d.error : d.refusedText) = text;
+        // Nothing taken and nothing refused: the server was not there for this mail.
+        d.away = result < 0 && d.accepted.empty() && d.refused.empty();
+        return d;
     }
     if (!m_composedClient) {
         m_composedClient = ConnectMailClient();
         // No connection is the failure that goes away by itself.
         if (!m_composedClient) {
-            error = m_connectionError;
-            return SendOutcome::Deferred;
+            MailDelivery d;
+            d.deferred = mail.recipients;
+            d.error = m_connectionError;
+            d.away = true;
+            return d;
         }
     }
     TNMSMTP& client = *m_composedClient;
     try {
         client.SendComposed(mail.from, mail.recipients, mail.message);
-        return SendOutcome::Accepted;
-    } catch (const ESockError& e) {
-        error = e.what();
-        m_composedClient.reset();  // in no known state: the next mail connects again
-        return SendOutcome::Deferred;
+        return ClientDelivery(client, mail.recipients, false, false, std::string());
     } catch (const std::exception& e) {
-        error = e.what();
-        const long long code = client.ReplyNumber();
-        m_composedClient.reset();
-        const bool forNow = (code >= 400 && code < 500) ||
-                            (client.RecipientsAccepted() == 0 && client.RecipientDeferred()) ||
-                            code == 0;
-        return forNow ? SendOutcome::Deferred : SendOutcome::Refused;
+        const MailDelivery d =
+            ClientDelivery(client, mail.recipients, true, ServerAway(e, client), e.what());
+        m_composedClient.reset();  // in no known state: the next mail connects again
+        return d;
     }
 }
 
@@ -380,128 +547,100 @@ void ReportMailer::EndComposedSends() {
     Drain();
 }
 
-void ReportMailer::KeepInSpool(const SpooledMail& mail) {
-    const std::string path = m_spool->Keep(mail);
-    if (path.empty()) {
-        LogMessage(
-            3,
-            sjis(u8"監視イベント番号: %d - メールの送信に失敗しました。メールを保存できません"
-                 u8"でした。%s")
-                .c_str(),
-            mail.watch, platform::SystemErrorText(platform::GetLastError()).c_str());
-        return;
+bool ReportMailer::SendKept(const std::string& path, std::int64_t now) {
+    const auto freshAt = std::find(m_fresh.begin(), m_fresh.end(), path);
+    const bool kept = freshAt == m_fresh.end();
+    if (!kept) m_fresh.erase(freshAt);
+    std::string bytes;
+    SpooledMail mail;
+    if (!platform::ReadWholeFile(path, bytes)) {
+        if (platform::GetLastError() == platform::kErrorFileNotFound) return true;  // gone
+    } else if (bytes.empty()) {
+        // Taken before, and emptied because it could not be removed.
+        platform::DeleteFile(path);
+        return true;
     }
-    LogMessage(2,
-               sjis(u8"監視イベント番号: %d - メールを送信できなかったため保存しました。次回の"
-                    u8"チェックから再送します。")
-                   .c_str(),
-               mail.watch);
+    if (bytes.empty() || !ParseSpoolFile(bytes, mail)) {
+        const std::string aside = m_spool->SetAside(path, ".bad");
+        LogMessage(3, sjis(u8"保存されたメール(%s)は壊れているため送信しません。%s").c_str(),
+                   path.c_str(), aside.c_str());
+        return true;
+    }
+    if (now - mail.spooled >= static_cast<std::int64_t>(m_spoolHours) * 3600) {
+        const std::string aside = m_spool->SetAside(path, ".expired");
+        Line(3, mail.watch, u8"保存されたメールは",
+             platform::StringPrintf(
+                 sjis(u8"%d時間送信できなかったため、再送をあきらめました。%s").c_str(),
+                 m_spoolHours, aside.c_str()));
+        return true;
+    }
+    if (MailSpool::Interrupted(path)) {
+        Line(2, mail.watch,
+             u8"保存されたメールは前回の送信中にプログラムが終了したため、もう一度送信します。"
+             u8"すでに届いている場合があります。");
+    }
+    // Marked while it is sent: a run that ends now leaves a mail that may have arrived.
+    const std::string sending = m_spool->BeginSend(path);
+    const MailDelivery d = SendComposed(mail);
+    bool done = true;
+    if (!d.deferred.empty() && d.accepted.empty() && d.refused.empty()) {
+        m_spool->Requeue(sending, nullptr);
+    } else if (!d.deferred.empty()) {
+        // Only the recipients refused for now wait for the next try.
+        SpooledMail rest = mail;
+        rest.recipients = d.deferred;
+        done = !m_spool->Requeue(sending, &rest).empty();
+    } else if (d.accepted.empty()) {
+        m_spool->SetAside(sending, ".refused");
+    }
+    if (!d.accepted.empty() && done && !m_spool->Remove(sending)) {
+        m_stuck.push_back(sending);
+        LogMessage(3,
+                   sjis(u8"送信したメール(%s)を保存フォルダから削除できませんでした。%s").c_str(),
+                   sending.c_str(), platform::SystemErrorText(platform::GetLastError()).c_str());
+    }
+    LogKeptDelivery(mail.watch, d, kept);
+    return !d.away;
 }
 
-void ReportMailer::DeliverKeepingFailures(TickBatch& batch) {
-    if (!SmtpConfigured(m_settings)) {
-        NotConfigured(batch);
-        return;
-    }
-    LogDebug("%s", sjis(u8"メール送信開始").c_str());
-    // Behind mail that still waits, new mail waits too: in order, and without waiting on a
-    // server that just failed.
-    bool away = m_spoolWaiting;
-    for (const auto& report : batch) {
-        const std::vector<std::string> recipients = MailRecipients(*report);
-        if (!recipients.empty()) {
-            SpooledMail mail;
-            mail.from = m_settings.MailAddr;
-            mail.recipients = recipients;
-            mail.watch = static_cast<int>(report->Watch->EventNum);
-            mail.spooled = platform::NowUnixMilliseconds() / 1000;
-            bool composed = true;
-            try {
-                TExStringList header;
-                mail.message = ComposeMessage(
-                    ReportMessage(m_settings.SenderName, m_settings.MailAddr,
-                                  MailSubject(*report->Watch), report->ReportText, recipients,
-                                  report->AttachFiles, FormatMailDate(report->Event.TimeGenerated)),
-                    "iso-2022-jp", NewBoundary(), header);
-            } catch (const std::exception& e) {
-                WatchLine(3, *report, Failed() + e.what());
-                composed = false;
-            }
-            std::string error;
-            const SendOutcome outcome = !composed ? SendOutcome::Refused
-                                        : away    ? SendOutcome::Deferred
-                                                  : SendComposed(mail, error);
-            if (composed && outcome == SendOutcome::Accepted) {
-                WatchLine(0, *report, Sent());
-            } else if (composed && outcome == SendOutcome::Refused) {
-                WatchLine(3, *report, Failed() + error);
-            } else if (composed) {
-                if (!error.empty()) LogDebug("%s", error.c_str());
-                KeepInSpool(mail);
-                away = true;
-            }
-        }
-        RemoveAttachFolders(*report);
-    }
-    EndComposedSends();
-    LogDebug("%s", sjis(u8"メール送信終了").c_str());
+void ReportMailer::SendUnkept(const SpooledMail& mail) {
+    MailDelivery d = SendComposed(mail);
+    // Nothing waits for what was refused for now: it failed.
+    d.refused.insert(d.refused.end(), d.deferred.begin(), d.deferred.end());
+    d.deferred.clear();
+    LogKeptDelivery(mail.watch, d, false);
 }
 
-bool ReportMailer::RetrySpool() {
-    m_spoolWaiting = false;
+bool ReportMailer::FlushOutbox() {
     if (!Spooling()) return true;
     const std::vector<std::string> waiting = m_spool->Waiting();
-    if (waiting.empty()) return true;
-    if (!SmtpConfigured(m_settings)) {
-        m_spoolWaiting = true;
-        return false;
-    }
+    if (waiting.empty() && m_unkept.empty()) return true;
+    if (!SmtpConfigured(m_settings)) return false;
+    LogDebug("%s", sjis(u8"メール送信開始").c_str());
     const std::int64_t now = platform::NowUnixMilliseconds() / 1000;
+    bool away = false;
     for (const std::string& path : waiting) {
-        std::string bytes;
+        if (std::find(m_stuck.begin(), m_stuck.end(), path) != m_stuck.end()) continue;
+        // Behind mail that could not go, the rest waits too: in order, and without waiting on a
+        // server that just failed.
+        if (away) break;
+        away = !SendKept(path, now);
+    }
+    for (const SpooledMail& mail : m_unkept) SendUnkept(mail);
+    m_unkept.clear();
+    for (const std::string& path : m_fresh) {
         SpooledMail mail;
-        if (!platform::ReadWholeFile(path, bytes) || !ParseSpoolFile(bytes, mail)) {
-            const std::string aside = m_spool->SetAside(path, ".bad");
-            LogMessage(3, sjis(u8"保存されたメール(%s)は壊れているため送信しません。%s").c_str(),
-                       path.c_str(), aside.empty() ? "" : aside.c_str());
-            continue;
-        }
-        if (now - mail.spooled >= static_cast<std::int64_t>(m_spoolHours) * 3600) {
-            const std::string aside = m_spool->SetAside(path, ".expired");
-            LogMessage(
-                3,
-                sjis(u8"監視イベント番号: %d - 保存されたメールは%d時間送信できなかったため、"
-                     u8"再送をあきらめました。%s")
-                    .c_str(),
-                mail.watch, m_spoolHours, aside.c_str());
-            continue;
-        }
-        std::string error;
-        const SendOutcome outcome = SendComposed(mail, error);
-        if (outcome == SendOutcome::Accepted) {
-            // Removed only now that the server has taken it.
-            platform::DeleteFile(path);
-            LogMessage(0,
-                       sjis(u8"監視イベント番号: %d - 保存されたメールが送信されました。").c_str(),
-                       mail.watch);
-        } else if (outcome == SendOutcome::Refused) {
-            const std::string aside = m_spool->SetAside(path, ".refused");
-            LogMessage(
-                3,
-                sjis(u8"監視イベント番号: %d - 保存されたメールは受け付けられませんでした。%s")
-                    .c_str(),
-                mail.watch, error.c_str());
-        } else {
-            LogMessage(
-                2,
-                sjis(u8"監視イベント番号: %d - 保存されたメールを再送できませんでした。次回の"
-                     u8"チェックで再送します。%s")
-                    .c_str(),
-                mail.watch, error.c_str());
-            m_spoolWaiting = true;
-            break;
+        std::string bytes;
+        if (platform::ReadWholeFile(path, bytes) && ParseSpoolFile(bytes, mail)) {
+            Line(2, mail.watch,
+                 u8"メールを送信できなかったため保存しました。次回のチェックから再送します。");
         }
     }
+    m_fresh.clear();
     EndComposedSends();
-    return !m_spoolWaiting;
+    LogDebug("%s", sjis(u8"メール送信終了").c_str());
+    const std::vector<std::string> left = m_spool->Waiting();
+    return std::all_of(left.begin(), left.end(), [&](const std::string& path) {
+        return std::find(m_stuck.begin(), m_stuck.end(), path) != m_stuck.end();
+    });
 }

@@ -33,7 +33,8 @@ std::string BracketedAddress(const std::string& address);
 std::string LibraryServerText(const Settings& settings);
 std::string LibrarySenderText(const Settings& settings);
 
-// Calls the library, processing window messages while it works; its result.
+// Calls the library, processing window messages while it works on the window's thread; its
+// result. Calls into the library run one at a time, whichever thread makes them.
 int CallMailLibrary(BSendMailFunction send, const std::string& server, const std::string& to,
                     const std::string& from, const std::string& subject, const std::string& body,
                     const std::string& attachments, char* error);
@@ -48,6 +49,15 @@ struct MailLibrary {
     bool Load();
 };
 
+// What became of one mail at a server, by recipient: taken, refused for now (a 4xx reply, or no
+// reply at all) or for good (a 5xx reply).
+struct MailDelivery {
+    std::vector<std::string> accepted, deferred, refused;  // the recipients as given
+    std::string refusedText;  // "address (reply)" of the refused and deferred, for the log
+    std::string error;        // why the mail as a whole did not go, when it did not
+    bool away = false;        // the server could not be reached or stopped answering
+};
+
 // Mail delivery over either path, for one run of the program.
 class ReportMailer {
 public:
@@ -57,18 +67,22 @@ public:
     void UseLibrary(BSendMailFunction send) { m_send = send; }
     bool UsesLibrary() const { return m_send != nullptr; }
 
-    // Mail that cannot be delivered for now (no connection, a time-out, a 4xx reply) is kept in
-    // the spool and tried again at each tick for the hours given; nullptr keeps none. With the
-    // library, mail is kept only when it takes composed mail.
+    // With an outbox, every report mail is written into it before it is first sent and taken
+    // out only once a server took it; what a server could not take for now (no connection, a
+    // time-out, a 4xx reply) stays and is tried again for the hours given. nullptr keeps none.
+    // With the library, the outbox needs its entry point for composed mail.
     void UseSpool(MailSpool* spool, int hours);
     void UseRawLibrary(BSendRawMailFunction raw) { m_raw = raw; }
     bool Spooling() const { return m_spool && (!UsesLibrary() || m_raw); }
-    // Tries the kept mail, oldest first, until one fails for now. False when mail is still
-    // waiting for the server, so that new mail queues up behind it.
-    bool RetrySpool();
 
-    // Mails the batch over the chosen path.
+    // Mails the batch over the chosen path: queued and sent from the outbox, or sent directly.
     void DeliverMail(TickBatch& batch);
+    // The first half: with the outbox, each report's mail written into it (on the disk when
+    // this returns); without, sent at once. Either way, the batch's mail is then in safe hands.
+    void QueueMail(TickBatch& batch);
+    // The second half: sends what the outbox holds, oldest first, until a server is away. False
+    // when mail is still waiting.
+    bool FlushOutbox();
     bool MailReportsByClient(TickBatch& batch);
     bool MailReportsByLibrary(TickBatch& batch);
 
@@ -84,11 +98,13 @@ public:
 private:
     void NotConfigured(TickBatch& batch);
     void SendOneByClient(TNMSMTP& client, ReportRecord& report);
-    void DeliverKeepingFailures(TickBatch& batch);
-    // One composed mail over the chosen path; the reason of a failure in error.
-    SendOutcome SendComposed(const SpooledMail& mail, std::string& error);
+    // One composed mail over the chosen path.
+    MailDelivery SendComposed(const SpooledMail& mail);
     void EndComposedSends();
-    void KeepInSpool(const SpooledMail& mail);
+    // Sends one file of the outbox and says what became of it; false when the server is away.
+    bool SendKept(const std::string& path, std::int64_t now);
+    // A mail that could not be written into the outbox, sent at once.
+    void SendUnkept(const SpooledMail& mail);
 
     const Settings& m_settings;
     BSendMailFunction m_send = nullptr;
@@ -98,8 +114,10 @@ private:
     MailSpool* m_spool = nullptr;
     int m_spoolHours = 24;
     BSendRawMailFunction m_raw = nullptr;
-    std::unique_ptr<TNMSMTP> m_composedClient;  // for composed mail within one tick
-    bool m_spoolWaiting = false;                // kept mail still waits after this tick's try
+    std::unique_ptr<TNMSMTP> m_composedClient;  // for composed mail within one flush
+    std::vector<std::string> m_fresh;   // outbox files not tried yet: their lines are new mail's
+    std::vector<SpooledMail> m_unkept;  // mail the outbox could not take, sent without it
+    std::vector<std::string> m_stuck;   // taken by a server but not removable: never sent again
 };
 
 // Removes the record's temporary attachment folders.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 #include "config/settings.h"
 #include "platform/bytes.h"
@@ -14,6 +15,7 @@ namespace {
 
 constexpr std::string_view kPrefix = "X-Quorvik-";
 constexpr char kExtension[] = ".eml";
+constexpr char kSending[] = ".snd";
 
 std::string Digest(std::string_view bytes) {
     const platform::Md5Digest d = platform::Md5(bytes);
@@ -30,6 +32,19 @@ bool Decimal(std::string_view text, std::int64_t low, std::int64_t high, std::in
     if (n < low || n > high) return false;
     value = n;
     return true;
+}
+
+// The path with its extension (.eml, .snd) replaced by another.
+std::string WithSuffix(const std::string& path, const char* suffix) {
+    std::string to = path;
+    for (const char* extension : {kExtension, kSending}) {
+        const size_t n = std::strlen(extension);
+        if (to.size() > n && to.compare(to.size() - n, n, extension) == 0) {
+            to.resize(to.size() - n);
+            break;
+        }
+    }
+    return to + suffix;
 }
 
 // An envelope address must stay one header line and one SMTP argument.
@@ -120,7 +135,18 @@ std::string MailSpool::Keep(const SpooledMail& mail) {
         std::snprintf(name, sizeof name, "%013lld-%06u%s", static_cast<long long>(now),
                       m_sequence++ % 1000000u, kExtension);
         const std::string path = m_folder + name;
-        if (platform::WritePrivateFileAtomically(path, bytes, false)) return path;
+        // A mail being sent under this name is another mail: never written over.
+        if (platform::FileExists(WithSuffix(path, kSending))) continue;
+        if (platform::WritePrivateFileAtomically(path, bytes, false)) {
+            // The name too must survive a crash before the mail counts as kept.
+            if (!platform::SyncFolder(m_folder)) {
+                const platform::DWORD error = platform::GetLastError();
+                platform::DeleteFile(path);
+                platform::SetLastError(error);
+                return std::string();
+            }
+            return path;
+        }
         if (platform::GetLastError() != platform::kErrorFileExists) return std::string();
     }
     return std::string();
@@ -129,23 +155,71 @@ std::string MailSpool::Keep(const SpooledMail& mail) {
 std::vector<std::string> MailSpool::Waiting() const {
     std::vector<platform::FindData> found;
     std::vector<std::string> paths;
-    if (!platform::FindFiles(m_folder + "*" + kExtension, found)) return paths;
-    for (const platform::FindData& f : found) {
-        if (f.attributes & (platform::kAttributeDirectory | platform::kAttributeDevice |
-                            platform::kAttributeReparsePoint)) {
-            continue;
+    for (const char* extension : {kExtension, kSending}) {
+        found.clear();
+        if (!platform::FindFiles(m_folder + "*" + extension, found)) continue;
+        for (const platform::FindData& f : found) {
+            if (f.attributes & (platform::kAttributeDirectory | platform::kAttributeDevice |
+                                platform::kAttributeReparsePoint)) {
+                continue;
+            }
+            paths.push_back(m_folder + f.name);
         }
-        paths.push_back(m_folder + f.name);
     }
     std::sort(paths.begin(), paths.end());
     return paths;
 }
 
+bool MailSpool::Interrupted(const std::string& path) {
+    return path.size() > 4 && path.compare(path.size() - 4, 4, kSending) == 0;
+}
+
+std::string MailSpool::BeginSend(const std::string& path) const {
+    if (Interrupted(path)) return path;
+    const std::string to = WithSuffix(path, kSending);
+    return platform::RenameFile(path, to) ? to : path;
+}
+
+std::string MailSpool::Requeue(const std::string& path, const SpooledMail* rewritten) const {
+    const std::string to = WithSuffix(path, kExtension);
+    if (rewritten) {
+        if (!platform::WritePrivateFileAtomically(to, FormatSpoolFile(*rewritten))) {
+            return std::string();
+        }
+        if (to != path) platform::DeleteFile(path);
+    } else if (to != path && !platform::RenameFile(path, to)) {
+        return path;  // still sent again: a file being sent counts as waiting
+    }
+    platform::SyncFolder(m_folder);
+    return to;
+}
+
+bool MailSpool::Remove(const std::string& path) const {
+    if (platform::DeleteFile(path)) {
+        platform::SyncFolder(m_folder);
+        return true;
+    }
+    const platform::DWORD error = platform::GetLastError();
+    if (platform::RenameFile(path, WithSuffix(path, ".sent"))) return true;
+    platform::File file;
+    if (file.Open(path, platform::File::Access::Write, platform::File::Disposition::OpenExisting,
+                  platform::File::Share::Read) &&
+        file.ReplaceContents(std::string_view())) {
+        return true;
+    }
+    platform::SetLastError(error);
+    return false;
+}
+
 std::string MailSpool::SetAside(const std::string& path, const char* suffix) const {
-    std::string to = path;
-    if (to.size() > 4 && to.compare(to.size() - 4, 4, kExtension) == 0) to.resize(to.size() - 4);
-    to += suffix;
-    if (platform::ReplaceFile(path, to)) return to;
-    platform::DeleteFile(path);
+    const std::string to = WithSuffix(path, suffix);
+    if (platform::RenameFile(path, to)) return to;
+    if (!platform::DeleteFile(path)) {
+        platform::File file;
+        if (file.Open(path, platform::File::Access::Write,
+                      platform::File::Disposition::OpenExisting, platform::File::Share::Read)) {
+            file.ReplaceContents(std::string_view());
+        }
+    }
     return std::string();
 }

@@ -5,10 +5,12 @@
 #include <string_view>
 #include <vector>
 
-// Report mail that could not be delivered for now, kept on disk to be tried again: one standard
-// .eml file per mail (attachments inside), its envelope and integrity in X-Quorvik- header lines
-// before the message's own. A file is written in one step and checked whole before it is sent,
-// so that a mail is never sent half.
+// The outbox: report mail kept on disk from before it is first sent until a server took it, one
+// standard .eml file per mail (attachments inside), its envelope and integrity in X-Quorvik-
+// header lines before the message's own. A file is written in one step and on the disk before
+// anything relies on it, checked whole before it is sent, so that a mail is never sent half, and
+// removed only after the server took it. While a file is being sent it is named .snd: one found
+// so at a start was under way when the program ended, and may already have arrived.
 
 // How a send ended, for a sender that may try again.
 enum class SendOutcome { Accepted, Refused, Deferred };
@@ -34,12 +36,26 @@ public:
 
     const std::string& Folder() const { return m_folder; }
 
-    // Writes a new file after the ones waiting; its path, or empty with the last error set.
+    // Writes a new file after the ones waiting, on the disk with its name when this returns; its
+    // path, or empty with the last error set.
     std::string Keep(const SpooledMail& mail);
-    // The files waiting, oldest first.
+    // The files waiting (.eml) and those whose sending was cut short (.snd), oldest first.
     std::vector<std::string> Waiting() const;
-    // Renames a file so that it is no longer tried (".bad", ".expired", ".refused"); the new
-    // path, or empty when it could not be moved (then it is deleted, never tried again).
+    // True for a file whose sending was cut short.
+    static bool Interrupted(const std::string& path);
+
+    // Marks a file as being sent; its new path (the old one when it could not be marked).
+    std::string BeginSend(const std::string& path) const;
+    // Puts a file back among the waiting, with new contents when given (fewer recipients); its
+    // path, or empty when it could not be written.
+    std::string Requeue(const std::string& path, const SpooledMail* rewritten) const;
+    // Removes a file a server took, so that it is never sent again: deleted; when it cannot be,
+    // renamed ".sent"; when that fails too, emptied (an empty file is never sent). False when
+    // none worked, with the last error of the deletion.
+    bool Remove(const std::string& path) const;
+    // Renames a file so that it is no longer tried (".bad", ".expired", ".refused"), keeping it
+    // private; the new path, or empty when it could not be moved (then it is deleted, or emptied,
+    // never tried again).
     std::string SetAside(const std::string& path, const char* suffix) const;
 
 private:

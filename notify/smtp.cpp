@@ -1,13 +1,14 @@
 #include "notify/smtp.h"
 
 #include <algorithm>
+#include <atomic>
 
 #include "platform/codepage.h"
 #include "platform/pump.h"
 
 namespace {
 
-int g_liveClients = 0;
+std::atomic<int> g_liveClients{0};
 constexpr size_t kLineLimit = 64 * 1024;
 
 struct SocketErrorName {
@@ -232,6 +233,9 @@ std::string TPowersock::ReadLn(Deadline deadline) {
 }
 
 std::string TPowersock::ReadReply() {
+    // A wait that ends without a reply leaves no code behind: an earlier reply must not answer
+    // for a step that got none.
+    m_replyNumber = 0;
     // The time-out bounds the whole reply, however slowly its bytes come.
     const Deadline deadline = DeadlineFromNow();
     std::string line = ReadLn(deadline);
@@ -375,30 +379,38 @@ void TNMSMTP::SendComposed(const std::string& from, const std::vector<std::strin
 void TNMSMTP::Deliver(const std::string& from, const std::vector<std::string>& to,
                       const std::string& stuffedMessage) {
     m_accepted = 0;
-    m_deferred = false;
+    m_recipients.clear();
+    m_step = SmtpStep::Rset;
     std::string reply = Transaction("RSET");
     if (!Positive(m_replyNumber)) throw ESmtpError(WithoutLineEnd(reply));
+    m_step = SmtpStep::MailFrom;
     reply = Transaction("MAIL FROM:<" + from + ">");
     if (!Positive(m_replyNumber)) throw ESmtpError(WithoutLineEnd(reply));
+    m_step = SmtpStep::RcptTo;
     for (const std::string& entry : to) {
         const std::string address = AddressOf(entry);
         if (address.empty()) continue;
-        Transaction("RCPT TO:<" + address + ">");
+        m_recipients.push_back({entry, address, 0, std::string()});
+        reply = Transaction("RCPT TO:<" + address + ">");
+        m_recipients.back().code = m_replyNumber;
+        m_recipients.back().reply = WithoutLineEnd(reply);
         if (!Positive(m_replyNumber) || m_replyNumber > 300) {
-            if (m_replyNumber >= 400 && m_replyNumber < 500) m_deferred = true;
             if (OnRecipientNotFound) OnRecipientNotFound(address);
         } else {
             ++m_accepted;
         }
     }
+    m_step = SmtpStep::Data;
     reply = Transaction("DATA");
     if (!Positive(m_replyNumber)) throw ESmtpError(WithoutLineEnd(reply));
+    m_step = SmtpStep::Message;
     Write(stuffedMessage);
     reply = Transaction(".");
     if (!Positive(m_replyNumber)) {
         if (OnFailure) OnFailure();
         throw ESmtpError(WithoutLineEnd(reply));
     }
+    m_step = SmtpStep::None;
 }
 
 void TNMSMTP::Disconnect() {

@@ -104,6 +104,18 @@ protected:
     ReplyReader m_reader;
 };
 
+// The steps of sending one mail: where a failed send stopped tells whether it may go through
+// later.
+enum class SmtpStep { None, Rset, MailFrom, RcptTo, Data, Message };
+
+// What the server said to one recipient of the last send.
+struct RecipientReply {
+    std::string entry;    // the recipient as it was given
+    std::string address;  // the address that went into RCPT TO
+    long long code = 0;   // 0: no reply came (the connection ended or timed out)
+    std::string reply;    // the reply line without its line end
+};
+
 class TNMSMTP : public TPowersock {
 public:
     enum class EncodeTypes { uuMime, uuCode };
@@ -136,10 +148,11 @@ public:
     // SendMail sends its own.
     void SendComposed(const std::string& from, const std::vector<std::string>& to,
                       const std::string& message);
-    // Of the last send: how many recipients the server took, and whether one was refused only
-    // for now (a 4xx reply).
+    // Of the last send: how many recipients the server took, the reply to each, and the step
+    // it stopped at when it failed (None after a send the server took).
     int RecipientsAccepted() const { return m_accepted; }
-    bool RecipientDeferred() const { return m_deferred; }
+    const std::vector<RecipientReply>& RecipientReplies() const { return m_recipients; }
+    SmtpStep FailedStep() const { return m_step; }
     // QUIT, then close.
     void Disconnect() override;
 
@@ -152,7 +165,8 @@ private:
 
     bool m_busy = false;
     int m_accepted = 0;
-    bool m_deferred = false;
+    std::vector<RecipientReply> m_recipients;
+    SmtpStep m_step = SmtpStep::None;
 };
 
 // Releases every start-up of the socket library still outstanding (after the clients are gone);

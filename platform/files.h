@@ -65,6 +65,12 @@ bool CreatePrivateFile(const std::string& path);
 // Renames a file over another in the same folder, replacing it in one step.
 bool ReplaceFile(const std::string& from, const std::string& to);
 
+// Renames a file within its folder, replacing one of the new name; it keeps its permissions.
+bool RenameFile(const std::string& from, const std::string& to);
+
+// Makes the folder's entries (names created, renamed or removed in it) reach the disk.
+bool SyncFolder(const std::string& folder);
+
 // The whole contents of a file; false (with the last error) when it cannot be read.
 bool ReadWholeFile(const std::string& path, std::string& bytes);
 

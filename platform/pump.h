@@ -3,19 +3,26 @@
 #include <functional>
 
 // "Process the pending window messages": every wait that must keep the program responsive
-// calls ProcessMessages between its polls.
+// calls ProcessMessages between its polls. Only the thread that installed the pump (the
+// window's) processes messages; on any other thread (the watch tick's) it does nothing, since
+// nothing there waits on windows.
 namespace platform {
 
-// Runs the installed hook once; does nothing when none is installed.
+// Runs the installed hook once on the window's thread; does nothing elsewhere or without one.
 void ProcessMessages();
 
-// Installs the hook (the application passes its event processing); empty removes it.
+// Installs the hook for the calling thread (the application passes its event processing);
+// empty removes it.
 void SetMessagePump(std::function<void()> pump);
 
-// Runs a call that blocks (an outside library's) on a thread of its own and processes messages
-// until it has returned, so the windows stay responsive. Calls made this way run one at a time:
-// a second one waits, still processing messages, until the first has returned. An exception
-// the call throws comes out here, in the caller's thread.
+// True on the thread whose messages the pump processes.
+bool OnPumpThread();
+
+// Runs a call that blocks (an outside library's) and returns its result or exception in the
+// caller's thread. On the window's thread the call runs on a thread of its own while messages
+// are processed, so the windows stay responsive; a handler that runs meanwhile may make such a
+// call of its own, which ends on its own terms (calls never wait for each other here). On any
+// other thread the call simply runs.
 void RunWhilePumping(const std::function<void()>& work);
 
 }  // namespace platform

@@ -109,13 +109,3 @@ int TreeColumnWidths::ColumnWidth(int column) const { return m_tree->columnWidth
 void TreeColumnWidths::SetColumnWidth(int column, int width) {
     m_tree->setColumnWidth(column, width);
 }
-
-long FieldNumber(const std::string& text) {
-    long value = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') return 0;
-        value = value * 10 + (c - '0');
-        if (value > 0x7FFFFFFF) return 0x7FFFFFFF;
-    }
-    return value;
-}

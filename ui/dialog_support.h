@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "config/settings.h"
+#include "config/settings_checks.h"
 #include "platform/shell.h"
 
 class QLineEdit;
@@ -49,6 +49,3 @@ public:
 private:
     QTreeWidget* m_tree;
 };
-
-// The decimal value of a numeric field's text; empty text or anything else counts as 0.
-long FieldNumber(const std::string& text);

@@ -4,22 +4,6 @@
 #include "ui/dialog_support.h"
 #include "ui_edit_mail_dialog.h"
 
-std::optional<AddressProblem> CheckAddressInput(const AddressEntry& e) {
-    if (e.MailAddr.empty() && e.UserName.empty()) {
-        return AddressProblem{AddressField::MailAddr,
-                              sjis(u8"メールアドレス、ユーザー名がどちらも入力されていません。")};
-    }
-    // "@" must be there and not be the last character; one at the start is allowed.
-    const size_t at = e.MailAddr.find('@');
-    if (!e.MailAddr.empty() && (at == std::string::npos || at + 1 == e.MailAddr.size())) {
-        return AddressProblem{AddressField::MailAddr, sjis(u8"メールアドレスが正しくありません。")};
-    }
-    if (e.UserName.find('@') != std::string::npos) {
-        return AddressProblem{AddressField::UserName, sjis(u8"ユーザー名が正しくありません。")};
-    }
-    return std::nullopt;
-}
-
 TfrmEditMail::TfrmEditMail(QWidget* parent) : QDialog(parent), ui(new Ui::TfrmEditMail) {
     ui->setupUi(this);
     setModal(true);

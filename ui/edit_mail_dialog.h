@@ -5,22 +5,11 @@
 #include <optional>
 #include <string>
 
-#include "config/lists.h"
+#include "config/list_checks.h"
 
 namespace Ui {
 class TfrmEditMail;
 }
-
-// The fields of an address entry, in the editor's order.
-enum class AddressField { MailAddr, UserName, Name, Post, Contact };
-
-struct AddressProblem {
-    AddressField field;
-    std::string message;
-};
-
-// The editor's checks of an entry whose texts are already trimmed.
-std::optional<AddressProblem> CheckAddressInput(const AddressEntry& entry);
 
 // "メールアドレス編集": one entry of the address list.
 class TfrmEditMail : public QDialog {

@@ -27,13 +27,6 @@ constexpr int kParamRole = Qt::UserRole + 1;
 constexpr int kMailRole = Qt::UserRole;
 constexpr int kComputerRole = Qt::UserRole + 1;
 
-const std::int16_t kTypeCodes[] = {0, 1, 2, 4, 8, 16};
-
-bool AllDigits(const std::string& text) {
-    return !text.empty() &&
-           std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
-}
-
 bool LessNoCase(const std::string& a, const std::string& b) {
     return platform::CompareAsciiNoCase(a, b) < 0;
 }
@@ -82,72 +75,6 @@ std::string TrimCombo(QComboBox* box) {
 
 }  // namespace
 
-std::int32_t NextWatchNumber(const WatchList& watches) {
-    std::int32_t n = 1;
-    for (const auto& w : watches) {
-        if (w->EventNum != n) return n;
-        ++n;
-    }
-    return n;
-}
-
-int TypeIndex(std::int16_t type) {
-    for (int i = 0; i < 6; ++i) {
-        if (kTypeCodes[i] == type) return i;
-    }
-    return 0;
-}
-
-std::uint8_t TypeMaskOfIndex(int index) {
-    switch (index) {
-        case 1: return 1;
-        case 2: return 2;
-        case 3: return 4;
-        default: return 7;
-    }
-}
-
-std::optional<WatchProblem> CheckWatchFields(const WatchFields& f, const WatchList& watches,
-                                             const WatchEntry* editing) {
-    using F = WatchField;
-    if (f.eventNum.empty()) {
-        return WatchProblem{F::EventNum, sjis(u8"監視イベント番号が入力されていません。")};
-    }
-    const long number = FieldNumber(f.eventNum);
-    const bool taken = std::any_of(watches.begin(), watches.end(), [&](const auto& w) {
-        return w.get() != editing && w->EventNum == number;
-    });
-    if (taken) {
-        return WatchProblem{F::EventNum,
-                            sjis(u8"入力された監視イベント番号は、すでに登録されています。")};
-    }
-    if (f.mailSubject.empty()) {
-        return WatchProblem{F::MailSubject, sjis(u8"メールタイトルが入力されていません。")};
-    }
-    if (f.logName.empty()) {
-        return WatchProblem{F::LogName, sjis(u8"ログが選択、または入力されていません。")};
-    }
-    if (f.sourceName.empty()) {
-        return WatchProblem{F::SourceName, sjis(u8"ソース名が選択、または入力されていません。")};
-    }
-    if (f.eventId.empty()) {
-        return WatchProblem{F::EventID, sjis(u8"イベントIDが選択、または入力されていません。")};
-    }
-    if (f.eventId != AnyValueText()) {
-        const std::string digits(platform::TrimBlanks(f.eventId));
-        const long id = AllDigits(digits) && digits.size() <= 6 ? FieldNumber(digits) : 0;
-        if (id < 1 || id > 65535) {
-            return WatchProblem{
-                F::EventID,
-                sjis(u8"イベントIDが範囲外です。\r\n\r\n設定できる範囲は、1～65535です。")};
-        }
-    }
-    if (f.category.empty()) {
-        return WatchProblem{F::Category, sjis(u8"分類が選択、または入力されていません。")};
-    }
-    return std::nullopt;
-}
-
 int CaretOfBytePosition(const std::string& text, int position) {
     int caret = 0;
     for (size_t i = 0; i < text.size() && static_cast<int>(i) < position;) {
@@ -173,7 +100,7 @@ TfrmEditWatch::TfrmEditWatch(QWidget* parent)
     setModal(true);
     MakeNumericEdit(ui->edtEventNum, 6);
     MakeDigitKeyFilter(ui->cbxEventID->lineEdit());
-    for (int i = 0; i < 6; ++i) ui->cbxType->addItem(ToQString(EventTypeName(kTypeCodes[i])));
+    for (int i = 0; i < 6; ++i) ui->cbxType->addItem(ToQString(EventTypeName(TypeCodeOfIndex(i))));
     for (QComboBox* box : {ui->cbxLogName, ui->cbxSourceName, ui->cbxEventID, ui->cbxCategory}) {
         box->setMinimumWidth(box->fontMetrics().averageCharWidth() * 40);
     }
@@ -318,7 +245,7 @@ void TfrmEditWatch::ReadEntry(WatchEntry& entry) const {
     entry.Category = FromQString(ui->cbxCategory->currentText());
     entry.Condition = MemoText(ui->edtCondition);
     entry.Note = MemoText(ui->edtNote);
-    entry.Type = static_cast<std::int16_t>(kTypeCodes[std::max(0, ui->cbxType->currentIndex())]);
+    entry.Type = TypeCodeOfIndex(ui->cbxType->currentIndex());
     entry.EventID =
         static_cast<std::int32_t>(EventIDValue(FromQString(ui->cbxEventID->currentText())));
     entry.ToDoList = Actions();
@@ -449,14 +376,9 @@ void TfrmEditWatch::FocusField(WatchField field) {
 }
 
 bool TfrmEditWatch::Changed() const {
-    const WatchEntry& e = *m_entry;
-    WatchEntry now;
-    ReadEntry(now);
-    return now.EventNum != e.EventNum || now.MailSubject != e.MailSubject ||
-           now.LogName != e.LogName || now.SourceName != e.SourceName ||
-           now.Category != e.Category || now.Condition != e.Condition || now.Note != e.Note ||
-           now.Type != e.Type || now.EventID != e.EventID || now.ToDoList != e.ToDoList ||
-           now.AddrList != e.AddrList;
+    WatchEntry draft;
+    ReadEntry(draft);
+    return !(draft == *m_entry);
 }
 
 bool TfrmEditWatch::ConditionAccepted(const std::string& condition) {

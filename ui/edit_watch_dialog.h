@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "config/lists.h"
+#include "config/list_checks.h"
 
 class QComboBox;
 class QTreeWidgetItem;
@@ -16,45 +16,6 @@ class TfrmEditToDo;
 namespace Ui {
 class TfrmEditWatch;
 }
-
-// The number a new entry is offered: the first n from 1 that the n-th entry of the (sorted)
-// list does not carry, or the count plus one.
-std::int32_t NextWatchNumber(const WatchList& watches);
-
-// The type box's index for a stored type code (0, 1, 2, 4, 8, 16; any other code shows
-// "特定しない"), and the type mask the event identifier list takes for an index.
-int TypeIndex(std::int16_t type);
-std::uint8_t TypeMaskOfIndex(int index);
-
-// The texts of the watch entry editor's fields, trimmed, as its checks see them.
-struct WatchFields {
-    std::string eventNum, mailSubject, logName, sourceName, eventId, category, condition, note;
-    int typeIndex = 0;
-    bool anyRecipient = false;
-};
-
-// The tab and field a failed check goes back to.
-enum class WatchField {
-    EventNum,
-    MailSubject,
-    LogName,
-    SourceName,
-    EventID,
-    Category,
-    Condition,
-    Recipients
-};
-
-struct WatchProblem {
-    WatchField field;
-    std::string message;
-};
-
-// The editor's checks of the fields before the search expression (1 to 8), in order; editing is
-// the entry being changed, nullptr for a new one. A number field that holds no decimal number
-// (pasted text) is refused as out of range.
-std::optional<WatchProblem> CheckWatchFields(const WatchFields& fields, const WatchList& watches,
-                                             const WatchEntry* editing);
 
 // The search expression's byte position as a character offset in the box that shows it (a CR LF
 // is one line break there, a double-byte character one character).

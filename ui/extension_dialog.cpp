@@ -17,21 +17,6 @@ namespace {
 
 QString Text(const char8_t* utf8) { return QString::fromUtf8(reinterpret_cast<const char*>(utf8)); }
 
-std::optional<ExtensionProblem> CheckNumber(bool on, const std::string& text, ExtensionField field,
-                                            const char8_t* name, long high) {
-    if (!on) return std::nullopt;
-    if (text.empty()) {
-        return ExtensionProblem{field, sjis(name) + sjis(u8"が入力されていません。")};
-    }
-    const long value = FieldNumber(text);
-    if (value < 1 || value > high) {
-        return ExtensionProblem{field, sjis(name) +
-                                           sjis(u8"が範囲外です。\r\n\r\n設定できる範囲は、1～") +
-                                           std::to_string(high) + sjis(u8"です。")};
-    }
-    return std::nullopt;
-}
-
 // An option's row: the check box on its own line, the number with its label and unit below.
 QGroupBox* OptionGroup(const char8_t* title, QCheckBox* check, QLabel* label, QLineEdit* edit,
                        const char8_t* unit, const char8_t* note) {
@@ -52,36 +37,6 @@ QGroupBox* OptionGroup(const char8_t* title, QCheckBox* check, QLabel* label, QL
 }
 
 }  // namespace
-
-ExtensionFields FieldsOf(const ExtensionSettings& s) {
-    return ExtensionFields{s.Resume, std::to_string(s.ResumeLimit),
-                           s.Spool,  std::to_string(s.SpoolHours),
-                           s.Flood,  std::to_string(s.FloodLimit)};
-}
-
-ExtensionSettings ExtensionOf(const ExtensionFields& f, const ExtensionSettings& before) {
-    ExtensionSettings s = before;
-    s.Resume = f.resume;
-    s.Spool = f.spool;
-    s.Flood = f.flood;
-    if (f.resume) s.ResumeLimit = static_cast<std::int32_t>(FieldNumber(f.resumeLimit));
-    if (f.spool) s.SpoolHours = static_cast<std::int32_t>(FieldNumber(f.spoolHours));
-    if (f.flood) s.FloodLimit = static_cast<std::int32_t>(FieldNumber(f.floodLimit));
-    return s;
-}
-
-std::optional<ExtensionProblem> CheckExtension(const ExtensionFields& f) {
-    if (auto p = CheckNumber(f.resume, f.resumeLimit, ExtensionField::ResumeLimit,
-                             u8"さかのぼるレコード数", kResumeLimitMax)) {
-        return p;
-    }
-    if (auto p = CheckNumber(f.spool, f.spoolHours, ExtensionField::SpoolHours, u8"再送する時間",
-                             kSpoolHoursMax)) {
-        return p;
-    }
-    return CheckNumber(f.flood, f.floodLimit, ExtensionField::FloodLimit, u8"1時間あたりの通知数",
-                       kFloodLimitMax);
-}
 
 TfrmExtension::TfrmExtension(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("TfrmExtension"));

@@ -7,9 +7,7 @@
 #include <QMenuBar>
 #include <QSocketNotifier>
 
-#include "actions/actions.h"
 #include "core/address_handlers.h"
-#include "notify/netsend.h"
 #include "platform/clock.h"
 #include "platform/codepage.h"
 #include "platform/signals.h"
@@ -29,18 +27,10 @@ constexpr int kClientHeight = 200;
 
 }  // namespace
 
-TfrmMain::TfrmMain(QWidget* parent)
-    : QMainWindow(parent),
-      ui(new Ui::TfrmMain),
-      m_log(m_settings, nullptr),
-      m_shell(this),
-      m_mailer(m_settings),
-      m_spool(SpoolFolder()),
-      m_monitor(m_settings, m_watches, *this, *this, *this) {
+TfrmMain::TfrmMain(WatchSession& session, QWidget* parent)
+    : QMainWindow(parent), m_session(session), ui(new Ui::TfrmMain), m_shell(this) {
     ui->setupUi(this);
     m_logView = std::make_unique<LogListView>(ui->lvwEvent);
-    m_log.SetSink(m_logView.get());
-    SetProgramLog(&m_log);
     // A system menu, minimise and close; no maximise.
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
@@ -49,13 +39,6 @@ TfrmMain::TfrmMain(QWidget* parent)
     ui->lvwEvent->setColumnWidth(0, 60);
     ui->lvwEvent->setColumnWidth(1, 130);
     ui->lvwEvent->setColumnWidth(2, 500);
-
-    LoadSettings(m_settings);
-    LoadAddressList(m_addresses);
-    LoadWatchList(m_watches);
-    LoadExtensionSettings(m_extensions);
-    if (m_mailLibrary.Load()) m_mailer.UseLibrary(m_mailLibrary.send);
-    m_monitor.SetExtensions(&m_extensions);
 
     // The dialogs, made once and shown again and again.
     m_setupEtc = new TfrmSetupEtc(this);
@@ -71,7 +54,8 @@ TfrmMain::TfrmMain(QWidget* parent)
     connect(ui->mnuSetupEvent, &QAction::triggered, this, &TfrmMain::mnuSetupEventClick);
     connect(ui->mnuSetupMail, &QAction::triggered, this, &TfrmMain::mnuSetupMailClick);
     connect(ui->mnuSetupEtc, &QAction::triggered, this, &TfrmMain::mnuSetupEtcClick);
-    connect(ui->mnuDebugMode, &QAction::toggled, this, [this](bool on) { m_log.SetDebugMode(on); });
+    connect(ui->mnuDebugMode, &QAction::toggled, this,
+            [this](bool on) { m_session.Log().SetDebugMode(on); });
     connect(ui->mnuContents, &QAction::triggered, this,
             [] { platform::CurrentShell().ShowHelp(ProgramDirectory() + "Quorvik.html", 0); });
     connect(ui->mnuAbout, &QAction::triggered, m_version, &QDialog::exec);
@@ -96,12 +80,14 @@ TfrmMain::TfrmMain(QWidget* parent)
             close();
         });
     }
+    m_session.SetView(this);
     FormCreate();
 }
 
 TfrmMain::~TfrmMain() {
+    m_session.WaitUntilIdle();
     FormClose();
-    SetProgramLog(nullptr);
+    m_session.SetView(nullptr);
 }
 
 void TfrmMain::FormCreate() {
@@ -114,19 +100,19 @@ void TfrmMain::FormCreate() {
     TreeColumnWidths widths(ui->lvwEvent);
     LoadColumnWidths("MessageLog", widths);
     ui->mnuDebugMode->setChecked(ReadIntSetting("MainMenu", "Debug", 0) != 0);
-    m_log.StartLogFile();
+    m_session.Log().StartLogFile();
     if (!m_tray) {
         LogMessage(kLogWarning, "%s",
                    sjis(u8"通知領域が見つからないため、アイコンは表示されません。最小化した"
                         u8"ウィンドウはタスク バーに残ります。")
                        .c_str());
     }
-    if (!UsesMailLibrary()) {
+    if (!m_session.UsesMailLibrary()) {
         LogMessage(
             kLogWarning, "%s",
             sjis(u8"BSMTP.DLLが見つからないため、メール送信時の認証は利用できません。").c_str());
     }
-    ApplyExtensions();
+    m_session.ApplyExtensions();
     m_tmrStart.start();
 }
 
@@ -134,8 +120,9 @@ void TfrmMain::FormClose() {
     if (m_closed) return;
     m_closed = true;
     m_tmrStart.stop();
-    m_monitor.StopMonitoring();
-    m_log.CloseLogFile();
+    m_session.StopMonitoring();
+    m_session.Log().CloseLogFile();
+    m_session.Dispatch();  // the last lines into the list
     if (m_tray) m_tray->Hide();
     SaveWindowPosition();
     TreeColumnWidths widths(ui->lvwEvent);
@@ -144,9 +131,9 @@ void TfrmMain::FormClose() {
 }
 
 void TfrmMain::closeEvent(QCloseEvent* event) {
-    // A tick lets window messages through while it mails; the monitor it walks must outlive it.
-    if (m_ticking) {
-        m_closeAfterTick = true;
+    // A tick that runs ends first: what it sends is sent, what it kept is kept.
+    if (m_session.Busy()) {
+        m_closeWhenIdle = true;
         event->ignore();
         return;
     }
@@ -189,22 +176,25 @@ void TfrmMain::SaveWindowPosition() {
 
 void TfrmMain::tmrStartTimer() {
     m_tmrStart.stop();
-    m_monitor.StartMonitoring();
+    m_session.Start();
 }
 
-void TfrmMain::tmrWatchTimer() {
-    m_ticking = true;
-    m_monitor.WatchTick();
-    m_ticking = false;
-    if (m_closeAfterTick) QTimer::singleShot(0, this, &QWidget::close);
+void TfrmMain::tmrWatchTimer() { m_session.Tick(); }
+
+void TfrmMain::RequestDispatch() {
+    QMetaObject::invokeMethod(
+        this, [this] { m_session.Dispatch(); }, Qt::QueuedConnection);
 }
 
-void TfrmMain::SetInterval(unsigned milliseconds) {
-    // A watch interval of 0 (a hand-made ETC.DAT) would tick without a pause.
-    m_tmrWatch.setInterval(static_cast<int>(std::max(milliseconds, 60000u)));
+void TfrmMain::AddLogLine(int level, const platform::SystemTime& time, const std::string& text) {
+    m_logView->AddLogLine(level, time, text);
 }
 
-void TfrmMain::SetEnabled(bool enabled) {
+void TfrmMain::SetWatchInterval(unsigned milliseconds) {
+    m_tmrWatch.setInterval(static_cast<int>(milliseconds));
+}
+
+void TfrmMain::SetWatchEnabled(bool enabled) {
     if (enabled) {
         m_tmrWatch.start();
     } else {
@@ -212,83 +202,50 @@ void TfrmMain::SetEnabled(bool enabled) {
     }
 }
 
-void TfrmMain::Lock() {
+void TfrmMain::LockDialogs() {
     m_setupWatch->LockWatchList();
     m_setupMail->LockAddressList();
     m_setupEtc->LockEntry();
 }
 
-void TfrmMain::Unlock() {
+void TfrmMain::UnlockDialogs() {
     m_setupWatch->UnlockWatchList();
     m_setupMail->UnlockAddressList();
     m_setupEtc->UnlockEntry();
 }
 
-void TfrmMain::ProcessActions(TickBatch& batch) { ::ProcessActions(batch); }
-
-void TfrmMain::ApplyExtensions() {
-    m_flood.SetLimit(m_extensions.FloodLimit);
-    m_mailer.UseRawLibrary(m_mailLibrary.sendRaw);
-    m_mailer.UseSpool(m_extensions.Spool ? &m_spool : nullptr, m_extensions.SpoolHours);
-    if (m_extensions.Spool && !m_mailer.Spooling()) {
-        LogMessage(kLogWarning, "%s",
-                   sjis(u8"BSMTP.DLLが保存したメールの再送に対応していないため、送信できなかった"
-                        u8"メールは保存されません。")
-                       .c_str());
-    }
+void TfrmMain::SessionIdle() {
+    if (m_closeWhenIdle) QTimer::singleShot(0, this, &QWidget::close);
 }
-
-void TfrmMain::BeforeNotifications(TickBatch& batch) {
-    const std::int64_t now = platform::NowUnixMilliseconds() / 1000;
-    // Kept mail first, then the summaries of hours that ended: older news before newer.
-    m_mailer.RetrySpool();
-    // Hours still open when the option was turned off end now, so that no count is lost.
-    TickBatch summaries = m_flood.TakeSummaries(m_extensions.Flood ? now : INT64_MAX);
-    if (!summaries.empty()) m_mailer.DeliverMail(summaries);
-    if (m_extensions.Flood) m_flood.Mark(batch, now);
-}
-
-void TfrmMain::DeliverMail(TickBatch& batch) { m_mailer.DeliverMail(batch); }
-
-void TfrmMain::SendNetworkMessages(TickBatch& batch) { ::SendNetworkMessages(batch); }
 
 void TfrmMain::mnuSetupEventClick() {
-    m_setupWatch->ShowWatchList(m_watches, m_addresses);
+    m_setupWatch->ShowWatchList(m_session.Watches(), m_session.Addresses());
     if (m_setupWatch->exec() != QDialog::Accepted) return;
-    SaveWatchListWithPrompt(m_watches);
-    if (!m_monitor.Running()) m_monitor.StartMonitoring();
+    m_session.WatchListAccepted();
 }
 
 void TfrmMain::mnuSetupMailClick() {
     m_setupMail->OnAddressDeleted = [this](const AddressEntry& entry) {
-        ::OnAddressDeleted(m_watches, entry, m_monitor);
+        m_session.AddressDeleted(entry);
     };
     m_setupMail->OnAddressChanged = [this](const AddressEntry& now, const AddressEntry& old) {
-        ::OnAddressChanged(m_watches, now, old);
+        m_session.AddressChanged(now, old);
     };
-    m_setupMail->ShowAddressList(m_addresses);
+    m_setupMail->ShowAddressList(m_session.Addresses());
     if (m_setupMail->exec() != QDialog::Accepted) return;
-    SaveAddressListWithPrompt(m_addresses);
+    SaveAddressListWithPrompt(m_session.Addresses());
 }
 
 void TfrmMain::mnuSetupEtcClick() {
-    m_setupEtc->ShowSettings(m_settings, m_mailLibrary.send);
-    m_setupEtc->ShowExtension(m_extensions);
+    m_setupEtc->ShowSettings(m_session.CurrentSettings(), m_session.MailLibraryEntry());
+    m_setupEtc->ShowExtension(m_session.Extensions());
     if (m_setupEtc->exec() != QDialog::Accepted) return;
-    m_setupEtc->ReadSettings(m_settings);
-    SaveSettings(m_settings);
-    if (m_setupEtc->Extension() != m_extensions) {
-        m_extensions = m_setupEtc->Extension();
-        SaveExtensionSettings(m_extensions);
-        ApplyExtensions();
+    m_setupEtc->ReadSettings(m_session.CurrentSettings());
+    SaveSettings(m_session.CurrentSettings());
+    if (m_setupEtc->Extension() != m_session.Extensions()) {
+        m_session.Extensions() = m_setupEtc->Extension();
+        SaveExtensionSettings(m_session.Extensions());
+        m_session.ApplyExtensions();
     }
-    const int interval = static_cast<int>(std::max(m_settings.Interval * 60000u, 60000u));
-    if (m_monitor.Running()) {
-        // The count restarts only when the interval changed.
-        if (m_tmrWatch.interval() != interval) m_tmrWatch.setInterval(interval);
-    } else {
-        m_monitor.StartMonitoring();
-    }
-    m_log.CloseLogFile();
-    m_log.StartLogFile();
+    m_session.SettingsAccepted();
 }

@@ -27,20 +27,6 @@ int CompareNoCase(const std::string& a, const std::string& b) {
 
 }  // namespace
 
-AddressDuplicate FindAddressDuplicate(const AddressList& list, const AddressEntry& entry,
-                                      const AddressEntry* except) {
-    auto taken = [&](std::string AddressEntry::*field) {
-        const std::string& value = entry.*field;
-        if (value.empty()) return false;
-        return std::any_of(list.begin(), list.end(), [&](const auto& other) {
-            return other.get() != except && platform::EqualsNoCase(value, (*other).*field);
-        });
-    };
-    if (taken(&AddressEntry::MailAddr)) return AddressDuplicate::MailAddr;
-    if (taken(&AddressEntry::UserName)) return AddressDuplicate::UserName;
-    return AddressDuplicate::None;
-}
-
 TfrmSetupMail::TfrmSetupMail(QWidget* parent)
     : QDialog(parent), ui(new Ui::TfrmSetupMail), m_editor(new TfrmEditMail(this)) {
     ui->setupUi(this);

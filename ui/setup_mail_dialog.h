@@ -4,7 +4,7 @@
 #include <functional>
 #include <memory>
 
-#include "config/lists.h"
+#include "config/list_checks.h"
 
 class QTreeWidgetItem;
 class TfrmEditMail;
@@ -12,12 +12,6 @@ class TfrmEditMail;
 namespace Ui {
 class TfrmSetupMail;
 }
-
-// Which other entry of the list already has the entry's mail address or computer name (letters
-// compared without case; empty values never count); except is the entry being changed.
-enum class AddressDuplicate { None, MailAddr, UserName };
-AddressDuplicate FindAddressDuplicate(const AddressList& list, const AddressEntry& entry,
-                                      const AddressEntry* except);
 
 // "設定 - メールアドレス": the address list, edited in place, with new, change and delete.
 class TfrmSetupMail : public QDialog {

@@ -21,13 +21,18 @@
 
 namespace {
 
-// What the dialogue showed: the last command's verb and the server's last reply line.
+// What the dialogue showed: each command's verb and the reply that answered it, so that a
+// failure is judged by the step that failed, not by an earlier refusal the dialogue got past (an
+// EHLO refused before a HELO that worked).
 struct Dialogue {
-    std::string lastVerb;
-    std::string lastReply;
-    // The first refusal (a reply of 400 or more) and the command it answered.
-    std::string errorVerb;
-    std::string errorReply;
+    std::string step;       // what the next reply answers: the last command's verb, or "." for
+                            // the end of the message once DATA was answered 354
+    std::string lastVerb;   // the last command sent
+    std::string lastStep;   // the step of the last complete reply
+    std::string lastReply;  // that reply's last line
+    int lastCode = 0;
+    // The RCPT replies, in the order of the recipients: code and line (code 0: none came).
+    std::vector<std::pair<int, std::string>> rcpt;
     bool authSent = false;
     bool wantAuth = false;
     bool refusedPlainSession = false;
@@ -47,17 +52,28 @@ int Trace(CURL*, curl_infotype type, char* data, size_t size, void* user) {
                                                 "QUIT", "MAIL FROM", "RCPT TO",  "RSET", "NOOP"};
         const bool known = std::any_of(std::begin(kCommands), std::end(kCommands),
                                        [&](const char* command) { return verb == command; });
-        d->lastVerb = known ? verb : "AUTH";
+        d->lastVerb = d->step = known ? verb : "AUTH";
         if (verb == "AUTH") d->authSent = true;
+        if (verb == "RCPT TO") d->rcpt.emplace_back(0, std::string());
     } else if (type == CURLINFO_HEADER_IN) {
         const size_t lastLine = text.rfind('\n');
-        d->lastReply = lastLine == std::string::npos ? text : text.substr(lastLine + 1);
-        while (!d->lastReply.empty() && d->lastReply.back() == '\r') d->lastReply.pop_back();
-        if (d->errorReply.empty() && d->lastReply.size() >= 3 && d->lastReply[0] >= '4' &&
-            d->lastReply[0] <= '5') {
-            d->errorVerb = d->lastVerb;
-            d->errorReply = d->lastReply;
+        std::string line = lastLine == std::string::npos ? text : text.substr(lastLine + 1);
+        while (!line.empty() && line.back() == '\r') line.pop_back();
+        // A continuation line ("250-...") is no reply yet.
+        if (line.size() > 3 && line[3] == '-') return 0;
+        int code = 0;
+        for (size_t i = 0; i < 3 && i < line.size() && line[i] >= '0' && line[i] <= '9'; ++i) {
+            code = code * 10 + (line[i] - '0');
         }
+        // The QUIT that ends every session, taken or not, says nothing of the mail.
+        if (d->step == "QUIT") return 0;
+        d->lastStep = d->step;
+        d->lastReply = line;
+        d->lastCode = code;
+        if (d->step == "RCPT TO" && !d->rcpt.empty() && d->rcpt.back().first == 0) {
+            d->rcpt.back() = {code, line};
+        }
+        if (d->step == "DATA" && code == 354) d->step = ".";
     }
     return 0;
 }
@@ -77,11 +93,32 @@ size_t ReadMessage(char* buffer, size_t size, size_t count, void* user) {
 
 std::string Sjis(const char8_t* text) { return sjis(text); }
 
-// The refusal the server gave to a step, as the error text shows it.
+// The refusal the server gave to the step that failed, as the error text shows it.
 std::string StepText(const Dialogue& d) {
-    if (d.errorReply.empty() || d.errorVerb.empty()) return std::string();
-    return platform::StringPrintf(Sjis(u8"%sでエラーが返されました。%s").c_str(),
-                                  d.errorVerb.c_str(), d.errorReply.c_str());
+    if (d.lastCode < 400 || d.lastStep.empty()) return std::string();
+    const std::string step = d.lastStep == "." ? "DATA" : d.lastStep;
+    return platform::StringPrintf(Sjis(u8"%sでエラーが返されました。%s").c_str(), step.c_str(),
+                                  d.lastReply.c_str());
+}
+
+// How a send ended for each recipient.
+enum class Fate : char { Accepted = 'A', Deferred = 'D', Refused = 'R' };
+
+Fate FateOfReply(int code) {
+    if (code >= 200 && code < 300) return Fate::Accepted;
+    return code >= 500 ? Fate::Refused : Fate::Deferred;
+}
+
+// "a@example.jp (550 5.1.1 No such user), ..." for the recipients with the fate.
+std::string RecipientsText(const bsmtp::MailArguments& a, const Dialogue& d, Fate fate) {
+    std::string text;
+    for (size_t i = 0; i < d.rcpt.size() && i < a.recipients.size(); ++i) {
+        if (FateOfReply(d.rcpt[i].first) != fate) continue;
+        if (!text.empty()) text += ", ";
+        text += a.recipients[i];
+        if (!d.rcpt[i].second.empty()) text += " (" + d.rcpt[i].second + ")";
+    }
+    return text;
 }
 
 std::string ErrorText(CURLcode code, const Dialogue& d, const bsmtp::MailArguments& a,
@@ -107,12 +144,11 @@ std::string ErrorText(CURLcode code, const Dialogue& d, const bsmtp::MailArgumen
         case CURLE_OPERATION_TIMEDOUT:
             return platform::StringPrintf(
                 Sjis(u8"SMTPサーバー(%s)の応答がタイムアウトしました。%s").c_str(), server.c_str(),
-                d.lastVerb.empty() ? "" : d.lastVerb.c_str());
+                d.lastVerb.c_str());
         case CURLE_LOGIN_DENIED: {
-            const std::string step = StepText(d);
-            if (!step.empty() && d.authSent) {
+            if (d.authSent && d.lastCode >= 400) {
                 return platform::StringPrintf(Sjis(u8"認証(%s)に失敗しました。%s").c_str(),
-                                              a.method.c_str(), d.errorReply.c_str());
+                                              a.method.c_str(), d.lastReply.c_str());
             }
             return platform::StringPrintf(
                 Sjis(u8"SMTPサーバーは認証方式%sを受け付けていません。").c_str(), a.method.c_str());
@@ -125,28 +161,40 @@ std::string ErrorText(CURLcode code, const Dialogue& d, const bsmtp::MailArgumen
         case CURLE_USE_SSL_FAILED: return Sjis(u8"TLSの接続を確立できませんでした。") + detail;
         default: break;
     }
+    // Every recipient refused: say which, and why.
+    if (d.lastStep == "RCPT TO" && d.lastCode >= 400) {
+        std::string refused = RecipientsText(a, d, Fate::Refused);
+        const std::string deferred = RecipientsText(a, d, Fate::Deferred);
+        if (!deferred.empty()) refused += (refused.empty() ? "" : ", ") + deferred;
+        return Sjis(u8"RCPT TOでエラーが返されました。") + refused;
+    }
     const std::string step = StepText(d);
     return step.empty() ? Sjis(u8"メールを送信できませんでした。") + detail : step;
 }
 
-// How a send ended for a caller that may try again.
-enum class Outcome { Accepted, Refused, Deferred };
-
-// Whether a failure may go away by itself: no connection, a time-out or a lost connection, or a
-// server that refused for now (4xx) before it refused for good.
-bool Transient(CURLcode code, const Dialogue& d) {
-    switch (code) {
-        case CURLE_COULDNT_RESOLVE_HOST:
-        case CURLE_COULDNT_CONNECT:
-        case CURLE_OPERATION_TIMEDOUT:
-        case CURLE_SEND_ERROR:
-        case CURLE_RECV_ERROR:
-        case CURLE_GOT_NOTHING: return d.errorReply.empty() || d.errorReply[0] == '4';
-        default: return !d.errorReply.empty() && d.errorReply[0] == '4';
+// What became of the mail as a whole when curl gave up: a refusal of the mail itself (a 5xx reply
+// to MAIL FROM, to DATA or to the message) is for good; a refusal of every recipient is for good
+// when none was only for now; everything else (no connection, a time-out, a dropped connection, a
+// session the server would not open) may go through later.
+Fate FateOfFailure(const Dialogue& d) {
+    if (d.lastCode < 400) return Fate::Deferred;
+    if (d.lastStep == "MAIL FROM" || d.lastStep == "DATA" || d.lastStep == ".") {
+        return FateOfReply(d.lastCode);
     }
+    if (d.lastStep == "RCPT TO") {
+        const bool anyForNow = std::any_of(d.rcpt.begin(), d.rcpt.end(), [](const auto& r) {
+            return FateOfReply(r.first) == Fate::Deferred;
+        });
+        return anyForNow || d.rcpt.empty() ? Fate::Deferred : Fate::Refused;
+    }
+    return Fate::Deferred;
 }
 
-Outcome Transfer(const bsmtp::MailArguments& a, const std::string& message, std::string& error) {
+// One transfer: the fate of the mail for each recipient (in the order of the arguments), and the
+// text of what went wrong (a failure, or the recipients that were refused).
+std::vector<Fate> Transfer(const bsmtp::MailArguments& a, const std::string& message,
+                           std::string& error) {
+    std::vector<Fate> fates(a.recipients.size(), Fate::Deferred);
     Dialogue d;
     d.wantAuth = a.authenticate;
     d.message = message;
@@ -155,7 +203,7 @@ Outcome Transfer(const bsmtp::MailArguments& a, const std::string& message, std:
     CURL* curl = curl_easy_init();
     if (!curl) {
         error = Sjis(u8"メール送信の準備ができませんでした。");
-        return Outcome::Deferred;
+        return fates;
     }
     const bool ipv6 = a.host.find(':') != std::string::npos;
     // Port 465 speaks TLS from the start; any other port takes STARTTLS when offered.
@@ -214,11 +262,38 @@ Outcome Transfer(const bsmtp::MailArguments& a, const std::string& message, std:
     const CURLcode result = curl_easy_perform(curl);
     curl_slist_free_all(recipients);
     curl_easy_cleanup(curl);
-    if (result == CURLE_OK) return Outcome::Accepted;
-    error = ErrorText(result, d, a, curlError);
-    return Transient(result, d) ? Outcome::Deferred : Outcome::Refused;
+    if (result != CURLE_OK) {
+        error = ErrorText(result, d, a, curlError);
+        const Fate fate = FateOfFailure(d);
+        // Refused at its recipients: each keeps the fate its own reply gave.
+        if (d.lastStep == "RCPT TO" && d.lastCode >= 400) {
+            for (size_t i = 0; i < d.rcpt.size() && i < fates.size(); ++i) {
+                fates[i] =
+                    FateOfReply(d.rcpt[i].first) == Fate::Refused ? Fate::Refused : Fate::Deferred;
+            }
+        } else {
+            std::fill(fates.begin(), fates.end(), fate);
+        }
+        return fates;
+    }
+    // Taken: by the recipients the server accepted; the others as their replies said.
+    for (size_t i = 0; i < fates.size(); ++i) {
+        fates[i] = i < d.rcpt.size() ? FateOfReply(d.rcpt[i].first) : Fate::Accepted;
+    }
+    std::string refused = RecipientsText(a, d, Fate::Refused);
+    const std::string deferred = RecipientsText(a, d, Fate::Deferred);
+    if (!deferred.empty()) refused += (refused.empty() ? "" : ", ") + deferred;
+    error = refused.empty() ? std::string()
+                            : Sjis(u8"受け付けられなかった受信者があります。") + refused;
+    return fates;
 }
 
+bool AnyAccepted(const std::vector<Fate>& fates) {
+    return std::find(fates.begin(), fates.end(), Fate::Accepted) != fates.end();
+}
+
+// Composes and sends; true when at least one recipient took the mail (error then names those
+// that did not, if any).
 bool Send(const bsmtp::MailArguments& a, std::string& error) {
     std::vector<std::string> attachments;
     for (const std::string& path : a.attachments) {
@@ -237,7 +312,7 @@ bool Send(const bsmtp::MailArguments& a, std::string& error) {
         error = e.what();
         return false;
     }
-    return Transfer(a, message, error) == Outcome::Accepted;
+    return AnyAccepted(Transfer(a, message, error));
 }
 
 // A message as it may go on the wire: lines ended by CR LF, no NUL, nothing that could end the
@@ -262,10 +337,11 @@ void Report(char* buffer, const std::string& text) {
 
 }  // namespace
 
-extern "C" __attribute__((visibility("default"))) int BSendRawMail(const char* server,
-                                                                   const char* to, const char* from,
-                                                                   const char* message,
-                                                                   char* error) {
+extern "C" __attribute__((visibility("default"))) int BSendRawMailEx(const char* server,
+                                                                     const char* to,
+                                                                     const char* from,
+                                                                     const char* message,
+                                                                     char* fates, char* error) {
     try {
         bsmtp::MailArguments arguments;
         std::string text;
@@ -274,19 +350,22 @@ extern "C" __attribute__((visibility("default"))) int BSendRawMail(const char* s
             Report(error, text);
             return 0;
         }
+        auto every = [&](Fate fate) {
+            if (fates) std::memset(fates, static_cast<char>(fate), arguments.recipients.size());
+        };
         if (!message || !WellFormedMessage(message)) {
+            every(Fate::Refused);
             Report(error, sjis(u8"メールの内容が正しくありません。"));
             return 0;
         }
-        switch (Transfer(arguments, message, text)) {
-            case Outcome::Accepted: Report(error, ""); return 1;
-            case Outcome::Refused: Report(error, text); return 0;
-            case Outcome::Deferred: Report(error, text); return -1;
-        }
-        return 0;
+        const std::vector<Fate> result = Transfer(arguments, message, text);
+        if (fates) std::memcpy(fates, result.data(), result.size());
+        Report(error, text);
+        if (AnyAccepted(result)) return 1;
+        return std::find(result.begin(), result.end(), Fate::Deferred) != result.end() ? -1 : 0;
     } catch (...) {
         Report(error, sjis(u8"メール送信中に内部エラーが発生しました。"));
-        return 0;
+        return -1;
     }
 }
 
@@ -301,12 +380,9 @@ extern "C" __attribute__((visibility("default"))) int BSendMail(
             Report(error, text);
             return 0;
         }
-        if (!Send(arguments, text)) {
-            Report(error, text);
-            return 0;
-        }
-        Report(error, "");
-        return 1;
+        const bool taken = Send(arguments, text);
+        Report(error, text);
+        return taken ? 1 : 0;
     } catch (...) {
         Report(error, sjis(u8"メール送信中に内部エラーが発生しました。"));
         return 0;

@@ -17,15 +17,22 @@ using BSendMailFunction = int (*)(const char* server, const char* to, const char
                                   char* error);
 }
 
-// A second entry point, for a message the caller composed (a kept mail sent again): server, to
-// and from as above; message is the header and body with CR LF line ends, not dot-stuffed. 1
-// when it was accepted; 0 when it was refused for good (a 5xx reply, a bad argument); -1 when it
-// may go through later (no connection, a time-out, a 4xx reply). A library without it is still
-// used for new mail.
+// When BSendMail returns non-zero, error may still hold a text: the recipients the server
+// refused while it took the mail for the others.
+
+// A second entry point, for a message the caller composed (report mail kept on disk): server, to
+// and from as above; message is the header and body with CR LF line ends, not dot-stuffed; fates
+// gets one character per recipient of to, in order: 'A' the server took the mail for it, 'D' it
+// may go through later (no connection, a time-out, a 4xx reply), 'R' never (a 5xx reply). 1 when
+// any recipient took the mail, else -1 when any may later, else 0; error as for BSendMail. A
+// library without it is still used for new mail.
 extern "C" {
 using BSendRawMailFunction = int (*)(const char* server, const char* to, const char* from,
-                                     const char* message, char* error);
+                                     const char* message, char* fates, char* error);
 }
+
+// The name the raw entry point is looked up by.
+constexpr char kBSendRawMailName[] = "BSendRawMailEx";
 
 // The size of the caller's error buffer.
 constexpr int kBSendMailErrorSize = 256;

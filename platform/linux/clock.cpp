@@ -3,14 +3,16 @@
 #include <sys/time.h>
 #include <time.h>
 
+#include <atomic>
 #include <cerrno>
 #include <ctime>
-#include <optional>
 
 namespace platform {
 namespace {
 
-std::optional<std::int64_t> g_fixedMilliseconds;
+// The time a test holds the clock at; the watch tick reads it on a thread of its own.
+constexpr std::int64_t kRealClock = INT64_MIN;
+std::atomic<std::int64_t> g_fixedMilliseconds{kRealClock};
 
 // Days since 1970-01-01 of a proleptic Gregorian date, and back (H. Hinnant's algorithms).
 std::int64_t DaysFromCivil(std::int64_t y, int m, int d) {
@@ -37,7 +39,7 @@ void CivilFromDays(std::int64_t z, int& y, int& m, int& d) {
 }  // namespace
 
 std::int64_t NowUnixMilliseconds() {
-    if (g_fixedMilliseconds) return *g_fixedMilliseconds;
+    if (const std::int64_t fixed = g_fixedMilliseconds.load(); fixed != kRealClock) return fixed;
     struct timespec ts;
     clock_gettime(CLOCK_REALTIME, &ts);
     return static_cast<std::int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
@@ -98,10 +100,13 @@ void SetClock(const SystemTime& local) {
 }
 
 void AdvanceClock(std::int64_t milliseconds) {
-    if (g_fixedMilliseconds) *g_fixedMilliseconds += milliseconds;
+    std::int64_t fixed = g_fixedMilliseconds.load();
+    while (fixed != kRealClock &&
+           !g_fixedMilliseconds.compare_exchange_weak(fixed, fixed + milliseconds)) {
+    }
 }
 
-void ReleaseClock() { g_fixedMilliseconds.reset(); }
+void ReleaseClock() { g_fixedMilliseconds = kRealClock; }
 
 void Sleep(unsigned milliseconds) {
     struct timespec left = {static_cast<time_t>(milliseconds / 1000),

@@ -267,6 +267,20 @@ bool ReplaceFile(const std::string& from, const std::string& to) {
     return rename(nativeFrom.c_str(), nativeTo.c_str()) == 0 || FailFromErrno();
 }
 
+bool RenameFile(const std::string& from, const std::string& to) {
+    NoteLocalMachineChange();
+    return rename(Native(from).c_str(), Native(to).c_str()) == 0 || FailFromErrno();
+}
+
+bool SyncFolder(const std::string& folder) {
+    const int fd = open(Native(folder.empty() ? std::string("./") : folder).c_str(),
+                        O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return FailFromErrno();
+    const bool synced = fsync(fd) == 0 || FailFromErrno();
+    close(fd);
+    return synced;
+}
+
 bool ReadWholeFile(const std::string& path, std::string& bytes) {
     File file;
     if (!file.Open(path, File::Access::Read, File::Disposition::OpenExisting, File::Share::Read)) {

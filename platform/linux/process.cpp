@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <mutex>
 
 #include "platform/codepage.h"
 #include "platform/files.h"
@@ -26,9 +27,11 @@ struct ProcessObject {
 namespace {
 
 // Children whose handles were closed while they ran: collected whenever a process call comes.
+std::mutex g_unwaitedMutex;
 std::vector<pid_t> g_unwaited;
 
 void CollectClosedChildren() {
+    std::lock_guard lock(g_unwaitedMutex);
     std::erase_if(g_unwaited, [](pid_t pid) {
         int status;
         const pid_t r = waitpid(pid, &status, WNOHANG);
@@ -257,7 +260,10 @@ bool CloseHandle(HPROCESS process) {
         SetLastError(kErrorInvalidHandle);
         return false;
     }
-    if (Reap(*process) == Reaped::Running) g_unwaited.push_back(process->pid);
+    if (Reap(*process) == Reaped::Running) {
+        std::lock_guard lock(g_unwaitedMutex);
+        g_unwaited.push_back(process->pid);
+    }
     delete process;
     CollectClosedChildren();
     return true;

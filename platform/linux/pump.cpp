@@ -3,48 +3,63 @@
 #include <chrono>
 #include <exception>
 #include <future>
+#include <mutex>
 #include <thread>
 #include <utility>
-
-#include "platform/clock.h"
 
 namespace platform {
 namespace {
 
+std::mutex g_mutex;
 std::function<void()> g_pump;
+std::thread::id g_pumpThread;
 
 }  // namespace
 
 void ProcessMessages() {
-    if (g_pump) g_pump();
+    std::function<void()> pump;
+    {
+        std::lock_guard lock(g_mutex);
+        if (!g_pump || std::this_thread::get_id() != g_pumpThread) return;
+        pump = g_pump;
+    }
+    pump();
 }
 
-void SetMessagePump(std::function<void()> pump) { g_pump = std::move(pump); }
+void SetMessagePump(std::function<void()> pump) {
+    std::lock_guard lock(g_mutex);
+    g_pump = std::move(pump);
+    g_pumpThread = std::this_thread::get_id();
+}
+
+bool OnPumpThread() {
+    std::lock_guard lock(g_mutex);
+    return g_pump && std::this_thread::get_id() == g_pumpThread;
+}
 
 void RunWhilePumping(const std::function<void()>& work) {
-    static bool running = false;  // only this thread starts calls
-    while (running) {
-        ProcessMessages();
-        Sleep(5);
+    if (!OnPumpThread()) {
+        work();
+        return;
     }
-    running = true;
-    // Woken the moment the work ends, not at the next pump: many short calls in a row (a tick's
-    // mails) would otherwise each wait out part of a pump interval.
-    std::promise<void> finished;
-    std::future<void> ended = finished.get_future();
-    std::thread worker([&] {
+    // Each call has its own worker and its own end: a call made by a handler that runs while
+    // this one waits returns when its own work is done, never waiting on a flag of another.
+    auto finished = std::make_shared<std::promise<void>>();
+    std::future<void> ended = finished->get_future();
+    std::thread worker([&work, finished] {
         try {
             work();
-            finished.set_value();
+            finished->set_value();
         } catch (...) {
-            finished.set_exception(std::current_exception());
+            finished->set_exception(std::current_exception());
         }
     });
+    // Woken the moment the work ends, not at the next pump: many short calls in a row would
+    // otherwise each wait out part of a pump interval.
     while (ended.wait_for(std::chrono::milliseconds(5)) != std::future_status::ready) {
         ProcessMessages();
     }
     worker.join();
-    running = false;
     ended.get();  // the work's own exception, in the caller's thread
 }
 

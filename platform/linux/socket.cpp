@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -17,7 +18,8 @@
 namespace platform {
 namespace {
 
-int g_startups = 0;
+// Start-ups are counted for the process, as Windows counts them; clients on any thread.
+std::atomic<int> g_startups{0};
 
 using Clock = std::chrono::steady_clock;
 
@@ -79,9 +81,10 @@ int WsaErrorFromErrno(int err) {
 void SocketLibraryStartup() { ++g_startups; }
 
 bool SocketLibraryCleanup() {
-    if (g_startups == 0) return false;
-    --g_startups;
-    return true;
+    int n = g_startups.load();
+    while (n > 0 && !g_startups.compare_exchange_weak(n, n - 1)) {
+    }
+    return n > 0;
 }
 
 int SocketLibraryStartups() { return g_startups; }

@@ -330,7 +330,8 @@ TEST_F(MonitorTest, AddressChangesCarryIntoTheWatchList) {
     ASSERT_TRUE(LoadWatchList(saved));
     EXPECT_EQ(saved[0]->AddrList, watches[0]->AddrList);
 
-    OnAddressDeleted(watches, AddressEntry{"", "", "", "PC1", ""}, monitor);
+    OnAddressDeleted(watches, AddressEntry{"", "", "", "PC1", ""},
+                     [&] { monitor.StopMonitoring(); });
     ASSERT_EQ(watches.size(), 1u);  // the second entry lost its only recipient
     EXPECT_EQ(watches[0]->AddrList, std::vector<std::string>{"b@example.jp"});
     EXPECT_TRUE(monitor.Running());
@@ -339,7 +340,8 @@ TEST_F(MonitorTest, AddressChangesCarryIntoTheWatchList) {
     platform::DeleteFile(WatchListPath());
     shell.Answer(platform::kIdRetry);
     shell.Answer(platform::kIdCancel);
-    OnAddressDeleted(watches, AddressEntry{"", "", "b@example.jp", "", ""}, monitor);
+    OnAddressDeleted(watches, AddressEntry{"", "", "b@example.jp", "", ""},
+                     [&] { monitor.StopMonitoring(); });
     ASSERT_EQ(shell.Boxes().size(), 2u);
     EXPECT_EQ(shell.Boxes()[0].caption, sjis(u8"書き込みエラー"));
     EXPECT_EQ(shell.Boxes()[0].buttons, platform::kMbRetryCancel);

@@ -485,7 +485,7 @@ TEST(BsmtpPeer, TimeOutsRefusedRecipientsAndBadArguments) {
     ASSERT_FALSE(server.WaitForMail(1).empty());
     EXPECT_EQ(ReadFileBytes(folder.File("r/mail1.rcpt")), "ops@example.jp");
     EXPECT_EQ(Library(Server(server), "<nobody@example.jp>", "Q <q@example.jp>", &error), 0);
-    EXPECT_EQ(error, "RCPT TOでエラーが返されました。550 5.1.1 No such user");
+    EXPECT_EQ(error, "RCPT TOでエラーが返されました。nobody@example.jp (550 5.1.1 No such user)");
 
     // Texts that would smuggle commands or URLs in are refused before any connection.
     EXPECT_EQ(Library("127.0.0.1/x:25:5", "<a@example.jp>", "Q <q@example.jp>", &error), 0);
@@ -562,7 +562,8 @@ namespace {
 
 BSendRawMailFunction RealRawLibrary() {
     static void* handle = dlopen(QUORVIK_BSMTP_PATH, RTLD_NOW | RTLD_LOCAL);
-    return handle ? reinterpret_cast<BSendRawMailFunction>(dlsym(handle, "BSendRawMail")) : nullptr;
+    return handle ? reinterpret_cast<BSendRawMailFunction>(dlsym(handle, kBSendRawMailName))
+                  : nullptr;
 }
 
 SpooledMail SampleMail() {
@@ -641,7 +642,7 @@ protected:
         mailer.UseSpool(&spool, 24);
         ASSERT_TRUE(mailer.Spooling());
         TwoReports();
-        EXPECT_TRUE(mailer.RetrySpool());
+        EXPECT_TRUE(mailer.FlushOutbox());
         mailer.DeliverMail(batch);
         EXPECT_EQ(Levels(2), (std::vector<std::string>{
                                  "監視イベント番号: 7 - メールを送信できなかったため保存しました。"
@@ -655,7 +656,7 @@ protected:
         options.port = port;
         MailServer server(folder.File("mail/"), options);
         ASSERT_TRUE(server.Started());
-        EXPECT_TRUE(mailer.RetrySpool());
+        EXPECT_TRUE(mailer.FlushOutbox());
         EXPECT_EQ(Levels(0), (std::vector<std::string>{
                                  "監視イベント番号: 7 - 保存されたメールが送信されました。",
                                  "監視イベント番号: 8 - 保存されたメールが送信されました。"}));
@@ -711,7 +712,7 @@ TEST_F(SpoolPeer, DamagedExpiredAndRefusedMailIsSetAsideNeverSent) {
     options.reject = {"nobody@example.jp"};
     MailServer server(folder.File("mail/"), options);
     ASSERT_TRUE(server.Started());
-    EXPECT_TRUE(mailer.RetrySpool());
+    EXPECT_TRUE(mailer.FlushOutbox());
     EXPECT_TRUE(platform::FileExists(cut.substr(0, cut.size() - 4) + ".bad"));
     EXPECT_EQ(Levels(3), std::vector<std::string>{"保存されたメール(" + cut +
                                                   ")は壊れているため送信しません。" +
@@ -736,7 +737,7 @@ TEST_F(SpoolPeer, DamagedExpiredAndRefusedMailIsSetAsideNeverSent) {
     platform::SetClock(platform::LocalTimeOf(1796000000));
     mail.spooled = 1796000000 - 24 * 3600;
     const std::string old = spool.Keep(mail);
-    EXPECT_TRUE(mailer.RetrySpool());
+    EXPECT_TRUE(mailer.FlushOutbox());
     platform::ReleaseClock();
     EXPECT_TRUE(platform::FileExists(old.substr(0, old.size() - 4) + ".expired"));
     EXPECT_EQ(Levels(3)[0].rfind("監視イベント番号: 5 - 保存されたメールは24時間送信できなかった"

@@ -105,17 +105,37 @@ protected:
     ScriptedShell shell;
 };
 
+// The program as app/ makes it: the session loaded from the files, then the window.
+struct Program {
+    static WatchSession& Loaded(WatchSession& session) {
+        session.Load();
+        return session;
+    }
+    Program() : window(Loaded(session)) {}
+    // What the session queued for the window has reached it.
+    void Settle() {
+        session.WaitUntilIdle();
+        QCoreApplication::processEvents();
+    }
+
+    WatchSession session;
+    TfrmMain window;
+};
+
 }  // namespace
 
 TEST_F(MainWindowTest, AnEmptyWatchListWaitsForTheWatchDialog) {
-    TfrmMain window;
+    Program program;
+    TfrmMain& window = program.window;
+    WatchSession& session = program.session;
     auto* log = Find<QTreeWidget>(&window, "lvwEvent");
     QTest::qWait(20);  // the start timer
+    program.Settle();
     EXPECT_TRUE(
         Shown(log, "警告 監視イベントが設定されていないので、監視を開始できませんでした。"));
     EXPECT_TRUE(
         Shown(log, "警告 設定 - その他のSMTPが設定されていないので、メールの送信はできません。"));
-    EXPECT_FALSE(window.GetMonitor().Running());
+    EXPECT_FALSE(session.Running());
 
     // OK in the watch dialog with one entry: saved, and monitoring starts.
     WhenShown(window.SetupWatch(), [](QDialog& d) {
@@ -131,8 +151,9 @@ TEST_F(MainWindowTest, AnEmptyWatchListWaitsForTheWatchDialog) {
         Find<QPushButton>(&d, "btnClose")->click();
     });
     Find<QAction>(&window, "mnuSetupEvent")->trigger();
-    ASSERT_EQ(window.Watches().size(), 1u);
-    EXPECT_TRUE(window.GetMonitor().Running());
+    program.Settle();
+    ASSERT_EQ(session.Watches().size(), 1u);
+    EXPECT_TRUE(session.Running());
     EXPECT_TRUE(window.WatchTimerObject().isActive());
     EXPECT_EQ(window.WatchTimerObject().interval(), 10 * 60000);
     EXPECT_TRUE(Shown(log, "情報 Applicationイベントログの監視を開始しました。"));
@@ -149,8 +170,9 @@ TEST_F(MainWindowTest, AnEmptyWatchListWaitsForTheWatchDialog) {
         Find<QPushButton>(&d, "btnClose")->click();
     });
     Find<QAction>(&window, "mnuSetupMail")->trigger();
-    EXPECT_TRUE(window.Watches().empty());
-    EXPECT_FALSE(window.GetMonitor().Running());
+    program.Settle();
+    EXPECT_TRUE(session.Watches().empty());
+    EXPECT_FALSE(session.Running());
     EXPECT_FALSE(window.WatchTimerObject().isActive());
     EXPECT_TRUE(Shown(log, "情報 すべてのイベントログの監視を停止しました。"));
     AddressList addresses;
@@ -160,9 +182,12 @@ TEST_F(MainWindowTest, AnEmptyWatchListWaitsForTheWatchDialog) {
 
 TEST_F(MainWindowTest, TheSettingsDialogRestartsTheTimerOnlyForANewInterval) {
     SaveOneWatch();
-    TfrmMain window;
+    Program program;
+    TfrmMain& window = program.window;
+    WatchSession& session = program.session;
     QTest::qWait(20);
-    ASSERT_TRUE(window.GetMonitor().Running());
+    program.Settle();
+    ASSERT_TRUE(session.Running());
     auto setInterval = [&](const char* text) {
         WhenShown(window.SetupEtc(), [text](QDialog& d) {
             auto* interval = Find<QLineEdit>(&d, "edtInterval");
@@ -174,27 +199,32 @@ TEST_F(MainWindowTest, TheSettingsDialogRestartsTheTimerOnlyForANewInterval) {
     shell.Answer(platform::kIdYes);
     setInterval("2");
     Find<QAction>(&window, "mnuSetupEtc")->trigger();
-    EXPECT_EQ(window.CurrentSettings().Interval, 2);
+    program.Settle();
+    EXPECT_EQ(session.CurrentSettings().Interval, 2);
     EXPECT_EQ(window.WatchTimerObject().interval(), 2 * 60000);
     Settings stored;
     LoadSettings(stored);
     EXPECT_EQ(stored.Interval, 2);
 
     // A tick disables the commit buttons of the dialogs for its length.
-    window.Log().SetDebugMode(true);
-    window.GetMonitor().WatchTick();
+    session.Log().SetDebugMode(true);
+    session.Tick();
+    program.Settle();
     EXPECT_TRUE(Find<QPushButton>(&window.SetupEtc(), "btnOk")->isEnabled());
 }
 
 TEST_F(MainWindowTest, TheListKeepsAThousandRowsAndTheLogFileChangesWithTheDay) {
     platform::SetClock({2026, 12, 7, 23, 59, 58, 0, 1});
     {
-        TfrmMain window;
+        Program program;
+        TfrmMain& window = program.window;
+        WatchSession& session = program.session;
         auto* log = Find<QTreeWidget>(&window, "lvwEvent");
-        window.CurrentSettings().Enable = true;
-        window.CurrentSettings().Path = machine.Root();
-        window.Log().StartLogFile();
+        session.CurrentSettings().Enable = true;
+        session.CurrentSettings().Path = machine.Root();
+        session.SettingsAccepted();
         for (int i = 0; i < 1001; ++i) LogMessage(kLogInformation, "line %d", i);
+        program.Settle();
         EXPECT_EQ(log->topLevelItemCount(), 1000);
         EXPECT_EQ(log->topLevelItem(999)->text(2), QStringLiteral("line 1000"));
         EXPECT_EQ(log->currentItem(), log->topLevelItem(999));
@@ -223,10 +253,13 @@ TEST(SingleInstance, TheNameIsHeldOnce) {
 
 TEST_F(MainWindowTest, TheExtensionOptionsAreCheckedSavedAndPutInEffect) {
     SaveOneWatch();
-    TfrmMain window;
+    Program program;
+    TfrmMain& window = program.window;
+    WatchSession& session = program.session;
     QTest::qWait(20);
-    ASSERT_TRUE(window.GetMonitor().Running());
-    EXPECT_EQ(window.Extensions(), ExtensionSettings());
+    program.Settle();
+    ASSERT_TRUE(session.Running());
+    EXPECT_EQ(session.Extensions(), ExtensionSettings());
 
     WhenShown(window.SetupEtc(), [this](QDialog& etc) {
         auto& dialog = static_cast<TfrmSetupEtc&>(etc);
@@ -255,13 +288,15 @@ TEST_F(MainWindowTest, TheExtensionOptionsAreCheckedSavedAndPutInEffect) {
         Find<QPushButton>(&etc, "btnOk")->click();
     });
     Find<QAction>(&window, "mnuSetupEtc")->trigger();
-    EXPECT_TRUE(window.Extensions().Flood);
-    EXPECT_EQ(window.Extensions().FloodLimit, 25);
-    EXPECT_TRUE(window.Extensions().Resume);
+    program.Settle();
+    EXPECT_TRUE(session.Extensions().Flood);
+    EXPECT_EQ(session.Extensions().FloodLimit, 25);
+    EXPECT_TRUE(session.Extensions().Resume);
     ExtensionSettings stored;
     LoadExtensionSettings(stored);
-    EXPECT_EQ(stored, window.Extensions());
+    EXPECT_EQ(stored, session.Extensions());
     // Resume is in effect at once: the next tick keeps the monitor's position.
-    window.GetMonitor().WatchTick();
+    session.Tick();
+    program.Settle();
     EXPECT_TRUE(platform::FileExists(ResumeStatePath()));
 }

@@ -403,7 +403,7 @@ TEST(SetupMailDialog, NewChangeDeleteWithDuplicatesAndTheWatchList) {
     std::vector<std::string> calls;
     dialog.OnAddressDeleted = [&](const AddressEntry& e) {
         calls.push_back("deleted " + e.MailAddr + e.UserName);
-        OnAddressDeleted(watches, e, monitor);
+        OnAddressDeleted(watches, e, [&] { monitor.StopMonitoring(); });
     };
     dialog.OnAddressChanged = [&](const AddressEntry& now, const AddressEntry& old) {
         calls.push_back("changed " + old.MailAddr + " -> " + now.MailAddr);

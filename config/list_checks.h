@@ -1,0 +1,67 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "config/lists.h"
+
+// The checks of the list dialogs' fields and what they derive from the lists, without a window.
+
+// The number a new entry is offered: the first n from 1 that the n-th entry of the (sorted)
+// list does not carry, or the count plus one.
+std::int32_t NextWatchNumber(const WatchList& watches);
+
+// The type box's index for a stored type code (0, 1, 2, 4, 8, 16; any other code shows
+// "特定しない"), and the type mask the event identifier list takes for an index.
+int TypeIndex(std::int16_t type);
+std::uint8_t TypeMaskOfIndex(int index);
+// The type code an index of the type box stands for.
+std::int16_t TypeCodeOfIndex(int index);
+
+// The texts of the watch entry editor's fields, trimmed, as its checks see them.
+struct WatchFields {
+    std::string eventNum, mailSubject, logName, sourceName, eventId, category, condition, note;
+    int typeIndex = 0;
+    bool anyRecipient = false;
+};
+
+// The tab and field a failed check goes back to.
+enum class WatchField {
+    EventNum,
+    MailSubject,
+    LogName,
+    SourceName,
+    EventID,
+    Category,
+    Condition,
+    Recipients
+};
+
+struct WatchProblem {
+    WatchField field;
+    std::string message;
+};
+
+// The editor's checks of the fields before the search expression (1 to 8), in order; editing is
+// the entry being changed, nullptr for a new one. A number field that holds no decimal number
+// (pasted text) is refused as out of range.
+std::optional<WatchProblem> CheckWatchFields(const WatchFields& fields, const WatchList& watches,
+                                             const WatchEntry* editing);
+
+// Which other entry of the list already has the entry's mail address or computer name (letters
+// compared without case; empty values never count); except is the entry being changed.
+enum class AddressDuplicate { None, MailAddr, UserName };
+AddressDuplicate FindAddressDuplicate(const AddressList& list, const AddressEntry& entry,
+                                      const AddressEntry* except);
+
+// The fields of an address entry, in the editor's order.
+enum class AddressField { MailAddr, UserName, Name, Post, Contact };
+
+struct AddressProblem {
+    AddressField field;
+    std::string message;
+};
+
+// The editor's checks of an entry whose texts are already trimmed.
+std::optional<AddressProblem> CheckAddressInput(const AddressEntry& entry);

@@ -1,0 +1,336 @@
+#include "session/watch_session.h"
+
+#include <algorithm>
+#include <chrono>
+#include <climits>
+
+#include "actions/actions.h"
+#include "core/address_handlers.h"
+#include "notify/netsend.h"
+#include "platform/clock.h"
+#include "platform/codepage.h"
+#include "platform/files.h"
+
+namespace {
+
+// A hand-made ETC.DAT may say 0 minutes: the timer would then tick without a pause.
+unsigned TimerInterval(const Settings& settings) {
+    return std::max(settings.Interval * 60000u, 60000u);
+}
+
+WatchList Copy(const WatchList& watches) {
+    WatchList copy;
+    copy.reserve(watches.size());
+    for (const auto& w : watches) copy.push_back(std::make_unique<WatchEntry>(*w));
+    return copy;
+}
+
+}  // namespace
+
+WatchSession::WatchSession()
+    : m_log(m_logSettings, this),
+      m_spool(SpoolFolder()),
+      m_mailer(m_tickSettings),
+      m_monitor(m_tickSettings, m_tickWatches, *this, *this, *this) {
+    SetProgramLog(&m_log);
+    m_monitor.SetExtensions(&m_tickExtensions);
+    m_thread = std::thread([this] { Worker(); });
+}
+
+WatchSession::~WatchSession() {
+    WaitUntilIdle();
+    {
+        std::lock_guard lock(m_jobMutex);
+        m_quit = true;
+    }
+    m_jobChanged.notify_all();
+    m_thread.join();
+    SetView(nullptr);
+    if (CurrentProgramLog() == &m_log) SetProgramLog(nullptr);
+}
+
+void WatchSession::Load() {
+    LoadSettings(m_settings);
+    LoadAddressList(m_addresses);
+    LoadWatchList(m_watches);
+    LoadExtensionSettings(m_extensions);
+    {
+        auto lock = m_log.Lock();
+        m_logSettings = m_settings;
+    }
+    if (m_mailLibrary.Load()) m_mailer.UseLibrary(m_mailLibrary.send);
+    m_mailer.UseRawLibrary(m_mailLibrary.sendRaw);
+    std::string held;
+    if (platform::ReadWholeFile(FloodStatePath(), held)) {
+        m_flood.Parse(held);
+        m_savedFlood = held;
+    }
+}
+
+void WatchSession::SetView(SessionView* view) {
+    std::lock_guard lock(m_queueMutex);
+    m_view = view;
+}
+
+// ---- Calls for the window ----
+
+void WatchSession::Post(std::function<void()> call) {
+    SessionView* view = nullptr;
+    {
+        std::lock_guard lock(m_queueMutex);
+        m_queue.push_back(std::move(call));
+        if (!m_dispatchRequested) {
+            m_dispatchRequested = true;
+            view = m_view;
+        }
+    }
+    m_queued.notify_all();
+    if (view) view->RequestDispatch();
+}
+
+void WatchSession::Dispatch() {
+    // A queued call that runs a modal loop may bring another dispatch: the outer one goes on.
+    if (m_dispatching) return;
+    m_dispatching = true;
+    for (;;) {
+        std::deque<std::function<void()>> calls;
+        {
+            std::lock_guard lock(m_queueMutex);
+            m_dispatchRequested = false;
+            calls.swap(m_queue);
+        }
+        if (calls.empty()) break;
+        for (auto& call : calls) call();
+    }
+    m_dispatching = false;
+}
+
+void WatchSession::WaitUntilIdle() {
+    Dispatch();
+    while (m_busy) {
+        {
+            std::unique_lock lock(m_queueMutex);
+            m_queued.wait_for(lock, std::chrono::milliseconds(50),
+                              [this] { return !m_queue.empty(); });
+        }
+        Dispatch();
+    }
+}
+
+void WatchSession::AddLogLine(int level, const platform::SystemTime& time,
+                              const std::string& text) {
+    Post([this, level, time, text] {
+        if (m_view) m_view->AddLogLine(level, time, text);
+    });
+}
+
+void WatchSession::SetInterval(unsigned milliseconds) {
+    m_interval = std::max(milliseconds, 60000u);
+    Post([this, interval = m_interval] {
+        if (m_view) m_view->SetWatchInterval(interval);
+    });
+}
+
+void WatchSession::SetEnabled(bool enabled) {
+    Post([this, enabled] {
+        if (m_view) m_view->SetWatchEnabled(enabled);
+    });
+}
+
+void WatchSession::Lock() {
+    Post([this] {
+        if (m_view) m_view->LockDialogs();
+    });
+}
+
+void WatchSession::Unlock() {
+    Post([this] {
+        if (m_view) m_view->UnlockDialogs();
+    });
+}
+
+// ---- Monitoring, on the window's thread ----
+
+void WatchSession::WhenIdle(std::function<void()> call) {
+    if (m_busy) {
+        m_whenIdle.push_back(std::move(call));
+    } else {
+        call();
+    }
+}
+
+void WatchSession::Start() {
+    StartMonitoring();
+    // Mail an earlier run kept goes out now, not one interval later.
+    WhenIdle([this] {
+        if (OutboxWaiting()) StartJob([this] { m_mailer.FlushOutbox(); });
+    });
+}
+
+void WatchSession::StartMonitoring() {
+    WhenIdle([this] {
+        if (m_monitor.Running()) return;
+        m_tickSettings = m_settings;
+        m_tickExtensions = m_extensions;
+        m_tickWatches = Copy(m_watches);
+        m_monitor.StartMonitoring();
+    });
+}
+
+void WatchSession::StopMonitoring() {
+    WhenIdle([this] {
+        m_tickExtensions = m_extensions;
+        m_monitor.StopMonitoring();
+    });
+}
+
+void WatchSession::ApplyExtensions() {
+    const bool unsupported = m_extensions.Spool && UsesMailLibrary() && !m_mailLibrary.sendRaw;
+    if (unsupported) {
+        LogMessage(kLogWarning, "%s",
+                   sjis(u8"BSMTP.DLLが保存したメールの再送に対応していないため、送信できなかった"
+                        u8"メールは保存されません。")
+                       .c_str());
+    }
+}
+
+void WatchSession::SettingsAccepted() {
+    const unsigned interval = TimerInterval(m_settings);
+    if (m_monitor.Running()) {
+        // The count restarts only when the interval changed.
+        if (interval != m_interval) SetInterval(interval);
+    } else {
+        StartMonitoring();
+    }
+    {
+        auto lock = m_log.Lock();
+        m_logSettings = m_settings;
+    }
+    m_log.CloseLogFile();
+    m_log.StartLogFile();
+}
+
+void WatchSession::WatchListAccepted() {
+    SaveWatchListWithPrompt(m_watches);
+    if (!m_monitor.Running()) StartMonitoring();
+}
+
+void WatchSession::AddressDeleted(const AddressEntry& deleted) {
+    ::OnAddressDeleted(m_watches, deleted, [this] { StopMonitoring(); });
+}
+
+void WatchSession::AddressChanged(const AddressEntry& newValues, const AddressEntry& old) {
+    ::OnAddressChanged(m_watches, newValues, old);
+}
+
+bool WatchSession::Tick() {
+    if (m_busy) {
+        m_tickPending = true;
+        return false;
+    }
+    if (!m_monitor.Running()) return false;
+    StartJob([this] { m_monitor.WatchTick(); });
+    return true;
+}
+
+void WatchSession::StartJob(std::function<void()> job) {
+    // The lists and settings the tick reads are those in effect now; changes made while it runs
+    // count from the next one.
+    m_tickSettings = m_settings;
+    m_tickExtensions = m_extensions;
+    m_tickWatches = Copy(m_watches);
+    ApplyDelivery();
+    m_busy = true;
+    {
+        std::lock_guard lock(m_jobMutex);
+        m_job = std::move(job);
+    }
+    m_jobChanged.notify_all();
+}
+
+void WatchSession::JobEnded() {
+    m_busy = false;
+    std::vector<std::function<void()>> waiting;
+    waiting.swap(m_whenIdle);
+    for (auto& call : waiting) WhenIdle(std::move(call));
+    if (m_tickPending && !m_busy) {
+        m_tickPending = false;
+        Tick();
+    }
+    if (m_view && !m_busy) m_view->SessionIdle();
+}
+
+void WatchSession::Worker() {
+    for (;;) {
+        std::function<void()> job;
+        {
+            std::unique_lock lock(m_jobMutex);
+            m_jobChanged.wait(lock, [this] { return m_quit || m_job; });
+            if (!m_job) return;
+            job = std::move(m_job);
+            m_job = nullptr;
+        }
+        // What escapes the job's own guards must not end the session's thread.
+        try {
+            job();
+        } catch (const std::exception& e) {
+            LogMessage(kLogError, sjis(u8"監視処理中に例外が発生しました。%s").c_str(), e.what());
+        } catch (...) {
+            LogMessage(kLogError, "%s", sjis(u8"監視処理中に例外が発生しました。").c_str());
+        }
+        Post([this] { JobEnded(); });
+    }
+}
+
+// ---- Delivery, on the session's thread during a tick ----
+
+void WatchSession::ApplyDelivery() {
+    m_flood.SetLimit(m_tickExtensions.FloodLimit);
+    m_mailer.UseSpool(m_tickExtensions.Spool ? &m_spool : nullptr, m_tickExtensions.SpoolHours);
+}
+
+bool WatchSession::OutboxWaiting() const {
+    return m_extensions.Spool && (!UsesMailLibrary() || m_mailLibrary.sendRaw) &&
+           !m_spool.Waiting().empty();
+}
+
+std::string WatchSession::FloodStatePath() const { return m_spool.Folder() + "FLOOD.DAT"; }
+
+void WatchSession::ProcessActions(TickBatch& batch) { ::ProcessActions(batch); }
+
+void WatchSession::BeforeNotifications(TickBatch& batch) {
+    const std::int64_t now = platform::NowUnixMilliseconds() / 1000;
+    // Hours still open when the option was turned off end now, so that no count is lost.
+    TickBatch summaries = m_flood.TakeSummaries(m_tickExtensions.Flood ? now : INT64_MAX);
+    // Ahead of the batch in the outbox: older news before newer.
+    if (!summaries.empty()) m_mailer.QueueMail(summaries);
+    if (m_tickExtensions.Flood) m_flood.Mark(batch, now);
+}
+
+void WatchSession::DeliverMail(TickBatch& batch) { m_mailer.QueueMail(batch); }
+
+void WatchSession::Checkpoint() {
+    // The held counts go to the disk with the outbox, only when they changed.
+    const std::string held = m_flood.Empty() ? std::string() : m_flood.Format();
+    if (held == m_savedFlood) return;
+    const std::string path = FloodStatePath();
+    bool saved;
+    if (held.empty()) {
+        saved =
+            platform::DeleteFile(path) || platform::GetLastError() == platform::kErrorFileNotFound;
+    } else {
+        saved = (platform::DirectoryExists(m_spool.Folder()) ||
+                 platform::CreatePrivateDirectory(m_spool.Folder())) &&
+                platform::WritePrivateFileAtomically(path, held);
+    }
+    if (saved) {
+        m_savedFlood = held;
+    } else {
+        LogMessage(kLogWarning, sjis(u8"通知の抑制状態(%s)を保存できませんでした。%s").c_str(),
+                   path.c_str(), platform::SystemErrorText(platform::GetLastError()).c_str());
+    }
+}
+
+void WatchSession::AfterCheckpoint() { m_mailer.FlushOutbox(); }
+
+void WatchSession::SendNetworkMessages(TickBatch& batch) { ::SendNetworkMessages(batch); }
