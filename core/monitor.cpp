@@ -222,6 +222,9 @@ void Monitor::StartMonitoring() {
             LogMessage(kLogInformation, sjis(u8"%sイベントログの監視を開始しました。").c_str(),
                        l->name.c_str());
     }
+    // The starting point of a log seen for the first time is kept at once: a run that ends
+    // before its first tick still knows, at the next start, which records came after it.
+    if (Resuming()) SaveResumeState();
     m_timer.SetInterval(m_settings.Interval * 60000u);
     m_timer.SetEnabled(true);
 }

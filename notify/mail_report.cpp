@@ -547,7 +547,7 @@ void ReportMailer::EndComposedSends() {
     Drain();
 }
 
-bool ReportMailer::SendKept(const std::string& path, std::int64_t now) {
+bool ReportMailer::SendKept(const std::string& path, std::int64_t now, bool& left) {
     const auto freshAt = std::find(m_fresh.begin(), m_fresh.end(), path);
     const bool kept = freshAt == m_fresh.end();
     if (!kept) m_fresh.erase(freshAt);
@@ -583,6 +583,7 @@ bool ReportMailer::SendKept(const std::string& path, std::int64_t now) {
     const std::string sending = m_spool->BeginSend(path);
     const MailDelivery d = SendComposed(mail);
     bool done = true;
+    left = left || !d.deferred.empty();
     if (!d.deferred.empty() && d.accepted.empty() && d.refused.empty()) {
         m_spool->Requeue(sending, nullptr);
     } else if (!d.deferred.empty()) {
@@ -619,12 +620,16 @@ bool ReportMailer::FlushOutbox() {
     LogDebug("%s", sjis(u8"メール送信開始").c_str());
     const std::int64_t now = platform::NowUnixMilliseconds() / 1000;
     bool away = false;
+    bool left = false;  // mail still waits for a later try
     for (const std::string& path : waiting) {
         if (std::find(m_stuck.begin(), m_stuck.end(), path) != m_stuck.end()) continue;
         // Behind mail that could not go, the rest waits too: in order, and without waiting on a
         // server that just failed.
-        if (away) break;
-        away = !SendKept(path, now);
+        if (away) {
+            left = true;
+            break;
+        }
+        away = !SendKept(path, now, left);
     }
     for (const SpooledMail& mail : m_unkept) SendUnkept(mail);
     m_unkept.clear();
@@ -639,8 +644,5 @@ bool ReportMailer::FlushOutbox() {
     m_fresh.clear();
     EndComposedSends();
     LogDebug("%s", sjis(u8"メール送信終了").c_str());
-    const std::vector<std::string> left = m_spool->Waiting();
-    return std::all_of(left.begin(), left.end(), [&](const std::string& path) {
-        return std::find(m_stuck.begin(), m_stuck.end(), path) != m_stuck.end();
-    });
+    return !left && !away;
 }

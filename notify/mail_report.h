@@ -102,7 +102,8 @@ private:
     MailDelivery SendComposed(const SpooledMail& mail);
     void EndComposedSends();
     // Sends one file of the outbox and says what became of it; false when the server is away.
-    bool SendKept(const std::string& path, std::int64_t now);
+    // left is set when some of it waits for a later try.
+    bool SendKept(const std::string& path, std::int64_t now, bool& left);
     // A mail that could not be written into the outbox, sent at once.
     void SendUnkept(const SpooledMail& mail);
 

@@ -12,3 +12,5 @@ for b in build-bench/bench/*_bench; do
 done
 echo "== idle (a minute)"
 bench/idle.sh build-bench 60
+echo "== kill (the session killed at random moments, 200 runs per mail path)"
+python3 bench/kill_test.py build-bench 200

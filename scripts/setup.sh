@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages a task needs: `run` (build and run the program, the default),
-# `test` (the tests and the real peers they talk to), `bench` (the benchmarks) or `fuzz` (the
-# libFuzzer targets). Idempotent: installs only what is missing, and refreshes the package
+# `test` (the tests and the real peers they talk to), `bench` (the benchmarks), `fuzz` (the
+# libFuzzer targets) or `sanitize` (the tests built with clang's sanitizers). Idempotent: installs only what is missing, and refreshes the package
 # lists only then.
 set -euo pipefail
 
@@ -21,13 +21,15 @@ test=(
 )
 bench=("${test[@]}" libbenchmark-dev strace jlha-utils)
 fuzz=("${run[@]}" clang libclang-rt-14-dev lhasa)
+sanitize=("${test[@]}" clang libclang-rt-14-dev)
 
 case "$task" in
   run) packages=("${run[@]}") ;;
   test) packages=("${test[@]}") ;;
   bench) packages=("${bench[@]}") ;;
   fuzz) packages=("${fuzz[@]}") ;;
-  *) echo "usage: $0 [run|test|bench|fuzz]" >&2; exit 2 ;;
+  sanitize) packages=("${sanitize[@]}") ;;
+  *) echo "usage: $0 [run|test|bench|fuzz|sanitize]" >&2; exit 2 ;;
 esac
 
 missing=()

@@ -283,8 +283,7 @@ std::vector<Fate> Transfer(const bsmtp::MailArguments& a, const std::string& mes
     std::string refused = RecipientsText(a, d, Fate::Refused);
     const std::string deferred = RecipientsText(a, d, Fate::Deferred);
     if (!deferred.empty()) refused += (refused.empty() ? "" : ", ") + deferred;
-    error = refused.empty() ? std::string()
-                            : Sjis(u8"受け付けられなかった受信者があります。") + refused;
+    error = refused;
     return fates;
 }
 

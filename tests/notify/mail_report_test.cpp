@@ -4,6 +4,7 @@
 
 #include <dlfcn.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -12,7 +13,6 @@
 #include "actions/attachments.h"
 #include "config/settings.h"
 #include "core/flood_control.h"
-#include "core/monitor.h"
 #include "core/program_log.h"
 #include "eventlog/catalog.h"
 #include "notify/netsend.h"
@@ -21,7 +21,7 @@
 #include "platform/files.h"
 #include "platform/machine.h"
 #include "platform/registry_files.h"
-#include "support/idle_monitor.h"
+#include "session/watch_session.h"
 #include "support/machine_folder.h"
 #include "support/mail_server.h"
 #include "support/smtp_server.h"
@@ -498,16 +498,18 @@ TEST(BsmtpPeer, TimeOutsRefusedRecipientsAndBadArguments) {
 
 namespace {
 
-// Actions, then mail, as the main window runs them.
-class Delivery : public BatchConsumers {
+// The window of a session: the lines it shows.
+class LinesView : public SessionView {
 public:
-    explicit Delivery(ReportMailer& mailer) : m_mailer(mailer) {}
-    void ProcessActions(TickBatch& batch) override { ::ProcessActions(batch); }
-    void DeliverMail(TickBatch& batch) override { m_mailer.DeliverMail(batch); }
-    void SendNetworkMessages(TickBatch&) override {}
-
-private:
-    ReportMailer& m_mailer;
+    void RequestDispatch() override {}
+    void AddLogLine(int level, const platform::SystemTime&, const std::string& text) override {
+        lines.push_back(std::to_string(level) + " " + SjisToUtf8(text));
+    }
+    void SetWatchInterval(unsigned) override {}
+    void SetWatchEnabled(bool) override {}
+    void LockDialogs() override {}
+    void UnlockDialogs() override {}
+    std::vector<std::string> lines;
 };
 
 }  // namespace
@@ -518,6 +520,7 @@ TEST_F(MailPeer, FromAnEventToAMail) {
     MailServer server(folder.File("mail/"));
     ASSERT_TRUE(server.Started());
     settings.SMTPPort = server.Port();
+    SaveSettings(settings);
     WriteFileBytes(machine.Root() + "app.log", "log line\n");
     // Registered here, so that the tick sees the source however soon it comes.
     platform::AppendMachineRegistry(
@@ -525,6 +528,7 @@ TEST_F(MailPeer, FromAnEventToAMail) {
         platform::RegExpandStringLine("EventMessageFile",
                                       std::string(platform::kEventCreateMessageFile)));
     WatchList list;
+    LoadWatchList(list);
     auto e = std::make_unique<WatchEntry>();
     e->EventNum = 12;
     e->MailSubject = sjis(u8"障害");
@@ -533,19 +537,23 @@ TEST_F(MailPeer, FromAnEventToAMail) {
     e->AddrList = {"ops@example.jp"};
     e->ToDoList = {{kActionAttachFiles, MakeAttachParam(1, machine.Root() + "app.log")}};
     list.push_back(std::move(e));
-    ReportMailer mailer(settings);
-    Delivery delivery(mailer);
-    NoTimer timer;
-    NoLocks locks;
-    Monitor monitor(settings, list, timer, locks, delivery);
-    monitor.StartMonitoring();
+    SaveWatchList(list);
+    // The program's own session: actions, then mail, on its thread.
+    LinesView view;
+    WatchSession session;
+    session.SetView(&view);
+    session.Load();
+    session.Start();
     ASSERT_EQ(
         RunCommand(std::string(QUORVIK_TOOLS_DIR) + "/eventcreate --machine " + machine.Root() +
                    " --log Application --source Disk --type error --id 7 --string "
                    "'ディスクの空きがありません'"),
         0);
-    monitor.WatchTick();
-    EXPECT_TRUE(Logged("0 監視イベント番号: 12 - メールが送信されました。"));
+    ASSERT_TRUE(session.Tick());
+    session.WaitUntilIdle();
+    EXPECT_NE(std::find(view.lines.begin(), view.lines.end(),
+                        "0 監視イベント番号: 12 - メールが送信されました。"),
+              view.lines.end());
     const std::string mail = server.WaitForMail(1);
     ASSERT_FALSE(mail.empty());
     const std::string decoded = server.Decode(mail);
@@ -740,6 +748,13 @@ TEST_F(SpoolPeer, DamagedExpiredAndRefusedMailIsSetAsideNeverSent) {
     EXPECT_TRUE(mailer.FlushOutbox());
     platform::ReleaseClock();
     EXPECT_TRUE(platform::FileExists(old.substr(0, old.size() - 4) + ".expired"));
+    // Set aside, they stay private.
+    for (const std::string& aside :
+         {cut.substr(0, cut.size() - 4) + ".bad", old.substr(0, old.size() - 4) + ".expired"}) {
+        struct stat st {};
+        ASSERT_EQ(stat(aside.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, 0600u) << aside;
+    }
     EXPECT_EQ(Levels(3)[0].rfind("監視イベント番号: 5 - 保存されたメールは24時間送信できなかった"
                                  "ため、再送をあきらめました。",
                                  0),
@@ -806,5 +821,192 @@ TEST_F(MailPeer, FiftyMatchesInAnHourGiveTheLimitAndOneSummary) {
                                 u8"event 10\r\n",
                                 u8"最後の通知", u8"イベントID：7049\r\n説明：event 49\r\n"}) {
         EXPECT_NE(decoded.find(HexOf(Utf8(part))), std::string::npos) << Utf8(part);
+    }
+}
+
+namespace {
+
+// A server that takes the given number of mails, one recipient each, on one connection.
+std::vector<std::string> Accepting(int mails = 1) {
+    std::vector<std::string> replies = {"250 hello\r\n"};
+    for (int i = 0; i < mails; ++i) {
+        replies.insert(replies.end(), {"250 reset\r\n", "250 sender\r\n", "250 recipient\r\n",
+                                       "354 go\r\n", "250 queued\r\n"});
+    }
+    replies.push_back("221 bye\r\n");
+    return replies;
+}
+
+}  // namespace
+
+TEST_F(MailTest, SilenceOrADroppedConnectionAtAnyStepKeepsTheMail) {
+    settings.TimeOut = 1;
+    const std::vector<std::string> start = {"250 hello\r\n", "250 reset\r\n"};
+    const std::vector<std::vector<std::string>> rest = {
+        {"<silent>"},                                                        // MAIL FROM
+        {"250 sender\r\n", "<silent>"},                                      // RCPT TO
+        {"250 sender\r\n", "250 recipient\r\n", "354 go\r\n", "<silent>"},   // the message
+        {"250 sender\r\n", "<close>"},                                       // dropped
+        {"250 sender\r\n", "250 recipient\r\n", "451 4.3.0 try later\r\n"},  // DATA
+    };
+    for (size_t i = 0; i < rest.size(); ++i) {
+        std::vector<std::string> script = start;
+        script.insert(script.end(), rest[i].begin(), rest[i].end());
+        ScriptedSmtpServer server("220 ready\r\n", script);
+        settings.SMTPPort = server.Port();
+        MailSpool spool(folder.File("SPOOL" + std::to_string(i) + "/"));
+        ReportMailer mailer(settings);
+        mailer.UseSpool(&spool, 24);
+        batch.clear();
+        sink.lines.clear();
+        Report(3, {"ops@example.jp"});
+        mailer.DeliverMail(batch);
+        EXPECT_EQ(spool.Waiting().size(), 1u) << i;
+        EXPECT_EQ(Levels(2),
+                  std::vector<std::string>{"監視イベント番号: 3 - メールを送信できなかった"
+                                           "ため保存しました。次回のチェックから再送しま"
+                                           "す。"})
+            << i;
+    }
+}
+
+TEST_F(MailTest, EachRecipientIsJudgedByItsOwnReply) {
+    const std::vector<std::string> script = {"250 hello\r\n",
+                                             "250 reset\r\n",
+                                             "250 sender\r\n",
+                                             "250 ok\r\n",
+                                             "550 5.1.1 no such user\r\n",
+                                             "450 4.2.1 mailbox busy\r\n",
+                                             "354 go\r\n",
+                                             "250 queued\r\n",
+                                             "221 bye\r\n"};
+    const std::string refused =
+        "b@example.jp (550 5.1.1 no such user), c@example.jp (450 4.2.1 mailbox busy)";
+    // Sent directly: no success line, one warning that names both.
+    {
+        ScriptedSmtpServer server("220 ready\r\n", script);
+        settings.SMTPPort = server.Port();
+        Report(5, {"a@example.jp", "b@example.jp", "c@example.jp"});
+        ReportMailer mailer(settings);
+        mailer.DeliverMail(batch);
+        EXPECT_TRUE(Levels(0).empty());
+        EXPECT_EQ(Levels(2), std::vector<std::string>{"監視イベント番号: 5 - メールは送信されまし"
+                                                      "たが、受け付けられなかった受信者がありま"
+                                                      "す。" +
+                                                      refused});
+    }
+    // From the outbox: the one refused for now keeps the mail for itself alone, and gets it at
+    // the next try.
+    sink.lines.clear();
+    MailSpool spool(folder.File("SPOOL/"));
+    ReportMailer mailer(settings);
+    mailer.UseSpool(&spool, 24);
+    {
+        ScriptedSmtpServer server("220 ready\r\n", script);
+        settings.SMTPPort = server.Port();
+        mailer.DeliverMail(batch);
+    }
+    EXPECT_EQ(Levels(2),
+              (std::vector<std::string>{
+                  "監視イベント番号: 5 - メールは送信されましたが、受け付けられなかった受信者があり"
+                  "ます。" +
+                      refused,
+                  "監視イベント番号: 5 - 一時的に受け付けられなかった受信者へのメールは保存しました"
+                  "。次回のチェックから再送します。"}));
+    ASSERT_EQ(spool.Waiting().size(), 1u);
+    SpooledMail kept;
+    ASSERT_TRUE(ParseSpoolFile(ReadFileBytes(spool.Waiting()[0]), kept));
+    EXPECT_EQ(kept.recipients, std::vector<std::string>{"c@example.jp"});
+    ScriptedSmtpServer later("220 ready\r\n", Accepting());
+    settings.SMTPPort = later.Port();
+    EXPECT_TRUE(mailer.FlushOutbox());
+    EXPECT_TRUE(Logged("0 監視イベント番号: 5 - 保存されたメールが送信されました。"));
+    const auto commands = later.Commands();
+    EXPECT_EQ(std::count_if(commands.begin(), commands.end(),
+                            [](const std::string& c) { return c.rfind("RCPT", 0) == 0; }),
+              1);
+    EXPECT_NE(std::find(commands.begin(), commands.end(), "RCPT TO:<c@example.jp>"),
+              commands.end());
+}
+
+TEST_F(MailTest, KeptMailTakenButNotRemovableIsNeverSentAgain) {
+    MailSpool spool(folder.File("SPOOL/"));
+    ReportMailer mailer(settings);
+    mailer.UseSpool(&spool, 24);
+    settings.SMTPPort = FreePort();
+    Report(6, {"ops@example.jp"});
+    Report(7, {"ops@example.jp"});
+    mailer.QueueMail(batch);
+    const std::vector<std::string> kept = spool.Waiting();
+    ASSERT_EQ(kept.size(), 2u);
+    // Read-only files refuse deletion (here even to root); the second cannot be renamed either.
+    for (const std::string& path : kept) chmod(path.c_str(), 0400);
+    const std::string blocker = kept[1].substr(0, kept[1].size() - 4) + ".sent/";
+    ASSERT_TRUE(platform::CreateDirectory(blocker));
+    WriteFileBytes(blocker + "x", "x");
+    {
+        ScriptedSmtpServer server("220 ready\r\n", Accepting(2));
+        settings.SMTPPort = server.Port();
+        EXPECT_TRUE(mailer.FlushOutbox());
+    }
+    EXPECT_EQ(Levels(0),
+              (std::vector<std::string>{"監視イベント番号: 6 - メールが送信されました。",
+                                        "監視イベント番号: 7 - メールが送信されました。"}));
+    EXPECT_TRUE(platform::FileExists(kept[0].substr(0, kept[0].size() - 4) + ".sent"));
+    // Neither this run nor the next sends them again.
+    ReportMailer next(settings);
+    next.UseSpool(&spool, 24);
+    for (ReportMailer* m : {&mailer, &next}) {
+        ScriptedSmtpServer server("220 ready\r\n", Accepting());
+        settings.SMTPPort = server.Port();
+        EXPECT_TRUE(m->FlushOutbox());
+        EXPECT_TRUE(server.Commands().empty());
+    }
+}
+
+namespace {
+
+// One call of the real library's entry point for composed mail: its result, and the fate of each
+// recipient.
+int RawLibrary(std::uint16_t port, const std::string& to, std::string& fates, std::string& error) {
+    const std::string server = "127.0.0.1:" + std::to_string(port) + ":1";
+    fates.assign(static_cast<size_t>(std::count(to.begin(), to.end(), '<')), '?');
+    char buffer[kBSendMailErrorSize] = {};
+    const int result = RealRawLibrary()(server.c_str(), to.c_str(), "Q <q@example.jp>",
+                                        "Subject: x\r\n\r\nbody\r\n", fates.data(), buffer);
+    error = SjisToUtf8(buffer);
+    return result;
+}
+
+}  // namespace
+
+TEST(BsmtpPeer, FailuresByTheStepThatFailedAndRecipientsOneByOne) {
+    ASSERT_NE(RealRawLibrary(), nullptr);
+    std::string fates, error;
+    {
+        // EHLO refused, HELO taken, then the connection dropped: for now, and EHLO is not blamed.
+        ScriptedSmtpServer server("220 ready\r\n", {"502 no\r\n", "250 hello\r\n", "250 sender\r\n",
+                                                    "250 ok\r\n", "<354-close>"});
+        EXPECT_EQ(RawLibrary(server.Port(), "<a@example.jp>", fates, error), -1) << error;
+        EXPECT_EQ(fates, "D");
+        EXPECT_EQ(error.find("EHLO"), std::string::npos) << error;
+    }
+    {
+        ScriptedSmtpServer server(
+            "220 ready\r\n",
+            {"250 hello\r\n", "250 sender\r\n", "250 ok\r\n", "550 5.1.1 no such user\r\n",
+             "450 4.2.1 busy\r\n", "354 go\r\n", "250 queued\r\n", "221 bye\r\n"});
+        EXPECT_EQ(RawLibrary(server.Port(), "<a@example.jp>\t<b@example.jp>\t<c@example.jp>", fates,
+                             error),
+                  1);
+        EXPECT_EQ(fates, "ARD");
+        EXPECT_EQ(error, "b@example.jp (550 5.1.1 no such user), c@example.jp (450 4.2.1 busy)");
+    }
+    {
+        ScriptedSmtpServer server("220 ready\r\n",
+                                  {"250 hello\r\n", "550 5.7.1 sender refused\r\n", "221 bye\r\n"});
+        EXPECT_EQ(RawLibrary(server.Port(), "<a@example.jp>", fates, error), 0);
+        EXPECT_EQ(fates, "R");
+        EXPECT_EQ(error, "MAIL FROMでエラーが返されました。550 5.7.1 sender refused");
     }
 }

@@ -28,3 +28,33 @@ TEST(PumpTest, ABlockingCallRunsWhileMessagesAreProcessed) {
     EXPECT_EQ(result, 7);
     SetMessagePump(nullptr);
 }
+
+// A handler that runs while a call waits makes a call of its own (a send test pressed while
+// mail goes out): both end, whichever finishes first. Off the window's thread nothing pumps.
+TEST(PumpTest, ACallMadeWhileAnotherWaitsEndsAndNothingPumpsElsewhere) {
+    std::atomic<bool> innerDone{false};
+    bool nested = false;
+    SetMessagePump([&] {
+        if (nested) return;
+        nested = true;
+        RunWhilePumping([&] { innerDone = true; });
+    });
+    bool outerDone = false;
+    // The outer call cannot end before the inner one has run.
+    RunWhilePumping([&] {
+        while (!innerDone) std::this_thread::yield();
+        outerDone = true;
+    });
+    EXPECT_TRUE(outerDone);
+
+    std::thread other([] {
+        EXPECT_FALSE(OnPumpThread());
+        const auto self = std::this_thread::get_id();
+        std::thread::id ranOn;
+        RunWhilePumping([&] { ranOn = std::this_thread::get_id(); });
+        EXPECT_EQ(ranOn, self);
+        ProcessMessages();  // not this thread's pump: nothing happens
+    });
+    other.join();
+    SetMessagePump(nullptr);
+}

@@ -2,10 +2,13 @@
 
 Usage: smtp_sink.py OUTDIR PORT [--user U --password P [--mechanisms LOGIN,PLAIN,CRAM-MD5]]
                                 [--cert CERT --key KEY [--implicit-tls]] [--reject ADDRESS]...
+                                [--delay-ms MS]
+--delay-ms waits that long between storing a mail and saying so, as a slow server does.
 Writes OUTDIR/ready when it listens; each mail as OUTDIR/mailN.eml with its envelope recipients
 in OUTDIR/mailN.rcpt.
 """
 import argparse
+import asyncio
 import base64
 import hashlib
 import hmac
@@ -26,6 +29,7 @@ parser.add_argument("--cert")
 parser.add_argument("--key")
 parser.add_argument("--implicit-tls", action="store_true")
 parser.add_argument("--reject", action="append", default=[])
+parser.add_argument("--delay-ms", type=int, default=0)
 args = parser.parse_args()
 mechanisms = set(args.mechanisms.split(","))
 
@@ -49,6 +53,8 @@ class Store:
         with open(base + ".rcpt", "w") as f:
             f.write("\n".join(envelope.rcpt_tos))
         os.rename(base + ".tmp", base + ".eml")
+        if args.delay_ms:
+            await asyncio.sleep(args.delay_ms / 1000)
         return "250 Message accepted for delivery"
 
     # CRAM-MD5, which aiosmtpd lacks: a challenge, and the HMAC-MD5 of it under the password.

@@ -1,0 +1,257 @@
+// The watch session as the program runs it, without a window: ticks on the session's thread,
+// what the window hears and in which order, the lists a tick reads, and the outbox and held
+// notification counts across a restart. Also run under ThreadSanitizer.
+#include "session/watch_session.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <thread>
+
+#include "eventlog/catalog.h"
+#include "platform/clock.h"
+#include "platform/codepage.h"
+#include "platform/eventlog_writer.h"
+#include "platform/files.h"
+#include "platform/machine.h"
+#include "platform/registry_files.h"
+#include "support/machine_folder.h"
+#include "support/mail_server.h"
+#include "support/smtp_server.h"
+
+using platform::SjisToUtf8;
+
+namespace {
+
+// The window as the session sees it: what it was told, in order, and whether every call came on
+// its own thread.
+class RecordingView : public SessionView {
+public:
+    void RequestDispatch() override { ++requests; }
+    void AddLogLine(int level, const platform::SystemTime&, const std::string& text) override {
+        Record(std::to_string(level) + " " + SjisToUtf8(text));
+    }
+    void SetWatchInterval(unsigned milliseconds) override {
+        Record("interval " + std::to_string(milliseconds));
+    }
+    void SetWatchEnabled(bool enabled) override { Record(enabled ? "timer on" : "timer off"); }
+    void LockDialogs() override { Record("lock"); }
+    void UnlockDialogs() override { Record("unlock"); }
+    void SessionIdle() override { Record("idle"); }
+
+    // The position of a call, or -1.
+    int At(const std::string& call) const {
+        const auto it = std::find(calls.begin(), calls.end(), call);
+        return it == calls.end() ? -1 : static_cast<int>(it - calls.begin());
+    }
+    bool Has(const std::string& call) const { return At(call) >= 0; }
+
+    std::vector<std::string> calls;
+    std::atomic<int> requests{0};
+    bool elsewhere = false;  // a call came on another thread
+
+private:
+    void Record(std::string call) {
+        elsewhere = elsewhere || std::this_thread::get_id() != m_owner;
+        calls.push_back(std::move(call));
+    }
+    std::thread::id m_owner = std::this_thread::get_id();
+};
+
+// A server that takes one mail for every recipient.
+std::vector<std::string> Accepting(int recipients = 1) {
+    std::vector<std::string> replies = {"250 hello\r\n", "250 reset\r\n", "250 sender\r\n"};
+    for (int i = 0; i < recipients; ++i) replies.push_back("250 recipient\r\n");
+    replies.insert(replies.end(), {"354 go\r\n", "250 queued\r\n", "221 bye\r\n"});
+    return replies;
+}
+
+class SessionTest : public ::testing::Test {
+protected:
+    SessionTest() {
+        platform::AppendMachineRegistry(
+            platform::RegKeyLine(std::string(platform::kEventLogKey) + "\\Application\\App") +
+            platform::RegExpandStringLine("EventMessageFile",
+                                          std::string(platform::kEventCreateMessageFile)));
+        Settings settings;
+        settings.Interval = 1;
+        settings.SenderName = "Quorvik";
+        settings.MailAddr = "quorvik@example.jp";
+        settings.SMTPServer = "127.0.0.1";
+        settings.SMTPPort = FreePort();  // nobody there until a test says so
+        settings.TimeOut = 1;
+        SaveSettings(settings);
+        WatchList watches;
+        LoadWatchList(watches);
+        auto entry = std::make_unique<WatchEntry>();
+        entry->EventNum = 1;
+        entry->MailSubject = "disk";
+        entry->LogName = "Application";
+        entry->SourceName = entry->Category = AnyValueText();
+        entry->AddrList = {"ops@example.jp"};
+        watches.push_back(std::move(entry));
+        SaveWatchList(watches);
+    }
+
+    static void Options(bool resume, bool spool, bool flood, int floodLimit = 10) {
+        ExtensionSettings extension;
+        extension.Resume = resume;
+        extension.Spool = spool;
+        extension.Flood = flood;
+        extension.FloodLimit = floodLimit;
+        SaveExtensionSettings(extension);
+    }
+    static void MailTo(std::uint16_t port) {
+        Settings settings;
+        LoadSettings(settings);
+        settings.SMTPPort = port;
+        SaveSettings(settings);
+    }
+
+    std::unique_ptr<WatchSession> NewSession() {
+        auto session = std::make_unique<WatchSession>();
+        session->SetView(&view);
+        session->Load();
+        return session;
+    }
+    static void Write(const std::string& text) {
+        platform::EventToWrite e;
+        e.eventId = 100;
+        e.strings = {text};
+        ASSERT_TRUE(platform::ReportEvent("App", e));
+    }
+    std::vector<std::string> Outbox(const char* extension = "*") const {
+        std::vector<platform::FindData> found;
+        std::vector<std::string> names;
+        platform::FindFiles(SpoolFolder() + "*." + extension, found);
+        for (const auto& f : found) names.push_back(f.name);
+        return names;
+    }
+
+    MachineFolder machine;
+    RecordingView view;
+};
+
+}  // namespace
+
+TEST_F(SessionTest, ATickRunsOnItsOwnThreadAndTheWindowHearsItInOrder) {
+    ScriptedSmtpServer server("220 ready\r\n", Accepting());
+    MailTo(server.Port());
+    auto session = NewSession();
+    session->Log().SetDebugMode(true);
+    session->Start();
+    session->WaitUntilIdle();
+    EXPECT_TRUE(view.Has("interval 60000"));
+    EXPECT_TRUE(view.Has("timer on"));
+    view.calls.clear();
+    Write("disk full");
+    const int asked = view.requests;
+    ASSERT_TRUE(session->Tick());
+    // The window's thread is back at once; the tick tells it what happened through queued calls.
+    EXPECT_TRUE(session->Busy());
+    session->WaitUntilIdle();
+    EXPECT_GT(view.requests, asked);
+    EXPECT_FALSE(view.elsewhere);
+    const int off = view.At("timer off"), start = view.At("4 イベントログのチェック開始"),
+              lock = view.At("lock"),
+              sent = view.At("0 監視イベント番号: 1 - メールが送信されました。"),
+              unlock = view.At("unlock"), end = view.At("4 イベントログのチェック終了"),
+              on = view.At("timer on"), idle = view.At("idle");
+    EXPECT_EQ(off, 0);
+    EXPECT_TRUE(off < start && start < lock && lock < sent && sent < unlock && unlock < end &&
+                end < on && on < idle)
+        << ::testing::PrintToString(view.calls);
+    EXPECT_NE(server.Data().find("Subject: Quorvik Report"), std::string::npos);
+}
+
+TEST_F(SessionTest, WhatTheWindowChangesDuringATickCountsFromTheNext) {
+    // A server that says nothing: the tick waits out its time-out while the window goes on.
+    ScriptedSmtpServer server("<silent>", {});
+    MailTo(server.Port());
+    auto session = NewSession();
+    session->Start();
+    session->WaitUntilIdle();
+    Write("disk full");
+    ASSERT_TRUE(session->Tick());
+    session->Watches().clear();
+    session->CurrentSettings().SenderName.clear();
+    session->StopMonitoring();
+    EXPECT_TRUE(session->Running());  // stopped once the tick is over
+    EXPECT_FALSE(session->Tick());
+    session->WaitUntilIdle();
+    EXPECT_FALSE(session->Running());
+    // The tick mailed the entry it started with, with the settings it started with.
+    EXPECT_TRUE(view.Has("3 監視イベント番号: 1 - メールの送信に失敗しました。"));
+    EXPECT_FALSE(
+        view.Has("2 監視イベント番号: 1 - SMTP設定されていないので、メールは送信されま"
+                 "せんでした。"));
+    EXPECT_TRUE(view.Has("1 すべてのイベントログの監視を停止しました。"));
+}
+
+TEST_F(SessionTest, KeptMailSurvivesTheProgramAndSaysWhenItMayBeARepeat) {
+    Options(true, true, false);
+    {
+        auto session = NewSession();
+        session->Start();
+        Write("disk full");
+        session->Tick();
+        session->WaitUntilIdle();
+    }
+    EXPECT_TRUE(
+        view.Has("2 監視イベント番号: 1 - メールを送信できなかったため保存しました。"
+                 "次回のチェックから再送します。"));
+    ASSERT_EQ(Outbox("eml").size(), 1u);
+    EXPECT_TRUE(platform::FileExists(ResumeStatePath()));
+    // As a run killed while it sent the mail leaves it.
+    const std::string kept = SpoolFolder() + Outbox("eml")[0];
+    ASSERT_TRUE(platform::RenameFile(kept, kept.substr(0, kept.size() - 4) + ".snd"));
+
+    ScriptedSmtpServer server("220 ready\r\n", Accepting());
+    MailTo(server.Port());
+    view.calls.clear();
+    auto session = NewSession();
+    session->Start();  // kept mail goes out at once, not one interval later
+    session->WaitUntilIdle();
+    EXPECT_TRUE(
+        view.Has("2 監視イベント番号: 1 - 保存されたメールは前回の送信中にプログラムが終了"
+                 "したため、もう一度送信します。すでに届いている場合があります。"));
+    EXPECT_TRUE(view.Has("0 監視イベント番号: 1 - 保存されたメールが送信されました。"));
+    EXPECT_TRUE(Outbox().empty());
+    EXPECT_NE(server.Data().find("Subject: Quorvik Report"), std::string::npos);
+    // The record is not reported again: the position moved past it when the mail was kept.
+    session->Tick();
+    session->WaitUntilIdle();
+    EXPECT_TRUE(Outbox().empty());
+}
+
+TEST_F(SessionTest, HeldNotificationsAreSummedUpAfterARestart) {
+    Options(false, false, true, 1);
+    const std::int64_t start = 1796000000;
+    platform::SetClock(platform::LocalTimeOf(start));
+    {
+        ScriptedSmtpServer server("220 ready\r\n", Accepting());
+        MailTo(server.Port());
+        auto session = NewSession();
+        session->Start();
+        Write("first");
+        Write("second");
+        session->Tick();
+        session->WaitUntilIdle();
+        EXPECT_TRUE(
+            view.Has("2 監視イベント番号: 1 - 1時間の通知数が上限(1件)に達したため、以降の"
+                     "通知を控えます。"));
+    }
+    platform::SetClock(platform::LocalTimeOf(start + 3600));
+    ScriptedSmtpServer server("220 ready\r\n", Accepting());
+    MailTo(server.Port());
+    auto session = NewSession();
+    session->Start();
+    session->Tick();
+    session->WaitUntilIdle();
+    platform::ReleaseClock();
+    EXPECT_TRUE(
+        view.Has("1 監視イベント番号: 1 - 通知の抑制を終了しました。控えた通知は1件です。"));
+    EXPECT_NE(server.Data().find("Subject: Quorvik Report"), std::string::npos);
+    EXPECT_FALSE(platform::FileExists(SpoolFolder() + "FLOOD.DAT"));
+}
