@@ -75,17 +75,16 @@ void WatchSession::SetView(SessionView* view) {
 // ---- Calls for the window ----
 
 void WatchSession::Post(std::function<void()> call) {
-    SessionView* view = nullptr;
     {
+        // Asked under the lock: a window that SetView is taking away is not asked any more.
         std::lock_guard lock(m_queueMutex);
         m_queue.push_back(std::move(call));
         if (!m_dispatchRequested) {
             m_dispatchRequested = true;
-            view = m_view;
+            if (m_view) m_view->RequestDispatch();
         }
     }
     m_queued.notify_all();
-    if (view) view->RequestDispatch();
 }
 
 void WatchSession::Dispatch() {

@@ -23,7 +23,8 @@
 class SessionView {
 public:
     virtual ~SessionView() = default;
-    // Asks for WatchSession::Dispatch to run soon on the window's thread; any thread calls it.
+    // Asks for WatchSession::Dispatch to run soon on the window's thread; any thread calls it,
+    // and it must not call back into the session.
     virtual void RequestDispatch() = 0;
     // A line of the program log, for the list.
     virtual void AddLogLine(int level, const platform::SystemTime& time,

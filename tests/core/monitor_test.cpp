@@ -469,6 +469,34 @@ TEST_F(ResumeTest, WhatWasWrittenWhileStoppedIsReportedOnce) {
     EXPECT_FALSE(LoggedStart("1 Applicationイベントログの停止中"));
 }
 
+namespace {
+
+// What RESUME.DAT says of the Application log at each step of a tick.
+class PositionAtEachStep : public BatchConsumers {
+public:
+    void ProcessActions(TickBatch&) override {}
+    void DeliverMail(TickBatch&) override { atMail = Position(); }
+    void AfterCheckpoint() override { afterCheckpoint = Position(); }
+    void SendNetworkMessages(TickBatch&) override {}
+    static std::uint32_t Position() { return LoadResumeState()["Application"].record; }
+    std::uint32_t atMail = 0, afterCheckpoint = 0;
+};
+
+}  // namespace
+
+TEST_F(ResumeTest, ThePositionMovesOnlyOnceTheMailIsInSafeHands) {
+    Write(1);
+    PositionAtEachStep steps;
+    Monitor monitor(settings, watches, timer, locks, steps);
+    monitor.SetExtensions(&extensions);
+    monitor.StartMonitoring();
+    EXPECT_EQ(PositionAtEachStep::Position(), 1u);  // kept from the start
+    Write(2);
+    monitor.WatchTick();
+    EXPECT_EQ(steps.atMail, 1u);
+    EXPECT_EQ(steps.afterCheckpoint, 2u);
+}
+
 TEST_F(ResumeTest, OffLeavesNoStateAndReportsNothingOld) {
     extensions.Resume = false;
     Write(1);
