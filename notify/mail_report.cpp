@@ -68,6 +68,15 @@ std::string LibraryServerText(const Settings& s) {
                                   static_cast<int>(s.TimeOut));
 }
 
+std::string LibraryRecipientsText(const std::vector<std::string>& recipients) {
+    std::string to;
+    for (const std::string& address : recipients) {
+        if (!to.empty()) to += '\t';
+        to += BracketedAddress(address);
+    }
+    return to;
+}
+
 std::string LibrarySenderText(const Settings& s) {
     std::string from = s.SenderName + " " + BracketedAddress(s.MailAddr);
     if (s.AuthType != 0) {
@@ -92,6 +101,17 @@ int CallMailLibrary(BSendMailFunction send, const std::string& server, const std
         std::lock_guard lock(g_libraryMutex);
         result = send(server.c_str(), to.c_str(), from.c_str(), subject.c_str(), body.c_str(),
                       attachments.c_str(), error);
+    });
+    return result;
+}
+
+int CallRawMailLibrary(BSendRawMailFunction send, const std::string& server, const std::string& to,
+                       const std::string& from, const std::string& message, char* fates,
+                       char* error) {
+    int result = 0;
+    platform::RunWhilePumping([&] {
+        std::lock_guard lock(g_libraryMutex);
+        result = send(server.c_str(), to.c_str(), from.c_str(), message.c_str(), fates, error);
     });
     return result;
 }
@@ -130,8 +150,8 @@ void Describe(std::string& text, const std::string& who, const std::string& repl
     if (!reply.empty()) text += " (" + reply + ")";
 }
 
-// What the client's last send did for each recipient. failed: it raised error; away: because the
-// server could not be reached, stopped answering or dropped the connection.
+}  // namespace
+
 MailDelivery ClientDelivery(const TNMSMTP& client, const std::vector<std::string>& to, bool failed,
                             bool away, const std::string& error) {
     MailDelivery d;
@@ -164,111 +184,9 @@ MailDelivery ClientDelivery(const TNMSMTP& client, const std::vector<std::string
     return d;
 }
 
-// The failures of a send that say the server is not there for now (no answer in time, the
-// connection gone), as opposed to a reply that refused something.
-bool ServerAway(const std::exception& e, const TNMSMTP& client) {
-    if (dynamic_cast<const ESockError*>(&e)) return true;
-    const std::string text = e.what();
-    return text == "Socket readln aborted" || text == "Socket send aborted" ||
-           text == "Not Connected" || client.FailedStep() == SmtpStep::Rset;
-}
-
-void Line(int level, int watch, const char8_t* text, const std::string& detail = std::string()) {
-    LogMessage(level, sjis(u8"監視イベント番号: %d - %s%s").c_str(), watch, sjis(text).c_str(),
-               detail.c_str());
-}
-
-// The lines of one mail's delivery from the outbox. kept: the mail waited there before this
-// try; what was refused for now stays in the outbox.
-void LogKeptDelivery(int watch, const MailDelivery& d, bool kept) {
-    if (!d.accepted.empty()) {
-        if (d.deferred.empty() && d.refused.empty()) {
-            Line(0, watch,
-                 kept ? u8"保存されたメールが送信されました。" : u8"メールが送信されました。");
-            return;
-        }
-        Line(2, watch,
-             kept ? u8"保存されたメールは送信されましたが、受け付けられなかった受信者があります。"
-                  : u8"メールは送信されましたが、受け付けられなかった受信者があります。",
-             d.refusedText);
-        if (!d.deferred.empty()) {
-            Line(2, watch,
-                 u8"一時的に受け付けられなかった受信者へのメールは保存しました。次回のチェックから"
-                 u8"再送します。");
-        }
-        return;
-    }
-    if (!d.deferred.empty()) {
-        if (!d.refused.empty()) {
-            Line(2, watch, u8"メールを受け付けなかった受信者があります。", d.refusedText);
-        }
-        if (kept) {
-            Line(2, watch, u8"保存されたメールを再送できませんでした。次回のチェックで再送します。",
-                 d.error);
-        } else {
-            if (!d.error.empty()) LogDebug("%s", d.error.c_str());
-            Line(2, watch,
-                 u8"メールを送信できなかったため保存しました。次回のチェックから再送します。");
-        }
-        return;
-    }
-    const std::string& reason = d.refusedText.empty() ? d.error : d.refusedText;
-    Line(3, watch,
-         kept ? u8"保存されたメールは受け付けられませんでした。" : u8"メールの送信に失敗しました。",
-         reason);
-}
-
-}  // namespace
-
 void ReportMailer::DeliverMail(TickBatch& batch) {
     QueueMail(batch);
     FlushOutbox();
-}
-
-void ReportMailer::QueueMail(TickBatch& batch) {
-    if (!Spooling()) {
-        if (UsesLibrary()) {
-            MailReportsByLibrary(batch);
-        } else {
-            MailReportsByClient(batch);
-        }
-        return;
-    }
-    if (!SmtpConfigured(m_settings)) {
-        NotConfigured(batch);
-        return;
-    }
-    for (const auto& report : batch) {
-        const std::vector<std::string> recipients = MailRecipients(*report);
-        if (!recipients.empty()) {
-            SpooledMail mail;
-            mail.from = m_settings.MailAddr;
-            mail.recipients = recipients;
-            mail.watch = static_cast<int>(report->Watch->EventNum);
-            mail.spooled = platform::NowUnixMilliseconds() / 1000;
-            try {
-                TExStringList header;
-                mail.message = ComposeMessage(
-                    ReportMessage(m_settings.SenderName, m_settings.MailAddr,
-                                  MailSubject(*report->Watch), report->ReportText, recipients,
-                                  report->AttachFiles, FormatMailDate(report->Event.TimeGenerated)),
-                    "iso-2022-jp", NewBoundary(), header);
-                const std::string path = m_spool->Keep(mail);
-                if (!path.empty()) {
-                    m_fresh.push_back(path);
-                } else {
-                    // Not lost for that: it goes out now, only without the outbox's promise.
-                    Line(2, mail.watch, u8"メールを保存できませんでした。",
-                         platform::SystemErrorText(platform::GetLastError()));
-                    m_unkept.push_back(std::move(mail));
-                }
-            } catch (const std::exception& e) {
-                WatchLine(3, *report, Failed() + e.what());
-            }
-        }
-        // The attachments travel inside the kept mail.
-        RemoveAttachFolders(*report);
-    }
 }
 
 void ReportMailer::NotConfigured(TickBatch& batch) {
@@ -342,6 +260,17 @@ std::unique_ptr<TNMSMTP> ReportMailer::ConnectMailClient() {
     LogDebug("%s", sjis(u8"SMTPConnect失敗").c_str());
     Drain();
     return nullptr;
+}
+
+void ReportMailer::EndComposedSends() {
+    if (!m_composedClient) return;
+    try {
+        m_composedClient->Disconnect();
+    } catch (const std::exception& e) {
+        LogDebug("%s", e.what());
+    }
+    m_composedClient.reset();
+    Drain();
 }
 
 void ReportMailer::SendOneByClient(TNMSMTP& client, ReportRecord& report) {
@@ -433,11 +362,7 @@ bool ReportMailer::MailReportsByLibrary(TickBatch& batch) {
     LogDebug("%s", sjis(u8"メール送信開始").c_str());
     const Settings& s = m_settings;
     for (const auto& report : batch) {
-        std::string to;
-        for (const std::string& address : MailRecipients(*report)) {
-            if (!to.empty()) to += '\t';
-            to += BracketedAddress(address);
-        }
+        const std::string to = LibraryRecipientsText(MailRecipients(*report));
         if (!to.empty()) {
             std::string attachments;
             for (const std::string& path : report->AttachFiles) {
@@ -469,180 +394,4 @@ bool ReportMailer::MailReportsByLibrary(TickBatch& batch) {
     }
     LogDebug("%s", sjis(u8"メール送信終了").c_str());
     return true;
-}
-
-// Mail kept in the outbox: composed once, sent over either path, removed once a server took it.
-
-namespace {
-
-std::string Recipients(const std::vector<std::string>& recipients) {
-    std::string to;
-    for (const std::string& address : recipients) {
-        if (!to.empty()) to += '\t';
-        to += BracketedAddress(address);
-    }
-    return to;
-}
-
-}  // namespace
-
-void ReportMailer::UseSpool(MailSpool* spool, int hours) {
-    m_spool = spool;
-    m_spoolHours = std::max(1, hours);
-}
-
-MailDelivery ReportMailer::SendComposed(const SpooledMail& mail) {
-    if (UsesLibrary()) {
-        char text[kBSendMailErrorSize] = {};
-        std::string fates(mail.recipients.size(), 'D');
-        int result = 0;
-        platform::RunWhilePumping([&] {
-            std::lock_guard lock(g_libraryMutex);
-            result = m_raw(
-                LibraryServerText(m_settings).c_str(), Recipients(mail.recipients).c_str(),
-                LibrarySenderText(m_settings).c_str(), mail.message.c_str(), fates.data(), text);
-        });
-        text[kBSendMailErrorSize - 1] = '\0';
-        MailDelivery d;
-        for (size_t i = 0; i < mail.recipients.size(); ++i) {
-            auto& list = fates[i] == 'A' ? d.accepted : fates[i] == 'R' ? d.refused : d.deferred;
-            list.push_back(mail.recipients[i]);
-        }
-        (d.accepted.empty() ? d.error : d.refusedText) = text;
-        // Nothing taken and nothing refused: the server was not there for this mail.
-        d.away = result < 0 && d.accepted.empty() && d.refused.empty();
-        return d;
-    }
-    if (!m_composedClient) {
-        m_composedClient = ConnectMailClient();
-        // No connection is the failure that goes away by itself.
-        if (!m_composedClient) {
-            MailDelivery d;
-            d.deferred = mail.recipients;
-            d.error = m_connectionError;
-            d.away = true;
-            return d;
-        }
-    }
-    TNMSMTP& client = *m_composedClient;
-    try {
-        client.SendComposed(mail.from, mail.recipients, mail.message);
-        return ClientDelivery(client, mail.recipients, false, false, std::string());
-    } catch (const std::exception& e) {
-        const MailDelivery d =
-            ClientDelivery(client, mail.recipients, true, ServerAway(e, client), e.what());
-        m_composedClient.reset();  // in no known state: the next mail connects again
-        return d;
-    }
-}
-
-void ReportMailer::EndComposedSends() {
-    if (!m_composedClient) return;
-    try {
-        m_composedClient->Disconnect();
-    } catch (const std::exception& e) {
-        LogDebug("%s", e.what());
-    }
-    m_composedClient.reset();
-    Drain();
-}
-
-bool ReportMailer::SendKept(const std::string& path, std::int64_t now, bool& left) {
-    const auto freshAt = std::find(m_fresh.begin(), m_fresh.end(), path);
-    const bool kept = freshAt == m_fresh.end();
-    if (!kept) m_fresh.erase(freshAt);
-    std::string bytes;
-    SpooledMail mail;
-    if (!platform::ReadWholeFile(path, bytes)) {
-        if (platform::GetLastError() == platform::kErrorFileNotFound) return true;  // gone
-    } else if (bytes.empty()) {
-        // Taken before, and emptied because it could not be removed.
-        platform::DeleteFile(path);
-        return true;
-    }
-    if (bytes.empty() || !ParseSpoolFile(bytes, mail)) {
-        const std::string aside = m_spool->SetAside(path, ".bad");
-        LogMessage(3, sjis(u8"保存されたメール(%s)は壊れているため送信しません。%s").c_str(),
-                   path.c_str(), aside.c_str());
-        return true;
-    }
-    if (now - mail.spooled >= static_cast<std::int64_t>(m_spoolHours) * 3600) {
-        const std::string aside = m_spool->SetAside(path, ".expired");
-        Line(3, mail.watch, u8"保存されたメールは",
-             platform::StringPrintf(
-                 sjis(u8"%d時間送信できなかったため、再送をあきらめました。%s").c_str(),
-                 m_spoolHours, aside.c_str()));
-        return true;
-    }
-    if (MailSpool::Interrupted(path)) {
-        Line(2, mail.watch,
-             u8"保存されたメールは前回の送信中にプログラムが終了したため、もう一度送信します。"
-             u8"すでに届いている場合があります。");
-    }
-    // Marked while it is sent: a run that ends now leaves a mail that may have arrived.
-    const std::string sending = m_spool->BeginSend(path);
-    const MailDelivery d = SendComposed(mail);
-    bool done = true;
-    left = left || !d.deferred.empty();
-    if (!d.deferred.empty() && d.accepted.empty() && d.refused.empty()) {
-        m_spool->Requeue(sending, nullptr);
-    } else if (!d.deferred.empty()) {
-        // Only the recipients refused for now wait for the next try.
-        SpooledMail rest = mail;
-        rest.recipients = d.deferred;
-        done = !m_spool->Requeue(sending, &rest).empty();
-    } else if (d.accepted.empty()) {
-        m_spool->SetAside(sending, ".refused");
-    }
-    if (!d.accepted.empty() && done && !m_spool->Remove(sending)) {
-        m_stuck.push_back(sending);
-        LogMessage(3,
-                   sjis(u8"送信したメール(%s)を保存フォルダから削除できませんでした。%s").c_str(),
-                   sending.c_str(), platform::SystemErrorText(platform::GetLastError()).c_str());
-    }
-    LogKeptDelivery(mail.watch, d, kept);
-    return !d.away;
-}
-
-void ReportMailer::SendUnkept(const SpooledMail& mail) {
-    MailDelivery d = SendComposed(mail);
-    // Nothing waits for what was refused for now: it failed.
-    d.refused.insert(d.refused.end(), d.deferred.begin(), d.deferred.end());
-    d.deferred.clear();
-    LogKeptDelivery(mail.watch, d, false);
-}
-
-bool ReportMailer::FlushOutbox() {
-    if (!Spooling()) return true;
-    const std::vector<std::string> waiting = m_spool->Waiting();
-    if (waiting.empty() && m_unkept.empty()) return true;
-    if (!SmtpConfigured(m_settings)) return false;
-    LogDebug("%s", sjis(u8"メール送信開始").c_str());
-    const std::int64_t now = platform::NowUnixMilliseconds() / 1000;
-    bool away = false;
-    bool left = false;  // mail still waits for a later try
-    for (const std::string& path : waiting) {
-        if (std::find(m_stuck.begin(), m_stuck.end(), path) != m_stuck.end()) continue;
-        // Behind mail that could not go, the rest waits too: in order, and without waiting on a
-        // server that just failed.
-        if (away) {
-            left = true;
-            break;
-        }
-        away = !SendKept(path, now, left);
-    }
-    for (const SpooledMail& mail : m_unkept) SendUnkept(mail);
-    m_unkept.clear();
-    for (const std::string& path : m_fresh) {
-        SpooledMail mail;
-        std::string bytes;
-        if (platform::ReadWholeFile(path, bytes) && ParseSpoolFile(bytes, mail)) {
-            Line(2, mail.watch,
-                 u8"メールを送信できなかったため保存しました。次回のチェックから再送します。");
-        }
-    }
-    m_fresh.clear();
-    EndComposedSends();
-    LogDebug("%s", sjis(u8"メール送信終了").c_str());
-    return !left && !away;
 }

@@ -32,12 +32,19 @@ bool SmtpConfigured(const Settings& settings);
 std::string BracketedAddress(const std::string& address);
 std::string LibraryServerText(const Settings& settings);
 std::string LibrarySenderText(const Settings& settings);
+// The recipients as the library takes them: bracketed, separated by tabs.
+std::string LibraryRecipientsText(const std::vector<std::string>& recipients);
 
 // Calls the library, processing window messages while it works on the window's thread; its
 // result. Calls into the library run one at a time, whichever thread makes them.
 int CallMailLibrary(BSendMailFunction send, const std::string& server, const std::string& to,
                     const std::string& from, const std::string& subject, const std::string& body,
                     const std::string& attachments, char* error);
+
+// The same for the entry point that takes composed mail, with a fate per recipient.
+int CallRawMailLibrary(BSendRawMailFunction send, const std::string& server, const std::string& to,
+                       const std::string& from, const std::string& message, char* fates,
+                       char* error);
 
 // The outside mail library, loaded once for the run.
 struct MailLibrary {
@@ -57,6 +64,12 @@ struct MailDelivery {
     std::string error;        // why the mail as a whole did not go, when it did not
     bool away = false;        // the server could not be reached or stopped answering
 };
+
+// What the client's last send did for each of the recipients it was given. failed: the send
+// raised an error; away: because the server could not be reached, stopped answering or dropped
+// the connection (then nothing it had not yet refused is refused for good).
+MailDelivery ClientDelivery(const TNMSMTP& client, const std::vector<std::string>& to, bool failed,
+                            bool away, const std::string& error);
 
 // Mail delivery over either path, for one run of the program.
 class ReportMailer {

@@ -378,7 +378,6 @@ void TNMSMTP::SendComposed(const std::string& from, const std::vector<std::strin
 
 void TNMSMTP::Deliver(const std::string& from, const std::vector<std::string>& to,
                       const std::string& stuffedMessage) {
-    m_accepted = 0;
     m_recipients.clear();
     m_step = SmtpStep::Rset;
     std::string reply = Transaction("RSET");
@@ -394,10 +393,8 @@ void TNMSMTP::Deliver(const std::string& from, const std::vector<std::string>& t
         reply = Transaction("RCPT TO:<" + address + ">");
         m_recipients.back().code = m_replyNumber;
         m_recipients.back().reply = WithoutLineEnd(reply);
-        if (!Positive(m_replyNumber) || m_replyNumber > 300) {
-            if (OnRecipientNotFound) OnRecipientNotFound(address);
-        } else {
-            ++m_accepted;
+        if ((!Positive(m_replyNumber) || m_replyNumber > 300) && OnRecipientNotFound) {
+            OnRecipientNotFound(address);
         }
     }
     m_step = SmtpStep::Data;

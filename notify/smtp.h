@@ -148,9 +148,8 @@ public:
     // SendMail sends its own.
     void SendComposed(const std::string& from, const std::vector<std::string>& to,
                       const std::string& message);
-    // Of the last send: how many recipients the server took, the reply to each, and the step
-    // it stopped at when it failed (None after a send the server took).
-    int RecipientsAccepted() const { return m_accepted; }
+    // Of the last send: the reply to each recipient, and the step it stopped at when it failed
+    // (None after a send the server took).
     const std::vector<RecipientReply>& RecipientReplies() const { return m_recipients; }
     SmtpStep FailedStep() const { return m_step; }
     // QUIT, then close.
@@ -164,7 +163,6 @@ private:
                  const std::string& stuffedMessage);
 
     bool m_busy = false;
-    int m_accepted = 0;
     std::vector<RecipientReply> m_recipients;
     SmtpStep m_step = SmtpStep::None;
 };

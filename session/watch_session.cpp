@@ -289,8 +289,8 @@ void WatchSession::ApplyDelivery() {
 }
 
 bool WatchSession::OutboxWaiting() const {
-    return m_extensions.Spool && (!UsesMailLibrary() || m_mailLibrary.sendRaw) &&
-           !m_spool.Waiting().empty();
+    // Whether the chosen path can send it is the mailer's to say, when the job runs.
+    return m_extensions.Spool && !m_spool.Waiting().empty();
 }
 
 std::string WatchSession::FloodStatePath() const { return m_spool.Folder() + "FLOOD.DAT"; }

@@ -73,8 +73,8 @@ TfrmExtension::TfrmExtension(QWidget* parent) : QDialog(parent) {
         u8"最初のチェックで通知します。"));
     layout->addWidget(
         OptionGroup(u8"メールの再送", cbxSpool, lblSpoolHours, edtSpoolHours, u8"時間",
-                    u8"接続できないなどの理由で送信できなかったメールをSPOOLフォルダに"
-                    u8"保存し、監視間隔ごとに再送します。"));
+                    u8"メールは送信前にSPOOLフォルダに保存し、接続できないなどの理由で"
+                    u8"送信できなかったものを監視間隔ごとに再送します。"));
     layout->addWidget(OptionGroup(u8"通知の制限", cbxFlood, lblFloodLimit, edtFloodLimit,
                                   u8"件 (監視イベントごと)",
                                   u8"上限を超えた通知はメールとメッセージを控え、1時間の終わりに"

@@ -109,11 +109,11 @@ Fate FateOfReply(int code) {
     return code >= 500 ? Fate::Refused : Fate::Deferred;
 }
 
-// "a@example.jp (550 5.1.1 No such user), ..." for the recipients with the fate.
-std::string RecipientsText(const bsmtp::MailArguments& a, const Dialogue& d, Fate fate) {
+// "a@example.jp (550 5.1.1 No such user), ..." for the recipients that did not take the mail.
+std::string NotTakenText(const bsmtp::MailArguments& a, const Dialogue& d) {
     std::string text;
     for (size_t i = 0; i < d.rcpt.size() && i < a.recipients.size(); ++i) {
-        if (FateOfReply(d.rcpt[i].first) != fate) continue;
+        if (FateOfReply(d.rcpt[i].first) == Fate::Accepted) continue;
         if (!text.empty()) text += ", ";
         text += a.recipients[i];
         if (!d.rcpt[i].second.empty()) text += " (" + d.rcpt[i].second + ")";
@@ -163,10 +163,7 @@ std::string ErrorText(CURLcode code, const Dialogue& d, const bsmtp::MailArgumen
     }
     // Every recipient refused: say which, and why.
     if (d.lastStep == "RCPT TO" && d.lastCode >= 400) {
-        std::string refused = RecipientsText(a, d, Fate::Refused);
-        const std::string deferred = RecipientsText(a, d, Fate::Deferred);
-        if (!deferred.empty()) refused += (refused.empty() ? "" : ", ") + deferred;
-        return Sjis(u8"RCPT TOでエラーが返されました。") + refused;
+        return Sjis(u8"RCPT TOでエラーが返されました。") + NotTakenText(a, d);
     }
     const std::string step = StepText(d);
     return step.empty() ? Sjis(u8"メールを送信できませんでした。") + detail : step;
@@ -280,10 +277,7 @@ std::vector<Fate> Transfer(const bsmtp::MailArguments& a, const std::string& mes
     for (size_t i = 0; i < fates.size(); ++i) {
         fates[i] = i < d.rcpt.size() ? FateOfReply(d.rcpt[i].first) : Fate::Accepted;
     }
-    std::string refused = RecipientsText(a, d, Fate::Refused);
-    const std::string deferred = RecipientsText(a, d, Fate::Deferred);
-    if (!deferred.empty()) refused += (refused.empty() ? "" : ", ") + deferred;
-    error = refused;
+    error = NotTakenText(a, d);
     return fates;
 }
 

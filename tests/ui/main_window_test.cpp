@@ -112,6 +112,11 @@ struct Program {
         return session;
     }
     Program() : window(Loaded(session)) {}
+    // The start timer has fired and its lines reached the window.
+    void WaitForStart() {
+        QTest::qWait(20);
+        Settle();
+    }
     // What the session queued for the window has reached it.
     void Settle() {
         session.WaitUntilIdle();
@@ -129,8 +134,7 @@ TEST_F(MainWindowTest, AnEmptyWatchListWaitsForTheWatchDialog) {
     TfrmMain& window = program.window;
     WatchSession& session = program.session;
     auto* log = Find<QTreeWidget>(&window, "lvwEvent");
-    QTest::qWait(20);  // the start timer
-    program.Settle();
+    program.WaitForStart();
     EXPECT_TRUE(
         Shown(log, "警告 監視イベントが設定されていないので、監視を開始できませんでした。"));
     EXPECT_TRUE(
@@ -185,8 +189,7 @@ TEST_F(MainWindowTest, TheSettingsDialogRestartsTheTimerOnlyForANewInterval) {
     Program program;
     TfrmMain& window = program.window;
     WatchSession& session = program.session;
-    QTest::qWait(20);
-    program.Settle();
+    program.WaitForStart();
     ASSERT_TRUE(session.Running());
     auto setInterval = [&](const char* text) {
         WhenShown(window.SetupEtc(), [text](QDialog& d) {
@@ -256,8 +259,7 @@ TEST_F(MainWindowTest, TheExtensionOptionsAreCheckedSavedAndPutInEffect) {
     Program program;
     TfrmMain& window = program.window;
     WatchSession& session = program.session;
-    QTest::qWait(20);
-    program.Settle();
+    program.WaitForStart();
     ASSERT_TRUE(session.Running());
     EXPECT_EQ(session.Extensions(), ExtensionSettings());
 
