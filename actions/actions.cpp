@@ -50,8 +50,15 @@ void AttachFiles(const std::string& param, ReportRecord& report, std::string& gr
         group += ErrorHead() + text + "\r\n";
         return;
     }
+    // Files the archive format cannot hold are named, never dropped without a word.
+    const std::vector<std::string>& tooLarge = AttachmentsTooLarge();
+    if (!tooLarge.empty()) {
+        group += sjis(
+            u8"　以下のファイルは 4 GiB 以上あり、圧縮ファイル (LZH) にもメールにも入れられないため添付されませんでした。\r\n");
+        for (const std::string& name : tooLarge) group += sjis(u8"　　") + name + "\r\n";
+    }
     if (names.empty()) {
-        group += sjis(u8"　添付するファイルが見つかりませんでした。\r\n");
+        if (tooLarge.empty()) group += sjis(u8"　添付するファイルが見つかりませんでした。\r\n");
         return;
     }
     group += sjis(u8"　以下のファイルが添付されました。\r\n");
@@ -169,7 +176,10 @@ void ProcessActions(TickBatch& reports) {
                     // The service is handled first; its head follows.
                     const bool ok = ServiceAction(kind, action.Param);
                     group = Head(number, kind, action.Param);
-                    if (ok) {
+                    if (ok && kind == kActionStopService && ServiceStopWasKill()) {
+                        group += sjis(
+                            u8"　停止要求に応答しなかったため、サービスのプロセスを強制終了しました。\r\n");
+                    } else if (ok) {
                         group += sjis(u8"　正常\r\n");
                     } else {
                         group += ErrorHead() + ServiceErrorText() + "\r\n";

@@ -17,6 +17,10 @@ namespace {
 // Per thread: the watch tick and the dialogs may both call in.
 thread_local DWORD g_errorCode = 0;
 thread_local bool g_compressionFailed = false;
+thread_local std::vector<std::string> g_leftOut;
+
+// The archive format counts a file's size in 32 bits.
+constexpr std::uint64_t kArchiveSizeLimit = 0xFFFFFFFFull;
 
 // Attributes that make a search result a file to attach.
 constexpr DWORD kFileAttributes = platform::kAttributeReadOnly | platform::kAttributeHidden |
@@ -26,6 +30,43 @@ constexpr DWORD kFileAttributes = platform::kAttributeReadOnly | platform::kAttr
 void Reset() {
     g_errorCode = 0;
     g_compressionFailed = false;
+}
+
+// The name a copy travels under: each character code page 932 cannot carry (it would reach the
+// report and the archive as nothing, or as an invisible code) becomes '_', and a name that
+// differs from one already taken only in case, as the archive and Windows would take it for
+// the same, gets " (2)", " (3)", ... before its extension.
+std::string CarriedName(const std::string& name, const std::vector<std::string>& taken) {
+    std::string visible;
+    const std::string native = platform::PathToNative(name);
+    for (size_t i = 0; i < native.size();) {
+        const auto b = static_cast<unsigned char>(native[i]);
+        size_t length = b < 0x80             ? 1
+                        : (b & 0xE0) == 0xC0 ? 2
+                        : (b & 0xF0) == 0xE0 ? 3
+                        : (b & 0xF8) == 0xF0 ? 4
+                                             : 1;
+        length = std::min(length, native.size() - i);
+        const std::string carried = platform::NativeToPath(native.substr(i, length));
+        // A character of its own comes back whole; one that cannot is carried as raw codes.
+        const bool raw = !carried.empty() && static_cast<unsigned char>(carried[0]) == 0xF0;
+        visible += raw ? std::string("_") : carried;
+        i += length;
+    }
+    auto used = [&](const std::string& candidate) {
+        return std::any_of(taken.begin(), taken.end(), [&](const std::string& t) {
+            return platform::EqualsNoCase(t, candidate);
+        });
+    };
+    if (!used(visible)) return visible;
+    const size_t dot = visible.rfind('.');
+    const bool extension = dot != std::string::npos && dot != 0;
+    const std::string stem = extension ? visible.substr(0, dot) : visible;
+    const std::string tail = extension ? visible.substr(dot) : std::string();
+    for (int n = 2;; ++n) {
+        const std::string candidate = stem + " (" + std::to_string(n) + ")" + tail;
+        if (!used(candidate)) return candidate;
+    }
 }
 
 bool Fail() {
@@ -43,6 +84,8 @@ std::string LocalPattern(const std::string& pattern) {
 }  // namespace
 
 DWORD AttachmentErrorCode() { return g_errorCode; }
+
+const std::vector<std::string>& AttachmentsTooLarge() { return g_leftOut; }
 
 std::string AttachmentErrorText() {
     if (!g_compressionFailed) return platform::SystemErrorTextOrCode(g_errorCode);
@@ -125,6 +168,7 @@ int CompressFolder(const std::string& folder, std::string& archive) {
 bool CollectAttachments(int count, const std::string& pattern, std::string& folder,
                         std::string& archive, std::vector<std::string>& names) {
     Reset();
+    g_leftOut.clear();
     const std::string local = LocalPattern(pattern);
     std::vector<platform::FindData> found;
     if (!platform::FindFiles(local, found)) return Fail();
@@ -141,12 +185,19 @@ bool CollectAttachments(int count, const std::string& pattern, std::string& fold
                      [](const platform::FindData& a, const platform::FindData& b) {
                          return a.writeTime > b.writeTime;
                      });
+    found.resize(std::min(found.size(), static_cast<size_t>(std::max(count, 1))));
+    // A file the archive cannot hold is named in the report, not copied for nothing.
+    std::erase_if(found, [](const platform::FindData& entry) {
+        if (entry.size < kArchiveSizeLimit) return false;
+        g_leftOut.push_back(entry.name);
+        return true;
+    });
+    if (found.empty()) return true;
     if (!MakeTempFolder(folder)) return false;
     const std::string sourceFolder = platform::ExtractFilePath(local);
-    const size_t take = std::min(found.size(), static_cast<size_t>(std::max(count, 1)));
-    for (size_t i = 0; i < take; ++i) {
-        const std::string& name = found[i].name;
-        if (!platform::CopyFile(sourceFolder + name, folder + name, true)) {
+    for (const platform::FindData& entry : found) {
+        const std::string name = CarriedName(entry.name, names);
+        if (!platform::CopyFile(sourceFolder + entry.name, folder + name, true)) {
             // Nothing half-made stays behind; the copy's error is the one to tell.
             const DWORD error = platform::GetLastError();
             RemoveTempFolder(folder);

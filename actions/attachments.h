@@ -11,7 +11,9 @@
 
 // Finds the files, copies the newest max(count, 1) into a new temporary folder and compresses
 // them. On success folder is that folder (empty when no file qualified), archive the archive's
-// path or empty, names the copied files' names, newest first. On failure nothing is left on
+// path or empty, names the copied files' names, newest first: each as its copy is named, with
+// characters code page 932 cannot carry as '_' and a name that another differs from only in
+// case made distinct (" (2)"), so the archive holds every one. On failure nothing is left on
 // disk and AttachmentErrorText tells why.
 bool CollectAttachments(int count, const std::string& pattern, std::string& folder,
                         std::string& archive, std::vector<std::string>& names);
@@ -26,6 +28,10 @@ bool MakeTempFolder(std::string& folder);
 // Moves the folder's files into "<folder name>.LZH" inside it through the archiver library:
 // 0 compressed, 1 not compressed (no library), -1 the library failed.
 int CompressFolder(const std::string& folder, std::string& archive);
+
+// The files of the last collection left out because the archive format cannot hold them
+// (4 GiB or more); they are never copied.
+const std::vector<std::string>& AttachmentsTooLarge();
 
 // The system error code of the last failure of the calls above, 0 for none.
 platform::DWORD AttachmentErrorCode();

@@ -14,6 +14,7 @@ namespace {
 // Per thread: the watch tick and the dialogs may both call in.
 thread_local DWORD g_errorCode = 0;
 thread_local std::string g_message;
+thread_local bool g_killed = false;
 
 bool Fail() {
     g_errorCode = GetLastError();
@@ -106,7 +107,14 @@ bool StopOneService(SC_HANDLE service) {
     g_errorCode = 0;
     ServiceStatus status;
     if (!ControlService(service, kServiceControlStop, status)) return Fail();
-    return Settle(service, kServiceStopPending, kServiceStopped);
+    if (!WaitWhile(service, kServiceStopPending, status)) return false;
+    if (status.currentState != kServiceStopped) {
+        g_errorCode = status.win32ExitCode;
+        return false;
+    }
+    // Stopped, but only because the stop that went unheeded became a kill.
+    if (status.win32ExitCode == kErrorServiceRequestTimeout) g_killed = true;
+    return true;
 }
 
 bool StopDependentServices(SC_HANDLE manager, SC_HANDLE service) {
@@ -138,10 +146,13 @@ bool StopDependentServices(SC_HANDLE manager, SC_HANDLE service) {
 bool ServiceStop(const std::string& displayName) {
     g_errorCode = 0;
     g_message.clear();
+    g_killed = false;
     UniqueServiceHandle manager, service;
     if (!OpenServiceByDisplayName(displayName, manager, service)) return false;
     return StopDependentServices(manager.Get(), service.Get()) && StopOneService(service.Get());
 }
+
+bool ServiceStopWasKill() { return g_killed; }
 
 std::string ServiceErrorText() {
     if (g_errorCode != 0) return SystemErrorTextOrCode(g_errorCode);

@@ -15,6 +15,10 @@ bool ServiceStop(const std::string& displayName);
 bool ServicePause(const std::string& displayName);
 bool ServiceResume(const std::string& displayName);
 
+// Whether the last stop ended the service (or one that depends on it) only by killing it, as it
+// did not heed the stop in time.
+bool ServiceStopWasKill();
+
 // The last failure in words: the system text of its code, else the dependency message, else
 // "サービスの内部エラーが発生しました。".
 std::string ServiceErrorText();

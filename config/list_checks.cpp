@@ -106,11 +106,11 @@ std::optional<AddressProblem> CheckAddressInput(const AddressEntry& e) {
                               sjis(u8"メールアドレス、ユーザー名がどちらも入力されていません。")};
     }
     // "@" must be there and not be the last character; one at the start is allowed.
-    const size_t at = e.MailAddr.find('@');
+    const size_t at = FindAtSign(e.MailAddr);
     if (!e.MailAddr.empty() && (at == std::string::npos || at + 1 == e.MailAddr.size())) {
         return AddressProblem{AddressField::MailAddr, sjis(u8"メールアドレスが正しくありません。")};
     }
-    if (e.UserName.find('@') != std::string::npos) {
+    if (IsMailRecipient(e.UserName)) {
         return AddressProblem{AddressField::UserName, sjis(u8"ユーザー名が正しくありません。")};
     }
     return std::nullopt;

@@ -223,18 +223,22 @@ std::string KeywordsToCondition(const std::vector<std::string>& keywords) {
     return condition;
 }
 
-bool IsMailRecipient(const std::string& recipient) {
-    // 0x40 is also a trail byte of Shift-JIS ("　" is 81 40), so step over double-byte
-    // characters rather than searching the bytes.
-    for (size_t i = 0; i < recipient.size(); ++i) {
-        unsigned char c = static_cast<unsigned char>(recipient[i]);
+size_t FindAtSign(const std::string& text) {
+    // 0x40 is also a trail byte of Shift-JIS ("　" is 81 40, "機" 8B 40), so step over
+    // double-byte characters rather than searching the bytes.
+    for (size_t i = 0; i < text.size(); ++i) {
+        unsigned char c = static_cast<unsigned char>(text[i]);
         if (platform::IsDBCSLeadByte(c)) {
             ++i;
         } else if (c == '@') {
-            return true;
+            return i;
         }
     }
-    return false;
+    return std::string::npos;
+}
+
+bool IsMailRecipient(const std::string& recipient) {
+    return FindAtSign(recipient) != std::string::npos;
 }
 
 std::string MakeAttachParam(int count, const std::string& fileSpec) {

@@ -82,6 +82,10 @@ bool SaveWatchList(const WatchList& list);
 std::string KeywordsToCondition(const std::vector<std::string>& keywords);
 
 // A recipient text that contains "@" is a mail address; any other is a computer name.
+// The position of the first "@" that is a character of its own (never the trail byte of a
+// double-byte character), or npos.
+size_t FindAtSign(const std::string& text);
+
 bool IsMailRecipient(const std::string& recipient);
 
 // Attach-files parameter: the count right-aligned in 5 characters, then the folder and pattern;

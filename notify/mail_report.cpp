@@ -4,6 +4,7 @@
 #include <mutex>
 
 #include "actions/attachments.h"
+#include "config/lists.h"
 #include "config/settings.h"
 #include "core/program_log.h"
 #include "platform/bytes.h"
@@ -50,7 +51,7 @@ std::vector<std::string> MailRecipients(const ReportRecord& report) {
     std::vector<std::string> addresses;
     if (report.NotifyHeld) return addresses;
     for (const std::string& r : report.Recipients) {
-        if (r.find('@') != std::string::npos) addresses.push_back(r);
+        if (IsMailRecipient(r)) addresses.push_back(r);
     }
     return addresses;
 }
@@ -222,7 +223,7 @@ std::unique_ptr<TNMSMTP> ReportMailer::ConnectMailClient() {
         }
         client->OnSuccess = [this] { m_success = true; };
         client->OnFailure = [this] { m_success = false; };
-        const size_t at = m_settings.MailAddr.find('@');
+        const size_t at = FindAtSign(m_settings.MailAddr);
         client->UserID = m_settings.MailAddr.substr(0, at);
         client->Charset = "iso-2022-jp";
         client->Host = m_settings.SMTPServer;

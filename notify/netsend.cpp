@@ -1,5 +1,6 @@
 #include "notify/netsend.h"
 
+#include "config/lists.h"
 #include "core/program_log.h"
 #include "platform/bytes.h"
 #include "platform/codepage.h"
@@ -38,7 +39,7 @@ std::vector<std::string> MessageRecipients(const ReportRecord& report) {
     std::vector<std::string> names;
     if (report.NotifyHeld) return names;
     for (const std::string& r : report.Recipients) {
-        if (r.find('@') == std::string::npos) names.push_back(r);
+        if (!IsMailRecipient(r)) names.push_back(r);
     }
     return names;
 }

@@ -28,9 +28,10 @@ struct FindData {
     std::uint64_t size = 0;
 };
 
-// Lists the entries of a folder whose names match the pattern's last component ('*' and '?',
-// letter case ignored as on Windows), "." and ".." left out, in the folder's own order.
-// False with error 2 when nothing matches, 3 when the folder does not exist.
+// Lists the entries of a folder whose names match the pattern's last component ('*' and '?' as
+// Windows matches them: "*.*" takes every name, "*." those without a dot; case ignored), "." and
+// ".." left out, in the folder's own order. False with error 2 when nothing matches, 3 when the
+// folder does not exist.
 bool FindFiles(const std::string& pattern, std::vector<FindData>& found);
 
 // True when the path names an existing file (not a folder).

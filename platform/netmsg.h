@@ -14,7 +14,7 @@
 // to the name's messenger alias (the name in upper case, suffix 0x03) on TCP 139, or on the port
 // in the DWORD SessionPort of HKLM\SYSTEM\CurrentControlSet\Services\NetBT\Parameters. The text
 // travels in code page 932, in blocks of 128 bytes when it is longer than one. Every wait is
-// bounded by a few seconds and runs the message pump.
+// bounded by a few seconds, the whole send to one name by ten, and runs the message pump.
 namespace platform {
 
 enum : DWORD {
@@ -24,10 +24,15 @@ enum : DWORD {
 
 // Sends the message (UTF-16, its length in bytes, a terminating zero included or not) to the
 // name, from this computer; server and from must be empty. 0 when the receiver took it, else 5
-// (the receiver refuses access), 87 (bad arguments), 123 (no NetBIOS name), 2136 or 2273.
+// (the receiver refuses access), 87 (bad arguments), 123 (no NetBIOS name), 121 (the receiver
+// took the session and then too long), 2273 (the name is unknown, the host does not answer, or
+// it takes no message: no messenger, no SMB1, a refusal) or 2136 (this machine's networking).
 DWORD NetMessageBufferSend(std::u16string_view server, std::u16string_view messageName,
                            std::u16string_view fromName, const std::uint8_t* buffer,
                            DWORD bufferBytes);
+
+// The time one send may take in all (10 s); returns the one before. For tests.
+unsigned SetNetMessageTimeLimit(unsigned milliseconds);
 
 // The 16-byte NetBIOS name: upper case, padded with blanks to 15 bytes, then the suffix; false
 // for a name that cannot be one (empty, longer than 15 bytes, a forbidden character).

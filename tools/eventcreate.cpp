@@ -5,11 +5,13 @@
 #include <string>
 #include <vector>
 
+#include "eventlog/rendering.h"
 #include "platform/accounts.h"
 #include "platform/bytes.h"
 #include "platform/codepage.h"
 #include "platform/eventlog_writer.h"
 #include "platform/machine.h"
+#include "platform/msgfile.h"
 #include "platform/registry.h"
 #include "platform/registry_files.h"
 #include "tools/tool_support.h"
@@ -75,6 +77,30 @@ void Register(const std::string& log, const std::string& source) {
     }
     if (!lines.empty() && !AppendMachineRegistry(lines)) {
         FailWithLastError(kTool, "cannot write the registry");
+    }
+}
+
+// Whether a message file of the source holds the identifier.
+bool SourceHasMessage(const std::string& log, const std::string& source, platform::DWORD id) {
+    using namespace platform;
+    for (const std::string& file : MessageFiles(log, source, "EventMessageFile")) {
+        HMODULE module = LoadLibraryAsDatafile(file);
+        if (!module) continue;
+        std::string text;
+        const bool found = FindMessage(module, id, 0, text);
+        FreeLibrary(module);
+        if (found) return true;
+    }
+    return false;
+}
+
+// The severity bits a message compiler gives a message of this type (0xC0000000 for an error).
+platform::DWORD SeverityOfType(std::uint16_t type) {
+    switch (type) {
+        case 1: return 0xC0000000;  // error
+        case 2: return 0x80000000;  // warning
+        case 0: return 0;           // success
+        default: return 0x40000000;
     }
 }
 
@@ -176,6 +202,19 @@ int main(int argc, char** argv) {
 
     const std::string sourceName = Utf8ToSjis(source);
     Register(logName, sourceName);
+    // Programs report identifiers with their severity bits; a bare one the source's messages
+    // know only with the bits of its type is written with them, so that it renders.
+    if (!SourceHasMessage(logName, sourceName, event.eventId)) {
+        const DWORD withSeverity = event.eventId | SeverityOfType(event.type);
+        if (event.eventId <= 0xFFFF && SourceHasMessage(logName, sourceName, withSeverity)) {
+            event.eventId = withSeverity;
+        } else {
+            std::fprintf(stderr,
+                         "%s: note: no message of source %s has the identifier %s; the "
+                         "event will have no description\n",
+                         kTool, source.c_str(), idText.c_str());
+        }
+    }
     if (!ReportEvent(sourceName, event)) FailWithLastError(kTool, "log " + log);
     return 0;
 }

@@ -1,10 +1,12 @@
 // The machine's services: install and remove them, show their states, start and control them.
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "platform/codepage.h"
+#include "platform/errors.h"
 #include "platform/services.h"
 #include "tools/tool_support.h"
 
@@ -53,9 +55,19 @@ void PrintStatus(const std::string& name, const std::string& display, const Serv
     }
 }
 
+// A failed call as Windows' sc reports one: its name, the code in decimal, the system's text.
+[[noreturn]] void ScFailed(const char* call) {
+    const DWORD code = GetLastError();
+    std::string text;
+    if (SystemMessage(code, text)) text.resize(text.size() >= 2 ? text.size() - 2 : 0);
+    std::printf("[SC] %s FAILED %u:\n\n%s\n\n", call, static_cast<unsigned>(code),
+                SjisToUtf8(text).c_str());
+    std::exit(1);
+}
+
 UniqueServiceHandle Open(SC_HANDLE manager, const std::string& name) {
     UniqueServiceHandle service(OpenService(manager, name));
-    if (!service) FailWithLastError(kTool, "OpenService " + PathToNative(name));
+    if (!service) ScFailed("OpenService");
     return service;
 }
 
@@ -84,7 +96,7 @@ int Create(SC_HANDLE manager, int argc, char** argv, int i) {
     if (config.commandLine.empty()) UsageError(kTool, "create needs --command", kUsage);
     config.acceptedControls = accepted;
     if (!CreateService(manager, config)) {
-        FailWithLastError(kTool, "CreateService " + PathToNative(config.serviceName));
+        ScFailed("CreateService");
     }
     std::printf("[SC] CreateService SUCCESS\n");
     return 0;
@@ -110,7 +122,7 @@ int main(int argc, char** argv) {
     const std::string command = argv[i++];
     UseMachine(kTool, machine);
     UniqueServiceHandle manager(OpenSCManager());
-    if (!manager) FailWithLastError(kTool, "OpenSCManager");
+    if (!manager) ScFailed("OpenSCManager");
 
     if (command == "query") {
         if (i < argc) {
@@ -119,14 +131,14 @@ int main(int argc, char** argv) {
             ServiceConfig config;
             if (!QueryServiceStatus(service.Get(), status) ||
                 !QueryServiceConfig(service.Get(), config)) {
-                FailWithLastError(kTool, "QueryServiceStatus");
+                ScFailed("QueryServiceStatus");
             }
             PrintStatus(config.serviceName, config.displayName, status);
             return 0;
         }
         std::vector<ServiceEntry> services;
         if (!EnumServicesStatus(manager.Get(), kServiceStateAll, services)) {
-            FailWithLastError(kTool, "EnumServicesStatus");
+            ScFailed("EnumServicesStatus");
         }
         for (const ServiceEntry& s : services) PrintStatus(s.serviceName, s.displayName, s.status);
         return 0;
@@ -137,14 +149,14 @@ int main(int argc, char** argv) {
     const std::string name = NativeToPath(argv[i]);
     UniqueServiceHandle service = Open(manager.Get(), name);
     if (command == "delete") {
-        if (!DeleteService(service.Get())) FailWithLastError(kTool, "DeleteService");
+        if (!DeleteService(service.Get())) ScFailed("DeleteService");
         std::printf("[SC] DeleteService SUCCESS\n");
         return 0;
     }
     ServiceStatus status;
     if (command == "start") {
-        if (!StartService(service.Get())) FailWithLastError(kTool, "StartService");
-        if (!QueryServiceStatus(service.Get(), status)) FailWithLastError(kTool, "Query");
+        if (!StartService(service.Get())) ScFailed("StartService");
+        if (!QueryServiceStatus(service.Get(), status)) ScFailed("QueryServiceStatus");
     } else {
         DWORD control = 0;
         if (command == "stop") control = kServiceControlStop;
@@ -152,7 +164,7 @@ int main(int argc, char** argv) {
         if (command == "continue") control = kServiceControlContinue;
         if (control == 0) UsageError(kTool, "unknown command " + command, kUsage);
         if (!ControlService(service.Get(), control, status)) {
-            FailWithLastError(kTool, "ControlService");
+            ScFailed("ControlService");
         }
     }
     ServiceConfig config;

@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "config/lists.h"
 #include "notify/mail_report.h"
 #include "notify/smtp.h"
 #include "platform/codepage.h"
@@ -259,7 +260,7 @@ void TfrmSetupEtc::ConnectionTest() {
         ReadSettings(settings);
         client->Host = settings.SMTPServer;
         client->Port = settings.SMTPPort;
-        client->UserID = settings.MailAddr.substr(0, settings.MailAddr.find('@'));
+        client->UserID = settings.MailAddr.substr(0, FindAtSign(settings.MailAddr));
         client->TimeOut = static_cast<std::uint32_t>(settings.TimeOut) * 1000;
         const std::string cannot = sjis(u8"SMTPサーバーに接続できませんでした。");
         const std::string followed = cannot + sjis(u8"\r\n以下のエラーが発生しました。\r\n\r\n");

@@ -3,6 +3,9 @@
 #include <arpa/inet.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <vector>
 
 #include "platform/accounts.h"
@@ -17,10 +20,13 @@
 namespace platform {
 namespace {
 
-// Each step of the dialogue; a receiver that says nothing costs no more than this.
+// Each step of the dialogue, and the whole send to one recipient (look-up, connection, every
+// block): a receiver that says nothing, or only keeps the session alive, costs no more.
 constexpr unsigned kStepMs = 3000;
+std::atomic<unsigned> g_sendMs{10000};
 constexpr std::uint16_t kSessionPort = 139;
 constexpr size_t kBlockBytes = 128;
+using Clock = std::chrono::steady_clock;
 
 enum : std::uint8_t {
     kSmbNegotiate = 0x72,
@@ -76,50 +82,66 @@ std::string SmbData(std::string_view data) {
     return out;
 }
 
+// The failure of a socket call: one of this machine's own networking (no socket, no route out,
+// no interface) stops the whole send; anything else concerns the one recipient.
+DWORD SocketFailure(int wsaError) {
+    switch (wsaError) {
+        case kWsaEnetdown:
+        case kWsaEnetunreach:
+        case kWsaEnobufs:
+        case kWsaEaddrnotavail:
+        case 10024:  // no descriptor left
+            return kNerrNetworkError;
+        default: return kNerrNameNotFound;
+    }
+}
+
 class Session {
 public:
+    explicit Session(Clock::time_point deadline) : m_deadline(deadline) {}
+
     // Connects and asks for a session with the called name; 0 or the error code.
     DWORD Open(std::uint32_t address, std::uint16_t port, const std::string& called,
                const std::string& calling) {
         int error = 0;
-        const WaitResult connected = m_socket.Connect(address, port, kStepMs, KeepGoing, error);
-        if (connected != WaitResult::Ready) {
-            return connected == WaitResult::Failed ? DWORD{kNerrNameNotFound}
-                                                   : DWORD{kNerrNetworkError};
-        }
+        const WaitResult connected = m_socket.Connect(address, port, StepMs(), KeepGoing, error);
+        // A host that does not answer is as absent as one that refuses.
+        if (connected == WaitResult::Failed) return SocketFailure(error);
+        if (connected != WaitResult::Ready) return kNerrNameNotFound;
         std::string request = "\x81";
         request += '\0';
         const std::string names = EncodeNetbiosName(called) + EncodeNetbiosName(calling);
         request += static_cast<char>(names.size() >> 8);
         request += static_cast<char>(names.size() & 0xFF);
         request += names;
-        if (m_socket.Send(request, kStepMs, KeepGoing, error) != WaitResult::Ready) {
-            return kNerrNetworkError;
+        if (m_socket.Send(request, StepMs(), KeepGoing, error) != WaitResult::Ready) {
+            return Broken();
         }
         std::uint8_t type = 0;
         std::string body;
-        if (!ReadPacket(type, body)) return kNerrNetworkError;
+        if (!ReadPacket(type, body)) return Broken();
         if (type == 0x82) return kErrorSuccess;
         // 0x83: not listening on the name, or it is not there; either way nobody takes it.
-        return type == 0x83 ? DWORD{kNerrNameNotFound} : DWORD{kNerrNetworkError};
+        return kNerrNameNotFound;
     }
 
-    // Sends one SMB and reads its answer; 0, or 5 for an access error, else 2136.
+    // Sends one SMB and reads its answer; 0, 5 for an access error, 121 when the receiver
+    // took too long, else 2273: whatever it is, this receiver takes no message.
     DWORD Exchange(std::uint8_t command, const std::vector<std::uint16_t>& words,
                    const std::string& bytes, std::vector<std::uint16_t>* replyWords = nullptr) {
         int error = 0;
-        if (m_socket.Send(SessionMessage(SmbRequest(command, ++m_mid, words, bytes)), kStepMs,
+        if (m_socket.Send(SessionMessage(SmbRequest(command, ++m_mid, words, bytes)), StepMs(),
                           KeepGoing, error) != WaitResult::Ready) {
-            return kNerrNetworkError;
+            return Broken();
         }
         std::uint8_t type = 0;
         std::string smb;
         do {
-            if (!ReadPacket(type, smb)) return kNerrNetworkError;
+            if (!ReadPacket(type, smb)) return Broken();
         } while (type == 0x85);  // keep-alive
         if (type != 0x00 || smb.size() < 35 || smb.compare(0, 4, "\xFFSMB") != 0 ||
             static_cast<std::uint8_t>(smb[4]) != command) {
-            return kNerrNetworkError;
+            return kNerrNameNotFound;
         }
         const std::uint32_t status = Le32(smb, 5);
         const std::uint16_t flags2 = Le16(smb, 10);
@@ -131,26 +153,40 @@ public:
                 ntStatus ? status == 0xC0000022
                          : ((errorClass == 1 && code == 5) ||                // ERRDOS noaccess
                             (errorClass == 2 && (code == 2 || code == 4)));  // ERRSRV badpw, access
-            return denied ? DWORD{kErrorAccessDenied} : DWORD{kNerrNetworkError};
+            return denied ? DWORD{kErrorAccessDenied} : DWORD{kNerrNameNotFound};
         }
         if (replyWords) {
             const size_t count = static_cast<std::uint8_t>(smb[32]);
-            if (smb.size() < 33 + 2 * count) return kNerrNetworkError;
+            if (smb.size() < 33 + 2 * count) return kNerrNameNotFound;
             replyWords->clear();
             for (size_t i = 0; i < count; ++i) replyWords->push_back(Le16(smb, 33 + 2 * i));
+        }
+        // A negotiation that found no dialect in common (a receiver without SMB1).
+        if (command == 0x72 && replyWords == nullptr && smb[32] != 0 && Le16(smb, 33) == 0xFFFF) {
+            return kNerrNameNotFound;
         }
         return kErrorSuccess;
     }
 
 private:
+    // What is left of one step within the whole send's deadline.
+    unsigned StepMs() const {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(m_deadline - Clock::now())
+                .count();
+        return static_cast<unsigned>(std::clamp<long long>(left, 0, kStepMs));
+    }
+
+    // The dialogue ended early: the receiver went silent, or closed the session.
+    DWORD Broken() const { return m_timedOut ? DWORD{kErrorSemTimeout} : DWORD{kNerrNameNotFound}; }
+
     bool ReadExactly(size_t size, std::string& out) {
         while (m_buffer.size() < size) {
             int error = 0;
             const size_t before = m_buffer.size();
-            if (m_socket.Receive(m_buffer, 65536, kStepMs, KeepGoing, error) != WaitResult::Ready ||
-                m_buffer.size() == before) {
-                return false;
-            }
+            const WaitResult r = m_socket.Receive(m_buffer, 65536, StepMs(), KeepGoing, error);
+            if (r == WaitResult::TimedOut) m_timedOut = true;
+            if (r != WaitResult::Ready || m_buffer.size() == before) return false;
         }
         out = m_buffer.substr(0, size);
         m_buffer.erase(0, size);
@@ -168,9 +204,11 @@ private:
         return ReadExactly(length, body);
     }
 
+    Clock::time_point m_deadline;
     TcpClient m_socket;
     std::string m_buffer;
     std::uint16_t m_mid = 0;
+    bool m_timedOut = false;
 };
 
 DWORD SessionPort() {
@@ -255,6 +293,8 @@ bool LookupLmhosts(std::string_view sjisName, std::uint32_t& address) {
     return false;
 }
 
+unsigned SetNetMessageTimeLimit(unsigned milliseconds) { return g_sendMs.exchange(milliseconds); }
+
 DWORD NetMessageBufferSend(std::u16string_view server, std::u16string_view messageName,
                            std::u16string_view fromName, const std::uint8_t* buffer,
                            DWORD bufferBytes) {
@@ -273,14 +313,16 @@ DWORD NetMessageBufferSend(std::u16string_view server, std::u16string_view messa
         NetbiosName("QUORVIK", 0x00, calling);
     }
 
+    const auto deadline = Clock::now() + std::chrono::milliseconds(g_sendMs.load());
     std::uint32_t address = 0;
     if (!LookupLmhosts(name, address)) {
         int error = 0;
-        if (ResolveHost(name, kStepMs, KeepGoing, address, error) != WaitResult::Ready) {
+        if (ResolveHost(name, std::min(kStepMs, g_sendMs.load()), KeepGoing, address, error) !=
+            WaitResult::Ready) {
             return kNerrNameNotFound;
         }
     }
-    Session session;
+    Session session(deadline);
     DWORD result =
         session.Open(address, static_cast<std::uint16_t>(SessionPort()), called, calling);
     if (result != kErrorSuccess) return result;

@@ -32,8 +32,17 @@ namespace {
 constexpr std::string_view kServicesKey = "SYSTEM\\CurrentControlSet\\Services";
 // A service counts as starting for this long after its process began.
 constexpr std::int64_t kStartPendingMs = 500;
-// A service that has not ended this long after its stop is killed.
-constexpr std::int64_t kStopTimeoutMs = 20000;
+// A service that has not ended this long after its stop is killed: the machine's
+// WaitToKillServiceTimeout (a text of milliseconds), 20 s by default.
+std::int64_t StopTimeoutMs() {
+    std::string text;
+    if (ReadMachineString("SYSTEM\\CurrentControlSet\\Control", "WaitToKillServiceTimeout", text)) {
+        char* end = nullptr;
+        const long long ms = std::strtoll(text.c_str(), &end, 10);
+        if (end != text.c_str() && ms > 0) return ms;
+    }
+    return 20000;
+}
 constexpr DWORD kStartDisabled = 4;
 
 struct Definition {
@@ -313,8 +322,11 @@ void SignalGroup(long pid, int sig) {
 
 DWORD EndedExitCode(const RunState& s) {
     if (WIFEXITED(s.status)) return static_cast<DWORD>(WEXITSTATUS(s.status));
-    // A signal after our stop is the stop itself; any other is a crash.
-    return s.stopping != 0 ? kErrorSuccess : kErrorProcessAborted;
+    // A signal after our stop is the stop itself, unless it had to be the kill that follows a
+    // stop not heeded in time; any other is a crash.
+    if (s.stopping == 0) return kErrorProcessAborted;
+    return WIFSIGNALED(s.status) && WTERMSIG(s.status) == SIGKILL ? kErrorServiceRequestTimeout
+                                                                  : kErrorSuccess;
 }
 
 // The status a run state stands for now. May nudge the process: a stop that is not heeded in
@@ -349,7 +361,7 @@ ServiceStatus Evaluate(const Definition& def, const RunState& s) {
     }
     st.processId = static_cast<DWORD>(s.pid);
     if (s.stopping != 0) {
-        if (now - s.stopping > kStopTimeoutMs) SignalGroup(s.pid, SIGKILL);
+        if (now - s.stopping > StopTimeoutMs()) SignalGroup(s.pid, SIGKILL);
         st.currentState = kServiceStopPending;
         return st;
     }

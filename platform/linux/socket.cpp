@@ -14,6 +14,10 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <memory>
+#include <mutex>
+#include <system_error>
+#include <thread>
 
 namespace platform {
 namespace {
@@ -96,46 +100,53 @@ WaitResult ResolveHost(const std::string& host, unsigned timeoutMs, const WaitHo
         address = dotted.s_addr;
         return WaitResult::Ready;
     }
-    // An asynchronous look-up, polled like every other wait.
-    struct addrinfo hints {};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    struct gaicb request {};
-    request.ar_name = host.c_str();
-    request.ar_request = &hints;
-    struct gaicb* list[1] = {&request};
-    if (getaddrinfo_a(GAI_NOWAIT, list, 1, nullptr) != 0) {
+    // The look-up runs on a thread of its own that the wait can leave behind: a resolver that
+    // gets no answer would otherwise hold the caller for its own time-out, whatever ours is.
+    struct Lookup {
+        std::mutex lock;
+        bool done = false;
+        int state = 0;
+        std::uint32_t address = 0;
+    };
+    auto lookup = std::make_shared<Lookup>();
+    try {
+        std::thread([lookup, host] {
+            struct addrinfo hints {};
+            hints.ai_family = AF_INET;
+            hints.ai_socktype = SOCK_STREAM;
+            struct addrinfo* result = nullptr;
+            const int state = getaddrinfo(host.c_str(), nullptr, &hints, &result);
+            std::lock_guard<std::mutex> hold(lookup->lock);
+            lookup->state = state;
+            if (state == 0 && result) {
+                lookup->address =
+                    reinterpret_cast<struct sockaddr_in*>(result->ai_addr)->sin_addr.s_addr;
+            }
+            if (result) freeaddrinfo(result);
+            lookup->done = true;
+        }).detach();
+    } catch (const std::system_error&) {
         error = kWsaNoRecovery;
         return WaitResult::Failed;
     }
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
-        struct timespec pause {
-            0, 2000000
-        };
-        const struct gaicb* pending[1] = {&request};
-        gai_suspend(pending, 1, &pause);
-        int state = gai_error(&request);
-        if (state == 0) {
-            auto* in = reinterpret_cast<struct sockaddr_in*>(request.ar_result->ai_addr);
-            address = in->sin_addr.s_addr;
-            freeaddrinfo(request.ar_result);
-            return WaitResult::Ready;
-        }
-        if (state != EAI_INPROGRESS) {
-            error = (state == EAI_NONAME) ? kWsaHostNotFound
-                                          : (state == EAI_AGAIN ? kWsaTryAgain : kWsaNoRecovery);
-            return WaitResult::Failed;
-        }
-        bool aborted = hook && hook();
-        if (aborted || Clock::now() >= deadline) {
-            // The request must not outlive its buffers: cancel it, and wait for it if it runs.
-            if (gai_cancel(&request) == EAI_NOTCANCELED) {
-                while (gai_error(&request) == EAI_INPROGRESS) gai_suspend(pending, 1, &pause);
+        {
+            std::lock_guard<std::mutex> hold(lookup->lock);
+            if (lookup->done) {
+                if (lookup->state == 0) {
+                    address = lookup->address;
+                    return WaitResult::Ready;
+                }
+                error = (lookup->state == EAI_NONAME)
+                            ? kWsaHostNotFound
+                            : (lookup->state == EAI_AGAIN ? kWsaTryAgain : kWsaNoRecovery);
+                return WaitResult::Failed;
             }
-            if (gai_error(&request) == 0 && request.ar_result) freeaddrinfo(request.ar_result);
-            return aborted ? WaitResult::Aborted : WaitResult::TimedOut;
         }
+        if (hook && hook()) return WaitResult::Aborted;
+        if (Clock::now() >= deadline) return WaitResult::TimedOut;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
 }
 

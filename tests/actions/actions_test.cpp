@@ -199,19 +199,26 @@ TEST_F(ActionsTest, ServicesAreControlledByDisplayName) {
     Sc("create Pausable --display 一時停止可 --command 'sleep 60' --accept-pause");
     Sc("create Root2 --display 親 --command 'sleep 60'");
     Sc("create Leaf --display 子 --command 'sleep 60' --depend Root2");
+    Sc("create Stubborn --display 頑固 --command \"sh -c 'trap \\\"\\\" TERM; while :; do sleep 0.05; "
+       "done'\"");
+    // A stop not heeded in this time becomes a kill, which the report must not call normal.
+    platform::AppendMachineRegistry(platform::RegKeyLine("SYSTEM\\CurrentControlSet\\Control") +
+                                    platform::RegStringLine("WaitToKillServiceTimeout", "300"));
     Sc("start Child");  // starts Base first
+    Sc("start Stubborn");
     Sc("start Pausable");
     Sc("start Leaf");
 
     auto service = [](int kind, const char* name) {
         return ActionEntry{static_cast<std::int8_t>(kind), platform::Utf8ToSjis(name)};
     };
-    Watch(7,
-          {service(kActionStartService, "基本サービス"),
-           service(kActionStopService, "基本サービス"), service(kActionStartService, "すぐ終わる"),
-           service(kActionStartService, "ゼロ"), service(kActionPauseService, "一時停止可"),
-           service(kActionContinueService, "一時停止可"), service(kActionStopService, "一時停止可"),
-           service(kActionStopService, "親"), service(kActionStartService, "存在しない")});
+    Watch(
+        7,
+        {service(kActionStartService, "基本サービス"), service(kActionStopService, "基本サービス"),
+         service(kActionStartService, "すぐ終わる"), service(kActionStartService, "ゼロ"),
+         service(kActionPauseService, "一時停止可"), service(kActionContinueService, "一時停止可"),
+         service(kActionStopService, "一時停止可"), service(kActionStopService, "親"),
+         service(kActionStartService, "存在しない"), service(kActionStopService, "頑固")});
     monitor.StartMonitoring();
     Tick(1);
 
@@ -231,13 +238,16 @@ TEST_F(ActionsTest, ServicesAreControlledByDisplayName) {
               "\r\n 7.サービス停止: 一時停止可\r\n　正常\r\n"
               "\r\n 8.サービス停止: 親\r\n　正常\r\n"
               "\r\n 9.サービス開始: 存在しない\r\n　以下のエラーが発生しました。\r\n"
-              "0x00000424: 指定されたサービスはインストールされていません。\r\n");
+              "0x00000424: 指定されたサービスはインストールされていません。\r\n"
+              "\r\n10.サービス停止: 頑固\r\n"
+              "　停止要求に応答しなかったため、サービスのプロセスを強制終了しました。\r\n");
     // The refused stop stopped nothing; the other stop took the dependent first.
     EXPECT_EQ(ServiceState("Base"), platform::kServiceRunning);
     EXPECT_EQ(ServiceState("Child"), platform::kServiceRunning);
     EXPECT_EQ(ServiceState("Pausable"), platform::kServiceStopped);
     EXPECT_EQ(ServiceState("Leaf"), platform::kServiceStopped);
     EXPECT_EQ(ServiceState("Root2"), platform::kServiceStopped);
+    EXPECT_EQ(ServiceState("Stubborn"), platform::kServiceStopped);
 }
 
 TEST_F(ActionsTest, AttachedFilesWithAndWithoutTheArchiver) {
@@ -289,6 +299,53 @@ TEST_F(ActionsTest, AttachedFilesWithAndWithoutTheArchiver) {
     ASSERT_EQ(left.size(), 1u);  // the copies went into the archive
     EXPECT_EQ(left[0].name, name);
     EXPECT_TRUE(RemoveTempFolder(folder2));
+    unsetenv("TMPDIR");
+}
+
+TEST_F(ActionsTest, WhatTheReportListsIsWhatTheArchiveHolds) {
+    // Names that differ only in case, one code page 932 cannot carry, and a sparse file of
+    // 4 GiB that no LZH header can count: none is dropped without a word.
+    TestFolder temp;
+    setenv("TMPDIR", temp.Path().c_str(), 1);
+    platform::SetExecutableDirectory(machine.Root());
+    ASSERT_EQ(symlink(QUORVIK_UNLHA32_PATH, (machine.Root() + "libunlha32.so").c_str()), 0);
+    const std::string logs = dir + "logs/";
+    platform::ForceDirectories(logs);
+    const char* names[] = {"a.txt", "A.txt", "한국어.txt", "huge.txt"};
+    for (int i = 0; i < 4; ++i) {
+        const std::string path = logs + platform::NativeToPath(names[i]);
+        WriteFileBytes(path, std::string(10 + i, 'a'));
+        const std::string native = platform::PathToNative(path);
+        if (i == 3) {
+            ASSERT_EQ(truncate(native.c_str(), 0x100000000LL), 0);
+        }
+        const struct timespec times[2] = {{1700000000 + i * 60, 0}, {1700000000 + i * 60, 0}};
+        utimensat(AT_FDCWD, native.c_str(), times, 0);
+    }
+    Watch(3, {{kActionAttachFiles, MakeAttachParam(10, logs + "*.txt")}});
+    monitor.StartMonitoring();
+    Tick(1);
+    ASSERT_EQ(consumer.reports.size(), 1u);
+    const auto& report = consumer.reports[0];
+    ASSERT_EQ(report.files.size(), 1u);
+    const std::string section = Section(report.text);
+    EXPECT_NE(section.find("以下のファイルは 4 GiB 以上あり、圧縮ファイル (LZH) にもメールにも入れ"
+                           "られないため添付されませんでした。\r\n　　huge.txt\r\n"),
+              std::string::npos)
+        << section;
+    EXPECT_NE(section.find("以下のファイルが添付されました。\r\n　　___.txt\r\n　　A.txt\r\n"
+                           "　　a (2).txt\r\n"),
+              std::string::npos)
+        << section;
+    std::string listing;
+    ASSERT_EQ(RunCommand("LC_ALL=C.UTF-8 bsdtar -tf '" + report.files[0] + "'", &listing), 0);
+    std::vector<std::string> held;
+    for (size_t at = 0, end; (end = listing.find('\n', at)) != std::string::npos; at = end + 1) {
+        held.push_back(listing.substr(at, end - at));
+    }
+    std::sort(held.begin(), held.end());
+    EXPECT_EQ(held, (std::vector<std::string>{"A.txt", "___.txt", "a (2).txt"}));
+    EXPECT_TRUE(RemoveTempFolder(report.folders[0]));
     unsetenv("TMPDIR");
 }
 

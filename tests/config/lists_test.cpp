@@ -442,6 +442,9 @@ TEST(Recipients, MailAddressesContainAnAtSign) {
     // "　" (81 40) carries 0x40 as its trail byte; it is not an at sign.
     EXPECT_FALSE(IsMailRecipient(sjis(u8"開発　PC")));
     EXPECT_TRUE(IsMailRecipient(sjis(u8"担当　") + "@x"));
+    // Kanji with 0x40 as trail byte name computers, never mail addresses.
+    EXPECT_FALSE(IsMailRecipient(sjis(u8"日本機 病院 後法")));
+    EXPECT_EQ(FindAtSign(sjis(u8"機") + "a@b"), 3u);
     EXPECT_EQ(KeywordsToCondition({}), "");
     EXPECT_EQ(MakeAttachParam(12, "/tmp/*"), "   12/tmp/*");
 }

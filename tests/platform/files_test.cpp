@@ -44,6 +44,30 @@ TEST(Files, FindMatchesWildcardsWithoutCase) {
     EXPECT_EQ(GetLastError(), kErrorPathNotFound);
 }
 
+TEST(Files, WildcardsAsWindowsMatchesThem) {
+    TestFolder folder;
+    for (const char* name : {"README", "LOGFILE", "a.txt", "a.b.txt", "x.txt.bak", "file.txt",
+                             "file1.txt", "file12.txt", "abc", "abc.d", "ab"}) {
+        WriteFileBytes(folder.File(name), "x");
+    }
+    WriteFileBytes(folder.File(Utf8ToSjis("日本.log")), "x");
+    auto match = [&](const std::string& pattern) {
+        std::vector<FindData> found;
+        FindFiles(folder.File(pattern), found);
+        std::string names;
+        for (const std::string& n : Names(found)) names += (names.empty() ? "" : " ") + n;
+        return names;
+    };
+    EXPECT_EQ(match("*.*"), match("*"));
+    EXPECT_NE(match("*.*").find("README"), std::string::npos);
+    EXPECT_EQ(match("*."), "LOGFILE README ab abc");
+    EXPECT_EQ(match("*.txt"), "a.b.txt a.txt file.txt file1.txt file12.txt");
+    EXPECT_EQ(match("file?.txt"), "file.txt file1.txt");
+    EXPECT_EQ(match("ab?"), "ab abc");
+    EXPECT_EQ(match("abc.*"), "abc abc.d");
+    EXPECT_EQ(match("??.log"), Utf8ToSjis("日本.log"));  // characters, not bytes
+}
+
 TEST(Files, FoldersCopiesAndDeletes) {
     TestFolder folder;
     std::string deep = folder.File("a/b/c/");

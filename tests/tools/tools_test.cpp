@@ -25,6 +25,30 @@ int Tool(const std::string& args, std::string* out = nullptr) {
 
 }  // namespace
 
+TEST(Tools, TheReadmesEventsRenderAsItSays) {
+    // Every eventcreate line of the README, as written, on a machine of the test's own.
+    const std::string readme = ReadFileBytes(QUORVIK_TEST_DATA "/../../README.md");
+    TestFolder folder;
+    int lines = 0;
+    for (size_t at = 0; (at = readme.find("build/eventcreate ", at)) != std::string::npos;) {
+        const size_t end = readme.find('\n', at);
+        const std::string line = readme.substr(at + 6, end - at - 6);
+        at = end;
+        ASSERT_EQ(RunCommand(kTools + "/" + line + " --machine " + folder.File("m")), 0) << line;
+        ++lines;
+    }
+    EXPECT_EQ(lines, 3);
+    std::string out;
+    ASSERT_EQ(
+        Tool(kTools + "/eventquery --machine " + folder.File("m") + " --log Application --json",
+             &out),
+        0);
+    EXPECT_NE(out.find("\"description\":\"ディスクがいっぱいです\""), std::string::npos) << out;
+    EXPECT_NE(out.find("\"eventId\":3221225772,"), std::string::npos) << out;
+    EXPECT_NE(out.find("ディスク C: でエラーが発生しました。"), std::string::npos) << out;
+    EXPECT_EQ(out.find("なし、または取得に失敗しました。"), std::string::npos) << out;
+}
+
 TEST(Tools, EventcreateAndEventqueryRoundTrip) {
     TestFolder folder;
     const std::string machine = " --machine " + folder.File("m");
@@ -253,13 +277,13 @@ TEST(Tools, ScInstallsQueriesAndControlsServices) {
     ASSERT_EQ(Tool(sc + " stop Spooler", &out), 0);
     EXPECT_NE(out.find("3  STOP_PENDING"), std::string::npos) << out;
 
-    // Failures print the system's code and text and exit 1.
+    // Failures print the call, the system's code in decimal and its text, as Windows' sc does.
     EXPECT_EQ(RunCommand(sc + " start Nobody 2>&1", &out), 1);
-    EXPECT_EQ(
-        out,
-        "sc: OpenService Nobody: 0x00000424: 指定されたサービスはインストールされていません。\n");
+    EXPECT_EQ(out,
+              "[SC] OpenService FAILED 1060:\n\n"
+              "指定されたサービスはインストールされていません。\n\n");
     EXPECT_EQ(RunCommand(sc + " create Spooler --command true 2>&1", &out), 1);
-    EXPECT_NE(out.find("0x00000431"), std::string::npos) << out;
+    EXPECT_EQ(out.rfind("[SC] CreateService FAILED 1073:", 0), 0u) << out;
     EXPECT_EQ(Tool(sc + " frobnicate Spooler"), 2);
     EXPECT_EQ(Tool(sc + " create X"), 2);
 }

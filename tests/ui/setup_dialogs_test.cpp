@@ -365,6 +365,7 @@ TEST(AddressChecks, WhatAnEntryMayHold) {
     EXPECT_EQ(check("@abc", ""), "ok");
     EXPECT_EQ(check("nomark", ""), "メールアドレスが正しくありません。");
     EXPECT_EQ(check("", "pc@x"), "ユーザー名が正しくありません。");
+    EXPECT_EQ(check("", platform::Utf8ToSjis("日本機").c_str()), "ok");  // 8B 40
 
     AddressList list;
     list.push_back(std::make_unique<AddressEntry>(AddressEntry{"", "", "Ops@Example.jp", "", ""}));

@@ -1,5 +1,6 @@
 // The machine's folder, its environment and the mapping of its Windows paths.
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <vector>
@@ -17,7 +18,16 @@ namespace {
 
 std::string g_machineRoot;  // set for tests and tools; empty: the default
 
-std::string WithSlash(std::string folder) {
+// The folder with a slash at its end, and absolute: the machine's paths are matched without
+// regard to case only below an absolute root.
+std::string RootFolder(std::string folder) {
+    if (!folder.empty() && folder[0] != '/') {
+        char cwd[4096];
+        if (getcwd(cwd, sizeof cwd)) {
+            while (folder.rfind("./", 0) == 0) folder.erase(0, 2);
+            folder = NativeToPath(cwd) + "/" + folder;
+        }
+    }
     if (!folder.empty() && folder.back() != '/') folder += '/';
     return folder;
 }
@@ -89,13 +99,13 @@ const std::string& MachineRoot() {
     static std::string defaultRoot;
     const char* env = std::getenv("NT_MACHINE_ROOT");
     std::string root =
-        (env && *env) ? WithSlash(NativeToPath(env)) : ExecutableDirectory() + "machine/";
+        (env && *env) ? RootFolder(NativeToPath(env)) : ExecutableDirectory() + "machine/";
     if (root != defaultRoot) defaultRoot = std::move(root);
     return defaultRoot;
 }
 
 void SetMachineRoot(const std::string& folder) {
-    g_machineRoot = WithSlash(folder);
+    g_machineRoot = RootFolder(folder);
     NoteLocalMachineChange();
 }
 
