@@ -136,6 +136,11 @@ bool RunProgram(const std::string& path, bool wait, DWORD& exitCode) {
     }
     DWORD result;
     while ((result = platform::WaitForSingleObject(process.Get(), 100)) == platform::kWaitTimeout) {
+        // The program is left running when the program itself must end.
+        if (platform::WaitsAbandoned()) {
+            g_runError = platform::kErrorOperationAborted;
+            return false;
+        }
         platform::ProcessMessages();
     }
     if (result != platform::kWaitObject0 ||

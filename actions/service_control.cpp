@@ -27,6 +27,10 @@ bool WaitWhile(SC_HANDLE service, DWORD pending, ServiceStatus& status) {
     Sleep(100);
     if (!QueryServiceStatus(service, status)) return Fail();
     while (status.currentState == pending) {
+        if (WaitsAbandoned()) {
+            g_errorCode = kErrorOperationAborted;
+            return false;
+        }
         ProcessMessages();
         Sleep(100);
         if (!QueryServiceStatus(service, status)) return Fail();
@@ -71,6 +75,10 @@ bool OpenServiceByDisplayName(const std::string& displayName, UniqueServiceHandl
            status.currentState == kServiceStopPending ||
            status.currentState == kServiceContinuePending ||
            status.currentState == kServicePausePending) {
+        if (WaitsAbandoned()) {
+            g_errorCode = kErrorOperationAborted;
+            return false;
+        }
         Sleep(100);
         ProcessMessages();
         if (!QueryServiceStatus(opened.Get(), status)) return Fail();

@@ -212,6 +212,11 @@ void TPowersock::Disconnect() { m_socket.Close(); }
 std::string TPowersock::ReadLn(Deadline deadline) {
     std::string line;
     while (!m_reader.TakeLine(!m_socket.Connected(), line)) {
+        // A peer that always has more to send never lets a wait time out: the clock decides.
+        if (std::chrono::steady_clock::now() >= deadline) {
+            m_timedOut = true;
+            throw ESmtpError("Socket readln aborted");
+        }
         int error = 0;
         std::string chunk;
         switch (
@@ -241,6 +246,10 @@ std::string TPowersock::ReadReply() {
     std::string line = ReadLn(deadline);
     // A leading blank or a "-" after the code: another line follows.
     while (ReplyReader::Continues(line) && !line.empty() && line.back() == '\n') {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            m_timedOut = true;
+            throw ESmtpError("Socket readln aborted");
+        }
         line = ReadLn(deadline);
     }
     if (line.empty() || line.back() != '\n') {

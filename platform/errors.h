@@ -46,6 +46,7 @@ enum : DWORD {
     kErrorProcNotFound = 127,
     kErrorBadExeFormat = 193,
     kErrorMoreData = 234,
+    kErrorOperationAborted = 995,
     kErrorWaitTimeout = 258,
     kErrorNoMoreItems = 259,
     kStillActive = 259,  // the exit code of a process that still runs

@@ -18,6 +18,12 @@ void SetMessagePump(std::function<void()> pump);
 // True on the thread whose messages the pump processes.
 bool OnPumpThread();
 
+// Ends early every wait of the process that can end early (network look-ups, connections and
+// replies, services settling, programs waited for): set when the program must end and cannot
+// wait for a peer. Each such wait then fails as aborted (995).
+void AbandonWaits(bool abandon);
+bool WaitsAbandoned();
+
 // Runs a call that blocks (an outside library's) and returns its result or exception in the
 // caller's thread. On the window's thread the call runs on a thread of its own while messages
 // are processed, so the windows stay responsive; a handler that runs meanwhile may make such a

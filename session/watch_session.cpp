@@ -10,6 +10,7 @@
 #include "platform/clock.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
+#include "platform/pump.h"
 
 namespace {
 
@@ -103,6 +104,8 @@ void WatchSession::Dispatch() {
     }
     m_dispatching = false;
 }
+
+void WatchSession::Abandon() { platform::AbandonWaits(true); }
 
 void WatchSession::WaitUntilIdle() {
     Dispatch();

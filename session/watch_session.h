@@ -100,6 +100,10 @@ public:
     bool Busy() const { return m_busy; }
     // Runs the window's queued calls until the session is idle (tests, the end of the run).
     void WaitUntilIdle();
+    // For a program that must end now: what the running job waits on (a peer, a service, a
+    // program) is given up at once, and the job ends as after a failure of each: mail not sent
+    // stays in the outbox when it is on.
+    void Abandon();
     // Runs the calls queued for the window; the window calls it on its thread when asked.
     void Dispatch();
 

@@ -1,11 +1,13 @@
 #include "ui/main_window.h"
 
 #include <unistd.h>
+
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QMenu>
 #include <QMenuBar>
 #include <QSocketNotifier>
+#include <cstdlib>
 
 #include "core/address_handlers.h"
 #include "platform/clock.h"
@@ -24,6 +26,7 @@ namespace {
 // The design's client area and column widths.
 constexpr int kClientWidth = 571;
 constexpr int kClientHeight = 200;
+constexpr int kCloseGraceMs = 5000;  // how long an ending program waits for a stuck tick
 
 }  // namespace
 
@@ -131,9 +134,19 @@ void TfrmMain::FormClose() {
 }
 
 void TfrmMain::closeEvent(QCloseEvent* event) {
-    // A tick that runs ends first: what it sends is sent, what it kept is kept.
+    // A tick that runs ends first, giving up what it waits on: what it sent is sent, what it
+    // could not send is kept where the options keep it. One stuck where nothing can end it
+    // (inside the mail library) is left behind after a few seconds, the window's state saved.
     if (m_session.Busy()) {
-        m_closeWhenIdle = true;
+        if (!m_closeWhenIdle) {
+            m_closeWhenIdle = true;
+            m_session.Abandon();
+            QTimer::singleShot(kCloseGraceMs, this, [this] {
+                if (!m_session.Busy()) return;
+                FormClose();
+                std::_Exit(0);
+            });
+        }
         event->ignore();
         return;
     }

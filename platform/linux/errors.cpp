@@ -55,6 +55,8 @@ const MessageEntry kMessages[] = {
     {kErrorProcNotFound, u8"指定されたプロシージャが見つかりません。"},
     {kErrorBadExeFormat, u8"有効なアプリケーションではありません。"},
     {kErrorWaitTimeout, u8"待ち操作がタイムアウトになりました。"},
+    {kErrorOperationAborted,
+     u8"スレッドの終了またはアプリケーションの要求によって、I/O 処理は中止されました。"},
     {kErrorDependentServicesRunning,
      u8"このサービスに依存する別のサービスが実行中のため、停止の制御を送れません。"},
     {kErrorInvalidServiceControl, u8"要求された制御はこのサービスでは使えません。"},

@@ -1,5 +1,6 @@
 #include "platform/pump.h"
 
+#include <atomic>
 #include <chrono>
 #include <exception>
 #include <future>
@@ -10,6 +11,7 @@
 namespace platform {
 namespace {
 
+std::atomic<bool> g_abandoned{false};
 std::mutex g_mutex;
 std::function<void()> g_pump;
 std::thread::id g_pumpThread;
@@ -25,6 +27,10 @@ void ProcessMessages() {
     }
     pump();
 }
+
+void AbandonWaits(bool abandon) { g_abandoned = abandon; }
+
+bool WaitsAbandoned() { return g_abandoned; }
 
 void SetMessagePump(std::function<void()> pump) {
     std::lock_guard lock(g_mutex);

@@ -19,6 +19,8 @@
 #include <system_error>
 #include <thread>
 
+#include "platform/pump.h"
+
 namespace platform {
 namespace {
 
@@ -33,7 +35,7 @@ WaitResult WaitFor(int fd, short events, unsigned timeoutMs, const WaitHook& hoo
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
         // Window messages are processed at every wait, also one that a quick peer ends at once.
-        if (hook && hook()) return WaitResult::Aborted;
+        if ((hook && hook()) || WaitsAbandoned()) return WaitResult::Aborted;
         struct pollfd p {
             fd, events, 0
         };
@@ -144,7 +146,7 @@ WaitResult ResolveHost(const std::string& host, unsigned timeoutMs, const WaitHo
                 return WaitResult::Failed;
             }
         }
-        if (hook && hook()) return WaitResult::Aborted;
+        if ((hook && hook()) || WaitsAbandoned()) return WaitResult::Aborted;
         if (Clock::now() >= deadline) return WaitResult::TimedOut;
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }

@@ -339,6 +339,12 @@ TEST(Smtp, TheTimeOutBoundsAWholeReplyAndIsNeverZero) {
         EXPECT_EQ(ErrorOf([&] { smtp->Connect(); }), "Socket readln aborted");
     }
     {
+        // Continuation lines without end, never a pause in them.
+        ScriptedSmtpServer server("<flood>", {});
+        auto smtp = Client(server.Port(), 1000);
+        EXPECT_EQ(ErrorOf([&] { smtp->Connect(); }), "Socket readln aborted");
+    }
+    {
         // A time-out of 0, as the settings allow, still leaves the server time to answer.
         ScriptedSmtpServer server("220 ok\r\n", {"250 hi\r\n", "221 bye\r\n"});
         auto smtp = Client(server.Port(), 0);

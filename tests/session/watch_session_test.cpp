@@ -15,6 +15,7 @@
 #include "platform/eventlog_writer.h"
 #include "platform/files.h"
 #include "platform/machine.h"
+#include "platform/pump.h"
 #include "platform/registry_files.h"
 #include "support/machine_folder.h"
 #include "support/mail_server.h"
@@ -187,6 +188,31 @@ TEST_F(SessionTest, WhatTheWindowChangesDuringATickCountsFromTheNext) {
         view.Has("2 監視イベント番号: 1 - SMTP設定されていないので、メールは送信されま"
                  "せんでした。"));
     EXPECT_TRUE(view.Has("1 すべてのイベントログの監視を停止しました。"));
+}
+
+TEST_F(SessionTest, AProgramThatMustEndGivesUpAPeerAndKeepsItsMail) {
+    // A server that says nothing, and ten minutes allowed for each reply.
+    ScriptedSmtpServer server("<silent>", {});
+    MailTo(server.Port());
+    Settings settings;
+    LoadSettings(settings);
+    settings.TimeOut = 600;
+    SaveSettings(settings);
+    Options(false, true, false);
+    auto session = NewSession();
+    session->Start();
+    session->Abandon();  // the outbox's first send at the start waits on the same server
+    session->WaitUntilIdle();
+    platform::AbandonWaits(false);
+    Write("disk full");
+    ASSERT_TRUE(session->Tick());
+    session->Abandon();
+    session->WaitUntilIdle();
+    platform::AbandonWaits(false);
+    EXPECT_EQ(Outbox("eml").size(), 1u);  // kept for the next start
+    EXPECT_TRUE(
+        view.Has("2 監視イベント番号: 1 - メールを送信できなかったため保存しました。"
+                 "次回のチェックから再送します。"));
 }
 
 TEST_F(SessionTest, KeptMailSurvivesTheProgramAndSaysWhenItMayBeARepeat) {

@@ -52,7 +52,12 @@ void ScriptedSmtpServer::Serve() {
         return;
     }
     const std::string kTrickle = "<trickle>";
-    if (m_greeting.rfind(kTrickle, 0) == 0) {
+    if (m_greeting == "<flood>") {
+        // A reply that never ends, as fast as the connection takes it.
+        const std::string line = "220-" + std::string(996, 'x') + "\r\n";
+        while (!stopping() && send(client, line.data(), line.size(), MSG_NOSIGNAL) > 0) {
+        }
+    } else if (m_greeting.rfind(kTrickle, 0) == 0) {
         // One byte every 100 ms: a server that keeps a reply coming but never finishes it in time.
         for (size_t i = kTrickle.size(); i < m_greeting.size() && !stopping(); ++i) {
             sendText(m_greeting.substr(i, 1));
