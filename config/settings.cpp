@@ -30,10 +30,6 @@ bool WriteProfile(const std::string& section, const std::string& key, const std:
     return platform::WritePrivateProfileString(section, key, value, path);
 }
 
-bool WriteText(const char* section, const char* key, const std::string& value) {
-    return WriteProfile(section, key, value);
-}
-
 std::string Decimal(long value) {
     char buffer[32];
     std::snprintf(buffer, sizeof buffer, "%ld", value);
@@ -92,20 +88,22 @@ void LoadSettings(Settings& s) {
 }
 
 bool SaveSettings(const Settings& s) {
-    // Every key is written even after a failure; the result says whether all of them were.
-    bool ok = WriteText("EventLog", "Interval", Decimal(s.Interval));
-    ok &= WriteText("SMTP", "SenderName", s.SenderName);
-    ok &= WriteText("SMTP", "MailAddr", s.MailAddr);
-    ok &= WriteText("SMTP", "SMTPServer", s.SMTPServer);
-    ok &= WriteText("SMTP", "SMTPPort", Decimal(s.SMTPPort));
-    ok &= WriteText("SMTP", "TimeOut", Decimal(s.TimeOut));
-    ok &= WriteText("SMTP", "AuthType", Decimal(s.AuthType));
-    ok &= WriteText("SMTP", "UserID", s.UserID);
-    ok &= WriteText("SMTP", "Password", EncipherPassword(s.Password));
-    ok &= WriteText("Log", "Enable", s.Enable ? "True" : "False");
-    ok &= WriteText("Log", "Path", s.Path);
-    ok &= WriteText("Log", "Alive", Decimal(s.Alive));
-    return ok;
+    // One replacement of the file: a kill never leaves new keys beside old ones.
+    const std::string path = SettingsFilePath();
+    if (!platform::FileExists(path)) platform::CreatePrivateFile(path);
+    return platform::WritePrivateProfileStrings({{"EventLog", "Interval", Decimal(s.Interval)},
+                                                 {"SMTP", "SenderName", s.SenderName},
+                                                 {"SMTP", "MailAddr", s.MailAddr},
+                                                 {"SMTP", "SMTPServer", s.SMTPServer},
+                                                 {"SMTP", "SMTPPort", Decimal(s.SMTPPort)},
+                                                 {"SMTP", "TimeOut", Decimal(s.TimeOut)},
+                                                 {"SMTP", "AuthType", Decimal(s.AuthType)},
+                                                 {"SMTP", "UserID", s.UserID},
+                                                 {"SMTP", "Password", EncipherPassword(s.Password)},
+                                                 {"Log", "Enable", s.Enable ? "True" : "False"},
+                                                 {"Log", "Path", s.Path},
+                                                 {"Log", "Alive", Decimal(s.Alive)}},
+                                                path);
 }
 
 namespace {
@@ -130,13 +128,16 @@ void LoadExtensionSettings(ExtensionSettings& e) {
 }
 
 bool SaveExtensionSettings(const ExtensionSettings& e) {
-    bool ok = WriteIntSetting("Extension", "Resume", e.Resume ? 1 : 0);
-    ok &= WriteIntSetting("Extension", "ResumeLimit", e.ResumeLimit);
-    ok &= WriteIntSetting("Extension", "Spool", e.Spool ? 1 : 0);
-    ok &= WriteIntSetting("Extension", "SpoolHours", e.SpoolHours);
-    ok &= WriteIntSetting("Extension", "Flood", e.Flood ? 1 : 0);
-    ok &= WriteIntSetting("Extension", "FloodLimit", e.FloodLimit);
-    return ok;
+    const std::string path = SettingsFilePath();
+    if (!platform::FileExists(path)) platform::CreatePrivateFile(path);
+    return platform::WritePrivateProfileStrings(
+        {{"Extension", "Resume", Decimal(e.Resume ? 1 : 0)},
+         {"Extension", "ResumeLimit", Decimal(e.ResumeLimit)},
+         {"Extension", "Spool", Decimal(e.Spool ? 1 : 0)},
+         {"Extension", "SpoolHours", Decimal(e.SpoolHours)},
+         {"Extension", "Flood", Decimal(e.Flood ? 1 : 0)},
+         {"Extension", "FloodLimit", Decimal(e.FloodLimit)}},
+        path);
 }
 
 bool WriteIntSetting(const std::string& section, const std::string& key, long value) {

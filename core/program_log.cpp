@@ -188,6 +188,12 @@ void ProgramLog::PurgeOldLogFiles() {
     std::lock_guard lock(m_mutex);
     // The purge logs through LogMessage, which calls the purge again.
     if (m_purging) return;
+    // A scan of the folder after every line would cost more than the line: once a day, again
+    // when the folder or the age changes, and at the next line after a file that would not go.
+    const std::string purgeKey = std::to_string(DateNumber(m_fileDate)) + "|" + LogFolder() + "|" +
+                                 std::to_string(m_settings.Alive);
+    if (purgeKey == m_purgedFor) return;
+    m_purgedFor = purgeKey;
     m_purging = true;
     if (m_settings.Alive > 0) {
         const int current = DateNumber(m_fileDate);
@@ -205,6 +211,7 @@ void ProgramLog::PurgeOldLogFiles() {
                 LogMessage(kLogInformation, sjis(u8"ログファイル(%s)を削除しました。").c_str(),
                            file.name.c_str());
             } else {
+                m_purgedFor.clear();
                 LogMessage(kLogError, sjis(u8"ログファイル(%s)の削除に失敗しました。").c_str(),
                            file.name.c_str());
             }

@@ -79,6 +79,7 @@ private:
     platform::File m_file;
     platform::SystemTime m_fileDate;  // zero until the first file or day change
     bool m_purging = false;
+    std::string m_purgedFor;  // the day, folder and age of the last purge: once for each
     std::atomic<bool> m_debug{false};
 };
 

@@ -48,6 +48,9 @@ std::string PathToNative(std::string_view path);
 // letters and the double-byte Latin, Greek and Cyrillic letters; other double-byte characters
 // exactly, their second byte never taken for a letter.
 bool EqualsNoCase(std::string_view a, std::string_view b);
+// The text with its letters in upper case by the same rules: equal for texts EqualsNoCase
+// finds equal, and only for those.
+std::string FoldCase(std::string_view text);
 
 // Length of the longest prefix of at most maxBytes bytes that does not split a double-byte
 // character.

@@ -69,6 +69,11 @@ bool ReplaceFile(const std::string& from, const std::string& to);
 // Renames a file within its folder, replacing one of the new name; it keeps its permissions.
 bool RenameFile(const std::string& from, const std::string& to);
 
+// Deletes the temporary files (".profile-*", ".save-*", ".new-*") that writes in the folder left
+// when the program was killed; one that a running write holds is left alone. How many it
+// deleted.
+int RemoveStaleTemporaries(const std::string& folder);
+
 // Makes the folder's entries (names created, renamed or removed in it) reach the disk.
 bool SyncFolder(const std::string& folder);
 

@@ -7,6 +7,7 @@
 #include "actions/actions.h"
 #include "core/address_handlers.h"
 #include "notify/netsend.h"
+#include "platform/bytes.h"
 #include "platform/clock.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
@@ -24,6 +25,28 @@ WatchList Copy(const WatchList& watches) {
     copy.reserve(watches.size());
     for (const auto& w : watches) copy.push_back(std::make_unique<WatchEntry>(*w));
     return copy;
+}
+
+// A list file that was read only in part (or not at all) is copied aside before any save can
+// replace it, and the warning for the start's log says so; the copy keeps what was not read.
+std::string DamagedList(const std::string& path, size_t read) {
+    const std::string name = path.substr(path.rfind('/') + 1);
+    const platform::SystemTime t = platform::GetLocalTime();
+    const std::string copy =
+        path + platform::StringPrintf(".bad-%04d%02d%02d%02d%02d%02d", t.year, t.month, t.day,
+                                      t.hour, t.minute, t.second);
+    if (platform::CopyFile(path, copy, true)) {
+        return platform::StringPrintf(
+            sjis(
+                u8"%sが壊れているため、%u件だけを読み込みました。元のファイルは%sとして残しました。")
+                .c_str(),
+            name.c_str(), static_cast<unsigned>(read), copy.substr(copy.rfind('/') + 1).c_str());
+    }
+    return platform::StringPrintf(
+        sjis(u8"%sが壊れているため、%u件だけを読み込みました。元のファイルを残せませんでした: %s")
+            .c_str(),
+        name.c_str(), static_cast<unsigned>(read),
+        platform::SystemErrorTextOrCode(platform::GetLastError()).c_str());
 }
 
 }  // namespace
@@ -51,9 +74,17 @@ WatchSession::~WatchSession() {
 }
 
 void WatchSession::Load() {
+    // What writes killed half-way left behind (a copy of the settings holds the password).
+    platform::RemoveStaleTemporaries(ProgramDirectory());
+    platform::RemoveStaleTemporaries(SpoolFolder());
     LoadSettings(m_settings);
-    LoadAddressList(m_addresses);
-    LoadWatchList(m_watches);
+    m_loadWarnings.clear();
+    if (!LoadAddressList(m_addresses)) {
+        m_loadWarnings.push_back(DamagedList(AddressListPath(), m_addresses.size()));
+    }
+    if (!LoadWatchList(m_watches)) {
+        m_loadWarnings.push_back(DamagedList(WatchListPath(), m_watches.size()));
+    }
     LoadExtensionSettings(m_extensions);
     {
         auto lock = m_log.Lock();
@@ -162,6 +193,10 @@ void WatchSession::WhenIdle(std::function<void()> call) {
 }
 
 void WatchSession::Start() {
+    for (const std::string& warning : m_loadWarnings) {
+        LogMessage(kLogWarning, "%s", warning.c_str());
+    }
+    m_loadWarnings.clear();
     StartMonitoring();
     // Mail an earlier run kept goes out now, not one interval later.
     WhenIdle([this] {

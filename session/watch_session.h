@@ -155,7 +155,8 @@ private:
     MailSpool m_spool;
     ReportMailer m_mailer;
     FloodControl m_flood;
-    std::string m_savedFlood;  // the held counts as last saved
+    std::string m_savedFlood;                 // the held counts as last saved
+    std::vector<std::string> m_loadWarnings;  // lists read in part, told at the start
     Monitor m_monitor;
 
     SessionView* m_view = nullptr;

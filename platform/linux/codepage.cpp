@@ -348,6 +348,23 @@ bool EqualsNoCase(std::string_view a, std::string_view b) {
     return true;
 }
 
+std::string FoldCase(std::string_view text) {
+    std::string out(text);
+    for (size_t i = 0; i < out.size(); ++i) {
+        const auto c = static_cast<unsigned char>(out[i]);
+        if (IsDBCSLeadByte(c)) {
+            if (i + 1 < out.size()) {
+                out[i + 1] =
+                    static_cast<char>(UpperTrail(c, static_cast<unsigned char>(out[i + 1])));
+            }
+            ++i;
+        } else if (c >= 'a' && c <= 'z') {
+            out[i] = static_cast<char>(c - 32);
+        }
+    }
+    return out;
+}
+
 size_t SjisPrefixLength(std::string_view sjis, size_t maxBytes) {
     if (sjis.size() <= maxBytes) return sjis.size();
     size_t i = 0;

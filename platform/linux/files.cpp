@@ -529,6 +529,31 @@ bool CreatePrivateDirectory(const std::string& path) {
     return true;
 }
 
+int RemoveStaleTemporaries(const std::string& folder) {
+    DIR* dir = opendir(Native(folder.empty() ? std::string("./") : folder).c_str());
+    if (!dir) return 0;
+    int removed = 0;
+    while (struct dirent* entry = readdir(dir)) {
+        const std::string_view name = entry->d_name;
+        bool temporary = false;
+        for (std::string_view prefix : {".profile-", ".save-", ".new-"}) {
+            temporary = temporary || (name.size() == prefix.size() + 6 && name.starts_with(prefix));
+        }
+        if (!temporary) continue;
+        // A write under way holds its file locked (CreateUnique); a killed one holds nothing.
+        const int fd = openat(dirfd(dir), entry->d_name, O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+        if (fd < 0) continue;
+        struct stat st;
+        if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && flock(fd, LOCK_EX | LOCK_NB) == 0 &&
+            unlinkat(dirfd(dir), entry->d_name, 0) == 0) {
+            ++removed;
+        }
+        close(fd);
+    }
+    closedir(dir);
+    return removed;
+}
+
 bool File::CreateUnique(const std::string& folder, const std::string& prefix, std::string& path) {
     Close();
     NoteLocalMachineChange();

@@ -1,6 +1,12 @@
 #include "platform/profile.h"
 
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <memory>
+#include <mutex>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/bytes.h"
@@ -71,33 +77,130 @@ ParsedLine ParseLine(const std::string& text, const Line& line) {
     return parsed;
 }
 
-// The file's text; a file that does not exist is read as none, any other failure fails.
-bool ReadProfileFile(const std::string& path, std::string& text, bool& exists) {
-    exists = ReadWholeFile(path, text);
-    return exists || GetLastError() == kErrorFileNotFound || GetLastError() == kErrorPathNotFound;
+// A profile file as Notepad may save one: UTF-16LE behind its byte order mark. Read as CP932
+// text, and written back in the encoding it came in.
+constexpr char kUtf16Bom[] = "\xFF\xFE";
+
+bool IsUtf16(const std::string& bytes) { return bytes.compare(0, 2, kUtf16Bom, 2) == 0; }
+
+std::string Decode(const std::string& bytes) {
+    if (!IsUtf16(bytes)) return bytes;
+    return Utf16ToSjis(Utf16FromBytes(std::string_view(bytes).substr(2)));
 }
 
-// Finds a key's value in the first section of that name; false when it is not there.
-bool FindValue(const std::string& text, const std::string& section, const std::string& key,
-               std::string& value) {
-    bool inSection = false;
+std::string Encode(const std::string& text, bool utf16) {
+    if (!utf16) return text;
+    return std::string(kUtf16Bom, 2) + Utf16ToBytes(SjisToUtf16(text));
+}
+
+// What a read found, kept while the file stays the same: a file of a few megabytes is read once
+// for all its keys, not once for each.
+struct Snapshot {
+    bool exists = false;
+    struct stat st {};
+    // The first section of each name, by its name in upper case, with the first of each of its
+    // keys the same way: values trimmed, quotes removed.
+    std::unordered_map<std::string, std::unordered_map<std::string, std::string>> sections;
+};
+
+std::mutex g_snapshotMutex;
+std::unordered_map<std::string, std::shared_ptr<const Snapshot>> g_snapshots;
+
+bool SameFile(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
+           a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec &&
+           a.st_ctim.tv_sec == b.st_ctim.tv_sec && a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
+}
+
+void Index(Snapshot& snapshot, const std::string& text) {
+    std::unordered_map<std::string, std::string>* current = nullptr;  // none in a repeated one
     for (const Line& line : SplitLines(text)) {
         ParsedLine parsed = ParseLine(text, line);
         if (parsed.kind == LineKind::Section) {
-            if (inSection) return false;  // only the first section of that name counts
-            inSection = NamesEqual(parsed.name, section);
+            const auto [it, added] = snapshot.sections.try_emplace(FoldCase(parsed.name));
+            current = added ? &it->second : nullptr;
             continue;
         }
-        if (!inSection || parsed.kind != LineKind::Key || !NamesEqual(parsed.name, key)) continue;
+        if (!current || parsed.kind != LineKind::Key) continue;
         std::string_view raw(text.data() + parsed.valueBegin, line.end - parsed.valueBegin);
         std::string_view v = TrimBlanks(raw);
         if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front()) {
             v = v.substr(1, v.size() - 2);
         }
-        value.assign(v);
-        return true;
+        current->try_emplace(FoldCase(parsed.name), v);
     }
-    return false;
+}
+
+// The file as it is now; nullptr when it cannot be read (a missing file is read as empty).
+std::shared_ptr<const Snapshot> Read(const std::string& path) {
+    const std::string native = PathToNative(path);
+    struct stat st {};
+    const bool exists = stat(native.c_str(), &st) == 0;
+    {
+        std::lock_guard lock(g_snapshotMutex);
+        auto it = g_snapshots.find(path);
+        if (it != g_snapshots.end() && it->second->exists == exists &&
+            (!exists || SameFile(it->second->st, st))) {
+            return it->second;
+        }
+    }
+    auto snapshot = std::make_shared<Snapshot>();
+    std::string bytes;
+    snapshot->exists = ReadWholeFile(path, bytes);
+    if (!snapshot->exists && GetLastError() != kErrorFileNotFound &&
+        GetLastError() != kErrorPathNotFound) {
+        return nullptr;
+    }
+    // Taken after the read: a change in between makes the next read read again.
+    if (snapshot->exists && stat(native.c_str(), &snapshot->st) != 0) snapshot->exists = false;
+    Index(*snapshot, Decode(bytes));
+    std::lock_guard lock(g_snapshotMutex);
+    g_snapshots[path] = snapshot;
+    return snapshot;
+}
+
+// Finds a key's value in the first section of that name; false when it is not there.
+bool FindValue(const Snapshot& snapshot, const std::string& section, const std::string& key,
+               std::string& value) {
+    const auto s = snapshot.sections.find(FoldCase(section));
+    if (s == snapshot.sections.end()) return false;
+    const auto k = s->second.find(FoldCase(key));
+    if (k == s->second.end()) return false;
+    value = k->second;
+    return true;
+}
+
+// Sets a key's value in the text: an existing value replaced in place, a new key at the end of
+// its section, a new section at the end; every other byte kept.
+void SetValue(std::string& text, const std::string& section, const std::string& key,
+              const std::string& value) {
+    std::vector<Line> lines = SplitLines(text);
+    bool inSection = false;
+    size_t insertAt = std::string::npos;  // after the last non-blank line of the section
+    bool insertNeedsBreak = false;
+    for (const Line& line : lines) {
+        ParsedLine parsed = ParseLine(text, line);
+        if (parsed.kind == LineKind::Section) {
+            if (insertAt != std::string::npos) break;  // left the first matching section
+            inSection = NamesEqual(parsed.name, section);
+        }
+        if (!inSection) continue;
+        if (parsed.kind != LineKind::Blank) {
+            insertAt = line.next;
+            insertNeedsBreak = line.next == line.end;
+        }
+        if (parsed.kind == LineKind::Key && NamesEqual(parsed.name, key)) {
+            text = text.substr(0, parsed.valueBegin) + value + text.substr(line.end);
+            return;
+        }
+    }
+    const std::string entry = key + "=" + value + "\r\n";
+    if (insertAt != std::string::npos) {
+        text.insert(insertAt, (insertNeedsBreak ? "\r\n" : "") + entry);
+        return;
+    }
+    if (!text.empty() && text.back() != '\n' && text.back() != '\r') text += "\r\n";
+    text += "[" + section + "]\r\n" + entry;
 }
 
 }  // namespace
@@ -106,10 +209,9 @@ std::string GetPrivateProfileString(const std::string& section, const std::strin
                                     const std::string& defaultValue, size_t bufferSize,
                                     const std::string& path) {
     if (bufferSize == 0) return std::string();
-    std::string text;
-    bool exists = false;
     std::string value;
-    if (!ReadProfileFile(path, text, exists) || !exists || !FindValue(text, section, key, value)) {
+    const std::shared_ptr<const Snapshot> snapshot = Read(path);
+    if (!snapshot || !snapshot->exists || !FindValue(*snapshot, section, key, value)) {
         value = defaultValue;
         while (!value.empty() && value.back() == ' ') value.pop_back();
     }
@@ -132,55 +234,25 @@ std::uint32_t GetPrivateProfileInt(const std::string& section, const std::string
     return negative ? 0u - total : total;
 }
 
-bool WritePrivateProfileString(const std::string& section, const std::string& key,
-                               const std::string& value, const std::string& path) {
-    std::string text;
-    bool exists = false;
-    if (!ReadProfileFile(path, text, exists)) return false;
-
-    std::string updated;
-    std::vector<Line> lines = SplitLines(text);
-    bool inSection = false;
-    bool found = false;
-    size_t insertAt = std::string::npos;  // after the last non-blank line of the section
-    bool insertNeedsBreak = false;
-    for (const Line& line : lines) {
-        ParsedLine parsed = ParseLine(text, line);
-        if (parsed.kind == LineKind::Section) {
-            if (insertAt != std::string::npos) break;  // left the first matching section
-            inSection = NamesEqual(parsed.name, section);
-        }
-        if (!inSection) continue;
-        if (parsed.kind != LineKind::Blank) {
-            insertAt = line.next;
-            insertNeedsBreak = line.next == line.end;
-        }
-        if (parsed.kind == LineKind::Key && NamesEqual(parsed.name, key)) {
-            updated = text.substr(0, parsed.valueBegin);
-            updated += value;
-            updated.append(text, line.end, std::string::npos);
-            found = true;
-            break;
-        }
+bool WritePrivateProfileStrings(const std::vector<ProfileValue>& values, const std::string& path) {
+    // Read afresh: another program may have written the file within the same instant.
+    std::string bytes;
+    if (!ReadWholeFile(path, bytes) && GetLastError() != kErrorFileNotFound &&
+        GetLastError() != kErrorPathNotFound) {
+        return false;
     }
-    if (!found) {
-        std::string entry = key + "=" + value + "\r\n";
-        if (insertAt != std::string::npos) {
-            updated = text.substr(0, insertAt);
-            if (insertNeedsBreak) updated += "\r\n";
-            updated += entry;
-            updated.append(text, insertAt, std::string::npos);
-        } else {
-            updated = text;
-            if (!updated.empty() && updated.back() != '\n' && updated.back() != '\r') {
-                updated += "\r\n";
-            }
-            updated += "[" + section + "]\r\n" + entry;
-        }
+    const bool utf16 = IsUtf16(bytes);
+    std::string text = Decode(bytes);
+    for (const ProfileValue& v : values) SetValue(text, v.section, v.key, v.value);
+    const std::string updated = Encode(text, utf16);
+    {
+        std::lock_guard lock(g_snapshotMutex);
+        g_snapshots.erase(path);
     }
 
-    // Write beside the file and rename over it, so that a full disk never leaves half a file. A
-    // symbolic link is followed: the file it names is replaced and the link stays.
+    // Written whole beside the file, on the disk, then renamed over it: a kill or a full disk
+    // leaves the old file or the new one, never a mix. A symbolic link is followed: the file
+    // it names is replaced and the link stays.
     const std::string target = FinalPath(path);
     const std::string folder = ExtractFilePath(target);
     std::string tempPath;
@@ -192,15 +264,27 @@ bool WritePrivateProfileString(const std::string& section, const std::string& ke
                          File::Share::None) &&
                file.ReplaceContents(updated);
     }
-    bool ok = temp.Write(updated.data(), updated.size());
+    // The new file keeps the old one's permissions (the settings hold a password).
+    struct stat old {};
+    if (stat(PathToNative(target).c_str(), &old) == 0) {
+        chmod(PathToNative(tempPath).c_str(), old.st_mode & 07777);
+    }
+    bool ok = temp.Write(updated.data(), updated.size()) && temp.Sync();
     temp.Close();
     if (ok) ok = ReplaceFile(tempPath, target);
     if (!ok) {
         DWORD error = GetLastError();
         DeleteFile(tempPath);
         SetLastError(error);
+        return false;
     }
-    return ok;
+    SyncFolder(folder.empty() ? std::string("./") : folder);
+    return true;
+}
+
+bool WritePrivateProfileString(const std::string& section, const std::string& key,
+                               const std::string& value, const std::string& path) {
+    return WritePrivateProfileStrings({{section, key, value}}, path);
 }
 
 }  // namespace platform

@@ -4,6 +4,7 @@
 
 #include "platform/codepage.h"
 #include "platform/errors.h"
+#include "platform/files.h"
 #include "support/test_folder.h"
 
 using namespace platform;
@@ -135,4 +136,37 @@ TEST(Profile, FailedWriteLeavesTheFileWhole) {
         EXPECT_FALSE(WritePrivateProfileString("S", "K", std::string(120, 'b'), path));
     }
     EXPECT_EQ(ReadFileBytes(path), original);
+}
+
+TEST(Profile, AUtf16FileIsReadAndWrittenBackSo) {
+    TestFolder folder;
+    const std::string path = folder.File("ETC.DAT");
+    const std::string bom = "\xFF\xFE";
+    WriteFileBytes(path, bom + Utf16ToBytes(u"[SMTP]\r\nSenderName=監視\r\n[Other]\r\nKeep=1\r\n"));
+    EXPECT_EQ(Read(path, "SMTP", "SenderName"), Utf8ToSjis("監視"));
+    ASSERT_TRUE(WritePrivateProfileStrings(
+        {{"SMTP", "SenderName", Utf8ToSjis("通知")}, {"SMTP", "Port", "25"}}, path));
+    EXPECT_EQ(ReadFileBytes(path),
+              bom + Utf16ToBytes(u"[SMTP]\r\nSenderName=通知\r\nPort=25\r\n[Other]\r\nKeep=1\r\n"));
+}
+
+TEST(Profile, ReadsFollowTheFileAndKilledWritesLeaveNothing) {
+    TestFolder folder;
+    const std::string path = folder.File("a.ini");
+    WriteFileBytes(path, "[S]\r\nK=1\r\nk=2\r\n[s]\r\nK=3\r\n");
+    EXPECT_EQ(Read(path, "s", "k"), "1");     // the first section and key of each name
+    WriteFileBytes(path, "[S]\r\nK=22\r\n");  // changed by someone else: read anew
+    EXPECT_EQ(Read(path, "S", "K"), "22");
+    ASSERT_TRUE(WritePrivateProfileString("S", "K", "4", path));
+    EXPECT_EQ(Read(path, "S", "K"), "4");
+
+    // The temporary copies of writes killed half-way go; one a write holds stays.
+    WriteFileBytes(folder.File(".profile-abc123"), "[SMTP]\r\nPassword=secret\r\n");
+    WriteFileBytes(folder.File(".save-xyz789"), "");
+    File held;
+    std::string heldPath;
+    ASSERT_TRUE(held.CreateUnique(folder.Path(), ".new-", heldPath));
+    EXPECT_EQ(RemoveStaleTemporaries(folder.Path()), 2);
+    EXPECT_FALSE(FileExists(folder.File(".profile-abc123")));
+    EXPECT_TRUE(FileExists(heldPath));
 }

@@ -215,6 +215,31 @@ TEST_F(SessionTest, AProgramThatMustEndGivesUpAPeerAndKeepsItsMail) {
                  "次回のチェックから再送します。"));
 }
 
+TEST_F(SessionTest, ADamagedListIsToldAndKeptAsideBeforeAnySave) {
+    WatchList watches;
+    LoadWatchList(watches);
+    watches.push_back(std::make_unique<WatchEntry>(*watches[0]));
+    watches.back()->EventNum = 2;
+    SaveWatchList(watches);
+    const std::string whole = ReadFileBytes(WatchListPath());
+    const std::string damaged = whole.substr(0, whole.size() - 5);
+    WriteFileBytes(WatchListPath(), damaged);
+    auto session = NewSession();
+    EXPECT_EQ(session->Watches().size(), 1u);
+    session->Start();
+    session->WaitUntilIdle();
+    const auto warning = std::find_if(view.calls.begin(), view.calls.end(), [](const auto& c) {
+        return c.rfind(
+                   "2 WATCH.DATが壊れているため、1件だけを読み込みました。元のファイルは"
+                   "WATCH.DAT.bad-",
+                   0) == 0;
+    });
+    ASSERT_NE(warning, view.calls.end()) << ::testing::PrintToString(view.calls);
+    const std::string copy = warning->substr(warning->find("WATCH.DAT.bad-"), 28);
+    session->WatchListAccepted();  // a save of what was read
+    EXPECT_EQ(ReadFileBytes(platform::ExtractFilePath(WatchListPath()) + copy), damaged);
+}
+
 TEST_F(SessionTest, KeptMailSurvivesTheProgramAndSaysWhenItMayBeARepeat) {
     Options(true, true, false);
     {
