@@ -94,5 +94,16 @@ ResumeState LoadResumeState() {
 }
 
 bool SaveResumeState(const ResumeState& state) {
-    return platform::WritePrivateFileAtomically(ResumeStatePath(), FormatResumeState(state));
+    const std::string text = FormatResumeState(state);
+    if (platform::WritePrivateFileAtomically(ResumeStatePath(), text)) return true;
+    // A folder the user may not create files in: an existing file is written in place.
+    const platform::DWORD error = platform::GetLastError();
+    platform::File file;
+    if (file.Open(ResumeStatePath(), platform::File::Access::Write,
+                  platform::File::Disposition::OpenExisting, platform::File::Share::None) &&
+        file.ReplaceContents(text)) {
+        return true;
+    }
+    platform::SetLastError(error);
+    return false;
 }

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/errors.h"
 
@@ -33,6 +34,10 @@ DWORD NetMessageBufferSend(std::u16string_view server, std::u16string_view messa
 
 // The time one send may take in all (10 s); returns the one before. For tests.
 unsigned SetNetMessageTimeLimit(unsigned milliseconds);
+
+// An SMB reply to the command: 0 with its parameter words, 5 for a refusal of access, else 2273
+// (not an answer to it, cut short, another refusal, no dialect in common).
+DWORD ParseSmbReply(std::string_view smb, std::uint8_t command, std::vector<std::uint16_t>& words);
 
 // The 16-byte NetBIOS name: upper case, padded with blanks to 15 bytes, then the suffix; false
 // for a name that cannot be one (empty, longer than 15 bytes, a forbidden character).

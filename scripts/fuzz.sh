@@ -10,7 +10,8 @@ CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DQUORVIK_FUZZ=ON \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build-fuzz -j "$(nproc)"
 targets=("$@")
-[ "${#targets[@]}" -gt 0 ] || targets=(profile_fuzz list_files_fuzz condition_fuzz reg_fuzz evt_fuzz pe_fuzz smtp_reply_fuzz lzh_fuzz bsmtp_args_fuzz)
+[ "${#targets[@]}" -gt 0 ] || targets=(profile_fuzz list_files_fuzz condition_fuzz reg_fuzz evt_fuzz pe_fuzz
+  smtp_reply_fuzz lzh_fuzz bsmtp_args_fuzz spool_fuzz resume_fuzz mc_fuzz smb_reply_fuzz)
 for t in "${targets[@]}"; do
   corpus="build-fuzz/corpus/$t"
   mkdir -p "$corpus"
@@ -19,6 +20,7 @@ for t in "${targets[@]}"; do
     evt_fuzz) cp -n tests/data/evt/*.evt "$corpus"/ ;;
     pe_fuzz) [ -f build/machine/Windows/system32/quorviksample.dll ] &&
       cp -n build/machine/Windows/system32/*.dll "$corpus"/ ;;
+    mc_fuzz) cp -n machine/sample.mc "$corpus"/ ;;
   esac
   # The archive writer needs inputs longer than its 8 KB window.
   max_len=4096

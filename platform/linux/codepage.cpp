@@ -112,7 +112,15 @@ private:
 
     static std::uint16_t AskConverter(char16_t unit) {
         if (unit >= 0xD800 && unit <= 0xDFFF) return kUnmappable;
-        thread_local iconv_t encoder = iconv_open("CP932", "UTF-16LE");
+        // One converter for each thread that asks, closed when the thread ends.
+        struct Encoder {
+            iconv_t cd = iconv_open("CP932", "UTF-16LE");
+            ~Encoder() {
+                if (cd != reinterpret_cast<iconv_t>(-1)) iconv_close(cd);
+            }
+        };
+        thread_local Encoder owned;
+        const iconv_t encoder = owned.cd;
         if (encoder == reinterpret_cast<iconv_t>(-1)) return unit < 0x80 ? unit : kUnmappable;
         iconv(encoder, nullptr, nullptr, nullptr, nullptr);
         char in[2] = {static_cast<char>(unit & 0xFF), static_cast<char>(unit >> 8)};

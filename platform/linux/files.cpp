@@ -644,8 +644,12 @@ bool File::ReplaceContents(std::string_view bytes) {
         SetLastError(kErrorInvalidHandle);
         return false;
     }
-    if (lseek(m_fd, 0, SEEK_SET) < 0 || ftruncate(m_fd, 0) != 0) return FailFromErrno();
-    return Write(bytes.data(), bytes.size()) && Sync();
+    // Written over the old bytes first and cut only then: a kill or a full disk on the way
+    // never leaves the file shorter than it was, nor empty.
+    if (lseek(m_fd, 0, SEEK_SET) < 0) return FailFromErrno();
+    if (!Write(bytes.data(), bytes.size()) || !Sync()) return false;
+    if (ftruncate(m_fd, static_cast<off_t>(bytes.size())) != 0) return FailFromErrno();
+    return Sync();
 }
 
 bool File::Sync() {

@@ -139,33 +139,11 @@ public:
         do {
             if (!ReadPacket(type, smb)) return Broken();
         } while (type == 0x85);  // keep-alive
-        if (type != 0x00 || smb.size() < 35 || smb.compare(0, 4, "\xFFSMB") != 0 ||
-            static_cast<std::uint8_t>(smb[4]) != command) {
-            return kNerrNameNotFound;
-        }
-        const std::uint32_t status = Le32(smb, 5);
-        const std::uint16_t flags2 = Le16(smb, 10);
-        if (status != 0) {
-            const bool ntStatus = (flags2 & 0x4000) != 0;
-            const std::uint8_t errorClass = static_cast<std::uint8_t>(smb[5]);
-            const std::uint16_t code = Le16(smb, 7);
-            const bool denied =
-                ntStatus ? status == 0xC0000022
-                         : ((errorClass == 1 && code == 5) ||                // ERRDOS noaccess
-                            (errorClass == 2 && (code == 2 || code == 4)));  // ERRSRV badpw, access
-            return denied ? DWORD{kErrorAccessDenied} : DWORD{kNerrNameNotFound};
-        }
-        if (replyWords) {
-            const size_t count = static_cast<std::uint8_t>(smb[32]);
-            if (smb.size() < 33 + 2 * count) return kNerrNameNotFound;
-            replyWords->clear();
-            for (size_t i = 0; i < count; ++i) replyWords->push_back(Le16(smb, 33 + 2 * i));
-        }
-        // A negotiation that found no dialect in common (a receiver without SMB1).
-        if (command == 0x72 && replyWords == nullptr && smb[32] != 0 && Le16(smb, 33) == 0xFFFF) {
-            return kNerrNameNotFound;
-        }
-        return kErrorSuccess;
+        if (type != 0x00) return kNerrNameNotFound;
+        std::vector<std::uint16_t> answered;
+        const DWORD result = ParseSmbReply(smb, command, answered);
+        if (replyWords) *replyWords = std::move(answered);
+        return result;
     }
 
 private:
@@ -222,6 +200,32 @@ DWORD SessionPort() {
 }
 
 }  // namespace
+
+DWORD ParseSmbReply(std::string_view smb, std::uint8_t command, std::vector<std::uint16_t>& words) {
+    words.clear();
+    if (smb.size() < 35 || smb.compare(0, 4, "\xFFSMB") != 0 ||
+        static_cast<std::uint8_t>(smb[4]) != command) {
+        return kNerrNameNotFound;
+    }
+    const std::uint32_t status = Le32(smb, 5);
+    const std::uint16_t flags2 = Le16(smb, 10);
+    if (status != 0) {
+        const bool ntStatus = (flags2 & 0x4000) != 0;
+        const std::uint8_t errorClass = static_cast<std::uint8_t>(smb[5]);
+        const std::uint16_t code = Le16(smb, 7);
+        const bool denied =
+            ntStatus ? status == 0xC0000022
+                     : ((errorClass == 1 && code == 5) ||                // ERRDOS noaccess
+                        (errorClass == 2 && (code == 2 || code == 4)));  // ERRSRV badpw, access
+        return denied ? DWORD{kErrorAccessDenied} : DWORD{kNerrNameNotFound};
+    }
+    const size_t count = static_cast<std::uint8_t>(smb[32]);
+    if (smb.size() < 33 + 2 * count + 2) return kNerrNameNotFound;
+    for (size_t i = 0; i < count; ++i) words.push_back(Le16(smb, 33 + 2 * i));
+    // A negotiation that found no dialect in common (a receiver without SMB1).
+    if (command == 0x72 && !words.empty() && words[0] == 0xFFFF) return kNerrNameNotFound;
+    return kErrorSuccess;
+}
 
 bool NetbiosName(std::string_view sjisName, std::uint8_t suffix, std::string& name) {
     if (sjisName.empty() || sjisName.size() > 15) return false;

@@ -1,6 +1,7 @@
 #include "platform/profile.h"
 
 #include <sys/stat.h>
+#include <time.h>
 
 #include <algorithm>
 #include <memory>
@@ -106,7 +107,12 @@ struct Snapshot {
 std::mutex g_snapshotMutex;
 std::unordered_map<std::string, std::shared_ptr<const Snapshot>> g_snapshots;
 
+// The same file, unchanged since it was read. A file changed within the last two seconds is
+// read again: the file system's clock may not tell two quick writes of one size apart.
 bool SameFile(const struct stat& a, const struct stat& b) {
+    struct timespec now {};
+    clock_gettime(CLOCK_REALTIME, &now);
+    if (now.tv_sec - b.st_mtim.tv_sec < 2 || now.tv_sec - b.st_ctim.tv_sec < 2) return false;
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
            a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec &&
            a.st_ctim.tv_sec == b.st_ctim.tv_sec && a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;

@@ -220,6 +220,26 @@ TEST(EventLog, ReadsRealFilesCleanAndDirty) {
     }
 }
 
+TEST(EventLog, ADirtyFileWithoutItsEndRecordIsCorruptNotAWalkForEachRead) {
+    // The dirty file with its end-of-file record's signature wiped, grown to 8 MB.
+    std::string bytes = ReadFileBytes(std::string(QUORVIK_TEST_DATA) + "/evt/TestLog-dirty.evt");
+    const size_t eof = bytes.find(std::string(4, '\x11') + std::string(4, '\x22'));
+    ASSERT_NE(eof, std::string::npos);
+    bytes[eof] = 0;
+    bytes.resize(8 << 20, '\0');
+    TestFolder folder;
+    WriteFileBytes(folder.File("big.evt"), bytes);
+    for (int i = 0; i < 2; ++i) {
+        EventLogHandle log = OpenBackupEventLog("", folder.File("big.evt"));
+        if (log) {
+            DWORD count = 0;
+            EXPECT_FALSE(GetNumberOfEventLogRecords(log, count));
+            CloseEventLog(log);
+        }
+        EXPECT_EQ(GetLastError(), kErrorEventLogFileCorrupt);
+    }
+}
+
 TEST(EventLogPeer, EvtexportReadsWhatWeWriteIncludingAWrappedLog) {
     MachineFolder machine;
     RegisterLog(machine, "Ring", "Src", 0x10000);

@@ -130,6 +130,38 @@ TEST(Registry, FilesMergeInNameOrderAndReloadWhenChanged) {
     RegCloseKey(key);
 }
 
+TEST(Registry, AddedKeysLandWholeWhateverStateTheLocalFileIsIn) {
+    // A last line without its end, one that continues (a cut hex value), Notepad's UTF-16, and
+    // a file of the other format: every added key reads back as written.
+    const std::string header = "Windows Registry Editor Version 5.00\r\n\r\n";
+    const std::string key = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Before]\r\n";
+    const std::string states[] = {
+        header + key + "\"Last\"=\"no line end\"",
+        header + key + "\"Cut\"=hex:00,01,\\",
+        "\xFF\xFE" + Utf16ToBytes(Utf8ToUtf16(header + key + "\"Wide\"=\"値\"")),
+        "REGEDIT4\r\n\r\n" + key,
+        "garbage",
+    };
+    for (const std::string& state : states) {
+        MachineFolder machine;
+        machine.AddRegFile("zz-local.reg", state);
+        ASSERT_TRUE(AppendMachineRegistry(RegKeyLine("SOFTWARE\\Added") +
+                                          RegStringLine("Name", "新しい値")))
+            << state;
+        std::string value;
+        EXPECT_TRUE(ReadMachineString("SOFTWARE\\Added", "Name", value)) << state;
+        EXPECT_EQ(value, sjis(u8"新しい値")) << state;
+    }
+    MachineFolder machine;
+    const std::string wide =
+        "\xFF\xFE" + Utf16ToBytes(Utf8ToUtf16(header + key + "\"Wide\"=\"値\""));
+    machine.AddRegFile("zz-local.reg", wide);
+    ASSERT_TRUE(AppendMachineRegistry(RegKeyLine("SOFTWARE\\Added") + RegDwordLine("N", 1)));
+    std::string value;
+    EXPECT_TRUE(ReadMachineString("SOFTWARE\\Before", "Wide", value));  // kept, still UTF-16
+    EXPECT_EQ(ReadFileBytes(machine.Root() + "registry/zz-local.reg").substr(0, wide.size()), wide);
+}
+
 TEST(Registry, DefaultMachine) {
     MachineFolder machine;
     EXPECT_EQ(Subkeys(kEventLogKey),

@@ -1,7 +1,9 @@
 // The real program on a real X server (Xvfb) with a window manager (openbox) and trayer as its
 // notification area: the tray icon driven with xdotool, a second start refused, an event reported
 // by mail at the first tick, and the end through the tray's menu with the window's state kept.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -24,15 +26,23 @@ namespace {
 
 std::string Build(const std::string& name) { return std::string(QUORVIK_BUILD_DIR) + "/" + name; }
 
-// The first display number nobody holds.
-std::string FreeDisplay() {
-    for (int n = 150; n < 250; ++n) {
-        if (access(("/tmp/.X" + std::to_string(n) + "-lock").c_str(), F_OK) != 0 &&
-            access(("/tmp/.X11-unix/X" + std::to_string(n)).c_str(), F_OK) != 0) {
-            return ":" + std::to_string(n);
-        }
+// The display Xvfb chose and wrote to the pipe once it listens ("" when it said nothing in
+// 30 s): no probing of numbers that another test or server may take meanwhile.
+std::string DisplayFrom(int fd) {
+    std::string number;
+    for (int waited = 0; waited < 30000 && number.find('\n') == std::string::npos; waited += 100) {
+        struct pollfd p {
+            fd, POLLIN, 0
+        };
+        if (poll(&p, 1, 100) <= 0) continue;
+        char buffer[16];
+        const ssize_t n = read(fd, buffer, sizeof buffer);
+        if (n <= 0) break;
+        number.append(buffer, static_cast<size_t>(n));
     }
-    return ":149";
+    close(fd);
+    const size_t end = number.find('\n');
+    return end == std::string::npos || end == 0 ? std::string() : ":" + number.substr(0, end);
 }
 
 // Runs an X client command on the display; its output.
@@ -125,8 +135,14 @@ TEST(DesktopPeer, TrayMailAndASecondStart) {
     ASSERT_TRUE(SaveAddressList(addresses) && SaveWatchList(watches));
     platform::SetExecutableDirectory("");
 
-    const std::string display = FreeDisplay();
-    ChildProcess xvfb({"Xvfb", display, "-screen", "0", "1024x700x24", "-nolisten", "tcp"});
+    int pipeFds[2];
+    ASSERT_EQ(pipe(pipeFds), 0);
+    fcntl(pipeFds[0], F_SETFD, FD_CLOEXEC);
+    ChildProcess xvfb({"Xvfb", "-displayfd", std::to_string(pipeFds[1]), "-screen", "0",
+                       "1024x700x24", "-nolisten", "tcp"});
+    close(pipeFds[1]);
+    const std::string display = DisplayFrom(pipeFds[0]);
+    ASSERT_FALSE(display.empty()) << "Xvfb named no display";
     int code = 1;
     for (int i = 0; i < 300 && code != 0; ++i) {
         X(display, "xdpyinfo", &code);

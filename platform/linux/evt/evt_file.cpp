@@ -144,17 +144,32 @@ bool EvtFile::LoadState() {
         };
         if (m_eofHint >= kHeaderSize && tryAt(m_eofHint)) {
             found = true;
-        } else {
+        } else if (m_walkFailedKey != key) {
+            // Walked in large blocks, the record found by its signature: a file of any size costs
+            // one pass over it, not a read for every four bytes.
+            static const std::string kSignature(
+                "\x11\x11\x11\x11\x22\x22\x22\x22"
+                "\x33\x33\x33\x33\x44\x44\x44\x44");
+            constexpr std::uint32_t kBlock = 1u << 20;
             std::uint32_t from = (s.end >= kHeaderSize && s.end < s.fileSize) ? s.end : kHeaderSize;
             from -= (from - kHeaderSize) % 4;
-            for (std::uint32_t walked = 0; walked < region && !found; walked += 4) {
-                std::uint32_t at = from + walked;
-                if (at >= s.fileSize)
-                    at = at - static_cast<std::uint32_t>(s.fileSize) + kHeaderSize;
-                found = tryAt(at);
+            std::string block;
+            for (std::uint32_t walked = 0; walked < region && !found;) {
+                const std::uint32_t at = Advance(from, walked);
+                const std::uint32_t length = std::min(kBlock, region - walked);
+                // A record that starts in the block is read whole with it.
+                if (!ReadCircular(at, std::min(region, length + kEofSize), block)) break;
+                for (size_t p = block.find(kSignature); p != std::string::npos && !found;
+                     p = block.find(kSignature, p + 1)) {
+                    if (p < 4 || (p - 4) % 4 != 0 || p - 4 >= length) continue;
+                    found = tryAt(Advance(at, static_cast<std::uint32_t>(p - 4)));
+                }
+                walked += length;
             }
         }
         if (!found) {
+            // The same file is not walked again until it changes.
+            m_walkFailedKey = key;
             SetLastError(kErrorEventLogFileCorrupt);
             return false;
         }

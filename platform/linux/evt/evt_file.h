@@ -103,6 +103,7 @@ private:
     std::string m_stateKey;               // what the file looked like then
     std::uint64_t m_generation = 0;       // counts the changes of the file seen
     std::uint32_t m_eofHint = 0;          // where the end-of-file record was last found
+    std::string m_walkFailedKey;          // a dirty file walked without finding that record
 
     // A read-ahead window of the file, read under the lock in the current generation.
     std::string m_window;

@@ -240,23 +240,71 @@ bool ReadMachineDword(std::string_view keyPath, std::string_view valueName, DWOR
            RegReadDword(key.Get(), valueName, value);
 }
 
+namespace {
+
+// Every key and value of part is in whole, alike.
+bool Contains(const RegistryNode& whole, const RegistryNode& part) {
+    for (const auto& [name, value] : part.values) {
+        const auto it = whole.values.find(name);
+        if (it == whole.values.end() || it->second.type != value.type ||
+            it->second.data != value.data) {
+            return false;
+        }
+    }
+    for (const auto& [name, child] : part.children) {
+        const auto it = whole.children.find(name);
+        if (it == whole.children.end() || !Contains(*it->second, *child)) return false;
+    }
+    return true;
+}
+
+constexpr char kRegHeader[] = "Windows Registry Editor Version 5.00\r\n";
+
+// The file with the lines added at its end, in its own encoding, after a line end of its own;
+// empty when the file is no "Version 5.00" file or would not hold the lines as written (its
+// last line continues into them, say).
+std::string WithLines(const std::string& bytes, std::string_view linesUtf8) {
+    std::string updated;
+    if (bytes.empty()) {
+        updated = std::string(kRegHeader) + "\r\n" + std::string(linesUtf8) + "\r\n";
+    } else {
+        const bool utf16 = bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
+                           static_cast<unsigned char>(bytes[1]) == 0xFE;
+        const bool utf8Bom = bytes.compare(0, 3, "\xEF\xBB\xBF") == 0;
+        std::string text = utf16 ? Utf16ToUtf8(Utf16FromBytes(std::string_view(bytes).substr(2)))
+                                 : bytes.substr(utf8Bom ? 3 : 0);
+        if (text.rfind("Windows Registry Editor Version 5.00", 0) != 0) return std::string();
+        if (text.back() != '\n' && text.back() != '\r') text += "\r\n";
+        text += "\r\n" + std::string(linesUtf8) + "\r\n";
+        updated = utf16 ? "\xFF\xFE" + Utf16ToBytes(Utf8ToUtf16(text))
+                        : (utf8Bom ? "\xEF\xBB\xBF" : "") + text;
+    }
+    RegistryTree whole, part;
+    ParseRegFile(updated, whole);
+    ParseRegFile(std::string(kRegHeader) + "\r\n" + std::string(linesUtf8) + "\r\n", part);
+    return Contains(whole.Root(), part.Root()) ? updated : std::string();
+}
+
+}  // namespace
+
 bool AppendMachineRegistry(std::string_view regLinesUtf8) {
     const std::string folder = MachineRoot() + "registry/";
     if (!ForceDirectories(folder)) return false;
-    File file;
-    if (!file.Open(folder + "zz-local.reg", File::Access::Write, File::Disposition::OpenAlways,
-                   File::Share::None)) {
-        return false;
+    // Our own file, unless it cannot take the lines (damaged, another format): then one that
+    // sorts after it, so that what is added still wins. Each is replaced whole, never appended
+    // to in place, so that a kill leaves it as it was or with the lines.
+    for (const char* name : {"zz-local.reg", "zz-local5.reg"}) {
+        const std::string path = folder + name;
+        std::string bytes;
+        if (!ReadWholeFile(path, bytes) && GetLastError() != kErrorFileNotFound) return false;
+        const std::string updated = WithLines(bytes, regLinesUtf8);
+        if (updated.empty()) continue;
+        const bool written = WritePrivateFileAtomically(path, updated, true);
+        NoteLocalMachineChange();
+        return written;
     }
-    std::uint64_t size = 0;
-    if (!file.Size(size) || !file.SeekToEnd()) return false;
-    std::string text;
-    if (size == 0) text = "Windows Registry Editor Version 5.00\r\n\r\n";
-    text.append(regLinesUtf8);
-    text += "\r\n";
-    const bool written = file.Write(text.data(), text.size());
-    NoteLocalMachineChange();
-    return written;
+    SetLastError(kErrorInvalidData);
+    return false;
 }
 
 bool WriteRegistryFile(std::string_view name, std::string_view bytes) {
