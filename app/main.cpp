@@ -10,6 +10,7 @@
 #include "platform/machine.h"
 #include "platform/pump.h"
 #include "session/watch_session.h"
+#include "ui/app_setup.h"
 #include "ui/main_window.h"
 #include "ui/qt_shell.h"
 
@@ -58,6 +59,7 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("Quorvik"));
     QApplication::setApplicationVersion(QStringLiteral(QUORVIK_VERSION));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/quorvik.svg")));
+    PrepareApplication(app);
     // Minimised into the notification area, the window is hidden, not closed: the program ends
     // only when the main window closes.
     QApplication::setQuitOnLastWindowClosed(false);

@@ -10,7 +10,7 @@ task="${1:-run}"
 run=(
   build-essential cmake ninja-build ccache pkg-config
   qt6-base-dev libgl-dev
-  libssl-dev libcurl4-openssl-dev fonts-noto-cjk libqt6svg6
+  libssl-dev libcurl4-openssl-dev fonts-noto-cjk libqt6svg6 qt6-translations-l10n
 )
 test=(
   "${run[@]}"

@@ -27,8 +27,9 @@ constexpr int kParamRole = Qt::UserRole + 1;
 constexpr int kMailRole = Qt::UserRole;
 constexpr int kComputerRole = Qt::UserRole + 1;
 
+// Letters without regard to case; the second byte of a double-byte character is never a letter.
 bool LessNoCase(const std::string& a, const std::string& b) {
-    return platform::CompareAsciiNoCase(a, b) < 0;
+    return platform::FoldCase(a) < platform::FoldCase(b);
 }
 
 // Replaces a combo box's list, "特定しない" on top, and keeps the text typed in it.
@@ -99,7 +100,9 @@ TfrmEditWatch::TfrmEditWatch(QWidget* parent)
     ui->setupUi(this);
     setModal(true);
     MakeNumericEdit(ui->edtEventNum, 6);
-    MakeDigitKeyFilter(ui->cbxEventID->lineEdit());
+    // An editable combo box hands its keys to its line edit directly, past any filter there:
+    // the digits-only filter sits where the keys arrive.
+    MakeDigitKeyFilter(ui->cbxEventID);
     for (int i = 0; i < 6; ++i) ui->cbxType->addItem(ToQString(EventTypeName(TypeCodeOfIndex(i))));
     for (QComboBox* box : {ui->cbxLogName, ui->cbxSourceName, ui->cbxEventID, ui->cbxCategory}) {
         box->setMinimumWidth(box->fontMetrics().averageCharWidth() * 40);

@@ -16,6 +16,7 @@
 #include "platform/files.h"
 #include "platform/machine.h"
 #include "platform/registry_files.h"
+#include "ui/app_setup.h"
 #include "ui/dry_run_window.h"
 #include "ui/edit_mail_dialog.h"
 #include "ui/edit_todo_dialog.h"
@@ -27,6 +28,7 @@
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
+    PrepareApplication(app);
     if (argc < 2) {
         std::fprintf(stderr,
                      "usage: dialog_gallery settings|addresses|address|watches|watch[:tab]|"

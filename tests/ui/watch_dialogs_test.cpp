@@ -9,6 +9,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTabWidget>
+#include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
 #include <deque>
@@ -227,6 +228,38 @@ TEST_F(WatchDialogTest, TheChecksInOrderWithTheirTabsAndTheCaret) {
     EXPECT_EQ(read.EventID, 100);
     EXPECT_EQ(read.Condition, sjis(u8"\"ディスク\" AND 容量"));
     EXPECT_EQ(read.AddrList, std::vector<std::string>{"ops@example.jp"});
+}
+
+TEST_F(WatchDialogTest, TheKeyboardAsOnWindows) {
+    watches.push_back(Entry(1));
+    editor.ShowEntry(watches, nullptr);
+    editor.show();
+    editor.activateWindow();
+    auto* pages = Find<QTabWidget>(&editor, "pgcWatch");
+    // Tab from the last control of every page leaves the page for the dialog's buttons.
+    const char* last[] = {"btnDryRun", "edtNote", "btnDown", "lvwAddrList"};
+    for (int page = 0; page < 4; ++page) {
+        pages->setCurrentIndex(page);
+        QWidget* from = Field(last[page]);
+        from->setEnabled(true);
+        from->setFocus();
+        QTest::keyClick(from, Qt::Key_Tab);
+        EXPECT_EQ(editor.focusWidget(), Field("btnEntry")) << last[page];
+    }
+    // The note takes no TAB from the key, and Alt with a letter nobody owns types nothing.
+    pages->setCurrentIndex(1);
+    auto* note = Find<QPlainTextEdit>(&editor, "edtNote");
+    note->setFocus();
+    QTest::keyClicks(note, QStringLiteral("ab"));
+    QTest::keyClick(note, Qt::Key_Q, Qt::AltModifier);
+    EXPECT_EQ(note->toPlainText(), QStringLiteral("ab"));
+    // The event id box takes digits only, typed where the keys arrive.
+    pages->setCurrentIndex(0);
+    QComboBox* id = Box("cbxEventID");
+    id->setFocus();
+    id->setEditText(QString());
+    QTest::keyClicks(id, QStringLiteral("1x2"));
+    EXPECT_EQ(id->currentText(), QStringLiteral("12"));
 }
 
 TEST_F(WatchDialogTest, AnUnchangedEntryCancelsAndAnUnknownRecipientCountsAsAChange) {
