@@ -143,7 +143,20 @@ bool LoadWatchList(WatchList& list) {
     return complete;
 }
 
+namespace {
+
+// A list file removed while the program runs is made again: the save must not fail for ever.
+void EnsureListFile(const std::string& path) {
+    if (platform::FileExists(path)) return;
+    platform::File file;
+    file.Open(path, platform::File::Access::Write, platform::File::Disposition::OpenAlways,
+              platform::File::Share::None);
+}
+
+}  // namespace
+
 bool SaveAddressList(const AddressList& list) {
+    EnsureListFile(AddressListPath());
     Datafile file;
     if (!file.Open(AddressListPath(), Datafile::Mode::Write)) return false;
     bool ok = file.WriteShort(kMailFileVersion);
@@ -158,6 +171,7 @@ bool SaveAddressList(const AddressList& list) {
 }
 
 bool SaveWatchList(const WatchList& list) {
+    EnsureListFile(WatchListPath());
     Datafile file;
     if (!file.Open(WatchListPath(), Datafile::Mode::Write)) return false;
     bool ok = file.WriteShort(kWatchFileVersion);

@@ -319,6 +319,7 @@ private:
 
 void TNMSMTP::Connect() {
     m_busy = true;
+    bool greeted = false;
     try {
         TPowersock::Connect();
         if (!Connected()) {
@@ -328,6 +329,7 @@ void TNMSMTP::Connect() {
         // Only a greeting with a positive code opens the dialogue (a POP3 server's "+OK" or a
         // line without a code does not).
         std::string greeting = ReadReply();
+        greeted = true;
         if (!Positive(m_replyNumber)) throw ESmtpError(WithoutLineEnd(greeting));
         Write("HELO " + UserID + "\r\n");
         ReadReply();
@@ -337,7 +339,10 @@ void TNMSMTP::Connect() {
         }
     } catch (...) {
         m_busy = false;
-        // Disconnect after a failed greeting or HELO, then let the error pass on.
+        // A server that never greeted, or stopped answering, is not asked to QUIT (and waited
+        // for once more): the connection is just closed.
+        if (!greeted || m_timedOut) m_socket.Close();
+        // Disconnect after a refused greeting or HELO, then let the error pass on.
         if (Connected()) {
             try {
                 Disconnect();

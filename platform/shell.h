@@ -51,9 +51,11 @@ public:
     // Lets the user choose a folder; false when cancelled. folder holds the start on entry.
     virtual bool BrowseForFolder(const std::string& title, std::string& folder) = 0;
 
-    // Lets the user choose an existing file; false when cancelled. filter is "name|pattern".
+    // Lets the user choose a file (one that exists, or any name when mustExist is false),
+    // starting where path is, its file selected; false when cancelled. filter is
+    // "name|pattern|...".
     virtual bool OpenFileDialog(const std::string& title, const std::string& filter,
-                                std::string& path) = 0;
+                                std::string& path, bool mustExist) = 0;
 
     // Shows the help file, at a topic when topic is not 0.
     virtual void ShowHelp(const std::string& helpFile, unsigned topic) = 0;

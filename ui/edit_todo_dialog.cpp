@@ -142,8 +142,9 @@ void TfrmEditToDo::btnEntryClick() {
 
 void TfrmEditToDo::btnBrowseFileClick() {
     std::string path = EditText(ui->edtFile);
-    if (platform::CurrentShell().OpenFileDialog(sjis(u8"ファイル"),
-                                                sjis(u8"すべてのファイル (*.*)|*.*"), path)) {
+    // The file to attach may not exist yet: any name is taken.
+    if (platform::CurrentShell().OpenFileDialog(
+            sjis(u8"ファイル"), sjis(u8"すべてのファイル (*.*)|*.*"), path, false)) {
         SetEditText(ui->edtFile, path);
     }
 }
@@ -152,7 +153,7 @@ void TfrmEditToDo::btnBrowseProgramClick() {
     std::string path = EditText(ui->edtProgram);
     if (platform::CurrentShell().OpenFileDialog(
             sjis(u8"プログラム"),
-            sjis(u8"アプリケーション (*.exe)|*.exe|すべてのファイル (*.*)|*.*"), path)) {
+            sjis(u8"すべてのファイル (*.*)|*.*|アプリケーション (*.exe)|*.exe"), path, true)) {
         SetEditText(ui->edtProgram, path);
     }
 }

@@ -1,13 +1,17 @@
 #include "ui/qt_shell.h"
 
+#include <QApplication>
 #include <QDesktopServices>
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QInputDialog>
 #include <QMessageBox>
 #include <QUrl>
 
+#include "platform/bytes.h"
 #include "platform/codepage.h"
+#include "platform/machine.h"
 
 using namespace platform;
 
@@ -66,14 +70,14 @@ MessageBoxResult ResultFor(int button, MessageBoxButtons buttons) {
 MessageBoxResult QtShell::MessageBox(const std::string& text, const std::string& caption,
                                      MessageBoxButtons buttons, MessageBoxIcon icon) {
     ButtonSet set = ButtonsFor(buttons);
-    QMessageBox box(IconFor(icon), ToQString(caption), ToQString(text), set.buttons, m_parent);
+    QMessageBox box(IconFor(icon), ToQString(caption), ToQString(text), set.buttons, Owner());
     box.setDefaultButton(set.defaultButton);
     return ResultFor(box.exec(), buttons);
 }
 
 bool QtShell::InputBox(const std::string& caption, const std::string& prompt, std::string& value) {
     bool ok = false;
-    QString answer = QInputDialog::getText(m_parent, ToQString(caption), ToQString(prompt),
+    QString answer = QInputDialog::getText(Owner(), ToQString(caption), ToQString(prompt),
                                            QLineEdit::Normal, ToQString(value), &ok);
     if (ok) value = FromQString(answer);
     return ok;
@@ -81,14 +85,14 @@ bool QtShell::InputBox(const std::string& caption, const std::string& prompt, st
 
 bool QtShell::BrowseForFolder(const std::string& title, std::string& folder) {
     QString chosen =
-        QFileDialog::getExistingDirectory(m_parent, ToQString(title), ToQString(folder));
+        QFileDialog::getExistingDirectory(Owner(), ToQString(title), ToQString(folder));
     if (chosen.isEmpty()) return false;
     folder = FromQString(chosen);
     return true;
 }
 
-bool QtShell::OpenFileDialog(const std::string& title, const std::string& filter,
-                             std::string& path) {
+bool QtShell::OpenFileDialog(const std::string& title, const std::string& filter, std::string& path,
+                             bool mustExist) {
     // "name|pattern|name|pattern" as the Windows dialogs take it -> "name (pattern);;..."
     QStringList parts = ToQString(filter).split('|');
     QStringList filters;
@@ -98,14 +102,44 @@ bool QtShell::OpenFileDialog(const std::string& title, const std::string& filter
         patterns.replace(QStringLiteral("*.*"), QStringLiteral("*"));
         filters << QStringLiteral("%1 (%2)").arg(parts[i], patterns);
     }
-    QString start = path.empty() ? QString() : QFileInfo(ToQString(path)).absolutePath();
-    QString chosen = QFileDialog::getOpenFileName(m_parent, ToQString(title), start,
-                                                  filters.join(QStringLiteral(";;")));
-    if (chosen.isEmpty()) return false;
-    path = FromQString(chosen);
+    QFileDialog dialog(Owner(), ToQString(title));
+    dialog.setNameFilters(filters);
+    dialog.setFileMode(mustExist ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setLabelText(QFileDialog::Accept, QString::fromUtf8(u8"開く(&O)"));
+    // Where the path is: its file selected when it names one, else the nearest folder there is.
+    if (!path.empty()) {
+        const bool machinePath =
+            path.find('\\') != std::string::npos || (path.size() >= 2 && path[1] == ':');
+        QFileInfo current(ToQString(machinePath ? platform::MapMachinePath(path) : path));
+        QDir folder = current.absoluteDir();
+        while (!folder.exists() && folder.cdUp()) {
+        }
+        dialog.setDirectory(folder);
+        const QString name = current.fileName();
+        if (current.absoluteDir() == folder && !name.isEmpty() && !name.contains('*') &&
+            !name.contains('?')) {
+            dialog.selectFile(name);
+        }
+    }
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return false;
+    path = FromQString(dialog.selectedFiles().first());
     return true;
 }
 
+QWidget* QtShell::Owner() const {
+    if (QWidget* modal = QApplication::activeModalWidget()) return modal;
+    if (QWidget* active = QApplication::activeWindow()) return active;
+    return m_parent;
+}
+
 void QtShell::ShowHelp(const std::string& helpFile, unsigned) {
-    QDesktopServices::openUrl(QUrl::fromLocalFile(ToQString(helpFile)));
+    // Without a program that opens pages (xdg-open and a browser) nothing would show at all.
+    if (QDesktopServices::openUrl(QUrl::fromLocalFile(ToQString(helpFile)))) return;
+    MessageBox(platform::StringPrintf(
+                   sjis(u8"ヘルプを開くブラウザーが見つかりませんでした。ヘルプは次のファイルです。"
+                        u8"\r\n%s")
+                       .c_str(),
+                   helpFile.c_str()),
+               sjis(u8"ヘルプ"), platform::kMbOk, platform::kMbIconInformation);
 }

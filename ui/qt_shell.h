@@ -20,10 +20,13 @@ public:
     bool InputBox(const std::string& caption, const std::string& prompt,
                   std::string& value) override;
     bool BrowseForFolder(const std::string& title, std::string& folder) override;
-    bool OpenFileDialog(const std::string& title, const std::string& filter,
-                        std::string& path) override;
+    bool OpenFileDialog(const std::string& title, const std::string& filter, std::string& path,
+                        bool mustExist) override;
     void ShowHelp(const std::string& helpFile, unsigned topic) override;
 
 private:
+    // The window a box belongs over: the dialog the user works in, else the main window.
+    QWidget* Owner() const;
+
     QWidget* m_parent;
 };

@@ -18,7 +18,7 @@ public:
     }
     bool InputBox(const std::string&, const std::string&, std::string&) override { return false; }
     bool BrowseForFolder(const std::string&, std::string&) override { return false; }
-    bool OpenFileDialog(const std::string&, const std::string&, std::string&) override {
+    bool OpenFileDialog(const std::string&, const std::string&, std::string&, bool) override {
         return false;
     }
     void ShowHelp(const std::string&, unsigned) override {}

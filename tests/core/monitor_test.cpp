@@ -338,6 +338,7 @@ TEST_F(MonitorTest, AddressChangesCarryIntoTheWatchList) {
 
     // A failing save asks; Retry tries again, Cancel gives up and keeps the list in memory.
     platform::DeleteFile(WatchListPath());
+    ASSERT_TRUE(platform::CreateDirectory(WatchListPath()));  // a folder where the file goes
     shell.Answer(platform::kIdRetry);
     shell.Answer(platform::kIdCancel);
     OnAddressDeleted(watches, AddressEntry{"", "", "b@example.jp", "", ""},

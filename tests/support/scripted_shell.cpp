@@ -44,8 +44,8 @@ bool ScriptedShell::BrowseForFolder(const std::string& title, std::string& folde
     return TakeInput(inputs, folder);
 }
 
-bool ScriptedShell::OpenFileDialog(const std::string& title, const std::string&,
-                                   std::string& path) {
+bool ScriptedShell::OpenFileDialog(const std::string& title, const std::string&, std::string& path,
+                                   bool) {
     asked.push_back(title + "||" + path);
     return TakeInput(inputs, path);
 }

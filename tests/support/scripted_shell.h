@@ -32,8 +32,8 @@ public:
     bool InputBox(const std::string& caption, const std::string& prompt,
                   std::string& value) override;
     bool BrowseForFolder(const std::string& title, std::string& folder) override;
-    bool OpenFileDialog(const std::string& title, const std::string& filter,
-                        std::string& path) override;
+    bool OpenFileDialog(const std::string& title, const std::string& filter, std::string& path,
+                        bool mustExist) override;
     void ShowHelp(const std::string& helpFile, unsigned topic) override;
 
     // Texts for the next input box, folder browser or file dialog; none left means cancel.
