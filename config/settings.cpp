@@ -1,5 +1,7 @@
 #include "config/settings.h"
 
+#include <climits>
+#include <cstdint>
 #include <cstdio>
 
 #include "platform/bytes.h"
@@ -162,6 +164,12 @@ void LoadColumnWidths(const std::string& section, ColumnWidthView& view) {
     char key[16];
     for (int i = 0; i < view.ColumnCount(); ++i) {
         std::snprintf(key, sizeof key, "COL%02d", i);
-        view.SetColumnWidth(i, ReadIntSetting(section, key, 100));
+        constexpr std::int32_t kMissing = INT32_MIN;
+        const std::int32_t width = ReadIntSetting(section, key, kMissing);
+        if (width == kMissing) {
+            view.FitColumn(i);
+        } else {
+            view.SetColumnWidth(i, width);
+        }
     }
 }

@@ -78,8 +78,10 @@ public:
     virtual int ColumnCount() const = 0;
     virtual int ColumnWidth(int column) const = 0;
     virtual void SetColumnWidth(int column, int width) = 0;
+    // A width for a column no width was saved for: one its header and contents fit in.
+    virtual void FitColumn(int column) { SetColumnWidth(column, 100); }
 };
 
-// Column i's width under "COL%02d" of i in the section; 100 when missing.
+// Column i's width under "COL%02d" of i in the section; fitted to the column when missing.
 void SaveColumnWidths(const std::string& section, const ColumnWidthView& view);
 void LoadColumnWidths(const std::string& section, ColumnWidthView& view);

@@ -1,5 +1,7 @@
 #include "ui/dialog_support.h"
 
+#include <algorithm>
+
 #include <QApplication>
 #include <QClipboard>
 #include <QEvent>
@@ -107,5 +109,17 @@ int TreeColumnWidths::ColumnCount() const { return m_tree->columnCount(); }
 int TreeColumnWidths::ColumnWidth(int column) const { return m_tree->columnWidth(column); }
 
 void TreeColumnWidths::SetColumnWidth(int column, int width) {
+    m_tree->setColumnWidth(column, width);
+}
+
+void TreeColumnWidths::FitColumn(int column) {
+    // The header and every row as they are, check boxes and icons included.
+    m_tree->resizeColumnToContents(column);
+    int width = m_tree->columnWidth(column);
+    if (column < m_samples.size() && !m_samples[column].isEmpty()) {
+        const int icon = column == 0 ? m_tree->iconSize().width() + 8 : 0;
+        width = std::max(width, m_tree->fontMetrics().horizontalAdvance(m_samples[column]) +
+                                    icon + 16);
+    }
     m_tree->setColumnWidth(column, width);
 }

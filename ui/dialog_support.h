@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QStringList>
 #include <string>
+#include <utility>
 
 #include "config/settings_checks.h"
 #include "platform/shell.h"
@@ -41,11 +43,15 @@ void Tell(const std::string& text, const std::string& caption, platform::Message
 // A list view's column widths as the settings file keeps them.
 class TreeColumnWidths : public ColumnWidthView {
 public:
-    explicit TreeColumnWidths(QTreeWidget* tree) : m_tree(tree) {}
+    // samples: for each column, a text it must show whole even before it holds any (a date).
+    explicit TreeColumnWidths(QTreeWidget* tree, QStringList samples = {})
+        : m_tree(tree), m_samples(std::move(samples)) {}
     int ColumnCount() const override;
     int ColumnWidth(int column) const override;
     void SetColumnWidth(int column, int width) override;
+    void FitColumn(int column) override;
 
 private:
     QTreeWidget* m_tree;
+    QStringList m_samples;
 };

@@ -107,9 +107,6 @@ TfrmEditWatch::TfrmEditWatch(QWidget* parent)
     for (QComboBox* box : {ui->cbxLogName, ui->cbxSourceName, ui->cbxEventID, ui->cbxCategory}) {
         box->setMinimumWidth(box->fontMetrics().averageCharWidth() * 40);
     }
-    ui->lvwToDo->setColumnWidth(0, 180);
-    const int widths[] = {150, 150, 100, 100, 150};
-    for (int i = 0; i < 5; ++i) ui->lvwAddrList->setColumnWidth(i, widths[i]);
     resize(720, 520);
     connect(ui->cbxLogName, &QComboBox::editTextChanged, this, &TfrmEditWatch::cbxLogNameChange);
     connect(ui->cbxSourceName, &QComboBox::editTextChanged, this,
@@ -263,7 +260,14 @@ void TfrmEditWatch::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
     TreeColumnWidths addresses(ui->lvwAddrList);
     LoadColumnWidths("MailList", addresses);
-    TreeColumnWidths actions(ui->lvwToDo);
+    QString widestKind;
+    for (int kind = 0; kind <= kActionContinueService; ++kind) {
+        const QString name = ToQString(ActionKindName(kind));
+        if (fontMetrics().horizontalAdvance(name) > fontMetrics().horizontalAdvance(widestKind)) {
+            widestKind = name;
+        }
+    }
+    TreeColumnWidths actions(ui->lvwToDo, {widestKind});
     LoadColumnWidths("ToDoList", actions);
     ui->pgcWatch->setCurrentWidget(ui->tshEvent);
     ui->edtEventNum->setFocus();
