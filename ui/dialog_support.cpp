@@ -4,15 +4,21 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QComboBox>
 #include <QEvent>
 #include <QFontMetrics>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QKeySequence>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMimeData>
 #include <QObject>
+#include <QPlainTextEdit>
+#include <QRegularExpression>
 #include <QRegularExpressionValidator>
+#include <QStackedWidget>
+#include <QTabWidget>
 #include <QTreeWidget>
 
 #include "platform/bytes.h"
@@ -87,6 +93,62 @@ std::string TrimEdit(QLineEdit* edit) {
     return text;
 }
 
+namespace {
+
+// Whether a text survives code page 932: what it lacks comes out as '?'.
+bool FitsCodePage(const QString& text) {
+    const std::string sjis = FromQString(text);
+    return std::count(sjis.begin(), sjis.end(), '?') == text.count(QLatin1Char('?'));
+}
+
+// A field's name as its label shows it, without the access key and colon.
+QString FieldName(QWidget* form, QWidget* field) {
+    for (QLabel* label : form->findChildren<QLabel*>()) {
+        if (label->buddy() != field) continue;
+        QString name = label->text();
+        name.remove(QRegularExpression(QStringLiteral("\\(&.\\)")));
+        name.remove(QLatin1Char('&'));
+        name.remove(QRegularExpression(QStringLiteral("[:：]$")));
+        return name.trimmed();
+    }
+    return QString();
+}
+
+}  // namespace
+
+bool CheckCodePage(QWidget* form) {
+    for (QWidget* field : form->findChildren<QWidget*>()) {
+        if (!field->isEnabled()) continue;
+        QString text;
+        if (auto* edit = qobject_cast<QLineEdit*>(field)) {
+            // A combo box's own line edit is named by the combo box's label.
+            text = edit->text();
+            if (auto* box = qobject_cast<QComboBox*>(field->parentWidget())) field = box;
+        } else if (auto* memo = qobject_cast<QPlainTextEdit*>(field)) {
+            text = memo->toPlainText();
+        } else {
+            continue;
+        }
+        if (FitsCodePage(text)) continue;
+        // A field on a page of tabs not in front: its page comes forward first.
+        for (QWidget* page = field; page; page = page->parentWidget()) {
+            auto* stack = qobject_cast<QStackedWidget*>(page->parentWidget());
+            auto* tabs = stack ? qobject_cast<QTabWidget*>(stack->parentWidget()) : nullptr;
+            if (tabs) tabs->setCurrentWidget(page);
+        }
+        const QString name = FieldName(form, field);
+        FieldCheckFailed(
+            FromQString(
+                name.isEmpty()
+                    ? QString::fromUtf8(u8"シフトJISで表せない文字が入力されています。")
+                    : QString::fromUtf8(u8"%1に、シフトJISで表せない文字が入力されています。")
+                          .arg(name)),
+            field);
+        return false;
+    }
+    return true;
+}
+
 void FieldCheckFailed(const std::string& message, QWidget* field) {
     platform::CurrentShell().MessageBox(message, sjis(u8"項目チェック"), platform::kMbOk,
                                         platform::kMbIconExclamation);
@@ -118,8 +180,8 @@ void TreeColumnWidths::FitColumn(int column) {
     int width = m_tree->columnWidth(column);
     if (column < m_samples.size() && !m_samples[column].isEmpty()) {
         const int icon = column == 0 ? m_tree->iconSize().width() + 8 : 0;
-        width = std::max(width, m_tree->fontMetrics().horizontalAdvance(m_samples[column]) +
-                                    icon + 16);
+        width =
+            std::max(width, m_tree->fontMetrics().horizontalAdvance(m_samples[column]) + icon + 16);
     }
     m_tree->setColumnWidth(column, width);
 }

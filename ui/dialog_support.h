@@ -30,6 +30,10 @@ std::string TrimEdit(QLineEdit* edit);
 std::string EditText(const QLineEdit* edit);
 void SetEditText(QLineEdit* edit, const std::string& sjisText);
 
+// The first field of the form whose text code page 932 cannot hold whole (a character would be
+// saved as "?") is named in a check's box and gets the focus; false then.
+bool CheckCodePage(QWidget* form);
+
 // A failed field check: the message with the caption "項目チェック" and the warning icon, then the
 // focus on the field with its text selected.
 void FieldCheckFailed(const std::string& message, QWidget* field);

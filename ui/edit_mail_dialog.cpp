@@ -57,7 +57,7 @@ bool TfrmEditMail::CheckInputData() {
 }
 
 void TfrmEditMail::btnEntryClick() {
-    if (!CheckInputData()) return;
+    if (!CheckCodePage(this) || !CheckInputData()) return;
     AddressEntry entry;
     ReadAddress(entry);
     done(entry == m_loaded ? QDialog::Rejected : QDialog::Accepted);

@@ -125,6 +125,7 @@ void TfrmEditToDo::ReadAction(ActionEntry& action) const {
 }
 
 void TfrmEditToDo::btnEntryClick() {
+    if (!CheckCodePage(this)) return;
     const int kind = Kind();
     if (kind == kActionAttachFiles) {
         if (ui->edtFile->text().isEmpty()) {

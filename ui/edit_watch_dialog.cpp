@@ -420,6 +420,7 @@ void TfrmEditWatch::btnDryRunClick() {
 }
 
 void TfrmEditWatch::btnEntryClick() {
+    if (!CheckCodePage(this)) return;
     const WatchFields fields = TrimmedFields();
     if (auto problem = CheckWatchFields(fields, *m_watches, m_entry)) {
         // The message first, then the field's tab: as the checks show it.

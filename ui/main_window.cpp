@@ -101,9 +101,10 @@ void TfrmMain::FormCreate() {
     }
     LoadWindowPosition();
     // Before any line, the type and time columns are as wide as their widest text will be.
-    TreeColumnWidths widths(ui->lvwEvent, {ToQString(LevelName(kLogDebug)),
-                                           QString::fromStdString(FormatLogTime(platform::SystemTime{
-                                               2026, 12, 31, 23, 59, 59, 0, 0}))});
+    TreeColumnWidths widths(
+        ui->lvwEvent, {ToQString(LevelName(kLogDebug)),
+                       QString::fromStdString(
+                           FormatLogTime(platform::SystemTime{2026, 12, 31, 23, 59, 59, 0, 0}))});
     LoadColumnWidths("MessageLog", widths);
     ui->mnuDebugMode->setChecked(ReadIntSetting("MainMenu", "Debug", 0) != 0);
     m_session.Log().StartLogFile();

@@ -144,6 +144,7 @@ void TfrmSetupEtc::TrimSmtpEdits() {
 }
 
 void TfrmSetupEtc::btnOkClick() {
+    if (!CheckCodePage(this)) return;
     TrimEdit(ui->edtInterval);
     if (auto problem = CheckInterval(Fields())) {
         FieldCheckFailed(problem->message, Control(problem->field));

@@ -380,6 +380,23 @@ TEST(AddressChecks, WhatAnEntryMayHold) {
     EXPECT_EQ(FindAddressDuplicate(list, e, nullptr), AddressDuplicate::UserName);
 }
 
+TEST(SetupMailDialog, ATextCodePage932CannotHoldIsNamedNotSavedAsQuestionMarks) {
+    TestApp();
+    ScriptedShell shell;
+    TfrmEditMail editor;
+    editor.ShowAddress(nullptr);
+    editor.show();
+    Find<QLineEdit>(&editor, "edtMailAddr")->setText(QStringLiteral("yoshino@example.jp"));
+    Find<QLineEdit>(&editor, "edtName")->setText(QString::fromUtf8(u8"𠮷野"));
+    shell.Answer(platform::kIdOk);
+    Find<QPushButton>(&editor, "btnEntry")->click();
+    ASSERT_EQ(Shown(shell).size(), 1u);
+    EXPECT_EQ(Shown(shell).back(),
+              "項目チェック|氏名に、シフトJISで表せない文字が入力されています。");
+    EXPECT_EQ(editor.focusWidget(), Find<QLineEdit>(&editor, "edtName"));
+    EXPECT_NE(editor.result(), QDialog::Accepted);
+}
+
 TEST(SetupMailDialog, NewChangeDeleteWithDuplicatesAndTheWatchList) {
     TestApp();
     TestFolder folder;
