@@ -108,9 +108,45 @@ void TfrmSetupEtc::btnExtensionClick() {
         m_extension = m_extensionDialog->Extension();
 }
 
-void TfrmSetupEtc::LockEntry() { ui->btnOk->setEnabled(false); }
+void TfrmSetupEtc::LockEntry() {
+    m_entryLocked = true;
+    ui->btnOk->setEnabled(false);
+}
 
-void TfrmSetupEtc::UnlockEntry() { ui->btnOk->setEnabled(true); }
+void TfrmSetupEtc::UnlockEntry() {
+    m_entryLocked = false;
+    ui->btnOk->setEnabled(!m_testing);
+}
+
+void TfrmSetupEtc::done(int result) {
+    if (m_testing) {
+        if (m_testClient) m_testClient->Abort();
+        return;
+    }
+    QDialog::done(result);
+}
+
+void TfrmSetupEtc::BeginTest(TNMSMTP* client) {
+    m_testing = true;
+    m_testClient = client;
+    ui->btnOk->setEnabled(false);
+    ui->btnCancel->setEnabled(false);
+    m_testText = ui->btnTest->text();
+    if (client) {
+        ui->btnTest->setText(QString::fromUtf8(u8"中止(&S)"));
+    } else {
+        ui->btnTest->setEnabled(false);
+    }
+}
+
+void TfrmSetupEtc::EndTest() {
+    m_testing = false;
+    m_testClient = nullptr;
+    ui->btnOk->setEnabled(!m_entryLocked);
+    ui->btnCancel->setEnabled(true);
+    ui->btnTest->setText(m_testText);
+    ui->btnTest->setEnabled(true);
+}
 
 void TfrmSetupEtc::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
@@ -197,6 +233,11 @@ bool TfrmSetupEtc::CheckSmtpWithMessages() {
 }
 
 void TfrmSetupEtc::btnTestClick() {
+    // Clicked again while it runs (the button then reads 中止): the test stops.
+    if (m_testing) {
+        if (m_testClient) m_testClient->Abort();
+        return;
+    }
     if (m_send) {
         TestMail();
     } else {
@@ -205,11 +246,6 @@ void TfrmSetupEtc::btnTestClick() {
 }
 
 void TfrmSetupEtc::TestMail() {
-    ui->btnTest->setEnabled(false);
-    struct Enable {
-        QPushButton* button;
-        ~Enable() { button->setEnabled(true); }
-    } enable{ui->btnTest};
     if (!CheckSmtpWithMessages()) return;
     Settings settings;
     ReadSettings(settings);
@@ -220,6 +256,11 @@ void TfrmSetupEtc::TestMail() {
             return;
         }
     } while (to.empty());
+    struct Running {
+        TfrmSetupEtc* dialog;
+        ~Running() { dialog->EndTest(); }
+    } running{this};
+    BeginTest(nullptr);  // the library's send cannot be stopped; its time-out bounds it
     char error[kBSendMailErrorSize] = {};
     const int result =
         CallMailLibrary(m_send, LibraryServerText(settings), BracketedAddress(to),
@@ -255,8 +296,8 @@ void TfrmSetupEtc::ConnectionTest() {
         DrainSocketLibrary();
         return;
     }
-    ui->btnTest->setEnabled(false);
     if (CheckSmtpWithMessages()) {
+        BeginTest(client.get());
         Settings settings;
         ReadSettings(settings);
         client->Host = settings.SMTPServer;
@@ -292,8 +333,8 @@ void TfrmSetupEtc::ConnectionTest() {
                               u8"ください。"),
                 ConnectionCaption(), platform::kMbIconError);
         }
+        EndTest();
     }
-    ui->btnTest->setEnabled(true);
     try {
         if (client->Connected()) client->Disconnect();
         client.reset();

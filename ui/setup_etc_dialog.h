@@ -12,6 +12,7 @@ namespace Ui {
 class TfrmSetupEtc;
 }
 class TfrmExtension;
+class TNMSMTP;
 
 // "設定 - その他": the watch interval, the SMTP data and the program log, with a send test.
 class TfrmSetupEtc : public QDialog {
@@ -34,6 +35,10 @@ public:
     void LockEntry();
     void UnlockEntry();
 
+    // While a test runs the dialog stays: its commit buttons wait, and closing it stops the
+    // test instead (the connection test at once; the library's send within its time-out).
+    void done(int result) override;
+
 protected:
     void showEvent(QShowEvent* event) override;
 
@@ -55,10 +60,16 @@ private:
     bool CheckSmtpWithMessages();
     void TestMail();
     void ConnectionTest();
+    void BeginTest(TNMSMTP* client);
+    void EndTest();
 
     std::unique_ptr<Ui::TfrmSetupEtc> ui;
     SettingsFields m_loaded;
     BSendMailFunction m_send = nullptr;
     TfrmExtension* m_extensionDialog;
     ExtensionSettings m_extension, m_loadedExtension;
+    bool m_entryLocked = false;       // a watch tick runs
+    bool m_testing = false;           // a send or connection test runs
+    TNMSMTP* m_testClient = nullptr;  // the connection test's client, which can be stopped
+    QString m_testText;               // the test button's own text
 };

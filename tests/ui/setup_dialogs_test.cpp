@@ -19,9 +19,11 @@
 #include "core/address_handlers.h"
 #include "core/monitor.h"
 #include "platform/codepage.h"
+#include "platform/pump.h"
 #include "support/idle_monitor.h"
 #include "support/mail_server.h"
 #include "support/scripted_shell.h"
+#include "support/smtp_server.h"
 #include "support/test_app.h"
 #include "support/test_folder.h"
 #include "ui/edit_mail_dialog.h"
@@ -236,6 +238,32 @@ TEST_F(SetupEtcTest, EnablingFollowsTheMethodAndTheLogSwitch) {
     EXPECT_FALSE(Find<QPushButton>(&dialog, "btnOk")->isEnabled());
     dialog.UnlockEntry();
     EXPECT_TRUE(Find<QPushButton>(&dialog, "btnOk")->isEnabled());
+}
+
+TEST_F(SetupEtcTest, ATestThatRunsKeepsTheDialogAndCanBeStopped) {
+    // A server that never greets, with a minute allowed: the test runs until stopped.
+    ScriptedSmtpServer server("<silent>", {});
+    Type("edtPortNum", u8"");
+    QTest::keyClicks(Edit("edtPortNum"), QString::number(server.Port()));
+    Type("edtTimeOut", u8"60");
+    platform::SetMessagePump([] { QCoreApplication::processEvents(); });
+    std::vector<std::string> whileRunning;
+    QTimer::singleShot(100, &dialog, [&] {
+        auto* test = Find<QPushButton>(&dialog, "btnTest");
+        whileRunning.push_back(Find<QPushButton>(&dialog, "btnOk")->isEnabled() ? "ok on"
+                                                                                : "ok off");
+        whileRunning.push_back(test->text().toStdString());
+        dialog.reject();  // Esc or the close box: the dialog stays, the test stops
+        whileRunning.push_back(dialog.isVisible() ? "visible" : "closed");
+    });
+    shell.Answer(platform::kIdOk);
+    shell.Answer(platform::kIdOk);
+    Press("btnTest");
+    platform::SetMessagePump(nullptr);
+    EXPECT_EQ(whileRunning, (std::vector<std::string>{"ok off", "中止(&S)", "visible"}));
+    EXPECT_TRUE(dialog.isVisible());
+    EXPECT_EQ(Find<QPushButton>(&dialog, "btnTest")->text(), Q(u8"送信テスト(&T)"));
+    EXPECT_TRUE(Find<QPushButton>(&dialog, "btnCancel")->isEnabled());
 }
 
 TEST_F(SetupEtcPeer, ConnectionAndSendTests) {
