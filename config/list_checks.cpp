@@ -21,11 +21,16 @@ bool AllDigits(const std::string& text) {
 std::int16_t TypeCodeOfIndex(int index) { return kTypeCodes[index >= 0 && index < 6 ? index : 0]; }
 
 std::int32_t NextWatchNumber(const WatchList& watches) {
-    std::int32_t n = 1;
+    // The smallest number from 1 that no entry has, whatever order and numbers (0 too) the
+    // list holds.
+    std::vector<bool> taken(watches.size() + 2, false);
     for (const auto& w : watches) {
-        if (w->EventNum != n) return n;
-        ++n;
+        if (w->EventNum >= 1 && static_cast<size_t>(w->EventNum) < taken.size()) {
+            taken[static_cast<size_t>(w->EventNum)] = true;
+        }
     }
+    std::int32_t n = 1;
+    while (taken[static_cast<size_t>(n)]) ++n;
     return n;
 }
 

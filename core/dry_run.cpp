@@ -73,6 +73,7 @@ DryRunResult DryRunEntry(const WatchEntry& entry, std::uint32_t newest) {
     }
     RecordRange range;
     range.newest = newest;
+    result.logs = logs.size();
     for (const std::string& log : logs) {
         DryRunFailure failure;
         const bool whole = DryRunLog(

@@ -48,6 +48,7 @@ struct DryRunResult {
     std::vector<DryRunMatch> matches;     // log by log, oldest first in each
     std::uint32_t checked = 0;            // records read
     std::vector<std::string> unreadLogs;  // logs that could not be read whole
+    size_t logs = 0;                      // logs looked in
 };
 
 // Which of the newest records of the entry's log (of every log when it names none) the entry

@@ -65,10 +65,12 @@ TfrmDryRun::TfrmDryRun(QWidget* parent) : QDialog(parent) {
 void TfrmDryRun::ShowResult(const DryRunResult& result, std::uint32_t newest) {
     lvwMatch->clear();
     edtReport->clear();
-    QString summary = Text(u8"最新%1件ずつ、%2件のレコードのうち%3件が一致しました。")
-                          .arg(newest)
-                          .arg(result.checked)
-                          .arg(result.matches.size());
+    QString summary =
+        Text(result.logs == 1 ? u8"最新%1件、%2件のレコードのうち%3件が一致しました。"
+                              : u8"各ログの最新%1件ずつ、%2件のレコードのうち%3件が一致しました。")
+            .arg(newest)
+            .arg(result.checked)
+            .arg(result.matches.size());
     for (const std::string& log : result.unreadLogs) {
         summary += Text(u8"\n%1イベントログは読み取れませんでした。").arg(ToQString(log));
     }

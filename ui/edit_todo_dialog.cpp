@@ -1,5 +1,6 @@
 #include "ui/edit_todo_dialog.h"
 
+#include <QLayout>
 #include <QListWidget>
 
 #include "actions/actions.h"
@@ -41,6 +42,8 @@ TfrmEditToDo::TfrmEditToDo(QWidget* parent) : QDialog(parent), ui(new Ui::TfrmEd
     ui->setupUi(this);
     setModal(true);
     MakeNumericEdit(ui->edtNumFiles, 5);
+    // Never smaller than its controls need.
+    layout()->setSizeConstraint(QLayout::SetMinimumSize);
     for (QLineEdit* edit : {ui->edtFile, ui->edtProgram}) {
         edit->setMinimumWidth(edit->fontMetrics().averageCharWidth() * 36);
     }

@@ -4,9 +4,12 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QMenu>
 #include <QMenuBar>
+#include <QScreen>
 #include <QSocketNotifier>
+#include <algorithm>
 #include <cstdlib>
 
 #include "core/address_handlers.h"
@@ -179,8 +182,20 @@ void TfrmMain::LoadWindowPosition() {
     const int top = ReadIntSetting("MainWindow", "Top", 0);
     const int width = ReadIntSetting("MainWindow", "Width", 0);
     const int height = ReadIntSetting("MainWindow", "Height", 0);
-    move(left, top);
     if (width != 0 && height != 0) resize(width, height);
+    // A place saved on a screen that is gone (another monitor, a smaller desktop) is brought
+    // back onto the screen there is, as far as the window fits.
+    QPoint place(left, top);
+    QScreen* screen = QGuiApplication::screenAt(place + QPoint(20, 20));
+    if (!screen) {
+        screen = QGuiApplication::primaryScreen();
+        if (screen) {
+            const QRect area = screen->availableGeometry();
+            place.setX(std::clamp(left, area.left(), std::max(area.left(), area.right() - width)));
+            place.setY(std::clamp(top, area.top(), std::max(area.top(), area.bottom() - height)));
+        }
+    }
+    move(place);
 }
 
 void TfrmMain::SaveWindowPosition() {

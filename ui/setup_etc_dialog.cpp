@@ -210,7 +210,16 @@ void TfrmSetupEtc::btnOkClick() {
              : QDialog::Rejected);
 }
 
-void TfrmSetupEtc::btnCancelClick() { done(QDialog::Rejected); }
+void TfrmSetupEtc::btnCancelClick() {
+    // The extension options are kept only with the settings: a cancel would drop their change
+    // without a word.
+    if (m_extension != m_loadedExtension &&
+        !AskYesNo(sjis(u8"拡張(X)...で変更した内容は保存されません。よろしいですか？"),
+                  sjis(u8"キャンセルの確認"))) {
+        return;
+    }
+    done(QDialog::Rejected);
+}
 
 void TfrmSetupEtc::btnBrowseClick() {
     std::string folder = EditText(ui->edtPathName);

@@ -193,6 +193,9 @@ void TfrmSetupMail::btnDeleteClick() {
     }
     if (OnAddressDeleted) OnAddressDeleted(*entry);
     delete ui->lvwAddrList->selectedItems().first();
+    // Nothing chosen afterwards: a second 削除 must not take the next row unasked.
+    ui->lvwAddrList->setCurrentItem(nullptr);
+    ui->lvwAddrList->clearSelection();
     std::erase_if(*m_list, [entry](const auto& e) { return e.get() == entry; });
     m_changed = true;
 }

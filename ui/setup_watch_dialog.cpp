@@ -162,6 +162,9 @@ void TfrmSetupWatch::btnDeleteClick() {
     } else if (AskYesNo(sjis(u8"選択されている監視イベントを削除してもよろしいですか？"),
                         sjis(u8"削除の確認"))) {
         delete ui->lvwWatchList->selectedItems().first();
+        // Nothing chosen afterwards: a second 削除 must not take the next row unasked.
+        ui->lvwWatchList->setCurrentItem(nullptr);
+        ui->lvwWatchList->clearSelection();
         std::erase_if(*m_watches, [entry](const auto& w) { return w.get() == entry; });
         m_modified = true;
     }

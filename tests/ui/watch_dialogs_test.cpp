@@ -143,6 +143,14 @@ TEST(WatchFields, NumbersTypesAndCarets) {
     EXPECT_EQ(NextWatchNumber(list), 3);
     list[2]->EventNum = 3;
     EXPECT_EQ(NextWatchNumber(list), 4);
+    {
+        // A hand-made file may hold 0, and any order.
+        WatchList odd;
+        for (int n : {0, 2, 1, 3}) odd.push_back(Entry(n));
+        EXPECT_EQ(NextWatchNumber(odd), 4);
+        odd[2]->EventNum = 0;
+        EXPECT_EQ(NextWatchNumber(odd), 1);
+    }
     EXPECT_EQ(TypeIndex(16), 5);
     EXPECT_EQ(TypeIndex(4), 3);
     EXPECT_EQ(TypeIndex(3), 0);  // no such type: shown as any
@@ -500,7 +508,7 @@ TEST_F(WatchDialogTest, TheTestButtonShowsWhatTheEntryAsEditedWouldMatch) {
     script.steps.push_back([](QDialog& d) {
         auto& window = static_cast<TfrmDryRun&>(d);
         EXPECT_EQ(window.Summary()->text(),
-                  Q(u8"最新1000件ずつ、3件のレコードのうち2件が一致しました。"));
+                  Q(u8"最新1000件、3件のレコードのうち2件が一致しました。"));
         ASSERT_EQ(window.Matches()->topLevelItemCount(), 2);
         EXPECT_EQ(window.Matches()->topLevelItem(0)->text(1), QStringLiteral("1"));
         EXPECT_EQ(window.Matches()->topLevelItem(1)->text(7), QStringLiteral("disk full 7"));
