@@ -1,6 +1,7 @@
 // Shows one window of the program with sample data until it is closed, for screenshots:
 // dialog_gallery settings|extension|addresses|address|watches|watch[:tab]|action[:kind]|dryrun.
 #include <QApplication>
+#include <QMessageBox>
 #include <QTimer>
 #include <cstdio>
 #include <cstring>
@@ -32,7 +33,7 @@ int main(int argc, char** argv) {
     if (argc < 2) {
         std::fprintf(stderr,
                      "usage: dialog_gallery settings|addresses|address|watches|watch[:tab]|"
-                     "action[:kind]\n");
+                     "action[:kind]|dryrun|question\n");
         return 2;
     }
     // Nothing of the sample goes beside the build: the settings stay in a folder of their own.
@@ -151,6 +152,13 @@ int main(int argc, char** argv) {
         auto* d = new TfrmEditMail;
         d->ShowAddress(list[0].get());
         dialog = d;
+    } else if (which == "question") {
+        // A question as the list dialogs ask it, its buttons in the user's language.
+        auto* box = new QMessageBox(
+            QMessageBox::Question, QString::fromUtf8(u8"削除の確認"),
+            QString::fromUtf8(u8"選択されている監視イベントを削除してもよろしいですか？"),
+            QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+        dialog = box;
     } else {
         std::fprintf(stderr, "unknown window %s\n", which.c_str());
         return 2;
