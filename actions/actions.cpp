@@ -51,6 +51,12 @@ void AttachFiles(const std::string& param, ReportRecord& report, std::string& gr
         return;
     }
     // Files the archive format cannot hold are named, never dropped without a word.
+    const std::vector<std::string>& outside = AttachmentLinksOutside();
+    if (!outside.empty()) {
+        group += sjis(
+            u8"　以下のファイルはフォルダーの外を指すリンクのため、添付されませんでした。\r\n");
+        for (const std::string& name : outside) group += sjis(u8"　　") + name + "\r\n";
+    }
     const std::vector<std::string>& tooLarge = AttachmentsTooLarge();
     if (!tooLarge.empty()) {
         group += sjis(
@@ -58,7 +64,9 @@ void AttachFiles(const std::string& param, ReportRecord& report, std::string& gr
         for (const std::string& name : tooLarge) group += sjis(u8"　　") + name + "\r\n";
     }
     if (names.empty()) {
-        if (tooLarge.empty()) group += sjis(u8"　添付するファイルが見つかりませんでした。\r\n");
+        if (tooLarge.empty() && outside.empty()) {
+            group += sjis(u8"　添付するファイルが見つかりませんでした。\r\n");
+        }
         return;
     }
     group += sjis(u8"　以下のファイルが添付されました。\r\n");
@@ -122,7 +130,12 @@ const std::string& ActionKindName(int kind) {
 DWORD RunProgramErrorCode() { return g_runError; }
 
 bool RunProgram(const std::string& path, bool wait, DWORD& exitCode) {
-    // The whole parameter is the program: quoted, so blanks in it split nothing.
+    // The whole parameter is the program: quoted, so blanks in it split nothing. A quote in it
+    // would end the quotes and pass the rest as arguments; no Windows file name holds one.
+    if (path.find('"') != std::string::npos) {
+        g_runError = platform::kErrorInvalidName;
+        return false;
+    }
     const std::string commandLine = "\"" + path + "\"";
     if (!wait) {
         if (platform::CreateProcess(commandLine, nullptr)) return true;

@@ -18,6 +18,7 @@ namespace {
 thread_local DWORD g_errorCode = 0;
 thread_local bool g_compressionFailed = false;
 thread_local std::vector<std::string> g_leftOut;
+thread_local std::vector<std::string> g_linksOutside;
 
 // The archive format counts a file's size in 32 bits.
 constexpr std::uint64_t kArchiveSizeLimit = 0xFFFFFFFFull;
@@ -53,6 +54,8 @@ std::string CarriedName(const std::string& name, const std::vector<std::string>&
         visible += raw ? std::string("_") : carried;
         i += length;
     }
+    // One name in one folder wherever it goes: no separator, drive or control character.
+    visible = platform::PortableFileName(visible);
     auto used = [&](const std::string& candidate) {
         return std::any_of(taken.begin(), taken.end(), [&](const std::string& t) {
             return platform::EqualsNoCase(t, candidate);
@@ -86,6 +89,8 @@ std::string LocalPattern(const std::string& pattern) {
 DWORD AttachmentErrorCode() { return g_errorCode; }
 
 const std::vector<std::string>& AttachmentsTooLarge() { return g_leftOut; }
+
+const std::vector<std::string>& AttachmentLinksOutside() { return g_linksOutside; }
 
 std::string AttachmentErrorText() {
     if (!g_compressionFailed) return platform::SystemErrorTextOrCode(g_errorCode);
@@ -169,6 +174,7 @@ bool CollectAttachments(int count, const std::string& pattern, std::string& fold
                         std::string& archive, std::vector<std::string>& names) {
     Reset();
     g_leftOut.clear();
+    g_linksOutside.clear();
     const std::string local = LocalPattern(pattern);
     std::vector<platform::FindData> found;
     if (!platform::FindFiles(local, found)) return Fail();
@@ -179,6 +185,19 @@ bool CollectAttachments(int count, const std::string& pattern, std::string& fold
     std::erase_if(found, [](const platform::FindData& entry) {
         return !(entry.attributes & kFileAttributes) ||
                (entry.attributes & platform::kAttributeDirectory);
+    });
+    // A link is attached only when it names a file of the folder itself: anyone who may write
+    // to the folder could otherwise have any file this user can read mailed out.
+    const std::string sourceFolder = platform::ExtractFilePath(local);
+    const std::string realFolder = platform::RealPath(sourceFolder.empty() ? "." : sourceFolder);
+    std::erase_if(found, [&](const platform::FindData& entry) {
+        if (!(entry.attributes & platform::kAttributeReparsePoint)) return false;
+        const std::string target = platform::RealPath(sourceFolder + entry.name);
+        if (!realFolder.empty() && platform::ExtractFilePath(target) == realFolder + "/") {
+            return false;
+        }
+        g_linksOutside.push_back(entry.name);
+        return true;
     });
     if (found.empty()) return true;
     std::stable_sort(found.begin(), found.end(),
@@ -194,7 +213,6 @@ bool CollectAttachments(int count, const std::string& pattern, std::string& fold
     });
     if (found.empty()) return true;
     if (!MakeTempFolder(folder)) return false;
-    const std::string sourceFolder = platform::ExtractFilePath(local);
     for (const platform::FindData& entry : found) {
         const std::string name = CarriedName(entry.name, names);
         if (!platform::CopyFile(sourceFolder + entry.name, folder + name, true)) {

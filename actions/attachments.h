@@ -33,6 +33,10 @@ int CompressFolder(const std::string& folder, std::string& archive);
 // (4 GiB or more); they are never copied.
 const std::vector<std::string>& AttachmentsTooLarge();
 
+// The symbolic links of the last collection left out because they name a file outside the
+// folder the pattern names.
+const std::vector<std::string>& AttachmentLinksOutside();
+
 // The system error code of the last failure of the calls above, 0 for none.
 platform::DWORD AttachmentErrorCode();
 

@@ -118,7 +118,17 @@ void ProgramLog::LogDebug(const char* format, ...) {
     va_end(args);
 }
 
-void ProgramLog::LogText(int level, const std::string& text) {
+void ProgramLog::LogText(int level, const std::string& raw) {
+    // One line each, whatever a server's reply or a file name put in it: a line break or
+    // another control character could otherwise forge lines of its own.
+    std::string text = raw;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
+            text.erase(i + 1, 1);
+        }
+        if (c < 0x20 || c == 0x7F) text[i] = ' ';
+    }
     std::lock_guard lock(m_mutex);
     platform::SystemTime now = platform::GetLocalTime();
     AddLogLine(level, now, text);
@@ -155,7 +165,8 @@ bool ProgramLog::OpenLogFile() {
     std::string folder = LogFolder();
     if (!platform::DirectoryExists(folder) && !platform::ForceDirectories(folder)) return false;
     using platform::File;
-    if (!m_file.Open(LogFilePath(), File::Access::Write, File::Disposition::OpenAlways,
+    // Never through a link another user planted in a shared folder, never into a file not ours.
+    if (!m_file.Open(LogFilePath(), File::Access::Write, File::Disposition::OwnFile,
                      File::Share::Read)) {
         return false;
     }

@@ -17,8 +17,17 @@ constexpr char kWordStart[] = "=?ISO-2022-JP?B?";
 constexpr size_t kMaxWord = 75;
 
 std::string FileName(const std::string& path) {
-    const size_t slash = path.find_last_of("/\\");
-    return slash == std::string::npos ? path : path.substr(slash + 1);
+    // The last separator that is a character of its own: 0x5C is also the second byte of
+    // double-byte characters ("表" is 95 5C).
+    size_t start = 0;
+    for (size_t i = 0; i < path.size(); ++i) {
+        if (platform::IsDBCSLeadByte(static_cast<unsigned char>(path[i]))) {
+            ++i;
+        } else if (path[i] == '/' || path[i] == '\\') {
+            start = i + 1;
+        }
+    }
+    return path.substr(start);
 }
 
 // A header text with its line breaks as blanks: a CR or LF would start a header line of its own.
@@ -84,7 +93,16 @@ std::string AddressList(const std::string& name, const std::vector<std::string>&
 
 // The name of an attachment as a header parameter: as it is when ASCII, else an encoded word.
 std::string ParameterName(const std::string& name) {
-    if (!NeedsEncoding(name)) return name;
+    if (!NeedsEncoding(name)) {
+        // Inside the quotes of name="...": a quote or backslash is escaped, so it can neither
+        // end the value nor start another parameter; a control character never belongs there.
+        std::string quoted;
+        for (char c : name) {
+            if (c == '"' || c == '\\') quoted += '\\';
+            quoted += (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) ? '_' : c;
+        }
+        return quoted;
+    }
     return kWordStart + EncodeBase64(ComponentJis(name)) + "?=";
 }
 

@@ -56,6 +56,18 @@ bool DeleteFile(const std::string& path);
 // error 80 and stays untouched.
 bool CopyFile(const std::string& from, const std::string& to, bool failIfExists);
 
+// A file name other systems take as one name in one folder: a separator, drive colon, wildcard,
+// quote or control character (each a character of its own, never the second byte of a
+// double-byte one) becomes '_', and a name of dots alone becomes underscores.
+std::string PortableFileName(std::string_view name);
+
+// The permission bits of a file (0644, say); false when it cannot be examined.
+bool FilePermissions(const std::string& path, unsigned& mode);
+
+// The path with every symbolic link and "." or ".." resolved, absolute; empty when some part
+// of it does not exist.
+std::string RealPath(const std::string& path);
+
 // The file a path names in the end: symbolic links followed, however many (a dangling link gives
 // the path it points to); the path itself when it is no link.
 std::string FinalPath(const std::string& path);
@@ -118,6 +130,7 @@ public:
         OpenExisting,      // fails with error 2 when missing
         OpenAlways,        // creates when missing
         CreateAlways,      // creates or truncates
+        OwnFile,           // opens or creates one of this user's, never through a link
         TruncateExisting,  // fails with error 2 when missing, else truncates
     };
     enum class Share { None, Read };

@@ -8,7 +8,7 @@
 
 // Libraries loaded while the program runs, as LoadLibrary gives them. A Windows library name
 // ("UNLHA32.DLL") stands for the shared object "libunlha32.so", looked up in the program's folder,
-// then in the machine's system folder, then where the system's loader looks. Failures set the
+// then in the machine's system folder (both absolute), and nowhere else. Failures set the
 // last error: 126 when the library is missing or cannot load, 127 for a missing entry point.
 namespace platform {
 

@@ -79,6 +79,17 @@ void WatchSession::Load() {
     platform::RemoveStaleTemporaries(SpoolFolder());
     LoadSettings(m_settings);
     m_loadWarnings.clear();
+    // The settings hold the password, the watch list the programs to run: others may neither
+    // read nor change them.
+    for (const std::string& path : {SettingsFilePath(), WatchListPath(), AddressListPath()}) {
+        unsigned mode = 0;
+        if (!platform::FilePermissions(path, mode) || (mode & 077) == 0) continue;
+        const std::string name = path.substr(path.rfind('/') + 1);
+        m_loadWarnings.push_back(platform::StringPrintf(
+            sjis(u8"%sは他のユーザーも読み書きできます(%03o)。「chmod 600 %s」で保護してください。")
+                .c_str(),
+            name.c_str(), mode, path.c_str()));
+    }
     if (!LoadAddressList(m_addresses)) {
         m_loadWarnings.push_back(DamagedList(AddressListPath(), m_addresses.size()));
     }

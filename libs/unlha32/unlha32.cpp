@@ -119,10 +119,12 @@ int Run(const char* commandLine, char* output, std::uint32_t outputSize) {
             if (path == archivePath) continue;
             const bool seen =
                 std::any_of(members.begin(), members.end(), [&](const lzh::MemberSource& m) {
-                    return platform::EqualsNoCase(m.name, entry.name);
+                    return platform::EqualsNoCase(m.name, platform::PortableFileName(entry.name));
                 });
             if (seen) continue;
-            members.push_back({entry.name, platform::PathToNative(path)});
+            // A base name alone: no drive, separator or control character reaches the archive.
+            members.push_back(
+                {platform::PortableFileName(entry.name), platform::PathToNative(path)});
             sources.push_back(path);
         }
     }

@@ -183,7 +183,7 @@ bool DirectoryExists(const std::string& path) {
 
 bool CreateDirectory(const std::string& path) {
     NoteLocalMachineChange();
-    if (mkdir(Native(path).c_str(), 0777) != 0) {
+    if (mkdir(Native(path).c_str(), 0700) != 0) {
         SetLastError(errno == EEXIST ? kErrorAlreadyExists : ErrorFromErrno(errno));
         return false;
     }
@@ -206,7 +206,7 @@ bool ForceDirectories(const std::string& path) {
     }
     for (size_t slash = native.find('/', 1);; slash = native.find('/', slash + 1)) {
         std::string part = native.substr(0, slash);
-        if (mkdir(part.c_str(), 0777) != 0 && errno != EEXIST) return FailFromErrno();
+        if (mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) return FailFromErrno();
         if (slash == std::string::npos) break;
     }
     if (stat(native.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
@@ -250,7 +250,7 @@ bool CopyFile(const std::string& from, const std::string& to, bool failIfExists)
         return false;
     }
     int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (failIfExists ? O_EXCL : O_TRUNC);
-    int out = open(Native(to).c_str(), flags, 0666);
+    int out = open(Native(to).c_str(), flags, 0600);
     if (out < 0) {
         SetLastError(errno == EEXIST ? kErrorFileExists : ErrorFromErrno(errno));
         close(in);
@@ -319,16 +319,9 @@ bool ReplaceFile(const std::string& from, const std::string& to) {
     NoteLocalMachineChange();
     std::string nativeFrom = Native(from);
     std::string nativeTo = Native(to);
-    // The file keeps the permissions it had; a new one gets those of a normally created file.
+    // The file keeps the permissions it had; a new one is the user's alone.
     struct stat st;
-    mode_t mode;
-    if (stat(nativeTo.c_str(), &st) == 0) {
-        mode = st.st_mode & 07777;
-    } else {
-        mode_t mask = umask(0);
-        umask(mask);
-        mode = 0666 & ~mask;
-    }
+    const mode_t mode = stat(nativeTo.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0600;
     chmod(nativeFrom.c_str(), mode);
     return rename(nativeFrom.c_str(), nativeTo.c_str()) == 0 || FailFromErrno();
 }
@@ -458,11 +451,22 @@ bool File::Open(const std::string& path, Access access, Disposition disposition,
         case Disposition::OpenAlways: flags |= O_CREAT; break;
         case Disposition::CreateAlways: flags |= O_CREAT; break;
         case Disposition::TruncateExisting: break;
+        case Disposition::OwnFile: flags |= O_CREAT | O_NOFOLLOW; break;
     }
-    int fd = open(Native(path).c_str(), flags, 0666);
-    if (fd < 0) return FailFromErrno();
+    // New files are the user's alone, whatever the umask: they hold what runs and who is told.
+    int fd = open(Native(path).c_str(), flags, 0600);
+    if (fd < 0) {
+        if (errno == ELOOP && disposition == Disposition::OwnFile) {
+            SetLastError(kErrorAccessDenied);
+            return false;
+        }
+        return FailFromErrno();
+    }
     struct stat st;
-    if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    const bool stated = fstat(fd, &st) == 0;
+    if ((stated && S_ISDIR(st.st_mode)) ||
+        (disposition == Disposition::OwnFile &&
+         (!stated || !S_ISREG(st.st_mode) || st.st_uid != geteuid()))) {
         close(fd);
         SetLastError(kErrorAccessDenied);
         return false;
@@ -527,6 +531,42 @@ bool CreatePrivateDirectory(const std::string& path) {
         return false;
     }
     return true;
+}
+
+std::string PortableFileName(std::string_view name) {
+    std::string out;
+    out.reserve(name.size());
+    for (size_t i = 0; i < name.size(); ++i) {
+        const auto c = static_cast<unsigned char>(name[i]);
+        if (IsDBCSLeadByte(c) && i + 1 < name.size()) {
+            out.append(name.substr(i, 2));
+            ++i;
+        } else if (c < 0x20 || c == 0x7F ||
+                   std::string_view("\\/:*?\"<>|").find(static_cast<char>(c)) !=
+                       std::string_view::npos) {
+            out += '_';
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    if (out.find_first_not_of('.') == std::string::npos)
+        out.assign(out.size() ? out.size() : 1, '_');
+    return out;
+}
+
+bool FilePermissions(const std::string& path, unsigned& mode) {
+    struct stat st;
+    if (stat(Native(path).c_str(), &st) != 0) return FailFromErrno();
+    mode = st.st_mode & 07777;
+    return true;
+}
+
+std::string RealPath(const std::string& path) {
+    char* resolved = realpath(Native(path).c_str(), nullptr);
+    if (!resolved) return std::string();
+    std::string out = NativeToPath(resolved);
+    free(resolved);
+    return out;
 }
 
 int RemoveStaleTemporaries(const std::string& folder) {

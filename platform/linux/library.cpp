@@ -34,18 +34,20 @@ HLIBRARY LoadLibrary(std::string_view name) {
         SetLastError(kErrorModNotFound);
         return nullptr;
     }
+    // The program's folder, then the machine's system folder; both absolute, never a folder
+    // relative to wherever the program was started, nor the dynamic linker's own search.
     const std::string candidates[] = {
         PathToNative(ExecutableDirectory() + file),
-        PathToNative(MapMachinePath("%SystemRoot%\\system32\\") + file),
+        PathToNative(MapMachinePath(ExpandMachineEnvironment("%SystemRoot%\\system32\\")) + file),
     };
     void* handle = nullptr;
     for (const std::string& path : candidates) {
+        if (path.empty() || path[0] != '/') continue;
         if (FileExists(NativeToPath(path))) {
             handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
             if (handle) break;
         }
     }
-    if (!handle) handle = dlopen(PathToNative(file).c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!handle) {
         SetLastError(kErrorModNotFound);
         return nullptr;

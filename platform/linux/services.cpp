@@ -260,7 +260,7 @@ private:
         const std::string path = PathToNative(StatePath(name));
         if (exclusive) {
             if (!ForceDirectories(StateFolder())) return false;
-            m_fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+            m_fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
         } else {
             m_fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
             if (m_fd < 0 && errno == ENOENT) return true;

@@ -2,18 +2,41 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <climits>
+#include <cstdlib>
 
 namespace platform {
 
 PreparedProgram::PreparedProgram(std::vector<std::string> argv) : m_argv(std::move(argv)) {
     for (std::string& word : m_argv) m_pointers.push_back(word.data());
     m_pointers.push_back(nullptr);
-    m_search = !m_argv.empty() && m_argv[0].find('/') == std::string::npos;
+    if (m_argv.empty()) return;
+    m_path = m_argv[0];
+    // A bare name is looked up here, in the absolute folders of PATH only (never the current
+    // folder), and run as the file found: execvp would hand a file without "#!" to /bin/sh.
+    if (m_path.find('/') != std::string::npos || m_path.empty()) return;
+    const char* env = std::getenv("PATH");
+    const std::string path = env && *env ? env : "/usr/local/bin:/usr/bin:/bin";
+    for (size_t at = 0; at <= path.size();) {
+        size_t end = path.find(':', at);
+        if (end == std::string::npos) end = path.size();
+        const std::string folder = path.substr(at, end - at);
+        at = end + 1;
+        if (folder.empty() || folder[0] != '/') continue;
+        const std::string candidate = folder + "/" + m_argv[0];
+        struct stat st;
+        if (stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+            access(candidate.c_str(), X_OK) == 0) {
+            m_path = candidate;
+            return;
+        }
+    }
+    m_path.clear();  // found nowhere
 }
 
 void PreparedProgram::ExecInChild(int errorPipe, const Setup& setup) const {
@@ -41,13 +64,9 @@ void PreparedProgram::ExecInChild(int errorPipe, const Setup& setup) const {
         }
         fcntl(errorPipe, F_SETFD, FD_CLOEXEC);
     }
-    int err = EINVAL;
-    if (!m_argv.empty() && !m_argv[0].empty()) {
-        if (m_search) {
-            execvp(m_pointers[0], m_pointers.data());
-        } else {
-            execv(m_pointers[0], m_pointers.data());
-        }
+    int err = m_argv.empty() || m_argv[0].empty() ? EINVAL : ENOENT;
+    if (!m_path.empty()) {
+        execv(m_path.c_str(), m_pointers.data());
         err = errno;
     }
     ssize_t ignored = write(errorPipe, &err, sizeof err);

@@ -35,7 +35,7 @@ public:
 private:
     std::vector<std::string> m_argv;
     std::vector<char*> m_pointers;
-    bool m_search = false;
+    std::string m_path;  // the file to run; empty when a bare name was found nowhere
 };
 
 // Forks a child that runs the program. The exec's failure is reported here, as the Windows

@@ -5,6 +5,9 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
 
 #include "actions/attachments.h"
 #include "config/settings.h"
@@ -13,6 +16,7 @@
 #include "eventlog/catalog.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
+#include "platform/library.h"
 #include "platform/machine.h"
 #include "platform/registry_files.h"
 #include "platform/services.h"
@@ -347,6 +351,80 @@ TEST_F(ActionsTest, WhatTheReportListsIsWhatTheArchiveHolds) {
     EXPECT_EQ(held, (std::vector<std::string>{"A.txt", "___.txt", "a (2).txt"}));
     EXPECT_TRUE(RemoveTempFolder(report.folders[0]));
     unsetenv("TMPDIR");
+}
+
+TEST_F(ActionsTest, WhatAFolderOrAParameterHoldsCannotReachFurther) {
+    // A link to a file outside the folder, one inside it, names with separators and line
+    // breaks, a quote that would add arguments, and a text file without "#!" found by name.
+    TestFolder temp;
+    setenv("TMPDIR", temp.Path().c_str(), 1);
+    platform::SetExecutableDirectory(machine.Root());
+    ASSERT_EQ(symlink(QUORVIK_UNLHA32_PATH, (machine.Root() + "libunlha32.so").c_str()), 0);
+    const std::string logs = dir + "logs/";
+    platform::ForceDirectories(logs);
+    WriteFileBytes(dir + "secret", "the password");
+    WriteFileBytes(logs + "real.log", "x");
+    ASSERT_EQ(symlink((dir + "secret").c_str(), (logs + "outside.log").c_str()), 0);
+    ASSERT_EQ(symlink((logs + "real.log").c_str(), (logs + "inside.log").c_str()), 0);
+    WriteFileBytes(logs + "..\\..\\evil.log", "x");
+    WriteFileBytes(logs + "two\r\nlines.log", "x");
+    const std::string bin = dir + "bin/";
+    platform::ForceDirectories(bin);
+    WriteFileBytes(bin + "notascript", "touch " + dir + "ran\n");
+    chmod((bin + "notascript").c_str(), 0755);
+    const std::string path = getenv("PATH");
+    setenv("PATH", (bin + ":" + path).c_str(), 1);
+    Watch(4, {{kActionAttachFiles, MakeAttachParam(10, logs + "*.log")},
+              {kActionRunProgramAndWait, "/bin/sh\" -c \"touch " + dir + "ran"},
+              {kActionRunProgramAndWait, "notascript"}});
+    monitor.StartMonitoring();
+    Tick(1);
+    setenv("PATH", path.c_str(), 1);
+    ASSERT_EQ(consumer.reports.size(), 1u);
+    const std::string section = Section(consumer.reports[0].text);
+    EXPECT_NE(
+        section.find("以下のファイルはフォルダーの外を指すリンクのため、添付されませんでした。"
+                     "\r\n　　outside.log\r\n"),
+        std::string::npos)
+        << section;
+    EXPECT_NE(section.find("0x0000007b: "), std::string::npos) << section;  // the quote
+    EXPECT_NE(section.find("0x000000c1: "), std::string::npos) << section;  // no "#!"
+    EXPECT_FALSE(platform::FileExists(dir + "ran"));
+    std::string listing;
+    ASSERT_EQ(
+        RunCommand("LC_ALL=C.UTF-8 bsdtar -tf '" + consumer.reports[0].files[0] + "'", &listing),
+        0);
+    std::vector<std::string> held;
+    for (size_t at = 0, end; (end = listing.find('\n', at)) != std::string::npos; at = end + 1) {
+        held.push_back(listing.substr(at, end - at));
+    }
+    std::sort(held.begin(), held.end());
+    EXPECT_EQ(held, (std::vector<std::string>{".._.._evil.log", "inside.log", "real.log",
+                                              "two__lines.log"}));
+    EXPECT_TRUE(RemoveTempFolder(consumer.reports[0].folders[0]));
+    unsetenv("TMPDIR");
+}
+
+TEST_F(ActionsTest, TheArchiverComesFromTheProgramOrTheMachineOnly) {
+    // A library planted under the current folder, where an unexpanded %SystemRoot% would look.
+    TestFolder here;
+    platform::SetExecutableDirectory(machine.Root());
+    platform::ForceDirectories(here.Path() + "%SystemRoot%/system32");
+    ASSERT_EQ(symlink(QUORVIK_UNLHA32_PATH,
+                      (here.Path() + "%SystemRoot%/system32/libunlha32.so").c_str()),
+              0);
+    char cwd[4096];
+    ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+    ASSERT_EQ(chdir(here.Path().c_str()), 0);
+    platform::HLIBRARY planted = platform::LoadLibrary("UNLHA32.DLL");
+    ASSERT_EQ(
+        symlink(QUORVIK_UNLHA32_PATH, (machine.Root() + "Windows/system32/libunlha32.so").c_str()),
+        0);
+    platform::HLIBRARY system = platform::LoadLibrary("UNLHA32.DLL");
+    EXPECT_EQ(chdir(cwd), 0);
+    EXPECT_EQ(planted, nullptr);
+    EXPECT_NE(system, nullptr);
+    if (system) platform::FreeLibrary(system);
 }
 
 TEST_F(ActionsTest, AFailedCompressionSaysSoAndLeavesNothing) {

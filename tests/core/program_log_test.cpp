@@ -223,3 +223,18 @@ TEST_F(ProgramLogTest, TheNewDaysFileListsItsLinesInTheListsOrder) {
     const std::string file = LogFile("QV240511.LOG");
     EXPECT_LT(file.find("after midnight"), file.find(sjis(u8"ログファイル(QV240503.LOG)")));
 }
+
+TEST_F(ProgramLogTest, ALinePlantedOrForgedNeverLandsElsewhere) {
+    // Today's file is a link to another file of the user's, planted in a shared folder: it is
+    // not followed. And a server's reply with line breaks stays one line.
+    platform::ForceDirectories(settings.Path);
+    WriteFileBytes(folder.File("bashrc"), "original\n");
+    ASSERT_EQ(symlink(folder.File("bashrc").c_str(), (settings.Path + "QV240510.LOG").c_str()), 0);
+    log.StartLogFile();
+    EXPECT_EQ(ReadFileBytes(folder.File("bashrc")), "original\n");
+    ASSERT_FALSE(sink.rows.empty());
+    EXPECT_EQ(sink.rows[0].text,
+              sjis(u8"ログファイルのオープンに失敗しました。ログは書き込まれません。"));
+    LogMessage(3, "%s", "550 no\r\n[20240510 09:05:03] forged\ttab");
+    EXPECT_EQ(sink.rows.back().text, "550 no [20240510 09:05:03] forged tab");
+}

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "notify/jconvert.h"
+#include "notify/mail_message.h"
 #include "platform/codepage.h"
 #include "platform/pump.h"
 #include "support/smtp_server.h"
@@ -228,6 +229,20 @@ TEST(Smtp, SubjectsAndAttachments) {
                            "Content-Transfer-Encoding: base64\r\nContent-Disposition: attachment; "
                            "filename=\"report.bin\"\r\n\r\nAAE=\r\n--" +
                            boundary + "--\r\n"),
+              std::string::npos)
+        << message;
+
+    // A quote in a name stays inside its value; 表 ends in 0x5C and is no separator.
+    WriteFileBytes(folder.File("a\"; filename=\"x.exe"), "1");
+    WriteFileBytes(folder.File(platform::Utf8ToSjis("表示.log")), "2");
+    smtp.PostMessage.Attachments = {folder.File("a\"; filename=\"x.exe"),
+                                    folder.File(platform::Utf8ToSjis("表示.log"))};
+    message = smtp.AssembleMessage();
+    EXPECT_NE(message.find("filename=\"a\\\"; filename=\\\"x.exe\"\r\n"), std::string::npos)
+        << message;
+    EXPECT_EQ(message.find("filename=\"x.exe\""), std::string::npos);
+    EXPECT_NE(message.find("filename=\"=?ISO-2022-JP?B?" +
+                           EncodeBase64(ComponentJis(platform::Utf8ToSjis("表示.log"))) + "?=\""),
               std::string::npos)
         << message;
 }

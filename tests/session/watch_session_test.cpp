@@ -4,6 +4,7 @@
 #include "session/watch_session.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <atomic>
@@ -238,6 +239,23 @@ TEST_F(SessionTest, ADamagedListIsToldAndKeptAsideBeforeAnySave) {
     const std::string copy = warning->substr(warning->find("WATCH.DAT.bad-"), 28);
     session->WatchListAccepted();  // a save of what was read
     EXPECT_EQ(ReadFileBytes(platform::ExtractFilePath(WatchListPath()) + copy), damaged);
+}
+
+TEST_F(SessionTest, FilesAreTheUsersAloneWhateverTheUmaskAndOpenOnesAreTold) {
+    const mode_t saved = umask(0);
+    platform::DeleteFile(AddressListPath());
+    auto session = NewSession();  // makes MAIL.DAT anew
+    umask(saved);
+    unsigned mode = 0;
+    ASSERT_TRUE(platform::FilePermissions(AddressListPath(), mode));
+    EXPECT_EQ(mode, 0600u);
+    chmod(SettingsFilePath().c_str(), 0644);
+    session = NewSession();
+    session->Start();
+    session->WaitUntilIdle();
+    EXPECT_TRUE(std::any_of(view.calls.begin(), view.calls.end(), [](const std::string& c) {
+        return c.rfind("2 ETC.DATは他のユーザーも読み書きできます(644)。", 0) == 0;
+    })) << ::testing::PrintToString(view.calls);
 }
 
 TEST_F(SessionTest, KeptMailSurvivesTheProgramAndSaysWhenItMayBeARepeat) {

@@ -3,6 +3,10 @@
 #include "ui/main_window.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
 
 #include <QAction>
 #include <QCheckBox>
@@ -252,6 +256,29 @@ TEST(SingleInstance, TheNameIsHeldOnce) {
     EXPECT_FALSE(second.Acquire("QuorvikTestInstance"));
     first.Release();
     EXPECT_TRUE(second.Acquire("QuorvikTestInstance"));
+    second.Release();
+
+    // No private runtime folder: one made 0700 under the home folder, where nobody else can
+    // hold the lock or put a link in its place.
+    TestFolder home;
+    const std::string savedHome = getenv("HOME"), savedRuntime = getenv("XDG_RUNTIME_DIR") ?: "";
+    setenv("HOME", home.Path().c_str(), 1);
+    setenv("XDG_RUNTIME_DIR", "/tmp", 1);  // shared with everyone: not taken
+    EXPECT_TRUE(first.Acquire("QuorvikTestInstance"));
+    first.Release();
+    const std::string lock =
+        home.Path() + ".cache/quorvik/QuorvikTestInstance-" + std::to_string(getuid()) + ".lock";
+    EXPECT_TRUE(platform::FileExists(lock));
+    std::remove(lock.c_str());
+    ASSERT_EQ(symlink(home.File("elsewhere").c_str(), lock.c_str()), 0);
+    EXPECT_FALSE(first.Acquire("QuorvikTestInstance"));
+    EXPECT_FALSE(platform::FileExists(home.File("elsewhere")));
+    setenv("HOME", savedHome.c_str(), 1);
+    if (savedRuntime.empty()) {
+        unsetenv("XDG_RUNTIME_DIR");
+    } else {
+        setenv("XDG_RUNTIME_DIR", savedRuntime.c_str(), 1);
+    }
 }
 
 TEST_F(MainWindowTest, TheExtensionOptionsAreCheckedSavedAndPutInEffect) {

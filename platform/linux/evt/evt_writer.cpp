@@ -45,7 +45,7 @@ std::string EmptyLog(const Header& header) {
 
 bool EvtFile::OpenForWriting(const std::string& path, std::uint32_t maxSize) {
     ForceDirectories(ExtractFilePath(path));
-    m_fd = open(PathToNative(path).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    m_fd = open(PathToNative(path).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (m_fd < 0) return FailFromErrno();
     m_writable = true;
     Lock lock(*this, LOCK_EX);
