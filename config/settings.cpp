@@ -127,6 +127,7 @@ void LoadExtensionSettings(ExtensionSettings& e) {
     e.Flood = ReadIntSetting("Extension", "Flood", 0) != 0;
     e.FloodLimit =
         Clamped(ReadIntSetting("Extension", "FloodLimit", defaults.FloodLimit), 1, kFloodLimitMax);
+    e.Immediate = ReadIntSetting("Extension", "Immediate", 0) != 0;
 }
 
 bool SaveExtensionSettings(const ExtensionSettings& e) {
@@ -138,7 +139,8 @@ bool SaveExtensionSettings(const ExtensionSettings& e) {
          {"Extension", "Spool", Decimal(e.Spool ? 1 : 0)},
          {"Extension", "SpoolHours", Decimal(e.SpoolHours)},
          {"Extension", "Flood", Decimal(e.Flood ? 1 : 0)},
-         {"Extension", "FloodLimit", Decimal(e.FloodLimit)}},
+         {"Extension", "FloodLimit", Decimal(e.FloodLimit)},
+         {"Extension", "Immediate", Decimal(e.Immediate ? 1 : 0)}},
         path);
 }
 

@@ -34,6 +34,7 @@ struct ExtensionSettings {
     std::int32_t SpoolHours = 24;     // how long a kept mail is tried
     bool Flood = false;               // holds back notifications beyond the limit
     std::int32_t FloodLimit = 10;     // notifications per watch entry and hour
+    bool Immediate = false;           // checks a log the moment its file changes
 
     bool operator==(const ExtensionSettings&) const = default;
 };

@@ -141,9 +141,9 @@ bool SettingsChanged(const SettingsFields& a, const SettingsFields& b) {
 }
 
 ExtensionFields FieldsOf(const ExtensionSettings& s) {
-    return ExtensionFields{s.Resume, std::to_string(s.ResumeLimit),
-                           s.Spool,  std::to_string(s.SpoolHours),
-                           s.Flood,  std::to_string(s.FloodLimit)};
+    return ExtensionFields{
+        s.Resume, std::to_string(s.ResumeLimit), s.Spool,    std::to_string(s.SpoolHours),
+        s.Flood,  std::to_string(s.FloodLimit),  s.Immediate};
 }
 
 ExtensionSettings ExtensionOf(const ExtensionFields& f, const ExtensionSettings& before) {
@@ -151,6 +151,7 @@ ExtensionSettings ExtensionOf(const ExtensionFields& f, const ExtensionSettings&
     s.Resume = f.resume;
     s.Spool = f.spool;
     s.Flood = f.flood;
+    s.Immediate = f.immediate;
     if (f.resume) s.ResumeLimit = static_cast<std::int32_t>(FieldNumber(f.resumeLimit));
     if (f.spool) s.SpoolHours = static_cast<std::int32_t>(FieldNumber(f.spoolHours));
     if (f.flood) s.FloodLimit = static_cast<std::int32_t>(FieldNumber(f.floodLimit));

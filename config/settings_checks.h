@@ -64,6 +64,7 @@ struct ExtensionFields {
     std::string spoolHours;
     bool flood = false;
     std::string floodLimit;
+    bool immediate = false;
 
     bool operator==(const ExtensionFields&) const = default;
 };

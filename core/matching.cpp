@@ -1,5 +1,6 @@
 #include "core/matching.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "core/program_log.h"
@@ -84,6 +85,25 @@ bool EntryMatches(const WatchEntry& e, const std::string& logName, const EventRe
     return true;
 }
 
+namespace {
+
+void AddReport(const WatchEntry& entry, const std::string& logName, const EventRecord& record,
+               TickBatch& batch) {
+    auto report = std::make_unique<ReportRecord>();
+    report->LogName = logName;
+    report->Event = record;
+    report->Recipients = entry.AddrList;
+    report->Watch = &entry;
+    report->ReportText = MakeReportText(logName, record, entry.Note);
+    batch.push_back(std::move(report));
+}
+
+std::string SourceAndId(const std::string& foldedSource, std::uint32_t id) {
+    return foldedSource + '\0' + std::to_string(id);
+}
+
+}  // namespace
+
 void MatchRecord(const WatchList& watches, const std::string& logName, const EventRecord& record,
                  TickBatch& batch) {
     // This runs for every record and every entry: the debug lines cost nothing while off.
@@ -96,14 +116,70 @@ void MatchRecord(const WatchList& watches, const std::string& logName, const Eve
             LogDebug(sjis(u8"監視イベント番号: %d - 監視イベントが発生").c_str(), entry->EventNum);
             LogDebug("%s", sjis(u8"メール送信データ作成開始").c_str());
         }
-        auto report = std::make_unique<ReportRecord>();
-        report->LogName = logName;
-        report->Event = record;
-        report->Recipients = entry->AddrList;
-        report->Watch = entry.get();
-        report->ReportText = MakeReportText(logName, record, entry->Note);
-        batch.push_back(std::move(report));
+        AddReport(*entry, logName, record, batch);
         if (debug) LogDebug("%s", sjis(u8"メール送信データ作成終了").c_str());
     }
     if (debug) LogDebug(sjis(u8"監視リスト検索終了:%s").c_str(), logName.c_str());
+}
+
+WatchIndex::WatchIndex(const WatchList& watches) : m_watches(watches) {
+    const std::string& any = AnyValueText();
+    for (size_t i = 0; i < watches.size(); ++i) {
+        const WatchEntry& e = *watches[i];
+        Add(e.LogName == any ? m_anyLog : m_byLog[platform::FoldCase(e.LogName)], e, i);
+    }
+}
+
+void WatchIndex::Add(Group& group, const WatchEntry& e, size_t position) {
+    const bool source = e.SourceName != AnyValueText();
+    const bool id = e.EventID != 0;
+    const std::string folded = source ? platform::FoldCase(e.SourceName) : std::string();
+    const auto number = static_cast<std::uint32_t>(e.EventID);
+    if (source && id) {
+        group.bySourceAndId[SourceAndId(folded, number)].push_back(position);
+    } else if (source) {
+        group.bySource[folded].push_back(position);
+    } else if (id) {
+        group.byId[number].push_back(position);
+    } else {
+        group.rest.push_back(position);
+    }
+}
+
+void WatchIndex::Collect(const Group& group, const std::string& source, std::uint32_t id,
+                         std::vector<size_t>& out) {
+    auto take = [&](const std::vector<size_t>& positions) {
+        out.insert(out.end(), positions.begin(), positions.end());
+    };
+    if (const auto it = group.bySourceAndId.find(SourceAndId(source, id));
+        it != group.bySourceAndId.end()) {
+        take(it->second);
+    }
+    if (const auto it = group.bySource.find(source); it != group.bySource.end()) take(it->second);
+    if (const auto it = group.byId.find(id); it != group.byId.end()) take(it->second);
+    take(group.rest);
+}
+
+void WatchIndex::Candidates(const std::string& logName, const EventRecord& record,
+                            std::vector<size_t>& out) const {
+    out.clear();
+    const std::string source = platform::FoldCase(record.SourceName);
+    const std::uint32_t id = record.EventID & 0xFFFF;
+    if (const auto it = m_byLog.find(platform::FoldCase(logName)); it != m_byLog.end()) {
+        Collect(it->second, source, id, out);
+    }
+    Collect(m_anyLog, source, id, out);
+    // Reports go out in list order, as without the index.
+    std::sort(out.begin(), out.end());
+}
+
+void MatchRecord(const WatchIndex& index, const std::string& logName, const EventRecord& record,
+                 TickBatch& batch) {
+    if (LogDebugEnabled()) return MatchRecord(index.Watches(), logName, record, batch);
+    thread_local std::vector<size_t> candidates;
+    index.Candidates(logName, record, candidates);
+    for (size_t position : candidates) {
+        const WatchEntry& entry = *index.Watches()[position];
+        if (EntryMatches(entry, logName, record)) AddReport(entry, logName, record, batch);
+    }
 }

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "config/lists.h"
@@ -53,4 +54,38 @@ const char* MatchTestName(MatchTest test);
 // Compares a record with every entry of the watch list, appending a report record to the
 // batch for each entry it matches, in list order.
 void MatchRecord(const WatchList& watches, const std::string& logName, const EventRecord& record,
+                 TickBatch& batch);
+
+// The entries of a watch list by what they fix (log, then source and event id), so that a
+// record meets only those that can match it: the cost of a record stays flat as entries for
+// other logs, sources or ids are added. The list must outlive the index and stay as it was.
+class WatchIndex {
+public:
+    explicit WatchIndex(const WatchList& watches);
+
+    // The positions in the list of the entries that may match a record of the log, ascending.
+    void Candidates(const std::string& logName, const EventRecord& record,
+                    std::vector<size_t>& out) const;
+
+    const WatchList& Watches() const { return m_watches; }
+
+private:
+    struct Group {
+        std::unordered_map<std::string, std::vector<size_t>> bySourceAndId;  // both fixed
+        std::unordered_map<std::string, std::vector<size_t>> bySource;       // source fixed
+        std::unordered_map<std::uint32_t, std::vector<size_t>> byId;         // id fixed
+        std::vector<size_t> rest;                                            // neither
+    };
+    void Add(Group& group, const WatchEntry& entry, size_t position);
+    static void Collect(const Group& group, const std::string& source, std::uint32_t id,
+                        std::vector<size_t>& out);
+
+    const WatchList& m_watches;
+    std::unordered_map<std::string, Group> m_byLog;  // the log's name in upper case
+    Group m_anyLog;
+};
+
+// As MatchRecord, through the index: the same reports in the same order. With debug lines on,
+// every entry is tried, as the lines tell of each.
+void MatchRecord(const WatchIndex& index, const std::string& logName, const EventRecord& record,
                  TickBatch& batch);

@@ -243,8 +243,11 @@ void Monitor::WatchTick() {
     m_locks.Lock();
     Unlocker unlock(m_locks, m_timer);
     TickBatch batch;
+    // The list stays as it is for the tick: indexed once, each record meets only the entries
+    // that can match it.
+    const WatchIndex index(m_watches);
     for (const auto& log : m_logs) {
-        if (log->handle) CheckLog(*log, batch);
+        if (log->handle) CheckLog(*log, index, batch);
     }
     if (!batch.empty()) Guarded(u8"アクション", [&] { m_consumers.ProcessActions(batch); });
     Guarded(u8"通知の準備", [&] { m_consumers.BeforeNotifications(batch); });
@@ -261,7 +264,7 @@ void Monitor::WatchTick() {
     batch.clear();
 }
 
-void Monitor::CheckLog(WatchedLog& log, TickBatch& batch) {
+void Monitor::CheckLog(WatchedLog& log, const WatchIndex& index, TickBatch& batch) {
     const char* name = log.name.c_str();
     LogDebug(sjis(u8"%sログのチェック開始").c_str(), name);
     DWORD count = 0, oldest = 0;
@@ -278,7 +281,7 @@ void Monitor::CheckLog(WatchedLog& log, TickBatch& batch) {
                     sjis(u8"%sイベントログの最終レコード番号が取得できませんでした。%s").c_str(),
                     name, platform::SystemErrorText(platform::GetLastError()).c_str());
             } else {
-                CheckNewRecords(log, oldest, count + oldest - 1, batch);
+                CheckNewRecords(log, oldest, count + oldest - 1, index, batch);
             }
         }
         if (log.catchingUp != 0) {
@@ -311,7 +314,7 @@ void WarnDiscarded(const char* name, std::uint32_t next, std::uint32_t oldest) {
 }  // namespace
 
 void Monitor::CheckNewRecords(WatchedLog& log, std::uint32_t oldest, std::uint32_t newest,
-                              TickBatch& batch) {
+                              const WatchIndex& index, TickBatch& batch) {
     const char* name = log.name.c_str();
     const std::uint32_t previous = log.lastRecord ? log.lastRecord->RecordNumber : 0;
     LogDebug(sjis(u8"最終レコード番号:%d").c_str(), static_cast<int>(oldest));
@@ -339,7 +342,7 @@ void Monitor::CheckNewRecords(WatchedLog& log, std::uint32_t oldest, std::uint32
         RecordIdentity identity;
         if (ReadEventRecord(log.name, log.handle.Get(), n, *record, error, &identity)) {
             log.failures = 0;
-            MatchRecord(m_watches, log.name, *record, batch);
+            MatchRecord(index, log.name, *record, batch);
             log.lastRecord = std::move(record);
             log.lastIdentity = identity;
         } else {

@@ -109,7 +109,7 @@ public:
     void WatchTick();
 
     // Reads and matches the new records of one log.
-    void CheckLog(WatchedLog& log, TickBatch& batch);
+    void CheckLog(WatchedLog& log, const WatchIndex& index, TickBatch& batch);
 
     const std::vector<std::unique_ptr<WatchedLog>>& Logs() const { return m_logs; }
 
@@ -118,7 +118,7 @@ private:
     void ResumeLog(WatchedLog& log, std::uint32_t oldest, std::uint32_t count);
     void SaveResumeState();
     void CheckNewRecords(WatchedLog& log, std::uint32_t oldest, std::uint32_t newest,
-                         TickBatch& batch);
+                         const WatchIndex& index, TickBatch& batch);
 
     const Settings& m_settings;
     const WatchList& m_watches;

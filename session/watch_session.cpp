@@ -6,10 +6,12 @@
 
 #include "actions/actions.h"
 #include "core/address_handlers.h"
+#include "eventlog/catalog.h"
 #include "notify/netsend.h"
 #include "platform/bytes.h"
 #include "platform/clock.h"
 #include "platform/codepage.h"
+#include "platform/eventlog_writer.h"
 #include "platform/files.h"
 #include "platform/pump.h"
 
@@ -62,6 +64,7 @@ WatchSession::WatchSession()
 }
 
 WatchSession::~WatchSession() {
+    StopChangeWatch();
     WaitUntilIdle();
     {
         std::lock_guard lock(m_jobMutex);
@@ -232,7 +235,64 @@ void WatchSession::StopMonitoring() {
     });
 }
 
+namespace {
+
+// The files of the logs the machine has now.
+std::vector<std::string> LogFiles() {
+    std::vector<std::string> logs, files;
+    ListLogs(logs);
+    for (const std::string& log : logs) files.push_back(platform::EventLogFilePath(log));
+    return files;
+}
+
+}  // namespace
+
+void WatchSession::StartChangeWatch() {
+    if (m_changeThread.joinable()) return;
+    m_changeQuit = false;
+    // Watching before this returns: a write that follows is never missed.
+    m_changeWatcher = std::make_unique<platform::FileWatcher>();
+    m_changeWatcher->Watch(LogFiles());
+    m_changeThread = std::thread([this] { WatchChanges(); });
+}
+
+void WatchSession::StopChangeWatch() {
+    if (!m_changeThread.joinable()) return;
+    m_changeQuit = true;
+    m_changeWatcher->Wake();
+    m_changeThread.join();
+    m_changeWatcher.reset();
+}
+
+void WatchSession::WatchChanges() {
+    platform::FileWatcher& watcher = *m_changeWatcher;
+    constexpr unsigned kQuietMs = 200;   // a burst of writes becomes one check
+    constexpr unsigned kBurstMs = 1000;  // however long the burst goes on
+    constexpr int kRefreshEvery = 10;    // waits of a second between looks for new logs
+    int waits = kRefreshEvery;
+    while (!m_changeQuit) {
+        // A log registered later is watched from the next look.
+        if (waits-- <= 0) {
+            watcher.Watch(LogFiles());
+            waits = kRefreshEvery;
+        }
+        if (!watcher.Wait(1000)) continue;
+        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(kBurstMs);
+        while (!m_changeQuit && std::chrono::steady_clock::now() < until &&
+               watcher.Wait(kQuietMs)) {
+        }
+        if (m_changeQuit) break;
+        // On the window's thread, as the timer's tick: a check that runs takes this one after it.
+        Post([this] { Tick(); });
+    }
+}
+
 void WatchSession::ApplyExtensions() {
+    if (m_extensions.Immediate) {
+        StartChangeWatch();
+    } else {
+        StopChangeWatch();
+    }
     const bool unsupported = m_extensions.Spool && UsesMailLibrary() && !m_mailLibrary.sendRaw;
     if (unsupported) {
         LogMessage(kLogWarning, "%s",

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -17,6 +18,7 @@
 #include "core/program_log.h"
 #include "notify/mail_report.h"
 #include "notify/mail_spool.h"
+#include "platform/filewatch.h"
 
 // What the session tells the window it is shown in. Every call but RequestDispatch is made on
 // the window's thread, from WatchSession::Dispatch, in the order the session made it.
@@ -180,4 +182,11 @@ private:
     std::function<void()> m_job;
     bool m_quit = false;
     std::thread m_thread;
+    // Immediate checks: a thread that waits on the logs' files and asks for a tick.
+    void StartChangeWatch();
+    void StopChangeWatch();
+    void WatchChanges();
+    std::thread m_changeThread;
+    std::atomic<bool> m_changeQuit{false};
+    std::unique_ptr<platform::FileWatcher> m_changeWatcher;  // while the thread runs
 };

@@ -52,6 +52,7 @@ TfrmExtension::TfrmExtension(QWidget* parent) : QDialog(parent) {
     cbxFlood = new QCheckBox(Text(u8"通知の数を制限する(&F)"));
     lblFloodLimit = new QLabel(Text(u8"1時間あたりの通知数(&N)"));
     edtFloodLimit = new QLineEdit;
+    cbxImmediate = new QCheckBox(Text(u8"ログが書き込まれたらすぐにチェックする(&I)"));
     btnOk = new QPushButton(Text(u8"OK"));
     btnCancel = new QPushButton(Text(u8"キャンセル(&C)"));
     cbxResume->setObjectName(QStringLiteral("cbxResume"));
@@ -60,6 +61,7 @@ TfrmExtension::TfrmExtension(QWidget* parent) : QDialog(parent) {
     edtSpoolHours->setObjectName(QStringLiteral("edtSpoolHours"));
     cbxFlood->setObjectName(QStringLiteral("cbxFlood"));
     edtFloodLimit->setObjectName(QStringLiteral("edtFloodLimit"));
+    cbxImmediate->setObjectName(QStringLiteral("cbxImmediate"));
     btnOk->setObjectName(QStringLiteral("btnOk"));
     btnCancel->setObjectName(QStringLiteral("btnCancel"));
     MakeNumericEdit(edtResumeLimit, 6);
@@ -79,6 +81,15 @@ TfrmExtension::TfrmExtension(QWidget* parent) : QDialog(parent) {
                                   u8"件 (監視イベントごと)",
                                   u8"上限を超えた通知はメールとメッセージを控え、1時間の終わりに"
                                   u8"件数をまとめたメールを送ります。動作はすべて実行します。"));
+    auto* immediate = new QGroupBox(Text(u8"即時チェック"));
+    auto* immediateLayout = new QVBoxLayout(immediate);
+    immediateLayout->addWidget(cbxImmediate);
+    auto* immediateNote =
+        new QLabel(Text(u8"イベントログのファイルが変わるとすぐに(0.2秒のまとめ待ちの後)"
+                        u8"チェックします。監視間隔ごとのチェックも続けます。"));
+    immediateNote->setWordWrap(true);
+    immediateLayout->addWidget(immediateNote);
+    layout->addWidget(immediate);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
     buttons->addWidget(btnOk);
@@ -94,9 +105,10 @@ TfrmExtension::TfrmExtension(QWidget* parent) : QDialog(parent) {
 }
 
 ExtensionFields TfrmExtension::Fields() const {
-    return ExtensionFields{cbxResume->isChecked(), EditText(edtResumeLimit),
-                           cbxSpool->isChecked(),  EditText(edtSpoolHours),
-                           cbxFlood->isChecked(),  EditText(edtFloodLimit)};
+    return ExtensionFields{cbxResume->isChecked(),   EditText(edtResumeLimit),
+                           cbxSpool->isChecked(),    EditText(edtSpoolHours),
+                           cbxFlood->isChecked(),    EditText(edtFloodLimit),
+                           cbxImmediate->isChecked()};
 }
 
 QLineEdit* TfrmExtension::Control(ExtensionField field) const {
@@ -117,6 +129,7 @@ void TfrmExtension::ShowExtension(const ExtensionSettings& settings) {
     SetEditText(edtSpoolHours, f.spoolHours);
     cbxFlood->setChecked(f.flood);
     SetEditText(edtFloodLimit, f.floodLimit);
+    cbxImmediate->setChecked(f.immediate);
     OptionsToggled();
 }
 

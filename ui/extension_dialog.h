@@ -36,6 +36,7 @@ private:
     QLabel* lblSpoolHours;
     QLineEdit* edtSpoolHours;
     QCheckBox* cbxFlood;
+    QCheckBox* cbxImmediate;
     QLabel* lblFloodLimit;
     QLineEdit* edtFloodLimit;
     QPushButton* btnOk;

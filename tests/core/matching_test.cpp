@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include "eventlog/catalog.h"
 #include "platform/codepage.h"
 
@@ -125,4 +127,49 @@ TEST(Matching, NamesCompareWithoutCaseAsTheSystemDoes) {
     r.SourceName = sjis(u8"ア");
     e->SourceName = sjis(u8"ヂ");
     EXPECT_FALSE(EntryMatches(*e, "System", r));
+}
+
+TEST(WatchIndexTest, TheIndexReportsWhatTheListDoesInTheSameOrder) {
+    // Random lists over a few logs, sources (in any letter case, Japanese too), ids and types,
+    // against random records: the same reports, entry for entry.
+    std::mt19937 random(7);
+    const std::vector<std::string> logs = {AnyValueText(), "Application", "SYSTEM", "Security"};
+    const std::vector<std::string> sources = {
+        AnyValueText(), "Disk", "DISK", "Srv", sjis(u8"ディスク"), sjis(u8"ｄｉｓｋ")};
+    auto pick = [&](const auto& values) { return values[random() % values.size()]; };
+    for (int round = 0; round < 50; ++round) {
+        WatchList watches;
+        for (int i = 0; i < 40; ++i) {
+            auto e = std::make_unique<WatchEntry>();
+            e->EventNum = i;
+            e->LogName = pick(logs);
+            e->SourceName = pick(sources);
+            e->Category = random() % 4 ? AnyValueText() : std::string("Disk");
+            e->EventID = static_cast<std::int32_t>(random() % 4);
+            e->Type = random() % 3 ? 0 : 1;
+            e->Condition = random() % 5 ? "" : "full";
+            watches.push_back(std::move(e));
+        }
+        const WatchIndex index(watches);
+        for (int r = 0; r < 40; ++r) {
+            EventRecord record;
+            record.SourceName = pick(sources);
+            if (record.SourceName == AnyValueText()) record.SourceName = "Other";
+            record.EventID =
+                static_cast<std::uint32_t>(random() % 4) | (random() % 2 ? 0xC0000000u : 0);
+            record.EventType = random() % 2 ? 1 : 2;
+            record.Category = random() % 2 ? "disk" : "none";
+            record.Description = random() % 2 ? "disk full" : "ok";
+            const std::string& named = logs[1 + random() % 3];
+            const std::string log = random() % 2 ? named : platform::FoldCase(named);
+            TickBatch plain, indexed;
+            MatchRecord(watches, log, record, plain);
+            MatchRecord(index, log, record, indexed);
+            ASSERT_EQ(plain.size(), indexed.size()) << round << " " << r;
+            for (size_t i = 0; i < plain.size(); ++i) {
+                EXPECT_EQ(plain[i]->Watch, indexed[i]->Watch);
+                EXPECT_EQ(plain[i]->ReportText, indexed[i]->ReportText);
+            }
+        }
+    }
 }

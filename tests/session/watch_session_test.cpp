@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <thread>
 
 #include "eventlog/catalog.h"
@@ -256,6 +257,27 @@ TEST_F(SessionTest, FilesAreTheUsersAloneWhateverTheUmaskAndOpenOnesAreTold) {
     EXPECT_TRUE(std::any_of(view.calls.begin(), view.calls.end(), [](const std::string& c) {
         return c.rfind("2 ETC.DATは他のユーザーも読み書きできます(644)。", 0) == 0;
     })) << ::testing::PrintToString(view.calls);
+}
+
+TEST_F(SessionTest, WithImmediateChecksAnEventIsReportedWithoutATimerTick) {
+    ScriptedSmtpServer server("220 ready\r\n", Accepting());
+    MailTo(server.Port());
+    ExtensionSettings extension;
+    extension.Immediate = true;
+    SaveExtensionSettings(extension);
+    auto session = NewSession();
+    session->ApplyExtensions();
+    session->Start();
+    session->WaitUntilIdle();
+    Write("disk full");  // nobody calls Tick: the log's change does
+    const std::string sent = "0 監視イベント番号: 1 - メールが送信されました。";
+    for (int i = 0; i < 2000 && !view.Has(sent); ++i) {
+        session->Dispatch();
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    session->WaitUntilIdle();
+    EXPECT_TRUE(view.Has(sent)) << ::testing::PrintToString(view.calls);
+    EXPECT_NE(server.Data().find("Subject: Quorvik Report"), std::string::npos);
 }
 
 TEST_F(SessionTest, KeptMailSurvivesTheProgramAndSaysWhenItMayBeARepeat) {
