@@ -205,9 +205,10 @@ int main() {
         session.WaitUntilIdle();
     }
     std::sort(latencies.begin(), latencies.end());
-    std::printf("event to accepted mail, %d events, 100 entries: median %.0f ms, 95th percentile "
-                "%.0f ms, worst %.0f ms\n",
-                kEvents, latencies[latencies.size() / 2], latencies[latencies.size() * 95 / 100],
-                latencies.back());
+    std::printf(
+        "event to accepted mail, %d events, 100 entries: median %.0f ms, 95th percentile "
+        "%.0f ms, worst %.0f ms\n",
+        kEvents, latencies[latencies.size() / 2], latencies[latencies.size() * 95 / 100],
+        latencies.back());
     return 0;
 }
