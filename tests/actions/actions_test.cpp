@@ -122,6 +122,27 @@ protected:
         return status.currentState;
     }
 
+    // The system's temporary folder and the archiver library beside the program; the folder
+    // for the files to attach.
+    std::string WithArchiver(const TestFolder& temp) {
+        setenv("TMPDIR", temp.Path().c_str(), 1);
+        platform::SetExecutableDirectory(machine.Root());
+        symlink(QUORVIK_UNLHA32_PATH, (machine.Root() + "libunlha32.so").c_str());
+        platform::ForceDirectories(dir + "logs/");
+        return dir + "logs/";
+    }
+    // The names an archive holds as bsdtar lists them, sorted.
+    static std::vector<std::string> ArchiveNames(const std::string& archive) {
+        std::string listing;
+        RunCommand("LC_ALL=C.UTF-8 bsdtar -tf '" + archive + "'", &listing);
+        std::vector<std::string> names;
+        for (size_t at = 0, end; (end = listing.find('\n', at)) != std::string::npos;
+             at = end + 1) {
+            names.push_back(listing.substr(at, end - at));
+        }
+        std::sort(names.begin(), names.end());
+        return names;
+    }
     bool Logged(const std::string& line) const {
         return std::find(sink.lines.begin(), sink.lines.end(), line) != sink.lines.end();
     }
@@ -310,11 +331,7 @@ TEST_F(ActionsTest, WhatTheReportListsIsWhatTheArchiveHolds) {
     // Names that differ only in case, one code page 932 cannot carry, and a sparse file of
     // 4 GiB that no LZH header can count: none is dropped without a word.
     TestFolder temp;
-    setenv("TMPDIR", temp.Path().c_str(), 1);
-    platform::SetExecutableDirectory(machine.Root());
-    ASSERT_EQ(symlink(QUORVIK_UNLHA32_PATH, (machine.Root() + "libunlha32.so").c_str()), 0);
-    const std::string logs = dir + "logs/";
-    platform::ForceDirectories(logs);
+    const std::string logs = WithArchiver(temp);
     const char* names[] = {"a.txt", "A.txt", "한국어.txt", "huge.txt"};
     for (int i = 0; i < 4; ++i) {
         const std::string path = logs + platform::NativeToPath(names[i]);
@@ -341,14 +358,8 @@ TEST_F(ActionsTest, WhatTheReportListsIsWhatTheArchiveHolds) {
                            "　　a (2).txt\r\n"),
               std::string::npos)
         << section;
-    std::string listing;
-    ASSERT_EQ(RunCommand("LC_ALL=C.UTF-8 bsdtar -tf '" + report.files[0] + "'", &listing), 0);
-    std::vector<std::string> held;
-    for (size_t at = 0, end; (end = listing.find('\n', at)) != std::string::npos; at = end + 1) {
-        held.push_back(listing.substr(at, end - at));
-    }
-    std::sort(held.begin(), held.end());
-    EXPECT_EQ(held, (std::vector<std::string>{"A.txt", "___.txt", "a (2).txt"}));
+    EXPECT_EQ(ArchiveNames(report.files[0]),
+              (std::vector<std::string>{"A.txt", "___.txt", "a (2).txt"}));
     EXPECT_TRUE(RemoveTempFolder(report.folders[0]));
     unsetenv("TMPDIR");
 }
@@ -357,11 +368,7 @@ TEST_F(ActionsTest, WhatAFolderOrAParameterHoldsCannotReachFurther) {
     // A link to a file outside the folder, one inside it, names with separators and line
     // breaks, a quote that would add arguments, and a text file without "#!" found by name.
     TestFolder temp;
-    setenv("TMPDIR", temp.Path().c_str(), 1);
-    platform::SetExecutableDirectory(machine.Root());
-    ASSERT_EQ(symlink(QUORVIK_UNLHA32_PATH, (machine.Root() + "libunlha32.so").c_str()), 0);
-    const std::string logs = dir + "logs/";
-    platform::ForceDirectories(logs);
+    const std::string logs = WithArchiver(temp);
     WriteFileBytes(dir + "secret", "the password");
     WriteFileBytes(logs + "real.log", "x");
     ASSERT_EQ(symlink((dir + "secret").c_str(), (logs + "outside.log").c_str()), 0);
@@ -390,17 +397,9 @@ TEST_F(ActionsTest, WhatAFolderOrAParameterHoldsCannotReachFurther) {
     EXPECT_NE(section.find("0x0000007b: "), std::string::npos) << section;  // the quote
     EXPECT_NE(section.find("0x000000c1: "), std::string::npos) << section;  // no "#!"
     EXPECT_FALSE(platform::FileExists(dir + "ran"));
-    std::string listing;
-    ASSERT_EQ(
-        RunCommand("LC_ALL=C.UTF-8 bsdtar -tf '" + consumer.reports[0].files[0] + "'", &listing),
-        0);
-    std::vector<std::string> held;
-    for (size_t at = 0, end; (end = listing.find('\n', at)) != std::string::npos; at = end + 1) {
-        held.push_back(listing.substr(at, end - at));
-    }
-    std::sort(held.begin(), held.end());
-    EXPECT_EQ(held, (std::vector<std::string>{".._.._evil.log", "inside.log", "real.log",
-                                              "two__lines.log"}));
+    EXPECT_EQ(
+        ArchiveNames(consumer.reports[0].files[0]),
+        (std::vector<std::string>{".._.._evil.log", "inside.log", "real.log", "two__lines.log"}));
     EXPECT_TRUE(RemoveTempFolder(consumer.reports[0].folders[0]));
     unsetenv("TMPDIR");
 }
