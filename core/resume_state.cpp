@@ -44,8 +44,11 @@ std::string ResumeStatePath() { return ProgramDirectory() + "RESUME.DAT"; }
 std::string FormatResumeState(const ResumeState& state) {
     std::string text;
     for (const auto& [name, position] : state) {
-        // A name that would break the section line cannot be kept.
-        if (name.empty() || name.find_first_of("\r\n]") != std::string::npos) continue;
+        // A name that would break the section line, or end it early, cannot be kept.
+        if (name.empty() ||
+            name.find_first_of(std::string_view("\r\n]\0", 4)) != std::string::npos) {
+            continue;
+        }
         text += platform::StringPrintf(
             "[%s]\r\nRecord=%u\r\nWritten=%u\r\nLength=%u\r\nHash=%016llx\r\n", name.c_str(),
             position.record, position.written, position.length,

@@ -26,6 +26,8 @@ for t in "${targets[@]}"; do
   max_len=4096
   [ "$t" = lzh_fuzz ] && max_len=40000
   echo "== $t ($seconds s)"
+  # A crash's input goes beside the corpus, never into the working folder.
   build-fuzz/tests/fuzz/"$t" -max_total_time="$seconds" -max_len="$max_len" -timeout=10 \
+    -artifact_prefix="build-fuzz/$t-" \
     -print_final_stats=1 "$corpus"
 done
