@@ -250,22 +250,30 @@ TEST_F(MainWindowTest, TheListKeepsAThousandRowsAndTheLogFileChangesWithTheDay) 
     EXPECT_EQ(ReadIntSetting("MainWindow", "Width", 0) > 0, true);
 }
 
-TEST(SingleInstance, TheNameIsHeldOnce) {
+TEST(SingleInstance, TheNameIsHeldOnceInAFolderOfTheUsersAlone) {
+    // No private runtime folder (/tmp is everyone's): one made 0700 under the home folder, here
+    // the test's own, where nobody else can hold the lock or put a link in its place.
+    TestFolder home;
+    struct Environment {
+        std::string home = getenv("HOME") ? getenv("HOME") : "";
+        std::string runtime = getenv("XDG_RUNTIME_DIR") ? getenv("XDG_RUNTIME_DIR") : "";
+        ~Environment() {
+            setenv("HOME", home.c_str(), 1);
+            if (runtime.empty()) {
+                unsetenv("XDG_RUNTIME_DIR");
+            } else {
+                setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+            }
+        }
+    } saved;
+    setenv("HOME", home.Path().c_str(), 1);
+    setenv("XDG_RUNTIME_DIR", "/tmp", 1);
     platform::SingleInstance first, second;
     ASSERT_TRUE(first.Acquire("QuorvikTestInstance"));
     EXPECT_FALSE(second.Acquire("QuorvikTestInstance"));
     first.Release();
     EXPECT_TRUE(second.Acquire("QuorvikTestInstance"));
     second.Release();
-
-    // No private runtime folder: one made 0700 under the home folder, where nobody else can
-    // hold the lock or put a link in its place.
-    TestFolder home;
-    const std::string savedHome = getenv("HOME"), savedRuntime = getenv("XDG_RUNTIME_DIR") ?: "";
-    setenv("HOME", home.Path().c_str(), 1);
-    setenv("XDG_RUNTIME_DIR", "/tmp", 1);  // shared with everyone: not taken
-    EXPECT_TRUE(first.Acquire("QuorvikTestInstance"));
-    first.Release();
     const std::string lock =
         home.Path() + ".cache/quorvik/QuorvikTestInstance-" + std::to_string(getuid()) + ".lock";
     EXPECT_TRUE(platform::FileExists(lock));
@@ -273,12 +281,6 @@ TEST(SingleInstance, TheNameIsHeldOnce) {
     ASSERT_EQ(symlink(home.File("elsewhere").c_str(), lock.c_str()), 0);
     EXPECT_FALSE(first.Acquire("QuorvikTestInstance"));
     EXPECT_FALSE(platform::FileExists(home.File("elsewhere")));
-    setenv("HOME", savedHome.c_str(), 1);
-    if (savedRuntime.empty()) {
-        unsetenv("XDG_RUNTIME_DIR");
-    } else {
-        setenv("XDG_RUNTIME_DIR", savedRuntime.c_str(), 1);
-    }
 }
 
 TEST_F(MainWindowTest, TheExtensionOptionsAreCheckedSavedAndPutInEffect) {
