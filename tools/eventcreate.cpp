@@ -107,6 +107,10 @@ platform::DWORD SeverityOfType(std::uint16_t type) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    AnswerHelp(
+        argc, argv,
+        "Writes an event to a log of the machine, registering the log and the source when new; clears a log, or sets its maximum size or next record number.",
+        kUsage);
     using namespace platform;
     std::string machine, log, source, typeText, idText, categoryText, user, computer, dataText;
     std::string maxSizeText, nextRecordText;

@@ -114,6 +114,10 @@ void PrintLines(const std::vector<std::string>& lines) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    AnswerHelp(
+        argc, argv,
+        "Lists the records of a log of the machine, or of an .evt file, with their descriptions as the program renders them; lists logs, sources, categories and event ids.",
+        kUsage);
     using namespace platform;
     std::string machine, log, file, fromText, maskText;
     std::vector<std::string> listArgs;

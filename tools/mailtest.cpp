@@ -51,6 +51,10 @@ bool ValidUtf8(const std::string& text) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    AnswerHelp(
+        argc, argv,
+        "Sends one mail with the settings of the ETC.DAT of a folder, composed as a report mail is, and prints the program log lines.",
+        kUsage);
     std::string folder, subject = "mailtest", bodyFile;
     std::vector<std::string> to, attachments;
     bool client = false, library = false, debug = false;

@@ -17,6 +17,8 @@ constexpr char kUsage[] = "mc [--codepage 932] [--pe64] SOURCE.mc OUTPUT.dll";
 }  // namespace
 
 int main(int argc, char** argv) {
+    AnswerHelp(argc, argv, "Compiles message texts (.mc) into a resource-only message DLL.",
+               kUsage);
     std::string source, output;
     bool pe64 = false, cp932 = false;
     for (int i = 1; i < argc; ++i) {

@@ -16,6 +16,8 @@ constexpr char kUsage[] = "netsend [--machine DIR] NAME TEXT...";
 }  // namespace
 
 int main(int argc, char** argv) {
+    AnswerHelp(argc, argv, "Sends a network message to a computer or user, as the program does.",
+               kUsage);
     std::string machine;
     int i = 1;
     if (i < argc && std::string(argv[i]) == "--machine")

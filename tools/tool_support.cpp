@@ -7,6 +7,16 @@
 #include "platform/errors.h"
 #include "platform/machine.h"
 
+void AnswerHelp(int argc, char** argv, const char* about, const char* usage) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "-h" || arg == "--help") {
+            std::printf("%s\nusage: %s\n", about, usage);
+            std::exit(0);
+        }
+    }
+}
+
 void UsageError(const char* tool, const std::string& message, const char* usage) {
     std::fprintf(stderr, "%s: %s\nusage: %s\n", tool, message.c_str(), usage);
     std::exit(2);

@@ -5,6 +5,10 @@
 
 // What the command-line tools of the machine share: arguments, the machine folder, messages.
 
+// With -h or --help among the arguments: prints what the tool does and its usage to standard
+// output and exits 0.
+void AnswerHelp(int argc, char** argv, const char* about, const char* usage);
+
 // Prints "<tool>: <message>" and the usage line, and exits 2.
 [[noreturn]] void UsageError(const char* tool, const std::string& message, const char* usage);
 

@@ -23,6 +23,10 @@ std::string U8(const std::string& sjisText) { return platform::SjisToUtf8(sjisTe
 }  // namespace
 
 int main(int argc, char** argv) {
+    AnswerHelp(
+        argc, argv,
+        "Dry run of a watch list: the report records the program would make for the records of a log.",
+        kUsage);
     using namespace platform;
     std::string machine, folder, log, fromText;
     bool json = false, explain = false;

@@ -334,3 +334,12 @@ TEST(Tools, NetsendSaysWhatBecameOfTheMessage) {
     EXPECT_EQ(out.substr(0, 4), "123 ");
     EXPECT_EQ(Tool(netsend + " ONLYNAME"), 2);
 }
+
+TEST(Tools, EveryToolAnswersHelp) {
+    for (const char* tool : {"eventcreate", "eventquery", "mc", "watchtest", "sc", "mailtest",
+                             "netsend"}) {
+        std::string out;
+        EXPECT_EQ(RunCommand(kTools + "/" + tool + " --help", &out), 0) << tool;
+        EXPECT_NE(out.find(std::string("usage: ") + tool), std::string::npos) << out;
+    }
+}
