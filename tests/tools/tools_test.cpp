@@ -336,8 +336,8 @@ TEST(Tools, NetsendSaysWhatBecameOfTheMessage) {
 }
 
 TEST(Tools, EveryToolAnswersHelp) {
-    for (const char* tool : {"eventcreate", "eventquery", "mc", "watchtest", "sc", "mailtest",
-                             "netsend"}) {
+    for (const char* tool :
+         {"eventcreate", "eventquery", "mc", "watchtest", "sc", "mailtest", "netsend"}) {
         std::string out;
         EXPECT_EQ(RunCommand(kTools + "/" + tool + " --help", &out), 0) << tool;
         EXPECT_NE(out.find(std::string("usage: ") + tool), std::string::npos) << out;
