@@ -153,12 +153,22 @@ TEST(DesktopPeer, TrayMailAndASecondStart) {
                                                             {"NT_MACHINE_ROOT", machine.Root()},
                                                             {"XDG_RUNTIME_DIR", app.Path()},
                                                             {"QT_QPA_PLATFORM", "xcb"}};
+    // The window manager first, and in place before trayer docks: the two starting at once
+    // may race for trayer's window.
+    ChildProcess manager({"openbox"}, environment);
+    bool managed = false;
+    for (int i = 0; i < 300 && !managed; ++i) {
+        managed = X(display, "xprop -root _NET_SUPPORTING_WM_CHECK").find("window id") !=
+                  std::string::npos;
+        if (!managed) usleep(100000);
+    }
+    ASSERT_TRUE(managed) << "openbox did not start";
     ChildProcess tray({"trayer", "--edge", "top", "--align", "right", "--widthtype", "pixel",
                        "--width", "120", "--height", "24"},
                       environment);
-    ChildProcess manager({"openbox"}, environment);
-    // The notification area first, so that the program finds one.
-    ASSERT_FALSE(WindowOf(display, tray.Pid(), "").empty()) << "trayer did not start";
+    // The notification area before the program, so that the program finds one.
+    ASSERT_FALSE(WindowOf(display, tray.Pid(), "").empty())
+        << "trayer did not start" << (tray.Running() ? "" : " (it ended)");
     ChildProcess quorvik({app.File("quorvik")}, environment);
     const std::string window = WindowOf(display, quorvik.Pid(), "Quorvik");
     ASSERT_FALSE(window.empty()) << "no main window";
