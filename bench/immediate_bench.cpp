@@ -1,8 +1,6 @@
 // From an event written to the machine's log to a loopback mail server accepting its report, with
 // immediate checks on and 100 watch entries: the median and the 95th percentile over 200 events,
 // one at a time (the watch interval's timer never fires in this time).
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -26,6 +24,7 @@
 #include "platform/machine.h"
 #include "platform/registry_files.h"
 #include "session/watch_session.h"
+#include "tests/support/loopback.h"
 
 namespace {
 
@@ -35,15 +34,7 @@ using Clock = std::chrono::steady_clock;
 class Sink {
 public:
     Sink() {
-        m_listener = socket(AF_INET, SOCK_STREAM, 0);
-        struct sockaddr_in addr {};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(m_listener, reinterpret_cast<struct sockaddr*>(&addr), sizeof addr);
-        listen(m_listener, 8);
-        socklen_t length = sizeof addr;
-        getsockname(m_listener, reinterpret_cast<struct sockaddr*>(&addr), &length);
-        m_port = ntohs(addr.sin_port);
+        m_listener = ListenOnLoopback("127.0.0.1", 0, &m_port);
         m_thread = std::thread([this] { Serve(); });
     }
     ~Sink() {
@@ -64,11 +55,7 @@ public:
 private:
     void Serve() {
         while (!m_stop) {
-            struct pollfd p {
-                m_listener, POLLIN, 0
-            };
-            if (poll(&p, 1, 20) <= 0) continue;
-            const int fd = accept(m_listener, nullptr, nullptr);
+            const int fd = AcceptWithin(m_listener, 20);
             if (fd >= 0) Talk(fd);
         }
     }
