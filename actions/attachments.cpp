@@ -33,29 +33,12 @@ void Reset() {
     g_compressionFailed = false;
 }
 
-// The name a copy travels under: each character code page 932 cannot carry (it would reach the
-// report and the archive as nothing, or as an invisible code) becomes '_', and a name that
-// differs from one already taken only in case, as the archive and Windows would take it for
-// the same, gets " (2)", " (3)", ... before its extension.
+// The name a copy travels under: one name in one folder whatever it meets (PortableFileName:
+// a character code page 932 cannot carry would reach the report and the archive as nothing, or
+// as an invisible code), and a name that differs from one already taken only in case, as the
+// archive and Windows would take it for the same, gets " (2)", " (3)", ... before its extension.
 std::string CarriedName(const std::string& name, const std::vector<std::string>& taken) {
-    std::string visible;
-    const std::string native = platform::PathToNative(name);
-    for (size_t i = 0; i < native.size();) {
-        const auto b = static_cast<unsigned char>(native[i]);
-        size_t length = b < 0x80             ? 1
-                        : (b & 0xE0) == 0xC0 ? 2
-                        : (b & 0xF0) == 0xE0 ? 3
-                        : (b & 0xF8) == 0xF0 ? 4
-                                             : 1;
-        length = std::min(length, native.size() - i);
-        const std::string carried = platform::NativeToPath(native.substr(i, length));
-        // A character of its own comes back whole; one that cannot is carried as raw codes.
-        const bool raw = !carried.empty() && static_cast<unsigned char>(carried[0]) == 0xF0;
-        visible += raw ? std::string("_") : carried;
-        i += length;
-    }
-    // One name in one folder wherever it goes: no separator, drive or control character.
-    visible = platform::PortableFileName(visible);
+    const std::string visible = platform::PortableFileName(name);
     auto used = [&](const std::string& candidate) {
         return std::any_of(taken.begin(), taken.end(), [&](const std::string& t) {
             return platform::EqualsNoCase(t, candidate);

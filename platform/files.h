@@ -58,7 +58,8 @@ bool CopyFile(const std::string& from, const std::string& to, bool failIfExists)
 
 // A file name other systems take as one name in one folder: a separator, drive colon, wildcard,
 // quote or control character (each a character of its own, never the second byte of a
-// double-byte one) becomes '_', and a name of dots alone becomes underscores.
+// double-byte one), and a character code page 932 cannot carry, becomes '_'; a name of dots
+// alone becomes underscores.
 std::string PortableFileName(std::string_view name);
 
 // The permission bits of a file (0644, say); false when it cannot be examined.

@@ -100,14 +100,28 @@ bool WildcardMatch(const std::string& patternText, const std::string& nameText) 
 std::string PortableFileName(std::string_view name) {
     std::string out;
     out.reserve(name.size());
+    bool inRawCharacter = false;  // after the code of a lead byte code page 932 could not carry
     for (size_t i = 0; i < name.size(); ++i) {
         const auto c = static_cast<unsigned char>(name[i]);
         if (IsDBCSLeadByte(c) && i + 1 < name.size()) {
-            out.append(name.substr(i, 2));
+            // A character code page 932 lacks travels as one code for each of its bytes: it
+            // becomes one '_', visible and never an invisible private character.
+            const std::string raw = PathToNative(name.substr(i, 2));
+            const auto byte = raw.size() == 1 ? static_cast<unsigned char>(raw[0]) : 0;
+            if (byte >= 0x80) {
+                const bool continuation = byte < 0xC0 && inRawCharacter;
+                if (!continuation) out += '_';
+                inRawCharacter = byte >= 0xC0 || continuation;
+            } else {
+                out.append(name.substr(i, 2));
+                inRawCharacter = false;
+            }
             ++i;
-        } else if (c < 0x20 || c == 0x7F ||
-                   std::string_view("\\/:*?\"<>|").find(static_cast<char>(c)) !=
-                       std::string_view::npos) {
+            continue;
+        }
+        inRawCharacter = false;
+        if (c < 0x20 || c == 0x7F ||
+            std::string_view("\\/:*?\"<>|").find(static_cast<char>(c)) != std::string_view::npos) {
             out += '_';
         } else {
             out += static_cast<char>(c);
