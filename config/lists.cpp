@@ -103,9 +103,9 @@ bool OpenForLoading(Datafile& file, const std::string& path, std::int16_t first,
 
 }  // namespace
 
-std::string AddressListPath() { return ProgramDirectory() + "MAIL.DAT"; }
+std::string AddressListPath() { return ConfigDirectory() + "MAIL.DAT"; }
 
-std::string WatchListPath() { return ProgramDirectory() + "WATCH.DAT"; }
+std::string WatchListPath() { return ConfigDirectory() + "WATCH.DAT"; }
 
 bool LoadAddressList(AddressList& list) {
     Datafile file;

@@ -62,7 +62,7 @@ using WatchList = std::vector<std::unique_ptr<WatchEntry>>;
 constexpr std::int16_t kMailFileVersion = 0x0101;
 constexpr std::int16_t kWatchFileVersion = 0x0104;
 
-// ProgramDirectory() joined with the file name.
+// ConfigDirectory() joined with the file name.
 std::string AddressListPath();
 std::string WatchListPath();
 

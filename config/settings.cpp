@@ -9,6 +9,7 @@
 #include "platform/crypto.h"
 #include "platform/files.h"
 #include "platform/profile.h"
+#include "platform/user_folders.h"
 
 namespace {
 
@@ -45,9 +46,11 @@ std::string PasswordKey() {
 
 }  // namespace
 
-std::string ProgramDirectory() { return platform::ExecutableDirectory(); }
+std::string ConfigDirectory() { return platform::UserFolders().config; }
 
-std::string SettingsFilePath() { return ProgramDirectory() + "ETC.DAT"; }
+std::string DataDirectory() { return platform::UserFolders().data; }
+
+std::string SettingsFilePath() { return ConfigDirectory() + "ETC.DAT"; }
 
 std::string EncipherPassword(const std::string& password) {
     return platform::ToHex(platform::Rc4(PasswordKey(), password));
@@ -85,7 +88,7 @@ void LoadSettings(Settings& s) {
     std::string enable = ReadText("Log", "Enable", "True");
     s.Enable = enable.size() == 4 && (enable[0] | 0x20) == 't' && (enable[1] | 0x20) == 'r' &&
                (enable[2] | 0x20) == 'u' && (enable[3] | 0x20) == 'e';
-    s.Path = ReadText("Log", "Path", ProgramDirectory());
+    s.Path = ReadText("Log", "Path", DataDirectory());
     s.Alive = static_cast<std::int32_t>(ReadInt("Log", "Alive", 7));
 }
 

@@ -47,10 +47,12 @@ constexpr std::int32_t kFloodLimitMax = 1000;
 void LoadExtensionSettings(ExtensionSettings& settings);
 bool SaveExtensionSettings(const ExtensionSettings& settings);
 
-// The folder of the running executable with its trailing separator.
-std::string ProgramDirectory();
+// Where the settings and lists are, and where the logs, resume state, outbox and machine are:
+// the program's folder for a portable copy, else the user's own (platform::UserFolders).
+std::string ConfigDirectory();
+std::string DataDirectory();
 
-// ProgramDirectory() joined with "ETC.DAT".
+// ConfigDirectory() joined with "ETC.DAT".
 std::string SettingsFilePath();
 
 // Reads the EventLog, SMTP and Log sections into the record, with the defaults for missing keys.

@@ -39,7 +39,7 @@ std::string_view Trimmed(std::string_view s) {
 
 }  // namespace
 
-std::string ResumeStatePath() { return ProgramDirectory() + "RESUME.DAT"; }
+std::string ResumeStatePath() { return DataDirectory() + "RESUME.DAT"; }
 
 std::string FormatResumeState(const ResumeState& state) {
     std::string text;

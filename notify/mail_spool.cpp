@@ -115,7 +115,7 @@ bool ParseSpoolFile(std::string_view bytes, SpooledMail& mail) {
     return true;
 }
 
-std::string SpoolFolder() { return ProgramDirectory() + "SPOOL/"; }
+std::string SpoolFolder() { return DataDirectory() + "SPOOL/"; }
 
 std::string MailSpool::Keep(const SpooledMail& mail) {
     if (!SafeEnvelopeText(mail.from) || mail.recipients.empty() ||

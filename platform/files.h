@@ -120,6 +120,9 @@ const std::string& ExecutableDirectory();
 // Makes ExecutableDirectory answer the given folder (tests); an empty text restores the real one.
 void SetExecutableDirectory(const std::string& folder);
 
+// True while SetExecutableDirectory has a folder in place.
+bool ExecutableDirectorySet();
+
 // The folder part of a path, with its trailing separator; empty when there is none.
 std::string ExtractFilePath(const std::string& path);
 

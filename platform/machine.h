@@ -10,7 +10,7 @@
 namespace platform {
 
 // The machine's folder with its trailing separator: the one set for tests or tools, else
-// NT_MACHINE_ROOT, else "machine/" beside the executable.
+// NT_MACHINE_ROOT, else "machine/" in the program's data folder (UserFolders).
 const std::string& MachineRoot();
 
 // Points the platform at another machine folder (tests, --machine); empty restores the default.

@@ -14,6 +14,7 @@
 #include "platform/eventlog_writer.h"
 #include "platform/files.h"
 #include "platform/pump.h"
+#include "platform/user_folders.h"
 
 namespace {
 
@@ -78,7 +79,8 @@ WatchSession::~WatchSession() {
 
 void WatchSession::Load() {
     // What writes killed half-way left behind (a copy of the settings holds the password).
-    platform::RemoveStaleTemporaries(ProgramDirectory());
+    platform::RemoveStaleTemporaries(ConfigDirectory());
+    if (DataDirectory() != ConfigDirectory()) platform::RemoveStaleTemporaries(DataDirectory());
     platform::RemoveStaleTemporaries(SpoolFolder());
     LoadSettings(m_settings);
     m_loadWarnings.clear();
@@ -207,6 +209,9 @@ void WatchSession::WhenIdle(std::function<void()> call) {
 }
 
 void WatchSession::Start() {
+    // Which files this run uses comes first: an installed program and a portable copy differ.
+    LogMessage(kLogInformation, "%s",
+               platform::DescribeProgramFolders(platform::UserFolders()).c_str());
     for (const std::string& warning : m_loadWarnings) {
         LogMessage(kLogWarning, "%s", warning.c_str());
     }

@@ -105,15 +105,15 @@ int Create(SC_HANDLE manager, int argc, char** argv, int i) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    AnswerHelp(argc, argv,
+               "Installs, removes, lists, starts and controls the services of the machine.",
+               kUsage);
     std::string machine;
     int i = 1;
     for (; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--machine") {
             machine = OptionValue(argc, argv, i, kTool, kUsage);
-        } else if (arg == "-h" || arg == "--help") {
-            std::printf("usage: %s\n", kUsage);
-            return 0;
         } else {
             break;
         }

@@ -1,7 +1,9 @@
 #include "tools/tool_support.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "platform/codepage.h"
 #include "platform/errors.h"
@@ -11,7 +13,16 @@ void AnswerHelp(int argc, char** argv, const char* about, const char* usage) {
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "-h" || arg == "--help") {
-            std::printf("%s\nusage: %s\n", about, usage);
+            // The usage under the name the tool was called by: eventcreate in the build folder,
+            // quorvik-eventcreate installed.
+            const std::string_view line(usage);
+            const size_t space = std::min(line.find(' '), line.size());
+            const std::string tool(line.substr(0, space));
+            const char* slash = std::strrchr(argv[0], '/');
+            const char* name = slash ? slash + 1 : argv[0];
+            if (!*name) name = tool.c_str();
+            std::printf("%s\nusage: %s%s\n\nMore in the manual page quorvik-%s(1).\n", about, name,
+                        std::string(line.substr(space)).c_str(), tool.c_str());
             std::exit(0);
         }
     }

@@ -16,6 +16,7 @@
 #include "platform/clock.h"
 #include "platform/codepage.h"
 #include "platform/signals.h"
+#include "platform/user_folders.h"
 #include "ui/dialog_support.h"
 #include "ui/setup_etc_dialog.h"
 #include "ui/setup_mail_dialog.h"
@@ -63,7 +64,7 @@ TfrmMain::TfrmMain(WatchSession& session, QWidget* parent)
     connect(ui->mnuDebugMode, &QAction::toggled, this,
             [this](bool on) { m_session.Log().SetDebugMode(on); });
     connect(ui->mnuContents, &QAction::triggered, this,
-            [] { platform::CurrentShell().ShowHelp(ProgramDirectory() + "Quorvik.html", 0); });
+            [] { platform::CurrentShell().ShowHelp(platform::ShippedFile("Quorvik.html"), 0); });
     connect(ui->mnuAbout, &QAction::triggered, m_version, &QDialog::exec);
 
     m_pmnMain = new QMenu(this);

@@ -7,14 +7,26 @@
 #include <QLabel>
 #include <QVBoxLayout>
 
-TfrmVersion::TfrmVersion(QWidget* parent) : QDialog(parent) {
+#include "platform/user_folders.h"
+#include "ui/qt_shell.h"
+
+TfrmVersion::TfrmVersion(QWidget* parent, const platform::ProgramFolders& folders)
+    : QDialog(parent) {
     setWindowTitle(QString::fromUtf8(u8"バージョン情報"));
     setModal(true);
     auto* icon = new QLabel;
     icon->setPixmap(QIcon(QStringLiteral(":/icons/quorvik.svg")).pixmap(48, 48));
+    auto path = [](const std::string& folder) { return ToQString(folder).toHtmlEscaped(); };
+    const QString where =
+        folders.portable
+            ? QString::fromUtf8(u8"ファイルの場所: プログラムのフォルダー (ポータブル)<br>%1")
+                  .arg(path(folders.config))
+            : QString::fromUtf8(u8"ファイルの場所: ユーザーのフォルダー<br>設定 %1<br>データ %2")
+                  .arg(path(folders.config), path(folders.data));
     auto* text = new QLabel(QString::fromUtf8(u8"<b>Quorvik</b><br>バージョン %1<br><br>"
-                                              u8"Windows NT 系マシンのイベントログ監視")
-                                .arg(QApplication::applicationVersion()));
+                                              u8"Windows NT 系マシンのイベントログ監視<br><br>%2")
+                                .arg(QApplication::applicationVersion(), where));
+    text->setTextInteractionFlags(Qt::TextSelectableByMouse);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     auto* row = new QHBoxLayout;

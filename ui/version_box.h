@@ -2,10 +2,13 @@
 
 #include <QDialog>
 
-// The version box: the program's name and version.
+#include "platform/user_folders.h"
+
+// The version box: the program's name and version, and where its files are.
 class TfrmVersion : public QDialog {
     Q_OBJECT
 
 public:
-    explicit TfrmVersion(QWidget* parent = nullptr);
+    explicit TfrmVersion(QWidget* parent = nullptr,
+                         const platform::ProgramFolders& folders = platform::UserFolders());
 };

@@ -332,6 +332,8 @@ void SetExecutableDirectory(const std::string& folder) {
     }
 }
 
+bool ExecutableDirectorySet() { return !g_executableDirectory.empty(); }
+
 std::string ExtractFilePath(const std::string& path) {
     size_t slash = path.rfind('/');
     return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);

@@ -3,9 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <optional>
+#include <vector>
 
 #include "config/settings.h"
 #include "platform/codepage.h"
+#include "platform/user_folders.h"
 #include "support/test_folder.h"
 
 using namespace platform;
@@ -131,13 +134,46 @@ TEST(Files, ErrorTextsOfTheCodesRaised) {
     }
 }
 
-TEST(Files, ProgramDirectoryIsSettableAndEndsInSeparator) {
-    std::string real = ProgramDirectory();
-    ASSERT_FALSE(real.empty());
-    EXPECT_EQ(real.back(), '/');
-    {
-        TestFolder folder;
-        EXPECT_EQ(ProgramDirectory(), folder.Path());
-    }
-    EXPECT_EQ(ProgramDirectory(), real);
+TEST(Files, PortableCopiesKeepTheirFilesBesideInstalledOnesInTheUsersFolders) {
+    TestFolder program;  // the program's folder while it lives: a portable copy
+    EXPECT_EQ(ConfigDirectory(), program.Path());
+    EXPECT_EQ(DataDirectory(), program.Path());
+
+    struct SavedEnvironment {
+        std::vector<std::pair<std::string, std::optional<std::string>>> saved;
+        void Set(const char* name, const std::string& value) {
+            const char* old = getenv(name);
+            saved.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
+            setenv(name, value.c_str(), 1);
+        }
+        ~SavedEnvironment() {
+            for (auto& [name, value] : saved) {
+                if (value)
+                    setenv(name.c_str(), value->c_str(), 1);
+                else
+                    unsetenv(name.c_str());
+            }
+        }
+    } environment;
+    environment.Set("XDG_CONFIG_HOME", program.File("config"));
+    environment.Set("XDG_DATA_HOME", program.File("data/"));
+    ProgramFolders user = FoldersBeside(program.Path());
+    EXPECT_FALSE(user.portable);
+    EXPECT_EQ(user.config, program.Path() + "config/quorvik/");
+    EXPECT_EQ(user.data, program.Path() + "data/quorvik/");
+    unsigned mode = 0;
+    ASSERT_TRUE(FilePermissions(user.data, mode));
+    EXPECT_EQ(mode, 0700u);
+    EXPECT_NE(DescribeProgramFolders(user).find(user.data), std::string::npos);
+
+    // A relative XDG folder does not count: the home's default takes its place.
+    environment.Set("XDG_CONFIG_HOME", "config");
+    environment.Set("HOME", program.File("home"));
+    EXPECT_EQ(FoldersBeside(program.Path()).config, program.Path() + "home/.config/quorvik/");
+
+    // ETC.DAT beside a writable program makes it portable again.
+    WriteFileBytes(program.File("ETC.DAT"), "");
+    user = FoldersBeside(program.Path());
+    EXPECT_TRUE(user.portable);
+    EXPECT_EQ(user.data, program.Path());
 }

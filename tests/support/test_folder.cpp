@@ -13,6 +13,18 @@
 
 #include "platform/files.h"
 
+namespace {
+
+// A program that finds no folder of its own uses the user's: in tests, folders of the build's.
+// Set before main, so the tools the tests start inherit them.
+[[maybe_unused]] const bool g_scratchHome = [] {
+    setenv("XDG_CONFIG_HOME", QUORVIK_TEST_HOME "/config", 1);
+    setenv("XDG_DATA_HOME", QUORVIK_TEST_HOME "/data", 1);
+    return true;
+}();
+
+}  // namespace
+
 TestFolder::TestFolder() {
     std::string templ = (std::filesystem::temp_directory_path() / "quorvik-test-XXXXXX").string();
     if (!mkdtemp(templ.data())) throw std::runtime_error("mkdtemp failed");

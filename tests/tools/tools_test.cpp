@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "config/lists.h"
@@ -233,6 +234,7 @@ TEST(Tools, AProgramFolderNamedOutsideCodePage932) {
         const std::string dir = folder.Path() + name + "/";
         std::filesystem::create_directories(dir);
         std::filesystem::copy_file(kTools + "/eventquery", dir + "eventquery");
+        std::ofstream(dir + "ETC.DAT");  // a portable copy
         std::string out;
         ASSERT_EQ(Tool("'" + dir + "eventquery' --list-logs", &out), 0) << name;
         EXPECT_EQ(out, "Application\nSecurity\nSystem\n");

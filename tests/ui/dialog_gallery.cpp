@@ -26,6 +26,7 @@
 #include "ui/setup_etc_dialog.h"
 #include "ui/setup_mail_dialog.h"
 #include "ui/setup_watch_dialog.h"
+#include "ui/version_box.h"
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
@@ -33,7 +34,7 @@ int main(int argc, char** argv) {
     if (argc < 2) {
         std::fprintf(stderr,
                      "usage: dialog_gallery settings|addresses|address|watches|watch[:tab]|"
-                     "action[:kind]|dryrun|question\n");
+                     "action[:kind]|dryrun|question|version[:user]\n");
         return 2;
     }
     // Nothing of the sample goes beside the build: the settings stay in a folder of their own.
@@ -159,6 +160,16 @@ int main(int argc, char** argv) {
             QString::fromUtf8(u8"選択されている監視イベントを削除してもよろしいですか？"),
             QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
         dialog = box;
+    } else if (window == "version") {
+        QApplication::setApplicationVersion(QStringLiteral("1.0.0"));
+        // ":user" shows it as an installed program, its folders in the gallery's own.
+        platform::ProgramFolders folders{true, folder + std::string("/"), ""};
+        if (part == "user") {
+            setenv("XDG_CONFIG_HOME", (std::string(folder) + "/config").c_str(), 1);
+            setenv("XDG_DATA_HOME", (std::string(folder) + "/data").c_str(), 1);
+            folders = platform::FoldersBeside(folder + std::string("/"));
+        }
+        dialog = new TfrmVersion(nullptr, folders);
     } else {
         std::fprintf(stderr, "unknown window %s\n", which.c_str());
         return 2;

@@ -12,6 +12,7 @@
 #include "platform/linux/machine/machine_paths.h"
 #include "platform/machine.h"
 #include "platform/registry.h"
+#include "platform/user_folders.h"
 
 namespace platform {
 namespace {
@@ -99,7 +100,7 @@ const std::string& MachineRoot() {
     static std::string defaultRoot;
     const char* env = std::getenv("NT_MACHINE_ROOT");
     std::string root =
-        (env && *env) ? RootFolder(NativeToPath(env)) : ExecutableDirectory() + "machine/";
+        (env && *env) ? RootFolder(NativeToPath(env)) : UserFolders().data + "machine/";
     if (root != defaultRoot) defaultRoot = std::move(root);
     return defaultRoot;
 }
