@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs the Debian packages a task needs: `run` (build and run the program, the default),
 # `test` (the tests and the real peers they talk to), `bench` (the benchmarks), `fuzz` (the
-# libFuzzer targets) or `sanitize` (the tests built with clang's sanitizers). Idempotent: installs only what is missing, and refreshes the package
-# lists only then.
+# libFuzzer targets), `sanitize` (the tests built with clang's sanitizers) or `package` (the
+# Debian package and its checks). Idempotent: installs only what is missing, and refreshes the
+# package lists only then.
 set -euo pipefail
 
 task="${1:-run}"
@@ -22,6 +23,7 @@ test=(
 bench=("${test[@]}" libbenchmark-dev strace jlha-utils)
 fuzz=("${run[@]}" clang libclang-rt-14-dev lhasa)
 sanitize=("${test[@]}" clang libclang-rt-14-dev)
+package=("${run[@]}" dpkg-dev file lintian desktop-file-utils appstream man-db groff-base)
 
 case "$task" in
   run) packages=("${run[@]}") ;;
@@ -29,7 +31,8 @@ case "$task" in
   bench) packages=("${bench[@]}") ;;
   fuzz) packages=("${fuzz[@]}") ;;
   sanitize) packages=("${sanitize[@]}") ;;
-  *) echo "usage: $0 [run|test|bench|fuzz|sanitize]" >&2; exit 2 ;;
+  package) packages=("${package[@]}") ;;
+  *) echo "usage: $0 [run|test|bench|fuzz|sanitize|package]" >&2; exit 2 ;;
 esac
 
 missing=()

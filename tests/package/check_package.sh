@@ -1,0 +1,93 @@
+#!/usr/bin/env bash
+# Checks the Debian package that scripts/package.sh made: lintian finds no error, the desktop
+# entry and the AppStream file validate, apt could install it here, and installed into a scratch
+# root it works: the program starts offscreen in the user's folders, every tool answers --help
+# under its installed name, the manual pages render, and removing it leaves nothing behind.
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+deb=$(ls build-package/quorvik_*_*.deb)
+scratch=$(mktemp -d "${TMPDIR:-/tmp}/quorvik-package-XXXXXX")
+pid=""
+cleanup() {
+  [ -n "$pid" ] && kill "$pid" 2>/dev/null || true
+  rm -rf -- "$scratch"
+}
+trap cleanup EXIT
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+echo "== lintian"
+lintian --pedantic "$deb" | tee "$scratch/lintian.txt" || true
+! grep -q '^E:' "$scratch/lintian.txt" || fail "lintian reports errors"
+
+root="$scratch/root"
+mkdir -p "$root/var/lib/dpkg/info" "$root/var/lib/dpkg/updates"
+touch "$root/var/lib/dpkg/status"
+echo "== dependencies (apt, simulated)"
+apt-get install -s -q "./$deb" > "$scratch/apt.txt" || { cat "$scratch/apt.txt"; fail "apt cannot install it"; }
+grep '^Inst ' "$scratch/apt.txt"
+echo "== installed into $root"
+# The dependencies are the host's: this root holds the package alone.
+dpkg --root="$root" --force-depends --force-script-chrootless -i "$deb" > /dev/null 2>&1 ||
+  fail "dpkg could not install it"
+usr="$root/usr"
+
+appstreamcli validate --no-net "$usr/share/metainfo/org.quorvik.Quorvik.metainfo.xml"
+desktop-file-validate "$usr/share/applications/org.quorvik.Quorvik.desktop"
+[ -f "$usr/libexec/quorvik/../../share/quorvik/Quorvik.html" ] || fail "no help where the program looks"
+grep -qx "Exec=/usr/bin/quorvik" "$usr/share/applications/org.quorvik.Quorvik.desktop" ||
+  fail "the menu entry does not start /usr/bin/quorvik"
+
+echo "== tools"
+for tool in eventcreate eventquery mc watchtest sc mailtest netsend; do
+  out=$("$usr/bin/quorvik-$tool" --help) || fail "quorvik-$tool --help failed"
+  grep -q "^usage: quorvik-$tool " <<<"$out" || fail "quorvik-$tool --help: $out"
+done
+
+echo "== manual pages"
+for page in quorvik quorvik-eventcreate quorvik-eventquery quorvik-mc quorvik-watchtest \
+  quorvik-sc quorvik-mailtest quorvik-netsend; do
+  for dir in "$usr/share/man/man1" "$usr/share/man/ja/man1"; do
+    file="$dir/$page.1.gz"
+    [ -f "$file" ] || fail "$file missing"
+    # As lintian renders them; the Japanese ones with the Japanese macros, as man does.
+    warnings=$(env -i PATH="$PATH" LC_ALL=C.UTF-8 MANROFFSEQ= MANWIDTH=120 \
+      timeout 30 man --warnings -E UTF-8 -l -Tutf8 -Z "$file" 2>&1 > /dev/null) ||
+      fail "man could not render $file"
+    [ -z "$warnings" ] || fail "$file: $warnings"
+  done
+done
+MANPATH="$usr/share/man" man -P cat quorvik-eventquery 2>/dev/null | grep -q "quorvik-eventquery" ||
+  fail "man quorvik-eventquery finds no page"
+
+echo "== the program, offscreen, as a new user"
+home="$scratch/home"
+mkdir -p "$home" "$scratch/run"
+chmod 700 "$scratch/run"
+env -i PATH="$PATH" HOME="$home" XDG_RUNTIME_DIR="$scratch/run" QT_QPA_PLATFORM=offscreen \
+  LANG=C.UTF-8 "$usr/bin/quorvik" > "$scratch/program.txt" 2>&1 &
+pid=$!
+data="$home/.local/share/quorvik"
+log=""
+for _ in $(seq 1 300); do
+  log=$(ls "$data"/QV*.LOG 2>/dev/null | head -n 1 || true)
+  if [ -n "$log" ] && iconv -f CP932 -t UTF-8 "$log" | grep -q "ユーザーのフォルダー"; then break; fi
+  kill -0 "$pid" 2>/dev/null || { cat "$scratch/program.txt"; fail "the program ended"; }
+  sleep 0.1
+done
+[ -n "$log" ] || { cat "$scratch/program.txt"; fail "no log in $data"; }
+first=$(iconv -f CP932 -t UTF-8 "$log" | grep -m1 "ファイルの場所")
+echo "$first"
+grep -q "設定 $home/.config/quorvik/、データ $data/" <<<"$first" || fail "first line: $first"
+[ "$(stat -c %a "$home/.config/quorvik")" = 700 ] || fail "the settings folder is not private"
+[ -f "$data/machine/registry/00-system.reg" ] || fail "no machine in $data"
+kill -TERM "$pid"
+for _ in $(seq 1 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+! kill -0 "$pid" 2>/dev/null || fail "the program did not end on SIGTERM"
+wait "$pid" || fail "the program ended with an error"
+pid=""
+
+echo "== removed"
+dpkg --root="$root" --force-script-chrootless -r quorvik > /dev/null 2>&1 || fail "dpkg -r failed"
+left=$(find "$root" -mindepth 1 ! -type d ! -path "$root/var/lib/dpkg/*")
+[ -z "$left" ] || fail "left after removal: $left"
+echo "package checks passed"
