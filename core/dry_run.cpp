@@ -43,6 +43,7 @@ bool DryRunLog(const WatchList& watches, const std::string& logName, const Recor
         EventRecord record;
         DWORD error = 0;
         if (!ReadEventRecord(logName, handle.Get(), n, record, error)) {
+            if (error == platform::kErrorNotFound) continue;  // a gap of a damaged .evtx file
             failure.record = n;
             failure.error = error;
             return false;

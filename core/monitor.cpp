@@ -137,6 +137,9 @@ bool ReadEventRecord(const std::string& logName, platform::EventLogHandle handle
     if (record.Category.empty()) record.Category = sjis(u8"なし");
     record.Description = TrimControls(EventDescription(logName, source, fixed.EventID, strings,
                                                        static_cast<std::uint16_t>(strings.size())));
+    std::vector<std::string> names;
+    if (record.Description.empty() && platform::GetEventDataNames(handle, number, names))
+        record.Description = DataDescription(names, strings);
     if (record.Description.empty())
         record.Description = sjis(u8"Quorvik: なし、または取得に失敗しました。");
     return true;
@@ -345,6 +348,10 @@ void Monitor::CheckNewRecords(WatchedLog& log, std::uint32_t oldest, std::uint32
             MatchRecord(index, log.name, *record, batch);
             log.lastRecord = std::move(record);
             log.lastIdentity = identity;
+        } else if (error == platform::kErrorNotFound) {
+            // A number that a damaged .evtx chunk took with it: nothing to read, now or later.
+            if (n == newest) break;
+            continue;
         } else {
             LogMessage(
                 kLogError,

@@ -5,6 +5,7 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "platform/codepage.h"
 #include "platform/machine.h"
 #include "platform/msgfile.h"
 #include "platform/registry.h"
@@ -177,4 +178,17 @@ std::string TrimControls(const std::string& text) {
     while (begin < end && static_cast<unsigned char>(text[begin]) <= 0x20) ++begin;
     while (end > begin && static_cast<unsigned char>(text[end - 1]) <= 0x20) --end;
     return text.substr(begin, end - begin);
+}
+
+std::string DataDescription(const std::vector<std::string>& names,
+                            const std::vector<std::string>& values) {
+    if (values.empty()) return std::string();
+    std::string text =
+        sjis(u8"メッセージファイルがないため、イベントのデータを名前と値で示します。");
+    for (size_t i = 0; i < values.size(); ++i) {
+        const std::string name =
+            i < names.size() && !names[i].empty() ? names[i] : std::to_string(i + 1);
+        text += "\r\n" + name + ": " + values[i];
+    }
+    return text;
 }

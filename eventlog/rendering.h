@@ -27,6 +27,12 @@ std::string EventDescription(const std::string& logName, const std::string& sour
                              std::uint32_t eventId, const std::vector<std::string>& strings,
                              std::uint16_t count);
 
+// The description of an event that no message file knows but whose data values have names (a
+// record of an .evtx log): a line that says so, then "name: value" for each value, so that a
+// search can find them. Empty when there are no values.
+std::string DataDescription(const std::vector<std::string>& names,
+                            const std::vector<std::string>& values);
+
 // The category's name, as found (normally ending in a line break); empty when none is found.
 std::string CategoryText(const std::string& logName, const std::string& sourceName,
                          std::uint16_t category);

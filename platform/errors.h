@@ -68,6 +68,7 @@ enum : DWORD {
     kErrorDuplicateServiceName = 1078,
     kErrorIoDevice = 1117,
     kErrorNoneMapped = 1332,
+    kErrorNotFound = 1168,
     kErrorEventLogFileCorrupt = 1500,
     kErrorLogFileFull = 1502,
     kErrorResourceTypeNotFound = 1813,

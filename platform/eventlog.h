@@ -72,7 +72,7 @@ bool ParseEventLogRecord(std::string_view buffer, EventLogRecordParts& parts);
 // log opens Application, as the event log service does. nullptr on failure.
 EventLogHandle OpenEventLog(std::string_view server, std::string_view logName);
 
-// Opens an .evt file that is not one of the machine's logs (read only).
+// Opens an .evt or .evtx file that is not one of the machine's logs (read only).
 EventLogHandle OpenBackupEventLog(std::string_view server, const std::string& path);
 
 // The number of records and the number of the oldest, read from the file anew.
@@ -87,6 +87,15 @@ bool ReadEventLog(EventLogHandle log, DWORD flags, DWORD recordNumber, void* buf
                   DWORD bufferSize, DWORD* bytesRead, DWORD* needed);
 
 bool CloseEventLog(EventLogHandle log);
+
+// For a record of an .evtx log: the names of its data values, in the order of its strings (the
+// names of its Data elements, or of the elements of its UserData). False for a classic log's
+// record, which has none, or a record that is not there.
+bool GetEventDataNames(EventLogHandle log, DWORD recordNumber, std::vector<std::string>& names);
+
+// What was found wrong with an .evtx log's file when it was last read (a bad checksum, a chunk
+// or record that could not be read); empty for a classic log.
+std::vector<std::string> EventLogFileWarnings(EventLogHandle log);
 
 using UniqueEventLog = UniqueHandle<EventLogHandle, &CloseEventLog>;
 

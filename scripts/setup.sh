@@ -16,7 +16,7 @@ run=(
 test=(
   "${run[@]}"
   googletest libgtest-dev libgmock-dev clang-format
-  libevt-utils
+  libevt-utils libevtx-utils
   binutils-mingw-w64-x86-64 python3 python3-pefile python3-aiosmtpd nodejs openssl
   lhasa libarchive-tools samba xvfb xauth x11-utils xdotool imagemagick trayer openbox
 )

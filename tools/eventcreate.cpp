@@ -157,6 +157,16 @@ int main(int argc, char** argv) {
     UseMachine(kTool, machine);
     const std::string logName = Utf8ToSjis(log);
 
+    // The machine reads .evtx logs (copies of today's Windows logs) but writes only classic ones.
+    const std::string file = EventLogFilePath(logName);
+    if (file.size() >= 5 &&
+        EqualsAsciiNoCase(std::string_view(file).substr(file.size() - 5), ".evtx")) {
+        std::fprintf(stderr,
+                     "%s: log %s is the .evtx file %s, which the machine reads but does not "
+                     "write\n",
+                     kTool, log.c_str(), SjisToUtf8(file).c_str());
+        return 1;
+    }
     if (clear || !maxSizeText.empty() || !nextRecordText.empty()) {
         unsigned long long number = 0;
         if (!maxSizeText.empty() &&

@@ -44,11 +44,15 @@ const char* TypeName(std::uint16_t type) {
 }
 
 // The texts the program shows for a record: rendered, trimmed, with its fallbacks.
-std::string Description(const std::string& log, const platform::EventLogRecordParts& r) {
+std::string Description(platform::EventLogHandle handle, const std::string& log,
+                        const platform::EventLogRecordParts& r) {
     const std::vector<std::string> strings(r.strings.begin(), r.strings.end());
     std::string text =
         TrimControls(EventDescription(log, std::string(r.source), r.fixed.EventID, strings,
                                       static_cast<std::uint16_t>(strings.size())));
+    std::vector<std::string> names;
+    if (text.empty() && platform::GetEventDataNames(handle, r.fixed.RecordNumber, names))
+        text = DataDescription(names, strings);
     return text.empty() ? sjis(u8"Quorvik: なし、または取得に失敗しました。") : text;
 }
 
@@ -58,9 +62,10 @@ std::string Category(const std::string& log, const platform::EventLogRecordParts
     return text.empty() ? sjis(u8"なし") : text;
 }
 
-void Print(const std::string& log, const platform::EventLogRecordParts& r, bool json) {
+void Print(platform::EventLogHandle handle, const std::string& log,
+           const platform::EventLogRecordParts& r, bool json) {
     using platform::SjisToUtf8;
-    const std::string description = SjisToUtf8(Description(log, r));
+    const std::string description = SjisToUtf8(Description(handle, log, r));
     const std::string category = SjisToUtf8(Category(log, r));
     std::string sidText = platform::SidToString(r.sid);
     std::string user, domain;
@@ -188,8 +193,11 @@ int main(int argc, char** argv) {
     if (!handle) FailWithLastError(kTool, file.empty() ? "log " + log : file);
 
     DWORD count = 0, oldest = 0;
-    if (!GetNumberOfEventLogRecords(handle.Get(), count) ||
-        !GetOldestEventLogRecord(handle.Get(), oldest)) {
+    const bool counted = GetNumberOfEventLogRecords(handle.Get(), count);
+    // Damage found in an .evtx file: the records that could be read are listed all the same.
+    for (const std::string& warning : EventLogFileWarnings(handle.Get()))
+        std::fprintf(stderr, "%s: warning: %s\n", kTool, warning.c_str());
+    if (!counted || !GetOldestEventLogRecord(handle.Get(), oldest)) {
         FailWithLastError(kTool, "cannot read the log's state");
     }
     unsigned first = oldest;
@@ -208,6 +216,8 @@ int main(int argc, char** argv) {
                 buffer.resize(needed);
                 continue;
             }
+            // An .evtx log's numbers can have gaps where a chunk was damaged.
+            if (GetLastError() == kErrorHandleEof) break;
             FailWithLastError(kTool, "record " + std::to_string(first));
         }
         flags = kEventLogSequentialRead | kEventLogForwardsRead;
@@ -216,7 +226,7 @@ int main(int argc, char** argv) {
             if (!ParseEventLogRecord(std::string_view(buffer.data() + at, read - at), parts)) {
                 Fail(kTool, "record " + std::to_string(first), kErrorInvalidData);
             }
-            Print(logName, parts, json);
+            Print(handle.Get(), logName, parts, json);
             first = parts.fixed.RecordNumber + 1;
             at += parts.fixed.Length;
         }

@@ -77,6 +77,7 @@ const MessageEntry kMessages[] = {
     {2136, u8"一般的なネットワーク エラーが発生しました。"},
     {2273, u8"メッセージの宛先の名前が見つかりませんでした。"},
     {kErrorNoneMapped, u8"アカウント名とセキュリティ ID の間のマッピングは実行されませんでした。"},
+    {kErrorNotFound, u8"要素が見つかりません。"},
     {kErrorEventLogFileCorrupt, u8"イベント ログ ファイルが壊れています。"},
     {kErrorLogFileFull, u8"イベント ログ ファイルがいっぱいです。"},
     {kErrorIoDevice, u8"I/O デバイス エラーのため、要求を実行できませんでした。"},

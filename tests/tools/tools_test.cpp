@@ -228,6 +228,62 @@ TEST(Tools, WatchtestOnAMachineBuiltFromRealFiles) {
     EXPECT_NE(out.find("コンピュータ：POPSICKL-79ADD4"), std::string::npos);
 }
 
+TEST(Tools, AnEvtxLogIsWatchedAndDescribedByItsDataButNeverWritten) {
+    TestFolder folder;
+    const std::string root = folder.File("m/");
+    ASSERT_EQ(RunCommand("mkdir -p '" + root + "registry' '" + root +
+                         "logs' && cp '" QUORVIK_TEST_DATA "/evtx/new-user-security.evtx' '" +
+                         root + "logs/Security.evtx'"),
+              0);
+    WriteFileBytes(
+        root + "registry/00-test.reg",
+        "Windows Registry Editor Version 5.00\r\n" +
+            platform::RegKeyLine("SYSTEM\\CurrentControlSet\\Services\\EventLog\\Security") +
+            platform::RegStringLine("File", root + "logs/Security.evtx"));
+    SaveWatches({Watch(7, "Security", "Microsoft-Windows-Security-Auditing", 8)});
+    std::string out;
+    ASSERT_EQ(RunCommand(kTools + "/watchtest --machine " + root + " --folder " + folder.Path() +
+                             " --log Security --json 2>&1",
+                         &out),
+              0)
+        << out;
+    // The four audit successes; no message file knows them, so their data speaks by name.
+    size_t lines = 0;
+    for (char c : out) lines += c == '\n';
+    EXPECT_EQ(lines, 4u) << out;
+    EXPECT_NE(out.find("\"record\":112,\"watch\":7,"), std::string::npos) << out;
+    EXPECT_NE(out.find("イベントID：4720\\r\\nソース：Microsoft-Windows-Security-Auditing"),
+              std::string::npos)
+        << out;
+    EXPECT_NE(
+        out.find("説明：\\r\\nメッセージファイルがないため、イベントのデータを名前と値で示しま"
+                 "す。\\r\\nTargetUserName: IEUser\\r\\n"),
+        std::string::npos)
+        << out;
+
+    const std::string before = ReadFileBytes(root + "logs/Security.evtx");
+    ASSERT_EQ(RunCommand(kTools + "/eventcreate --machine " + root +
+                             " --log Security --source X --type error --id 1 2>&1",
+                         &out),
+              1);
+    EXPECT_NE(out.find("which the machine reads but does not write"), std::string::npos) << out;
+    EXPECT_EQ(ReadFileBytes(root + "logs/Security.evtx"), before);
+}
+
+TEST(ToolsPeer, EventqueryReadsEvtxFilesAsLibevtxDoes) {
+    // Every record's number, time, event id, type, source, computer, user and data values, as
+    // libevtx's evtxexport gives them; the damaged file's records too.
+    std::string out;
+    EXPECT_EQ(RunCommand("/usr/bin/python3 " QUORVIK_TEST_SUPPORT "/compare_evtx.py " + kTools +
+                             "/eventquery " QUORVIK_TEST_DATA "/evtx/*.evtx 2>&1",
+                         &out),
+              0)
+        << out;
+    EXPECT_NE(out.find("sample_with_a_bad_chunk_magic.evtx: 267 records compared"),
+              std::string::npos)
+        << out;
+}
+
 TEST(Tools, AProgramFolderNamedOutsideCodePage932) {
     TestFolder folder;
     for (const std::string& name : {std::string("caf\xC3\xA9"), std::string("caf\xE9")}) {

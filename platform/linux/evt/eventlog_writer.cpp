@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "platform/accounts.h"
+#include "platform/bytes.h"
 #include "platform/clock.h"
 #include "platform/codepage.h"
 #include "platform/linux/evt/evt_file.h"
@@ -21,9 +22,15 @@ std::uint32_t ConfiguredMaxSize(std::string_view logName) {
 }
 
 std::unique_ptr<evt::EvtFile> OpenForWriting(std::string_view logName) {
-    auto file = std::make_unique<evt::EvtFile>();
-    if (!file->OpenForWriting(EventLogFilePath(logName), ConfiguredMaxSize(logName)))
+    const std::string path = EventLogFilePath(logName);
+    // An .evtx log is read, never written: its format is another machine's to write.
+    if (path.size() >= 5 &&
+        EqualsAsciiNoCase(std::string_view(path).substr(path.size() - 5), ".evtx")) {
+        SetLastError(kErrorNotSupported);
         return nullptr;
+    }
+    auto file = std::make_unique<evt::EvtFile>();
+    if (!file->OpenForWriting(path, ConfiguredMaxSize(logName))) return nullptr;
     return file;
 }
 

@@ -2,11 +2,13 @@
 
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 
 #include "platform/evt_format.h"
+#include "platform/linux/evtx/evtx_file.h"
 
 namespace platform::evt {
 
@@ -138,7 +140,8 @@ namespace platform {
 // What an event log handle holds.
 struct EventLog {
     evt::EvtFile file;
-    std::string logName;  // the registry's spelling; empty for a backup file
+    std::unique_ptr<evtx::EvtxFile> evtx;  // instead of file, for an .evtx log
+    std::string logName;                   // the registry's spelling; empty for a backup file
     std::uint32_t sequentialNumber = 0;
     bool sequentialStarted = false;
 };

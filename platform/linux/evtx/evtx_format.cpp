@@ -1,0 +1,820 @@
+#include "platform/evtx_format.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <memory>
+#include <unordered_map>
+
+#include "platform/accounts.h"
+#include "platform/bytes.h"
+
+namespace platform::evtx {
+namespace {
+
+constexpr char kFileSignature[] = "ElfFile";  // with its NUL: 8 bytes
+constexpr char kChunkSignature[] = "ElfChnk";
+constexpr std::uint32_t kRecordSignature = 0x00002a2a;
+constexpr int kMaxDepth = 48;  // elements and templates nested deeper are damage, not data
+
+// Value types of binary XML.
+enum : std::uint8_t {
+    kNull = 0x00,
+    kString = 0x01,
+    kAnsiString = 0x02,
+    kInt8 = 0x03,
+    kUInt8 = 0x04,
+    kInt16 = 0x05,
+    kUInt16 = 0x06,
+    kInt32 = 0x07,
+    kUInt32 = 0x08,
+    kInt64 = 0x09,
+    kUInt64 = 0x0a,
+    kReal32 = 0x0b,
+    kReal64 = 0x0c,
+    kBool = 0x0d,
+    kBinary = 0x0e,
+    kGuid = 0x0f,
+    kSizeT = 0x10,
+    kFileTime = 0x11,
+    kSystemTime = 0x12,
+    kSid = 0x13,
+    kHexInt32 = 0x14,
+    kHexInt64 = 0x15,
+    kBinXml = 0x21,
+    kArray = 0x80,
+};
+
+std::uint64_t Le64(std::string_view bytes, std::uint64_t at) {
+    return Le32(bytes, at) | (static_cast<std::uint64_t>(Le32(bytes, at + 4)) << 32);
+}
+
+std::u16string Utf16At(std::string_view bytes, size_t at, size_t chars) {
+    std::u16string out(chars, u'\0');
+    for (size_t i = 0; i < chars; ++i) out[i] = Le16(bytes, at + 2 * i);
+    return out;
+}
+
+std::u16string Ascii(std::string_view text) { return std::u16string(text.begin(), text.end()); }
+
+std::vector<std::u16string> ArrayTexts(std::uint8_t type, std::string_view bytes);
+
+// A value as the record holds it: its type and its bytes in the chunk (or, for a character or
+// entity reference, a text of its own).
+struct Value {
+    std::uint8_t type = kNull;
+    std::string_view bytes;
+    std::u16string own;
+};
+
+struct Dom;
+
+// One piece of content: text, an element, a substitution of the instance's values, or an
+// instance of a template.
+struct Item {
+    enum Kind : std::uint8_t { kText, kElement, kSubstitution, kInstance } kind = kText;
+    std::uint8_t type = kNull;  // of a text, or the type a substitution declares
+    std::uint16_t id = 0;       // the substitution's index
+    int index = -1;             // the element or instance
+    Value text;
+};
+
+struct Attribute {
+    const std::u16string* name = nullptr;
+    std::vector<Item> value;
+};
+
+struct Element {
+    const std::u16string* name = nullptr;
+    std::vector<Attribute> attributes;
+    std::vector<Item> content;
+};
+
+struct Instance {
+    const Dom* templ = nullptr;
+    std::vector<Value> values;
+};
+
+// A fragment of binary XML: its top-level items and what they refer to.
+struct Dom {
+    std::vector<Item> top;
+    std::vector<Element> elements;
+    std::vector<Instance> instances;
+};
+
+// An element with the values of its instance in place.
+struct Node {
+    const std::u16string* name = nullptr;
+    std::vector<std::pair<const std::u16string*, std::vector<Value>>> attributes;
+    std::vector<Value> text;
+    std::vector<Node> children;
+
+    const Node* Child(std::u16string_view wanted) const {
+        for (const Node& child : children)
+            if (child.name && *child.name == wanted) return &child;
+        return nullptr;
+    }
+    const std::vector<Value>* Attr(std::u16string_view wanted) const {
+        for (const auto& [key, values] : attributes)
+            if (key && *key == wanted) return &values;
+        return nullptr;
+    }
+};
+
+std::u16string Texts(const std::vector<Value>& values) {
+    std::u16string out;
+    for (const Value& v : values) out += v.own.empty() ? ValueText(v.type, v.bytes) : v.own;
+    return out;
+}
+
+// An integer from a value of any integer type, or from its text.
+std::uint64_t Number(const std::vector<Value>* values) {
+    if (!values || values->empty()) return 0;
+    const Value& v = values->front();
+    switch (v.type) {
+        case kInt8:
+        case kUInt8: return v.bytes.size() >= 1 ? static_cast<std::uint8_t>(v.bytes[0]) : 0;
+        case kInt16:
+        case kUInt16: return v.bytes.size() >= 2 ? Le16(v.bytes, 0) : 0;
+        case kInt32:
+        case kUInt32:
+        case kHexInt32: return v.bytes.size() >= 4 ? Le32(v.bytes, 0) : 0;
+        case kInt64:
+        case kUInt64:
+        case kHexInt64:
+        case kFileTime: return v.bytes.size() >= 8 ? Le64(v.bytes, 0) : 0;
+        default: break;
+    }
+    const std::u16string text = Texts(*values);
+    std::string ascii;
+    for (char16_t c : text) {
+        if (c > 0x7f) return 0;
+        ascii += static_cast<char>(c);
+    }
+    const std::string_view trimmed = TrimBlanks(ascii);
+    return std::strtoull(std::string(trimmed).c_str(), nullptr, 0);
+}
+
+// FILETIME of a time written as text (forwarded events carry "2017-05-01T10:20:30.123Z").
+std::uint64_t FileTimeOfText(const std::u16string& text) {
+    std::string ascii(text.begin(), text.end());
+    int year, month, day, hour, minute;
+    double second = 0;
+    if (std::sscanf(ascii.c_str(), "%d-%d-%dT%d:%d:%lf", &year, &month, &day, &hour, &minute,
+                    &second) != 6) {
+        return 0;
+    }
+    std::tm tm{};
+    tm.tm_year = year - 1900;
+    tm.tm_mon = month - 1;
+    tm.tm_mday = day;
+    tm.tm_hour = hour;
+    tm.tm_min = minute;
+    const std::int64_t unix = timegm(&tm);
+    if (unix < 0) return 0;
+    return static_cast<std::uint64_t>(unix + 11644473600LL) * 10000000ULL +
+           static_cast<std::uint64_t>(second * 10000000.0 + 0.5);
+}
+
+class ChunkReader {
+public:
+    explicit ChunkReader(std::string_view chunk) : m_chunk(chunk) {}
+
+    // The record whose binary XML is [begin, end) of the chunk.
+    bool Read(std::uint32_t begin, std::uint32_t end, Event& event) {
+        Dom dom;
+        if (!ParseFragment(begin, end, dom, 0)) return false;
+        Node root;
+        if (!Resolve(dom, dom.top, nullptr, root, 0)) return false;
+        const Node* e = root.Child(u"Event");
+        if (!e) return false;
+        Extract(*e, event);
+        return true;
+    }
+
+private:
+    struct Cursor {
+        std::uint32_t pos;
+        std::uint32_t end;
+        bool inTemplate;  // elements of a template definition carry a dependency identifier
+    };
+
+    bool Has(const Cursor& c, std::uint32_t n) const {
+        return c.pos <= c.end && n <= c.end - c.pos && c.end <= m_chunk.size();
+    }
+
+    // A name of the chunk's string table: next offset, hash, length, characters, NUL.
+    const std::u16string* NameAt(std::uint32_t offset) {
+        auto it = m_names.find(offset);
+        if (it != m_names.end()) return &it->second;
+        if (!Fits(m_chunk, offset, 8)) return nullptr;
+        const std::uint32_t chars = Le16(m_chunk, offset + 6);
+        if (!Fits(m_chunk, offset + 8, 2ull * chars)) return nullptr;
+        return &m_names.emplace(offset, Utf16At(m_chunk, offset + 8, chars)).first->second;
+    }
+
+    // A name reference; a name defined right here is stepped over.
+    const std::u16string* Name(Cursor& c) {
+        if (!Has(c, 4)) return nullptr;
+        const std::uint32_t offset = Le32(m_chunk, c.pos);
+        c.pos += 4;
+        const std::u16string* name = NameAt(offset);
+        if (name && offset == c.pos) c.pos += 8 + 2 * static_cast<std::uint32_t>(name->size()) + 2;
+        return name;
+    }
+
+    bool ParseFragment(std::uint32_t begin, std::uint32_t end, Dom& dom, int depth,
+                       bool inTemplate = false) {
+        Cursor c{begin, end, inTemplate};
+        return Content(c, dom, dom.top, false, depth);
+    }
+
+    // Items until the element's end (inElement) or the fragment's end.
+    bool Content(Cursor& c, Dom& dom, std::vector<Item>& items, bool inElement, int depth) {
+        if (depth > kMaxDepth) return false;
+        while (true) {
+            if (!Has(c, 1)) return !inElement;  // a fragment may end without its EOF token
+            const std::uint8_t token = static_cast<std::uint8_t>(m_chunk[c.pos]);
+            switch (token) {
+                case 0x00: ++c.pos; return !inElement;
+                case 0x0f:
+                    if (!Has(c, 4)) return false;
+                    c.pos += 4;
+                    break;
+                case 0x01:
+                case 0x41: {
+                    Item item;
+                    item.kind = Item::kElement;
+                    if (!StartElement(c, dom, item.index, depth + 1)) return false;
+                    items.push_back(std::move(item));
+                    break;
+                }
+                case 0x04:
+                    ++c.pos;
+                    if (inElement) return true;
+                    return false;
+                case 0x0c: {
+                    Item item;
+                    item.kind = Item::kInstance;
+                    if (!TemplateInstance(c, dom, item.index, depth + 1)) return false;
+                    items.push_back(std::move(item));
+                    break;
+                }
+                case 0x0a:  // processing instruction: target, then data; not content
+                    ++c.pos;
+                    if (!Name(c)) return false;
+                    break;
+                case 0x0b: {
+                    ++c.pos;
+                    if (!Has(c, 2)) return false;
+                    const std::uint32_t chars = Le16(m_chunk, c.pos);
+                    if (!Has(c, 2 + 2 * chars)) return false;
+                    c.pos += 2 + 2 * chars;
+                    break;
+                }
+                default: {
+                    Item item;
+                    if (!ValueToken(c, item)) return false;
+                    items.push_back(std::move(item));
+                    break;
+                }
+            }
+        }
+    }
+
+    // Text, CDATA, character and entity references, substitutions.
+    bool ValueToken(Cursor& c, Item& item) {
+        const std::uint8_t token = static_cast<std::uint8_t>(m_chunk[c.pos]);
+        switch (token & 0xbf) {
+            case 0x05: {
+                if (!Has(c, 4)) return false;
+                const std::uint8_t type = static_cast<std::uint8_t>(m_chunk[c.pos + 1]);
+                if (type != kString) return false;
+                const std::uint32_t chars = Le16(m_chunk, c.pos + 2);
+                c.pos += 4;
+                if (!Has(c, 2 * chars)) return false;
+                item.kind = Item::kText;
+                item.text.type = kString;
+                item.text.bytes = m_chunk.substr(c.pos, 2 * chars);
+                c.pos += 2 * chars;
+                return true;
+            }
+            case 0x07: {
+                if (!Has(c, 3)) return false;
+                const std::uint32_t chars = Le16(m_chunk, c.pos + 1);
+                c.pos += 3;
+                if (!Has(c, 2 * chars)) return false;
+                item.kind = Item::kText;
+                item.text.type = kString;
+                item.text.bytes = m_chunk.substr(c.pos, 2 * chars);
+                c.pos += 2 * chars;
+                return true;
+            }
+            case 0x08: {
+                if (!Has(c, 3)) return false;
+                item.kind = Item::kText;
+                item.text.type = kString;
+                item.text.own = std::u16string(1, static_cast<char16_t>(Le16(m_chunk, c.pos + 1)));
+                c.pos += 3;
+                return true;
+            }
+            case 0x09: {
+                ++c.pos;
+                const std::u16string* name = Name(c);
+                if (!name) return false;
+                static const std::pair<std::u16string_view, char16_t> entities[] = {
+                    {u"amp", u'&'},
+                    {u"lt", u'<'},
+                    {u"gt", u'>'},
+                    {u"quot", u'"'},
+                    {u"apos", u'\''}};
+                item.kind = Item::kText;
+                item.text.type = kString;
+                item.text.own = u"&" + *name + u";";
+                for (const auto& [entity, character] : entities)
+                    if (*name == entity) item.text.own = std::u16string(1, character);
+                return true;
+            }
+            case 0x0d:
+            case 0x0e:
+                if (!Has(c, 4)) return false;
+                item.kind = Item::kSubstitution;
+                item.id = Le16(m_chunk, c.pos + 1);
+                item.type = static_cast<std::uint8_t>(m_chunk[c.pos + 3]);
+                c.pos += 4;
+                return true;
+            default: return false;
+        }
+    }
+
+    bool StartElement(Cursor& c, Dom& dom, int& index, int depth) {
+        if (depth > kMaxDepth) return false;
+        const bool hasAttributes = (static_cast<std::uint8_t>(m_chunk[c.pos]) & 0x40) != 0;
+        // Token, dependency identifier (in a template), size of the element's data.
+        const std::uint32_t fixed = c.inTemplate ? 7 : 5;
+        if (!Has(c, fixed)) return false;
+        c.pos += fixed;
+        Element element;
+        element.name = Name(c);
+        if (!element.name) return false;
+        if (hasAttributes) {
+            if (!Has(c, 4)) return false;
+            c.pos += 4;
+            while (Has(c, 1) && (static_cast<std::uint8_t>(m_chunk[c.pos]) & 0xbf) == 0x06) {
+                ++c.pos;
+                Attribute attribute;
+                attribute.name = Name(c);
+                if (!attribute.name) return false;
+                while (Has(c, 1)) {
+                    const std::uint8_t t = static_cast<std::uint8_t>(m_chunk[c.pos]) & 0xbf;
+                    if (t != 0x05 && t != 0x07 && t != 0x08 && t != 0x09 && t != 0x0d && t != 0x0e)
+                        break;
+                    Item item;
+                    if (!ValueToken(c, item)) return false;
+                    attribute.value.push_back(std::move(item));
+                }
+                element.attributes.push_back(std::move(attribute));
+            }
+        }
+        if (!Has(c, 1)) return false;
+        const std::uint8_t close = static_cast<std::uint8_t>(m_chunk[c.pos++]);
+        if (close == 0x02) {
+            if (!Content(c, dom, element.content, true, depth)) return false;
+        } else if (close != 0x03) {
+            return false;
+        }
+        index = static_cast<int>(dom.elements.size());
+        dom.elements.push_back(std::move(element));
+        return true;
+    }
+
+    // A template, read once per chunk: its definition is [offset + 24, + size).
+    const Dom* Template(std::uint32_t offset, int depth) {
+        auto it = m_templates.find(offset);
+        if (it != m_templates.end()) return it->second.get();  // null while being read: a loop
+        if (!Fits(m_chunk, offset, 24)) return nullptr;
+        const std::uint32_t size = Le32(m_chunk, offset + 20);
+        if (!Fits(m_chunk, offset + 24, size)) return nullptr;
+        m_templates.emplace(offset, nullptr);
+        auto dom = std::make_unique<Dom>();
+        if (!ParseFragment(offset + 24, offset + 24 + size, *dom, depth, true)) return nullptr;
+        auto& slot = m_templates[offset];
+        slot = std::move(dom);
+        return slot.get();
+    }
+
+    bool TemplateInstance(Cursor& c, Dom& dom, int& index, int depth) {
+        if (depth > kMaxDepth || !Has(c, 10)) return false;
+        const std::uint32_t offset = Le32(m_chunk, c.pos + 6);
+        c.pos += 10;
+        Instance instance;
+        if (offset == c.pos) {  // defined here: step over the definition
+            if (!Has(c, 24)) return false;
+            const std::uint32_t size = Le32(m_chunk, c.pos + 20);
+            if (!Has(c, 24 + size)) return false;
+            c.pos += 24 + size;
+        }
+        instance.templ = Template(offset, depth + 1);
+        if (!instance.templ || !Has(c, 4)) return false;
+        const std::uint32_t count = Le32(m_chunk, c.pos);
+        c.pos += 4;
+        if (count > 0x4000 || !Has(c, 4 * count)) return false;
+        std::uint32_t data = c.pos + 4 * count;
+        instance.values.resize(count);
+        for (std::uint32_t i = 0; i < count; ++i) {
+            const std::uint32_t size = Le16(m_chunk, c.pos + 4 * i);
+            Value& v = instance.values[i];
+            v.type = static_cast<std::uint8_t>(m_chunk[c.pos + 4 * i + 2]);
+            if (!Fits(m_chunk, data, size) || data + size > c.end) return false;
+            v.bytes = m_chunk.substr(data, size);
+            data += size;
+        }
+        c.pos = data;
+        index = static_cast<int>(dom.instances.size());
+        dom.instances.push_back(std::move(instance));
+        return true;
+    }
+
+    bool Resolve(const Dom& dom, const std::vector<Item>& items, const std::vector<Value>* values,
+                 Node& parent, int depth) {
+        if (depth > kMaxDepth) return false;
+        for (const Item& item : items) {
+            switch (item.kind) {
+                case Item::kText: parent.text.push_back(item.text); break;
+                case Item::kElement: {
+                    const Element& e = dom.elements[static_cast<size_t>(item.index)];
+                    Node node;
+                    node.name = e.name;
+                    for (const Attribute& a : e.attributes) {
+                        std::vector<Value> attributeValues;
+                        for (const Item& part : a.value) {
+                            if (part.kind == Item::kText) {
+                                attributeValues.push_back(part.text);
+                            } else if (part.kind == Item::kSubstitution && values &&
+                                       part.id < values->size() &&
+                                       (*values)[part.id].type != kNull) {
+                                attributeValues.push_back((*values)[part.id]);
+                            }
+                        }
+                        // An optional attribute without a value is left out.
+                        const bool optional = !a.value.empty() &&
+                                              a.value.front().kind == Item::kSubstitution &&
+                                              attributeValues.empty();
+                        if (!optional)
+                            node.attributes.emplace_back(a.name, std::move(attributeValues));
+                    }
+                    if (!Resolve(dom, e.content, values, node, depth + 1)) return false;
+                    parent.children.push_back(std::move(node));
+                    break;
+                }
+                case Item::kSubstitution: {
+                    if (!values || item.id >= values->size()) break;
+                    const Value& v = (*values)[item.id];
+                    if (v.type == kNull) break;
+                    if (v.type == kBinXml) {
+                        // Data that is itself binary XML, with templates of its own.
+                        const auto begin =
+                            static_cast<std::uint32_t>(v.bytes.data() - m_chunk.data());
+                        Dom inner;
+                        if (!ParseFragment(begin,
+                                           begin + static_cast<std::uint32_t>(v.bytes.size()),
+                                           inner, depth + 1) ||
+                            !Resolve(inner, inner.top, nullptr, parent, depth + 1)) {
+                            return false;
+                        }
+                        break;
+                    }
+                    parent.text.push_back(v);
+                    break;
+                }
+                case Item::kInstance: {
+                    const Instance& i = dom.instances[static_cast<size_t>(item.index)];
+                    if (!Resolve(*i.templ, i.templ->top, &i.values, parent, depth + 1))
+                        return false;
+                    break;
+                }
+            }
+        }
+        return true;
+    }
+
+    // The leaves under a UserData element, in order, named by their elements.
+    // A data element's values: none for an element without any (a value left out), one for
+    // each element of an array, else its text.
+    static void AddValues(const std::u16string& name, const std::vector<Value>& values,
+                          std::vector<NamedValue>& out) {
+        if (values.empty()) return;
+        if (values.size() == 1 && (values.front().type & kArray)) {
+            for (std::u16string& text : ArrayTexts(values.front().type, values.front().bytes))
+                out.push_back({name, std::move(text)});
+            return;
+        }
+        out.push_back({name, Texts(values)});
+    }
+
+    static void Leaves(const Node& node, std::vector<NamedValue>& out) {
+        if (node.children.empty()) {
+            AddValues(node.name ? *node.name : std::u16string(), node.text, out);
+            return;
+        }
+        for (const Node& child : node.children) Leaves(child, out);
+    }
+
+    static void Extract(const Node& e, Event& event) {
+        if (const Node* system = e.Child(u"System")) {
+            // A classic source's own name is its EventSourceName; the provider's name stands
+            // for it when there is none.
+            if (const Node* provider = system->Child(u"Provider")) {
+                if (const auto* name = provider->Attr(u"EventSourceName"))
+                    event.provider = Texts(*name);
+                if (event.provider.empty()) {
+                    if (const auto* name = provider->Attr(u"Name")) event.provider = Texts(*name);
+                }
+            }
+            if (const Node* id = system->Child(u"EventID")) {
+                event.eventId = static_cast<std::uint16_t>(Number(&id->text));
+                event.qualifiers = static_cast<std::uint16_t>(Number(id->Attr(u"Qualifiers")));
+            }
+            if (const Node* level = system->Child(u"Level"))
+                event.level = static_cast<std::uint8_t>(Number(&level->text));
+            if (const Node* task = system->Child(u"Task"))
+                event.task = static_cast<std::uint16_t>(Number(&task->text));
+            if (const Node* keywords = system->Child(u"Keywords"))
+                event.keywords = Number(&keywords->text);
+            if (const Node* created = system->Child(u"TimeCreated")) {
+                if (const auto* time = created->Attr(u"SystemTime"); time && !time->empty()) {
+                    event.created = time->front().type == kFileTime ? Number(time)
+                                                                    : FileTimeOfText(Texts(*time));
+                }
+            }
+            // The number Event Viewer shows; a file of selected events renumbers the records'
+            // headers but keeps it.
+            if (const Node* number = system->Child(u"EventRecordID");
+                number && !number->text.empty())
+                event.recordId = Number(&number->text);
+            if (const Node* computer = system->Child(u"Computer"))
+                event.computer = Texts(computer->text);
+            if (const Node* security = system->Child(u"Security")) {
+                if (const auto* user = security->Attr(u"UserID"); user && !user->empty()) {
+                    if (user->front().type == kSid) {
+                        event.userSid = std::string(user->front().bytes);
+                    } else {
+                        const std::u16string text = Texts(*user);
+                        StringToSid(std::string(text.begin(), text.end()), event.userSid);
+                    }
+                }
+            }
+        }
+        if (const Node* data = e.Child(u"EventData")) {
+            for (const Node& child : data->children) {
+                if (child.name && *child.name == u"Binary") {
+                    const std::u16string hex = Texts(child.text);
+                    if (!child.text.empty() && child.text.front().type == kBinary)
+                        event.binary = std::string(child.text.front().bytes);
+                    else
+                        FromHex(std::string(hex.begin(), hex.end()), event.binary);
+                    continue;
+                }
+                const auto* name = child.Attr(u"Name");
+                AddValues(name ? Texts(*name) : std::u16string(), child.text, event.data);
+            }
+            // Data given as the element's own text, without Data elements.
+            if (data->children.empty()) AddValues(std::u16string(), data->text, event.data);
+        } else if (const Node* user = e.Child(u"UserData")) {
+            event.userData = true;
+            for (const Node& child : user->children) Leaves(child, event.data);
+        }
+    }
+
+    std::string_view m_chunk;
+    std::unordered_map<std::uint32_t, std::u16string> m_names;
+    std::unordered_map<std::uint32_t, std::unique_ptr<Dom>> m_templates;
+};
+
+std::u16string Hex(std::uint64_t value, int digits) {
+    char buffer[24];
+    std::snprintf(buffer, sizeof buffer, "0x%0*llx", digits,
+                  static_cast<unsigned long long>(value));
+    return Ascii(buffer);
+}
+
+std::u16string Decimal(long long value) { return Ascii(std::to_string(value)); }
+std::u16string Decimal(unsigned long long value) { return Ascii(std::to_string(value)); }
+
+std::u16string FileTimeText(std::uint64_t filetime) {
+    const std::int64_t seconds = static_cast<std::int64_t>(filetime / 10000000ULL) - 11644473600LL;
+    const auto fraction = static_cast<unsigned>(filetime % 10000000ULL);
+    const std::time_t t = static_cast<std::time_t>(seconds);
+    std::tm tm{};
+    if (!gmtime_r(&t, &tm)) return std::u16string();
+    char buffer[48];
+    std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02dT%02d:%02d:%02d.%09uZ", tm.tm_year + 1900,
+                  tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, fraction * 100);
+    return Ascii(buffer);
+}
+
+// The size of one element of a fixed-size type, 0 for the others.
+size_t FixedSize(std::uint8_t type) {
+    switch (type) {
+        case kInt8:
+        case kUInt8: return 1;
+        case kInt16:
+        case kUInt16: return 2;
+        case kInt32:
+        case kUInt32:
+        case kReal32:
+        case kBool:
+        case kHexInt32: return 4;
+        case kInt64:
+        case kUInt64:
+        case kReal64:
+        case kFileTime:
+        case kHexInt64: return 8;
+        case kGuid:
+        case kSystemTime: return 16;
+        default: return 0;
+    }
+}
+
+std::vector<std::u16string> ArrayTexts(std::uint8_t type, std::string_view bytes) {
+    const std::uint8_t element = type & 0x7f;
+    std::vector<std::u16string> out;
+    if (element == kString) {
+        // Strings one after the other, each ended by its NUL.
+        std::u16string all = Utf16At(bytes, 0, bytes.size() / 2);
+        size_t start = 0;
+        while (start < all.size()) {
+            const size_t zero = std::min(all.find(u'\0', start), all.size());
+            out.push_back(all.substr(start, zero - start));
+            start = zero + 1;
+        }
+        return out;
+    }
+    const size_t size = FixedSize(element);
+    if (size == 0) return {ValueText(kBinary, bytes)};
+    for (size_t at = 0; at + size <= bytes.size(); at += size)
+        out.push_back(ValueText(element, bytes.substr(at, size)));
+    return out;
+}
+
+}  // namespace
+
+std::uint32_t Crc32(std::string_view bytes, std::uint32_t crc) {
+    static const std::array<std::uint32_t, 256> table = [] {
+        std::array<std::uint32_t, 256> t{};
+        for (std::uint32_t i = 0; i < 256; ++i) {
+            std::uint32_t c = i;
+            for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xedb88320u ^ (c >> 1) : c >> 1;
+            t[i] = c;
+        }
+        return t;
+    }();
+    crc = ~crc;
+    for (unsigned char b : bytes) crc = table[(crc ^ b) & 0xff] ^ (crc >> 8);
+    return ~crc;
+}
+
+std::u16string ValueText(std::uint8_t type, std::string_view b) {
+    if (type & kArray) {
+        std::u16string out;
+        for (const std::u16string& text : ArrayTexts(type, b)) {
+            if (!out.empty()) out += u',';
+            out += text;
+        }
+        return out;
+    }
+    const size_t need = FixedSize(type);
+    if (need > 0 && b.size() < need) return std::u16string();
+    switch (type) {
+        case kNull: return std::u16string();
+        case kString: {
+            std::u16string text = Utf16At(b, 0, b.size() / 2);
+            while (!text.empty() && text.back() == u'\0') text.pop_back();
+            return text;
+        }
+        case kAnsiString: {
+            std::u16string text;
+            for (char c : b) {
+                if (c == '\0') break;
+                text += static_cast<char16_t>(static_cast<unsigned char>(c));
+            }
+            return text;
+        }
+        case kInt8: return Decimal(static_cast<long long>(static_cast<std::int8_t>(b[0])));
+        case kUInt8:
+            return Decimal(static_cast<unsigned long long>(static_cast<std::uint8_t>(b[0])));
+        case kInt16: return Decimal(static_cast<long long>(static_cast<std::int16_t>(Le16(b, 0))));
+        case kUInt16: return Decimal(static_cast<unsigned long long>(Le16(b, 0)));
+        case kInt32: return Decimal(static_cast<long long>(static_cast<std::int32_t>(Le32(b, 0))));
+        case kUInt32: return Decimal(static_cast<unsigned long long>(Le32(b, 0)));
+        case kInt64: return Decimal(static_cast<long long>(Le64(b, 0)));
+        case kUInt64: return Decimal(static_cast<unsigned long long>(Le64(b, 0)));
+        case kReal32: {
+            float f;
+            const std::uint32_t bits = Le32(b, 0);
+            std::memcpy(&f, &bits, sizeof f);
+            char buffer[32];
+            std::snprintf(buffer, sizeof buffer, "%g", static_cast<double>(f));
+            return Ascii(buffer);
+        }
+        case kReal64: {
+            double d;
+            const std::uint64_t bits = Le64(b, 0);
+            std::memcpy(&d, &bits, sizeof d);
+            char buffer[32];
+            std::snprintf(buffer, sizeof buffer, "%g", d);
+            return Ascii(buffer);
+        }
+        case kBool: return Le32(b, 0) ? u"true" : u"false";
+        case kBinary: {
+            std::string hex = ToHex(b);
+            for (char& c : hex) c = AsciiUpper(c);
+            return Ascii(hex);
+        }
+        case kGuid: {
+            char buffer[40];
+            std::snprintf(buffer, sizeof buffer,
+                          "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}", Le32(b, 0),
+                          Le16(b, 4), Le16(b, 6), static_cast<unsigned char>(b[8]),
+                          static_cast<unsigned char>(b[9]), static_cast<unsigned char>(b[10]),
+                          static_cast<unsigned char>(b[11]), static_cast<unsigned char>(b[12]),
+                          static_cast<unsigned char>(b[13]), static_cast<unsigned char>(b[14]),
+                          static_cast<unsigned char>(b[15]));
+            return Ascii(buffer);
+        }
+        case kSizeT:
+            if (b.size() == 4) return Hex(Le32(b, 0), 8);
+            if (b.size() == 8) return Hex(Le64(b, 0), 16);
+            return ValueText(kBinary, b);
+        case kFileTime: return FileTimeText(Le64(b, 0));
+        case kSystemTime: {
+            char buffer[48];
+            std::snprintf(buffer, sizeof buffer, "%04u-%02u-%02uT%02u:%02u:%02u.%09uZ", Le16(b, 0),
+                          Le16(b, 2), Le16(b, 6), Le16(b, 8), Le16(b, 10), Le16(b, 12),
+                          Le16(b, 14) * 1000000u);
+            return Ascii(buffer);
+        }
+        case kSid: return Ascii(SidToString(b));
+        case kHexInt32: return Hex(Le32(b, 0), 8);
+        case kHexInt64: return Hex(Le64(b, 0), 16);
+        default: return ValueText(kBinary, b);
+    }
+}
+
+bool ParseFileHeader(std::string_view bytes, FileHeader& header) {
+    if (bytes.size() < 128 || bytes.substr(0, 8) != std::string_view(kFileSignature, 8))
+        return false;
+    header.firstChunk = Le64(bytes, 8);
+    header.lastChunk = Le64(bytes, 16);
+    header.nextRecordId = Le64(bytes, 24);
+    header.minorVersion = Le16(bytes, 36);
+    header.majorVersion = Le16(bytes, 38);
+    header.chunkCount = Le16(bytes, 42);
+    header.flags = Le32(bytes, 120);
+    header.checksumMatches = Crc32(bytes.substr(0, 120)) == Le32(bytes, 124);
+    return true;
+}
+
+bool ParseChunk(std::string_view bytes, Chunk& chunk) {
+    chunk = Chunk();
+    if (bytes.size() < kChunkSize || bytes.substr(0, 8) != std::string_view(kChunkSignature, 8))
+        return false;
+    bytes = bytes.substr(0, kChunkSize);
+    chunk.firstRecordId = Le64(bytes, 24);
+    chunk.lastRecordId = Le64(bytes, 32);
+    const std::uint32_t freeSpace = Le32(bytes, 48);
+    const std::uint32_t headerCrc =
+        Crc32(bytes.substr(128, kChunkHeaderSize - 128), Crc32(bytes.substr(0, 120)));
+    if (headerCrc != Le32(bytes, 124)) chunk.warnings.push_back("chunk header checksum mismatch");
+    if (freeSpace >= kChunkHeaderSize && freeSpace <= kChunkSize &&
+        Crc32(bytes.substr(kChunkHeaderSize, freeSpace - kChunkHeaderSize)) != Le32(bytes, 52)) {
+        chunk.warnings.push_back("records checksum mismatch");
+    }
+    ChunkReader reader(bytes);
+    // Records follow one another; one that is not whole ends the walk, since nothing tells
+    // where the next would start.
+    std::uint32_t at = kChunkHeaderSize;
+    while (at + 28 <= kChunkSize && Le32(bytes, at) == kRecordSignature) {
+        const std::uint32_t size = Le32(bytes, at + 4);
+        if (size < 28 || size > kChunkSize - at || Le32(bytes, at + size - 4) != size) {
+            chunk.warnings.push_back("record at offset " + std::to_string(at) + " is not whole");
+            break;
+        }
+        Event event;
+        event.recordId = Le64(bytes, at + 8);
+        event.written = Le64(bytes, at + 16);
+        if (reader.Read(at + 24, at + size - 4, event)) {
+            chunk.events.push_back(std::move(event));
+        } else {
+            chunk.warnings.push_back("record " + std::to_string(event.recordId) +
+                                     " has binary XML that cannot be read");
+        }
+        at += size;
+    }
+    return true;
+}
+
+}  // namespace platform::evtx

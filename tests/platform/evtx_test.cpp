@@ -1,0 +1,166 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <set>
+#include <vector>
+
+#include "platform/bytes.h"
+#include "platform/codepage.h"
+#include "platform/eventlog.h"
+#include "platform/eventlog_writer.h"
+#include "platform/evtx_format.h"
+#include "platform/files.h"
+#include "platform/machine.h"
+#include "platform/registry.h"
+#include "platform/registry_files.h"
+#include "support/machine_folder.h"
+
+using namespace platform;
+
+namespace {
+
+std::string Sample(const char* name) {
+    return ReadFileBytes(std::string(QUORVIK_TEST_DATA) + "/evtx/" + name);
+}
+
+// The numbers a seek read finds between oldest and newest, and those it says are missing.
+void SeekAll(EventLogHandle log, std::vector<DWORD>& found, std::vector<DWORD>& missing) {
+    DWORD count = 0, oldest = 0;
+    ASSERT_TRUE(GetNumberOfEventLogRecords(log, count));
+    ASSERT_TRUE(GetOldestEventLogRecord(log, oldest));
+    std::vector<char> buffer(0x10000);
+    for (DWORD n = oldest; count > 0 && n < oldest + count; ++n) {
+        DWORD read = 0, needed = 0;
+        if (ReadEventLog(log, kEventLogSeekRead | kEventLogBackwardsRead, n, buffer.data(),
+                         static_cast<DWORD>(buffer.size()), &read, &needed)) {
+            EventLogRecordParts parts;
+            ASSERT_TRUE(ParseEventLogRecord(std::string_view(buffer.data(), read), parts));
+            EXPECT_EQ(parts.fixed.RecordNumber, n);
+            found.push_back(n);
+        } else {
+            EXPECT_EQ(GetLastError(), kErrorNotFound) << n;
+            missing.push_back(n);
+        }
+    }
+}
+
+// Every record a sequential read gives, forwards.
+std::vector<DWORD> ReadForwards(EventLogHandle log) {
+    std::vector<DWORD> numbers;
+    std::vector<char> buffer(0x10000);
+    for (;;) {
+        DWORD read = 0, needed = 0;
+        if (!ReadEventLog(log, kEventLogSequentialRead | kEventLogForwardsRead, 0, buffer.data(),
+                          static_cast<DWORD>(buffer.size()), &read, &needed)) {
+            EXPECT_EQ(GetLastError(), kErrorHandleEof);
+            return numbers;
+        }
+        for (DWORD at = 0; at < read;) {
+            EventLogRecordParts parts;
+            if (!ParseEventLogRecord(std::string_view(buffer.data() + at, read - at), parts))
+                return numbers;
+            numbers.push_back(parts.fixed.RecordNumber);
+            at += parts.fixed.Length;
+        }
+    }
+}
+
+}  // namespace
+
+TEST(Evtx, AMachineLogThatIsAnEvtxFileIsReadGrowsAndIsReplaced) {
+    MachineFolder machine;
+    ASSERT_TRUE(AppendMachineRegistry(
+        RegKeyLine(std::string(kEventLogKey) + "\\Forwarded") +
+        RegExpandStringLine("File", "%SystemRoot%\\System32\\winevt\\Logs\\Forwarded.evtx")));
+    const std::string path = EventLogFilePath("Forwarded");
+    std::filesystem::create_directories(PathToNative(ExtractFilePath(path)));
+
+    // A missing file is an empty log, not an error: a copy may not be there yet.
+    UniqueEventLog log(OpenEventLog("", "Forwarded"));
+    ASSERT_TRUE(log);
+    DWORD count = 1;
+    ASSERT_TRUE(GetNumberOfEventLogRecords(log.Get(), count));
+    EXPECT_EQ(count, 0u);
+
+    // The first chunk of a dirty file, then the whole file: the log grows under the handle.
+    const std::string whole = Sample("sample_with_a_bad_chunk_magic.evtx");
+    WriteFileBytes(path, whole.substr(0, evtx::kFileHeaderSize + evtx::kChunkSize));
+    std::vector<DWORD> found, missing;
+    SeekAll(log.Get(), found, missing);
+    const size_t firstChunk = found.size();
+    ASSERT_GT(firstChunk, 10u);
+    EXPECT_TRUE(missing.empty());
+    WriteFileBytes(path, whole);
+    found.clear();
+    SeekAll(log.Get(), found, missing);
+    EXPECT_GT(found.size(), firstChunk);
+    // The damaged chunk leaves numbers out; sequential reads pass over them.
+    EXPECT_FALSE(missing.empty());
+    UniqueEventLog fresh(OpenEventLog("", "Forwarded"));
+    EXPECT_EQ(ReadForwards(fresh.Get()), found);
+    EXPECT_FALSE(EventLogFileWarnings(log.Get()).empty());
+
+    // Nothing writes into it: the format is Windows'.
+    EventToWrite event;
+    event.strings = {"x"};
+    ASSERT_TRUE(AppendMachineRegistry(RegKeyLine(std::string(kEventLogKey) + "\\Forwarded\\Tool")));
+    EXPECT_FALSE(ReportEvent("Tool", event));
+    EXPECT_EQ(GetLastError(), kErrorNotSupported);
+    EXPECT_EQ(ReadFileBytes(path), whole);
+
+    // Replaced by an unrelated file: the numbers are that file's, from the next look on.
+    WriteFileBytes(path, Sample("Security_short_selected.evtx"));
+    DWORD oldest = 0;
+    ASSERT_TRUE(GetOldestEventLogRecord(log.Get(), oldest));
+    EXPECT_EQ(oldest, 319457771u);  // EventRecordID, not the renumbered header
+    std::vector<char> buffer(0x10000);
+    DWORD read = 0, needed = 0;
+    ASSERT_TRUE(ReadEventLog(log.Get(), kEventLogSeekRead | kEventLogForwardsRead, oldest,
+                             buffer.data(), static_cast<DWORD>(buffer.size()), &read, &needed));
+    EventLogRecordParts parts;
+    ASSERT_TRUE(ParseEventLogRecord(std::string_view(buffer.data(), read), parts));
+    EXPECT_EQ(parts.source, "Microsoft-Windows-Security-Auditing");
+    EXPECT_EQ(parts.fixed.EventID, 5152u);
+    EXPECT_EQ(parts.fixed.EventType, kEventAuditFailure);
+    ASSERT_EQ(parts.strings.size(), 11u);
+    EXPECT_EQ(parts.strings[3], "23.94.153.202");
+    std::vector<std::string> names;
+    ASSERT_TRUE(GetEventDataNames(log.Get(), oldest, names));
+    ASSERT_EQ(names.size(), 11u);
+    EXPECT_EQ(names[3], "SourceAddress");
+}
+
+TEST(Evtx, ValuesReadAsTheUsualReadersShowThem) {
+    const std::string guid("\x78\x56\x34\x12\x34\x12\x78\x56\x12\x34\x56\x78\x9a\xbc\xde\xf0", 16);
+    EXPECT_EQ(Utf16ToUtf8(evtx::ValueText(0x0f, guid)), "{12345678-1234-5678-1234-56789ABCDEF0}");
+    EXPECT_EQ(Utf16ToUtf8(evtx::ValueText(0x15, std::string("\xe7\x03\0\0\0\0\0\0", 8))),
+              "0x00000000000003e7");
+    EXPECT_EQ(Utf16ToUtf8(evtx::ValueText(0x07, std::string("\xff\xff\xff\xff", 4))), "-1");
+    // FILETIME 2016-06-29 15:24:34.346 UTC.
+    EXPECT_EQ(
+        Utf16ToUtf8(evtx::ValueText(0x11, std::string("\xa0\xb0\x24\x57\x1a\xd2\xd1\x01", 8))),
+        "2016-06-29T15:24:34.346000000Z");
+    // An array of strings, one value per element.
+    EXPECT_EQ(Utf16ToUtf8(evtx::ValueText(0x81, std::string("a\0\0\0b\0c\0\0\0", 10))), "a,bc");
+    // Damage: too few bytes for the type is no text, never a read past the end.
+    EXPECT_EQ(evtx::ValueText(0x0f, "abc"), u"");
+    // The CRC-32 of the format's checksums.
+    EXPECT_EQ(evtx::Crc32("123456789"), 0xcbf43926u);
+}
+
+TEST(Evtx, EveryByteOfAChunkDamagedInTurnIsSurvived) {
+    const std::string file = Sample("Security_short_selected.evtx");
+    const std::string chunk = file.substr(evtx::kFileHeaderSize, evtx::kChunkSize);
+    evtx::Chunk parsed;
+    ASSERT_TRUE(evtx::ParseChunk(chunk, parsed));
+    ASSERT_EQ(parsed.events.size(), 7u);
+    // The records' region, byte by byte: each damage leaves the others' records readable.
+    const std::uint32_t end = Le32(chunk, 48);
+    for (std::uint32_t at = evtx::kChunkHeaderSize; at < end; at += 7) {
+        std::string damaged = chunk;
+        damaged[at] = static_cast<char>(damaged[at] ^ 0x5a);
+        evtx::Chunk out;
+        ASSERT_TRUE(evtx::ParseChunk(damaged, out));
+        EXPECT_FALSE(out.warnings.empty()) << at;  // the checksum at least
+    }
+}
