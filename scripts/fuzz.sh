@@ -11,7 +11,7 @@ CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DQUORVIK_FUZZ=ON \
 cmake --build build-fuzz -j "$(nproc)"
 targets=("$@")
 [ "${#targets[@]}" -gt 0 ] || targets=(profile_fuzz list_files_fuzz condition_fuzz reg_fuzz evt_fuzz pe_fuzz
-  smtp_reply_fuzz lzh_fuzz bsmtp_args_fuzz spool_fuzz resume_fuzz mc_fuzz smb_reply_fuzz)
+  smtp_reply_fuzz lzh_fuzz bsmtp_args_fuzz spool_fuzz resume_fuzz mc_fuzz smb_reply_fuzz evtx_fuzz)
 for t in "${targets[@]}"; do
   corpus="build-fuzz/corpus/$t"
   mkdir -p "$corpus"
@@ -21,10 +21,14 @@ for t in "${targets[@]}"; do
     pe_fuzz) [ -f build/machine/Windows/system32/quorviksample.dll ] &&
       cp -n build/machine/Windows/system32/*.dll "$corpus"/ ;;
     mc_fuzz) cp -n machine/sample.mc "$corpus"/ ;;
+    evtx_fuzz) for f in tests/data/evtx/*.evtx; do
+        [ "$(stat -c %s "$f")" -le 69632 ] && cp -n "$f" "$corpus"/; done ;;
   esac
   # The archive writer needs inputs longer than its 8 KB window.
   max_len=4096
   [ "$t" = lzh_fuzz ] && max_len=40000
+  # A file header and one chunk of 64 KiB.
+  [ "$t" = evtx_fuzz ] && max_len=69632
   echo "== $t ($seconds s)"
   # A crash's input goes beside the corpus, never into the working folder.
   build-fuzz/tests/fuzz/"$t" -max_total_time="$seconds" -max_len="$max_len" -timeout=10 \

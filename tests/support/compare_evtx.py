@@ -112,6 +112,11 @@ def compare(tool, path):
             # XML shows an empty value and a missing one alike.
             m["strings"] = [v for v in m["strings"] if v]
             r["strings"] = [v for v in r["strings"] if v]
+        if m["strings"] != r["strings"] and len(m["strings"]) == len(r["strings"]):
+            for i, (a, b) in enumerate(zip(m["strings"], r["strings"])):
+                if a != b:
+                    problems.append(f"{path} record {number}: string {i + 1} {a!r} != {b!r}")
+            m["strings"] = r["strings"]
         for field in ("generated", "eventId", "source", "computer", "sid", "strings"):
             if m[field] != r[field]:
                 problems.append(f"{path} record {number}: {field} {m[field]!r} != {r[field]!r}")

@@ -663,17 +663,29 @@ std::vector<std::u16string> ArrayTexts(std::uint8_t type, std::string_view bytes
 }  // namespace
 
 std::uint32_t Crc32(std::string_view bytes, std::uint32_t crc) {
-    static const std::array<std::uint32_t, 256> table = [] {
-        std::array<std::uint32_t, 256> t{};
+    // Eight tables: eight bytes a step (the CRC of every chunk is taken at each read).
+    static const auto tables = [] {
+        std::array<std::array<std::uint32_t, 256>, 8> t{};
         for (std::uint32_t i = 0; i < 256; ++i) {
             std::uint32_t c = i;
             for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xedb88320u ^ (c >> 1) : c >> 1;
-            t[i] = c;
+            t[0][i] = c;
         }
+        for (std::uint32_t i = 0; i < 256; ++i)
+            for (int k = 1; k < 8; ++k) t[k][i] = (t[k - 1][i] >> 8) ^ t[0][t[k - 1][i] & 0xff];
         return t;
     }();
     crc = ~crc;
-    for (unsigned char b : bytes) crc = table[(crc ^ b) & 0xff] ^ (crc >> 8);
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+    size_t n = bytes.size();
+    for (; n >= 8; n -= 8, p += 8) {
+        const std::uint32_t low = crc ^ (std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 |
+                                         std::uint32_t(p[2]) << 16 | std::uint32_t(p[3]) << 24);
+        crc = tables[7][low & 0xff] ^ tables[6][(low >> 8) & 0xff] ^ tables[5][(low >> 16) & 0xff] ^
+              tables[4][low >> 24] ^ tables[3][p[4]] ^ tables[2][p[5]] ^ tables[1][p[6]] ^
+              tables[0][p[7]];
+    }
+    for (; n > 0; --n, ++p) crc = tables[0][(crc ^ *p) & 0xff] ^ (crc >> 8);
     return ~crc;
 }
 
@@ -746,15 +758,15 @@ std::u16string ValueText(std::uint8_t type, std::string_view b) {
             return Ascii(buffer);
         }
         case kSizeT:
-            if (b.size() == 4) return Hex(Le32(b, 0), 8);
-            if (b.size() == 8) return Hex(Le64(b, 0), 16);
+            if (b.size() == 4) return Decimal(static_cast<unsigned long long>(Le32(b, 0)));
+            if (b.size() == 8) return Decimal(static_cast<unsigned long long>(Le64(b, 0)));
             return ValueText(kBinary, b);
         case kFileTime: return FileTimeText(Le64(b, 0));
         case kSystemTime: {
             char buffer[48];
-            std::snprintf(buffer, sizeof buffer, "%04u-%02u-%02uT%02u:%02u:%02u.%09uZ", Le16(b, 0),
+            std::snprintf(buffer, sizeof buffer, "%04u-%02u-%02uT%02u:%02u:%02u.%03uZ", Le16(b, 0),
                           Le16(b, 2), Le16(b, 6), Le16(b, 8), Le16(b, 10), Le16(b, 12),
-                          Le16(b, 14) * 1000000u);
+                          Le16(b, 14));
             return Ascii(buffer);
         }
         case kSid: return Ascii(SidToString(b));
