@@ -13,6 +13,8 @@
 #include "platform/bytes.h"
 #include "platform/codepage.h"
 #include "platform/eventlog.h"
+#include "platform/eventlog_writer.h"
+#include "platform/machine.h"
 #include "tools/tool_support.h"
 
 namespace {
@@ -185,6 +187,8 @@ int main(int argc, char** argv) {
     UniqueEventLog handle;
     const std::string logName = Utf8ToSjis(log);
     if (!file.empty()) {
+        // The file is no log of the machine, but its registry gives the descriptions.
+        if (!machine.empty()) SetMachineRoot(NativeToPath(machine));
         handle.Reset(OpenBackupEventLog("", NativeToPath(file)));
     } else {
         UseMachine(kTool, machine);
@@ -226,7 +230,9 @@ int main(int argc, char** argv) {
             if (!ParseEventLogRecord(std::string_view(buffer.data() + at, read - at), parts)) {
                 Fail(kTool, "record " + std::to_string(first), kErrorInvalidData);
             }
-            Print(handle.Get(), logName, parts, json);
+            // A file of no log of this machine is rendered as the log that has the source.
+            Print(handle.Get(), file.empty() ? logName : LogOfSource(std::string(parts.source)),
+                  parts, json);
             first = parts.fixed.RecordNumber + 1;
             at += parts.fixed.Length;
         }

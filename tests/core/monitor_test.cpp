@@ -586,3 +586,32 @@ TEST(ResumeState, ReadsWhatItCanOfADamagedFile) {
     // A name that would break its section line is not written.
     EXPECT_EQ(FormatResumeState({{"a]b", {}}, {"c\nd", {}}}), "");
 }
+
+TEST_F(MonitorTest, AnEvtxLogGrowsAndItsGapIsPassedWithoutErrors) {
+    // A copy of another machine's log, refreshed while the program watches it.
+    ASSERT_TRUE(platform::AppendMachineRegistry(
+        platform::RegKeyLine(std::string(platform::kEventLogKey) + "\\Forwarded") +
+        platform::RegStringLine("File", machine.Root() + "Forwarded.evtx")));
+    watches[0]->LogName = "Forwarded";
+    const std::string whole =
+        ReadFileBytes(std::string(QUORVIK_TEST_DATA) + "/evtx/sample_with_a_bad_chunk_magic.evtx");
+    const size_t chunk = 0x10000, header = 0x1000;
+    const std::string path = machine.Root() + "Forwarded.evtx";
+    // Five chunks at the start; then the whole file, whose sixth chunk is damaged.
+    WriteFileBytes(path, whole.substr(0, header + 5 * chunk));
+    monitor.StartMonitoring();
+    monitor.WatchTick();
+    EXPECT_TRUE(consumers.reports.empty());
+    WriteFileBytes(path, whole);
+    monitor.WatchTick();
+    const std::vector<std::uint32_t> reported = ReportedRecords();
+    ASSERT_FALSE(reported.empty());
+    // Each new record once, in order, and no line about the numbers the damage took.
+    EXPECT_TRUE(std::is_sorted(reported.begin(), reported.end()));
+    EXPECT_EQ(std::adjacent_find(reported.begin(), reported.end()), reported.end());
+    for (const std::string& line : sink.lines)
+        EXPECT_EQ(line.find("取得できませんでした"), std::string::npos) << line;
+    EXPECT_NE(consumers.reports[0].text.find(sjis(u8"ソース：")), std::string::npos);
+    monitor.WatchTick();
+    EXPECT_EQ(ReportedRecords(), reported);
+}

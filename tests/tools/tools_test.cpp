@@ -261,6 +261,21 @@ TEST(Tools, AnEvtxLogIsWatchedAndDescribedByItsDataButNeverWritten) {
         std::string::npos)
         << out;
 
+    // A classic source the machine knows renders through its message file (here one whose
+    // messages are the first string), in a file that is no log of the machine too.
+    ASSERT_EQ(Tool(kTools + "/eventcreate --machine " + root +
+                   " --log Application --source SecurityCenter --type information --id 15"
+                   " --string x"),
+              0);
+    ASSERT_EQ(Tool(kTools + "/eventquery --machine " + root +
+                       " --file " QUORVIK_TEST_DATA "/evtx/Application_no_crc32.evtx",
+                   &out),
+              0);
+    EXPECT_NE(out.find("String 1:  Windows Defender\nString 2:  SECURITY_PRODUCT_STATE_ON\n"
+                       "Description:\nWindows Defender\n"),
+              std::string::npos)
+        << out;
+
     const std::string before = ReadFileBytes(root + "logs/Security.evtx");
     ASSERT_EQ(RunCommand(kTools + "/eventcreate --machine " + root +
                              " --log Security --source X --type error --id 1 2>&1",
