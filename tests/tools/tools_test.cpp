@@ -263,11 +263,12 @@ TEST(Tools, AnEvtxLogIsWatchedAndDescribedByItsDataButNeverWritten) {
 
     // A classic source the machine knows renders through its message file (here one whose
     // messages are the first string), in a file that is no log of the machine too.
-    ASSERT_EQ(Tool(kTools + "/eventcreate --machine " + root +
+    const std::string fresh = folder.File("default/");
+    ASSERT_EQ(Tool(kTools + "/eventcreate --machine " + fresh +
                    " --log Application --source SecurityCenter --type information --id 15"
                    " --string x"),
               0);
-    ASSERT_EQ(Tool(kTools + "/eventquery --machine " + root +
+    ASSERT_EQ(Tool(kTools + "/eventquery --machine " + fresh +
                        " --file " QUORVIK_TEST_DATA "/evtx/Application_no_crc32.evtx",
                    &out),
               0);
