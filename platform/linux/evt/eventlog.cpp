@@ -52,6 +52,23 @@ bool ReadFilePrefix(const std::string& path, size_t size, std::string& out) {
     return true;
 }
 
+// Puts a record after the used bytes of the buffer. When it does not fit: false, and for the
+// first record of a read, error 122 with *needed set.
+bool AppendRecord(const std::string& ansi, char* out, DWORD bufferSize, DWORD& used, DWORD* needed,
+                  bool& failed) {
+    if (ansi.size() > bufferSize - used) {
+        if (used == 0) {
+            if (needed) *needed = static_cast<DWORD>(ansi.size());
+            SetLastError(kErrorInsufficientBuffer);
+            failed = true;
+        }
+        return false;
+    }
+    std::memcpy(out + used, ansi.data(), ansi.size());
+    used += static_cast<DWORD>(ansi.size());
+    return true;
+}
+
 bool IsEvtxPath(std::string_view path) {
     return path.size() >= 5 && EqualsAsciiNoCase(path.substr(path.size() - 5), ".evtx");
 }
@@ -90,17 +107,11 @@ bool ReadEvtx(EventLog& log, bool seek, bool backwards, DWORD recordNumber, char
     }
     DWORD used = 0;
     while (number != 0) {
-        const std::string* ansi = file.Ansi(number);
-        if (ansi->size() > bufferSize - used) {
-            if (used == 0) {
-                if (needed) *needed = static_cast<DWORD>(ansi->size());
-                SetLastError(kErrorInsufficientBuffer);
-                return false;
-            }
+        bool failed = false;
+        if (!AppendRecord(*file.Ansi(number), out, bufferSize, used, needed, failed)) {
+            if (failed) return false;
             break;
         }
-        std::memcpy(out + used, ansi->data(), ansi->size());
-        used += static_cast<DWORD>(ansi->size());
         const std::uint32_t after = backwards ? number - 1 : number + 1;
         number = after == 0 || after >= s.current ? 0 : file.Next(after, backwards);
         if (seek) {
@@ -264,16 +275,11 @@ bool ReadEventLog(EventLogHandle log, DWORD flags, DWORD recordNumber, void* buf
             if (used > 0) break;  // give what was read; the damage shows at the next read
             return false;
         }
-        if (ansi->size() > bufferSize - used) {
-            if (used == 0) {
-                if (needed) *needed = static_cast<DWORD>(ansi->size());
-                SetLastError(kErrorInsufficientBuffer);
-                return false;
-            }
+        bool failed = false;
+        if (!AppendRecord(*ansi, out, bufferSize, used, needed, failed)) {
+            if (failed) return false;
             break;
         }
-        std::memcpy(out + used, ansi->data(), ansi->size());
-        used += static_cast<DWORD>(ansi->size());
         number = backwards ? number - 1 : number + 1;
         // A seek read is for one record (the system promises one or more); a sequential read
         // goes on while records fit.

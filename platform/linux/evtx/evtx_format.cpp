@@ -285,34 +285,29 @@ private:
         }
     }
 
+    // A text of UTF-16 characters counted by the 16 bits that follow the skipped bytes.
+    bool CountedText(Cursor& c, std::uint32_t skip, Item& item) {
+        if (!Has(c, skip + 2)) return false;
+        const std::uint32_t chars = Le16(m_chunk, c.pos + skip);
+        c.pos += skip + 2;
+        if (!Has(c, 2 * chars)) return false;
+        item.kind = Item::kText;
+        item.text.type = kString;
+        item.text.bytes = m_chunk.substr(c.pos, 2 * chars);
+        c.pos += 2 * chars;
+        return true;
+    }
+
     // Text, CDATA, character and entity references, substitutions.
     bool ValueToken(Cursor& c, Item& item) {
         const std::uint8_t token = static_cast<std::uint8_t>(m_chunk[c.pos]);
         switch (token & 0xbf) {
-            case 0x05: {
-                if (!Has(c, 4)) return false;
-                const std::uint8_t type = static_cast<std::uint8_t>(m_chunk[c.pos + 1]);
-                if (type != kString) return false;
-                const std::uint32_t chars = Le16(m_chunk, c.pos + 2);
-                c.pos += 4;
-                if (!Has(c, 2 * chars)) return false;
-                item.kind = Item::kText;
-                item.text.type = kString;
-                item.text.bytes = m_chunk.substr(c.pos, 2 * chars);
-                c.pos += 2 * chars;
-                return true;
-            }
-            case 0x07: {
-                if (!Has(c, 3)) return false;
-                const std::uint32_t chars = Le16(m_chunk, c.pos + 1);
-                c.pos += 3;
-                if (!Has(c, 2 * chars)) return false;
-                item.kind = Item::kText;
-                item.text.type = kString;
-                item.text.bytes = m_chunk.substr(c.pos, 2 * chars);
-                c.pos += 2 * chars;
-                return true;
-            }
+            case 0x05:
+                // Type, then the text; values here are always strings.
+                if (!Has(c, 2) || static_cast<std::uint8_t>(m_chunk[c.pos + 1]) != kString)
+                    return false;
+                return CountedText(c, 2, item);
+            case 0x07: return CountedText(c, 1, item);
             case 0x08: {
                 if (!Has(c, 3)) return false;
                 item.kind = Item::kText;
