@@ -106,6 +106,9 @@ void WatchSession::Load() {
         auto lock = m_log.Lock();
         m_logSettings = m_settings;
     }
+    // Which files this run uses comes first: an installed program and a portable copy differ.
+    LogMessage(kLogInformation, "%s",
+               platform::DescribeProgramFolders(platform::UserFolders()).c_str());
     if (m_mailLibrary.Load()) m_mailer.UseLibrary(m_mailLibrary.send);
     m_mailer.UseRawLibrary(m_mailLibrary.sendRaw);
     std::string held;
@@ -209,9 +212,6 @@ void WatchSession::WhenIdle(std::function<void()> call) {
 }
 
 void WatchSession::Start() {
-    // Which files this run uses comes first: an installed program and a portable copy differ.
-    LogMessage(kLogInformation, "%s",
-               platform::DescribeProgramFolders(platform::UserFolders()).c_str());
     for (const std::string& warning : m_loadWarnings) {
         LogMessage(kLogWarning, "%s", warning.c_str());
     }
