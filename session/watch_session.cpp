@@ -121,6 +121,11 @@ void WatchSession::Load() {
 void WatchSession::SetView(SessionView* view) {
     std::lock_guard lock(m_queueMutex);
     m_view = view;
+    // What was said before a window came (the loading's lines) goes to it as soon as it does.
+    if (m_view && !m_queue.empty()) {
+        m_dispatchRequested = true;
+        m_view->RequestDispatch();
+    }
 }
 
 // ---- Calls for the window ----

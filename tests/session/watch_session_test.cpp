@@ -168,6 +168,28 @@ TEST_F(SessionTest, ATickRunsOnItsOwnThreadAndTheWindowHearsItInOrder) {
     EXPECT_NE(server.Data().find("Subject: Quorvik Report"), std::string::npos);
 }
 
+TEST_F(SessionTest, WhatTheSessionSaysBeforeItsWindowComesReachesTheWindowWhenItDoes) {
+    // The program loads the session first and makes its window after.
+    WatchSession session;
+    session.Load();
+    session.SetView(&view);
+    EXPECT_GT(view.requests, 0);
+    session.Dispatch();
+    ASSERT_FALSE(view.calls.empty());
+    EXPECT_EQ(view.calls.front().rfind("1 ファイルの場所: プログラムのフォルダー (ポータブル) ", 0),
+              0u)
+        << view.calls.front();
+    // And what comes later is asked for as before.
+    session.Start();
+    session.WaitUntilIdle();
+    const int before = view.requests;
+    Write("x");
+    session.Tick();
+    session.WaitUntilIdle();
+    EXPECT_GT(view.requests, before);
+    session.SetView(nullptr);
+}
+
 TEST_F(SessionTest, WhatTheWindowChangesDuringATickCountsFromTheNext) {
     // A server that says nothing: the tick waits out its time-out while the window goes on.
     ScriptedSmtpServer server("<silent>", {});
