@@ -30,10 +30,6 @@ void Put64(std::string& bytes, size_t at, std::uint64_t value) {
     for (int i = 0; i < 8; ++i) bytes[at + i] = static_cast<char>(value >> (8 * i));
 }
 
-std::uint64_t Get64(const std::string& bytes, size_t at) {
-    return platform::Le32(bytes, at) | (std::uint64_t(platform::Le32(bytes, at + 4)) << 32);
-}
-
 // The chunk with every record's identifier moved by offset: in the record's header and where its
 // binary XML holds its EventRecordID (identifiers above 4095, which no other value
 // of these samples repeats).
@@ -45,7 +41,7 @@ std::string Renumbered(std::string chunk, std::uint64_t offset) {
     for (size_t i = 0; at + 28 <= freeSpace && platform::Le32(chunk, at) == 0x2a2a; ++i) {
         const std::uint32_t size = platform::Le32(chunk, at + 4);
         if (size < 28 || at + size > freeSpace || i >= parsed.events.size()) break;
-        Put64(chunk, at + 8, Get64(chunk, at + 8) + offset);
+        Put64(chunk, at + 8, platform::Le64(chunk, at + 8) + offset);
         const std::uint64_t id = parsed.events[i].recordId;
         std::string old(8, '\0'), now(8, '\0');
         Put64(old, 0, id);
@@ -57,7 +53,7 @@ std::string Renumbered(std::string chunk, std::uint64_t offset) {
         }
         at += size;
     }
-    for (size_t field : {8, 16, 24, 32}) Put64(chunk, field, Get64(chunk, field) + offset);
+    for (size_t field : {8, 16, 24, 32}) Put64(chunk, field, platform::Le64(chunk, field) + offset);
     const std::string records =
         chunk.substr(evtx::kChunkHeaderSize, freeSpace - evtx::kChunkHeaderSize);
     const std::uint32_t dataCrc = evtx::Crc32(records);

@@ -18,6 +18,7 @@ constexpr bool Fits(std::string_view bytes, std::uint64_t at, std::uint64_t size
 // Little-endian numbers at an offset; 0 when they do not lie inside the bytes.
 std::uint16_t Le16(std::string_view bytes, std::uint64_t at);
 std::uint32_t Le32(std::string_view bytes, std::uint64_t at);
+std::uint64_t Le64(std::string_view bytes, std::uint64_t at);
 
 // Appends a number in little-endian order.
 void AppendLe16(std::string& out, std::uint16_t value);

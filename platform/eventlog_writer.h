@@ -36,6 +36,9 @@ std::string LogOfSource(std::string_view sourceName);
 // The file of a log, from its File value (default: <Log>.evt in the system's config folder).
 std::string EventLogFilePath(std::string_view logName);
 
+// True for the file of an .evtx log (Windows Vista and later), which is read but never written.
+bool IsEvtxFile(std::string_view path);
+
 // Creates the empty file of a log when it does not exist.
 bool CreateEventLogFile(std::string_view logName);
 

@@ -159,8 +159,7 @@ int main(int argc, char** argv) {
 
     // The machine reads .evtx logs (copies of today's Windows logs) but writes only classic ones.
     const std::string file = EventLogFilePath(logName);
-    if (file.size() >= 5 &&
-        EqualsAsciiNoCase(std::string_view(file).substr(file.size() - 5), ".evtx")) {
+    if (IsEvtxFile(file)) {
         std::fprintf(stderr,
                      "%s: log %s is the .evtx file %s, which the machine reads but does not "
                      "write\n",

@@ -16,6 +16,12 @@ std::uint32_t Le32(std::string_view b, std::uint64_t at) {
            (static_cast<std::uint32_t>(Le16(b, at + 2)) << 16);
 }
 
+std::uint64_t Le64(std::string_view b, std::uint64_t at) {
+    if (!Fits(b, at, 8)) return 0;
+    return static_cast<std::uint64_t>(Le32(b, at)) |
+           (static_cast<std::uint64_t>(Le32(b, at + 4)) << 32);
+}
+
 void AppendLe16(std::string& out, std::uint16_t v) {
     out += static_cast<char>(v & 0xFF);
     out += static_cast<char>(v >> 8);

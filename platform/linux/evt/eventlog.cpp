@@ -69,10 +69,6 @@ bool AppendRecord(const std::string& ansi, char* out, DWORD bufferSize, DWORD& u
     return true;
 }
 
-bool IsEvtxPath(std::string_view path) {
-    return path.size() >= 5 && EqualsAsciiNoCase(path.substr(path.size() - 5), ".evtx");
-}
-
 std::unique_ptr<EventLog> OpenEvtx(const std::string& path, std::string name) {
     auto log = std::make_unique<EventLog>();
     log->logName = std::move(name);
@@ -176,7 +172,7 @@ EventLogHandle OpenEventLog(std::string_view server, std::string_view logName) {
         return nullptr;
     }
     const std::string path = EventLogFilePath(name);
-    if (IsEvtxPath(path)) return OpenEvtx(path, name).release();
+    if (IsEvtxFile(path)) return OpenEvtx(path, name).release();
     // The service creates a registered log's file when it is missing.
     if (!FileExists(path) && !CreateEventLogFile(name)) return nullptr;
     auto log = std::make_unique<EventLog>();

@@ -24,8 +24,7 @@ std::uint32_t ConfiguredMaxSize(std::string_view logName) {
 std::unique_ptr<evt::EvtFile> OpenForWriting(std::string_view logName) {
     const std::string path = EventLogFilePath(logName);
     // An .evtx log is read, never written: its format is another machine's to write.
-    if (path.size() >= 5 &&
-        EqualsAsciiNoCase(std::string_view(path).substr(path.size() - 5), ".evtx")) {
+    if (IsEvtxFile(path)) {
         SetLastError(kErrorNotSupported);
         return nullptr;
     }
@@ -42,6 +41,10 @@ std::string EventLogFilePath(std::string_view logName) {
         file = "%SystemRoot%\\system32\\config\\" + std::string(logName) + ".evt";
     }
     return MapMachinePath(ExpandMachineEnvironment(file));
+}
+
+bool IsEvtxFile(std::string_view path) {
+    return path.size() >= 5 && EqualsAsciiNoCase(path.substr(path.size() - 5), ".evtx");
 }
 
 bool CreateEventLogFile(std::string_view logName) { return OpenForWriting(logName) != nullptr; }
