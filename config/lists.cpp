@@ -5,6 +5,7 @@
 #include "config/datafile.h"
 #include "config/settings.h"
 #include "platform/codepage.h"
+#include "platform/files.h"
 
 namespace {
 
@@ -124,7 +125,7 @@ bool LoadAddressList(AddressList& list) {
     return complete;
 }
 
-bool LoadWatchList(WatchList& list) {
+bool LoadWatchList(WatchList& list, std::vector<std::string>* ruleWarnings) {
     Datafile file;
     std::int16_t version = 0;
     if (!OpenForLoading(file, WatchListPath(), 0x0100, 0x0104, version)) return false;
@@ -140,6 +141,9 @@ bool LoadWatchList(WatchList& list) {
         if (version < 0x0103) list.back()->EventNum = static_cast<std::int32_t>(list.size());
     }
     file.Close();
+    std::string rules;
+    if (platform::ReadWholeFile(WatchRulesPath(), rules))
+        ApplyWatchRules(rules, list, ruleWarnings);
     return complete;
 }
 
@@ -177,7 +181,17 @@ bool SaveWatchList(const WatchList& list) {
     bool ok = file.WriteShort(kWatchFileVersion);
     for (size_t i = 0; ok && i < list.size(); ++i) ok = WriteWatchRecord(file, *list[i]);
     bool closed = file.Close();
-    return ok && closed;
+    if (!ok || !closed) return false;
+    // After WATCH.DAT: the rules always describe the list as it is saved (a list without rules
+    // leaves no file behind).
+    const std::string rules = FormatWatchRules(list);
+    bool anyRule = false;
+    for (const auto& e : list) anyRule = anyRule || e->Rule.Kind != WatchRule::kNone;
+    if (!anyRule) {
+        return platform::DeleteFile(WatchRulesPath()) ||
+               platform::GetLastError() == platform::kErrorFileNotFound;
+    }
+    return platform::WritePrivateFileAtomically(WatchRulesPath(), rules);
 }
 
 namespace {

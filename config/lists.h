@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // The address list (MAIL.DAT), the watch list (WATCH.DAT) and a watch entry's action list.
@@ -38,6 +39,34 @@ struct ActionEntry {
     bool operator==(const ActionEntry&) const = default;
 };
 
+// The longest interval of an entry's rules, in minutes: a week.
+constexpr std::int32_t kRuleMinutesMax = 10080;
+
+// What an entry knows should happen, beyond the event itself. Kept beside WATCH.DAT in a file
+// of its own (RULES.DAT), keyed by watch number, so that WATCH.DAT keeps its layout.
+struct WatchRule {
+    enum Kind : std::int32_t { kNone = 0, kAbsence = 1, kRecovery = 2 };
+    std::int32_t Kind = kNone;
+    // Absence: the entry's event is expected at least once every Every minutes, or, when Every
+    // is 0, between From and By (minutes after midnight; From at or after By starts the day
+    // before) on the days of Days (bit 0 Sunday) whose deadline By falls on.
+    std::int32_t Every = 0;
+    std::int32_t From = 0;
+    std::int32_t By = 0;
+    std::int32_t Days = 0x7F;
+    bool ReportMatches = false;  // the expected event is reported too, not only its absence
+    // Recovery: what ends the problem the entry's event opened (as the entry's own fields).
+    std::string LogName;
+    std::string SourceName;
+    std::int16_t Type = 0;
+    std::int32_t EventID = 0;
+    std::string Condition;
+    // Minutes after which a problem still open is reported again; 0: never.
+    std::int32_t Renotify = 0;
+
+    bool operator==(const WatchRule&) const = default;
+};
+
 struct WatchEntry {
     std::int32_t EventNum = 0;  // watch number, unique in the list
     std::string MailSubject;
@@ -51,6 +80,7 @@ struct WatchEntry {
     std::string Note;
     std::vector<ActionEntry> ToDoList;
     std::vector<std::string> AddrList;  // mail addresses and computer names
+    WatchRule Rule;                     // not in WATCH.DAT
 
     bool operator==(const WatchEntry&) const = default;
 };
@@ -65,20 +95,30 @@ constexpr std::int16_t kWatchFileVersion = 0x0104;
 // ConfigDirectory() joined with the file name.
 std::string AddressListPath();
 std::string WatchListPath();
+std::string WatchRulesPath();
 
 // Append the file's records to the list; true when the whole file was read. Records read
 // completely before damage stay in the list. A missing file is created empty.
 bool LoadAddressList(AddressList& list);
-bool LoadWatchList(WatchList& list);
+// The rules of RULES.DAT go to the entries they were kept for; what could not be placed is told
+// in warnings (when given) and dropped at the next save.
+bool LoadWatchList(WatchList& list, std::vector<std::string>* ruleWarnings = nullptr);
 
 // Rewrite the file from the list; true when every item was written. The file must exist; on
-// failure it keeps its previous contents.
+// failure it keeps its previous contents. Saving the watch list writes RULES.DAT after WATCH.DAT,
+// so that the rules follow entries renumbered or deleted.
 bool SaveAddressList(const AddressList& list);
 bool SaveWatchList(const WatchList& list);
 
 // The condition of a version 0x0101 watch record: an expression that holds for a description
 // containing any of the keywords (their terms joined by " OR "), whatever bytes they hold;
 // empty keywords are dropped, and no keyword at all gives no condition.
+// RULES.DAT's text for the entries' rules (only entries that have one), and back: a section
+// per watch number, with what tells the entry apart, so that a WATCH.DAT renumbered by another
+// program does not hand a rule to another entry. Reading keeps what it can read whole.
+std::string FormatWatchRules(const WatchList& list);
+void ApplyWatchRules(std::string_view text, WatchList& list, std::vector<std::string>* warnings);
+
 std::string KeywordsToCondition(const std::vector<std::string>& keywords);
 
 // A recipient text that contains "@" is a mail address; any other is a computer name.

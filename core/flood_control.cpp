@@ -81,49 +81,16 @@ void FloodControl::Mark(TickBatch& batch, std::int64_t now) {
 
 namespace {
 
-// One line per field: a name, "=", and the value; texts in hexadecimal, so that no byte of
-// theirs can break a line.
+bool Number(std::string_view text, std::int64_t& value) {
+    return platform::ParseDecimal(text, value);
+}
+
 void Field(std::string& out, const char* name, std::int64_t value) {
-    out += name;
-    out += '=';
-    out += std::to_string(value);
-    out += "\r\n";
+    out += platform::StringPrintf("%s=%lld\r\n", name, static_cast<long long>(value));
 }
 
 void TextField(std::string& out, const char* name, const std::string& value) {
-    out += name;
-    out += '=';
-    out += platform::ToHex(value);
-    out += "\r\n";
-}
-
-void EventFields(std::string& out, const char* prefix, const std::string& log,
-                 const EventRecord& r) {
-    const std::string p = prefix;
-    TextField(out, (p + "Log").c_str(), log);
-    Field(out, (p + "Record").c_str(), r.RecordNumber);
-    Field(out, (p + "Time").c_str(), platform::UnixSecondsOfLocal(r.TimeGenerated));
-    Field(out, (p + "EventID").c_str(), r.EventID);
-    Field(out, (p + "Type").c_str(), r.EventType);
-    TextField(out, (p + "Description").c_str(), r.Description);
-    TextField(out, (p + "Category").c_str(), r.Category);
-    TextField(out, (p + "Source").c_str(), r.SourceName);
-    TextField(out, (p + "Computer").c_str(), r.ComputerName);
-    TextField(out, (p + "User").c_str(), r.User);
-}
-
-bool Number(std::string_view text, std::int64_t& value) {
-    if (text.empty() || text.size() > 19) return false;
-    bool negative = text[0] == '-';
-    if (negative) text.remove_prefix(1);
-    if (text.empty()) return false;
-    std::int64_t n = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') return false;
-        n = n * 10 + (c - '0');
-    }
-    value = negative ? -n : n;
-    return true;
+    out += platform::StringPrintf("%s=%s\r\n", name, platform::ToHex(value).c_str());
 }
 
 }  // namespace
@@ -137,8 +104,8 @@ std::string FloodControl::Format() const {
         Field(out, "Held", w.held);
         TextField(out, "Subject", w.watch.MailSubject);
         for (const std::string& r : w.recipients) TextField(out, "To", r);
-        EventFields(out, "First", w.firstLog, w.first);
-        EventFields(out, "Last", w.lastLog, w.last);
+        AppendEventFields(out, "First", w.firstLog, w.first);
+        AppendEventFields(out, "Last", w.lastLog, w.last);
         out += "End=1\r\n";
     }
     return out;
@@ -183,26 +150,7 @@ void FloodControl::Parse(std::string_view text) {
             w.watch.MailSubject = bytes;
         } else if (field == "To" && isText) {
             w.recipients.push_back(bytes);
-        } else if (event && field == "Log" && isText) {
-            *log = bytes;
-        } else if (event && field == "Record" && isNumber) {
-            event->RecordNumber = static_cast<std::uint32_t>(n);
-        } else if (event && field == "Time" && isNumber) {
-            event->TimeGenerated = platform::LocalTimeOf(n);
-        } else if (event && field == "EventID" && isNumber) {
-            event->EventID = static_cast<std::uint32_t>(n);
-        } else if (event && field == "Type" && isNumber) {
-            event->EventType = static_cast<std::uint16_t>(n);
-        } else if (event && field == "Description" && isText) {
-            event->Description = bytes;
-        } else if (event && field == "Category" && isText) {
-            event->Category = bytes;
-        } else if (event && field == "Source" && isText) {
-            event->SourceName = bytes;
-        } else if (event && field == "Computer" && isText) {
-            event->ComputerName = bytes;
-        } else if (event && field == "User" && isText) {
-            event->User = bytes;
+        } else if (event && ReadEventField(field, value, *log, *event)) {
         } else if (field == "End") {
             // Only an hour read to its end counts.
             w.watch.EventNum = static_cast<std::int32_t>(number);

@@ -6,6 +6,7 @@
 #include "core/program_log.h"
 #include "eventlog/catalog.h"
 #include "expr/parser.h"
+#include "platform/bytes.h"
 #include "platform/codepage.h"
 
 std::string MakeReportText(const std::string& logName, const EventRecord& r,
@@ -36,6 +37,50 @@ std::string MakeReportText(const std::string& logName, const EventRecord& r,
     }
     if (!note.empty()) text += kNote + note;
     return text;
+}
+
+void AppendEventFields(std::string& out, const char* prefix, const std::string& log,
+                       const EventRecord& r) {
+    auto number = [&](const char* name, long long value) {
+        out += platform::StringPrintf("%s%s=%lld\r\n", prefix, name, value);
+    };
+    auto text = [&](const char* name, const std::string& value) {
+        out += platform::StringPrintf("%s%s=%s\r\n", prefix, name, platform::ToHex(value).c_str());
+    };
+    text("Log", log);
+    number("Record", r.RecordNumber);
+    number("Time", platform::UnixSecondsOfLocal(r.TimeGenerated));
+    number("EventID", r.EventID);
+    number("Type", r.EventType);
+    text("Description", r.Description);
+    text("Category", r.Category);
+    text("Source", r.SourceName);
+    text("Computer", r.ComputerName);
+    text("User", r.User);
+}
+
+bool ReadEventField(std::string_view field, std::string_view value, std::string& log,
+                    EventRecord& r) {
+    std::int64_t n = 0;
+    if (field == "Record" || field == "Time" || field == "EventID" || field == "Type") {
+        if (!platform::ParseDecimal(value, n) || n < 0 || n > 0xFFFFFFFFll) return false;
+        if (field == "Record") r.RecordNumber = static_cast<std::uint32_t>(n);
+        if (field == "Time") r.TimeGenerated = platform::LocalTimeOf(n);
+        if (field == "EventID") r.EventID = static_cast<std::uint32_t>(n);
+        if (field == "Type") r.EventType = static_cast<std::uint16_t>(n);
+        return true;
+    }
+    std::string* target = field == "Log"           ? &log
+                          : field == "Description" ? &r.Description
+                          : field == "Category"    ? &r.Category
+                          : field == "Source"      ? &r.SourceName
+                          : field == "Computer"    ? &r.ComputerName
+                          : field == "User"        ? &r.User
+                                                   : nullptr;
+    std::string bytes;
+    if (!target || !platform::FromHex(value, bytes)) return false;
+    *target = std::move(bytes);
+    return true;
 }
 
 const char* MatchTestName(MatchTest test) {

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -23,6 +24,15 @@ struct EventRecord {
     std::string User;
 };
 
+// What a report stands for.
+enum class ReportKind {
+    Match,     // an entry matched a record
+    Expected,  // the event an absence rule waits for, not to be reported: the tick drops it
+    Repeated,  // an event of an entry whose problem is open: counted, not notified
+    Absence,   // a window of an absence rule passed without its event
+    Recovery,  // a problem ended
+};
+
 // One match of a record with a watch entry, handed to actions, mail and network messages.
 struct ReportRecord {
     std::string LogName;
@@ -33,6 +43,7 @@ struct ReportRecord {
     std::vector<std::string> AttachFolders;
     std::vector<std::string> AttachFiles;
     bool NotifyHeld = false;  // over the entry's hourly limit: no mail, no network message
+    ReportKind Kind = ReportKind::Match;
 };
 
 using TickBatch = std::vector<std::unique_ptr<ReportRecord>>;
@@ -40,6 +51,14 @@ using TickBatch = std::vector<std::unique_ptr<ReportRecord>>;
 // The report text of a record found in a log, with the entry's note when it has one.
 std::string MakeReportText(const std::string& logName, const EventRecord& record,
                            const std::string& note);
+
+// A record (and the log it was found in) as lines "<prefix><Field>=<value>" of the state files:
+// numbers in decimal, texts in hexadecimal so that no byte of theirs can break a line. Reading
+// takes one line's field (without the prefix); false when it is not one of these or is damaged.
+void AppendEventFields(std::string& out, const char* prefix, const std::string& log,
+                       const EventRecord& record);
+bool ReadEventField(std::string_view field, std::string_view value, std::string& log,
+                    EventRecord& record);
 
 // The tests of a watch entry, in the order they run.
 enum class MatchTest { Log, Source, Type, EventId, Category, Condition };

@@ -8,6 +8,7 @@
 #include "eventlog/rendering.h"
 #include "platform/accounts.h"
 #include "platform/codepage.h"
+#include "platform/files.h"
 #include "platform/machine.h"
 #include "platform/registry.h"
 
@@ -228,6 +229,9 @@ void Monitor::StartMonitoring() {
     // The starting point of a log seen for the first time is kept at once: a run that ends
     // before its first tick still knows, at the next start, which records came after it.
     if (Resuming()) SaveResumeState();
+    m_savedRules.clear();
+    if (platform::ReadWholeFile(RuleStatePath(), m_savedRules)) m_rules.Parse(m_savedRules);
+    m_rules.Start(m_watches, platform::NowUnixMilliseconds() / 1000, Resuming());
     m_timer.SetInterval(m_settings.Interval * 60000u);
     m_timer.SetEnabled(true);
 }
@@ -236,6 +240,7 @@ void Monitor::StopMonitoring() {
     m_timer.SetEnabled(false);
     if (m_logs.empty()) return;
     if (Resuming()) SaveResumeState();
+    SaveRuleState();
     LogMessage(kLogInformation, "%s", sjis(u8"すべてのイベントログの監視を停止しました。").c_str());
     m_logs.clear();
 }
@@ -249,9 +254,12 @@ void Monitor::WatchTick() {
     // The list stays as it is for the tick: indexed once, each record meets only the entries
     // that can match it.
     const WatchIndex index(m_watches);
+    m_rules.BeginTick(m_watches, platform::NowUnixMilliseconds() / 1000);
     for (const auto& log : m_logs) {
         if (log->handle) CheckLog(*log, index, batch);
     }
+    // After every log was read: a window's events may come from any of them.
+    m_rules.EndTick(batch);
     if (!batch.empty()) Guarded(u8"アクション", [&] { m_consumers.ProcessActions(batch); });
     Guarded(u8"通知の準備", [&] { m_consumers.BeforeNotifications(batch); });
     const bool safe =
@@ -260,6 +268,7 @@ void Monitor::WatchTick() {
     // ends before this reports them again rather than never.
     Guarded(u8"状態の保存", [&] { m_consumers.Checkpoint(); });
     if (safe && Resuming()) SaveResumeState();
+    if (safe) SaveRuleState();
     Guarded(u8"メール送信", [&] { m_consumers.AfterCheckpoint(); });
     if (!batch.empty()) {
         Guarded(u8"ネットワークメッセージ送信", [&] { m_consumers.SendNetworkMessages(batch); });
@@ -345,7 +354,14 @@ void Monitor::CheckNewRecords(WatchedLog& log, std::uint32_t oldest, std::uint32
         RecordIdentity identity;
         if (ReadEventRecord(log.name, log.handle.Get(), n, *record, error, &identity)) {
             log.failures = 0;
+            const size_t first = batch.size();
             MatchRecord(index, log.name, *record, batch);
+            m_rules.Observe(log.name, *record, batch, first);
+            // What an absence rule only waited for is not reported.
+            for (size_t i = batch.size(); i-- > first;) {
+                if (batch[i]->Kind == ReportKind::Expected)
+                    batch.erase(batch.begin() + static_cast<std::ptrdiff_t>(i));
+            }
             log.lastRecord = std::move(record);
             log.lastIdentity = identity;
         } else if (error == platform::kErrorNotFound) {
@@ -446,6 +462,23 @@ void Monitor::ResumeLog(WatchedLog& log, std::uint32_t oldest, std::uint32_t cou
     log.lastRecord = std::move(start);
     log.lastIdentity = before;
     log.catchingUp = pending;
+}
+
+void Monitor::SaveRuleState() {
+    const std::string text = m_rules.Empty() ? std::string() : m_rules.Format();
+    if (text == m_savedRules) return;
+    const bool saved = text.empty() ? platform::DeleteFile(RuleStatePath()) ||
+                                          platform::GetLastError() == platform::kErrorFileNotFound
+                                    : platform::WritePrivateFileAtomically(RuleStatePath(), text);
+    if (saved) {
+        m_savedRules = text;
+        m_rulesSaveFailed = false;
+    } else if (!m_rulesSaveFailed) {
+        m_rulesSaveFailed = true;
+        LogMessage(kLogWarning, sjis(u8"監視状態ファイル(%s)を保存できませんでした。%s").c_str(),
+                   RuleStatePath().c_str(),
+                   platform::SystemErrorText(platform::GetLastError()).c_str());
+    }
 }
 
 void Monitor::SaveResumeState() {

@@ -8,6 +8,7 @@
 #include "config/lists.h"
 #include "core/matching.h"
 #include "core/resume_state.h"
+#include "core/state_rules.h"
 #include "platform/eventlog.h"
 
 struct ExtensionSettings;
@@ -112,11 +113,13 @@ public:
     void CheckLog(WatchedLog& log, const WatchIndex& index, TickBatch& batch);
 
     const std::vector<std::unique_ptr<WatchedLog>>& Logs() const { return m_logs; }
+    const StateRules& Rules() const { return m_rules; }
 
 private:
     bool Resuming() const;
     void ResumeLog(WatchedLog& log, std::uint32_t oldest, std::uint32_t count);
     void SaveResumeState();
+    void SaveRuleState();
     void CheckNewRecords(WatchedLog& log, std::uint32_t oldest, std::uint32_t newest,
                          const WatchIndex& index, TickBatch& batch);
 
@@ -129,4 +132,7 @@ private:
     const ExtensionSettings* m_extensions = nullptr;
     ResumeState m_resume;             // as read at start, updated by every tick
     bool m_resumeSaveFailed = false;  // said once until a save works again
+    StateRules m_rules;               // absence and recovery rules
+    std::string m_savedRules;         // their state as last saved
+    bool m_rulesSaveFailed = false;
 };

@@ -34,6 +34,9 @@ bool FromHex(std::string_view text, std::string& bytes);
 // The value of one hexadecimal digit, -1 for any other character.
 int HexDigitValue(char c);
 
+// A decimal number of at most 18 digits with an optional minus sign, nothing else around it.
+bool ParseDecimal(std::string_view text, std::int64_t& value);
+
 constexpr char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
 constexpr char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
 

@@ -51,6 +51,19 @@ std::string ToHex(std::string_view bytes) {
     return out;
 }
 
+bool ParseDecimal(std::string_view text, std::int64_t& value) {
+    const bool negative = !text.empty() && text.front() == '-';
+    if (negative) text.remove_prefix(1);
+    if (text.empty() || text.size() > 18) return false;
+    std::int64_t n = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return false;
+        n = n * 10 + (c - '0');
+    }
+    value = negative ? -n : n;
+    return true;
+}
+
 int HexDigitValue(char c) {
     if (c >= '0' && c <= '9') return c - '0';
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
