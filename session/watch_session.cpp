@@ -98,9 +98,11 @@ void WatchSession::Load() {
     if (!LoadAddressList(m_addresses)) {
         m_loadWarnings.push_back(DamagedList(AddressListPath(), m_addresses.size()));
     }
-    if (!LoadWatchList(m_watches)) {
+    std::vector<std::string> ruleWarnings;
+    if (!LoadWatchList(m_watches, &ruleWarnings)) {
         m_loadWarnings.push_back(DamagedList(WatchListPath(), m_watches.size()));
     }
+    m_loadWarnings.insert(m_loadWarnings.end(), ruleWarnings.begin(), ruleWarnings.end());
     LoadExtensionSettings(m_extensions);
     {
         auto lock = m_log.Lock();

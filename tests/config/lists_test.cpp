@@ -107,6 +107,77 @@ TEST(WatchFile, CurrentVersionLoadsAndSavesByteForByte) {
     EXPECT_EQ(ReadFileBytes(WatchListPath()), file.str());
 }
 
+TEST(WatchFile, RulesLiveBesideAndFollowRenumberingAndDeletion) {
+    TestFolder folder;
+    WatchList list;
+    for (int number : {1, 2, 3}) list.push_back(std::make_unique<WatchEntry>(SampleEntry(number)));
+    list[0]->Rule.Kind = WatchRule::kAbsence;
+    list[0]->Rule.From = 22 * 60;
+    list[0]->Rule.By = 6 * 60 + 30;
+    list[0]->Rule.Days = 0x3E;
+    list[0]->Rule.Renotify = 120;
+    list[2]->Rule.Kind = WatchRule::kRecovery;
+    list[2]->Rule.LogName = "System";
+    list[2]->Rule.SourceName = AnyValueText();
+    list[2]->Rule.EventID = 7036;
+    list[2]->Rule.Condition = sjis(u8"\"開始\"\r\nAND 実行中");
+    ASSERT_TRUE(SaveWatchList(list));
+    // WATCH.DAT is exactly what it was without rules.
+    Bytes plain;
+    plain.Short(0x0104);
+    for (int number : {1, 2, 3}) AppendSampleRecord(plain, number);
+    EXPECT_EQ(ReadFileBytes(WatchListPath()), plain.str());
+    EXPECT_NE(ReadFileBytes(WatchRulesPath())
+                  .find("From=22:00\r\nBy=06:30\r\nDays=Mon,Tue,Wed,"
+                        "Thu,Fri\r\n"),
+              std::string::npos);
+    WatchList loaded;
+    std::vector<std::string> warnings;
+    ASSERT_TRUE(LoadWatchList(loaded, &warnings));
+    ASSERT_EQ(loaded.size(), 3u);
+    for (size_t i = 0; i < 3; ++i) EXPECT_EQ(*loaded[i], *list[i]);
+    EXPECT_TRUE(warnings.empty());
+
+    // Renumbered and one deleted in the dialog: the rules go with their entries.
+    loaded[2]->EventNum = 9;
+    loaded.erase(loaded.begin());
+    ASSERT_TRUE(SaveWatchList(loaded));
+    WatchList again;
+    ASSERT_TRUE(LoadWatchList(again, &warnings));
+    ASSERT_EQ(again.size(), 2u);
+    EXPECT_EQ(again[0]->Rule, WatchRule());
+    EXPECT_EQ(again[1]->EventNum, 9);
+    EXPECT_EQ(again[1]->Rule, list[2]->Rule);
+
+    // Another program rewrote WATCH.DAT with another entry under number 9: its rule is not
+    // handed to it, and the load says so.
+    WatchList other;
+    other.push_back(std::make_unique<WatchEntry>(SampleEntry(9)));
+    other[0]->SourceName = "Other";
+    const std::string rules = ReadFileBytes(WatchRulesPath());
+    ASSERT_TRUE(SaveWatchList(other));
+    WriteFileBytes(WatchRulesPath(), rules);
+    WatchList mismatched;
+    warnings.clear();
+    ASSERT_TRUE(LoadWatchList(mismatched, &warnings));
+    EXPECT_EQ(mismatched[0]->Rule, WatchRule());
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_NE(warnings[0].find(sjis(u8"監視イベント番号 9 の状態の設定は、別の監視イベント")),
+              std::string::npos);
+
+    // A list without rules leaves no file; a damaged one costs only what it damaged.
+    ASSERT_TRUE(SaveWatchList(other));
+    EXPECT_FALSE(platform::FileExists(WatchRulesPath()));
+    std::string damaged = rules;
+    damaged.replace(damaged.find("Days="), 5, "Days=Xyz,");
+    WriteFileBytes(WatchRulesPath(), damaged);
+    WatchList partly;
+    warnings.clear();
+    ASSERT_TRUE(LoadWatchList(partly, &warnings));
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_NE(warnings[0].find(sjis(u8"壊れている")), std::string::npos);
+}
+
 TEST(WatchFile, OlderVersionsLoad) {
     TestFolder folder;
     WatchEntry expected = SampleEntry(7);

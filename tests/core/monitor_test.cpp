@@ -470,6 +470,53 @@ TEST_F(ResumeTest, WhatWasWrittenWhileStoppedIsReportedOnce) {
     EXPECT_FALSE(LoggedStart("1 Applicationイベントログの停止中"));
 }
 
+TEST_F(ResumeTest, AHeartbeatDueWhileStoppedIsReportedAtTheNextStart) {
+    struct Clock {
+        ~Clock() { platform::ReleaseClock(); }
+    } release;
+    platform::SystemTime nine;
+    nine.year = 2026;
+    nine.month = 12;
+    nine.day = 7;
+    nine.hour = 9;
+    platform::SetClock(nine);
+    const auto minutes = [](int n) { return n * 60000ll; };
+    watches[0]->Rule.Kind = WatchRule::kAbsence;
+    watches[0]->Rule.Every = 60;
+    monitor.StartMonitoring();
+    platform::AdvanceClock(minutes(5));
+    Write(1);
+    platform::AdvanceClock(minutes(5));
+    monitor.WatchTick();
+    EXPECT_TRUE(consumers.reports.empty());  // expected, not reported
+    // Stopped from 09:10 to 10:30; the event of 10:00 is caught up, so nothing is missing.
+    Restart();
+    platform::AdvanceClock(minutes(50));
+    Write(2);
+    platform::AdvanceClock(minutes(30));
+    next->StartMonitoring();
+    next->WatchTick();
+    EXPECT_TRUE(consumers.reports.empty());
+    // Stopped across the deadline of 11:00: the next start says so, once.
+    next->StopMonitoring();
+    platform::AdvanceClock(minutes(120));
+    Monitor third(settings, watches, timer, locks, consumers);
+    third.SetExtensions(&extensions);
+    third.StartMonitoring();
+    third.WatchTick();
+    third.WatchTick();
+    ASSERT_EQ(consumers.reports.size(), 1u);
+    EXPECT_NE(consumers.reports[0].text.find(sjis(u8"期間：2026/12/07 10:00:00 ～ 2026/12/07 "
+                                                  u8"11:00:00")),
+              std::string::npos);
+    Write(3);
+    third.WatchTick();
+    ASSERT_EQ(consumers.reports.size(), 2u);
+    EXPECT_NE(consumers.reports[1].text.find(sjis(u8"期待したイベントが発生しました")),
+              std::string::npos);
+    EXPECT_EQ(consumers.reports[1].record, 3u);
+}
+
 namespace {
 
 // What RESUME.DAT says of the Application log at each step of a tick.
