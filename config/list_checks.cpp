@@ -16,6 +16,21 @@ bool AllDigits(const std::string& text) {
            std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
+// An event identifier box's text: "特定しない", or a number from 1 to 65535.
+bool EventIDAccepted(const std::string& text) {
+    if (text == AnyValueText()) return true;
+    const std::string digits(platform::TrimBlanks(text));
+    const long id = AllDigits(digits) && digits.size() <= 6 ? FieldNumber(digits) : 0;
+    return id >= 1 && id <= 65535;
+}
+
+// A number of minutes from low to the longest a rule takes.
+bool MinutesAccepted(const std::string& text, long low) {
+    if (!AllDigits(text) || text.size() > 6) return false;
+    const long n = FieldNumber(text);
+    return n >= low && n <= kRuleMinutesMax;
+}
+
 }  // namespace
 
 std::int16_t TypeCodeOfIndex(int index) { return kTypeCodes[index >= 0 && index < 6 ? index : 0]; }
@@ -76,17 +91,78 @@ std::optional<WatchProblem> CheckWatchFields(const WatchFields& f, const WatchLi
     if (f.eventId.empty()) {
         return WatchProblem{F::EventID, sjis(u8"イベントIDが選択、または入力されていません。")};
     }
-    if (f.eventId != AnyValueText()) {
-        const std::string digits(platform::TrimBlanks(f.eventId));
-        const long id = AllDigits(digits) && digits.size() <= 6 ? FieldNumber(digits) : 0;
-        if (id < 1 || id > 65535) {
-            return WatchProblem{
-                F::EventID,
-                sjis(u8"イベントIDが範囲外です。\r\n\r\n設定できる範囲は、1～65535です。")};
-        }
+    if (!EventIDAccepted(f.eventId)) {
+        return WatchProblem{
+            F::EventID, sjis(u8"イベントIDが範囲外です。\r\n\r\n設定できる範囲は、1～65535です。")};
     }
     if (f.category.empty()) {
         return WatchProblem{F::Category, sjis(u8"分類が選択、または入力されていません。")};
+    }
+    return std::nullopt;
+}
+
+int ClockMinutes(const std::string& text) {
+    const size_t colon = text.find(':');
+    if (colon == std::string::npos || colon == 0 || colon > 2 || text.size() != colon + 3)
+        return -1;
+    const std::string hours = text.substr(0, colon), minutes = text.substr(colon + 1);
+    if (!AllDigits(hours) || !AllDigits(minutes)) return -1;
+    const long h = FieldNumber(hours), m = FieldNumber(minutes);
+    return h <= 23 && m <= 59 ? static_cast<int>(h * 60 + m) : -1;
+}
+
+std::optional<RuleProblem> CheckRuleFields(const RuleFields& f, const WatchFields& entry) {
+    using F = RuleField;
+    if (f.kind == WatchRule::kAbsence && !f.daily) {
+        if (f.every.empty()) return RuleProblem{F::Every, sjis(u8"間隔が入力されていません。")};
+        if (!MinutesAccepted(f.every, 1)) {
+            return RuleProblem{
+                F::Every, sjis(u8"間隔が範囲外です。\r\n\r\n設定できる範囲は、1～10080分です。")};
+        }
+    }
+    if (f.kind == WatchRule::kAbsence && f.daily) {
+        if (ClockMinutes(f.from) < 0) {
+            return RuleProblem{F::From, sjis(u8"開始の時刻は、00:00～23:59で入力してください。")};
+        }
+        if (ClockMinutes(f.by) < 0) {
+            return RuleProblem{F::By, sjis(u8"期限の時刻は、00:00～23:59で入力してください。")};
+        }
+        if ((f.days & 0x7F) == 0) {
+            return RuleProblem{F::Days, sjis(u8"期限の曜日が1つも選択されていません。")};
+        }
+    }
+    if (f.kind == WatchRule::kRecovery) {
+        if (f.logName.empty()) {
+            return RuleProblem{F::LogName, sjis(u8"ログが選択、または入力されていません。")};
+        }
+        if (f.sourceName.empty()) {
+            return RuleProblem{F::SourceName, sjis(u8"ソース名が選択、または入力されていません。")};
+        }
+        if (f.eventId.empty()) {
+            return RuleProblem{F::EventID, sjis(u8"イベントIDが選択、または入力されていません。")};
+        }
+        if (!EventIDAccepted(f.eventId)) {
+            return RuleProblem{
+                F::EventID,
+                sjis(u8"イベントIDが範囲外です。\r\n\r\n設定できる範囲は、1～65535です。")};
+        }
+        // Every problem would end with the event that opened it.
+        if (platform::EqualsNoCase(f.logName, entry.logName) &&
+            platform::EqualsNoCase(f.sourceName, entry.sourceName) &&
+            EventIDValue(f.eventId) == EventIDValue(entry.eventId) &&
+            f.typeIndex == entry.typeIndex && f.condition == entry.condition) {
+            return RuleProblem{F::LogName,
+                               sjis(u8"問題を終わらせるイベントが、監視するイベントと同じです。")};
+        }
+    }
+    if (f.kind != WatchRule::kNone) {
+        if (f.renotify.empty()) {
+            return RuleProblem{F::Renotify, sjis(u8"再通知の間隔が入力されていません。")};
+        }
+        if (!MinutesAccepted(f.renotify, 0)) {
+            return RuleProblem{F::Renotify, sjis(u8"再通知の間隔が範囲外です。\r\n\r\n"
+                                                 u8"設定できる範囲は、0～10080分です。")};
+        }
     }
     return std::nullopt;
 }

@@ -49,6 +49,31 @@ struct WatchProblem {
 std::optional<WatchProblem> CheckWatchFields(const WatchFields& fields, const WatchList& watches,
                                              const WatchEntry* editing);
 
+// The texts of the 状態 tab, trimmed, as its checks see them.
+struct RuleFields {
+    std::int32_t kind = WatchRule::kNone;
+    bool daily = false;  // absence by a time of day, not every so many minutes
+    std::string every, from, by, renotify;
+    std::int32_t days = 0;
+    // What ends the problem.
+    std::string logName, sourceName, eventId, condition;
+    int typeIndex = 0;
+};
+
+enum class RuleField { Every, From, By, Days, LogName, SourceName, EventID, Renotify };
+
+struct RuleProblem {
+    RuleField field;
+    std::string message;
+};
+
+// The checks of the 状態 tab, after those of the entry's own fields (which entry holds): the
+// recovery condition's expression is checked by the caller, with its messages.
+std::optional<RuleProblem> CheckRuleFields(const RuleFields& fields, const WatchFields& entry);
+
+// "hh:mm" (or "h:mm") as minutes after midnight; -1 when it is not a time of day.
+int ClockMinutes(const std::string& text);
+
 // Which other entry of the list already has the entry's mail address or computer name (letters
 // compared without case; empty values never count); except is the entry being changed.
 enum class AddressDuplicate { None, MailAddr, UserName };

@@ -1,11 +1,14 @@
 #include "ui/edit_watch_dialog.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QRadioButton>
 #include <QTextCursor>
 #include <algorithm>
+#include <array>
 
 #include "actions/actions.h"
 #include "config/settings.h"
@@ -40,6 +43,42 @@ void FillCombo(QComboBox* box, const std::vector<std::string>& items) {
     box->addItem(ToQString(AnyValueText()));
     for (const std::string& item : items) box->addItem(ToQString(item));
     box->setEditText(text);
+}
+
+// The sources of the log in the log box; of every log of its list for "特定しない".
+void FillSourcesOf(QComboBox* logBox, QComboBox* sourceBox) {
+    const std::string log = FromQString(logBox->currentText());
+    std::vector<std::string> sources;
+    if (log == AnyValueText()) {
+        // Every log of the list, each source once.
+        for (int i = 1; i < logBox->count(); ++i) {
+            std::vector<std::string> more;
+            ListSources(FromQString(logBox->itemText(i)), more);
+            sources.insert(sources.end(), more.begin(), more.end());
+        }
+    } else {
+        ListSources(log, sources);
+    }
+    std::sort(sources.begin(), sources.end(), LessNoCase);
+    sources.erase(std::unique(sources.begin(), sources.end(),
+                              [](const std::string& a, const std::string& b) {
+                                  return platform::EqualsNoCase(a, b);
+                              }),
+                  sources.end());
+    FillCombo(sourceBox, sources);
+}
+
+void FillEventIDsOf(QComboBox* logBox, QComboBox* sourceBox, QComboBox* typeBox, QComboBox* idBox) {
+    std::vector<std::string> ids;
+    const std::string log = FromQString(logBox->currentText());
+    const std::string source = FromQString(sourceBox->currentText());
+    if (log != AnyValueText() && source != AnyValueText()) {
+        ListEventIDs(log, source, TypeMaskOfIndex(typeBox->currentIndex()), ids);
+    }
+    // As texts: their leading blanks make this the numeric order.
+    std::sort(ids.begin(), ids.end());
+    ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
+    FillCombo(idBox, ids);
 }
 
 // The text of a multi-line box as the program keeps it: CP932 with CR LF line breaks.
@@ -103,10 +142,33 @@ TfrmEditWatch::TfrmEditWatch(QWidget* parent)
     // An editable combo box hands its keys to its line edit directly, past any filter there:
     // the digits-only filter sits where the keys arrive.
     MakeDigitKeyFilter(ui->cbxEventID);
-    for (int i = 0; i < 6; ++i) ui->cbxType->addItem(ToQString(EventTypeName(TypeCodeOfIndex(i))));
-    for (QComboBox* box : {ui->cbxLogName, ui->cbxSourceName, ui->cbxEventID, ui->cbxCategory}) {
+    MakeNumericEdit(ui->edtEvery, 5);
+    MakeNumericEdit(ui->edtRenotify, 5);
+    for (QLineEdit* clock : {ui->edtFrom, ui->edtBy}) {
+        clock->setFixedWidth(ui->edtEvery->width());
+        clock->setPlaceholderText(QStringLiteral("hh:mm"));
+    }
+    MakeDigitKeyFilter(ui->cbxRecoveryEventID);
+    for (int i = 0; i < 6; ++i) {
+        ui->cbxType->addItem(ToQString(EventTypeName(TypeCodeOfIndex(i))));
+        ui->cbxRecoveryType->addItem(ToQString(EventTypeName(TypeCodeOfIndex(i))));
+    }
+    for (QComboBox* box : {ui->cbxLogName, ui->cbxSourceName, ui->cbxEventID, ui->cbxCategory,
+                           ui->cbxRecoveryLog, ui->cbxRecoverySource, ui->cbxRecoveryEventID}) {
         box->setMinimumWidth(box->fontMetrics().averageCharWidth() * 40);
     }
+    ui->edtRecoveryCondition->setMaximumHeight(
+        ui->edtRecoveryCondition->fontMetrics().lineSpacing() * 4);
+    for (QRadioButton* button :
+         {ui->rbnRuleNone, ui->rbnAbsence, ui->rbnRecovery, ui->rbnEvery, ui->rbnDaily}) {
+        connect(button, &QRadioButton::toggled, this, &TfrmEditWatch::UpdateRuleControls);
+    }
+    connect(ui->cbxRecoveryLog, &QComboBox::editTextChanged, this,
+            &TfrmEditWatch::FillRecoveryLists);
+    connect(ui->cbxRecoverySource, &QComboBox::editTextChanged, this,
+            &TfrmEditWatch::FillRecoveryLists);
+    connect(ui->cbxRecoveryType, &QComboBox::currentIndexChanged, this,
+            &TfrmEditWatch::FillRecoveryLists);
     resize(720, 520);
     connect(ui->cbxLogName, &QComboBox::editTextChanged, this, &TfrmEditWatch::cbxLogNameChange);
     connect(ui->cbxSourceName, &QComboBox::editTextChanged, this,
@@ -221,6 +283,7 @@ void TfrmEditWatch::ShowEntry(const WatchList& watches, const WatchEntry* entry)
         ui->cbxType->setCurrentIndex(0);
         ui->edtCondition->clear();
     }
+    ShowRule(entry ? entry->Rule : WatchRule());
     for (int i = 0; i < ui->lvwAddrList->topLevelItemCount(); ++i) {
         QTreeWidgetItem* item = ui->lvwAddrList->topLevelItem(i);
         const std::string mail = item->data(0, kMailRole).toByteArray().toStdString();
@@ -250,6 +313,152 @@ void TfrmEditWatch::ReadEntry(WatchEntry& entry) const {
         static_cast<std::int32_t>(EventIDValue(FromQString(ui->cbxEventID->currentText())));
     entry.ToDoList = Actions();
     entry.AddrList = RecipientTexts();
+    entry.Rule = RuleOfControls();
+}
+
+namespace {
+
+// Sunday first, as the rule's day bits.
+std::array<QCheckBox*, 7> DayBoxes(const Ui::TfrmEditWatch& ui) {
+    return {ui.chkSun, ui.chkMon, ui.chkTue, ui.chkWed, ui.chkThu, ui.chkFri, ui.chkSat};
+}
+
+QString ClockText(int minutes) {
+    return QString::asprintf("%02d:%02d", minutes / 60, minutes % 60);
+}
+
+}  // namespace
+
+void TfrmEditWatch::ShowRule(const WatchRule& rule) {
+    // An entry without a rule shows what a new rule starts from.
+    const bool none = rule.Kind == WatchRule::kNone;
+    ui->rbnRuleNone->setChecked(none);
+    ui->rbnAbsence->setChecked(rule.Kind == WatchRule::kAbsence);
+    ui->rbnRecovery->setChecked(rule.Kind == WatchRule::kRecovery);
+    const bool daily = !none && rule.Kind == WatchRule::kAbsence && rule.Every == 0;
+    ui->rbnEvery->setChecked(!daily);
+    ui->rbnDaily->setChecked(daily);
+    ui->edtEvery->setText(QString::number(rule.Every > 0 ? rule.Every : 60));
+    ui->edtFrom->setText(ClockText(daily ? rule.From : 0));
+    ui->edtBy->setText(ClockText(daily ? rule.By : 6 * 60));
+    const auto days = DayBoxes(*ui);
+    for (int d = 0; d < 7; ++d) days[d]->setChecked(daily ? (rule.Days >> d) & 1 : true);
+    ui->chkReportMatches->setChecked(rule.ReportMatches);
+    const bool recovery = rule.Kind == WatchRule::kRecovery;
+    for (auto [box, text] : {std::pair{ui->cbxRecoveryLog, &rule.LogName},
+                             std::pair{ui->cbxRecoverySource, &rule.SourceName}}) {
+        const QSignalBlocker block(box);
+        box->setEditText(ToQString(recovery ? *text : AnyValueText()));
+    }
+    {
+        const QSignalBlocker block(ui->cbxRecoveryType);
+        ui->cbxRecoveryType->setCurrentIndex(recovery ? TypeIndex(rule.Type) : 0);
+    }
+    ui->cbxRecoveryEventID->setEditText(
+        ToQString(EventIDText(recovery ? static_cast<std::uint32_t>(rule.EventID) : 0)));
+    SetMemoText(ui->edtRecoveryCondition, recovery ? rule.Condition : std::string());
+    ui->edtRenotify->setText(QString::number(rule.Renotify));
+    UpdateRuleControls();
+}
+
+WatchRule TfrmEditWatch::RuleOfControls() const {
+    WatchRule rule;
+    if (ui->rbnRuleNone->isChecked()) return rule;
+    rule.Renotify = static_cast<std::int32_t>(FieldNumber(EditText(ui->edtRenotify)));
+    if (ui->rbnAbsence->isChecked()) {
+        rule.Kind = WatchRule::kAbsence;
+        rule.ReportMatches = ui->chkReportMatches->isChecked();
+        if (ui->rbnEvery->isChecked()) {
+            rule.Every = static_cast<std::int32_t>(FieldNumber(EditText(ui->edtEvery)));
+        } else {
+            rule.From = std::max(0, ClockMinutes(EditText(ui->edtFrom)));
+            rule.By = std::max(0, ClockMinutes(EditText(ui->edtBy)));
+            rule.Days = 0;
+            const auto days = DayBoxes(*ui);
+            for (int d = 0; d < 7; ++d) rule.Days |= days[d]->isChecked() ? 1 << d : 0;
+        }
+        return rule;
+    }
+    rule.Kind = WatchRule::kRecovery;
+    rule.LogName = FromQString(ui->cbxRecoveryLog->currentText());
+    rule.SourceName = FromQString(ui->cbxRecoverySource->currentText());
+    rule.Type = TypeCodeOfIndex(ui->cbxRecoveryType->currentIndex());
+    rule.EventID =
+        static_cast<std::int32_t>(EventIDValue(FromQString(ui->cbxRecoveryEventID->currentText())));
+    rule.Condition = MemoText(ui->edtRecoveryCondition);
+    return rule;
+}
+
+void TfrmEditWatch::UpdateRuleControls() {
+    const bool absence = ui->rbnAbsence->isChecked();
+    ui->grpAbsence->setEnabled(absence);
+    ui->grpRecovery->setEnabled(ui->rbnRecovery->isChecked());
+    ui->edtEvery->setEnabled(ui->rbnEvery->isChecked());
+    ui->lblEveryUnit->setEnabled(ui->rbnEvery->isChecked());
+    const bool daily = ui->rbnDaily->isChecked();
+    for (QWidget* w : std::initializer_list<QWidget*>{ui->edtFrom, ui->lblFromTo, ui->edtBy,
+                                                      ui->lblByUnit, ui->lblDays}) {
+        w->setEnabled(daily);
+    }
+    const auto days = DayBoxes(*ui);
+    for (int d = 0; d < 7; ++d) days[d]->setEnabled(daily);
+    const bool any = !ui->rbnRuleNone->isChecked();
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{ui->lblRenotify, ui->edtRenotify, ui->lblRenotifyUnit}) {
+        w->setEnabled(any);
+    }
+}
+
+RuleFields TfrmEditWatch::TrimmedRuleFields() {
+    RuleFields f;
+    f.kind = ui->rbnAbsence->isChecked()    ? WatchRule::kAbsence
+             : ui->rbnRecovery->isChecked() ? WatchRule::kRecovery
+                                            : WatchRule::kNone;
+    f.daily = ui->rbnDaily->isChecked();
+    f.every = TrimEdit(ui->edtEvery);
+    f.from = TrimEdit(ui->edtFrom);
+    f.by = TrimEdit(ui->edtBy);
+    f.renotify = TrimEdit(ui->edtRenotify);
+    const auto days = DayBoxes(*ui);
+    for (int d = 0; d < 7; ++d) f.days |= days[d]->isChecked() ? 1 << d : 0;
+    {
+        const QSignalBlocker blockLog(ui->cbxRecoveryLog);
+        const QSignalBlocker blockSource(ui->cbxRecoverySource);
+        f.logName = TrimCombo(ui->cbxRecoveryLog);
+        f.sourceName = TrimCombo(ui->cbxRecoverySource);
+    }
+    f.eventId = TrimCombo(ui->cbxRecoveryEventID);
+    f.condition = TrimMemo(ui->edtRecoveryCondition);
+    f.typeIndex = ui->cbxRecoveryType->currentIndex();
+    return f;
+}
+
+void TfrmEditWatch::FocusRuleField(RuleField field) {
+    QWidget* target = nullptr;
+    switch (field) {
+        case RuleField::Every: target = ui->edtEvery; break;
+        case RuleField::From: target = ui->edtFrom; break;
+        case RuleField::By: target = ui->edtBy; break;
+        case RuleField::Days: target = ui->chkMon; break;
+        case RuleField::LogName: target = ui->cbxRecoveryLog; break;
+        case RuleField::SourceName: target = ui->cbxRecoverySource; break;
+        case RuleField::EventID: target = ui->cbxRecoveryEventID; break;
+        case RuleField::Renotify: target = ui->edtRenotify; break;
+    }
+    ui->pgcWatch->setCurrentWidget(ui->tshState);
+    target->setFocus();
+}
+
+bool TfrmEditWatch::RuleAccepted(const WatchFields& entry) {
+    const RuleFields fields = TrimmedRuleFields();
+    if (auto problem = CheckRuleFields(fields, entry)) {
+        platform::CurrentShell().MessageBox(problem->message, sjis(u8"項目チェック"),
+                                            platform::kMbOk, platform::kMbIconExclamation);
+        FocusRuleField(problem->field);
+        return false;
+    }
+    return fields.kind != WatchRule::kRecovery ||
+           ConditionAccepted(fields.condition, ui->edtRecoveryCondition, ui->tshState);
 }
 
 void TfrmEditWatch::LockEntry() { ui->btnEntry->setEnabled(false); }
@@ -273,6 +482,7 @@ void TfrmEditWatch::showEvent(QShowEvent* event) {
     ui->edtEventNum->setFocus();
     FillLogs();
     cbxLogNameChange();
+    FillRecoveryLists();
 }
 
 void TfrmEditWatch::hideEvent(QHideEvent* event) {
@@ -288,29 +498,10 @@ void TfrmEditWatch::FillLogs() {
     ListLogs(logs);
     std::sort(logs.begin(), logs.end(), LessNoCase);
     FillCombo(ui->cbxLogName, logs);
+    FillCombo(ui->cbxRecoveryLog, logs);
 }
 
-void TfrmEditWatch::FillSources() {
-    const std::string log = FromQString(ui->cbxLogName->currentText());
-    std::vector<std::string> sources;
-    if (log == AnyValueText()) {
-        // Every log of the list, each source once.
-        for (int i = 1; i < ui->cbxLogName->count(); ++i) {
-            std::vector<std::string> more;
-            ListSources(FromQString(ui->cbxLogName->itemText(i)), more);
-            sources.insert(sources.end(), more.begin(), more.end());
-        }
-    } else {
-        ListSources(log, sources);
-    }
-    std::sort(sources.begin(), sources.end(), LessNoCase);
-    sources.erase(std::unique(sources.begin(), sources.end(),
-                              [](const std::string& a, const std::string& b) {
-                                  return platform::EqualsNoCase(a, b);
-                              }),
-                  sources.end());
-    FillCombo(ui->cbxSourceName, sources);
-}
+void TfrmEditWatch::FillSources() { FillSourcesOf(ui->cbxLogName, ui->cbxSourceName); }
 
 void TfrmEditWatch::FillCategories() {
     std::vector<std::string> categories;
@@ -322,16 +513,15 @@ void TfrmEditWatch::FillCategories() {
 }
 
 void TfrmEditWatch::FillEventIDs() {
-    std::vector<std::string> ids;
-    const std::string log = FromQString(ui->cbxLogName->currentText());
-    const std::string source = FromQString(ui->cbxSourceName->currentText());
-    if (log != AnyValueText() && source != AnyValueText()) {
-        ListEventIDs(log, source, TypeMaskOfIndex(ui->cbxType->currentIndex()), ids);
-    }
-    // As texts: their leading blanks make this the numeric order.
-    std::sort(ids.begin(), ids.end());
-    ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
-    FillCombo(ui->cbxEventID, ids);
+    FillEventIDsOf(ui->cbxLogName, ui->cbxSourceName, ui->cbxType, ui->cbxEventID);
+}
+
+void TfrmEditWatch::FillRecoveryLists() {
+    // Each list follows the boxes before it; the texts typed stay.
+    const QSignalBlocker blockSources(ui->cbxRecoverySource);
+    FillSourcesOf(ui->cbxRecoveryLog, ui->cbxRecoverySource);
+    FillEventIDsOf(ui->cbxRecoveryLog, ui->cbxRecoverySource, ui->cbxRecoveryType,
+                   ui->cbxRecoveryEventID);
 }
 
 void TfrmEditWatch::cbxLogNameChange() {
@@ -388,13 +578,15 @@ bool TfrmEditWatch::Changed() const {
     return !(draft == *m_entry);
 }
 
-bool TfrmEditWatch::ConditionAccepted(const std::string& condition) {
+bool TfrmEditWatch::ConditionAccepted(const std::string& condition, QPlainTextEdit* box,
+                                      QWidget* tab) {
     const int position = CheckCondition(condition, true);
     if (position == 0) return true;
-    FocusField(WatchField::Condition);
-    QTextCursor cursor = ui->edtCondition->textCursor();
+    ui->pgcWatch->setCurrentWidget(tab);
+    box->setFocus();
+    QTextCursor cursor = box->textCursor();
     cursor.setPosition(CaretOfBytePosition(condition, position));
-    ui->edtCondition->setTextCursor(cursor);
+    box->setTextCursor(cursor);
     return false;
 }
 
@@ -409,7 +601,10 @@ void TfrmEditWatch::btnDryRunClick() {
         FocusField(problem->field);
         return;
     }
-    if (!ConditionAccepted(fields.condition)) return;
+    if (!ConditionAccepted(fields.condition, ui->edtCondition, ui->tshEvent) ||
+        !RuleAccepted(fields)) {
+        return;
+    }
     WatchEntry entry;
     ReadEntry(entry);
     QApplication::setOverrideCursor(Qt::WaitCursor);
@@ -429,7 +624,7 @@ void TfrmEditWatch::btnEntryClick() {
         FocusField(problem->field);
         return;
     }
-    if (!ConditionAccepted(fields.condition)) return;
+    if (!ConditionAccepted(fields.condition, ui->edtCondition, ui->tshEvent)) return;
     if (!fields.anyRecipient) {
         platform::CurrentShell().MessageBox(sjis(u8"メール受信者が1人も選択されていません。"),
                                             sjis(u8"項目チェック"), platform::kMbOk,
@@ -437,6 +632,7 @@ void TfrmEditWatch::btnEntryClick() {
         FocusField(WatchField::Recipients);
         return;
     }
+    if (!RuleAccepted(fields)) return;
     if (!m_entry || Changed()) {
         m_modified = true;
         accept();

@@ -9,6 +9,7 @@
 #include "config/list_checks.h"
 
 class QComboBox;
+class QPlainTextEdit;
 class QTreeWidgetItem;
 class TfrmDryRun;
 class TfrmEditToDo;
@@ -50,6 +51,8 @@ public:
     void FillSources();
     void FillCategories();
     void FillEventIDs();
+    // The same for the event that ends a problem (tab 状態).
+    void FillRecoveryLists();
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -59,6 +62,7 @@ private slots:
     void cbxLogNameChange();
     void cbxSourceNameChange();
     void cbxTypeChange();
+    void UpdateRuleControls();
     void btnEntryClick();
     void btnDryRunClick();
     void btnNewClick();
@@ -76,8 +80,14 @@ private:
     bool ActionSelected(const char8_t* caption);
     void MoveAction(int step);
     void FocusField(WatchField field);
-    // Checks the search expression with its messages; on a fault the caret goes to it.
-    bool ConditionAccepted(const std::string& condition);
+    void FocusRuleField(RuleField field);
+    // Checks a search expression with its messages; on a fault the caret goes to it.
+    bool ConditionAccepted(const std::string& condition, QPlainTextEdit* box, QWidget* tab);
+    void ShowRule(const WatchRule& rule);
+    WatchRule RuleOfControls() const;
+    RuleFields TrimmedRuleFields();
+    // The 状態 tab's checks, with their messages; false when one failed.
+    bool RuleAccepted(const WatchFields& entry);
     bool Changed() const;
 
     std::unique_ptr<Ui::TfrmEditWatch> ui;

@@ -97,12 +97,25 @@ int main(int argc, char** argv) {
         d->ShowWatchList(watches, list);
         dialog = d;
     } else if (window == "watch") {
+        // The first entry ends its problem with a recovery, the second expects its event
+        // nightly; tab 5 is the fifth tab of the second.
+        watches[0]->Rule.Kind = WatchRule::kRecovery;
+        watches[0]->Rule.LogName = "System";
+        watches[0]->Rule.SourceName = "QuorvikSample";
+        watches[0]->Rule.Type = 4;
+        watches[0]->Rule.EventID = 7;
+        watches[0]->Rule.Condition = sjis(u8"\"空き容量\" AND 回復");
+        watches[0]->Rule.Renotify = 60;
+        watches[1]->Rule.Kind = WatchRule::kAbsence;
+        watches[1]->Rule.From = 22 * 60;
+        watches[1]->Rule.By = 6 * 60;
+        watches[1]->Rule.Days = 0x3E;
+        const int tab = part.empty() ? 0 : std::stoi(part);
         auto* d = new TfrmEditWatch;
         d->ShowAddresses(list);
-        d->ShowEntry(watches, watches[0].get());
+        d->ShowEntry(watches, watches[tab == 5 ? 1 : 0].get());
         auto* tabs = d->findChild<QTabWidget*>("pgcWatch");
-        QTimer::singleShot(
-            100, d, [tabs, part] { tabs->setCurrentIndex(part.empty() ? 0 : std::stoi(part)); });
+        QTimer::singleShot(100, d, [tabs, tab] { tabs->setCurrentIndex(std::min(tab, 4)); });
         dialog = d;
     } else if (window == "action") {
         auto* d = new TfrmEditToDo;

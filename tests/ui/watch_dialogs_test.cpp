@@ -2,12 +2,14 @@
 // emulated machine whose sources come from its default message files and the eventcreate tool.
 #include <gtest/gtest.h>
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QTabWidget>
 #include <QTest>
 #include <QTimer>
@@ -245,8 +247,8 @@ TEST_F(WatchDialogTest, TheKeyboardAsOnWindows) {
     editor.activateWindow();
     auto* pages = Find<QTabWidget>(&editor, "pgcWatch");
     // Tab from the last control of every page leaves the page for the dialog's buttons.
-    const char* last[] = {"btnDryRun", "edtNote", "btnDown", "lvwAddrList"};
-    for (int page = 0; page < 4; ++page) {
+    const char* last[] = {"btnDryRun", "edtNote", "btnDown", "lvwAddrList", "edtRenotify"};
+    for (int page = 0; page < 5; ++page) {
         pages->setCurrentIndex(page);
         QWidget* from = Field(last[page]);
         from->setEnabled(true);
@@ -285,6 +287,67 @@ TEST_F(WatchDialogTest, AnUnchangedEntryCancelsAndAnUnknownRecipientCountsAsACha
     EXPECT_EQ(Register(), "");
     EXPECT_EQ(editor.result(), QDialog::Rejected);
     EXPECT_FALSE(editor.Modified());
+}
+
+TEST_F(WatchDialogTest, TheStateTabChecksAndKeepsARule) {
+    watches.push_back(Entry(1));
+    watches[0]->LogName = "Application";
+    editor.ShowEntry(watches, watches[0].get());
+    editor.show();
+    auto radio = [&](const char* name) { Find<QRadioButton>(&editor, name)->setChecked(true); };
+    // A nightly window without a weekday, then with a time that is none.
+    radio("rbnAbsence");
+    EXPECT_TRUE(Field("grpAbsence")->isEnabled());
+    EXPECT_FALSE(Field("grpRecovery")->isEnabled());
+    radio("rbnDaily");
+    SetEdit("edtFrom", QStringLiteral("22:00"));
+    SetEdit("edtBy", QStringLiteral("6:30"));
+    for (const char* day : {"chkSun", "chkMon", "chkTue", "chkWed", "chkThu", "chkFri", "chkSat"})
+        Find<QCheckBox>(&editor, day)->setChecked(false);
+    EXPECT_EQ(Register(), "項目チェック|期限の曜日が1つも選択されていません。");
+    EXPECT_EQ(CurrentTab()->objectName(), QStringLiteral("tshState"));
+    Find<QCheckBox>(&editor, "chkMon")->setChecked(true);
+    SetEdit("edtBy", QStringLiteral("24:00"));
+    EXPECT_EQ(Register(), "項目チェック|期限の時刻は、00:00～23:59で入力してください。");
+    EXPECT_EQ(editor.focusWidget(), Field("edtBy"));
+    SetEdit("edtBy", QStringLiteral("6:30"));
+    EXPECT_EQ(Register(), "");
+    EXPECT_EQ(editor.result(), QDialog::Accepted);  // the rule alone is a change
+    WatchEntry read;
+    editor.ReadEntry(read);
+    EXPECT_EQ(read.Rule.Kind, WatchRule::kAbsence);
+    EXPECT_EQ(read.Rule.Every, 0);
+    EXPECT_EQ(read.Rule.From, 22 * 60);
+    EXPECT_EQ(read.Rule.By, 6 * 60 + 30);
+    EXPECT_EQ(read.Rule.Days, 0x02);
+    // Shown again, it is as it was: nothing changed.
+    *watches[0] = read;
+    editor.ShowEntry(watches, watches[0].get());
+    EXPECT_TRUE(Find<QRadioButton>(&editor, "rbnDaily")->isChecked());
+    EXPECT_EQ(Register(), "");
+    EXPECT_EQ(editor.result(), QDialog::Rejected);
+
+    // Recovery: an event that is the watched one itself would end every problem at once; the
+    // condition is checked with its caret.
+    radio("rbnRecovery");
+    Box("cbxRecoveryLog")->setEditText(QStringLiteral("Application"));
+    EXPECT_EQ(Register(), "項目チェック|問題を終わらせるイベントが、監視するイベントと同じです。");
+    auto* condition = Find<QPlainTextEdit>(&editor, "edtRecoveryCondition");
+    condition->setPlainText(Q(u8"(復旧"));
+    EXPECT_EQ(Register(), "条件式エラー|カッコのつじつまが合っていません。");
+    EXPECT_EQ(editor.focusWidget(), condition);
+    condition->setPlainText(Q(u8"復旧"));
+    SetEdit("edtRenotify", QStringLiteral("10081"));
+    EXPECT_EQ(Register(),
+              "項目チェック|再通知の間隔が範囲外です。\r\n\r\n設定できる範囲は、0～10080分です。");
+    SetEdit("edtRenotify", QStringLiteral("30"));
+    EXPECT_EQ(Register(), "");
+    editor.ReadEntry(read);
+    EXPECT_EQ(read.Rule.Kind, WatchRule::kRecovery);
+    EXPECT_EQ(read.Rule.LogName, "Application");
+    EXPECT_EQ(read.Rule.Condition, sjis(u8"復旧"));
+    EXPECT_EQ(read.Rule.Renotify, 30);
+    EXPECT_EQ(read.Rule.From, 0);  // what the other kind showed is not kept
 }
 
 TEST_F(WatchDialogTest, TheCatalogueBoxesFollowEachOther) {
