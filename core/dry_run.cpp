@@ -3,7 +3,9 @@
 #include <algorithm>
 
 #include "core/monitor.h"
+#include "core/state_rules.h"
 #include "eventlog/catalog.h"
+#include "platform/clock.h"
 #include "platform/codepage.h"
 #include "platform/eventlog.h"
 
@@ -55,39 +57,112 @@ bool DryRunLog(const WatchList& watches, const std::string& logName, const Recor
     return true;
 }
 
+namespace {
+
+// A record the rule's play needs: one the entry or its recovery condition matches.
+struct Played {
+    std::string log;
+    EventRecord record;
+    std::int64_t time = 0;
+};
+
+// The entry's rule played over the records, oldest first, then up to now.
+void PlayRule(const WatchList& watches, std::vector<Played>& records, std::int64_t since,
+              DryRunResult& result) {
+    std::stable_sort(records.begin(), records.end(),
+                     [](const Played& a, const Played& b) { return a.time < b.time; });
+    StateRules rules;
+    rules.Start(watches, since, false);
+    auto keep = [&](TickBatch& batch) {
+        for (const auto& r : batch) {
+            result.matches.push_back({r->LogName, r->Event, r->ReportText, r->Kind});
+        }
+        batch.clear();
+    };
+    TickBatch batch;
+    for (const Played& p : records) {
+        // What closed before this record is judged before it counts.
+        rules.JudgeUntil(p.time - 1, batch);
+        keep(batch);
+        rules.BeginTick(watches, std::max(p.time, since));
+        MatchRecord(watches, p.log, p.record, batch);
+        rules.Observe(p.log, p.record, batch, 0);
+        keep(batch);
+    }
+    rules.BeginTick(watches, std::max(platform::NowUnixMilliseconds() / 1000, since));
+    rules.EndTick(batch);
+    keep(batch);
+    result.openProblems = rules.OpenProblems();
+}
+
+}  // namespace
+
 DryRunResult DryRunEntry(const WatchEntry& entry, std::uint32_t newest) {
     DryRunResult result;
     WatchList watches;
     watches.push_back(std::make_unique<WatchEntry>(entry));
+    std::vector<std::string> all;
+    ListLogs(all);
+    // Only logs the machine has: opening another name would read the Application log.
     std::vector<std::string> logs;
-    ListLogs(logs);
-    if (entry.LogName != AnyValueText()) {
-        // Only a log the machine has: opening another name would read the Application log.
-        const auto known = std::find_if(logs.begin(), logs.end(), [&](const std::string& log) {
-            return platform::EqualsNoCase(log, entry.LogName);
-        });
-        if (known == logs.end()) {
-            result.unreadLogs.push_back(entry.LogName);
-            return result;
+    auto take = [&](const std::string& name) {
+        if (name == AnyValueText() || name.empty()) {
+            logs = all;
+            return;
         }
-        logs = {*known};
+        const auto known = std::find_if(all.begin(), all.end(), [&](const std::string& log) {
+            return platform::EqualsNoCase(log, name);
+        });
+        if (known == all.end()) {
+            result.unreadLogs.push_back(name);
+        } else if (std::find(logs.begin(), logs.end(), *known) == logs.end()) {
+            logs.push_back(*known);
+        }
+    };
+    take(entry.LogName);
+    const bool recovery = entry.Rule.Kind == WatchRule::kRecovery;
+    if (recovery && logs.size() < all.size()) take(entry.Rule.LogName);
+    if (logs.empty()) return result;
+    const bool rule = entry.Rule.Kind != WatchRule::kNone;
+    WatchEntry ending;
+    if (recovery) {
+        ending.LogName = entry.Rule.LogName;
+        ending.SourceName = entry.Rule.SourceName;
+        ending.Type = entry.Rule.Type;
+        ending.EventID = entry.Rule.EventID;
+        ending.Category = AnyValueText();
+        ending.Condition = entry.Rule.Condition;
     }
+    std::vector<Played> played;
+    std::int64_t since = 0;  // windows are judged only where every log read was read
     RecordRange range;
     range.newest = newest;
     result.logs = logs.size();
     for (const std::string& log : logs) {
         DryRunFailure failure;
+        bool first = true;
         const bool whole = DryRunLog(
             watches, log, range,
             [&](const EventRecord& record, TickBatch& batch) {
                 ++result.checked;
-                for (const auto& report : batch) {
-                    result.matches.push_back({log, record, report->ReportText});
+                const std::int64_t time = platform::UnixSecondsOfLocal(record.TimeGenerated);
+                if (first) since = std::max(since, time);
+                first = false;
+                if (!rule) {
+                    for (const auto& report : batch) {
+                        result.matches.push_back({log, record, report->ReportText});
+                    }
+                } else if (!batch.empty() || (recovery && EntryMatches(ending, log, record))) {
+                    played.push_back({log, record, time});
                 }
                 return true;
             },
             failure);
         if (!whole) result.unreadLogs.push_back(log);
     }
+    // Nothing read: nothing can be judged before now.
+    if (rule)
+        PlayRule(watches, played, since != 0 ? since : platform::NowUnixMilliseconds() / 1000,
+                 result);
     return result;
 }

@@ -37,20 +37,26 @@ using DryRunCallback = std::function<bool(const EventRecord& record, TickBatch& 
 bool DryRunLog(const WatchList& watches, const std::string& logName, const RecordRange& range,
                const DryRunCallback& each, DryRunFailure& failure);
 
-// A record a watch entry matched in a dry run, with its report text.
+// A record a watch entry matched in a dry run, with its report text; with a rule, also what the
+// rule made of it, and the reports the rule itself would have made (absences, recoveries).
 struct DryRunMatch {
     std::string logName;
     EventRecord record;
     std::string reportText;
+    ReportKind kind = ReportKind::Match;
 };
 
 struct DryRunResult {
-    std::vector<DryRunMatch> matches;     // log by log, oldest first in each
+    // Log by log, oldest first in each; with a rule, all in the order of their times.
+    std::vector<DryRunMatch> matches;
+    size_t openProblems = 0;              // with a rule: problems still open at the end
     std::uint32_t checked = 0;            // records read
     std::vector<std::string> unreadLogs;  // logs that could not be read whole
     size_t logs = 0;                      // logs looked in
 };
 
 // Which of the newest records of the entry's log (of every log when it names none) the entry
-// as it stands would match.
+// as it stands would match. With a rule, the rule is played over the same records in the order
+// of their times (windows judged from the first record read on, up to now), with the log of its
+// recovery condition read too.
 DryRunResult DryRunEntry(const WatchEntry& entry, std::uint32_t newest = 1000);

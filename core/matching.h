@@ -27,6 +27,7 @@ struct EventRecord {
 // What a report stands for.
 enum class ReportKind {
     Match,     // an entry matched a record
+    Opened,    // ... and a problem of its recovery rule opens with it: reported as a match
     Expected,  // the event an absence rule waits for, not to be reported: the tick drops it
     Repeated,  // an event of an entry whose problem is open: counted, not notified
     Absence,   // a window of an absence rule passed without its event

@@ -257,6 +257,7 @@ void StateRules::Observe(const std::string& logName, const EventRecord& record, 
         if (std::find(closed.begin(), closed.end(), e.EventNum) != closed.end()) {
             report.Kind = ReportKind::Expected;  // the record that ended the problem
         } else if (t.openSince == 0) {
+            report.Kind = ReportKind::Opened;
             t.openSince = when;
             t.count = 1;
             t.notified = m_now;

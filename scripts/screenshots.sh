@@ -10,7 +10,7 @@ cmake --build build --target dialog_gallery -j "$(nproc)" >/dev/null
 windows=("$@")
 [ "${#windows[@]}" -gt 0 ] ||
   windows=(settings extension addresses address watches watch:0 watch:1 watch:2 watch:3 action:0
-           action:1 action:4 dryrun question version version:user)
+           watch:4 watch:5 action:1 action:4 dryrun dryrun:rule question version version:user)
 out=build/screenshots
 mkdir -p "$out"
 display=":$((90 + RANDOM % 100))"

@@ -17,6 +17,19 @@ namespace {
 
 QString Text(const char8_t* utf8) { return QString::fromUtf8(reinterpret_cast<const char*>(utf8)); }
 
+// What became of a matched record, or which report a rule made.
+QString OutcomeText(ReportKind kind) {
+    switch (kind) {
+        case ReportKind::Match: return Text(u8"通知");
+        case ReportKind::Opened: return Text(u8"問題の発生");
+        case ReportKind::Expected: return Text(u8"期待どおり");
+        case ReportKind::Repeated: return Text(u8"未復旧(控える)");
+        case ReportKind::Absence: return Text(u8"未発生");
+        case ReportKind::Recovery: return Text(u8"復旧");
+    }
+    return QString();
+}
+
 constexpr int kReportRole = Qt::UserRole;
 
 }  // namespace
@@ -32,11 +45,11 @@ TfrmDryRun::TfrmDryRun(QWidget* parent) : QDialog(parent) {
     lvwMatch->setObjectName(QStringLiteral("lvwMatch"));
     lvwMatch->setRootIsDecorated(false);
     lvwMatch->setUniformRowHeights(true);
-    lvwMatch->setHeaderLabels({Text(u8"ログ"), Text(u8"番号"), Text(u8"日付"), Text(u8"時刻"),
-                               Text(u8"種類"), Text(u8"ソース"), Text(u8"イベントID"),
-                               Text(u8"説明")});
-    const int widths[] = {80, 60, 80, 64, 64, 100, 70, 240};
-    for (int i = 0; i < 8; ++i) lvwMatch->setColumnWidth(i, widths[i]);
+    lvwMatch->setHeaderLabels({Text(u8"結果"), Text(u8"ログ"), Text(u8"番号"), Text(u8"日付"),
+                               Text(u8"時刻"), Text(u8"種類"), Text(u8"ソース"),
+                               Text(u8"イベントID"), Text(u8"説明")});
+    const int widths[] = {110, 80, 60, 80, 64, 64, 100, 70, 240};
+    for (int i = 0; i < 9; ++i) lvwMatch->setColumnWidth(i, widths[i]);
     auto* reportLabel = new QLabel(Text(u8"選択したイベントの通知内容(&R)"));
     edtReport = new QPlainTextEdit;
     edtReport->setObjectName(QStringLiteral("edtReport"));
@@ -65,12 +78,26 @@ TfrmDryRun::TfrmDryRun(QWidget* parent) : QDialog(parent) {
 void TfrmDryRun::ShowResult(const DryRunResult& result, std::uint32_t newest) {
     lvwMatch->clear();
     edtReport->clear();
+    // The rows a rule made itself are not matches of records.
+    int absences = 0, opened = 0, recovered = 0;
+    for (const DryRunMatch& m : result.matches) {
+        absences += m.kind == ReportKind::Absence;
+        opened += m.kind == ReportKind::Opened;
+        recovered += m.kind == ReportKind::Recovery;
+    }
     QString summary =
         Text(result.logs == 1 ? u8"最新%1件、%2件のレコードのうち%3件が一致しました。"
                               : u8"各ログの最新%1件ずつ、%2件のレコードのうち%3件が一致しました。")
             .arg(newest)
             .arg(result.checked)
-            .arg(result.matches.size());
+            .arg(static_cast<int>(result.matches.size()) - absences - recovered);
+    if (absences + opened + recovered > 0 || result.openProblems > 0) {
+        summary += Text(u8"\n状態の規則: 未発生%1件、問題の発生%2件、復旧%3件、未復旧のまま%4件。")
+                       .arg(absences)
+                       .arg(opened)
+                       .arg(recovered)
+                       .arg(result.openProblems);
+    }
     for (const std::string& log : result.unreadLogs) {
         summary += Text(u8"\n%1イベントログは読み取れませんでした。").arg(ToQString(log));
     }
@@ -82,7 +109,8 @@ void TfrmDryRun::ShowResult(const DryRunResult& result, std::uint32_t newest) {
         const std::string description =
             r.Description.substr(0, r.Description.find_first_of("\r\n"));
         auto* item = new QTreeWidgetItem(
-            {ToQString(m.logName), QString::number(r.RecordNumber),
+            {OutcomeText(m.kind), ToQString(m.logName),
+             m.kind == ReportKind::Absence ? QString() : QString::number(r.RecordNumber),
              QString::fromLatin1(platform::StringPrintf("%04d/%02d/%02d", t.year, t.month, t.day)),
              QString::fromLatin1(
                  platform::StringPrintf("%02d:%02d:%02d", t.hour, t.minute, t.second)),

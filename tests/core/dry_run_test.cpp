@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "eventlog/catalog.h"
+#include "platform/clock.h"
 #include "platform/codepage.h"
 #include "platform/eventlog_writer.h"
 #include "platform/machine.h"
@@ -66,4 +67,59 @@ TEST(DryRun, TheNewestRecordsOfOneLogOrOfEvery) {
     result = DryRunEntry(entry);
     EXPECT_TRUE(result.matches.empty());
     EXPECT_EQ(result.unreadLogs, std::vector<std::string>{"NoSuchLog"});
+}
+
+TEST(DryRun, ARuleIsPlayedOverTheRecordsInTheOrderOfTheirTimes) {
+    struct Clock {
+        ~Clock() { platform::ReleaseClock(); }
+    } release;
+    platform::SystemTime nine;
+    nine.year = 2026;
+    nine.month = 12;
+    nine.day = 7;
+    nine.hour = 9;
+    platform::SetClock(nine);
+    MachineFolder machine;
+    Register("System", "Disk");
+    Register("Application", "App");
+    Write("Disk", 1, "disk failing");
+    platform::AdvanceClock(10 * 60000);
+    Write("Disk", 1, "disk failing again");
+    platform::AdvanceClock(10 * 60000);
+    Write("App", 2, "disk replaced");  // in another log: read because the recovery names it
+    platform::AdvanceClock(60 * 60000);
+    WatchEntry entry;
+    entry.EventNum = 1;
+    entry.LogName = "System";
+    entry.SourceName = "Disk";
+    entry.Category = AnyValueText();
+    entry.EventID = 1;
+    entry.Rule.Kind = WatchRule::kRecovery;
+    entry.Rule.LogName = "Application";
+    entry.Rule.SourceName = AnyValueText();
+    entry.Rule.EventID = 2;
+    auto kinds = [](const DryRunResult& result) {
+        std::vector<ReportKind> kinds;
+        for (const DryRunMatch& m : result.matches) kinds.push_back(m.kind);
+        return kinds;
+    };
+    DryRunResult result = DryRunEntry(entry);
+    EXPECT_EQ(kinds(result), (std::vector<ReportKind>{ReportKind::Opened, ReportKind::Repeated,
+                                                      ReportKind::Recovery}));
+    EXPECT_EQ(result.logs, 2u);
+    EXPECT_EQ(result.openProblems, 0u);
+    EXPECT_NE(result.matches[2].reportText.find(sjis(u8"継続時間：0時間20分")), std::string::npos);
+
+    // Expected every 30 minutes: the two events are as expected; nothing came after 09:10.
+    entry.Rule = WatchRule();
+    entry.Rule.Kind = WatchRule::kAbsence;
+    entry.Rule.Every = 30;
+    result = DryRunEntry(entry);
+    EXPECT_EQ(kinds(result), (std::vector<ReportKind>{ReportKind::Expected, ReportKind::Expected,
+                                                      ReportKind::Absence}));
+    EXPECT_EQ(result.logs, 1u);
+    EXPECT_NE(result.matches[2].reportText.find(sjis(u8"期間：2026/12/07 09:10:00 ～ 2026/12/07 "
+                                                     u8"09:40:00")),
+              std::string::npos);
+    EXPECT_EQ(result.openProblems, 1u);
 }

@@ -195,7 +195,7 @@ TEST_F(StateRulesTest, ProblemsOpenCountAndRecover) {
     rules.Start(watches, At(7, 9), false);
     // A recovery before any problem is nothing.
     EXPECT_TRUE(Tick(At(7, 9, 1), {{"DiskOk", At(7, 9, 1)}}).empty());
-    EXPECT_EQ(Kinds(Tick(At(7, 9, 5), {{"Disk", At(7, 9, 5)}})), std::vector<K>{K::Match});
+    EXPECT_EQ(Kinds(Tick(At(7, 9, 5), {{"Disk", At(7, 9, 5)}})), std::vector<K>{K::Opened});
     TickBatch again = Tick(At(7, 9, 10), {{"Disk", At(7, 9, 6)}, {"Disk", At(7, 9, 7)}});
     ASSERT_EQ(Kinds(again), (std::vector<K>{K::Repeated, K::Repeated}));
     EXPECT_TRUE(again[0]->NotifyHeld);
@@ -212,7 +212,7 @@ TEST_F(StateRulesTest, ProblemsOpenCountAndRecover) {
     EXPECT_TRUE(Contains(r.ReportText, u8"継続時間：1時間45分"));
     EXPECT_TRUE(Contains(r.ReportText, u8"問題の間の発生：4回"));
     EXPECT_EQ(r.Recipients, std::vector<std::string>{"ops@example.jp"});
-    EXPECT_EQ(Kinds(Tick(At(7, 12), {{"Disk", At(7, 12)}})), std::vector<K>{K::Match});
+    EXPECT_EQ(Kinds(Tick(At(7, 12), {{"Disk", At(7, 12)}})), std::vector<K>{K::Opened});
 }
 
 TEST_F(StateRulesTest, ManyOpenProblemsAtOnceSurviveARestart) {

@@ -1,5 +1,6 @@
 // Shows one window of the program with sample data until it is closed, for screenshots:
-// dialog_gallery settings|extension|addresses|address|watches|watch[:tab]|action[:kind]|dryrun.
+// dialog_gallery
+// settings|extension|addresses|address|watches|watch[:tab]|action[:kind]|dryrun[:rule].
 #include <QApplication>
 #include <QMessageBox>
 #include <QTimer>
@@ -34,7 +35,7 @@ int main(int argc, char** argv) {
     if (argc < 2) {
         std::fprintf(stderr,
                      "usage: dialog_gallery settings|addresses|address|watches|watch[:tab]|"
-                     "action[:kind]|dryrun|question|version[:user]\n");
+                     "action[:kind]|dryrun[:rule]|question|version[:user]\n");
         return 2;
     }
     // Nothing of the sample goes beside the build: the settings stay in a folder of their own.
@@ -136,7 +137,7 @@ int main(int argc, char** argv) {
         extension.Resume = extension.Flood = true;
         d->ShowExtension(extension);
         dialog = d;
-    } else if (which == "dryrun") {
+    } else if (window == "dryrun") {
         // A few records of a source that renders its first string, some of which the first
         // entry matches.
         platform::AppendMachineRegistry(
@@ -145,7 +146,7 @@ int main(int argc, char** argv) {
                                           std::string(platform::kEventCreateMessageFile)));
         watches[0]->SourceName = "Disk";
         const char8_t* texts[] = {u8"ディスク D: の空き容量が 512 MB を下回りました。",
-                                  u8"バックアップが完了しました。",
+                                  u8"ディスク D: の空き容量が回復しました。",
                                   u8"ディスク E: の空き容量が 128 MB を下回りました。",
                                   u8"ディスク D: の空き容量が 64 MB を下回りました。"};
         for (int i = 0; i < 4; ++i) {
@@ -154,6 +155,13 @@ int main(int argc, char** argv) {
             e.eventId = i == 1 ? 7 : 2;
             e.strings = {sjis(texts[i])};
             platform::ReportEvent("Disk", e);
+        }
+        // ":rule": the recovery shows as the event that ends the problem.
+        if (part == "rule") {
+            watches[0]->Rule.Kind = WatchRule::kRecovery;
+            watches[0]->Rule.LogName = "System";
+            watches[0]->Rule.SourceName = "Disk";
+            watches[0]->Rule.EventID = 7;
         }
         auto* d = new TfrmDryRun;
         d->ShowResult(DryRunEntry(*watches[0]), 1000);

@@ -573,8 +573,8 @@ TEST_F(WatchDialogTest, TheTestButtonShowsWhatTheEntryAsEditedWouldMatch) {
         EXPECT_EQ(window.Summary()->text(),
                   Q(u8"最新1000件、3件のレコードのうち2件が一致しました。"));
         ASSERT_EQ(window.Matches()->topLevelItemCount(), 2);
-        EXPECT_EQ(window.Matches()->topLevelItem(0)->text(1), QStringLiteral("1"));
-        EXPECT_EQ(window.Matches()->topLevelItem(1)->text(7), QStringLiteral("disk full 7"));
+        EXPECT_EQ(window.Matches()->topLevelItem(0)->text(2), QStringLiteral("1"));
+        EXPECT_EQ(window.Matches()->topLevelItem(1)->text(8), QStringLiteral("disk full 7"));
         const QString report = window.ReportText()->toPlainText();
         EXPECT_TRUE(report.contains(Q(u8"説明：\ndisk full 7\n"))) << report.toStdString();
         EXPECT_TRUE(report.contains(Q(u8"注記：\nreplace it"))) << report.toStdString();
