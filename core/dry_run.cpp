@@ -57,6 +57,25 @@ bool DryRunLog(const WatchList& watches, const std::string& logName, const Recor
     return true;
 }
 
+RulePlay::RulePlay(const WatchList& watches, std::int64_t since)
+    : m_watches(watches), m_since(since) {
+    m_rules.Start(watches, since, false);
+}
+
+void RulePlay::Record(const std::string& logName, const EventRecord& record, TickBatch& batch) {
+    const std::int64_t time = platform::UnixSecondsOfLocal(record.TimeGenerated);
+    m_rules.BeginTick(m_watches, std::max(time, m_since));
+    m_rules.JudgeUntil(time - 1, batch);
+    const size_t first = batch.size();
+    MatchRecord(m_watches, logName, record, batch);
+    m_rules.Observe(logName, record, batch, first);
+}
+
+void RulePlay::Finish(TickBatch& batch) {
+    m_rules.BeginTick(m_watches, std::max(platform::NowUnixMilliseconds() / 1000, m_since));
+    m_rules.EndTick(batch);
+}
+
 namespace {
 
 // A record the rule's play needs: one the entry or its recovery condition matches.
@@ -71,28 +90,21 @@ void PlayRule(const WatchList& watches, std::vector<Played>& records, std::int64
               DryRunResult& result) {
     std::stable_sort(records.begin(), records.end(),
                      [](const Played& a, const Played& b) { return a.time < b.time; });
-    StateRules rules;
-    rules.Start(watches, since, false);
-    auto keep = [&](TickBatch& batch) {
+    RulePlay play(watches, since);
+    TickBatch batch;
+    auto keep = [&] {
         for (const auto& r : batch) {
             result.matches.push_back({r->LogName, r->Event, r->ReportText, r->Kind});
         }
         batch.clear();
     };
-    TickBatch batch;
     for (const Played& p : records) {
-        // What closed before this record is judged before it counts.
-        rules.JudgeUntil(p.time - 1, batch);
-        keep(batch);
-        rules.BeginTick(watches, std::max(p.time, since));
-        MatchRecord(watches, p.log, p.record, batch);
-        rules.Observe(p.log, p.record, batch, 0);
-        keep(batch);
+        play.Record(p.log, p.record, batch);
+        keep();
     }
-    rules.BeginTick(watches, std::max(platform::NowUnixMilliseconds() / 1000, since));
-    rules.EndTick(batch);
-    keep(batch);
-    result.openProblems = rules.OpenProblems();
+    play.Finish(batch);
+    keep();
+    result.openProblems = play.OpenProblems();
 }
 
 }  // namespace

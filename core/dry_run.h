@@ -7,6 +7,7 @@
 
 #include "config/lists.h"
 #include "core/matching.h"
+#include "core/state_rules.h"
 #include "platform/errors.h"
 
 // A dry run: the records already in a log read as the watch cycle reads them and matched with a
@@ -36,6 +37,25 @@ struct DryRunFailure {
 using DryRunCallback = std::function<bool(const EventRecord& record, TickBatch& batch)>;
 bool DryRunLog(const WatchList& watches, const std::string& logName, const RecordRange& range,
                const DryRunCallback& each, DryRunFailure& failure);
+
+// The rules of a watch list played over records read in a dry run, oldest first: before each
+// record what closed earlier is judged, then the record is matched and counted as the tick would
+// count it. The batch gets, in this order, what the judging made, the record's reports with their
+// kinds, and the recoveries it brought; they stay valid until the next call.
+class RulePlay {
+public:
+    // Windows are judged from since on (the time of the first record read).
+    RulePlay(const WatchList& watches, std::int64_t since);
+    void Record(const std::string& logName, const EventRecord& record, TickBatch& batch);
+    // Up to now: what closed after the last record.
+    void Finish(TickBatch& batch);
+    size_t OpenProblems() const { return m_rules.OpenProblems(); }
+
+private:
+    const WatchList& m_watches;
+    std::int64_t m_since;
+    StateRules m_rules;
+};
 
 // A record a watch entry matched in a dry run, with its report text; with a rule, also what the
 // rule made of it, and the reports the rule itself would have made (absences, recoveries).

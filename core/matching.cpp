@@ -83,6 +83,18 @@ bool ReadEventField(std::string_view field, std::string_view value, std::string&
     return true;
 }
 
+const char* ReportKindName(ReportKind kind) {
+    switch (kind) {
+        case ReportKind::Match: return "match";
+        case ReportKind::Opened: return "opened";
+        case ReportKind::Expected: return "expected";
+        case ReportKind::Repeated: return "repeated";
+        case ReportKind::Absence: return "absence";
+        case ReportKind::Recovery: return "recovery";
+    }
+    return "";
+}
+
 const char* MatchTestName(MatchTest test) {
     switch (test) {
         case MatchTest::Log: return "log";

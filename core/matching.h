@@ -34,6 +34,9 @@ enum class ReportKind {
     Recovery,  // a problem ended
 };
 
+// "match", "opened", "expected", "repeated", "absence", "recovery".
+const char* ReportKindName(ReportKind kind);
+
 // One match of a record with a watch entry, handed to actions, mail and network messages.
 struct ReportRecord {
     std::string LogName;

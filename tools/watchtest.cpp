@@ -2,12 +2,14 @@
 // records the program would make for them.
 
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "config/lists.h"
 #include "core/dry_run.h"
 #include "core/matching.h"
+#include "platform/clock.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
 #include "tools/tool_support.h"
@@ -65,31 +67,48 @@ int main(int argc, char** argv) {
     const std::string logName = Utf8ToSjis(log);
     RecordRange range;
     range.from = static_cast<std::uint32_t>(from);
+    // With rules, they are played over the log's records as the ticks would have met them.
+    bool anyRule = false;
+    for (const auto& entry : watches) anyRule = anyRule || entry->Rule.Kind != WatchRule::kNone;
+    std::unique_ptr<RulePlay> play;
+    auto print = [&](const ReportRecord& report) {
+        const char* kind = ReportKindName(report.Kind);
+        if (json) {
+            std::string line = "{\"log\":" + JsonString(U8(report.LogName)) +
+                               ",\"record\":" + std::to_string(report.Event.RecordNumber) +
+                               ",\"watch\":" + std::to_string(report.Watch->EventNum) +
+                               ",\"kind\":\"" + kind + "\",\"recipients\":[";
+            for (size_t i = 0; i < report.Recipients.size(); ++i) {
+                if (i > 0) line += ',';
+                line += JsonString(U8(report.Recipients[i]));
+            }
+            line += "],\"reportText\":" + JsonString(U8(report.ReportText)) + "}";
+            line += '\n';
+            std::fwrite(line.data(), 1, line.size(), stdout);
+            return;
+        }
+        if (report.Kind == ReportKind::Absence) {
+            std::printf("== watch %d: its event did not come (recipients:", report.Watch->EventNum);
+        } else {
+            std::printf("== record %u: %s of watch %d (recipients:", report.Event.RecordNumber,
+                        kind, report.Watch->EventNum);
+        }
+        for (const std::string& r : report.Recipients) std::printf(" %s", U8(r).c_str());
+        std::printf(")\n%s\n", U8(report.ReportText).c_str());
+    };
     DryRunFailure failure;
     const bool read = DryRunLog(
         watches, logName, range,
         [&](const EventRecord& record, TickBatch& batch) {
-            for (const auto& report : batch) {
-                if (json) {
-                    std::string line = "{\"log\":" + JsonString(U8(report->LogName)) +
-                                       ",\"record\":" + std::to_string(record.RecordNumber) +
-                                       ",\"watch\":" + std::to_string(report->Watch->EventNum) +
-                                       ",\"recipients\":[";
-                    for (size_t i = 0; i < report->Recipients.size(); ++i) {
-                        if (i > 0) line += ',';
-                        line += JsonString(U8(report->Recipients[i]));
-                    }
-                    line += "],\"reportText\":" + JsonString(U8(report->ReportText)) + "}";
-                    line += '\n';
-                    std::fwrite(line.data(), 1, line.size(), stdout);
-                } else {
-                    std::printf("== record %u matches watch %d (recipients:", record.RecordNumber,
-                                report->Watch->EventNum);
-                    for (const std::string& r : report->Recipients)
-                        std::printf(" %s", U8(r).c_str());
-                    std::printf(")\n%s\n", U8(report->ReportText).c_str());
+            if (anyRule) {
+                if (!play) {
+                    play = std::make_unique<RulePlay>(watches,
+                                                      UnixSecondsOfLocal(record.TimeGenerated));
                 }
+                batch.clear();
+                play->Record(logName, record, batch);
             }
+            for (const auto& report : batch) print(*report);
             if (!explain) return true;
             for (const auto& entry : watches) {
                 MatchTest failed;
@@ -109,6 +128,11 @@ int main(int argc, char** argv) {
     if (!read) {
         if (failure.record == 0) Fail(kTool, "log " + log, failure.error);
         Fail(kTool, "record " + std::to_string(failure.record), failure.error);
+    }
+    if (play) {
+        TickBatch last;
+        play->Finish(last);
+        for (const auto& report : last) print(*report);
     }
     return 0;
 }

@@ -175,12 +175,11 @@ TEST(Tools, WatchtestOnTheDefaultMachine) {
     ASSERT_EQ(Tool(kTools + "/watchtest" + where + " --log Application --json --explain", &out), 0);
     // The date, time and computer vary; the rest of the line is fixed.
     const std::string first = out.substr(0, out.find('\n'));
-    EXPECT_EQ(
-        first.rfind(
-            "{\"log\":\"Application\",\"record\":1,\"watch\":1,\"recipients\":[\"ops@example.jp\","
-            "\"PC01\"],\"reportText\":\"種別：Application\\r\\n日付：",
-            0),
-        0u)
+    EXPECT_EQ(first.rfind("{\"log\":\"Application\",\"record\":1,\"watch\":1,\"kind\":\"match\","
+                          "\"recipients\":[\"ops@example.jp\","
+                          "\"PC01\"],\"reportText\":\"種別：Application\\r\\n日付：",
+                          0),
+              0u)
         << first;
     EXPECT_NE(first.find("\\r\\nユーザー：N/A\\r\\nコンピュータ："), std::string::npos) << first;
     EXPECT_NE(
@@ -193,7 +192,7 @@ TEST(Tools, WatchtestOnTheDefaultMachine) {
         << first;
     EXPECT_NE(out.find("{\"log\":\"Application\",\"record\":1,\"watch\":2,\"failed\":\"type\"}"),
               std::string::npos);
-    EXPECT_NE(out.find("\"record\":2,\"watch\":2,\"recipients\""), std::string::npos);
+    EXPECT_NE(out.find("\"record\":2,\"watch\":2,\"kind\":\"match\""), std::string::npos);
     EXPECT_NE(out.find("{\"log\":\"Application\",\"record\":2,\"watch\":1,\"failed\":\"source\"}"),
               std::string::npos);
 
@@ -201,6 +200,21 @@ TEST(Tools, WatchtestOnTheDefaultMachine) {
     EXPECT_EQ(out.find("\"record\":1"), std::string::npos);
     EXPECT_NE(out.find("\"record\":2"), std::string::npos);
     EXPECT_EQ(Tool(kTools + "/watchtest" + where), 2);
+
+    // A recovery rule is played over the records: the second ends the problem the first opened.
+    sample.Rule.Kind = WatchRule::kRecovery;
+    sample.Rule.LogName = "Application";
+    sample.Rule.SourceName = "Other";
+    sample.Rule.EventID = 7;
+    SaveWatches({sample, Watch(2, AnyValueText(), AnyValueText(), 1)});
+    ASSERT_EQ(Tool(kTools + "/watchtest" + where + " --log Application", &out), 0);
+    const size_t opened =
+        out.find("== record 1: opened of watch 1 (recipients: ops@example.jp PC01)");
+    const size_t match = out.find("== record 2: match of watch 2");
+    const size_t recovery = out.find("== record 2: recovery of watch 1");
+    EXPECT_LT(opened, match) << out;
+    EXPECT_LT(match, recovery) << out;
+    EXPECT_NE(recovery, std::string::npos) << out;
 }
 
 TEST(Tools, WatchtestOnAMachineBuiltFromRealFiles) {
