@@ -77,12 +77,13 @@ int main(int argc, char** argv) {
             std::string line = "{\"log\":" + JsonString(U8(report.LogName)) +
                                ",\"record\":" + std::to_string(report.Event.RecordNumber) +
                                ",\"watch\":" + std::to_string(report.Watch->EventNum) +
-                               ",\"kind\":\"" + kind + "\",\"recipients\":[";
+                               ",\"recipients\":[";
             for (size_t i = 0; i < report.Recipients.size(); ++i) {
                 if (i > 0) line += ',';
                 line += JsonString(U8(report.Recipients[i]));
             }
-            line += "],\"reportText\":" + JsonString(U8(report.ReportText)) + "}";
+            line += "],\"reportText\":" + JsonString(U8(report.ReportText)) + ",\"kind\":\"" +
+                    kind + "\"}";
             line += '\n';
             std::fwrite(line.data(), 1, line.size(), stdout);
             return;
