@@ -45,7 +45,8 @@ std::string FloodSummaryText(int watchNumber, int limit, int held, const std::st
 
 void FloodControl::Mark(TickBatch& batch, std::int64_t now) {
     for (const auto& report : batch) {
-        if (report->Recipients.empty() || !report->Watch) continue;
+        // Held already (a problem still open): it notifies nobody, so it takes no allowance.
+        if (report->Recipients.empty() || !report->Watch || report->NotifyHeld) continue;
         const int number = report->Watch->EventNum;
         auto it = m_windows.find(number);
         if (it != m_windows.end() && now - it->second.start >= kWindow && it->second.held == 0) {

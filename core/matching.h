@@ -46,7 +46,8 @@ struct ReportRecord {
     const WatchEntry* Watch = nullptr;  // valid for the tick
     std::vector<std::string> AttachFolders;
     std::vector<std::string> AttachFiles;
-    bool NotifyHeld = false;  // over the entry's hourly limit: no mail, no network message
+    // Over the entry's hourly limit, or its problem is open: no mail, no network message.
+    bool NotifyHeld = false;
     ReportKind Kind = ReportKind::Match;
 };
 

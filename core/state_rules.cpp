@@ -138,6 +138,12 @@ std::string ExpectationText(const WatchRule& r) {
 std::string RuleStatePath() { return DataDirectory() + "STATE.DAT"; }
 
 void StateRules::Start(const WatchList& watches, std::int64_t now, bool resuming) {
+    // Times ahead of now (a damaged file, a clock set back) would keep windows from ever being
+    // judged: they are taken as now.
+    for (auto& [number, t] : m_state) {
+        for (std::int64_t* time : {&t.since, &t.checked, &t.lastSeen, &t.openSince, &t.notified})
+            *time = std::min(*time, now);
+    }
     if (!resuming) {
         // What happened while the program was down is not known: nothing before now is judged.
         for (auto& [number, t] : m_state) {
@@ -192,17 +198,21 @@ std::unique_ptr<ReportRecord> StateRules::Report(const WatchEntry& entry, Report
 
 void StateRules::Close(const WatchEntry& e, Tracked& t, const std::string& logName,
                        const EventRecord& record, TickBatch& batch) {
-    const std::int64_t at =
-        std::min(platform::UnixSecondsOfLocal(record.TimeGenerated), std::max(m_now, t.openSince));
+    const std::int64_t at = std::min(platform::UnixSecondsOfLocal(record.TimeGenerated), m_now);
     std::string text;
     if (e.Rule.Kind == WatchRule::kAbsence) {
+        // An event from before the deadline that reached its log only after the deadline was
+        // judged (a log copied in late) says so rather than a time of less than nothing.
+        const std::string when =
+            at >= t.openSince ? platform::StringPrintf(sjis(u8"期限の%s後").c_str(),
+                                                       DurationText(at - t.openSince).c_str())
+                              : sjis(u8"期限より前のイベントが期限の後に記録されました");
         text = platform::StringPrintf(
             sjis(u8"監視イベント番号 %d の期待したイベントが発生しました。\r\n\r\n期待：%s\r\n"
-                 u8"期限：%s\r\n発生：%s (期限の%s後)\r\n\r\n")
+                 u8"期限：%s\r\n発生：%s (%s)\r\n\r\n")
                 .c_str(),
             static_cast<int>(e.EventNum), ExpectationText(e.Rule).c_str(),
-            DateTimeText(t.openSince).c_str(), DateTimeText(at).c_str(),
-            DurationText(at - t.openSince).c_str());
+            DateTimeText(t.openSince).c_str(), DateTimeText(at).c_str(), when.c_str());
     } else {
         text = platform::StringPrintf(
             sjis(u8"監視イベント番号 %d の問題は復旧しました。\r\n\r\n発生：%s\r\n復旧：%s\r\n"
@@ -232,7 +242,9 @@ void StateRules::Observe(const std::string& logName, const EventRecord& record, 
     std::vector<int> closed;
     for (const auto& [number, test] : m_recoveryTests) {
         Tracked& t = m_state[number];
-        if (t.openSince == 0 || !EntryMatches(test, logName, record)) continue;
+        // A recovery older than the problem (another log read later in the tick) ends nothing.
+        if (t.openSince == 0 || when < t.openSince || !EntryMatches(test, logName, record))
+            continue;
         Close(*m_entries[number], t, logName, record, batch);
         closed.push_back(number);
     }
@@ -406,9 +418,14 @@ void StateRules::Parse(std::string_view text) {
         std::int64_t n = 0;
         const bool isNumber = platform::ParseDecimal(value, n);
         if (name == "Rule") {
+            // A key as RuleKey writes it, nothing else.
+            valid = value.size() == 16 && std::all_of(value.begin(), value.end(), [](char c) {
+                        return platform::HexDigitValue(c) >= 0;
+                    });
             t.rule = std::string(value);
         } else if (name.substr(0, 5) == "First") {
-            valid = ReadEventField(name.substr(5), value, t.firstLog, t.first);
+            // Only what the reports show: a damaged field leaves its default, as in FLOOD.DAT.
+            ReadEventField(name.substr(5), value, t.firstLog, t.first);
         } else if (name == "End") {
             if (!t.rule.empty() && t.count >= 0) m_state[static_cast<int>(number)] = t;
             valid = false;

@@ -11,7 +11,8 @@ CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DQUORVIK_FUZZ=ON \
 cmake --build build-fuzz -j "$(nproc)"
 targets=("$@")
 [ "${#targets[@]}" -gt 0 ] || targets=(profile_fuzz list_files_fuzz condition_fuzz reg_fuzz evt_fuzz pe_fuzz
-  smtp_reply_fuzz lzh_fuzz bsmtp_args_fuzz spool_fuzz resume_fuzz mc_fuzz smb_reply_fuzz evtx_fuzz)
+  smtp_reply_fuzz lzh_fuzz bsmtp_args_fuzz spool_fuzz resume_fuzz mc_fuzz smb_reply_fuzz evtx_fuzz
+  state_fuzz)
 for t in "${targets[@]}"; do
   corpus="build-fuzz/corpus/$t"
   mkdir -p "$corpus"
@@ -21,6 +22,10 @@ for t in "${targets[@]}"; do
     pe_fuzz) [ -f build/machine/Windows/system32/quorviksample.dll ] &&
       cp -n build/machine/Windows/system32/*.dll "$corpus"/ ;;
     mc_fuzz) cp -n machine/sample.mc "$corpus"/ ;;
+    state_fuzz) printf 'QuorvikState=1\r\n[1]\r\nRule=0123456789abcdef\r\nSince=1\r\nChecked=2\r\nOpen=5\r\nCount=1\r\nSatisfied=9\r\nFirstLog=41\r\nFirstTime=3\r\nEnd=1\r\n' \
+        > "$corpus/seed-state"
+      printf 'QuorvikRules=1\r\n[1]\r\nFor=0a\r\nKind=1\r\nFrom=22:00\r\nBy=06:00\r\nDays=Mon,Fri\r\nLog=41\r\nEnd=1\r\n' \
+        > "$corpus/seed-rules" ;;
     evtx_fuzz) for f in tests/data/evtx/*.evtx; do
         [ "$(stat -c %s "$f")" -le 69632 ] && cp -n "$f" "$corpus"/; done ;;
   esac

@@ -193,9 +193,10 @@ TEST_F(StateRulesTest, AHeartbeatThatStopsIsToldOnceThenAgainAfterTheInterval) {
 TEST_F(StateRulesTest, ProblemsOpenCountAndRecover) {
     Add(1, "Disk", Recovery("DiskOk", 60));
     rules.Start(watches, At(7, 9), false);
-    // A recovery before any problem is nothing.
+    // A recovery before any problem is nothing, and so is one older than the problem.
     EXPECT_TRUE(Tick(At(7, 9, 1), {{"DiskOk", At(7, 9, 1)}}).empty());
-    EXPECT_EQ(Kinds(Tick(At(7, 9, 5), {{"Disk", At(7, 9, 5)}})), std::vector<K>{K::Opened});
+    EXPECT_EQ(Kinds(Tick(At(7, 9, 5), {{"Disk", At(7, 9, 5)}, {"DiskOk", At(7, 9, 4)}})),
+              std::vector<K>{K::Opened});
     TickBatch again = Tick(At(7, 9, 10), {{"Disk", At(7, 9, 6)}, {"Disk", At(7, 9, 7)}});
     ASSERT_EQ(Kinds(again), (std::vector<K>{K::Repeated, K::Repeated}));
     EXPECT_TRUE(again[0]->NotifyHeld);
@@ -256,6 +257,14 @@ TEST_F(StateRulesTest, AChangedRuleStartsAnewAndDamagedStateIsDropped) {
     EXPECT_TRUE(Tick(At(7, 9, 11)).empty());
     EXPECT_EQ(rules.OpenProblems(), 0u);
     std::string text = rules.Format();
+    // A state from the future (a clock set back) does not keep the windows from being judged.
+    std::string future = text;
+    future.replace(future.find("Since="), 6, "Since=9");
+    StateRules ahead;
+    ahead.Parse(future);
+    ahead.Start(watches, At(7, 10), true);
+    std::swap(rules, ahead);
+    EXPECT_EQ(Kinds(Tick(At(7, 10, 30))), std::vector<K>{K::Absence});
     text.replace(text.find("Since="), 6, "Since=x");
     StateRules damaged;
     damaged.Parse(text);
