@@ -131,6 +131,13 @@ void LoadExtensionSettings(ExtensionSettings& e) {
     e.FloodLimit =
         Clamped(ReadIntSetting("Extension", "FloodLimit", defaults.FloodLimit), 1, kFloodLimitMax);
     e.Immediate = ReadIntSetting("Extension", "Immediate", 0) != 0;
+    e.Syslog = ReadIntSetting("Extension", "Syslog", 0) != 0;
+    e.SyslogPort =
+        Clamped(ReadIntSetting("Extension", "SyslogPort", defaults.SyslogPort), 1, 65535);
+    e.SyslogBind = ReadText("Extension", "SyslogBind", defaults.SyslogBind);
+    e.SyslogAllow = ReadText("Extension", "SyslogAllow", "");
+    e.SyslogLog = ReadText("Extension", "SyslogLog", defaults.SyslogLog);
+    if (e.SyslogLog.empty()) e.SyslogLog = defaults.SyslogLog;
 }
 
 bool SaveExtensionSettings(const ExtensionSettings& e) {
@@ -143,7 +150,12 @@ bool SaveExtensionSettings(const ExtensionSettings& e) {
          {"Extension", "SpoolHours", Decimal(e.SpoolHours)},
          {"Extension", "Flood", Decimal(e.Flood ? 1 : 0)},
          {"Extension", "FloodLimit", Decimal(e.FloodLimit)},
-         {"Extension", "Immediate", Decimal(e.Immediate ? 1 : 0)}},
+         {"Extension", "Immediate", Decimal(e.Immediate ? 1 : 0)},
+         {"Extension", "Syslog", Decimal(e.Syslog ? 1 : 0)},
+         {"Extension", "SyslogPort", Decimal(e.SyslogPort)},
+         {"Extension", "SyslogBind", e.SyslogBind},
+         {"Extension", "SyslogAllow", e.SyslogAllow},
+         {"Extension", "SyslogLog", e.SyslogLog}},
         path);
 }
 

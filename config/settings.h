@@ -35,6 +35,11 @@ struct ExtensionSettings {
     bool Flood = false;               // holds back notifications beyond the limit
     std::int32_t FloodLimit = 10;     // notifications per watch entry and hour
     bool Immediate = false;           // checks a log the moment its file changes
+    bool Syslog = false;              // receives syslog messages into a log of the machine
+    std::int32_t SyslogPort = 5514;   // UDP and TCP; above 1023, so that no privilege is needed
+    std::string SyslogBind = "127.0.0.1";
+    std::string SyslogAllow;  // senders: addresses and networks; empty: the bind address's own
+    std::string SyslogLog = "Syslog";
 
     bool operator==(const ExtensionSettings&) const = default;
 };

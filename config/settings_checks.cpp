@@ -1,6 +1,7 @@
 #include "config/settings_checks.h"
 
 #include "platform/codepage.h"
+#include "platform/receiver.h"
 
 namespace {
 
@@ -141,9 +142,20 @@ bool SettingsChanged(const SettingsFields& a, const SettingsFields& b) {
 }
 
 ExtensionFields FieldsOf(const ExtensionSettings& s) {
-    return ExtensionFields{
-        s.Resume, std::to_string(s.ResumeLimit), s.Spool,    std::to_string(s.SpoolHours),
-        s.Flood,  std::to_string(s.FloodLimit),  s.Immediate};
+    ExtensionFields f;
+    f.resume = s.Resume;
+    f.resumeLimit = std::to_string(s.ResumeLimit);
+    f.spool = s.Spool;
+    f.spoolHours = std::to_string(s.SpoolHours);
+    f.flood = s.Flood;
+    f.floodLimit = std::to_string(s.FloodLimit);
+    f.immediate = s.Immediate;
+    f.syslog = s.Syslog;
+    f.syslogPort = std::to_string(s.SyslogPort);
+    f.syslogBind = s.SyslogBind;
+    f.syslogAllow = s.SyslogAllow;
+    f.syslogLog = s.SyslogLog;
+    return f;
 }
 
 ExtensionSettings ExtensionOf(const ExtensionFields& f, const ExtensionSettings& before) {
@@ -155,6 +167,13 @@ ExtensionSettings ExtensionOf(const ExtensionFields& f, const ExtensionSettings&
     if (f.resume) s.ResumeLimit = static_cast<std::int32_t>(FieldNumber(f.resumeLimit));
     if (f.spool) s.SpoolHours = static_cast<std::int32_t>(FieldNumber(f.spoolHours));
     if (f.flood) s.FloodLimit = static_cast<std::int32_t>(FieldNumber(f.floodLimit));
+    s.Syslog = f.syslog;
+    if (f.syslog) {
+        s.SyslogPort = static_cast<std::int32_t>(FieldNumber(f.syslogPort));
+        s.SyslogBind = f.syslogBind;
+        s.SyslogAllow = f.syslogAllow;
+        s.SyslogLog = f.syslogLog;
+    }
     return s;
 }
 
@@ -167,6 +186,32 @@ std::optional<ExtensionProblem> CheckExtension(const ExtensionFields& f) {
                              kSpoolHoursMax)) {
         return p;
     }
-    return CheckNumber(f.flood, f.floodLimit, ExtensionField::FloodLimit, u8"1時間あたりの通知数",
-                       kFloodLimitMax);
+    if (auto p = CheckNumber(f.flood, f.floodLimit, ExtensionField::FloodLimit,
+                             u8"1時間あたりの通知数", kFloodLimitMax)) {
+        return p;
+    }
+    if (!f.syslog) return std::nullopt;
+    if (auto p = CheckNumber(true, f.syslogPort, ExtensionField::SyslogPort, u8"受信するポート番号",
+                             65535)) {
+        return p;
+    }
+    if (!platform::IsNumericAddress(f.syslogBind)) {
+        return ExtensionProblem{ExtensionField::SyslogBind,
+                                sjis(u8"受信するアドレスは、127.0.0.1 や :: のような数字のアドレス"
+                                     u8"で入力してください。")};
+    }
+    std::string bad;
+    platform::AddressAllowed("127.0.0.1", f.syslogAllow, &bad);
+    if (!bad.empty()) {
+        return ExtensionProblem{ExtensionField::SyslogAllow,
+                                sjis(u8"許可する送信元「") + bad +
+                                    sjis(u8"」は、アドレスかネットワーク(10.0.0.0/8 など)ではあ"
+                                         u8"りません。")};
+    }
+    if (f.syslogLog.empty() || f.syslogLog.find('\\') != std::string::npos ||
+        f.syslogLog.size() > 64) {
+        return ExtensionProblem{ExtensionField::SyslogLog,
+                                sjis(u8"記録するログの名前が正しくありません。")};
+    }
+    return std::nullopt;
 }

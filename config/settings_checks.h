@@ -65,11 +65,21 @@ struct ExtensionFields {
     bool flood = false;
     std::string floodLimit;
     bool immediate = false;
+    bool syslog = false;
+    std::string syslogPort, syslogBind, syslogAllow, syslogLog;
 
     bool operator==(const ExtensionFields&) const = default;
 };
 
-enum class ExtensionField { ResumeLimit, SpoolHours, FloodLimit };
+enum class ExtensionField {
+    ResumeLimit,
+    SpoolHours,
+    FloodLimit,
+    SyslogPort,
+    SyslogBind,
+    SyslogAllow,
+    SyslogLog
+};
 
 struct ExtensionProblem {
     ExtensionField field;

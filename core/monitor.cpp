@@ -1,5 +1,6 @@
 #include "core/monitor.h"
 
+#include <algorithm>
 #include <exception>
 
 #include "config/settings.h"
@@ -236,6 +237,25 @@ void Monitor::StartMonitoring() {
     m_timer.SetEnabled(true);
 }
 
+void Monitor::AddNewLogs() {
+    std::vector<std::string> names;
+    ListLogs(names);
+    for (const std::string& name : names) {
+        const bool known = std::any_of(m_logs.begin(), m_logs.end(), [&](const auto& l) {
+            return platform::EqualsNoCase(l->name, name);
+        });
+        if (known) continue;
+        // A log that came after the start (a receiver's): every record it holds is new.
+        auto log = std::make_unique<WatchedLog>();
+        log->name = name;
+        log->handle.Reset(OpenEventLogByName(name));
+        if (!log->handle) continue;
+        LogMessage(kLogInformation, sjis(u8"%sイベントログの監視を開始しました。").c_str(),
+                   name.c_str());
+        m_logs.push_back(std::move(log));
+    }
+}
+
 void Monitor::StopMonitoring() {
     m_timer.SetEnabled(false);
     if (m_logs.empty()) return;
@@ -253,6 +273,7 @@ void Monitor::WatchTick() {
     TickBatch batch;
     // The list stays as it is for the tick: indexed once, each record meets only the entries
     // that can match it.
+    AddNewLogs();
     const WatchIndex index(m_watches);
     m_rules.BeginTick(m_watches, platform::NowUnixMilliseconds() / 1000);
     for (const auto& log : m_logs) {

@@ -120,6 +120,8 @@ private:
     void ResumeLog(WatchedLog& log, std::uint32_t oldest, std::uint32_t count);
     void SaveResumeState();
     void SaveRuleState();
+    // Logs the machine registered since monitoring started are watched from their first record.
+    void AddNewLogs();
     void CheckNewRecords(WatchedLog& log, std::uint32_t oldest, std::uint32_t newest,
                          const WatchIndex& index, TickBatch& batch);
 

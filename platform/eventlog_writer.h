@@ -42,6 +42,31 @@ bool IsEvtxFile(std::string_view path);
 // Creates the empty file of a log when it does not exist.
 bool CreateEventLogFile(std::string_view logName);
 
+// Registers a log (with its file, <Log>.evt) and a source of it, when the registry does not know
+// them yet; the source renders its message from its first string (the eventcreate message
+// file). False with kErrorInvalidParameter when the source belongs to another log (its name in
+// owner, when given), or with the error of the registry's write.
+bool RegisterEventSource(std::string_view logName, std::string_view sourceName,
+                         std::string* owner = nullptr);
+
+// One log kept open for writing many events, as a receiver writes them: texts in UTF-8 rather
+// than CP932, so that what senders write keeps every character.
+class EventLogWriter {
+public:
+    EventLogWriter();
+    ~EventLogWriter();
+    EventLogWriter(const EventLogWriter&) = delete;
+    EventLogWriter& operator=(const EventLogWriter&) = delete;
+
+    bool Open(std::string_view logName);
+    // The event's strings and computer are UTF-8; the source too.
+    bool Write(std::string_view sourceUtf8, const EventToWrite& event);
+
+private:
+    struct Impl;
+    Impl* m;
+};
+
 // The largest size a log's file may reach before it wraps, and the number the next record of
 // an empty log gets.
 bool SetEventLogMaxSize(std::string_view logName, DWORD bytes);

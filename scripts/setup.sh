@@ -19,6 +19,7 @@ test=(
   libevt-utils libevtx-utils
   binutils-mingw-w64-x86-64 python3 python3-pefile python3-aiosmtpd nodejs openssl
   lhasa libarchive-tools samba xvfb xauth x11-utils xdotool imagemagick trayer openbox
+  rsyslog
 )
 bench=("${test[@]}" libbenchmark-dev strace jlha-utils)
 fuzz=("${run[@]}" clang libclang-rt-14-dev lhasa)

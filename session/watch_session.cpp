@@ -66,6 +66,7 @@ WatchSession::WatchSession()
 
 WatchSession::~WatchSession() {
     StopChangeWatch();
+    m_syslog.Stop();
     WaitUntilIdle();
     {
         std::lock_guard lock(m_jobMutex);
@@ -304,6 +305,20 @@ void WatchSession::ApplyExtensions() {
         StartChangeWatch();
     } else {
         StopChangeWatch();
+    }
+    if (m_extensions.Syslog) {
+        SyslogOptions options;
+        options.bind = m_extensions.SyslogBind;
+        options.port = static_cast<std::uint16_t>(m_extensions.SyslogPort);
+        options.allow = m_extensions.SyslogAllow;
+        options.log = m_extensions.SyslogLog;
+        // Started again only when what it listens on or writes to changed.
+        if (!m_syslog.Running() || !(options == m_syslogOptions)) {
+            m_syslogOptions = options;
+            m_syslog.Start(options);
+        }
+    } else {
+        m_syslog.Stop();
     }
     const bool unsupported = m_extensions.Spool && UsesMailLibrary() && !m_mailLibrary.sendRaw;
     if (unsupported) {

@@ -16,6 +16,7 @@
 #include "core/flood_control.h"
 #include "core/monitor.h"
 #include "core/program_log.h"
+#include "ingest/syslog_receiver.h"
 #include "notify/mail_report.h"
 #include "notify/mail_spool.h"
 #include "platform/filewatch.h"
@@ -189,4 +190,10 @@ private:
     std::thread m_changeThread;
     std::atomic<bool> m_changeQuit{false};
     std::unique_ptr<platform::FileWatcher> m_changeWatcher;  // while the thread runs
+    // The syslog receiver, with the options it was started with.
+    SyslogReceiver m_syslog;
+    SyslogOptions m_syslogOptions;
+
+public:
+    const SyslogReceiver& Syslog() const { return m_syslog; }
 };

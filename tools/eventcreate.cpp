@@ -48,36 +48,14 @@ bool ParseType(const std::string& text, std::uint16_t& type) {
 // Registers the log and the source when the registry does not know them yet.
 void Register(const std::string& log, const std::string& source) {
     using namespace platform;
-    const std::string logKey = std::string(kEventLogKey) + "\\" + log;
-    std::string lines;
-    UniqueKey key;
-    if (RegOpenKeyEx(HKEY_LOCAL_MACHINE, logKey, key.Out()) != kErrorSuccess) {
-        lines += RegKeyLine(SjisToUtf8(logKey));
-        lines += RegExpandStringLine("File",
-                                     "%SystemRoot%\\system32\\config\\" + SjisToUtf8(log) + ".evt");
-        lines += RegDwordLine("MaxSize", 0x80000);
-        lines += RegDwordLine("Retention", 0);
+    std::string owner;
+    if (RegisterEventSource(log, source, &owner)) return;
+    if (!owner.empty()) {
+        std::fprintf(stderr, "%s: source %s is registered in log %s\n", kTool,
+                     SjisToUtf8(source).c_str(), SjisToUtf8(owner).c_str());
+        Fail(kTool, "cannot register the source", kErrorInvalidParameter);
     }
-    if (!source.empty()) {
-        std::string owner = LogOfSource(source);
-        UniqueKey sourceKey;
-        const bool known = RegOpenKeyEx(HKEY_LOCAL_MACHINE,
-                                        std::string(kEventLogKey) + "\\" + owner + "\\" + source,
-                                        sourceKey.Out()) == kErrorSuccess;
-        if (known && !EqualsNoCase(owner, log)) {
-            std::fprintf(stderr, "%s: source %s is registered in log %s\n", kTool,
-                         SjisToUtf8(source).c_str(), SjisToUtf8(owner).c_str());
-            Fail(kTool, "cannot register the source", kErrorInvalidParameter);
-        }
-        if (!known) {
-            lines += RegKeyLine(SjisToUtf8(logKey + "\\" + source));
-            lines += RegExpandStringLine("EventMessageFile", std::string(kEventCreateMessageFile));
-            lines += RegDwordLine("TypesSupported", 7);
-        }
-    }
-    if (!lines.empty() && !AppendMachineRegistry(lines)) {
-        FailWithLastError(kTool, "cannot write the registry");
-    }
+    FailWithLastError(kTool, "cannot write the registry");
 }
 
 // Whether a message file of the source holds the identifier.

@@ -38,6 +38,48 @@ QGroupBox* OptionGroup(const char8_t* title, QCheckBox* check, QLabel* label, QL
 
 }  // namespace
 
+QGroupBox* TfrmExtension::SyslogGroup() {
+    cbxSyslog = new QCheckBox(Text(u8"Syslogを受信してログに記録する(&Y)"));
+    cbxSyslog->setObjectName(QStringLiteral("cbxSyslog"));
+    edtSyslogPort = new QLineEdit;
+    edtSyslogPort->setObjectName(QStringLiteral("edtSyslogPort"));
+    MakeNumericEdit(edtSyslogPort, 5);
+    edtSyslogBind = new QLineEdit;
+    edtSyslogBind->setObjectName(QStringLiteral("edtSyslogBind"));
+    edtSyslogAllow = new QLineEdit;
+    edtSyslogAllow->setObjectName(QStringLiteral("edtSyslogAllow"));
+    edtSyslogAllow->setPlaceholderText(Text(u8"空欄: 受信するアドレスのみ"));
+    edtSyslogLog = new QLineEdit;
+    edtSyslogLog->setObjectName(QStringLiteral("edtSyslogLog"));
+    edtSyslogLog->setMaxLength(64);
+    auto* group = new QGroupBox(Text(u8"Syslogの受信"));
+    auto* grid = new QGridLayout(group);
+    grid->addWidget(cbxSyslog, 0, 0, 1, 4);
+    struct Row {
+        const char8_t* label;
+        QLineEdit* edit;
+    };
+    const Row rows[] = {{u8"ポート番号(&P)", edtSyslogPort},
+                        {u8"受信するアドレス(&A)", edtSyslogBind},
+                        {u8"許可する送信元(&W)", edtSyslogAllow},
+                        {u8"記録するログ(&G)", edtSyslogLog}};
+    for (int i = 0; i < 4; ++i) {
+        auto* label = new QLabel(Text(rows[i].label));
+        label->setBuddy(rows[i].edit);
+        m_syslogControls.push_back(label);
+        m_syslogControls.push_back(rows[i].edit);
+        grid->addWidget(label, 1 + i, 0);
+        grid->addWidget(rows[i].edit, 1 + i, 1, 1, i == 0 ? 1 : 3);
+    }
+    auto* note =
+        new QLabel(Text(u8"UDPとTCP(RFC 5424、RFC 3164)で受け取り、1件ずつイベントとして"
+                        u8"記録します。送信元はアドレスかネットワークをカンマで区切ります。"));
+    note->setWordWrap(true);
+    grid->addWidget(note, 5, 0, 1, 4);
+    connect(cbxSyslog, &QCheckBox::toggled, this, &TfrmExtension::OptionsToggled);
+    return group;
+}
+
 TfrmExtension::TfrmExtension(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("TfrmExtension"));
     setWindowTitle(Text(u8"拡張設定"));
@@ -90,6 +132,7 @@ TfrmExtension::TfrmExtension(QWidget* parent) : QDialog(parent) {
     immediateNote->setWordWrap(true);
     immediateLayout->addWidget(immediateNote);
     layout->addWidget(immediate);
+    layout->addWidget(SyslogGroup());
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
     buttons->addWidget(btnOk);
@@ -105,10 +148,20 @@ TfrmExtension::TfrmExtension(QWidget* parent) : QDialog(parent) {
 }
 
 ExtensionFields TfrmExtension::Fields() const {
-    return ExtensionFields{cbxResume->isChecked(),   EditText(edtResumeLimit),
-                           cbxSpool->isChecked(),    EditText(edtSpoolHours),
-                           cbxFlood->isChecked(),    EditText(edtFloodLimit),
-                           cbxImmediate->isChecked()};
+    ExtensionFields f;
+    f.resume = cbxResume->isChecked();
+    f.resumeLimit = EditText(edtResumeLimit);
+    f.spool = cbxSpool->isChecked();
+    f.spoolHours = EditText(edtSpoolHours);
+    f.flood = cbxFlood->isChecked();
+    f.floodLimit = EditText(edtFloodLimit);
+    f.immediate = cbxImmediate->isChecked();
+    f.syslog = cbxSyslog->isChecked();
+    f.syslogPort = EditText(edtSyslogPort);
+    f.syslogBind = EditText(edtSyslogBind);
+    f.syslogAllow = EditText(edtSyslogAllow);
+    f.syslogLog = EditText(edtSyslogLog);
+    return f;
 }
 
 QLineEdit* TfrmExtension::Control(ExtensionField field) const {
@@ -116,6 +169,10 @@ QLineEdit* TfrmExtension::Control(ExtensionField field) const {
         case ExtensionField::ResumeLimit: return edtResumeLimit;
         case ExtensionField::SpoolHours: return edtSpoolHours;
         case ExtensionField::FloodLimit: return edtFloodLimit;
+        case ExtensionField::SyslogPort: return edtSyslogPort;
+        case ExtensionField::SyslogBind: return edtSyslogBind;
+        case ExtensionField::SyslogAllow: return edtSyslogAllow;
+        case ExtensionField::SyslogLog: return edtSyslogLog;
     }
     return nullptr;
 }
@@ -130,6 +187,11 @@ void TfrmExtension::ShowExtension(const ExtensionSettings& settings) {
     cbxFlood->setChecked(f.flood);
     SetEditText(edtFloodLimit, f.floodLimit);
     cbxImmediate->setChecked(f.immediate);
+    cbxSyslog->setChecked(f.syslog);
+    SetEditText(edtSyslogPort, f.syslogPort);
+    SetEditText(edtSyslogBind, f.syslogBind);
+    SetEditText(edtSyslogAllow, f.syslogAllow);
+    SetEditText(edtSyslogLog, f.syslogLog);
     OptionsToggled();
 }
 
@@ -140,10 +202,14 @@ void TfrmExtension::OptionsToggled() {
     edtSpoolHours->setEnabled(cbxSpool->isChecked());
     lblFloodLimit->setEnabled(cbxFlood->isChecked());
     edtFloodLimit->setEnabled(cbxFlood->isChecked());
+    for (QWidget* w : m_syslogControls) w->setEnabled(cbxSyslog->isChecked());
 }
 
 void TfrmExtension::btnOkClick() {
-    for (QLineEdit* edit : {edtResumeLimit, edtSpoolHours, edtFloodLimit}) TrimEdit(edit);
+    for (QLineEdit* edit : {edtResumeLimit, edtSpoolHours, edtFloodLimit, edtSyslogPort,
+                            edtSyslogBind, edtSyslogAllow, edtSyslogLog}) {
+        TrimEdit(edit);
+    }
     const ExtensionFields fields = Fields();
     if (auto problem = CheckExtension(fields)) {
         FieldCheckFailed(problem->message, Control(problem->field));

@@ -3,15 +3,18 @@
 #include <QDialog>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "config/settings_checks.h"
 
 class QCheckBox;
+class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
 
-// "拡張設定": resume after restart, the mail spool and flood control.
+// "拡張設定": resume after restart, the mail spool, flood control, immediate checks and the
+// syslog receiver.
 class TfrmExtension : public QDialog {
     Q_OBJECT
 
@@ -28,6 +31,7 @@ private slots:
 private:
     ExtensionFields Fields() const;
     QLineEdit* Control(ExtensionField field) const;
+    QGroupBox* SyslogGroup();
 
     QCheckBox* cbxResume;
     QLabel* lblResumeLimit;
@@ -39,6 +43,12 @@ private:
     QCheckBox* cbxImmediate;
     QLabel* lblFloodLimit;
     QLineEdit* edtFloodLimit;
+    QCheckBox* cbxSyslog;
+    QLineEdit* edtSyslogPort;
+    QLineEdit* edtSyslogBind;
+    QLineEdit* edtSyslogAllow;
+    QLineEdit* edtSyslogLog;
+    std::vector<QWidget*> m_syslogControls;  // enabled with the option
     QPushButton* btnOk;
     QPushButton* btnCancel;
     ExtensionSettings m_settings;

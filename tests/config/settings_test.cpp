@@ -222,7 +222,15 @@ TEST(Settings, TheExtensionSectionIsOffByDefaultAndClampedWhenHandMade) {
     EXPECT_EQ(e.SpoolHours, 24);
     EXPECT_EQ(e.FloodLimit, 10);
 
-    e = {true, 50, true, 48, true, 3};
+    e.Resume = e.Spool = e.Flood = true;
+    e.ResumeLimit = 50;
+    e.SpoolHours = 48;
+    e.FloodLimit = 3;
+    e.Syslog = true;
+    e.SyslogPort = 6514;
+    e.SyslogBind = "::1";
+    e.SyslogAllow = "::1, 10.0.0.0/8";
+    e.SyslogLog = "Network";
     ASSERT_TRUE(SaveExtensionSettings(e));
     ExtensionSettings back;
     LoadExtensionSettings(back);
@@ -234,8 +242,11 @@ TEST(Settings, TheExtensionSectionIsOffByDefaultAndClampedWhenHandMade) {
 
     WriteFileBytes(
         SettingsFilePath(),
-        "[Extension]\r\nResume=7\r\nResumeLimit=0\r\nSpoolHours=99999\r\nFloodLimit=-4\r\n");
+        "[Extension]\r\nResume=7\r\nResumeLimit=0\r\nSpoolHours=99999\r\nFloodLimit=-4\r\n"
+        "SyslogPort=70000\r\nSyslogLog=\r\n");
     LoadExtensionSettings(back);
+    EXPECT_EQ(back.SyslogPort, 65535);
+    EXPECT_EQ(back.SyslogLog, "Syslog");
     EXPECT_TRUE(back.Resume);
     EXPECT_EQ(back.ResumeLimit, 1);
     EXPECT_EQ(back.SpoolHours, kSpoolHoursMax);

@@ -9,6 +9,7 @@
 #include "platform/linux/evt/evt_file.h"
 #include "platform/machine.h"
 #include "platform/registry.h"
+#include "platform/registry_files.h"
 
 namespace platform {
 namespace {
@@ -78,13 +79,11 @@ bool ClearEventLog(EventLogHandle log) {
     return writer && writer->Clear();
 }
 
-bool ReportEvent(std::string_view sourceName, const EventToWrite& event) {
-    if (event.strings.size() > 0xFFFF) {
-        SetLastError(kErrorInvalidParameter);
-        return false;
-    }
-    std::unique_ptr<evt::EvtFile> writer = OpenForWriting(LogOfSource(sourceName));
-    if (!writer) return false;
+namespace {
+
+// The record of an event, its texts converted from CP932 or from UTF-8.
+evt::Record RecordOf(std::string_view sourceName, const EventToWrite& event, bool utf8) {
+    auto text = [utf8](std::string_view s) { return utf8 ? Utf8ToUtf16(s) : SjisToUtf16(s); };
     evt::Record record;
     const std::int64_t now = NowUnixMilliseconds() / 1000;
     record.timeWritten = static_cast<std::uint32_t>(now);
@@ -93,14 +92,86 @@ bool ReportEvent(std::string_view sourceName, const EventToWrite& event) {
     record.eventId = event.eventId;
     record.type = event.type;
     record.category = event.category;
-    record.source = SjisToUtf16(sourceName);
-    std::string computer = event.computer;
-    if (computer.empty() && !GetComputerName(computer)) computer.clear();
-    record.computer = SjisToUtf16(computer);
+    record.source = text(sourceName);
+    if (event.computer.empty()) {
+        std::string computer;
+        if (GetComputerName(computer)) record.computer = SjisToUtf16(computer);
+    } else {
+        record.computer = text(event.computer);
+    }
     record.sid = event.sid;
-    for (const std::string& s : event.strings) record.strings.push_back(SjisToUtf16(s));
+    for (const std::string& s : event.strings) record.strings.push_back(text(s));
     record.data = event.data;
-    return writer->Append(std::move(record));
+    return record;
+}
+
+}  // namespace
+
+bool ReportEvent(std::string_view sourceName, const EventToWrite& event) {
+    if (event.strings.size() > 0xFFFF) {
+        SetLastError(kErrorInvalidParameter);
+        return false;
+    }
+    std::unique_ptr<evt::EvtFile> writer = OpenForWriting(LogOfSource(sourceName));
+    return writer && writer->Append(RecordOf(sourceName, event, false));
+}
+
+bool RegisterEventSource(std::string_view logName, std::string_view sourceName,
+                         std::string* owner) {
+    const std::string logKey = std::string(kEventLogKey) + "\\" + std::string(logName);
+    std::string lines;
+    UniqueKey key;
+    if (RegOpenKeyEx(HKEY_LOCAL_MACHINE, logKey, key.Out()) != kErrorSuccess) {
+        lines += RegKeyLine(SjisToUtf8(logKey));
+        lines += RegExpandStringLine(
+            "File", "%SystemRoot%\\system32\\config\\" + SjisToUtf8(logName) + ".evt");
+        lines += RegDwordLine("MaxSize", 0x80000);
+        lines += RegDwordLine("Retention", 0);
+    }
+    if (!sourceName.empty()) {
+        const std::string log = LogOfSource(sourceName);
+        UniqueKey sourceKey;
+        const bool known =
+            RegOpenKeyEx(HKEY_LOCAL_MACHINE,
+                         std::string(kEventLogKey) + "\\" + log + "\\" + std::string(sourceName),
+                         sourceKey.Out()) == kErrorSuccess;
+        if (known && !EqualsNoCase(log, logName)) {
+            if (owner) *owner = log;
+            SetLastError(kErrorInvalidParameter);
+            return false;
+        }
+        if (!known) {
+            lines += RegKeyLine(SjisToUtf8(logKey + "\\" + std::string(sourceName)));
+            lines += RegExpandStringLine("EventMessageFile", std::string(kEventCreateMessageFile));
+            lines += RegDwordLine("TypesSupported", 7);
+        }
+    }
+    return lines.empty() || AppendMachineRegistry(lines);
+}
+
+struct EventLogWriter::Impl {
+    std::unique_ptr<evt::EvtFile> file;
+};
+
+EventLogWriter::EventLogWriter() : m(new Impl) {}
+
+EventLogWriter::~EventLogWriter() { delete m; }
+
+bool EventLogWriter::Open(std::string_view logName) {
+    m->file = OpenForWriting(logName);
+    return m->file != nullptr;
+}
+
+bool EventLogWriter::Write(std::string_view sourceUtf8, const EventToWrite& event) {
+    if (!m->file) {
+        SetLastError(kErrorInvalidHandle);
+        return false;
+    }
+    if (event.strings.size() > 0xFFFF) {
+        SetLastError(kErrorInvalidParameter);
+        return false;
+    }
+    return m->file->Append(RecordOf(sourceUtf8, event, true));
 }
 
 bool SetEventLogMaxSize(std::string_view logName, DWORD bytes) {

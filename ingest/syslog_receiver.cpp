@@ -1,0 +1,315 @@
+#include "ingest/syslog_receiver.h"
+
+#include <chrono>
+#include <map>
+#include <vector>
+
+#include "core/program_log.h"
+#include "ingest/syslog_message.h"
+#include "platform/bytes.h"
+#include "platform/clock.h"
+#include "platform/codepage.h"
+#include "platform/errors.h"
+#include "platform/eventlog_writer.h"
+
+namespace {
+
+// The source of messages whose application cannot have a source of its own, and of the lines
+// the receiver itself writes.
+constexpr char kFallbackSource[] = "Syslog";
+// Sources a run registers at most: a sender naming a new application in every message must not
+// grow the registry without end.
+constexpr size_t kMaxNewSources = 256;
+constexpr std::int64_t kWarnEverySeconds = 60;
+
+bool ValidUtf8(std::string_view s) {
+    for (size_t i = 0; i < s.size();) {
+        const auto c = static_cast<unsigned char>(s[i]);
+        const size_t n = c < 0x80         ? 1
+                         : (c >> 5) == 6  ? 2
+                         : (c >> 4) == 14 ? 3
+                         : (c >> 3) == 30 ? 4
+                                          : 0;
+        if (n == 0 || i + n > s.size()) return false;
+        for (size_t k = 1; k < n; ++k) {
+            if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
+        }
+        i += n;
+    }
+    return true;
+}
+
+// Senders that write Shift-JIS (Japanese Windows agents) are read as such.
+std::string AsUtf8(std::string_view bytes) {
+    if (ValidUtf8(bytes)) return std::string(bytes);
+    return platform::SjisToUtf8(bytes);
+}
+
+// A name the registry can hold as a key: printable ASCII without its separators, at most 48.
+std::string SourceName(std::string_view appName) {
+    std::string name;
+    for (char c : appName) {
+        if (c > 0x20 && c < 0x7F && c != '\\' && c != '[' && c != ']') name += c;
+        if (name.size() == 48) break;
+    }
+    return name;
+}
+
+std::int64_t SteadySeconds() {
+    return std::chrono::duration_cast<std::chrono::seconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+}  // namespace
+
+// The log the receiver writes into, with the sources it has registered.
+class SyslogLogWriter {
+public:
+    explicit SyslogLogWriter(const std::string& log) : m_log(log) {}
+
+    bool Open() { return m_writer.Open(m_log); }
+
+    // The source a message is written under; empty prefix when it is the application's own.
+    std::string Source(const std::string& appName, std::string& prefix) {
+        const std::string name = SourceName(appName);
+        if (name.empty()) return kFallbackSource;
+        const auto known = m_sources.find(name);
+        if (known != m_sources.end() && known->second) return name;
+        if (known == m_sources.end() && m_sources.size() < kMaxNewSources &&
+            platform::RegisterEventSource(m_log, name)) {
+            m_sources[name] = true;
+            return name;
+        }
+        // Another log's source, or one too many: written under the receiver's own.
+        if (known == m_sources.end() && m_sources.size() < kMaxNewSources) m_sources[name] = false;
+        prefix = name + ": ";
+        return kFallbackSource;
+    }
+
+    bool Write(const std::string& source, const platform::EventToWrite& event) {
+        return m_writer.Write(source, event);
+    }
+
+private:
+    std::string m_log;
+    platform::EventLogWriter m_writer;
+    std::map<std::string, bool> m_sources;  // name -> registered in this log
+};
+
+bool SyslogReceiver::Start(const SyslogOptions& options) {
+    Stop();
+    m_options = options;
+    if (m_options.allow.empty()) {
+        // The bind address's own; a receiver open to every address is open to this machine.
+        const bool any = options.bind == "0.0.0.0" || options.bind == "::";
+        m_options.allow = any ? "127.0.0.0/8, ::1" : options.bind;
+    }
+    const std::string& log = m_options.log;
+    if (!platform::RegisterEventSource(log, kFallbackSource) &&
+        platform::GetLastError() != platform::kErrorInvalidParameter) {
+        LogMessage(kLogError, sjis(u8"Syslogの受信用の%sログを登録できませんでした。%s").c_str(),
+                   log.c_str(), platform::SystemErrorText(platform::GetLastError()).c_str());
+        return false;
+    }
+    if (!m_receiver.Open(m_options.bind, m_options.port)) {
+        const platform::DWORD error = platform::GetLastError();
+        LogMessage(kLogError, sjis(u8"Syslogの受信を開始できませんでした(%s ポート%u)。%s").c_str(),
+                   m_options.bind.c_str(), static_cast<unsigned>(m_options.port),
+                   platform::SystemErrorText(error).c_str());
+        platform::SetLastError(error);
+        return false;
+    }
+    {
+        std::lock_guard lock(m_mutex);
+        m_counts = Counts();
+        m_queue.clear();
+        m_queueBytes = 0;
+        m_refusedPeers.clear();
+    }
+    m_stop = false;
+    m_writing = std::thread([this] { Write(); });
+    m_receiving = std::thread([this] { Receive(); });
+    LogMessage(kLogInformation,
+               sjis(u8"Syslogの受信を開始しました(%s ポート%u、UDPとTCP、%sログ)。").c_str(),
+               m_options.bind.c_str(), static_cast<unsigned>(m_options.port), log.c_str());
+    return true;
+}
+
+void SyslogReceiver::Stop() {
+    if (!m_receiving.joinable()) return;
+    m_stop = true;
+    m_receiver.Wake();
+    m_receiving.join();
+    m_changed.notify_all();
+    m_writing.join();
+    m_receiver.Close();
+    LogMessage(kLogInformation, "%s", sjis(u8"Syslogの受信を終了しました。").c_str());
+}
+
+SyslogReceiver::Counts SyslogReceiver::GetCounts() const {
+    std::lock_guard lock(m_mutex);
+    return m_counts;
+}
+
+bool SyslogReceiver::WaitForWritten(std::uint64_t count, unsigned timeoutMs) {
+    std::unique_lock lock(m_mutex);
+    return m_changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                              [&] { return m_counts.written + m_counts.failed >= count; });
+}
+
+bool SyslogReceiver::Allowed(const std::string& peer) {
+    if (platform::AddressAllowed(peer, m_options.allow)) return true;
+    bool tell = false;
+    {
+        std::lock_guard lock(m_mutex);
+        ++m_counts.refused;
+        if (m_refusedPeers.size() < 64) tell = m_refusedPeers.insert(peer).second;
+    }
+    if (tell) {
+        LogMessage(kLogWarning,
+                   sjis(u8"Syslogの送信元%sは許可されていないため、受信しません。").c_str(),
+                   peer.c_str());
+    }
+    return false;
+}
+
+void SyslogReceiver::Take(const std::string& peer, std::string bytes) {
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_queue.size() >= m_options.queueMessages ||
+            m_queueBytes + bytes.size() > m_options.queueBytes) {
+            ++m_counts.dropped;
+            return;
+        }
+        ++m_counts.received;
+        m_queueBytes += bytes.size();
+        m_queue.push_back({peer, std::move(bytes)});
+    }
+    m_changed.notify_all();
+}
+
+void SyslogReceiver::Receive() {
+    std::map<int, SyslogFramer> streams;
+    std::vector<std::string> messages;
+    while (!m_stop) {
+        m_receiver.Wait(500, [&](const platform::Received& r) {
+            using Kind = platform::Received::Kind;
+            if (r.kind == Kind::Datagram) {
+                if (Allowed(r.peer)) Take(r.peer, r.bytes);
+                return;
+            }
+            messages.clear();
+            if (r.kind == Kind::Closed) {
+                const auto it = streams.find(r.connection);
+                if (it == streams.end()) return;
+                it->second.Finish(messages);
+                streams.erase(it);
+            } else {
+                auto it = streams.find(r.connection);
+                if (it == streams.end()) {
+                    // A connection is judged once, at its first bytes.
+                    if (!Allowed(r.peer)) {
+                        m_receiver.Drop(r.connection);
+                        return;
+                    }
+                    it = streams.emplace(r.connection, SyslogFramer()).first;
+                }
+                it->second.Feed(r.bytes, messages);
+            }
+            for (std::string& m : messages) Take(r.peer, std::move(m));
+        });
+    }
+}
+
+void SyslogReceiver::WriteOne(SyslogLogWriter& writer, const Pending& pending) {
+    const int year = platform::GetLocalTime().year;
+    const SyslogMessage m = ParseSyslogMessage(pending.bytes, year);
+    platform::EventToWrite event;
+    event.type = SyslogEventType(m.severity);
+    event.category = static_cast<std::uint16_t>(m.facility + 1);
+    event.eventId = SyslogEventId(m.msgId, m.appName);
+    event.computer = m.hostname.empty() ? pending.peer : AsUtf8(m.hostname);
+    if (m.time >= 0 && m.time <= 0xFFFFFFFFll) event.timeGenerated = m.time;
+    std::string prefix;
+    const std::string source = writer.Source(m.appName, prefix);
+    std::string description = prefix + AsUtf8(m.text);
+    if (!m.structuredData.empty()) description += "\r\n" + AsUtf8(m.structuredData);
+    event.strings = {description};
+    const bool written = writer.Write(source, event);
+    std::lock_guard lock(m_mutex);
+    ++(written ? m_counts.written : m_counts.failed);
+    if (!m.problem.empty()) ++m_counts.malformed;
+}
+
+void SyslogReceiver::Write() {
+    SyslogLogWriter writer(m_options.log);
+    const bool open = writer.Open();
+    if (!open) {
+        LogMessage(kLogError, sjis(u8"%sログに書き込めません。%s").c_str(), m_options.log.c_str(),
+                   platform::SystemErrorText(platform::GetLastError()).c_str());
+    }
+    Counts told;  // what the warnings said so far
+    std::int64_t lastWarning = 0;
+    auto warn = [&](bool atEnd) {
+        const Counts now = GetCounts();
+        if (now.dropped == told.dropped && now.malformed == told.malformed &&
+            now.failed == told.failed) {
+            return;
+        }
+        if (!atEnd && SteadySeconds() - lastWarning < kWarnEverySeconds) return;
+        lastWarning = SteadySeconds();
+        if (now.dropped != told.dropped) {
+            const auto dropped = static_cast<unsigned long long>(now.dropped - told.dropped);
+            LogMessage(kLogWarning,
+                       sjis(u8"Syslogのメッセージ%llu件は、書き込みが追いつかないため破棄しまし"
+                            u8"た。")
+                           .c_str(),
+                       dropped);
+            // Said in the log too, where a watch entry can see it.
+            platform::EventToWrite e;
+            e.type = 2;
+            e.eventId = 1;
+            e.strings = {platform::SjisToUtf8(platform::StringPrintf(
+                sjis(u8"Quorvik: Syslogのメッセージ%llu件を破棄しました。").c_str(), dropped))};
+            if (open) writer.Write(kFallbackSource, e);
+        }
+        if (now.malformed != told.malformed) {
+            LogMessage(kLogWarning,
+                       sjis(u8"Syslogのメッセージ%llu件は形式が正しくないため、そのまま記録しまし"
+                            u8"た。")
+                           .c_str(),
+                       static_cast<unsigned long long>(now.malformed - told.malformed));
+        }
+        if (now.failed != told.failed) {
+            LogMessage(kLogError,
+                       sjis(u8"Syslogのメッセージ%llu件を記録できませんでした。%s").c_str(),
+                       static_cast<unsigned long long>(now.failed - told.failed),
+                       platform::SystemErrorText(platform::GetLastError()).c_str());
+        }
+        told = now;
+    };
+    for (;;) {
+        std::deque<Pending> batch;
+        {
+            std::unique_lock lock(m_mutex);
+            m_changed.wait_for(lock, std::chrono::seconds(1),
+                               [&] { return m_stop || !m_queue.empty(); });
+            // What was received is written before the thread ends.
+            if (m_queue.empty() && m_stop) break;
+            batch.swap(m_queue);
+            m_queueBytes = 0;
+        }
+        for (const Pending& p : batch) {
+            if (open) {
+                WriteOne(writer, p);
+            } else {
+                std::lock_guard lock(m_mutex);
+                ++m_counts.failed;
+            }
+        }
+        m_changed.notify_all();
+        warn(false);
+    }
+    warn(true);
+}

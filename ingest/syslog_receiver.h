@@ -1,0 +1,80 @@
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+
+#include "platform/receiver.h"
+
+// What the receiver is told by the settings.
+struct SyslogOptions {
+    std::string bind = "127.0.0.1";
+    std::uint16_t port = 5514;
+    std::string allow;           // addresses and networks; empty: the bind address's own
+    std::string log = "Syslog";  // CP932, as the settings hold it
+    // What may wait to be written before new messages are dropped (and counted).
+    size_t queueMessages = 50000;
+    size_t queueBytes = 32u << 20;
+
+    bool operator==(const SyslogOptions&) const = default;
+};
+
+// Receives syslog messages over UDP and TCP and writes each into a log of the machine as a
+// record: source = APP-NAME (or TAG), computer = HOSTNAME (or the sender's address), type from the
+// severity, category from the facility, the structured data kept in the description. One thread
+// receives, another writes, so that a slow disk never makes a sender wait; what cannot wait is
+// dropped and counted. A message that follows no form is written whole, as text, with a warning.
+class SyslogReceiver {
+public:
+    SyslogReceiver() = default;
+    ~SyslogReceiver() { Stop(); }
+    SyslogReceiver(const SyslogReceiver&) = delete;
+    SyslogReceiver& operator=(const SyslogReceiver&) = delete;
+
+    // Registers the log, binds the port and starts both threads; false (with the system's last
+    // error, and a line in the program log) when the port cannot be had.
+    bool Start(const SyslogOptions& options);
+    void Stop();
+    bool Running() const { return m_receiving.joinable(); }
+    const SyslogOptions& Options() const { return m_options; }
+
+    struct Counts {
+        std::uint64_t received = 0;  // messages taken from senders that are allowed
+        std::uint64_t written = 0;   // records written
+        std::uint64_t dropped = 0;   // messages that found the queue full
+        std::uint64_t refused = 0;   // messages and connections of senders not allowed
+        std::uint64_t malformed = 0;
+        std::uint64_t failed = 0;  // records the log would not take
+    };
+    Counts GetCounts() const;
+    // Waits until at least count records were written; false after timeoutMs without.
+    bool WaitForWritten(std::uint64_t count, unsigned timeoutMs);
+
+private:
+    struct Pending {
+        std::string peer;
+        std::string bytes;
+    };
+    void Receive();
+    void Write();
+    void Take(const std::string& peer, std::string bytes);
+    bool Allowed(const std::string& peer);
+    void WriteOne(class SyslogLogWriter& writer, const Pending& pending);
+
+    SyslogOptions m_options;
+    platform::NetworkReceiver m_receiver;
+    std::thread m_receiving, m_writing;
+    std::atomic<bool> m_stop{false};
+
+    mutable std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::deque<Pending> m_queue;
+    size_t m_queueBytes = 0;
+    Counts m_counts;
+    std::set<std::string> m_refusedPeers;  // told once each (a bounded number)
+};

@@ -1,0 +1,296 @@
+#include "platform/receiver.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <map>
+#include <vector>
+
+#include "platform/errors.h"
+
+namespace platform {
+
+namespace {
+
+bool SocketAddress(const std::string& text, std::uint16_t port, sockaddr_storage& address,
+                   socklen_t& length) {
+    std::memset(&address, 0, sizeof address);
+    auto* v4 = reinterpret_cast<sockaddr_in*>(&address);
+    auto* v6 = reinterpret_cast<sockaddr_in6*>(&address);
+    if (inet_pton(AF_INET, text.c_str(), &v4->sin_addr) == 1) {
+        v4->sin_family = AF_INET;
+        v4->sin_port = htons(port);
+        length = sizeof *v4;
+        return true;
+    }
+    if (inet_pton(AF_INET6, text.c_str(), &v6->sin6_addr) == 1) {
+        v6->sin6_family = AF_INET6;
+        v6->sin6_port = htons(port);
+        length = sizeof *v6;
+        return true;
+    }
+    return false;
+}
+
+std::string AddressText(const sockaddr_storage& address) {
+    char text[INET6_ADDRSTRLEN] = "";
+    if (address.ss_family == AF_INET) {
+        inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in&>(address).sin_addr, text,
+                  sizeof text);
+    } else if (address.ss_family == AF_INET6) {
+        const in6_addr& a = reinterpret_cast<const sockaddr_in6&>(address).sin6_addr;
+        // An IPv4 peer of a dual-stack socket is named as IPv4.
+        if (IN6_IS_ADDR_V4MAPPED(&a)) {
+            inet_ntop(AF_INET, &a.s6_addr[12], text, sizeof text);
+        } else {
+            inet_ntop(AF_INET6, &a, text, sizeof text);
+        }
+    }
+    return text;
+}
+
+bool FailWith(int err) {
+    SetLastError(ErrorFromErrno(err));
+    return false;
+}
+
+}  // namespace
+
+struct NetworkReceiver::Impl {
+    int udp = -1;
+    int tcp = -1;
+    int wake = -1;
+    int next = 1;
+    struct Connection {
+        int fd;
+        std::string peer;
+    };
+    std::map<int, Connection> connections;  // by number, oldest first
+
+    void CloseConnection(std::map<int, Connection>::iterator it) {
+        ::close(it->second.fd);
+        connections.erase(it);
+    }
+};
+
+NetworkReceiver::NetworkReceiver() : m(new Impl) {
+    m->wake = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+}
+
+NetworkReceiver::~NetworkReceiver() {
+    Close();
+    if (m->wake >= 0) ::close(m->wake);
+    delete m;
+}
+
+bool NetworkReceiver::Open(const std::string& address, std::uint16_t port) {
+    Close();
+    sockaddr_storage where;
+    socklen_t length = 0;
+    if (!SocketAddress(address, port, where, length)) {
+        SetLastError(kErrorInvalidParameter);
+        return false;
+    }
+    const int family = where.ss_family;
+    m->udp = socket(family, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    m->tcp = socket(family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (m->udp < 0 || m->tcp < 0) {
+        const int err = errno;
+        Close();
+        return FailWith(err);
+    }
+    const int on = 1;
+    setsockopt(m->tcp, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    // Bursts wait in the kernel while the writer catches up.
+    const int buffer = 4 << 20;
+    setsockopt(m->udp, SOL_SOCKET, SO_RCVBUF, &buffer, sizeof buffer);
+    if (bind(m->udp, reinterpret_cast<sockaddr*>(&where), length) != 0 ||
+        bind(m->tcp, reinterpret_cast<sockaddr*>(&where), length) != 0 || listen(m->tcp, 16) != 0) {
+        const int err = errno;
+        Close();
+        return FailWith(err);
+    }
+    return true;
+}
+
+void NetworkReceiver::Close() {
+    for (auto it = m->connections.begin(); it != m->connections.end();) {
+        auto next = std::next(it);
+        m->CloseConnection(it);
+        it = next;
+    }
+    if (m->udp >= 0) ::close(m->udp);
+    if (m->tcp >= 0) ::close(m->tcp);
+    m->udp = m->tcp = -1;
+}
+
+void NetworkReceiver::Wake() {
+    const std::uint64_t one = 1;
+    if (m->wake >= 0 && write(m->wake, &one, sizeof one) < 0) {
+        // The counter is full: a wake is pending anyway.
+    }
+}
+
+void NetworkReceiver::Drop(int connection) {
+    const auto it = m->connections.find(connection);
+    if (it != m->connections.end()) m->CloseConnection(it);
+}
+
+bool NetworkReceiver::Wait(unsigned timeoutMs, const std::function<void(const Received&)>& each) {
+    if (m->udp < 0 || m->wake < 0) return false;
+    std::vector<pollfd> fds = {{m->wake, POLLIN, 0}, {m->udp, POLLIN, 0}, {m->tcp, POLLIN, 0}};
+    std::vector<int> numbers;
+    for (const auto& [number, c] : m->connections) {
+        fds.push_back({c.fd, POLLIN, 0});
+        numbers.push_back(number);
+    }
+    const int ready = poll(fds.data(), fds.size(), static_cast<int>(timeoutMs));
+    if (ready < 0) return errno == EINTR;
+    if (ready == 0) return true;
+    if (fds[0].revents) {
+        std::uint64_t count = 0;
+        if (read(m->wake, &count, sizeof count) < 0) {
+            // Read by another wait already.
+        }
+        return false;
+    }
+    static thread_local std::string buffer(65536, '\0');
+    if (fds[1].revents & POLLIN) {
+        // What came meanwhile, a bounded number at a time so that streams get their turn.
+        for (int i = 0; i < 256; ++i) {
+            sockaddr_storage from;
+            socklen_t length = sizeof from;
+            const ssize_t n = recvfrom(m->udp, buffer.data(), buffer.size(), 0,
+                                       reinterpret_cast<sockaddr*>(&from), &length);
+            if (n < 0) break;
+            Received r;
+            r.kind = Received::Kind::Datagram;
+            r.peer = AddressText(from);
+            r.bytes.assign(buffer.data(), static_cast<size_t>(n));
+            each(r);
+        }
+    }
+    if (fds[2].revents & POLLIN) {
+        for (;;) {
+            sockaddr_storage from;
+            socklen_t length = sizeof from;
+            const int fd = accept4(m->tcp, reinterpret_cast<sockaddr*>(&from), &length,
+                                   SOCK_NONBLOCK | SOCK_CLOEXEC);
+            if (fd < 0) break;
+            if (static_cast<int>(m->connections.size()) >= kMaxConnections) {
+                Received closed;
+                closed.kind = Received::Kind::Closed;
+                closed.connection = m->connections.begin()->first;
+                closed.peer = m->connections.begin()->second.peer;
+                m->CloseConnection(m->connections.begin());
+                each(closed);
+            }
+            m->connections[m->next] = {fd, AddressText(from)};
+            ++m->next;
+        }
+    }
+    for (size_t i = 0; i < numbers.size(); ++i) {
+        if (!fds[3 + i].revents) continue;
+        const auto it = m->connections.find(numbers[i]);
+        if (it == m->connections.end()) continue;  // dropped meanwhile
+        const ssize_t n = recv(it->second.fd, buffer.data(), buffer.size(), 0);
+        if (n < 0 && (errno == EAGAIN || errno == EINTR)) continue;
+        Received r;
+        r.connection = it->first;
+        r.peer = it->second.peer;
+        if (n > 0) {
+            r.kind = Received::Kind::Stream;
+            r.bytes.assign(buffer.data(), static_cast<size_t>(n));
+            each(r);
+        } else {
+            r.kind = Received::Kind::Closed;
+            m->CloseConnection(it);
+            each(r);
+        }
+    }
+    return true;
+}
+
+namespace {
+
+// An address as 16 bytes (IPv4 as mapped IPv6) for the comparison of networks.
+bool AddressBytes(const std::string& text, unsigned char (&bytes)[16], bool& v4) {
+    in_addr a4;
+    in6_addr a6;
+    if (inet_pton(AF_INET, text.c_str(), &a4) == 1) {
+        std::memset(bytes, 0, 10);
+        bytes[10] = bytes[11] = 0xFF;
+        std::memcpy(bytes + 12, &a4, 4);
+        v4 = true;
+        return true;
+    }
+    if (inet_pton(AF_INET6, text.c_str(), &a6) == 1) {
+        std::memcpy(bytes, &a6, 16);
+        v4 = IN6_IS_ADDR_V4MAPPED(&a6);
+        return true;
+    }
+    return false;
+}
+
+std::string Trim(const std::string& s) {
+    const size_t begin = s.find_first_not_of(" \t");
+    if (begin == std::string::npos) return std::string();
+    return s.substr(begin, s.find_last_not_of(" \t") - begin + 1);
+}
+
+}  // namespace
+
+bool IsNumericAddress(const std::string& text) {
+    unsigned char bytes[16];
+    bool v4 = false;
+    return AddressBytes(text, bytes, v4);
+}
+
+bool AddressAllowed(const std::string& address, const std::string& list, std::string* bad) {
+    unsigned char peer[16];
+    bool peerV4 = false;
+    if (!AddressBytes(address, peer, peerV4)) return false;
+    bool allowed = false;
+    size_t start = 0;
+    while (start <= list.size()) {
+        const size_t comma = list.find(',', start);
+        const std::string item = Trim(
+            list.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
+        start = comma == std::string::npos ? list.size() + 1 : comma + 1;
+        if (item.empty()) continue;
+        const size_t slash = item.find('/');
+        unsigned char net[16];
+        bool netV4 = false;
+        int prefix = -1;
+        bool valid = AddressBytes(item.substr(0, slash), net, netV4);
+        if (valid && slash != std::string::npos) {
+            const std::string bits = item.substr(slash + 1);
+            valid = !bits.empty() && bits.size() <= 3 &&
+                    bits.find_first_not_of("0123456789") == std::string::npos;
+            prefix = valid ? std::stoi(bits) : -1;
+            valid = valid && prefix <= (netV4 ? 32 : 128);
+        }
+        if (!valid) {
+            if (bad && bad->empty()) *bad = item;
+            continue;
+        }
+        const int bitsToCompare = prefix < 0 ? 128 : (netV4 ? prefix + 96 : prefix);
+        bool same = true;
+        for (int b = 0; b < bitsToCompare && same; ++b) {
+            const int mask = 0x80 >> (b % 8);
+            same = (peer[b / 8] & mask) == (net[b / 8] & mask);
+        }
+        allowed = allowed || same;
+    }
+    return allowed;
+}
+
+}  // namespace platform

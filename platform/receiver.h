@@ -1,0 +1,56 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+// A UDP socket and a TCP listener on one address and port, for services that receive (the syslog
+// receiver): every wait bounded, a thread can wake the waiting one, and what a peer sends never
+// blocks the others.
+namespace platform {
+
+struct Received {
+    enum class Kind { Datagram, Stream, Closed };
+    Kind kind = Kind::Datagram;
+    int connection = 0;  // the TCP connection, for Stream and Closed
+    std::string peer;    // the sender's address, "127.0.0.1" or "::1"
+    std::string bytes;
+};
+
+class NetworkReceiver {
+public:
+    NetworkReceiver();
+    ~NetworkReceiver();
+    NetworkReceiver(const NetworkReceiver&) = delete;
+    NetworkReceiver& operator=(const NetworkReceiver&) = delete;
+
+    // Binds both sockets to the address (IPv4 or IPv6, numeric) and port; false with the system's
+    // last error (Windows code) when either cannot be had.
+    bool Open(const std::string& address, std::uint16_t port);
+    void Close();
+
+    // Waits at most timeoutMs; hands each datagram, each piece of a stream and each closed
+    // connection to the callback. A peer that opens more than the connections allowed loses its
+    // oldest. False when woken (Wake) or when there is nothing to wait on.
+    bool Wait(unsigned timeoutMs, const std::function<void(const Received&)>& each);
+    // From any thread: the current or next Wait returns at once.
+    void Wake();
+    // Ends a connection (a peer that is not allowed).
+    void Drop(int connection);
+
+    static constexpr int kMaxConnections = 64;
+
+private:
+    struct Impl;
+    Impl* m;
+};
+
+// Whether the text is a numeric IPv4 or IPv6 address.
+bool IsNumericAddress(const std::string& text);
+
+// Whether an address lies in a list of addresses and networks ("127.0.0.1, 10.0.0.0/8, ::1");
+// false for a list that cannot be read. Malformed items are reported in bad (when given).
+bool AddressAllowed(const std::string& address, const std::string& list,
+                    std::string* bad = nullptr);
+
+}  // namespace platform

@@ -1,0 +1,224 @@
+// The syslog receiver on loopback, fed by util-linux logger and by rsyslog forwarding (real
+// senders), and by the test's own socket where a sender must misbehave.
+#include "ingest/syslog_receiver.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+
+#include <fstream>
+#include <map>
+#include <mutex>
+
+#include "config/settings.h"
+#include "core/monitor.h"
+#include "core/program_log.h"
+#include "ingest/syslog_message.h"
+#include "platform/codepage.h"
+#include "platform/eventlog.h"
+#include "support/child_process.h"
+#include "support/loopback.h"
+#include "support/machine_folder.h"
+
+namespace {
+
+class Lines : public LogSink {
+public:
+    void AddLogLine(int, const platform::SystemTime&, const std::string& text) override {
+        std::lock_guard lock(mutex);
+        lines.push_back(platform::SjisToUtf8(text));
+    }
+    bool Has(const std::string& part) {
+        std::lock_guard lock(mutex);
+        for (const std::string& l : lines) {
+            if (l.find(part) != std::string::npos) return true;
+        }
+        return false;
+    }
+    std::mutex mutex;
+    std::vector<std::string> lines;
+};
+
+// A port free for both UDP and TCP on 127.0.0.1, as the system hands them out.
+std::uint16_t FreePort() {
+    std::uint16_t port = 0;
+    const int probe = ListenOnLoopback("127.0.0.1", 0, &port);
+    close(probe);
+    return port;
+}
+
+class SyslogTest : public ::testing::Test {
+protected:
+    SyslogTest() : log(settings, &lines) {
+        settings.Enable = false;
+        SetProgramLog(&log);
+    }
+    ~SyslogTest() override {
+        receiver.Stop();
+        SetProgramLog(nullptr);
+    }
+    void Start(SyslogOptions options = SyslogOptions()) {
+        for (int attempt = 0; attempt < 5; ++attempt) {
+            options.port = FreePort();
+            if (receiver.Start(options)) return;
+        }
+        FAIL() << "no port";
+    }
+    std::string Port() const { return std::to_string(receiver.Options().port); }
+    // The records of the receiver's log, read and rendered as the watch cycle reads them.
+    std::vector<EventRecord> Records() {
+        std::vector<EventRecord> records;
+        platform::UniqueEventLog handle(OpenEventLogByName(receiver.Options().log));
+        platform::DWORD count = 0, oldest = 0;
+        if (!handle || !platform::GetNumberOfEventLogRecords(handle.Get(), count) ||
+            !platform::GetOldestEventLogRecord(handle.Get(), oldest)) {
+            return records;
+        }
+        for (platform::DWORD n = oldest; n < oldest + count; ++n) {
+            EventRecord r;
+            platform::DWORD error = 0;
+            if (ReadEventRecord(receiver.Options().log, handle.Get(), n, r, error))
+                records.push_back(r);
+        }
+        return records;
+    }
+    int Logger(const std::string& arguments) {
+        return RunCommand("logger --server 127.0.0.1 --port " + Port() + " " + arguments);
+    }
+
+    MachineFolder machine;
+    Settings settings;
+    Lines lines;
+    ProgramLog log;
+    SyslogReceiver receiver;
+};
+
+std::string U8(const std::string& sjis) { return platform::SjisToUtf8(sjis); }
+
+// What a sender of the test's own writes, over UDP or a TCP connection it then closes.
+void Send(std::uint16_t port, const std::string& bytes, bool tcp) {
+    const int fd = socket(AF_INET, tcp ? SOCK_STREAM : SOCK_DGRAM, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(port);
+    inet_pton(AF_INET, "127.0.0.1", &to.sin_addr);
+    if (tcp) {
+        ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to), 0);
+        ASSERT_EQ(send(fd, bytes.data(), bytes.size(), 0), static_cast<ssize_t>(bytes.size()));
+    } else {
+        ASSERT_EQ(
+            sendto(fd, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to),
+            static_cast<ssize_t>(bytes.size()));
+    }
+    close(fd);
+}
+
+// The same tests with real senders, nobody here wrote.
+class SyslogPeer : public SyslogTest {};
+
+}  // namespace
+
+TEST_F(SyslogTest, SendersNotAllowedMalformedMessagesAndAFullQueue) {
+    SyslogOptions options;
+    options.allow = "127.0.0.2, 10.0.0.0/8";
+    Start(options);
+    // From 127.0.0.1, which the list leaves out: nothing is written, one line says so.
+    const auto port = receiver.Options().port;
+    Send(port, "<13>hello", false);
+    Send(port, "<13>hello\n", true);
+    for (int i = 0; i < 200 && receiver.GetCounts().refused < 2; ++i) platform::Sleep(10);
+    EXPECT_EQ(receiver.GetCounts().refused, 2u);
+    EXPECT_TRUE(lines.Has("Syslogの送信元127.0.0.1は許可されていないため、受信しません。"));
+
+    // Allowed, but no syslog at all: kept whole, as text, with a warning.
+    options.allow = "127.0.0.0/8";
+    Start(options);
+    Send(receiver.Options().port, "not syslog \xe3\x81\x82", false);
+    ASSERT_TRUE(receiver.WaitForWritten(1, 5000));
+    receiver.Stop();
+    const std::vector<EventRecord> records = Records();
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(U8(records[0].Description), "not syslog あ");
+    EXPECT_EQ(records[0].SourceName, "Syslog");
+    EXPECT_EQ(records[0].ComputerName, "127.0.0.1");
+    EXPECT_TRUE(lines.Has("Syslogのメッセージ1件は形式が正しくないため、そのまま記録しました。"));
+
+    // A queue that takes nothing: every message is dropped, counted, and the count written.
+    options.queueBytes = 0;
+    Start(options);
+    Send(receiver.Options().port, "<13>app: x", false);
+    for (int i = 0; i < 200 && receiver.GetCounts().dropped < 1; ++i) platform::Sleep(10);
+    receiver.Stop();
+    EXPECT_EQ(receiver.GetCounts().dropped, 1u);
+    EXPECT_TRUE(lines.Has("Syslogのメッセージ1件は、書き込みが追いつかないため破棄しました。"));
+    EXPECT_EQ(U8(Records().back().Description), "Quorvik: Syslogのメッセージ1件を破棄しました。");
+}
+
+TEST_F(SyslogTest, APortInUseIsSaidAndNothingRuns) {
+    std::uint16_t port = 0;
+    const int taken = ListenOnLoopback("127.0.0.1", 0, &port);
+    SyslogOptions options;
+    options.port = port;
+    EXPECT_FALSE(receiver.Start(options));
+    EXPECT_FALSE(receiver.Running());
+    EXPECT_TRUE(lines.Has("Syslogの受信を開始できませんでした(127.0.0.1 ポート" +
+                          std::to_string(port) + ")。"));
+    close(taken);
+}
+
+TEST_F(SyslogPeer, LoggerOverUdpAndTcpInBothForms) {
+    Start();
+    ASSERT_EQ(Logger("--udp --rfc5424 -t backup -p local4.err --msgid ID47 "
+                     "--sd-id example@32473 --sd-param 'iut=\"3\"' 'バックアップ失敗'"),
+              0);
+    ASSERT_EQ(Logger("--tcp --rfc3164 -t cron -p cron.warning 'job late'"), 0);
+    ASSERT_EQ(Logger("--tcp --octet-count --rfc5424 -t sshd -p auth.info 'accepted'"), 0);
+    ASSERT_TRUE(receiver.WaitForWritten(3, 10000));
+    const std::vector<EventRecord> records = Records();
+    ASSERT_EQ(records.size(), 3u);
+    std::map<std::string, EventRecord> bySource;
+    for (const EventRecord& r : records) bySource[r.SourceName] = r;
+    ASSERT_EQ(bySource.size(), 3u);
+    const EventRecord& backup = bySource["backup"];
+    EXPECT_EQ(backup.EventType, 1);
+    EXPECT_EQ(backup.EventID, SyslogEventId("ID47", "backup"));
+    // The message, then the structured data; rendered through the source's message file.
+    const std::string description = U8(backup.Description);
+    EXPECT_EQ(description.rfind("バックアップ失敗\r\n[timeQuality ", 0), 0u) << description;
+    EXPECT_NE(description.find("][example@32473 iut=\"3\"]"), std::string::npos) << description;
+    EXPECT_FALSE(backup.ComputerName.empty());
+    EXPECT_EQ(bySource["cron"].EventType, 2);
+    EXPECT_EQ(U8(bySource["cron"].Description), "job late");
+    EXPECT_EQ(bySource["sshd"].EventType, 4);
+    EXPECT_EQ(U8(bySource["sshd"].Description).rfind("accepted\r\n[timeQuality ", 0), 0u);
+    EXPECT_EQ(receiver.GetCounts().malformed, 0u);
+}
+
+TEST_F(SyslogPeer, RsyslogForwardsToUs) {
+    Start();
+    TestFolder work;
+    const std::uint16_t inPort = FreePort();
+    const std::string config = work.File("rsyslog.conf");
+    std::ofstream(config) << "global(workDirectory=\"" << work.Path() << "\")\n"
+                          << "module(load=\"imudp\")\n"
+                          << "input(type=\"imudp\" address=\"127.0.0.1\" port=\"" << inPort
+                          << "\")\n"
+                          << "*.* action(type=\"omfwd\" target=\"127.0.0.1\" port=\"" << Port()
+                          << "\" protocol=\"tcp\" TCP_Framing=\"octet-counted\""
+                          << " template=\"RSYSLOG_SyslogProtocol23Format\")\n";
+    const std::string pidFile = work.File("rsyslogd.pid");
+    ChildProcess rsyslog({"/usr/sbin/rsyslogd", "-n", "-f", config, "-i", pidFile});
+    ASSERT_TRUE(rsyslog.Running());
+    // rsyslog listens once it has read its configuration: send until something comes through.
+    for (int i = 0; i < 100 && receiver.GetCounts().written == 0; ++i) {
+        RunCommand("logger --server 127.0.0.1 --port " + std::to_string(inPort) +
+                   " --udp -t relayed -p daemon.err 'through rsyslog'");
+        receiver.WaitForWritten(1, 100);
+    }
+    rsyslog.Stop();
+    ASSERT_GE(receiver.GetCounts().written, 1u);
+    const EventRecord r = Records().front();
+    EXPECT_EQ(r.SourceName, "relayed");
+    EXPECT_EQ(r.EventType, 1);
+    EXPECT_EQ(U8(r.Description).rfind("through rsyslog\r\n[timeQuality ", 0), 0u);
+}
