@@ -152,7 +152,7 @@ SyslogReceiver::Counts SyslogReceiver::GetCounts() const {
     return m_counts;
 }
 
-bool SyslogReceiver::WaitForWritten(std::uint64_t count, unsigned timeoutMs) {
+bool SyslogReceiver::WaitForWritten(std::uint64_t count, unsigned timeoutMs) const {
     std::unique_lock lock(m_mutex);
     return m_changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
                               [&] { return m_counts.written + m_counts.failed >= count; });

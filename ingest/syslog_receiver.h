@@ -53,7 +53,7 @@ public:
     };
     Counts GetCounts() const;
     // Waits until at least count records were written; false after timeoutMs without.
-    bool WaitForWritten(std::uint64_t count, unsigned timeoutMs);
+    bool WaitForWritten(std::uint64_t count, unsigned timeoutMs) const;
 
 private:
     struct Pending {
@@ -72,7 +72,7 @@ private:
     std::atomic<bool> m_stop{false};
 
     mutable std::mutex m_mutex;
-    std::condition_variable m_changed;
+    mutable std::condition_variable m_changed;
     std::deque<Pending> m_queue;
     size_t m_queueBytes = 0;
     Counts m_counts;

@@ -1,7 +1,7 @@
 #include "ui/extension_dialog.h"
 
 #include <QCheckBox>
-#include <QGridLayout>
+#include <QFormLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -53,8 +53,9 @@ QGroupBox* TfrmExtension::SyslogGroup() {
     edtSyslogLog->setObjectName(QStringLiteral("edtSyslogLog"));
     edtSyslogLog->setMaxLength(64);
     auto* group = new QGroupBox(Text(u8"Syslogの受信"));
-    auto* grid = new QGridLayout(group);
-    grid->addWidget(cbxSyslog, 0, 0, 1, 4);
+    auto* box = new QVBoxLayout(group);
+    box->addWidget(cbxSyslog);
+    auto* form = new QFormLayout;
     struct Row {
         const char8_t* label;
         QLineEdit* edit;
@@ -63,19 +64,20 @@ QGroupBox* TfrmExtension::SyslogGroup() {
                         {u8"受信するアドレス(&A)", edtSyslogBind},
                         {u8"許可する送信元(&W)", edtSyslogAllow},
                         {u8"記録するログ(&G)", edtSyslogLog}};
-    for (int i = 0; i < 4; ++i) {
-        auto* label = new QLabel(Text(rows[i].label));
-        label->setBuddy(rows[i].edit);
+    for (const Row& row : rows) {
+        auto* label = new QLabel(Text(row.label));
+        label->setBuddy(row.edit);
         m_syslogControls.push_back(label);
-        m_syslogControls.push_back(rows[i].edit);
-        grid->addWidget(label, 1 + i, 0);
-        grid->addWidget(rows[i].edit, 1 + i, 1, 1, i == 0 ? 1 : 3);
+        m_syslogControls.push_back(row.edit);
+        form->addRow(label, row.edit);
     }
+    box->addLayout(form);
     auto* note =
-        new QLabel(Text(u8"UDPとTCP(RFC 5424、RFC 3164)で受け取り、1件ずつイベントとして"
-                        u8"記録します。送信元はアドレスかネットワークをカンマで区切ります。"));
+        new QLabel(Text(u8"UDPとTCP(RFC 5424とRFC 3164)で受け取り、1件ずつイベントとして"
+                        u8"記録します。送信元は、アドレスかネットワークをカンマで区切っ"
+                        u8"て入力します。"));
     note->setWordWrap(true);
-    grid->addWidget(note, 5, 0, 1, 4);
+    box->addWidget(note);
     connect(cbxSyslog, &QCheckBox::toggled, this, &TfrmExtension::OptionsToggled);
     return group;
 }
@@ -110,7 +112,14 @@ TfrmExtension::TfrmExtension(QWidget* parent) : QDialog(parent) {
     MakeNumericEdit(edtSpoolHours, 3);
     MakeNumericEdit(edtFloodLimit, 4);
 
-    auto* layout = new QVBoxLayout(this);
+    // Two columns: what concerns the reports, and where events come from.
+    auto* outer = new QVBoxLayout(this);
+    auto* columns = new QHBoxLayout;
+    auto* layout = new QVBoxLayout;
+    auto* sources = new QVBoxLayout;
+    columns->addLayout(layout, 1);
+    columns->addLayout(sources, 1);
+    outer->addLayout(columns);
     layout->addWidget(OptionGroup(
         u8"再起動後のチェック", cbxResume, lblResumeLimit, edtResumeLimit, u8"件 (ログごと)",
         u8"前回チェックしたレコードの次から、停止中に書き込まれたレコードを"
@@ -131,14 +140,17 @@ TfrmExtension::TfrmExtension(QWidget* parent) : QDialog(parent) {
                         u8"チェックします。監視間隔ごとのチェックも続けます。"));
     immediateNote->setWordWrap(true);
     immediateLayout->addWidget(immediateNote);
-    layout->addWidget(immediate);
-    layout->addWidget(SyslogGroup());
+    layout->addStretch();
+    sources->addWidget(immediate);
+    sources->addWidget(SyslogGroup());
+    sources->addStretch();
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
     buttons->addWidget(btnOk);
     buttons->addWidget(btnCancel);
-    layout->addLayout(buttons);
+    outer->addLayout(buttons);
     btnOk->setDefault(true);
+    resize(860, sizeHint().height());
 
     connect(btnOk, &QPushButton::clicked, this, &TfrmExtension::btnOkClick);
     connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);

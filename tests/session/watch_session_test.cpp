@@ -3,8 +3,11 @@
 // notification counts across a restart. Also run under ThreadSanitizer.
 #include "session/watch_session.h"
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -300,6 +303,43 @@ TEST_F(SessionTest, WithImmediateChecksAnEventIsReportedWithoutATimerTick) {
     session->WaitUntilIdle();
     EXPECT_TRUE(view.Has(sent)) << ::testing::PrintToString(view.calls);
     EXPECT_NE(server.Data().find("Subject: Quorvik Report"), std::string::npos);
+}
+
+TEST_F(SessionTest, ASyslogMessageIsReportedAsAnyEventOfTheMachine) {
+    ScriptedSmtpServer server("220 ready\r\n", Accepting());
+    MailTo(server.Port());
+    WatchList watches;
+    LoadWatchList(watches);
+    watches[0]->LogName = "Syslog";
+    watches[0]->SourceName = "backup";
+    watches[0]->Type = 1;
+    SaveWatchList(watches);
+    ExtensionSettings extension;
+    extension.Syslog = true;
+    extension.SyslogPort = FreePort();
+    SaveExtensionSettings(extension);
+    auto session = NewSession();
+    session->ApplyExtensions();
+    session->Start();
+    session->WaitUntilIdle();
+    ASSERT_TRUE(session->Syslog().Running());
+    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(static_cast<std::uint16_t>(extension.SyslogPort));
+    inet_pton(AF_INET, "127.0.0.1", &to.sin_addr);
+    const std::string message = "<11>1 - host1 backup - - - nightly backup failed";
+    ASSERT_GT(
+        sendto(fd, message.data(), message.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to),
+        0);
+    close(fd);
+    ASSERT_TRUE(session->Syslog().WaitForWritten(1, 10000));
+    session->Tick();
+    session->WaitUntilIdle();
+    EXPECT_TRUE(view.Has("0 監視イベント番号: 1 - メールが送信されました。"))
+        << ::testing::PrintToString(view.calls);
+    EXPECT_NE(server.Data().find("nightly backup failed"), std::string::npos) << server.Data();
+    EXPECT_NE(server.Data().find("host1"), std::string::npos);
 }
 
 TEST_F(SessionTest, KeptMailSurvivesTheProgramAndSaysWhenItMayBeARepeat) {

@@ -24,6 +24,7 @@
 #include "platform/codepage.h"
 #include "platform/files.h"
 #include "platform/instance.h"
+#include "support/loopback.h"
 #include "support/machine_folder.h"
 #include "support/scripted_shell.h"
 #include "support/test_app.h"
@@ -310,6 +311,21 @@ TEST_F(MainWindowTest, TheExtensionOptionsAreCheckedSavedAndPutInEffect) {
             EXPECT_TRUE(d.isVisible());
             limit->setText(QStringLiteral("25"));
             Find<QCheckBox>(&d, "cbxResume")->setChecked(true);
+            // The syslog receiver on a port of the system's choosing; a sender that is no
+            // address is refused first.
+            Find<QCheckBox>(&d, "cbxSyslog")->setChecked(true);
+            std::uint16_t port = 0;
+            close(ListenOnLoopback("127.0.0.1", 0, &port));
+            Find<QLineEdit>(&d, "edtSyslogPort")->setText(QString::number(port));
+            auto* allow = Find<QLineEdit>(&d, "edtSyslogAllow");
+            allow->setText(QStringLiteral("127.0.0.1, 300.1.1.1"));
+            shell.Answer(platform::kIdOk);
+            Find<QPushButton>(&d, "btnOk")->click();
+            EXPECT_EQ(SjisToUtf8(shell.Boxes().back().text),
+                      "許可する送信元「300.1.1.1」は、アドレスかネットワーク(10.0.0.0/8 など)で"
+                      "はありません。");
+            EXPECT_EQ(d.focusWidget(), allow);
+            allow->setText(QStringLiteral("127.0.0.1"));
             Find<QPushButton>(&d, "btnOk")->click();
         });
         Find<QPushButton>(&etc, "btnExtension")->click();
@@ -323,6 +339,7 @@ TEST_F(MainWindowTest, TheExtensionOptionsAreCheckedSavedAndPutInEffect) {
     EXPECT_TRUE(session.Extensions().Flood);
     EXPECT_EQ(session.Extensions().FloodLimit, 25);
     EXPECT_TRUE(session.Extensions().Resume);
+    EXPECT_TRUE(session.Syslog().Running());
     ExtensionSettings stored;
     LoadExtensionSettings(stored);
     EXPECT_EQ(stored, session.Extensions());
