@@ -1,0 +1,172 @@
+// Syslog messages taken per second into the machine's log while a watch pass reads that log
+// (100 watch entries, ticking without pause), over TCP with octet counting and over UDP; then the
+// delay from a util-linux logger call to its record being in the log (median and 95th percentile
+// over 50 calls, the start of logger included).
+#include <arpa/inet.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "bench/bench_machine.h"
+#include "bench/run_command.h"
+#include "config/settings.h"
+#include "core/program_log.h"
+#include "ingest/syslog_receiver.h"
+#include "platform/eventlog_writer.h"
+#include "tests/support/loopback.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+
+std::string Message(int i) {
+    return "<14>1 2026-12-07T09:05:03Z web" + std::to_string(i % 7) + " app" +
+           std::to_string(i % 20) + " " + std::to_string(1000 + i) + " - [meta seq=\"" +
+           std::to_string(i) + "\"] request " + std::to_string(i) + " served in 12 ms";
+}
+
+void SendTcp(std::uint16_t port, int count) {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(port);
+    inet_pton(AF_INET, "127.0.0.1", &to.sin_addr);
+    if (connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) return;
+    std::string chunk;
+    for (int i = 0; i < count; ++i) {
+        const std::string m = Message(i);
+        chunk += std::to_string(m.size()) + " " + m;
+        if (chunk.size() > 60000 || i + 1 == count) {
+            for (size_t sent = 0; sent < chunk.size();) {
+                const ssize_t n = send(fd, chunk.data() + sent, chunk.size() - sent, 0);
+                if (n <= 0) break;
+                sent += static_cast<size_t>(n);
+            }
+            chunk.clear();
+        }
+    }
+    close(fd);
+}
+
+void SendUdp(std::uint16_t port, int count) {
+    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(port);
+    inet_pton(AF_INET, "127.0.0.1", &to.sin_addr);
+    for (int i = 0; i < count; ++i) {
+        const std::string m = Message(i);
+        sendto(fd, m.data(), m.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+    }
+    close(fd);
+}
+
+std::uint16_t FreePort() {
+    std::uint16_t port = 0;
+    close(ListenOnLoopback("127.0.0.1", 0, &port));
+    return port;
+}
+
+}  // namespace
+
+int main() {
+    PrepareBenchMachine();
+    Settings settings;
+    settings.Enable = false;
+    ProgramLog log(settings, nullptr);
+    SetProgramLog(&log);
+    constexpr int kCount = 200000;
+
+    // A watch pass over the receiver's log, ticking without pause while messages come in.
+    WatchList watches = MakeBenchWatches();
+    NoTimer timer;
+    NoLocks locks;
+    struct Consumers : BatchConsumers {
+        void ProcessActions(TickBatch&) override {}
+        void DeliverMail(TickBatch&) override {}
+        void SendNetworkMessages(TickBatch&) override {}
+    } consumers;
+    std::atomic<bool> stop{false};
+    std::atomic<int> ticks{0};
+
+    for (const bool tcp : {true, false}) {
+        SyslogReceiver receiver;
+        SyslogOptions options;
+        options.port = FreePort();
+        options.log = tcp ? "SyslogTcp" : "SyslogUdp";
+        options.queueMessages = kCount;
+        options.queueBytes = 256u << 20;
+        if (!receiver.Start(options)) {
+            std::printf("the receiver did not start\n");
+            return 1;
+        }
+        platform::SetEventLogMaxSize(options.log, 64u << 20);
+        Monitor monitor(settings, watches, timer, locks, consumers);
+        monitor.StartMonitoring();
+        stop = false;
+        ticks = 0;
+        std::thread pass([&] {
+            while (!stop) {
+                monitor.WatchTick();
+                ++ticks;
+            }
+        });
+        const Clock::time_point start = Clock::now();
+        if (tcp) {
+            SendTcp(options.port, kCount);
+        } else {
+            SendUdp(options.port, kCount);
+        }
+        // UDP loses what the socket's buffer cannot hold: wait for what was taken.
+        std::uint64_t expected = kCount;
+        while (!receiver.WaitForWritten(expected, 2000)) {
+            const SyslogReceiver::Counts c = receiver.GetCounts();
+            if (c.written + c.failed >= c.received && !tcp) break;
+        }
+        const double seconds = Seconds(Clock::now() - start);
+        stop = true;
+        pass.join();
+        receiver.Stop();
+        const SyslogReceiver::Counts c = receiver.GetCounts();
+        std::printf(
+            "%s: %llu of %d messages written in %.2f s: %.0f a second (%d watch ticks "
+            "meanwhile, %llu dropped by the queue)\n",
+            tcp ? "TCP, octet counting" : "UDP", static_cast<unsigned long long>(c.written), kCount,
+            seconds, static_cast<double>(c.written) / seconds, ticks.load(),
+            static_cast<unsigned long long>(c.dropped));
+    }
+
+    // From a logger call to its record in the log.
+    SyslogReceiver receiver;
+    SyslogOptions options;
+    options.port = FreePort();
+    receiver.Start(options);
+    std::vector<double> delays;
+    for (int i = 1; i <= 50; ++i) {
+        const Clock::time_point start = Clock::now();
+        RunTimed("logger --server 127.0.0.1 --port " + std::to_string(options.port) +
+                 " --udp -t bench 'call " + std::to_string(i) + "'");
+        if (!receiver.WaitForWritten(static_cast<std::uint64_t>(i), 5000)) {
+            std::printf("call %d: no record within 5 s\n", i);
+            continue;
+        }
+        delays.push_back(Seconds(Clock::now() - start) * 1000);
+    }
+    receiver.Stop();
+    std::sort(delays.begin(), delays.end());
+    if (!delays.empty()) {
+        std::printf("logger call to record: median %.1f ms, 95th percentile %.1f ms (%zu calls)\n",
+                    delays[delays.size() / 2], delays[delays.size() * 95 / 100], delays.size());
+    }
+    SetProgramLog(nullptr);
+    return 0;
+}
