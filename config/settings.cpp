@@ -131,6 +131,8 @@ void LoadExtensionSettings(ExtensionSettings& e) {
     e.FloodLimit =
         Clamped(ReadIntSetting("Extension", "FloodLimit", defaults.FloodLimit), 1, kFloodLimitMax);
     e.Immediate = ReadIntSetting("Extension", "Immediate", 0) != 0;
+    e.Journal = ReadIntSetting("Extension", "Journal", 0) != 0;
+    e.JournalFolder = ReadText("Extension", "JournalFolder", "");
     e.Syslog = ReadIntSetting("Extension", "Syslog", 0) != 0;
     e.SyslogPort =
         Clamped(ReadIntSetting("Extension", "SyslogPort", defaults.SyslogPort), 1, 65535);
@@ -151,6 +153,8 @@ bool SaveExtensionSettings(const ExtensionSettings& e) {
          {"Extension", "Flood", Decimal(e.Flood ? 1 : 0)},
          {"Extension", "FloodLimit", Decimal(e.FloodLimit)},
          {"Extension", "Immediate", Decimal(e.Immediate ? 1 : 0)},
+         {"Extension", "Journal", Decimal(e.Journal ? 1 : 0)},
+         {"Extension", "JournalFolder", e.JournalFolder},
          {"Extension", "Syslog", Decimal(e.Syslog ? 1 : 0)},
          {"Extension", "SyslogPort", Decimal(e.SyslogPort)},
          {"Extension", "SyslogBind", e.SyslogBind},

@@ -35,6 +35,8 @@ struct ExtensionSettings {
     bool Flood = false;               // holds back notifications beyond the limit
     std::int32_t FloodLimit = 10;     // notifications per watch entry and hour
     bool Immediate = false;           // checks a log the moment its file changes
+    bool Journal = false;             // takes the systemd journal's entries into the machine's logs
+    std::string JournalFolder;        // empty: the local journal; else a folder of journal files
     bool Syslog = false;              // receives syslog messages into a log of the machine
     std::int32_t SyslogPort = 5514;   // UDP and TCP; above 1023, so that no privilege is needed
     std::string SyslogBind = "127.0.0.1";

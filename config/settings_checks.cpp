@@ -1,6 +1,7 @@
 #include "config/settings_checks.h"
 
 #include "platform/codepage.h"
+#include "platform/files.h"
 #include "platform/receiver.h"
 
 namespace {
@@ -150,6 +151,8 @@ ExtensionFields FieldsOf(const ExtensionSettings& s) {
     f.flood = s.Flood;
     f.floodLimit = std::to_string(s.FloodLimit);
     f.immediate = s.Immediate;
+    f.journal = s.Journal;
+    f.journalFolder = s.JournalFolder;
     f.syslog = s.Syslog;
     f.syslogPort = std::to_string(s.SyslogPort);
     f.syslogBind = s.SyslogBind;
@@ -167,6 +170,8 @@ ExtensionSettings ExtensionOf(const ExtensionFields& f, const ExtensionSettings&
     if (f.resume) s.ResumeLimit = static_cast<std::int32_t>(FieldNumber(f.resumeLimit));
     if (f.spool) s.SpoolHours = static_cast<std::int32_t>(FieldNumber(f.spoolHours));
     if (f.flood) s.FloodLimit = static_cast<std::int32_t>(FieldNumber(f.floodLimit));
+    s.Journal = f.journal;
+    if (f.journal) s.JournalFolder = f.journalFolder;
     s.Syslog = f.syslog;
     if (f.syslog) {
         s.SyslogPort = static_cast<std::int32_t>(FieldNumber(f.syslogPort));
@@ -189,6 +194,10 @@ std::optional<ExtensionProblem> CheckExtension(const ExtensionFields& f) {
     if (auto p = CheckNumber(f.flood, f.floodLimit, ExtensionField::FloodLimit,
                              u8"1時間あたりの通知数", kFloodLimitMax)) {
         return p;
+    }
+    if (f.journal && !f.journalFolder.empty() && !platform::DirectoryExists(f.journalFolder)) {
+        return ExtensionProblem{ExtensionField::JournalFolder,
+                                sjis(u8"ジャーナルのフォルダーが見つかりません。")};
     }
     if (!f.syslog) return std::nullopt;
     if (auto p = CheckNumber(true, f.syslogPort, ExtensionField::SyslogPort, u8"受信するポート番号",

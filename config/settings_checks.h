@@ -65,6 +65,8 @@ struct ExtensionFields {
     bool flood = false;
     std::string floodLimit;
     bool immediate = false;
+    bool journal = false;
+    std::string journalFolder;
     bool syslog = false;
     std::string syslogPort, syslogBind, syslogAllow, syslogLog;
 
@@ -75,6 +77,7 @@ enum class ExtensionField {
     ResumeLimit,
     SpoolHours,
     FloodLimit,
+    JournalFolder,
     SyslogPort,
     SyslogBind,
     SyslogAllow,

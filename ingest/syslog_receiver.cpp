@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "core/program_log.h"
+#include "ingest/log_writer.h"
 #include "ingest/syslog_message.h"
 #include "platform/bytes.h"
 #include "platform/clock.h"
@@ -17,43 +18,7 @@ namespace {
 // The source of messages whose application cannot have a source of its own, and of the lines
 // the receiver itself writes.
 constexpr char kFallbackSource[] = "Syslog";
-// Sources a run registers at most: a sender naming a new application in every message must not
-// grow the registry without end.
-constexpr size_t kMaxNewSources = 256;
 constexpr std::int64_t kWarnEverySeconds = 60;
-
-bool ValidUtf8(std::string_view s) {
-    for (size_t i = 0; i < s.size();) {
-        const auto c = static_cast<unsigned char>(s[i]);
-        const size_t n = c < 0x80         ? 1
-                         : (c >> 5) == 6  ? 2
-                         : (c >> 4) == 14 ? 3
-                         : (c >> 3) == 30 ? 4
-                                          : 0;
-        if (n == 0 || i + n > s.size()) return false;
-        for (size_t k = 1; k < n; ++k) {
-            if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
-        }
-        i += n;
-    }
-    return true;
-}
-
-// Senders that write Shift-JIS (Japanese Windows agents) are read as such.
-std::string AsUtf8(std::string_view bytes) {
-    if (ValidUtf8(bytes)) return std::string(bytes);
-    return platform::SjisToUtf8(bytes);
-}
-
-// A name the registry can hold as a key: printable ASCII without its separators, at most 48.
-std::string SourceName(std::string_view appName) {
-    std::string name;
-    for (char c : appName) {
-        if (c > 0x20 && c < 0x7F && c != '\\' && c != '[' && c != ']') name += c;
-        if (name.size() == 48) break;
-    }
-    return name;
-}
 
 std::int64_t SteadySeconds() {
     return std::chrono::duration_cast<std::chrono::seconds>(
@@ -62,40 +27,6 @@ std::int64_t SteadySeconds() {
 }
 
 }  // namespace
-
-// The log the receiver writes into, with the sources it has registered.
-class SyslogLogWriter {
-public:
-    explicit SyslogLogWriter(const std::string& log) : m_log(log) {}
-
-    bool Open() { return m_writer.Open(m_log); }
-
-    // The source a message is written under; empty prefix when it is the application's own.
-    std::string Source(const std::string& appName, std::string& prefix) {
-        const std::string name = SourceName(appName);
-        if (name.empty()) return kFallbackSource;
-        const auto known = m_sources.find(name);
-        if (known != m_sources.end() && known->second) return name;
-        if (known == m_sources.end() && m_sources.size() < kMaxNewSources &&
-            platform::RegisterEventSource(m_log, name)) {
-            m_sources[name] = true;
-            return name;
-        }
-        // Another log's source, or one too many: written under the receiver's own.
-        if (known == m_sources.end() && m_sources.size() < kMaxNewSources) m_sources[name] = false;
-        prefix = name + ": ";
-        return kFallbackSource;
-    }
-
-    bool Write(const std::string& source, const platform::EventToWrite& event) {
-        return m_writer.Write(source, event);
-    }
-
-private:
-    std::string m_log;
-    platform::EventLogWriter m_writer;
-    std::map<std::string, bool> m_sources;  // name -> registered in this log
-};
 
 bool SyslogReceiver::Start(const SyslogOptions& options) {
     Stop();
@@ -222,19 +153,19 @@ void SyslogReceiver::Receive() {
     }
 }
 
-void SyslogReceiver::WriteOne(SyslogLogWriter& writer, const Pending& pending) {
+void SyslogReceiver::WriteOne(IngestLogWriter& writer, const Pending& pending) {
     const int year = platform::GetLocalTime().year;
     const SyslogMessage m = ParseSyslogMessage(pending.bytes, year);
     platform::EventToWrite event;
     event.type = SyslogEventType(m.severity);
     event.category = static_cast<std::uint16_t>(m.facility + 1);
     event.eventId = SyslogEventId(m.msgId, m.appName);
-    event.computer = m.hostname.empty() ? pending.peer : AsUtf8(m.hostname);
+    event.computer = m.hostname.empty() ? pending.peer : TextAsUtf8(m.hostname);
     if (m.time >= 0 && m.time <= 0xFFFFFFFFll) event.timeGenerated = m.time;
     std::string prefix;
     const std::string source = writer.Source(m.appName, prefix);
-    std::string description = prefix + AsUtf8(m.text);
-    if (!m.structuredData.empty()) description += "\r\n" + AsUtf8(m.structuredData);
+    std::string description = prefix + TextAsUtf8(m.text);
+    if (!m.structuredData.empty()) description += "\r\n" + TextAsUtf8(m.structuredData);
     event.strings = {description};
     const bool written = writer.Write(source, event);
     std::lock_guard lock(m_mutex);
@@ -243,7 +174,7 @@ void SyslogReceiver::WriteOne(SyslogLogWriter& writer, const Pending& pending) {
 }
 
 void SyslogReceiver::Write() {
-    SyslogLogWriter writer(m_options.log);
+    IngestLogWriter writer(m_options.log, kFallbackSource);
     const bool open = writer.Open();
     if (!open) {
         LogMessage(kLogError, sjis(u8"%sログに書き込めません。%s").c_str(), m_options.log.c_str(),

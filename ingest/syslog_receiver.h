@@ -64,7 +64,7 @@ private:
     void Write();
     void Take(const std::string& peer, std::string bytes);
     bool Allowed(const std::string& peer);
-    void WriteOne(class SyslogLogWriter& writer, const Pending& pending);
+    void WriteOne(class IngestLogWriter& writer, const Pending& pending);
 
     SyslogOptions m_options;
     platform::NetworkReceiver m_receiver;

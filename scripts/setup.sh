@@ -11,7 +11,7 @@ task="${1:-run}"
 run=(
   build-essential cmake ninja-build ccache pkg-config
   qt6-base-dev libgl-dev
-  libssl-dev libcurl4-openssl-dev fonts-noto-cjk libqt6svg6 qt6-translations-l10n
+  libssl-dev libcurl4-openssl-dev libsystemd-dev fonts-noto-cjk libqt6svg6 qt6-translations-l10n
 )
 test=(
   "${run[@]}"
@@ -19,7 +19,7 @@ test=(
   libevt-utils libevtx-utils
   binutils-mingw-w64-x86-64 python3 python3-pefile python3-aiosmtpd nodejs openssl
   lhasa libarchive-tools samba xvfb xauth x11-utils xdotool imagemagick trayer openbox
-  rsyslog
+  rsyslog systemd-journal-remote
 )
 bench=("${test[@]}" libbenchmark-dev strace jlha-utils)
 fuzz=("${run[@]}" clang libclang-rt-14-dev lhasa)

@@ -67,6 +67,7 @@ WatchSession::WatchSession()
 WatchSession::~WatchSession() {
     StopChangeWatch();
     m_syslog.Stop();
+    m_journal.Stop();
     WaitUntilIdle();
     {
         std::lock_guard lock(m_jobMutex);
@@ -305,6 +306,16 @@ void WatchSession::ApplyExtensions() {
         StartChangeWatch();
     } else {
         StopChangeWatch();
+    }
+    if (m_extensions.Journal) {
+        JournalOptions options;
+        options.folder = platform::SjisToUtf8(m_extensions.JournalFolder);
+        if (!m_journal.Running() || !(options == m_journalOptions)) {
+            m_journalOptions = options;
+            m_journal.Start(options);
+        }
+    } else {
+        m_journal.Stop();
     }
     if (m_extensions.Syslog) {
         SyslogOptions options;

@@ -16,6 +16,7 @@
 #include "core/flood_control.h"
 #include "core/monitor.h"
 #include "core/program_log.h"
+#include "ingest/journal_importer.h"
 #include "ingest/syslog_receiver.h"
 #include "notify/mail_report.h"
 #include "notify/mail_spool.h"
@@ -193,7 +194,10 @@ private:
     // The syslog receiver, with the options it was started with.
     SyslogReceiver m_syslog;
     SyslogOptions m_syslogOptions;
+    JournalImporter m_journal;
+    JournalOptions m_journalOptions;
 
 public:
     const SyslogReceiver& Syslog() const { return m_syslog; }
+    const JournalImporter& Journal() const { return m_journal; }
 };

@@ -38,6 +38,30 @@ QGroupBox* OptionGroup(const char8_t* title, QCheckBox* check, QLabel* label, QL
 
 }  // namespace
 
+QGroupBox* TfrmExtension::JournalGroup() {
+    cbxJournal = new QCheckBox(Text(u8"systemdのジャーナルをイベントログに取り込む(&J)"));
+    cbxJournal->setObjectName(QStringLiteral("cbxJournal"));
+    edtJournalFolder = new QLineEdit;
+    edtJournalFolder->setObjectName(QStringLiteral("edtJournalFolder"));
+    edtJournalFolder->setPlaceholderText(Text(u8"空欄: このマシンのジャーナル"));
+    lblJournalFolder = new QLabel(Text(u8"フォルダー(&D)"));
+    lblJournalFolder->setBuddy(edtJournalFolder);
+    auto* group = new QGroupBox(Text(u8"ジャーナルの取り込み"));
+    auto* box = new QVBoxLayout(group);
+    box->addWidget(cbxJournal);
+    auto* row = new QHBoxLayout;
+    row->addWidget(lblJournalFolder);
+    row->addWidget(edtJournalFolder, 1);
+    box->addLayout(row);
+    auto* note =
+        new QLabel(Text(u8"カーネルとシステムのサービスのエントリーはSystemログに、"
+                        u8"それ以外はApplicationログに記録します。"));
+    note->setWordWrap(true);
+    box->addWidget(note);
+    connect(cbxJournal, &QCheckBox::toggled, this, &TfrmExtension::OptionsToggled);
+    return group;
+}
+
 QGroupBox* TfrmExtension::SyslogGroup() {
     cbxSyslog = new QCheckBox(Text(u8"Syslogを受信してログに記録する(&Y)"));
     cbxSyslog->setObjectName(QStringLiteral("cbxSyslog"));
@@ -142,6 +166,7 @@ TfrmExtension::TfrmExtension(QWidget* parent) : QDialog(parent) {
     immediateLayout->addWidget(immediateNote);
     layout->addStretch();
     sources->addWidget(immediate);
+    sources->addWidget(JournalGroup());
     sources->addWidget(SyslogGroup());
     sources->addStretch();
     auto* buttons = new QHBoxLayout;
@@ -168,6 +193,8 @@ ExtensionFields TfrmExtension::Fields() const {
     f.flood = cbxFlood->isChecked();
     f.floodLimit = EditText(edtFloodLimit);
     f.immediate = cbxImmediate->isChecked();
+    f.journal = cbxJournal->isChecked();
+    f.journalFolder = EditText(edtJournalFolder);
     f.syslog = cbxSyslog->isChecked();
     f.syslogPort = EditText(edtSyslogPort);
     f.syslogBind = EditText(edtSyslogBind);
@@ -181,6 +208,7 @@ QLineEdit* TfrmExtension::Control(ExtensionField field) const {
         case ExtensionField::ResumeLimit: return edtResumeLimit;
         case ExtensionField::SpoolHours: return edtSpoolHours;
         case ExtensionField::FloodLimit: return edtFloodLimit;
+        case ExtensionField::JournalFolder: return edtJournalFolder;
         case ExtensionField::SyslogPort: return edtSyslogPort;
         case ExtensionField::SyslogBind: return edtSyslogBind;
         case ExtensionField::SyslogAllow: return edtSyslogAllow;
@@ -199,6 +227,8 @@ void TfrmExtension::ShowExtension(const ExtensionSettings& settings) {
     cbxFlood->setChecked(f.flood);
     SetEditText(edtFloodLimit, f.floodLimit);
     cbxImmediate->setChecked(f.immediate);
+    cbxJournal->setChecked(f.journal);
+    SetEditText(edtJournalFolder, f.journalFolder);
     cbxSyslog->setChecked(f.syslog);
     SetEditText(edtSyslogPort, f.syslogPort);
     SetEditText(edtSyslogBind, f.syslogBind);
@@ -214,12 +244,14 @@ void TfrmExtension::OptionsToggled() {
     edtSpoolHours->setEnabled(cbxSpool->isChecked());
     lblFloodLimit->setEnabled(cbxFlood->isChecked());
     edtFloodLimit->setEnabled(cbxFlood->isChecked());
+    lblJournalFolder->setEnabled(cbxJournal->isChecked());
+    edtJournalFolder->setEnabled(cbxJournal->isChecked());
     for (QWidget* w : m_syslogControls) w->setEnabled(cbxSyslog->isChecked());
 }
 
 void TfrmExtension::btnOkClick() {
-    for (QLineEdit* edit : {edtResumeLimit, edtSpoolHours, edtFloodLimit, edtSyslogPort,
-                            edtSyslogBind, edtSyslogAllow, edtSyslogLog}) {
+    for (QLineEdit* edit : {edtResumeLimit, edtSpoolHours, edtFloodLimit, edtJournalFolder,
+                            edtSyslogPort, edtSyslogBind, edtSyslogAllow, edtSyslogLog}) {
         TrimEdit(edit);
     }
     const ExtensionFields fields = Fields();

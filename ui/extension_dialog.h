@@ -13,8 +13,8 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 
-// "拡張設定": resume after restart, the mail spool, flood control, immediate checks and the
-// syslog receiver.
+// "拡張設定": resume after restart, the mail spool, flood control, immediate checks, the journal
+// and the syslog receiver.
 class TfrmExtension : public QDialog {
     Q_OBJECT
 
@@ -31,6 +31,7 @@ private slots:
 private:
     ExtensionFields Fields() const;
     QLineEdit* Control(ExtensionField field) const;
+    QGroupBox* JournalGroup();
     QGroupBox* SyslogGroup();
 
     QCheckBox* cbxResume;
@@ -43,6 +44,9 @@ private:
     QCheckBox* cbxImmediate;
     QLabel* lblFloodLimit;
     QLineEdit* edtFloodLimit;
+    QCheckBox* cbxJournal;
+    QLabel* lblJournalFolder;
+    QLineEdit* edtJournalFolder;
     QCheckBox* cbxSyslog;
     QLineEdit* edtSyslogPort;
     QLineEdit* edtSyslogBind;

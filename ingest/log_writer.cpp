@@ -1,0 +1,53 @@
+#include "ingest/log_writer.h"
+
+#include "platform/codepage.h"
+
+namespace {
+
+bool ValidUtf8(std::string_view s) {
+    for (size_t i = 0; i < s.size();) {
+        const auto c = static_cast<unsigned char>(s[i]);
+        const size_t n = c < 0x80         ? 1
+                         : (c >> 5) == 6  ? 2
+                         : (c >> 4) == 14 ? 3
+                         : (c >> 3) == 30 ? 4
+                                          : 0;
+        if (n == 0 || i + n > s.size()) return false;
+        for (size_t k = 1; k < n; ++k) {
+            if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
+        }
+        i += n;
+    }
+    return true;
+}
+
+// A name the registry can hold as a key: printable ASCII without its separators, at most 48.
+std::string SourceName(const std::string& application) {
+    std::string name;
+    for (char c : application) {
+        if (c > 0x20 && c < 0x7F && c != '\\' && c != '[' && c != ']') name += c;
+        if (name.size() == 48) break;
+    }
+    return name;
+}
+
+}  // namespace
+
+std::string TextAsUtf8(std::string_view bytes) {
+    if (ValidUtf8(bytes)) return std::string(bytes);
+    return platform::SjisToUtf8(bytes);
+}
+
+std::string IngestLogWriter::Source(const std::string& application, std::string& prefix) {
+    const std::string name = SourceName(application);
+    if (name.empty()) return m_fallback;
+    const auto known = m_sources.find(name);
+    if (known != m_sources.end() && known->second) return name;
+    if (known == m_sources.end() && m_sources.size() < kMaxNewSources) {
+        const bool registered = platform::RegisterEventSource(m_log, name);
+        m_sources[name] = registered;
+        if (registered) return name;
+    }
+    prefix = name + ": ";
+    return m_fallback;
+}

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <map>
+#include <string>
+#include <string_view>
+
+#include "platform/eventlog_writer.h"
+
+// Text as a sender wrote it, as UTF-8: kept when it is valid UTF-8, otherwise read as Shift-JIS
+// (Japanese Windows agents write it).
+std::string TextAsUtf8(std::string_view bytes);
+
+// A log of the machine that events from elsewhere (syslog senders, the journal) are written into,
+// with the sources registered on first sight so that each renders its message.
+class IngestLogWriter {
+public:
+    // log is CP932; fallback is the source of what cannot have a source of its own.
+    IngestLogWriter(std::string log, std::string fallback)
+        : m_log(std::move(log)), m_fallback(std::move(fallback)) {}
+
+    bool Open() { return m_writer.Open(m_log); }
+
+    // The source an application's events are written under: its own, registered in this log,
+    // or (for a name another log holds, or one too many) the fallback, with prefix set to the
+    // name to put before the text.
+    std::string Source(const std::string& application, std::string& prefix);
+
+    // The event's texts are UTF-8.
+    bool Write(const std::string& source, const platform::EventToWrite& event) {
+        return m_writer.Write(source, event);
+    }
+
+    // Sources a writer registers at most: a sender naming a new application in every message
+    // must not grow the registry without end.
+    static constexpr size_t kMaxNewSources = 256;
+
+private:
+    std::string m_log;
+    std::string m_fallback;
+    platform::EventLogWriter m_writer;
+    std::map<std::string, bool> m_sources;  // name -> registered in this log
+};

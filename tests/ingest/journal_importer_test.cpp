@@ -1,0 +1,171 @@
+// The journal importer over journal files that systemd-journal-remote (a real writer of the
+// format) made from the journal export format, and over the machine's own journal where one runs.
+#include "ingest/journal_importer.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <map>
+
+#include "config/settings.h"
+#include "core/monitor.h"
+#include "core/program_log.h"
+#include "ingest/syslog_message.h"
+#include "platform/codepage.h"
+#include "platform/eventlog.h"
+#include "platform/files.h"
+#include "support/machine_folder.h"
+
+namespace {
+
+// One entry in the journal export format.
+std::string Entry(std::int64_t second, const std::map<std::string, std::string>& fields) {
+    std::string text = "__REALTIME_TIMESTAMP=" + std::to_string(second * 1000000) +
+                       "\n__MONOTONIC_TIMESTAMP=" + std::to_string(second) +
+                       "\n_BOOT_ID=0123456789abcdef0123456789abcdef\n";
+    for (const auto& [name, value] : fields) text += name + "=" + value + "\n";
+    return text + "\n";
+}
+
+std::string U8(const std::string& sjis) { return platform::SjisToUtf8(sjis); }
+
+class JournalPeer : public ::testing::Test {
+protected:
+    JournalPeer() : log(settings, nullptr) {
+        settings.Enable = false;
+        SetProgramLog(&log);
+        // The default machine comes with records of its own (its Application log is full).
+        for (const char* name : {"System", "Application"}) {
+            const std::vector<EventRecord> records = Records(name);
+            before[name] = records.empty() ? 0 : records.back().RecordNumber;
+        }
+    }
+    ~JournalPeer() override {
+        importer.Stop();
+        SetProgramLog(nullptr);
+    }
+    // A journal file of the folder, written by systemd-journal-remote from export text.
+    void Journal(const std::string& name, const std::string& entries) {
+        const std::string input = journals.File(name + ".export");
+        std::ofstream(input) << entries;
+        ASSERT_EQ(
+            RunCommand("/lib/systemd/systemd-journal-remote -o '" +
+                       journals.File(name + ".journal") + "' - < '" + input + "' 2>/dev/null"),
+            0);
+        std::remove(input.c_str());
+    }
+    std::vector<EventRecord> Records(const char* logName) {
+        std::vector<EventRecord> records;
+        platform::UniqueEventLog handle(OpenEventLogByName(logName));
+        platform::DWORD count = 0, oldest = 0;
+        if (!handle || !platform::GetNumberOfEventLogRecords(handle.Get(), count) ||
+            !platform::GetOldestEventLogRecord(handle.Get(), oldest)) {
+            return records;
+        }
+        for (platform::DWORD n = oldest; n < oldest + count; ++n) {
+            EventRecord r;
+            platform::DWORD error = 0;
+            if (ReadEventRecord(logName, handle.Get(), n, r, error)) records.push_back(r);
+        }
+        // Only those the test made.
+        std::erase_if(records,
+                      [&](const EventRecord& r) { return r.RecordNumber <= before[logName]; });
+        return records;
+    }
+    void Start() {
+        JournalOptions options;
+        options.folder = journals.Path();
+        ASSERT_TRUE(importer.Start(options));
+    }
+
+    MachineFolder machine;
+    TestFolder journals;
+    Settings settings;
+    ProgramLog log;
+    JournalImporter importer;
+    std::map<std::string, std::uint32_t> before;
+};
+
+}  // namespace
+
+TEST_F(JournalPeer, AFolderIsTakenInOnceWhateverTheRestartsAndGrowsWhileWatched) {
+    Journal("first", Entry(1796601903, {{"MESSAGE", "disk sda: I/O error"},
+                                        {"PRIORITY", "4"},
+                                        {"_TRANSPORT", "kernel"},
+                                        {"SYSLOG_IDENTIFIER", "kernel"},
+                                        {"_HOSTNAME", "web01"}}) +
+                         Entry(1796601904, {{"MESSAGE", "バックアップに失敗しました"},
+                                            {"PRIORITY", "3"},
+                                            {"SYSLOG_IDENTIFIER", "backup"},
+                                            {"SYSLOG_FACILITY", "3"},
+                                            {"_SYSTEMD_UNIT", "backup.service"},
+                                            {"_UID", "0"},
+                                            {"_TRANSPORT", "journal"},
+                                            {"_HOSTNAME", "web01"}}) +
+                         Entry(1796601905, {{"MESSAGE", "tab opened"},
+                                            {"PRIORITY", "6"},
+                                            {"_SYSTEMD_UNIT", "user@1000.service"},
+                                            {"_SYSTEMD_USER_UNIT", "browser.service"},
+                                            {"_COMM", "browser"},
+                                            {"_HOSTNAME", "desk"}}));
+    Start();
+    ASSERT_TRUE(importer.WaitForImported(3, 10000));
+    std::vector<EventRecord> system = Records("System");
+    ASSERT_EQ(system.size(), 2u);
+    EXPECT_EQ(system[0].SourceName, "kernel");
+    EXPECT_EQ(system[0].EventType, 2);
+    EXPECT_EQ(U8(system[0].Description), "disk sda: I/O error");
+    EXPECT_EQ(system[0].ComputerName, "web01");
+    EXPECT_EQ(platform::UnixSecondsOfLocal(system[0].TimeGenerated), 1796601903);
+    const EventRecord& backup = system[1];
+    EXPECT_EQ(backup.SourceName, "backup");
+    EXPECT_EQ(backup.EventType, 1);
+    EXPECT_EQ(backup.EventID, SyslogEventId("", "backup"));
+    EXPECT_EQ(U8(backup.Description), "バックアップに失敗しました");
+    EXPECT_EQ(backup.User, "SYSTEM");
+    std::vector<EventRecord> application = Records("Application");
+    ASSERT_EQ(application.size(), 1u);
+    EXPECT_EQ(application[0].SourceName, "user@1000.service");
+    EXPECT_EQ(application[0].EventType, 4);
+    EXPECT_EQ(application[0].ComputerName, "desk");
+
+    // Grows while watched: a new file in the folder.
+    Journal("second", Entry(1796601906, {{"MESSAGE", "later"},
+                                         {"SYSLOG_IDENTIFIER", "backup"},
+                                         {"_SYSTEMD_UNIT", "backup.service"}}));
+    ASSERT_TRUE(importer.WaitForImported(4, 10000));
+    EXPECT_EQ(Records("System").size(), 3u);
+
+    // A restart goes on from its place; one that lost its place (killed before saving it)
+    // finds the records by their cursors and takes nothing twice.
+    importer.Stop();
+    Journal("third", Entry(1796601907, {{"MESSAGE", "after"},
+                                        {"SYSLOG_IDENTIFIER", "backup"},
+                                        {"_SYSTEMD_UNIT", "backup.service"}}));
+    Start();
+    ASSERT_TRUE(importer.WaitForImported(1, 10000));
+    importer.Stop();
+    ASSERT_TRUE(platform::DeleteFile(JournalImporter::StatePath()));
+    Start();
+    for (int i = 0; i < 500 && importer.GetCounts().skipped < 5; ++i) platform::Sleep(10);
+    importer.Stop();
+    EXPECT_EQ(importer.GetCounts().skipped, 5u);
+    EXPECT_EQ(importer.GetCounts().imported, 0u);
+    EXPECT_EQ(Records("System").size(), 4u);
+    EXPECT_EQ(Records("Application").size(), 1u);
+}
+
+TEST_F(JournalPeer, TheMachinesOwnJournal) {
+    if (!platform::FileExists("/run/systemd/journal/socket")) {
+        GTEST_SKIP() << "no journald on this machine";
+    }
+    ASSERT_TRUE(importer.Start(JournalOptions()));
+    const std::string mark = "quorvik-test-" + std::to_string(::getpid());
+    ASSERT_EQ(RunCommand("logger -t " + mark + " 'from the real journal'"), 0);
+    bool seen = false;
+    for (int i = 0; i < 100 && !seen; ++i) {
+        importer.WaitForImported(importer.GetCounts().imported + 1, 100);
+        for (const EventRecord& r : Records("Application")) seen = seen || r.SourceName == mark;
+    }
+    EXPECT_TRUE(seen);
+}
