@@ -165,7 +165,6 @@ void JournalImporter::Run() {
             auto& writer = writers[log];
             if (!writer) {
                 writer = std::make_unique<IngestLogWriter>(log, kFallbackSource);
-                platform::RegisterEventSource(log, kFallbackSource);
                 if (!writer->Open()) {
                     writers.erase(log);
                     std::lock_guard lock(m_mutex);

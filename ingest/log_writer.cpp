@@ -1,6 +1,12 @@
 #include "ingest/log_writer.h"
 
+#include <mutex>
+
+#include "ingest/syslog_message.h"
 #include "platform/codepage.h"
+#include "platform/files.h"
+#include "platform/machine.h"
+#include "platform/msgcompiler.h"
 
 namespace {
 
@@ -31,7 +37,40 @@ std::string SourceName(const std::string& application) {
     return name;
 }
 
+// The facilities' names as categories 1 (kern) to 24 (local7), so that a watch entry can pick
+// them from the list; made in the machine the first time it is needed.
+constexpr std::string_view kFacilityFile = "%SystemRoot%\\system32\\quorvikfacility.dll";
+constexpr platform::DWORD kFacilities = 24;
+
+bool EnsureFacilityFile() {
+    static std::mutex mutex;
+    std::lock_guard lock(mutex);
+    const std::string path =
+        platform::MapMachinePath(platform::ExpandMachineEnvironment(kFacilityFile));
+    if (platform::FileExists(path)) return true;
+    std::string text = "MessageIdTypedef=WORD\r\n";
+    for (platform::DWORD f = 0; f < kFacilities; ++f) {
+        text += "MessageId=" + std::to_string(f + 1) + "\r\nLanguage=English\r\n" +
+                SyslogFacilityName(static_cast<int>(f)) + "\r\n.\r\n";
+    }
+    platform::MessageCompileResult compiled;
+    return platform::CompileMessageText(text, false, compiled) &&
+           platform::WritePrivateFileAtomically(path, compiled.dll);
+}
+
 }  // namespace
+
+bool IngestLogWriter::Open() {
+    m_categories = EnsureFacilityFile();
+    Register(m_fallback);
+    return m_writer.Open(m_log);
+}
+
+bool IngestLogWriter::Register(const std::string& name) {
+    return m_categories
+               ? platform::RegisterEventSource(m_log, name, nullptr, kFacilityFile, kFacilities)
+               : platform::RegisterEventSource(m_log, name);
+}
 
 std::string TextAsUtf8(std::string_view bytes) {
     if (ValidUtf8(bytes)) return std::string(bytes);
@@ -44,7 +83,7 @@ std::string IngestLogWriter::Source(const std::string& application, std::string&
     const auto known = m_sources.find(name);
     if (known != m_sources.end() && known->second) return name;
     if (known == m_sources.end() && m_sources.size() < kMaxNewSources) {
-        const bool registered = platform::RegisterEventSource(m_log, name);
+        const bool registered = Register(name);
         m_sources[name] = registered;
         if (registered) return name;
     }

@@ -18,7 +18,8 @@ public:
     IngestLogWriter(std::string log, std::string fallback)
         : m_log(std::move(log)), m_fallback(std::move(fallback)) {}
 
-    bool Open() { return m_writer.Open(m_log); }
+    // Registers the log and the fallback source, then opens the log.
+    bool Open();
 
     // The source an application's events are written under: its own, registered in this log,
     // or (for a name another log holds, or one too many) the fallback, with prefix set to the
@@ -35,8 +36,11 @@ public:
     static constexpr size_t kMaxNewSources = 256;
 
 private:
+    bool Register(const std::string& name);
+
     std::string m_log;
     std::string m_fallback;
     platform::EventLogWriter m_writer;
     std::map<std::string, bool> m_sources;  // name -> registered in this log
+    bool m_categories = false;              // the facilities' message file is there
 };

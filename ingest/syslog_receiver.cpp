@@ -37,10 +37,12 @@ bool SyslogReceiver::Start(const SyslogOptions& options) {
         m_options.allow = any ? "127.0.0.0/8, ::1" : options.bind;
     }
     const std::string& log = m_options.log;
-    if (!platform::RegisterEventSource(log, kFallbackSource) &&
-        platform::GetLastError() != platform::kErrorInvalidParameter) {
-        LogMessage(kLogError, sjis(u8"Syslogの受信用の%sログを登録できませんでした。%s").c_str(),
+    // Registered before the receiving starts, so that monitoring started next watches the log.
+    m_writer = std::make_unique<IngestLogWriter>(log, kFallbackSource);
+    if (!m_writer->Open()) {
+        LogMessage(kLogError, sjis(u8"Syslogを記録する%sログに書き込めません。%s").c_str(),
                    log.c_str(), platform::SystemErrorText(platform::GetLastError()).c_str());
+        m_writer.reset();
         return false;
     }
     if (!m_receiver.Open(m_options.bind, m_options.port)) {
@@ -48,6 +50,7 @@ bool SyslogReceiver::Start(const SyslogOptions& options) {
         LogMessage(kLogError, sjis(u8"Syslogの受信を開始できませんでした(%s ポート%u)。%s").c_str(),
                    m_options.bind.c_str(), static_cast<unsigned>(m_options.port),
                    platform::SystemErrorText(error).c_str());
+        m_writer.reset();
         platform::SetLastError(error);
         return false;
     }
@@ -75,6 +78,7 @@ void SyslogReceiver::Stop() {
     m_changed.notify_all();
     m_writing.join();
     m_receiver.Close();
+    m_writer.reset();
     LogMessage(kLogInformation, "%s", sjis(u8"Syslogの受信を終了しました。").c_str());
 }
 
@@ -174,12 +178,7 @@ void SyslogReceiver::WriteOne(IngestLogWriter& writer, const Pending& pending) {
 }
 
 void SyslogReceiver::Write() {
-    IngestLogWriter writer(m_options.log, kFallbackSource);
-    const bool open = writer.Open();
-    if (!open) {
-        LogMessage(kLogError, sjis(u8"%sログに書き込めません。%s").c_str(), m_options.log.c_str(),
-                   platform::SystemErrorText(platform::GetLastError()).c_str());
-    }
+    IngestLogWriter& writer = *m_writer;
     Counts told;  // what the warnings said so far
     std::int64_t lastWarning = 0;
     auto warn = [&](bool atEnd) {
@@ -203,7 +202,7 @@ void SyslogReceiver::Write() {
             e.eventId = 1;
             e.strings = {platform::SjisToUtf8(platform::StringPrintf(
                 sjis(u8"Quorvik: Syslogのメッセージ%llu件を破棄しました。").c_str(), dropped))};
-            if (open) writer.Write(kFallbackSource, e);
+            writer.Write(kFallbackSource, e);
         }
         if (now.malformed != told.malformed) {
             LogMessage(kLogWarning,
@@ -231,14 +230,7 @@ void SyslogReceiver::Write() {
             batch.swap(m_queue);
             m_queueBytes = 0;
         }
-        for (const Pending& p : batch) {
-            if (open) {
-                WriteOne(writer, p);
-            } else {
-                std::lock_guard lock(m_mutex);
-                ++m_counts.failed;
-            }
-        }
+        for (const Pending& p : batch) WriteOne(writer, p);
         m_changed.notify_all();
         warn(false);
     }

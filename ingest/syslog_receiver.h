@@ -4,11 +4,13 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <string>
 #include <thread>
 
+#include "ingest/log_writer.h"
 #include "platform/receiver.h"
 
 // What the receiver is told by the settings.
@@ -64,10 +66,11 @@ private:
     void Write();
     void Take(const std::string& peer, std::string bytes);
     bool Allowed(const std::string& peer);
-    void WriteOne(class IngestLogWriter& writer, const Pending& pending);
+    void WriteOne(IngestLogWriter& writer, const Pending& pending);
 
     SyslogOptions m_options;
     platform::NetworkReceiver m_receiver;
+    std::unique_ptr<IngestLogWriter> m_writer;
     std::thread m_receiving, m_writing;
     std::atomic<bool> m_stop{false};
 

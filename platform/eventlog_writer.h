@@ -44,10 +44,12 @@ bool CreateEventLogFile(std::string_view logName);
 
 // Registers a log (with its file, <Log>.evt) and a source of it, when the registry does not know
 // them yet; the source renders its message from its first string (the eventcreate message
-// file). False with kErrorInvalidParameter when the source belongs to another log (its name in
-// owner, when given), or with the error of the registry's write.
+// file), and its categories from categoryFile when one is given. False with
+// kErrorInvalidParameter when the source belongs to another log (its name in owner, when
+// given), or with the error of the registry's write.
 bool RegisterEventSource(std::string_view logName, std::string_view sourceName,
-                         std::string* owner = nullptr);
+                         std::string* owner = nullptr, std::string_view categoryFile = {},
+                         DWORD categoryCount = 0);
 
 // One log kept open for writing many events, as a receiver writes them: texts in UTF-8 rather
 // than CP932, so that what senders write keeps every character.

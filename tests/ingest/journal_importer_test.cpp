@@ -123,6 +123,8 @@ TEST_F(JournalPeer, AFolderIsTakenInOnceWhateverTheRestartsAndGrowsWhileWatched)
     EXPECT_EQ(backup.EventID, SyslogEventId("", "backup"));
     EXPECT_EQ(U8(backup.Description), "バックアップに失敗しました");
     EXPECT_EQ(backup.User, "SYSTEM");
+    EXPECT_EQ(backup.Category, "daemon");
+    EXPECT_EQ(system[0].Category, "kern");
     std::vector<EventRecord> application = Records("Application");
     ASSERT_EQ(application.size(), 1u);
     EXPECT_EQ(application[0].SourceName, "user@1000.service");

@@ -181,6 +181,7 @@ TEST_F(SyslogPeer, LoggerOverUdpAndTcpInBothForms) {
     ASSERT_EQ(bySource.size(), 3u);
     const EventRecord& backup = bySource["backup"];
     EXPECT_EQ(backup.EventType, 1);
+    EXPECT_EQ(backup.Category, "local4");  // the facility, by name
     EXPECT_EQ(backup.EventID, SyslogEventId("ID47", "backup"));
     // The message, then the structured data; rendered through the source's message file.
     const std::string description = U8(backup.Description);
@@ -188,6 +189,7 @@ TEST_F(SyslogPeer, LoggerOverUdpAndTcpInBothForms) {
     EXPECT_NE(description.find("][example@32473 iut=\"3\"]"), std::string::npos) << description;
     EXPECT_FALSE(backup.ComputerName.empty());
     EXPECT_EQ(bySource["cron"].EventType, 2);
+    EXPECT_EQ(bySource["cron"].Category, "cron");
     EXPECT_EQ(U8(bySource["cron"].Description), "job late");
     EXPECT_EQ(bySource["sshd"].EventType, 4);
     EXPECT_EQ(U8(bySource["sshd"].Description).rfind("accepted\r\n[timeQuality ", 0), 0u);

@@ -116,8 +116,8 @@ bool ReportEvent(std::string_view sourceName, const EventToWrite& event) {
     return writer && writer->Append(RecordOf(sourceName, event, false));
 }
 
-bool RegisterEventSource(std::string_view logName, std::string_view sourceName,
-                         std::string* owner) {
+bool RegisterEventSource(std::string_view logName, std::string_view sourceName, std::string* owner,
+                         std::string_view categoryFile, DWORD categoryCount) {
     const std::string logKey = std::string(kEventLogKey) + "\\" + std::string(logName);
     std::string lines;
     UniqueKey key;
@@ -144,6 +144,10 @@ bool RegisterEventSource(std::string_view logName, std::string_view sourceName,
             lines += RegKeyLine(SjisToUtf8(logKey + "\\" + std::string(sourceName)));
             lines += RegExpandStringLine("EventMessageFile", std::string(kEventCreateMessageFile));
             lines += RegDwordLine("TypesSupported", 7);
+            if (!categoryFile.empty()) {
+                lines += RegExpandStringLine("CategoryMessageFile", std::string(categoryFile));
+                lines += RegDwordLine("CategoryCount", categoryCount);
+            }
         }
     }
     return lines.empty() || AppendMachineRegistry(lines);
