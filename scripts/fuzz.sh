@@ -12,7 +12,7 @@ cmake --build build-fuzz -j "$(nproc)"
 targets=("$@")
 [ "${#targets[@]}" -gt 0 ] || targets=(profile_fuzz list_files_fuzz condition_fuzz reg_fuzz evt_fuzz pe_fuzz
   smtp_reply_fuzz lzh_fuzz bsmtp_args_fuzz spool_fuzz resume_fuzz mc_fuzz smb_reply_fuzz evtx_fuzz
-  state_fuzz)
+  state_fuzz syslog_fuzz)
 for t in "${targets[@]}"; do
   corpus="build-fuzz/corpus/$t"
   mkdir -p "$corpus"
@@ -29,6 +29,8 @@ for t in "${targets[@]}"; do
     evtx_fuzz) for f in tests/data/evtx/*.evtx; do
         [ "$(stat -c %s "$f")" -le 69632 ] && cp -n "$f" "$corpus"/; done ;;
   esac
+  [ "$t" = syslog_fuzz ] && printf '<165>1 2026-12-07T09:05:03Z web01 app 1 ID [a b="c\\]"] x\n12 <13>Dec  7 1\n' \
+    > "$corpus/seed-syslog"
   # The archive writer needs inputs longer than its 8 KB window.
   max_len=4096
   [ "$t" = lzh_fuzz ] && max_len=40000

@@ -134,7 +134,7 @@ int main(int argc, char** argv) {
     } else if (which == "extension") {
         auto* d = new TfrmExtension;
         ExtensionSettings extension;
-        extension.Resume = extension.Flood = true;
+        extension.Resume = extension.Flood = extension.Syslog = true;
         d->ShowExtension(extension);
         dialog = d;
     } else if (window == "dryrun") {
