@@ -13,6 +13,8 @@
 #include "platform/codepage.h"
 #include "platform/eventlog.h"
 #include "platform/files.h"
+#include "platform/machine.h"
+#include "platform/registry.h"
 
 namespace {
 
@@ -32,6 +34,56 @@ int Number(const std::string& text, int fallback) {
     return platform::ParseDecimal(text, n) && n >= 0 && n <= 0x7FFFFFFF ? static_cast<int>(n)
                                                                         : fallback;
 }
+
+// The user's map, in the machine's registry: under HKLM\SOFTWARE\Quorvik\Journal\Log a value
+// named after an identifier (or unit) names the log its entries go to; under ...\EventID a DWORD
+// named after a MESSAGE_ID or an identifier gives their event id (1 to 1000). Looked up once per
+// name until the registry changes.
+class JournalMap {
+public:
+    std::string Log(const platform::JournalEntry& e) {
+        Refresh();
+        const std::string name = JournalSourceOf(e);
+        auto it = m_logs.find(name);
+        if (it == m_logs.end()) {
+            std::string log;
+            if (!platform::ReadMachineString(std::string(kMapKey) + "\\Log", name, log) ||
+                log.empty() || log.find('\\') != std::string::npos) {
+                log = JournalLogOf(e);
+            }
+            it = m_logs.emplace(name, log).first;
+        }
+        return it->second;
+    }
+    platform::DWORD EventId(const platform::JournalEntry& e, const std::string& source) {
+        Refresh();
+        const std::string name = e.messageId.empty() ? source : e.messageId;
+        auto it = m_ids.find(name);
+        if (it == m_ids.end()) {
+            platform::DWORD id = 0;
+            // 1 to 1000, as eventcreate's: the numbers the sources' message file renders.
+            if (!platform::ReadMachineDword(std::string(kMapKey) + "\\EventID", name, id) ||
+                id == 0 || id > 1000) {
+                id = SyslogEventId(e.messageId, source);
+            }
+            it = m_ids.emplace(name, id).first;
+        }
+        return it->second;
+    }
+
+private:
+    static constexpr std::string_view kMapKey = "SOFTWARE\\Quorvik\\Journal";
+    void Refresh() {
+        const std::uint64_t generation = platform::RegistryGeneration();
+        if (generation == m_generation) return;
+        m_generation = generation;
+        m_logs.clear();
+        m_ids.clear();
+    }
+    std::uint64_t m_generation = ~0ull;
+    std::map<std::string, std::string> m_logs;
+    std::map<std::string, platform::DWORD> m_ids;
+};
 
 }  // namespace
 
@@ -146,6 +198,7 @@ void JournalImporter::Run() {
     std::set<std::string> done = CursorsInLogs();
     std::map<std::string, std::unique_ptr<IngestLogWriter>> writers;
     std::map<std::string, std::string> sids;  // by _UID
+    JournalMap map;
     platform::JournalEntry e;
     bool saveFailed = false;
     while (!m_stop) {
@@ -161,7 +214,7 @@ void JournalImporter::Run() {
                 continue;
             }
             done.clear();  // past them: what follows was never written
-            const std::string log = JournalLogOf(e);
+            const std::string log = map.Log(e);
             auto& writer = writers[log];
             if (!writer) {
                 writer = std::make_unique<IngestLogWriter>(log, kFallbackSource);
@@ -178,7 +231,7 @@ void JournalImporter::Run() {
             event.type = SyslogEventType(Number(e.priority, 6));
             const int facility = Number(e.facility, e.transport == "kernel" ? 0 : -1);
             event.category = static_cast<std::uint16_t>(facility + 1);
-            event.eventId = SyslogEventId(e.messageId, source);
+            event.eventId = map.EventId(e, source);
             event.computer = e.hostname;
             event.timeGenerated = e.realtimeUs > 0 ? e.realtimeUs / 1000000 : -1;
             if (!e.uid.empty()) {

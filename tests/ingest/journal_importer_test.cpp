@@ -171,3 +171,28 @@ TEST_F(JournalPeer, TheMachinesOwnJournal) {
     }
     EXPECT_TRUE(seen);
 }
+
+TEST_F(JournalPeer, TheUsersMapPicksTheLogAndTheEventId) {
+    machine.AddRegFile("50-journal-map.reg",
+                       "Windows Registry Editor Version 5.00\r\n\r\n"
+                       "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Quorvik\\Journal\\Log]\r\n"
+                       "\"backup\"=\"Backups\"\r\n\r\n"
+                       "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Quorvik\\Journal\\EventID]\r\n"
+                       "\"backup\"=dword:000002e6\r\n");
+    Journal("mapped", Entry(1796601903, {{"MESSAGE", "done"},
+                                         {"PRIORITY", "5"},
+                                         {"SYSLOG_IDENTIFIER", "backup"},
+                                         {"_SYSTEMD_UNIT", "backup.service"}}) +
+                          Entry(1796601904, {{"MESSAGE", "other"},
+                                             {"SYSLOG_IDENTIFIER", "cron"},
+                                             {"_SYSTEMD_UNIT", "cron.service"}}));
+    Start();
+    ASSERT_TRUE(importer.WaitForImported(2, 10000));
+    const std::vector<EventRecord> backups = Records("Backups");
+    ASSERT_EQ(backups.size(), 1u);
+    EXPECT_EQ(backups[0].SourceName, "backup");
+    EXPECT_EQ(backups[0].EventID, 742u);
+    EXPECT_EQ(U8(backups[0].Description), "done");
+    ASSERT_EQ(Records("System").size(), 1u);
+    EXPECT_EQ(Records("System")[0].EventID, SyslogEventId("", "cron"));
+}
