@@ -7,7 +7,7 @@
 
 namespace {
 
-constexpr std::string_view kHeader = "QuorvikRules=1\r\n";
+constexpr std::string_view kHeader = "QuorvikRules=1";
 constexpr const char* kDayNames[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
 
 // What tells an entry from another under the same number: what it watches, not its wording.
@@ -81,7 +81,7 @@ bool Sensible(const WatchRule& r) {
 std::string WatchRulesPath() { return ConfigDirectory() + "RULES.DAT"; }
 
 std::string FormatWatchRules(const WatchList& list) {
-    std::string out(kHeader);
+    std::string out = std::string(kHeader) + "\r\n";
     for (const auto& e : list) {
         const WatchRule& r = e->Rule;
         if (r.Kind == WatchRule::kNone) continue;
@@ -106,75 +106,70 @@ void ApplyWatchRules(std::string_view text, WatchList& list, std::vector<std::st
                 platform::StringPrintf(sjis(message).c_str(), static_cast<int>(number)));
         }
     };
-    if (text.substr(0, kHeader.size()) != kHeader) {
-        if (!text.empty() && warnings) {
-            warnings->push_back(
-                sjis(u8"RULES.DAT(監視イベントの状態の設定)が読み取れないため、"
-                     u8"使いません。"));
-        }
-        return;
-    }
     std::map<std::int64_t, WatchEntry*> byNumber;
     for (const auto& e : list) byNumber[e->EventNum] = e.get();
     WatchRule rule;
     std::string key;
     std::int64_t number = 0;
     bool inSection = false, valid = false;
-    while (!text.empty()) {
-        const size_t end = text.find("\r\n");
-        const std::string_view line = text.substr(0, end);
-        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 2);
-        if (line.size() > 2 && line.front() == '[' && line.back() == ']') {
+    const bool known = platform::ReadStateLines(
+        text, kHeader,
+        [&](std::optional<std::int64_t> n) {
             rule = WatchRule();
             key.clear();
             inSection = true;
-            valid = platform::ParseDecimal(line.substr(1, line.size() - 2), number);
-            continue;
-        }
-        const size_t equals = line.find('=');
-        if (!inSection || equals == std::string_view::npos) continue;
-        const std::string_view name = line.substr(0, equals);
-        const std::string_view value = line.substr(equals + 1);
-        std::int64_t n = 0;
-        const bool isNumber = platform::ParseDecimal(value, n) && InRange(n, -32768, 0x7FFFFFFF);
-        const auto asInt = static_cast<std::int32_t>(n);
-        if (name == "For") {
-            key = std::string(value);
-        } else if (name == "Kind" || name == "Every" || name == "Renotify" || name == "EventID" ||
-                   name == "Type" || name == "ReportMatches") {
-            valid = valid && isNumber;
-            if (name == "Kind") rule.Kind = asInt;
-            if (name == "Every") rule.Every = asInt;
-            if (name == "Renotify") rule.Renotify = asInt;
-            if (name == "EventID") rule.EventID = asInt;
-            if (name == "Type") rule.Type = static_cast<std::int16_t>(asInt);
-            if (name == "ReportMatches") rule.ReportMatches = n != 0;
-        } else if (name == "From") {
-            valid = valid && ParseClock(value, rule.From);
-        } else if (name == "By") {
-            valid = valid && ParseClock(value, rule.By);
-        } else if (name == "Days") {
-            valid = valid && ParseDays(value, rule.Days);
-        } else if (name == "Log" || name == "Source" || name == "Condition") {
-            std::string bytes;
-            valid = valid && platform::FromHex(value, bytes);
-            (name == "Log"      ? rule.LogName
-             : name == "Source" ? rule.SourceName
-                                : rule.Condition) = bytes;
-        } else if (name == "End") {
-            inSection = false;
-            const auto found = byNumber.find(number);
-            if (!valid || !Sensible(rule)) {
-                warn(u8"RULES.DAT の監視イベント番号 %d の状態の設定は壊れているため、使いません。",
-                     number);
-            } else if (found == byNumber.end() || EntryKey(*found->second) != key) {
-                warn(
-                    u8"RULES.DAT の監視イベント番号 %d の状態の設定は、別の監視イベントのものの"
-                    u8"ため使いません。",
-                    number);
-            } else {
-                found->second->Rule = rule;
+            valid = n.has_value();
+            number = n.value_or(0);
+        },
+        [&](std::string_view name, std::string_view value) {
+            if (!inSection) return;
+            std::int64_t n = 0;
+            const bool isNumber =
+                platform::ParseDecimal(value, n) && InRange(n, -32768, 0x7FFFFFFF);
+            const auto asInt = static_cast<std::int32_t>(n);
+            if (name == "For") {
+                key = std::string(value);
+            } else if (name == "Kind" || name == "Every" || name == "Renotify" ||
+                       name == "EventID" || name == "Type" || name == "ReportMatches") {
+                valid = valid && isNumber;
+                if (name == "Kind") rule.Kind = asInt;
+                if (name == "Every") rule.Every = asInt;
+                if (name == "Renotify") rule.Renotify = asInt;
+                if (name == "EventID") rule.EventID = asInt;
+                if (name == "Type") rule.Type = static_cast<std::int16_t>(asInt);
+                if (name == "ReportMatches") rule.ReportMatches = n != 0;
+            } else if (name == "From") {
+                valid = valid && ParseClock(value, rule.From);
+            } else if (name == "By") {
+                valid = valid && ParseClock(value, rule.By);
+            } else if (name == "Days") {
+                valid = valid && ParseDays(value, rule.Days);
+            } else if (name == "Log" || name == "Source" || name == "Condition") {
+                std::string bytes;
+                valid = valid && platform::FromHex(value, bytes);
+                (name == "Log"      ? rule.LogName
+                 : name == "Source" ? rule.SourceName
+                                    : rule.Condition) = bytes;
+            } else if (name == "End") {
+                inSection = false;
+                const auto found = byNumber.find(number);
+                if (!valid || !Sensible(rule)) {
+                    warn(
+                        u8"RULES.DAT の監視イベント番号 %d の状態の設定は壊れているため、使いま"
+                        u8"せん。",
+                        number);
+                } else if (found == byNumber.end() || EntryKey(*found->second) != key) {
+                    warn(
+                        u8"RULES.DAT の監視イベント番号 %d の状態の設定は、別の監視イベントのも"
+                        u8"ののため使いません。",
+                        number);
+                } else {
+                    found->second->Rule = rule;
+                }
             }
-        }
+        });
+    if (!known && !text.empty() && warnings) {
+        warnings->push_back(
+            sjis(u8"RULES.DAT(監視イベントの状態の設定)が読み取れないため、使いません。"));
     }
 }

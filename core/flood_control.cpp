@@ -82,10 +82,6 @@ void FloodControl::Mark(TickBatch& batch, std::int64_t now) {
 
 namespace {
 
-bool Number(std::string_view text, std::int64_t& value) {
-    return platform::ParseDecimal(text, value);
-}
-
 void Field(std::string& out, const char* name, std::int64_t value) {
     out += platform::StringPrintf("%s=%lld\r\n", name, static_cast<long long>(value));
 }
@@ -114,51 +110,46 @@ std::string FloodControl::Format() const {
 
 void FloodControl::Parse(std::string_view text) {
     m_windows.clear();
-    if (text.substr(0, 16) != "QuorvikFlood=1\r\n") return;
     Window w;
     std::int64_t number = -1;
     bool valid = false;
-    while (!text.empty()) {
-        const size_t end = text.find("\r\n");
-        const std::string_view line = text.substr(0, end);
-        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 2);
-        if (line.size() > 2 && line.front() == '[' && line.back() == ']') {
+    platform::ReadStateLines(
+        text, "QuorvikFlood=1",
+        [&](std::optional<std::int64_t> n) {
             w = Window();
-            valid = Number(line.substr(1, line.size() - 2), number) && number >= 0 &&
-                    number <= 0x7FFFFFFF;
-            continue;
-        }
-        const size_t equals = line.find('=');
-        if (!valid || equals == std::string_view::npos) continue;
-        const std::string name(line.substr(0, equals));
-        const std::string_view value = line.substr(equals + 1);
-        std::int64_t n = 0;
-        std::string bytes;
-        const bool isNumber = Number(value, n);
-        const bool isText = platform::FromHex(value, bytes);
-        EventRecord* event = name.rfind("First", 0) == 0  ? &w.first
-                             : name.rfind("Last", 0) == 0 ? &w.last
-                                                          : nullptr;
-        std::string* log = event == &w.first ? &w.firstLog : &w.lastLog;
-        const std::string field = event ? name.substr(event == &w.first ? 5 : 4) : name;
-        if (field == "Start" && isNumber) {
-            w.start = n;
-        } else if (field == "Notified" && isNumber) {
-            w.notified = static_cast<int>(n);
-        } else if (field == "Held" && isNumber) {
-            w.held = static_cast<int>(n);
-        } else if (field == "Subject" && isText) {
-            w.watch.MailSubject = bytes;
-        } else if (field == "To" && isText) {
-            w.recipients.push_back(bytes);
-        } else if (event && ReadEventField(field, value, *log, *event)) {
-        } else if (field == "End") {
-            // Only an hour read to its end counts.
-            w.watch.EventNum = static_cast<std::int32_t>(number);
-            if (w.notified >= 0 && w.held >= 0) m_windows[static_cast<int>(number)] = w;
-            valid = false;
-        }
-    }
+            number = n.value_or(-1);
+            valid = number >= 0 && number <= 0x7FFFFFFF;
+        },
+        [&](std::string_view nameView, std::string_view value) {
+            if (!valid) return;
+            const std::string name(nameView);
+            std::int64_t n = 0;
+            std::string bytes;
+            const bool isNumber = platform::ParseDecimal(value, n);
+            const bool isText = platform::FromHex(value, bytes);
+            EventRecord* event = name.rfind("First", 0) == 0  ? &w.first
+                                 : name.rfind("Last", 0) == 0 ? &w.last
+                                                              : nullptr;
+            std::string* log = event == &w.first ? &w.firstLog : &w.lastLog;
+            const std::string field = event ? name.substr(event == &w.first ? 5 : 4) : name;
+            if (field == "Start" && isNumber) {
+                w.start = n;
+            } else if (field == "Notified" && isNumber) {
+                w.notified = static_cast<int>(n);
+            } else if (field == "Held" && isNumber) {
+                w.held = static_cast<int>(n);
+            } else if (field == "Subject" && isText) {
+                w.watch.MailSubject = bytes;
+            } else if (field == "To" && isText) {
+                w.recipients.push_back(bytes);
+            } else if (event && ReadEventField(field, value, *log, *event)) {
+            } else if (field == "End") {
+                // Only an hour read to its end counts.
+                w.watch.EventNum = static_cast<std::int32_t>(number);
+                if (w.notified >= 0 && w.held >= 0) m_windows[static_cast<int>(number)] = w;
+                valid = false;
+            }
+        });
 }
 
 TickBatch FloodControl::TakeSummaries(std::int64_t now) {

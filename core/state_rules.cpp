@@ -397,54 +397,48 @@ std::string StateRules::Format() const {
 
 void StateRules::Parse(std::string_view text) {
     m_state.clear();
-    if (text.substr(0, 16) != "QuorvikState=1\r\n") return;
     Tracked t;
     std::int64_t number = -1;
     bool valid = false;
-    while (!text.empty()) {
-        const size_t end = text.find("\r\n");
-        const std::string_view line = text.substr(0, end);
-        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 2);
-        if (line.size() > 2 && line.front() == '[' && line.back() == ']') {
+    platform::ReadStateLines(
+        text, "QuorvikState=1",
+        [&](std::optional<std::int64_t> n) {
             t = Tracked();
-            valid = platform::ParseDecimal(line.substr(1, line.size() - 2), number) &&
-                    number >= -0x7FFFFFFFll - 1 && number <= 0x7FFFFFFF;
-            continue;
-        }
-        const size_t equals = line.find('=');
-        if (!valid || equals == std::string_view::npos) continue;
-        const std::string_view name = line.substr(0, equals);
-        const std::string_view value = line.substr(equals + 1);
-        std::int64_t n = 0;
-        const bool isNumber = platform::ParseDecimal(value, n);
-        if (name == "Rule") {
-            // A key as RuleKey writes it, nothing else.
-            valid = value.size() == 16 && std::all_of(value.begin(), value.end(), [](char c) {
-                        return platform::HexDigitValue(c) >= 0;
-                    });
-            t.rule = std::string(value);
-        } else if (name.substr(0, 5) == "First") {
-            // Only what the reports show: a damaged field leaves its default, as in FLOOD.DAT.
-            ReadEventField(name.substr(5), value, t.firstLog, t.first);
-        } else if (name == "End") {
-            if (!t.rule.empty() && t.count >= 0) m_state[static_cast<int>(number)] = t;
-            valid = false;
-        } else if (!isNumber) {
-            valid = false;  // a damaged entry is dropped whole
-        } else if (name == "Since") {
-            t.since = n;
-        } else if (name == "Checked") {
-            t.checked = n;
-        } else if (name == "LastSeen") {
-            t.lastSeen = n;
-        } else if (name == "Open") {
-            t.openSince = n;
-        } else if (name == "Notified") {
-            t.notified = n;
-        } else if (name == "Count") {
-            t.count = static_cast<int>(std::clamp<std::int64_t>(n, -1, 0x7FFFFFFF));
-        } else if (name == "Satisfied" && t.satisfied.size() < kSatisfiedMax) {
-            t.satisfied.insert(n);
-        }
-    }
+            number = n.value_or(-1);
+            valid = n && number >= -0x7FFFFFFFll - 1 && number <= 0x7FFFFFFF;
+        },
+        [&](std::string_view name, std::string_view value) {
+            if (!valid) return;
+            std::int64_t n = 0;
+            const bool isNumber = platform::ParseDecimal(value, n);
+            if (name == "Rule") {
+                // A key as RuleKey writes it, nothing else.
+                valid = value.size() == 16 && std::all_of(value.begin(), value.end(), [](char c) {
+                            return platform::HexDigitValue(c) >= 0;
+                        });
+                t.rule = std::string(value);
+            } else if (name.substr(0, 5) == "First") {
+                // Only what the reports show: a damaged field leaves its default, as in FLOOD.DAT.
+                ReadEventField(name.substr(5), value, t.firstLog, t.first);
+            } else if (name == "End") {
+                if (!t.rule.empty() && t.count >= 0) m_state[static_cast<int>(number)] = t;
+                valid = false;
+            } else if (!isNumber) {
+                valid = false;  // a damaged entry is dropped whole
+            } else if (name == "Since") {
+                t.since = n;
+            } else if (name == "Checked") {
+                t.checked = n;
+            } else if (name == "LastSeen") {
+                t.lastSeen = n;
+            } else if (name == "Open") {
+                t.openSince = n;
+            } else if (name == "Notified") {
+                t.notified = n;
+            } else if (name == "Count") {
+                t.count = static_cast<int>(std::clamp<std::int64_t>(n, -1, 0x7FFFFFFF));
+            } else if (name == "Satisfied" && t.satisfied.size() < kSatisfiedMax) {
+                t.satisfied.insert(n);
+            }
+        });
 }

@@ -3,6 +3,8 @@
 #include <cstdarg>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -36,6 +38,14 @@ int HexDigitValue(char c);
 
 // A decimal number of at most 18 digits with an optional minus sign, nothing else around it.
 bool ParseDecimal(std::string_view text, std::int64_t& value);
+
+// The lines of a state file as the program writes them: a first line that names the format, then
+// "[number]" lines that open an entry and "Name=value" lines, each ended by CR LF. Calls entry at
+// each bracket line (with the number, or nothing when the inside is no number) and value at each
+// line with an "=". False, with nothing called, when the first line is not the header.
+bool ReadStateLines(std::string_view text, std::string_view header,
+                    const std::function<void(std::optional<std::int64_t>)>& entry,
+                    const std::function<void(std::string_view, std::string_view)>& value);
 
 constexpr char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
 constexpr char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }

@@ -64,6 +64,30 @@ bool ParseDecimal(std::string_view text, std::int64_t& value) {
     return true;
 }
 
+bool ReadStateLines(std::string_view text, std::string_view header,
+                    const std::function<void(std::optional<std::int64_t>)>& entry,
+                    const std::function<void(std::string_view, std::string_view)>& value) {
+    if (text.substr(0, header.size()) != header || text.substr(header.size(), 2) != "\r\n")
+        return false;
+    text.remove_prefix(header.size() + 2);
+    while (!text.empty()) {
+        const size_t end = text.find("\r\n");
+        const std::string_view line = text.substr(0, end);
+        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 2);
+        if (line.size() > 2 && line.front() == '[' && line.back() == ']') {
+            std::int64_t number = 0;
+            entry(ParseDecimal(line.substr(1, line.size() - 2), number)
+                      ? std::optional<std::int64_t>(number)
+                      : std::nullopt);
+            continue;
+        }
+        const size_t equals = line.find('=');
+        if (equals != std::string_view::npos)
+            value(line.substr(0, equals), line.substr(equals + 1));
+    }
+    return true;
+}
+
 int HexDigitValue(char c) {
     if (c >= '0' && c <= '9') return c - '0';
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
