@@ -74,6 +74,45 @@ void SendUdp(std::uint16_t port, int count) {
     close(fd);
 }
 
+// A watch pass over the machine's logs (100 watch entries, a tick every 200 ms) for as long as
+// it lives.
+class WatchPass {
+public:
+    explicit WatchPass(const Settings& settings)
+        : m_watches(MakeBenchWatches()),
+          m_monitor(settings, m_watches, m_timer, m_locks, m_consumers) {
+        m_monitor.StartMonitoring();
+        m_thread = std::thread([this] {
+            while (!m_stop) {
+                m_monitor.WatchTick();
+                ++m_ticks;
+                std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            }
+        });
+    }
+    ~WatchPass() { Stop(); }
+    int Stop() {
+        m_stop = true;
+        if (m_thread.joinable()) m_thread.join();
+        return m_ticks;
+    }
+
+private:
+    struct Consumers : BatchConsumers {
+        void ProcessActions(TickBatch&) override {}
+        void DeliverMail(TickBatch&) override {}
+        void SendNetworkMessages(TickBatch&) override {}
+    };
+    WatchList m_watches;
+    NoTimer m_timer;
+    NoLocks m_locks;
+    Consumers m_consumers;
+    Monitor m_monitor;
+    std::thread m_thread;
+    std::atomic<bool> m_stop{false};
+    std::atomic<int> m_ticks{0};
+};
+
 std::uint16_t FreePort() {
     std::uint16_t port = 0;
     close(ListenOnLoopback("127.0.0.1", 0, &port));
@@ -92,18 +131,6 @@ int main() {
     SetProgramLog(&log);
     constexpr int kCount = 200000;
 
-    // A watch pass over the logs, ticking while entries and messages come in.
-    WatchList watches = MakeBenchWatches();
-    NoTimer timer;
-    NoLocks locks;
-    struct Consumers : BatchConsumers {
-        void ProcessActions(TickBatch&) override {}
-        void DeliverMail(TickBatch&) override {}
-        void SendNetworkMessages(TickBatch&) override {}
-    } consumers;
-    std::atomic<bool> stop{false};
-    std::atomic<int> ticks{0};
-
     // The journal: a folder with one file of kCount entries.
     {
         const std::string folder = PrepareBenchMachine() + "journal";
@@ -121,17 +148,7 @@ int main() {
         RunTimed("/lib/systemd/systemd-journal-remote -o '" + folder + "/bench.journal' - < '" +
                  folder + "/in.export'");
         platform::SetEventLogMaxSize("System", 64u << 20);
-        Monitor monitor(settings, watches, timer, locks, consumers);
-        monitor.StartMonitoring();
-        stop = false;
-        ticks = 0;
-        std::thread pass([&] {
-            while (!stop) {
-                monitor.WatchTick();
-                ++ticks;
-                std::this_thread::sleep_for(std::chrono::milliseconds(200));
-            }
-        });
+        WatchPass pass(settings);
         JournalImporter importer;
         JournalOptions options;
         options.folder = folder;
@@ -139,15 +156,14 @@ int main() {
         importer.Start(options);
         importer.WaitForImported(kCount, 120000);
         const double seconds = Seconds(Clock::now() - start);
-        stop = true;
-        pass.join();
+        const int ticks = pass.Stop();
         importer.Stop();
         const JournalImporter::Counts c = importer.GetCounts();
         std::printf(
             "journal: %llu of %d entries imported in %.2f s: %.0f a second (%d watch ticks "
             "meanwhile)\n",
             static_cast<unsigned long long>(c.imported), kCount, seconds,
-            static_cast<double>(c.imported) / seconds, ticks.load());
+            static_cast<double>(c.imported) / seconds, ticks);
     }
 
     for (const bool tcp : {true, false}) {
@@ -162,17 +178,7 @@ int main() {
             return 1;
         }
         platform::SetEventLogMaxSize(options.log, 64u << 20);
-        Monitor monitor(settings, watches, timer, locks, consumers);
-        monitor.StartMonitoring();
-        stop = false;
-        ticks = 0;
-        std::thread pass([&] {
-            while (!stop) {
-                monitor.WatchTick();
-                ++ticks;
-                std::this_thread::sleep_for(std::chrono::milliseconds(200));
-            }
-        });
+        WatchPass pass(settings);
         const Clock::time_point start = Clock::now();
         if (tcp) {
             SendTcp(options.port, kCount);
@@ -186,15 +192,14 @@ int main() {
             if (c.written + c.failed >= c.received && !tcp) break;
         }
         const double seconds = Seconds(Clock::now() - start);
-        stop = true;
-        pass.join();
+        const int ticks = pass.Stop();
         receiver.Stop();
         const SyslogReceiver::Counts c = receiver.GetCounts();
         std::printf(
             "%s: %llu of %d messages written in %.2f s: %.0f a second (%d watch ticks "
             "meanwhile, %llu dropped by the queue)\n",
             tcp ? "TCP, octet counting" : "UDP", static_cast<unsigned long long>(c.written), kCount,
-            seconds, static_cast<double>(c.written) / seconds, ticks.load(),
+            seconds, static_cast<double>(c.written) / seconds, ticks,
             static_cast<unsigned long long>(c.dropped));
     }
 

@@ -10,6 +10,7 @@
 #include "platform/eventlog_writer.h"
 #include "platform/machine.h"
 #include "platform/registry_files.h"
+#include "support/log_records.h"
 #include "support/machine_folder.h"
 
 namespace {
@@ -70,15 +71,7 @@ TEST(DryRun, TheNewestRecordsOfOneLogOrOfEvery) {
 }
 
 TEST(DryRun, ARuleIsPlayedOverTheRecordsInTheOrderOfTheirTimes) {
-    struct Clock {
-        ~Clock() { platform::ReleaseClock(); }
-    } release;
-    platform::SystemTime nine;
-    nine.year = 2026;
-    nine.month = 12;
-    nine.day = 7;
-    nine.hour = 9;
-    platform::SetClock(nine);
+    const FixedClock nine(2026, 12, 7, 9);
     MachineFolder machine;
     Register("System", "Disk");
     Register("Application", "App");

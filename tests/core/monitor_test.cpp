@@ -18,6 +18,7 @@
 #include "platform/machine.h"
 #include "platform/registry.h"
 #include "platform/registry_files.h"
+#include "support/log_records.h"
 #include "support/machine_folder.h"
 #include "support/scripted_shell.h"
 
@@ -471,15 +472,7 @@ TEST_F(ResumeTest, WhatWasWrittenWhileStoppedIsReportedOnce) {
 }
 
 TEST_F(ResumeTest, AHeartbeatDueWhileStoppedIsReportedAtTheNextStart) {
-    struct Clock {
-        ~Clock() { platform::ReleaseClock(); }
-    } release;
-    platform::SystemTime nine;
-    nine.year = 2026;
-    nine.month = 12;
-    nine.day = 7;
-    nine.hour = 9;
-    platform::SetClock(nine);
+    const FixedClock nine(2026, 12, 7, 9);
     const auto minutes = [](int n) { return n * 60000ll; };
     watches[0]->Rule.Kind = WatchRule::kAbsence;
     watches[0]->Rule.Every = 60;

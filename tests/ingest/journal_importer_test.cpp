@@ -14,6 +14,7 @@
 #include "platform/codepage.h"
 #include "platform/eventlog.h"
 #include "platform/files.h"
+#include "support/log_records.h"
 #include "support/machine_folder.h"
 
 namespace {
@@ -55,18 +56,7 @@ protected:
         std::remove(input.c_str());
     }
     std::vector<EventRecord> Records(const char* logName) {
-        std::vector<EventRecord> records;
-        platform::UniqueEventLog handle(OpenEventLogByName(logName));
-        platform::DWORD count = 0, oldest = 0;
-        if (!handle || !platform::GetNumberOfEventLogRecords(handle.Get(), count) ||
-            !platform::GetOldestEventLogRecord(handle.Get(), oldest)) {
-            return records;
-        }
-        for (platform::DWORD n = oldest; n < oldest + count; ++n) {
-            EventRecord r;
-            platform::DWORD error = 0;
-            if (ReadEventRecord(logName, handle.Get(), n, r, error)) records.push_back(r);
-        }
+        std::vector<EventRecord> records = ReadLogRecords(logName);
         // Only those the test made.
         std::erase_if(records,
                       [&](const EventRecord& r) { return r.RecordNumber <= before[logName]; });

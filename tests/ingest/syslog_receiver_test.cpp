@@ -17,6 +17,7 @@
 #include "platform/codepage.h"
 #include "platform/eventlog.h"
 #include "support/child_process.h"
+#include "support/log_records.h"
 #include "support/loopback.h"
 #include "support/machine_folder.h"
 
@@ -66,22 +67,7 @@ protected:
     }
     std::string Port() const { return std::to_string(receiver.Options().port); }
     // The records of the receiver's log, read and rendered as the watch cycle reads them.
-    std::vector<EventRecord> Records() {
-        std::vector<EventRecord> records;
-        platform::UniqueEventLog handle(OpenEventLogByName(receiver.Options().log));
-        platform::DWORD count = 0, oldest = 0;
-        if (!handle || !platform::GetNumberOfEventLogRecords(handle.Get(), count) ||
-            !platform::GetOldestEventLogRecord(handle.Get(), oldest)) {
-            return records;
-        }
-        for (platform::DWORD n = oldest; n < oldest + count; ++n) {
-            EventRecord r;
-            platform::DWORD error = 0;
-            if (ReadEventRecord(receiver.Options().log, handle.Get(), n, r, error))
-                records.push_back(r);
-        }
-        return records;
-    }
+    std::vector<EventRecord> Records() { return ReadLogRecords(receiver.Options().log); }
     int Logger(const std::string& arguments) {
         return RunCommand("logger --server 127.0.0.1 --port " + Port() + " " + arguments);
     }
