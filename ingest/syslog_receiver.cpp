@@ -128,7 +128,7 @@ void SyslogReceiver::Receive() {
     std::map<int, SyslogFramer> streams;
     std::vector<std::string> messages;
     while (!m_stop) {
-        m_receiver.Wait(500, [&](const platform::Received& r) {
+        const bool waited = m_receiver.Wait(500, [&](const platform::Received& r) {
             using Kind = platform::Received::Kind;
             if (r.kind == Kind::Datagram) {
                 if (Allowed(r.peer)) Take(r.peer, r.bytes);
@@ -154,12 +154,17 @@ void SyslogReceiver::Receive() {
             }
             for (std::string& m : messages) Take(r.peer, std::move(m));
         });
+        // A wait that failed (not one woken to stop) must not turn into a busy loop.
+        if (!waited && !m_stop) platform::Sleep(10);
     }
 }
 
 void SyslogReceiver::WriteOne(IngestLogWriter& writer, const Pending& pending) {
     const int year = platform::GetLocalTime().year;
-    const SyslogMessage m = ParseSyslogMessage(pending.bytes, year);
+    SyslogMessage m = ParseSyslogMessage(pending.bytes, year);
+    // A BSD time has no year: one of late December read in January is last year's.
+    if (!m.rfc5424 && m.time > platform::NowUnixMilliseconds() / 1000 + 86400)
+        m = ParseSyslogMessage(pending.bytes, year - 1);
     platform::EventToWrite event;
     event.type = SyslogEventType(m.severity);
     event.category = static_cast<std::uint16_t>(m.facility + 1);

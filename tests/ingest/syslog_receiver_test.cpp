@@ -210,3 +210,14 @@ TEST_F(SyslogPeer, RsyslogForwardsToUs) {
     EXPECT_EQ(r.EventType, 1);
     EXPECT_EQ(U8(r.Description).rfind("through rsyslog\r\n[timeQuality ", 0), 0u);
 }
+
+TEST_F(SyslogTest, ABsdTimeOfLateDecemberReadInJanuaryIsLastYears) {
+    const FixedClock newYear(2027, 1, 1, 0);
+    Start();
+    Send(receiver.Options().port, "<13>Dec 31 23:59:00 host app: still 2026", false);
+    ASSERT_TRUE(receiver.WaitForWritten(1, 5000));
+    const EventRecord r = Records().back();
+    EXPECT_EQ(r.TimeGenerated.year, 2026);
+    EXPECT_EQ(r.TimeGenerated.month, 12);
+    EXPECT_EQ(r.ComputerName, "host");
+}
