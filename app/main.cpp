@@ -9,6 +9,7 @@
 #include "platform/instance.h"
 #include "platform/machine.h"
 #include "platform/pump.h"
+#include "platform/signals.h"
 #include "session/watch_session.h"
 #include "ui/app_setup.h"
 #include "ui/main_window.h"
@@ -72,6 +73,9 @@ int main(int argc, char** argv) {
         return 0;
     }
     platform::SetMessagePump([] { QCoreApplication::processEvents(); });
+    // From here on a request to end waits for the window, which ends the program as its menu
+    // does; before, one that came while the session loaded killed the program half-started.
+    platform::TerminationRequests();
     try {
         platform::EnsureMachine();
         WatchSession session;
