@@ -21,6 +21,7 @@
 #include "ui/dry_run_window.h"
 #include "ui/edit_todo_dialog.h"
 #include "ui/qt_shell.h"
+#include "ui/watch_boxes.h"
 #include "ui_edit_watch_dialog.h"
 
 namespace {
@@ -29,89 +30,6 @@ constexpr int kKindRole = Qt::UserRole;
 constexpr int kParamRole = Qt::UserRole + 1;
 constexpr int kMailRole = Qt::UserRole;
 constexpr int kComputerRole = Qt::UserRole + 1;
-
-// Letters without regard to case; the second byte of a double-byte character is never a letter.
-bool LessNoCase(const std::string& a, const std::string& b) {
-    return platform::FoldCase(a) < platform::FoldCase(b);
-}
-
-// Replaces a combo box's list, "特定しない" on top, and keeps the text typed in it.
-void FillCombo(QComboBox* box, const std::vector<std::string>& items) {
-    const QSignalBlocker block(box);
-    const QString text = box->currentText();
-    box->clear();
-    box->addItem(ToQString(AnyValueText()));
-    for (const std::string& item : items) box->addItem(ToQString(item));
-    box->setEditText(text);
-}
-
-// The sources of the log in the log box; of every log of its list for "特定しない".
-void FillSourcesOf(QComboBox* logBox, QComboBox* sourceBox) {
-    const std::string log = FromQString(logBox->currentText());
-    std::vector<std::string> sources;
-    if (log == AnyValueText()) {
-        // Every log of the list, each source once.
-        for (int i = 1; i < logBox->count(); ++i) {
-            std::vector<std::string> more;
-            ListSources(FromQString(logBox->itemText(i)), more);
-            sources.insert(sources.end(), more.begin(), more.end());
-        }
-    } else {
-        ListSources(log, sources);
-    }
-    std::sort(sources.begin(), sources.end(), LessNoCase);
-    sources.erase(std::unique(sources.begin(), sources.end(),
-                              [](const std::string& a, const std::string& b) {
-                                  return platform::EqualsNoCase(a, b);
-                              }),
-                  sources.end());
-    FillCombo(sourceBox, sources);
-}
-
-void FillEventIDsOf(QComboBox* logBox, QComboBox* sourceBox, QComboBox* typeBox, QComboBox* idBox) {
-    std::vector<std::string> ids;
-    const std::string log = FromQString(logBox->currentText());
-    const std::string source = FromQString(sourceBox->currentText());
-    if (log != AnyValueText() && source != AnyValueText()) {
-        ListEventIDs(log, source, TypeMaskOfIndex(typeBox->currentIndex()), ids);
-    }
-    // As texts: their leading blanks make this the numeric order.
-    std::sort(ids.begin(), ids.end());
-    ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
-    FillCombo(idBox, ids);
-}
-
-// The text of a multi-line box as the program keeps it: CP932 with CR LF line breaks.
-std::string MemoText(const QPlainTextEdit* edit) {
-    std::string text = FromQString(edit->toPlainText());
-    std::string out;
-    for (char c : text) {
-        if (c == '\n') out += '\r';
-        out += c;
-    }
-    return out;
-}
-
-void SetMemoText(QPlainTextEdit* edit, const std::string& sjisText) {
-    std::string text;
-    for (size_t i = 0; i < sjisText.size(); ++i) {
-        if (sjisText[i] == '\r' && i + 1 < sjisText.size() && sjisText[i + 1] == '\n') continue;
-        text += sjisText[i];
-    }
-    edit->setPlainText(ToQString(text));
-}
-
-std::string TrimMemo(QPlainTextEdit* edit) {
-    const std::string text(platform::TrimControls(MemoText(edit)));
-    SetMemoText(edit, text);
-    return text;
-}
-
-std::string TrimCombo(QComboBox* box) {
-    const std::string text(platform::TrimControls(FromQString(box->currentText())));
-    box->setEditText(ToQString(text));
-    return text;
-}
 
 }  // namespace
 
@@ -316,151 +234,6 @@ void TfrmEditWatch::ReadEntry(WatchEntry& entry) const {
     entry.Rule = RuleOfControls();
 }
 
-namespace {
-
-// Sunday first, as the rule's day bits.
-std::array<QCheckBox*, 7> DayBoxes(const Ui::TfrmEditWatch& ui) {
-    return {ui.chkSun, ui.chkMon, ui.chkTue, ui.chkWed, ui.chkThu, ui.chkFri, ui.chkSat};
-}
-
-QString ClockText(int minutes) {
-    return QString::asprintf("%02d:%02d", minutes / 60, minutes % 60);
-}
-
-}  // namespace
-
-void TfrmEditWatch::ShowRule(const WatchRule& rule) {
-    // An entry without a rule shows what a new rule starts from.
-    const bool none = rule.Kind == WatchRule::kNone;
-    ui->rbnRuleNone->setChecked(none);
-    ui->rbnAbsence->setChecked(rule.Kind == WatchRule::kAbsence);
-    ui->rbnRecovery->setChecked(rule.Kind == WatchRule::kRecovery);
-    const bool daily = !none && rule.Kind == WatchRule::kAbsence && rule.Every == 0;
-    ui->rbnEvery->setChecked(!daily);
-    ui->rbnDaily->setChecked(daily);
-    ui->edtEvery->setText(QString::number(rule.Every > 0 ? rule.Every : 60));
-    ui->edtFrom->setText(ClockText(daily ? rule.From : 0));
-    ui->edtBy->setText(ClockText(daily ? rule.By : 6 * 60));
-    const auto days = DayBoxes(*ui);
-    for (int d = 0; d < 7; ++d) days[d]->setChecked(daily ? (rule.Days >> d) & 1 : true);
-    ui->chkReportMatches->setChecked(rule.ReportMatches);
-    const bool recovery = rule.Kind == WatchRule::kRecovery;
-    for (auto [box, text] : {std::pair{ui->cbxRecoveryLog, &rule.LogName},
-                             std::pair{ui->cbxRecoverySource, &rule.SourceName}}) {
-        const QSignalBlocker block(box);
-        box->setEditText(ToQString(recovery ? *text : AnyValueText()));
-    }
-    {
-        const QSignalBlocker block(ui->cbxRecoveryType);
-        ui->cbxRecoveryType->setCurrentIndex(recovery ? TypeIndex(rule.Type) : 0);
-    }
-    ui->cbxRecoveryEventID->setEditText(
-        ToQString(EventIDText(recovery ? static_cast<std::uint32_t>(rule.EventID) : 0)));
-    SetMemoText(ui->edtRecoveryCondition, recovery ? rule.Condition : std::string());
-    ui->edtRenotify->setText(QString::number(rule.Renotify));
-    UpdateRuleControls();
-}
-
-WatchRule TfrmEditWatch::RuleOfControls() const {
-    WatchRule rule;
-    if (ui->rbnRuleNone->isChecked()) return rule;
-    rule.Renotify = static_cast<std::int32_t>(FieldNumber(EditText(ui->edtRenotify)));
-    if (ui->rbnAbsence->isChecked()) {
-        rule.Kind = WatchRule::kAbsence;
-        rule.ReportMatches = ui->chkReportMatches->isChecked();
-        if (ui->rbnEvery->isChecked()) {
-            rule.Every = static_cast<std::int32_t>(FieldNumber(EditText(ui->edtEvery)));
-        } else {
-            rule.From = std::max(0, ClockMinutes(EditText(ui->edtFrom)));
-            rule.By = std::max(0, ClockMinutes(EditText(ui->edtBy)));
-            rule.Days = 0;
-            const auto days = DayBoxes(*ui);
-            for (int d = 0; d < 7; ++d) rule.Days |= days[d]->isChecked() ? 1 << d : 0;
-        }
-        return rule;
-    }
-    rule.Kind = WatchRule::kRecovery;
-    rule.LogName = FromQString(ui->cbxRecoveryLog->currentText());
-    rule.SourceName = FromQString(ui->cbxRecoverySource->currentText());
-    rule.Type = TypeCodeOfIndex(ui->cbxRecoveryType->currentIndex());
-    rule.EventID =
-        static_cast<std::int32_t>(EventIDValue(FromQString(ui->cbxRecoveryEventID->currentText())));
-    rule.Condition = MemoText(ui->edtRecoveryCondition);
-    return rule;
-}
-
-void TfrmEditWatch::UpdateRuleControls() {
-    const bool absence = ui->rbnAbsence->isChecked();
-    ui->grpAbsence->setEnabled(absence);
-    ui->grpRecovery->setEnabled(ui->rbnRecovery->isChecked());
-    ui->edtEvery->setEnabled(ui->rbnEvery->isChecked());
-    ui->lblEveryUnit->setEnabled(ui->rbnEvery->isChecked());
-    const bool daily = ui->rbnDaily->isChecked();
-    for (QWidget* w : std::initializer_list<QWidget*>{ui->edtFrom, ui->lblFromTo, ui->edtBy,
-                                                      ui->lblByUnit, ui->lblDays}) {
-        w->setEnabled(daily);
-    }
-    const auto days = DayBoxes(*ui);
-    for (int d = 0; d < 7; ++d) days[d]->setEnabled(daily);
-    const bool any = !ui->rbnRuleNone->isChecked();
-    for (QWidget* w :
-         std::initializer_list<QWidget*>{ui->lblRenotify, ui->edtRenotify, ui->lblRenotifyUnit}) {
-        w->setEnabled(any);
-    }
-}
-
-RuleFields TfrmEditWatch::TrimmedRuleFields() {
-    RuleFields f;
-    f.kind = ui->rbnAbsence->isChecked()    ? WatchRule::kAbsence
-             : ui->rbnRecovery->isChecked() ? WatchRule::kRecovery
-                                            : WatchRule::kNone;
-    f.daily = ui->rbnDaily->isChecked();
-    f.every = TrimEdit(ui->edtEvery);
-    f.from = TrimEdit(ui->edtFrom);
-    f.by = TrimEdit(ui->edtBy);
-    f.renotify = TrimEdit(ui->edtRenotify);
-    const auto days = DayBoxes(*ui);
-    for (int d = 0; d < 7; ++d) f.days |= days[d]->isChecked() ? 1 << d : 0;
-    {
-        const QSignalBlocker blockLog(ui->cbxRecoveryLog);
-        const QSignalBlocker blockSource(ui->cbxRecoverySource);
-        f.logName = TrimCombo(ui->cbxRecoveryLog);
-        f.sourceName = TrimCombo(ui->cbxRecoverySource);
-    }
-    f.eventId = TrimCombo(ui->cbxRecoveryEventID);
-    f.condition = TrimMemo(ui->edtRecoveryCondition);
-    f.typeIndex = ui->cbxRecoveryType->currentIndex();
-    return f;
-}
-
-void TfrmEditWatch::FocusRuleField(RuleField field) {
-    QWidget* target = nullptr;
-    switch (field) {
-        case RuleField::Every: target = ui->edtEvery; break;
-        case RuleField::From: target = ui->edtFrom; break;
-        case RuleField::By: target = ui->edtBy; break;
-        case RuleField::Days: target = ui->chkMon; break;
-        case RuleField::LogName: target = ui->cbxRecoveryLog; break;
-        case RuleField::SourceName: target = ui->cbxRecoverySource; break;
-        case RuleField::EventID: target = ui->cbxRecoveryEventID; break;
-        case RuleField::Renotify: target = ui->edtRenotify; break;
-    }
-    ui->pgcWatch->setCurrentWidget(ui->tshState);
-    target->setFocus();
-}
-
-bool TfrmEditWatch::RuleAccepted(const WatchFields& entry) {
-    const RuleFields fields = TrimmedRuleFields();
-    if (auto problem = CheckRuleFields(fields, entry)) {
-        platform::CurrentShell().MessageBox(problem->message, sjis(u8"項目チェック"),
-                                            platform::kMbOk, platform::kMbIconExclamation);
-        FocusRuleField(problem->field);
-        return false;
-    }
-    return fields.kind != WatchRule::kRecovery ||
-           ConditionAccepted(fields.condition, ui->edtRecoveryCondition, ui->tshState);
-}
-
 void TfrmEditWatch::LockEntry() { ui->btnEntry->setEnabled(false); }
 
 void TfrmEditWatch::UnlockEntry() { ui->btnEntry->setEnabled(true); }
@@ -514,14 +287,6 @@ void TfrmEditWatch::FillCategories() {
 
 void TfrmEditWatch::FillEventIDs() {
     FillEventIDsOf(ui->cbxLogName, ui->cbxSourceName, ui->cbxType, ui->cbxEventID);
-}
-
-void TfrmEditWatch::FillRecoveryLists() {
-    // Each list follows the boxes before it; the texts typed stay.
-    const QSignalBlocker blockSources(ui->cbxRecoverySource);
-    FillSourcesOf(ui->cbxRecoveryLog, ui->cbxRecoverySource);
-    FillEventIDsOf(ui->cbxRecoveryLog, ui->cbxRecoverySource, ui->cbxRecoveryType,
-                   ui->cbxRecoveryEventID);
 }
 
 void TfrmEditWatch::cbxLogNameChange() {
