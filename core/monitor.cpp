@@ -227,6 +227,7 @@ void Monitor::StartMonitoring() {
             LogMessage(kLogInformation, sjis(u8"%sイベントログの監視を開始しました。").c_str(),
                        l->name.c_str());
     }
+    m_running.store(true, std::memory_order_release);
     // The starting point of a log seen for the first time is kept at once: a run that ends
     // before its first tick still knows, at the next start, which records came after it.
     if (Resuming()) SaveResumeState();
@@ -259,6 +260,7 @@ void Monitor::AddNewLogs() {
 void Monitor::StopMonitoring() {
     m_timer.SetEnabled(false);
     if (m_logs.empty()) return;
+    m_running.store(false, std::memory_order_release);
     if (Resuming()) SaveResumeState();
     SaveRuleState();
     LogMessage(kLogInformation, "%s", sjis(u8"すべてのイベントログの監視を停止しました。").c_str());

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -104,7 +105,8 @@ public:
     // resuming, the record after the one handled last in the previous run).
     void StartMonitoring();
     void StopMonitoring();
-    bool Running() const { return !m_logs.empty(); }
+    // Any thread may ask: the tick's thread grows the list of logs while the window reads this.
+    bool Running() const { return m_running.load(std::memory_order_acquire); }
 
     // The body of the watch timer's tick.
     void WatchTick();
@@ -131,6 +133,7 @@ private:
     DialogLocks& m_locks;
     BatchConsumers& m_consumers;
     std::vector<std::unique_ptr<WatchedLog>> m_logs;
+    std::atomic<bool> m_running{false};
     const ExtensionSettings* m_extensions = nullptr;
     ResumeState m_resume;             // as read at start, updated by every tick
     bool m_resumeSaveFailed = false;  // said once until a save works again

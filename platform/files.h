@@ -37,6 +37,9 @@ bool FindFiles(const std::string& pattern, std::vector<FindData>& found);
 // True when the path names an existing file (not a folder).
 bool FileExists(const std::string& path);
 
+// The size of an existing file (a link followed); false with the error when there is none.
+bool GetFileSize(const std::string& path, std::uint64_t& size);
+
 // True when the path names an existing folder.
 bool DirectoryExists(const std::string& path);
 

@@ -52,6 +52,11 @@ std::string DamagedList(const std::string& path, size_t read) {
         platform::SystemErrorTextOrCode(platform::GetLastError()).c_str());
 }
 
+bool HasBytes(const std::string& path) {
+    std::uint64_t size = 0;
+    return platform::GetFileSize(path, size) && size > 0;
+}
+
 }  // namespace
 
 WatchSession::WatchSession()
@@ -92,16 +97,25 @@ void WatchSession::Load() {
         unsigned mode = 0;
         if (!platform::FilePermissions(path, mode) || (mode & 077) == 0) continue;
         const std::string name = path.substr(path.rfind('/') + 1);
+        // Said as it is: a 644 file is read by others, not changed by them.
+        const bool read = (mode & 044) != 0, write = (mode & 022) != 0;
+        const std::string can = sjis(read && write ? u8"読み書きできます"
+                                     : write       ? u8"書き込めます"
+                                     : read        ? u8"読み取れます"
+                                                   : u8"開けます");
         m_loadWarnings.push_back(platform::StringPrintf(
-            sjis(u8"%sは他のユーザーも読み書きできます(%03o)。「chmod 600 %s」で保護してください。")
-                .c_str(),
-            name.c_str(), mode, path.c_str()));
+            sjis(u8"%sは他のユーザーも%s(%03o)。「chmod 600 %s」で保護してください。").c_str(),
+            name.c_str(), can.c_str(), mode, path.c_str()));
     }
-    if (!LoadAddressList(m_addresses)) {
+    // A list never saved is missing or empty (the loader makes it so): an empty list, not a
+    // damaged one. Only bytes that do not read are damage.
+    const bool addressBytes = HasBytes(AddressListPath());
+    if (!LoadAddressList(m_addresses) && addressBytes) {
         m_loadWarnings.push_back(DamagedList(AddressListPath(), m_addresses.size()));
     }
     std::vector<std::string> ruleWarnings;
-    if (!LoadWatchList(m_watches, &ruleWarnings)) {
+    const bool watchBytes = HasBytes(WatchListPath());
+    if (!LoadWatchList(m_watches, &ruleWarnings) && watchBytes) {
         m_loadWarnings.push_back(DamagedList(WatchListPath(), m_watches.size()));
     }
     m_loadWarnings.insert(m_loadWarnings.end(), ruleWarnings.begin(), ruleWarnings.end());

@@ -90,6 +90,17 @@ bool FileExists(const std::string& path) {
     return stat(Native(path).c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
+bool GetFileSize(const std::string& path, std::uint64_t& size) {
+    struct stat st;
+    if (stat(Native(path).c_str(), &st) != 0) return FailFromErrno();
+    if (S_ISDIR(st.st_mode)) {
+        SetLastError(kErrorAccessDenied);
+        return false;
+    }
+    size = static_cast<std::uint64_t>(st.st_size);
+    return true;
+}
+
 bool DirectoryExists(const std::string& path) {
     struct stat st;
     return stat(Native(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);

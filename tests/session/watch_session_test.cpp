@@ -179,7 +179,7 @@ TEST_F(SessionTest, WhatTheSessionSaysBeforeItsWindowComesReachesTheWindowWhenIt
     EXPECT_GT(view.requests, 0);
     session.Dispatch();
     ASSERT_FALSE(view.calls.empty());
-    EXPECT_EQ(view.calls.front().rfind("1 ファイルの場所: プログラムのフォルダー (ポータブル) ", 0),
+    EXPECT_EQ(view.calls.front().rfind("1 ファイルの場所: プログラムのフォルダ (ポータブル) ", 0),
               0u)
         << view.calls.front();
     // And what comes later is asked for as before.
@@ -267,6 +267,41 @@ TEST_F(SessionTest, ADamagedListIsToldAndKeptAsideBeforeAnySave) {
     EXPECT_EQ(ReadFileBytes(platform::ExtractFilePath(WatchListPath()) + copy), damaged);
 }
 
+TEST_F(SessionTest, TheWindowAsksWhetherMonitoringRunsWhileATickAddsALog) {
+    auto session = NewSession();
+    session->Start();
+    session->WaitUntilIdle();
+    // Registered after the start: the tick adds it to the logs it watches while the window
+    // accepts settings and the watch list, both of which ask whether monitoring runs.
+    ASSERT_TRUE(platform::RegisterEventSource("Late", "LateApp"));
+    ASSERT_TRUE(session->Tick());
+    for (int i = 0; session->Busy() && i < 10000; ++i) {
+        session->SettingsAccepted();
+        session->WatchListAccepted();
+        session->Dispatch();
+    }
+    session->WaitUntilIdle();
+    EXPECT_TRUE(session->Running());
+    EXPECT_TRUE(view.Has("1 Lateイベントログの監視を開始しました。"))
+        << ::testing::PrintToString(view.calls);
+}
+
+TEST_F(SessionTest, ListsNeverSavedAreEmptyNotDamagedStartAfterStart) {
+    platform::DeleteFile(AddressListPath());
+    platform::DeleteFile(WatchListPath());
+    for (int start = 0; start < 2; ++start) {
+        auto session = NewSession();
+        session->Start();
+        session->WaitUntilIdle();
+        EXPECT_TRUE(session->Watches().empty() && session->Addresses().empty());
+    }
+    for (const std::string& call : view.calls) {
+        EXPECT_EQ(call.find("壊れている"), std::string::npos) << call;
+    }
+    std::vector<platform::FindData> copies;
+    EXPECT_FALSE(platform::FindFiles(ConfigDirectory() + "*.bad-*", copies));
+}
+
 TEST_F(SessionTest, FilesAreTheUsersAloneWhateverTheUmaskAndOpenOnesAreTold) {
     const mode_t saved = umask(0);
     platform::DeleteFile(AddressListPath());
@@ -276,12 +311,16 @@ TEST_F(SessionTest, FilesAreTheUsersAloneWhateverTheUmaskAndOpenOnesAreTold) {
     ASSERT_TRUE(platform::FilePermissions(AddressListPath(), mode));
     EXPECT_EQ(mode, 0600u);
     chmod(SettingsFilePath().c_str(), 0644);
+    chmod(WatchListPath().c_str(), 0666);
     session = NewSession();
     session->Start();
     session->WaitUntilIdle();
-    EXPECT_TRUE(std::any_of(view.calls.begin(), view.calls.end(), [](const std::string& c) {
-        return c.rfind("2 ETC.DATは他のユーザーも読み書きできます(644)。", 0) == 0;
-    })) << ::testing::PrintToString(view.calls);
+    for (const char* line : {"2 ETC.DATは他のユーザーも読み取れます(644)。",
+                             "2 WATCH.DATは他のユーザーも読み書きできます(666)。"}) {
+        EXPECT_TRUE(std::any_of(view.calls.begin(), view.calls.end(),
+                                [&](const std::string& c) { return c.rfind(line, 0) == 0; }))
+            << line << ::testing::PrintToString(view.calls);
+    }
 }
 
 TEST_F(SessionTest, WithImmediateChecksAnEventIsReportedWithoutATimerTick) {
