@@ -176,6 +176,7 @@ std::int32_t ReadIntSetting(const std::string& section, const std::string& key,
 void SaveColumnWidths(const std::string& section, const ColumnWidthView& view) {
     char key[16];
     for (int i = 0; i < view.ColumnCount(); ++i) {
+        if (!view.WidthKnown(i)) continue;
         std::snprintf(key, sizeof key, "COL%02d", i);
         WriteIntSetting(section, key, view.ColumnWidth(i));
     }
@@ -188,7 +189,7 @@ void LoadColumnWidths(const std::string& section, ColumnWidthView& view) {
         constexpr std::int32_t kMissing = INT32_MIN;
         const std::int32_t width = ReadIntSetting(section, key, kMissing);
         if (width == kMissing) {
-            view.FitColumn(i);
+            view.DefaultColumn(i);
         } else {
             view.SetColumnWidth(i, width);
         }

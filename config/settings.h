@@ -88,10 +88,14 @@ public:
     virtual int ColumnCount() const = 0;
     virtual int ColumnWidth(int column) const = 0;
     virtual void SetColumnWidth(int column, int width) = 0;
-    // A width for a column no width was saved for: one its header and contents fit in.
-    virtual void FitColumn(int column) { SetColumnWidth(column, 100); }
+    // A column no width was saved for: its design width, or one its contents fit in.
+    virtual void DefaultColumn(int column) { SetColumnWidth(column, 100); }
+    // False while the width says nothing of the column's contents (fitted to its header alone,
+    // the list still empty): such a width is not kept.
+    virtual bool WidthKnown(int /*column*/) const { return true; }
 };
 
-// Column i's width under "COL%02d" of i in the section; fitted to the column when missing.
+// Column i's width under "COL%02d" of i in the section; a column without one gets its default.
+// A width that is not known is not saved, so the key stays missing.
 void SaveColumnWidths(const std::string& section, const ColumnWidthView& view);
 void LoadColumnWidths(const std::string& section, ColumnWidthView& view);

@@ -174,14 +174,65 @@ void TreeColumnWidths::SetColumnWidth(int column, int width) {
     m_tree->setColumnWidth(column, width);
 }
 
-void TreeColumnWidths::FitColumn(int column) {
-    // The header and every row as they are, check boxes and icons included.
-    m_tree->resizeColumnToContents(column);
-    int width = m_tree->columnWidth(column);
-    if (column < m_samples.size() && !m_samples[column].isEmpty()) {
-        const int icon = column == 0 ? m_tree->iconSize().width() + 8 : 0;
-        width =
-            std::max(width, m_tree->fontMetrics().horizontalAdvance(m_samples[column]) + icon + 16);
+namespace {
+
+// The columns fitted to their header alone, with the width they got: a tree property, since
+// the widths are loaded and saved by short-lived views of the tree.
+constexpr char kPendingColumns[] = "quorvikPendingColumns";
+
+QVariantMap PendingColumns(const QTreeWidget* tree) {
+    return tree->property(kPendingColumns).toMap();
+}
+
+}  // namespace
+
+int TreeColumnWidths::SampleWidth(int column) const {
+    if (column >= m_samples.size() || m_samples[column].isEmpty()) return 0;
+    const int icon = column == 0 ? m_tree->iconSize().width() + 8 : 0;
+    return m_tree->fontMetrics().horizontalAdvance(m_samples[column]) + icon + 16;
+}
+
+void TreeColumnWidths::DefaultColumn(int column) {
+    QVariantMap pending = PendingColumns(m_tree);
+    pending.remove(QString::number(column));
+    const int design =
+        column < static_cast<int>(m_designWidths.size()) ? m_designWidths[column] : 0;
+    const int sample = SampleWidth(column);
+    if (design > 0) {
+        m_tree->setColumnWidth(column, std::max(design, sample));
+    } else {
+        // The header and every row as they are, check boxes and icons included.
+        m_tree->resizeColumnToContents(column);
+        m_tree->setColumnWidth(column, std::max(m_tree->columnWidth(column), sample));
+        if (sample == 0 && m_tree->topLevelItemCount() == 0) {
+            pending.insert(QString::number(column), m_tree->columnWidth(column));
+        }
     }
-    m_tree->setColumnWidth(column, width);
+    m_tree->setProperty(kPendingColumns, pending);
+}
+
+bool TreeColumnWidths::WidthKnown(int column) const {
+    const QVariantMap pending = PendingColumns(m_tree);
+    const auto it = pending.constFind(QString::number(column));
+    // A width the user gave it by hand counts.
+    return it == pending.constEnd() || it->toInt() != m_tree->columnWidth(column);
+}
+
+void FitPendingColumns(QTreeWidget* tree) {
+    QVariantMap pending = PendingColumns(tree);
+    if (pending.isEmpty() || tree->topLevelItemCount() == 0) return;
+    for (auto it = pending.constBegin(); it != pending.constEnd(); ++it) {
+        const int column = it.key().toInt();
+        if (tree->columnWidth(column) == it->toInt()) tree->resizeColumnToContents(column);
+    }
+    tree->setProperty(kPendingColumns, QVariantMap());
+}
+
+std::vector<int> AddressColumnWidths() { return {150, 150, 100, 100, 150}; }
+
+void SelectFirstRow(QTreeWidget* tree) {
+    tree->clearSelection();
+    if (tree->topLevelItemCount() == 0) return;
+    tree->setCurrentItem(tree->topLevelItem(0));
+    tree->topLevelItem(0)->setSelected(true);
 }

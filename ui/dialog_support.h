@@ -3,6 +3,7 @@
 #include <QStringList>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "config/settings_checks.h"
 #include "platform/shell.h"
@@ -47,15 +48,33 @@ void Tell(const std::string& text, const std::string& caption, platform::Message
 // A list view's column widths as the settings file keeps them.
 class TreeColumnWidths : public ColumnWidthView {
 public:
-    // samples: for each column, a text it must show whole even before it holds any (a date).
-    explicit TreeColumnWidths(QTreeWidget* tree, QStringList samples = {})
-        : m_tree(tree), m_samples(std::move(samples)) {}
+    // designWidths: for each column, its width when none was saved (0: fitted to what it
+    // holds). samples: for each column, a text it must show whole even before it holds any (a
+    // date); a column with one is fitted to it at once.
+    explicit TreeColumnWidths(QTreeWidget* tree, std::vector<int> designWidths = {},
+                              QStringList samples = {})
+        : m_tree(tree), m_designWidths(std::move(designWidths)), m_samples(std::move(samples)) {}
     int ColumnCount() const override;
     int ColumnWidth(int column) const override;
     void SetColumnWidth(int column, int width) override;
-    void FitColumn(int column) override;
+    void DefaultColumn(int column) override;
+    bool WidthKnown(int column) const override;
 
 private:
+    int SampleWidth(int column) const;
+
     QTreeWidget* m_tree;
+    std::vector<int> m_designWidths;
     QStringList m_samples;
 };
+
+// The design widths of the address list's columns, shared by the recipient page.
+std::vector<int> AddressColumnWidths();
+
+// The first row current and selected, so that the focus frame is never on a row that is not
+// chosen (修正 would then say nothing is).
+void SelectFirstRow(QTreeWidget* tree);
+
+// Columns that were fitted to their header alone while the list was empty are fitted to what
+// it holds now; call it after rows were added.
+void FitPendingColumns(QTreeWidget* tree);

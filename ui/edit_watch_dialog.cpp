@@ -148,6 +148,7 @@ void TfrmEditWatch::AddActionRow(const ActionEntry& action, int at) {
     } else {
         ui->lvwToDo->insertTopLevelItem(at, item);
     }
+    FitPendingColumns(ui->lvwToDo);
 }
 
 std::vector<ActionEntry> TfrmEditWatch::Actions() const {
@@ -240,7 +241,7 @@ void TfrmEditWatch::UnlockEntry() { ui->btnEntry->setEnabled(true); }
 
 void TfrmEditWatch::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
-    TreeColumnWidths addresses(ui->lvwAddrList);
+    TreeColumnWidths addresses(ui->lvwAddrList, AddressColumnWidths());
     LoadColumnWidths("MailList", addresses);
     QString widestKind;
     for (int kind = 0; kind <= kActionContinueService; ++kind) {
@@ -249,7 +250,7 @@ void TfrmEditWatch::showEvent(QShowEvent* event) {
             widestKind = name;
         }
     }
-    TreeColumnWidths actions(ui->lvwToDo, {widestKind});
+    TreeColumnWidths actions(ui->lvwToDo, {}, {widestKind});
     LoadColumnWidths("ToDoList", actions);
     ui->pgcWatch->setCurrentWidget(ui->tshEvent);
     ui->edtEventNum->setFocus();

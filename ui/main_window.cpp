@@ -104,11 +104,11 @@ void TfrmMain::FormCreate() {
         m_tray->Show();
     }
     LoadWindowPosition();
-    // Before any line, the type and time columns are as wide as their widest text will be.
+    // The design widths, widened where this font needs more for the type and the time.
     TreeColumnWidths widths(
-        ui->lvwEvent, {ToQString(LevelName(kLogDebug)),
-                       QString::fromStdString(
-                           FormatLogTime(platform::SystemTime{2026, 12, 31, 23, 59, 59, 0, 0}))});
+        ui->lvwEvent, {60, 130, 500},
+        {ToQString(LevelName(kLogDebug)), QString::fromStdString(FormatLogTime(platform::SystemTime{
+                                              2026, 12, 31, 23, 59, 59, 0, 0}))});
     LoadColumnWidths("MessageLog", widths);
     ui->mnuDebugMode->setChecked(ReadIntSetting("MainMenu", "Debug", 0) != 0);
     m_session.Log().StartLogFile();
@@ -136,6 +136,7 @@ void TfrmMain::FormClose() {
     m_session.Dispatch();  // the last lines into the list
     if (m_tray) m_tray->Hide();
     SaveWindowPosition();
+    m_logView->RestoreTextColumnWidth();  // not the widening for long lines
     TreeColumnWidths widths(ui->lvwEvent);
     SaveColumnWidths("MessageLog", widths);
     WriteIntSetting("MainMenu", "Debug", ui->mnuDebugMode->isChecked() ? 1 : 0);
@@ -152,7 +153,8 @@ void TfrmMain::closeEvent(QCloseEvent* event) {
             QTimer::singleShot(kCloseGraceMs, this, [this] {
                 if (!m_session.Busy()) return;
                 FormClose();
-                std::_Exit(0);
+                // Not a clean end: the check that was left behind may have been half done.
+                std::_Exit(kExitCheckAbandoned);
             });
         }
         event->ignore();

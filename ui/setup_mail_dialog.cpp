@@ -88,6 +88,7 @@ void TfrmSetupMail::ShowAddressList(AddressList& list) {
         SetItem(item, *entry);
     }
     SortList();
+    SelectFirstRow(ui->lvwAddrList);
     m_changed = false;
 }
 
@@ -105,7 +106,7 @@ void TfrmSetupMail::UnlockAddressList() {
 
 void TfrmSetupMail::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
-    TreeColumnWidths widths(ui->lvwAddrList);
+    TreeColumnWidths widths(ui->lvwAddrList, AddressColumnWidths());
     LoadColumnWidths("MailList", widths);
 }
 

@@ -74,6 +74,7 @@ void TfrmSetupWatch::ShowWatchList(WatchList& watches, const AddressList& addres
     m_watches = &watches;
     ui->lvwWatchList->clear();
     for (const auto& entry : watches) SetRow(new QTreeWidgetItem(ui->lvwWatchList), *entry);
+    SelectFirstRow(ui->lvwWatchList);
     m_editor->ShowAddresses(addresses);
     m_modified = false;
 }
@@ -132,6 +133,7 @@ void TfrmSetupWatch::btnNewClick() {
         ui->lvwWatchList->setCurrentItem(item);
         item->setSelected(true);
         SortByNumber();
+        FitPendingColumns(ui->lvwWatchList);
         m_modified = true;
     }
     ui->lvwWatchList->setFocus();
@@ -148,6 +150,7 @@ void TfrmSetupWatch::btnUpdateClick() {
             m_editor->ReadEntry(*entry);
             SetRow(ui->lvwWatchList->selectedItems().first(), *entry);
             SortByNumber();
+            FitPendingColumns(ui->lvwWatchList);
             m_modified = true;
         }
     }

@@ -236,6 +236,13 @@ TEST_F(MainWindowTest, TheListKeepsAThousandRowsAndTheLogFileChangesWithTheDay) 
         EXPECT_EQ(log->topLevelItemCount(), 1000);
         EXPECT_EQ(log->topLevelItem(999)->text(2), QStringLiteral("line 1000"));
         EXPECT_EQ(log->currentItem(), log->topLevelItem(999));
+        // The design widths; a long line widens its column (the list scrolls sideways) and
+        // shows whole as a tooltip, but the width kept is the column's own.
+        const std::string wide(300, 'w');
+        LogMessage(kLogWarning, "%s", wide.c_str());
+        program.Settle();
+        EXPECT_GT(log->columnWidth(2), log->fontMetrics().horizontalAdvance(QString(300, 'w')));
+        EXPECT_EQ(log->topLevelItem(999)->toolTip(2).toStdString(), wide);
         platform::AdvanceClock(3000);
         LogMessage(kLogSuccess, "after midnight");
         EXPECT_NE(ReadFileBytes(machine.Root() + "QV261207.LOG").find("line 1000"),
@@ -248,6 +255,7 @@ TEST_F(MainWindowTest, TheListKeepsAThousandRowsAndTheLogFileChangesWithTheDay) 
     platform::ReleaseClock();
     // What the window keeps for the next run.
     EXPECT_EQ(ReadIntSetting("MainMenu", "Debug", 0), 1);
+    EXPECT_EQ(ReadIntSetting("MessageLog", "COL02", 0), 500);
     EXPECT_EQ(ReadIntSetting("MainWindow", "Width", 0) > 0, true);
 }
 
@@ -326,6 +334,15 @@ TEST_F(MainWindowTest, TheExtensionOptionsAreCheckedSavedAndPutInEffect) {
                       "はありません。");
             EXPECT_EQ(d.focusWidget(), allow);
             allow->setText(QStringLiteral("127.0.0.1"));
+            auto* log = Find<QLineEdit>(&d, "edtSyslogLog");
+            const QString name = log->text();
+            log->clear();
+            shell.Answer(platform::kIdOk);
+            Find<QPushButton>(&d, "btnOk")->click();
+            EXPECT_EQ(SjisToUtf8(shell.Boxes().back().text),
+                      "記録するログの名前が入力されていません。");
+            log->setText(name);
+            EXPECT_EQ(Find<QPushButton>(&d, "btnOk")->text(), QString::fromUtf8(u8"登録(&E)"));
             Find<QPushButton>(&d, "btnOk")->click();
         });
         Find<QPushButton>(&etc, "btnExtension")->click();

@@ -19,6 +19,7 @@
 
 #include "actions/actions.h"
 #include "config/lists.h"
+#include "config/settings.h"
 #include "eventlog/catalog.h"
 #include "platform/bytes.h"
 #include "platform/clock.h"
@@ -494,6 +495,9 @@ TEST_F(WatchDialogTest, ServicesAreOfferedByTheControlsTheyTake) {
     const ActionEntry gone{kActionPauseService, "Idle display"};
     actions.ShowAction(&gone);
     EXPECT_EQ(services->count(), 0);
+    shell.Answer(platform::kIdOk);  // an action with no service is refused
+    Find<QPushButton>(&actions, "btnEntry")->click();
+    EXPECT_EQ(SjisToUtf8(shell.Boxes().back().text), "サービスが選択されていません。");
     const ActionEntry counted{kActionAttachFiles, "    3/var/log/*.log"};
     actions.ShowAction(&counted);
     EXPECT_EQ(Find<QLineEdit>(&actions, "edtNumFiles")->text(), QStringLiteral("    3"));
@@ -510,6 +514,8 @@ TEST_F(WatchDialogTest, TheWatchListDialogNumbersSortsAndDeletes) {
     dialog.show();
     auto* list = Find<QTreeWidget>(&dialog, "lvwWatchList");
     EXPECT_EQ(Rows(list, 4), (std::vector<std::string>{"特定しない", "特定しない", "特定しない"}));
+    // The row with the focus frame is the one chosen: 修正 opens it.
+    EXPECT_EQ(list->selectedItems(), QList<QTreeWidgetItem*>{list->topLevelItem(0)});
 
     script.steps.push_back([](QDialog& d) {
         EXPECT_EQ(Find<QLineEdit>(&d, "edtEventNum")->text(), QStringLiteral("3"));
@@ -546,6 +552,33 @@ TEST_F(WatchDialogTest, TheWatchListDialogNumbersSortsAndDeletes) {
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
 }
 
+TEST_F(WatchDialogTest, ColumnsTakeTheirDesignWidthOrFitTheirRowsNeverAHeaderAlone) {
+    TfrmSetupWatch dialog;
+    ModalScript script(dialog.Editor());
+    auto* list = Find<QTreeWidget>(&dialog, "lvwWatchList");
+    dialog.ShowWatchList(watches, addresses);
+    dialog.show();
+    dialog.close();  // opened and closed empty: no width learnt
+    EXPECT_EQ(ReadIntSetting("WatchList", "COL01", -1), -1);
+
+    dialog.ShowWatchList(watches, addresses);
+    dialog.show();
+    const QString subject = QStringLiteral("a subject that no header is as wide as, by far");
+    script.steps.push_back([&](QDialog& d) {
+        Find<QLineEdit>(&d, "edtMailSubject")->setText(subject);
+        // The recipients' columns have the address list's design widths.
+        EXPECT_EQ(Find<QTreeWidget>(&d, "lvwAddrList")->columnWidth(0), 150);
+        EXPECT_EQ(Find<QTreeWidget>(&d, "lvwAddrList")->columnWidth(2), 100);
+        Find<QTreeWidget>(&d, "lvwAddrList")->topLevelItem(0)->setCheckState(0, Qt::Checked);
+        Find<QPushButton>(&d, "btnEntry")->click();
+    });
+    Find<QPushButton>(&dialog, "btnNew")->click();
+    const int fitted = list->columnWidth(1);
+    EXPECT_GE(fitted, list->fontMetrics().horizontalAdvance(subject));
+    Find<QPushButton>(&dialog, "btnClose")->click();
+    EXPECT_EQ(ReadIntSetting("WatchList", "COL01", -1), fitted);
+}
+
 TEST_F(WatchDialogTest, TheTestButtonShowsWhatTheEntryAsEditedWouldMatch) {
     for (const char* id : {"7", "8", "7"}) {
         ASSERT_EQ(RunCommand(std::string(QUORVIK_TOOLS_DIR) + "/eventcreate --machine " +
@@ -570,8 +603,7 @@ TEST_F(WatchDialogTest, TheTestButtonShowsWhatTheEntryAsEditedWouldMatch) {
     ModalScript script(editor.DryRunWindow());
     script.steps.push_back([](QDialog& d) {
         auto& window = static_cast<TfrmDryRun&>(d);
-        EXPECT_EQ(window.Summary()->text(),
-                  Q(u8"最新1000件、3件のレコードのうち2件が一致しました。"));
+        EXPECT_EQ(window.Summary()->text(), Q(u8"3件のレコードのうち2件が一致しました。"));
         ASSERT_EQ(window.Matches()->topLevelItemCount(), 2);
         EXPECT_EQ(window.Matches()->topLevelItem(0)->text(2), QStringLiteral("1"));
         EXPECT_EQ(window.Matches()->topLevelItem(1)->text(8), QStringLiteral("disk full 7"));
