@@ -136,8 +136,17 @@ bool EntryMatches(const WatchEntry& e, const std::string& logName, const EventRe
         return fail(MatchTest::Category);
     }
     // The expression runs last: it is by far the dearest test.
-    if (!e.Condition.empty() && !MatchCondition(e.Condition, r.Description)) {
-        return fail(MatchTest::Condition);
+    if (!e.Condition.empty()) {
+        bool internalError = false;
+        if (!MatchCondition(e.Condition, r.Description, &internalError)) {
+            if (internalError) {
+                LogMessage(kLogError,
+                           sjis(u8"監視イベント番号: %d - 検索式の評価で内部エラーが発生しました。")
+                               .c_str(),
+                           e.EventNum);
+            }
+            return fail(MatchTest::Condition);
+        }
     }
     return true;
 }

@@ -182,11 +182,6 @@ int Scanner::Run() {
     return 0;
 }
 
-void InternalError() {
-    platform::CurrentShell().MessageBox(sjis(u8"内部エラー"), sjis(u8"検索"), platform::kMbOk,
-                                        platform::kMbIconError);
-}
-
 }  // namespace
 
 int TokenPriority(const Token& token) {
@@ -256,7 +251,17 @@ bool TermOccurs(std::string_view term, std::string_view text) {
     return false;
 }
 
-bool EvaluatePostfix(const TokenList& tokens, std::string_view text) {
+namespace {
+
+// A list the scanner should never have accepted: no result, and the caller is told.
+bool Fault(bool* internalError) {
+    if (internalError) *internalError = true;
+    return false;
+}
+
+}  // namespace
+
+bool EvaluatePostfix(const TokenList& tokens, std::string_view text, bool* internalError) {
     thread_local std::vector<char> stack;
     stack.clear();
     for (const Token& t : tokens) {
@@ -264,10 +269,7 @@ bool EvaluatePostfix(const TokenList& tokens, std::string_view text) {
             case TokenKind::Term: stack.push_back(TermOccurs(tokens.Text(t), text)); break;
             case TokenKind::And:
             case TokenKind::Or: {
-                if (stack.size() < 2) {
-                    InternalError();
-                    return false;
-                }
+                if (stack.size() < 2) return Fault(internalError);
                 bool right = stack.back();
                 stack.pop_back();
                 bool left = stack.back();
@@ -275,20 +277,14 @@ bool EvaluatePostfix(const TokenList& tokens, std::string_view text) {
                 break;
             }
             case TokenKind::Not:
-                if (stack.empty()) {
-                    InternalError();
-                    return false;
-                }
+                if (stack.empty()) return Fault(internalError);
                 stack.back() = !stack.back();
                 break;
             case TokenKind::Open:
-            case TokenKind::Close: InternalError(); return false;
+            case TokenKind::Close: return Fault(internalError);
         }
     }
-    if (stack.size() != 1) {
-        InternalError();
-        return false;
-    }
+    if (stack.size() != 1) return Fault(internalError);
     return stack.back();
 }
 
@@ -303,7 +299,7 @@ int CheckCondition(std::string_view expression, bool showMessages) {
     return position;
 }
 
-bool MatchCondition(std::string_view expression, std::string_view text) {
+bool MatchCondition(std::string_view expression, std::string_view text, bool* internalError) {
     // No condition restricts nothing.
     if (expression.empty()) return true;
     // The same few expressions are matched against every record: each is scanned and converted
@@ -316,5 +312,5 @@ bool MatchCondition(std::string_view expression, std::string_view text) {
         if (ParseCondition(expression, tokens) == 0) ToPostfix(tokens);
         it = converted.emplace(std::string(expression), std::move(tokens)).first;
     }
-    return !it->second.Empty() && EvaluatePostfix(it->second, text);
+    return !it->second.Empty() && EvaluatePostfix(it->second, text, internalError);
 }

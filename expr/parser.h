@@ -51,8 +51,11 @@ private:
 int CheckCondition(std::string_view expression, bool showMessages);
 
 // Whether the expression holds for the text; an expression that does not scan does not hold,
-// the empty expression (no condition) always does.
-bool MatchCondition(std::string_view expression, std::string_view text);
+// the empty expression (no condition) always does. internalError is set when the evaluation
+// went wrong (a list the scanner should not have accepted); the result is then false. No box is
+// shown: this runs on the tick's thread.
+bool MatchCondition(std::string_view expression, std::string_view text,
+                    bool* internalError = nullptr);
 
 // The scanner: the tokens in written order, or an empty list and the error position with the
 // error's message (when asked for).
@@ -61,8 +64,8 @@ int ParseCondition(std::string_view expression, TokenList& tokens, std::string* 
 // Rewrites a list the scanner accepted into postfix order.
 void ToPostfix(TokenList& tokens);
 
-// Evaluates a postfix list over the text.
-bool EvaluatePostfix(const TokenList& tokens, std::string_view text);
+// Evaluates a postfix list over the text; false, and internalError set, for a malformed list.
+bool EvaluatePostfix(const TokenList& tokens, std::string_view text, bool* internalError = nullptr);
 
 // Close 1, AND and OR 2, NOT 3, term 4, open 5.
 int TokenPriority(const Token& token);
