@@ -53,8 +53,8 @@ void AttachFiles(const std::string& param, ReportRecord& report, std::string& gr
     // Files the archive format cannot hold are named, never dropped without a word.
     const std::vector<std::string>& outside = AttachmentLinksOutside();
     if (!outside.empty()) {
-        group += sjis(
-            u8"　以下のファイルはフォルダーの外を指すリンクのため、添付されませんでした。\r\n");
+        group +=
+            sjis(u8"　以下のファイルはフォルダの外を指すリンクのため、添付されませんでした。\r\n");
         for (const std::string& name : outside) group += sjis(u8"　　") + name + "\r\n";
     }
     const std::vector<std::string>& tooLarge = AttachmentsTooLarge();

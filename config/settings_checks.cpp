@@ -197,7 +197,7 @@ std::optional<ExtensionProblem> CheckExtension(const ExtensionFields& f) {
     }
     if (f.journal && !f.journalFolder.empty() && !platform::DirectoryExists(f.journalFolder)) {
         return ExtensionProblem{ExtensionField::JournalFolder,
-                                sjis(u8"ジャーナルのフォルダーが見つかりません。")};
+                                sjis(u8"ジャーナルのフォルダが見つかりません。")};
     }
     if (!f.syslog) return std::nullopt;
     if (auto p = CheckNumber(true, f.syslogPort, ExtensionField::SyslogPort, u8"受信するポート番号",
@@ -217,8 +217,11 @@ std::optional<ExtensionProblem> CheckExtension(const ExtensionFields& f) {
                                     sjis(u8"」は、アドレスかネットワーク(10.0.0.0/8 など)ではあ"
                                          u8"りません。")};
     }
-    if (f.syslogLog.empty() || f.syslogLog.find('\\') != std::string::npos ||
-        f.syslogLog.size() > 64) {
+    if (f.syslogLog.empty()) {
+        return ExtensionProblem{ExtensionField::SyslogLog,
+                                sjis(u8"記録するログの名前が入力されていません。")};
+    }
+    if (f.syslogLog.find('\\') != std::string::npos || f.syslogLog.size() > 64) {
         return ExtensionProblem{ExtensionField::SyslogLog,
                                 sjis(u8"記録するログの名前が正しくありません。")};
     }

@@ -85,12 +85,20 @@ void TfrmDryRun::ShowResult(const DryRunResult& result, std::uint32_t newest) {
         opened += m.kind == ReportKind::Opened;
         recovered += m.kind == ReportKind::Recovery;
     }
-    QString summary =
-        Text(result.logs == 1 ? u8"最新%1件、%2件のレコードのうち%3件が一致しました。"
-                              : u8"各ログの最新%1件ずつ、%2件のレコードのうち%3件が一致しました。")
-            .arg(newest)
-            .arg(result.checked)
-            .arg(static_cast<int>(result.matches.size()) - absences - recovered);
+    // A log that holds fewer records than the limit was read whole: no "newest" to speak of.
+    const int matched = static_cast<int>(result.matches.size()) - absences - recovered;
+    QString summary;
+    if (result.logs != 1) {
+        summary = Text(u8"各ログの最新%1件まで、計%2件のレコードのうち%3件が一致しました。")
+                      .arg(newest)
+                      .arg(result.checked)
+                      .arg(matched);
+    } else if (result.checked < newest) {
+        summary =
+            Text(u8"%1件のレコードのうち%2件が一致しました。").arg(result.checked).arg(matched);
+    } else {
+        summary = Text(u8"最新%1件のレコードのうち%2件が一致しました。").arg(newest).arg(matched);
+    }
     if (absences + opened + recovered > 0 || result.openProblems > 0) {
         summary += Text(u8"\n状態の規則: 未発生%1件、問題の発生%2件、復旧%3件、未復旧のまま%4件。")
                        .arg(absences)

@@ -138,8 +138,13 @@ void TfrmEditToDo::btnEntryClick() {
             return FieldCheckFailed(sjis(u8"ファイルの個数が入力されていません。"),
                                     ui->edtNumFiles);
         }
-    } else if (kind <= kActionRunProgramAndWait && ui->edtProgram->text().isEmpty()) {
-        return FieldCheckFailed(sjis(u8"プログラムが入力されていません。"), ui->edtProgram);
+    } else if (kind <= kActionRunProgramAndWait) {
+        if (ui->edtProgram->text().isEmpty()) {
+            return FieldCheckFailed(sjis(u8"プログラムが入力されていません。"), ui->edtProgram);
+        }
+    } else if (!ui->lbxService->currentItem()) {
+        // An action with no service could never run.
+        return FieldCheckFailed(sjis(u8"サービスが選択されていません。"), ui->lbxService);
     }
     accept();
 }

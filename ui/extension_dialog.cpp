@@ -44,7 +44,7 @@ QGroupBox* TfrmExtension::JournalGroup() {
     edtJournalFolder = new QLineEdit;
     edtJournalFolder->setObjectName(QStringLiteral("edtJournalFolder"));
     edtJournalFolder->setPlaceholderText(Text(u8"空欄: このマシンのジャーナル"));
-    lblJournalFolder = new QLabel(Text(u8"フォルダー(&D)"));
+    lblJournalFolder = new QLabel(Text(u8"フォルダ(&D)"));
     lblJournalFolder->setBuddy(edtJournalFolder);
     auto* group = new QGroupBox(Text(u8"ジャーナルの取り込み"));
     auto* box = new QVBoxLayout(group);
@@ -121,7 +121,7 @@ TfrmExtension::TfrmExtension(QWidget* parent) : QDialog(parent) {
     lblFloodLimit = new QLabel(Text(u8"1時間あたりの通知数(&N)"));
     edtFloodLimit = new QLineEdit;
     cbxImmediate = new QCheckBox(Text(u8"ログが書き込まれたらすぐにチェックする(&I)"));
-    btnOk = new QPushButton(Text(u8"OK"));
+    btnOk = new QPushButton(Text(u8"登録(&E)"));
     btnCancel = new QPushButton(Text(u8"キャンセル(&C)"));
     cbxResume->setObjectName(QStringLiteral("cbxResume"));
     edtResumeLimit->setObjectName(QStringLiteral("edtResumeLimit"));

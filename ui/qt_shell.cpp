@@ -5,8 +5,12 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFontMetrics>
+#include <QGridLayout>
 #include <QInputDialog>
 #include <QMessageBox>
+#include <QRegularExpression>
+#include <QSpacerItem>
 #include <QUrl>
 
 #include "platform/bytes.h"
@@ -72,6 +76,14 @@ MessageBoxResult QtShell::MessageBox(const std::string& text, const std::string&
     ButtonSet set = ButtonsFor(buttons);
     QMessageBox box(IconFor(icon), ToQString(caption), ToQString(text), set.buttons, Owner());
     box.setDefaultButton(set.defaultButton);
+    // A short text makes a box narrower than its caption, which the window manager then cuts
+    // ("条…ー"): room for the caption and the title bar's buttons.
+    if (auto* grid = qobject_cast<QGridLayout*>(box.layout())) {
+        const int title = QFontMetrics(QApplication::font("QMdiSubWindowTitleBar"))
+                              .horizontalAdvance(ToQString(caption));
+        grid->addItem(new QSpacerItem(title + 160, 0, QSizePolicy::Minimum, QSizePolicy::Fixed),
+                      grid->rowCount(), 0, 1, grid->columnCount());
+    }
     return ResultFor(box.exec(), buttons);
 }
 
@@ -91,19 +103,25 @@ bool QtShell::BrowseForFolder(const std::string& title, std::string& folder) {
     return true;
 }
 
-bool QtShell::OpenFileDialog(const std::string& title, const std::string& filter, std::string& path,
-                             bool mustExist) {
-    // "name|pattern|name|pattern" as the Windows dialogs take it -> "name (pattern);;..."
-    QStringList parts = ToQString(filter).split('|');
+QStringList NameFilters(const std::string& filter) {
+    const QStringList parts = ToQString(filter).split('|');
     QStringList filters;
     for (int i = 0; i + 1 < parts.size(); i += 2) {
         // "*.*" means every file on Windows; here most files have no dot.
         QString patterns = QString(parts[i + 1]).replace(';', ' ');
         patterns.replace(QStringLiteral("*.*"), QStringLiteral("*"));
-        filters << QStringLiteral("%1 (%2)").arg(parts[i], patterns);
+        // The name's own "(*.*)" gives way to the patterns that apply here.
+        QString name = parts[i];
+        name.remove(QRegularExpression(QStringLiteral("\\s*\\([^()]*\\)$")));
+        filters << QStringLiteral("%1 (%2)").arg(name, patterns);
     }
+    return filters;
+}
+
+bool QtShell::OpenFileDialog(const std::string& title, const std::string& filter, std::string& path,
+                             bool mustExist) {
     QFileDialog dialog(Owner(), ToQString(title));
-    dialog.setNameFilters(filters);
+    dialog.setNameFilters(NameFilters(filter));
     dialog.setFileMode(mustExist ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setLabelText(QFileDialog::Accept, QString::fromUtf8(u8"開く(&O)"));
@@ -136,10 +154,12 @@ QWidget* QtShell::Owner() const {
 void QtShell::ShowHelp(const std::string& helpFile, unsigned) {
     // Without a program that opens pages (xdg-open and a browser) nothing would show at all.
     if (QDesktopServices::openUrl(QUrl::fromLocalFile(ToQString(helpFile)))) return;
+    // The path as a person would type it, without "/../" steps.
+    const std::string shown = FromQString(QDir::cleanPath(ToQString(helpFile)));
     MessageBox(platform::StringPrintf(
                    sjis(u8"ヘルプを開くブラウザーが見つかりませんでした。ヘルプは次のファイルです。"
                         u8"\r\n%s")
                        .c_str(),
-                   helpFile.c_str()),
+                   shown.c_str()),
                sjis(u8"ヘルプ"), platform::kMbOk, platform::kMbIconInformation);
 }

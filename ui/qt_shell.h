@@ -2,12 +2,18 @@
 
 #include "platform/shell.h"
 
+#include <QStringList>
+
 class QString;
 class QWidget;
 
 // CP932 <-> QString at the widget edge.
 QString ToQString(const std::string& sjisText);
 std::string FromQString(const QString& text);
+
+// A Windows filter ("name|pattern|name|pattern") as the Qt file dialog's name filters, with the
+// patterns that mean the same here: "すべてのファイル (*.*)|*.*" is "すべてのファイル (*)".
+QStringList NameFilters(const std::string& filter);
 
 // The shell services with Qt dialogs, owned by the main window.
 class QtShell : public platform::Shell {

@@ -19,9 +19,9 @@ TfrmVersion::TfrmVersion(QWidget* parent, const platform::ProgramFolders& folder
     auto path = [](const std::string& folder) { return ToQString(folder).toHtmlEscaped(); };
     const QString where =
         folders.portable
-            ? QString::fromUtf8(u8"ファイルの場所: プログラムのフォルダー (ポータブル)<br>%1")
+            ? QString::fromUtf8(u8"ファイルの場所: プログラムのフォルダ (ポータブル)<br>%1")
                   .arg(path(folders.config))
-            : QString::fromUtf8(u8"ファイルの場所: ユーザーのフォルダー<br>設定 %1<br>データ %2")
+            : QString::fromUtf8(u8"ファイルの場所: ユーザーのフォルダ<br>設定 %1<br>データ %2")
                   .arg(path(folders.config), path(folders.data));
     auto* text = new QLabel(QString::fromUtf8(u8"<b>Quorvik</b><br>バージョン %1<br><br>"
                                               u8"Windows NT 系マシンのイベントログ監視<br><br>%2")

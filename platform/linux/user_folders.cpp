@@ -85,15 +85,16 @@ ProgramFolders UserFolders() {
 std::string ShippedFile(const std::string& name) {
     const std::string beside = ExecutableDirectory() + name;
     if (FileExists(beside)) return beside;
-    const std::string shared = ExecutableDirectory() + QUORVIK_SHARE_FROM_EXE + name;
-    return FileExists(shared) ? shared : beside;
+    // Named without the "../.." that leads there from the program's folder.
+    const std::string shared = RealPath(ExecutableDirectory() + QUORVIK_SHARE_FROM_EXE + name);
+    return !shared.empty() && FileExists(shared) ? shared : beside;
 }
 
 std::string DescribeProgramFolders(const ProgramFolders& folders) {
     if (folders.portable) {
-        return sjis(u8"ファイルの場所: プログラムのフォルダー (ポータブル) ") + folders.config;
+        return sjis(u8"ファイルの場所: プログラムのフォルダ (ポータブル) ") + folders.config;
     }
-    return sjis(u8"ファイルの場所: ユーザーのフォルダー (設定 ") + folders.config +
+    return sjis(u8"ファイルの場所: ユーザーのフォルダ (設定 ") + folders.config +
            sjis(u8"、データ ") + folders.data + ")";
 }
 

@@ -389,10 +389,9 @@ TEST_F(ActionsTest, WhatAFolderOrAParameterHoldsCannotReachFurther) {
     setenv("PATH", path.c_str(), 1);
     ASSERT_EQ(consumer.reports.size(), 1u);
     const std::string section = Section(consumer.reports[0].text);
-    EXPECT_NE(
-        section.find("以下のファイルはフォルダーの外を指すリンクのため、添付されませんでした。"
-                     "\r\n　　outside.log\r\n"),
-        std::string::npos)
+    EXPECT_NE(section.find("以下のファイルはフォルダの外を指すリンクのため、添付されませんでした。"
+                           "\r\n　　outside.log\r\n"),
+              std::string::npos)
         << section;
     EXPECT_NE(section.find("0x0000007b: "), std::string::npos) << section;  // the quote
     EXPECT_NE(section.find("0x000000c1: "), std::string::npos) << section;  // no "#!"

@@ -1,6 +1,7 @@
 // Shows one window of the program with sample data until it is closed, for screenshots:
 // dialog_gallery
-// settings|extension|addresses|address|watches|watch[:tab]|action[:kind]|dryrun[:rule].
+// settings|extension|addresses|address|watches|watch[:tab]|action[:kind]|dryrun[:rule]|question|
+// error|version[:user].
 #include <QApplication>
 #include <QMessageBox>
 #include <QTimer>
@@ -24,6 +25,7 @@
 #include "ui/edit_todo_dialog.h"
 #include "ui/edit_watch_dialog.h"
 #include "ui/extension_dialog.h"
+#include "ui/qt_shell.h"
 #include "ui/setup_etc_dialog.h"
 #include "ui/setup_mail_dialog.h"
 #include "ui/setup_watch_dialog.h"
@@ -35,7 +37,7 @@ int main(int argc, char** argv) {
     if (argc < 2) {
         std::fprintf(stderr,
                      "usage: dialog_gallery settings|addresses|address|watches|watch[:tab]|"
-                     "action[:kind]|dryrun[:rule]|question|version[:user]\n");
+                     "action[:kind]|dryrun[:rule]|question|error|version[:user]\n");
         return 2;
     }
     // Nothing of the sample goes beside the build: the settings stay in a folder of their own.
@@ -181,6 +183,13 @@ int main(int argc, char** argv) {
             QString::fromUtf8(u8"選択されている監視イベントを削除してもよろしいですか？"),
             QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
         dialog = box;
+    } else if (which == "error") {
+        // A check's box as the program shows it: a short text under a caption it must not cut.
+        QtShell shell;
+        shell.MessageBox(sjis(u8"カッコのつじつまが合っていません。"), sjis(u8"条件式エラー"),
+                         platform::kMbOk, platform::kMbIconExclamation);
+        platform::SetExecutableDirectory("");
+        return std::system((std::string("rm -rf '") + folder + "'").c_str()) == 0 ? 0 : 1;
     } else if (window == "version") {
         QApplication::setApplicationVersion(QStringLiteral("1.0.0"));
         // ":user" shows it as an installed program, its folders in the gallery's own.
