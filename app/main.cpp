@@ -76,6 +76,7 @@ int main(int argc, char** argv) {
     // From here on a request to end waits for the window, which ends the program as its menu
     // does; before, one that came while the session loaded killed the program half-started.
     platform::TerminationRequests();
+    int status = 0;
     try {
         platform::EnsureMachine();
         WatchSession session;
@@ -87,8 +88,9 @@ int main(int argc, char** argv) {
         platform::SetShell(nullptr);
     } catch (const std::exception& e) {
         QMessageBox::critical(nullptr, QStringLiteral("Quorvik"), ToQString(e.what()));
+        status = kExitStartFailed;
     }
     platform::SetMessagePump(nullptr);
     instance.Release();
-    return 0;
+    return status;
 }

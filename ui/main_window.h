@@ -20,6 +20,11 @@ namespace Ui {
 class TfrmMain;
 }
 
+// The program's exit status beyond 0 (a normal end, or another instance runs) and 1 (no
+// display): the start failed, or the end came with a check given up half-way.
+constexpr int kExitStartFailed = 2;
+constexpr int kExitCheckAbandoned = 3;
+
 // The main window: it shows the watch session (its log lines in the list, its timers), sits in
 // the notification area when minimised, and opens the dialogs that edit the session's settings
 // and lists. What a tick does is the session's: the window only hears of it.
