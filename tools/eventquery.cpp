@@ -185,14 +185,15 @@ int main(int argc, char** argv) {
     }
 
     UniqueEventLog handle;
-    const std::string logName = Utf8ToSjis(log);
+    std::string logName = Utf8ToSjis(log);
     if (!file.empty()) {
         // The file is no log of the machine, but its registry gives the descriptions.
         if (!machine.empty()) SetMachineRoot(NativeToPath(machine));
         handle.Reset(OpenBackupEventLog("", NativeToPath(file)));
     } else {
         UseMachine(kTool, machine);
-        handle.Reset(OpenEventLog("", Utf8ToSjis(log)));
+        logName = RequireLog(kTool, log);
+        handle.Reset(OpenEventLog("", logName));
     }
     if (!handle) FailWithLastError(kTool, file.empty() ? "log " + log : file);
 

@@ -4,7 +4,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
+#include "eventlog/catalog.h"
 #include "platform/codepage.h"
 #include "platform/errors.h"
 #include "platform/machine.h"
@@ -54,6 +56,18 @@ void UseMachine(const char* tool, const std::string& folderUtf8) {
         FailWithLastError(tool, "cannot create the machine at " +
                                     platform::PathToNative(platform::MachineRoot()));
     }
+}
+
+std::string RequireLog(const char* tool, const std::string& logUtf8) {
+    const std::string name = platform::Utf8ToSjis(logUtf8);
+    std::vector<std::string> logs;
+    ListLogs(logs);
+    for (const std::string& log : logs) {
+        if (platform::EqualsNoCase(log, name)) return log;
+    }
+    std::fprintf(stderr, "%s: log %s: the specified log does not exist on this machine\n", tool,
+                 logUtf8.c_str());
+    std::exit(1);
 }
 
 bool ParseNumber(std::string_view text, unsigned long long max, unsigned long long& value) {

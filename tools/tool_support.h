@@ -22,6 +22,11 @@ std::string OptionValue(int argc, char** argv, int& i, const char* tool, const c
 // Points the platform at --machine DIR (or the default) and creates the machine if missing.
 void UseMachine(const char* tool, const std::string& folderUtf8);
 
+// The machine's own spelling of a log it has (names compare without regard to case). For any
+// other name prints that the log does not exist and exits 1: the system would quietly open the
+// Application log instead.
+std::string RequireLog(const char* tool, const std::string& logUtf8);
+
 // A number given in decimal or with 0x in hexadecimal; false if it is not one or too large.
 bool ParseNumber(std::string_view text, unsigned long long max, unsigned long long& value);
 

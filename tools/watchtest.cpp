@@ -1,6 +1,7 @@
 // Dry run of a watch list: reads a log's records as the watch cycle does and prints the report
 // records the program would make for them.
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -9,6 +10,7 @@
 #include "config/lists.h"
 #include "core/dry_run.h"
 #include "core/matching.h"
+#include "eventlog/catalog.h"
 #include "platform/clock.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
@@ -64,12 +66,22 @@ int main(int argc, char** argv) {
                      kTool, U8(WatchListPath()).c_str(), watches.size());
     }
     UseMachine(kTool, machine);
-    const std::string logName = Utf8ToSjis(log);
+    const std::string logName = RequireLog(kTool, log);
     RecordRange range;
     range.from = static_cast<std::uint32_t>(from);
-    // With rules, they are played over the log's records as the ticks would have met them.
-    bool anyRule = false;
-    for (const auto& entry : watches) anyRule = anyRule || entry->Rule.Kind != WatchRule::kNone;
+    // With rules, they are played over the log's records as the ticks would have met them: the
+    // rules of the entries whose events can come from this log. An entry of another log would
+    // only ever miss its event here.
+    WatchList played;
+    std::vector<const WatchEntry*> ruled;  // the entries of the list whose rules are played
+    for (const auto& entry : watches) {
+        if (entry->Rule.Kind == WatchRule::kNone) continue;
+        if (entry->LogName == AnyValueText() || EqualsNoCase(entry->LogName, logName)) {
+            played.push_back(std::make_unique<WatchEntry>(*entry));
+            ruled.push_back(entry.get());
+        }
+    }
+    const bool anyRule = !played.empty();
     std::unique_ptr<RulePlay> play;
     auto print = [&](const ReportRecord& report) {
         const char* kind = ReportKindName(report.Kind);
@@ -103,10 +115,17 @@ int main(int argc, char** argv) {
         [&](const EventRecord& record, TickBatch& batch) {
             if (anyRule) {
                 if (!play) {
-                    play = std::make_unique<RulePlay>(watches,
+                    play = std::make_unique<RulePlay>(played,
                                                       UnixSecondsOfLocal(record.TimeGenerated));
                 }
-                batch.clear();
+                // Reports of the entries without a played rule stay as matching made them.
+                TickBatch plain;
+                for (auto& report : batch) {
+                    if (std::find(ruled.begin(), ruled.end(), report->Watch) == ruled.end()) {
+                        plain.push_back(std::move(report));
+                    }
+                }
+                batch = std::move(plain);
                 play->Record(logName, record, batch);
             }
             for (const auto& report : batch) print(*report);

@@ -3,6 +3,7 @@
 
 #include <unistd.h>
 
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -11,6 +12,7 @@
 #include "config/settings.h"
 #include "eventlog/catalog.h"
 #include "platform/codepage.h"
+#include "platform/eventlog_writer.h"
 #include "platform/registry.h"
 #include "platform/registry_files.h"
 #include "support/machine_folder.h"
@@ -215,6 +217,33 @@ TEST(Tools, WatchtestOnTheDefaultMachine) {
     EXPECT_LT(opened, match) << out;
     EXPECT_LT(match, recovery) << out;
     EXPECT_NE(recovery, std::string::npos) << out;
+}
+
+TEST(Tools, WatchtestJudgesTheRulesOfTheLogItReadsAndNoLogTheMachineLacks) {
+    MachineFolder machine;
+    const std::string where =
+        " --machine " + machine.Root() + " --folder " + machine.Root() + "../";
+    // A heartbeat of System, and an hour of records in both logs: only System's play may miss it.
+    WatchEntry heartbeat = Watch(3, "System", AnyValueText(), 0);
+    heartbeat.Rule.Kind = WatchRule::kAbsence;
+    heartbeat.Rule.Every = 1;
+    SaveWatches({heartbeat});
+    ASSERT_TRUE(platform::RegisterEventSource("System", "Disk"));
+    platform::EventToWrite old;
+    old.eventId = 9;
+    old.timeGenerated = std::time(nullptr) - 3600;
+    ASSERT_TRUE(platform::ReportEvent("Other", old));
+    ASSERT_TRUE(platform::ReportEvent("Disk", old));
+    std::string out;
+    ASSERT_EQ(Tool(kTools + "/watchtest" + where + " --log application", &out), 0);
+    EXPECT_EQ(out.find("watch 3"), std::string::npos) << out;
+    ASSERT_EQ(Tool(kTools + "/watchtest" + where + " --log System", &out), 0);
+    EXPECT_NE(out.find("== watch 3: its event did not come"), std::string::npos) << out;
+    // A log the machine lacks is said to be missing, not read as Application.
+    EXPECT_EQ(Tool(kTools + "/watchtest" + where + " --log NoSuchLog"), 1);
+    EXPECT_EQ(Tool(kTools + "/eventquery --machine " + machine.Root() + " --log NoSuchLog", &out),
+              1);
+    EXPECT_EQ(out, "");
 }
 
 TEST(Tools, WatchtestOnAMachineBuiltFromRealFiles) {
