@@ -14,4 +14,17 @@ cmake -S . -B build-package -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUORVIK_TESTS=
 cmake --build build-package -j "$(nproc)"
 rm -f build-package/quorvik_*.deb
 (cd build-package && cpack -G DEB >/dev/null)
-ls build-package/quorvik_*.deb
+deb=$(ls build-package/quorvik_*.deb)
+
+# CPack counts each command's link as the program it names, so its Installed-Size says almost
+# twice what is installed. Counted again as dpkg-gencontrol counts: every file in KiB rounded
+# up, one KiB for each link and folder.
+unpacked=$(mktemp -d build-package/unpacked.XXXXXX)
+trap 'rm -rf -- "$unpacked"' EXIT
+chmod 755 "$unpacked"
+dpkg-deb -R "$deb" "$unpacked"
+size=$(cd "$unpacked" && find . -mindepth 1 -path ./DEBIAN -prune -o -printf '%y %s\n' |
+  awk '$1 == "f" { k += int(($2 + 1023) / 1024); next } { k += 1 } END { print k }')
+sed -i "s/^Installed-Size: .*/Installed-Size: $size/" "$unpacked/DEBIAN/control"
+dpkg-deb --root-owner-group -Zxz -b "$unpacked" "$deb" >/dev/null
+ls "$deb"

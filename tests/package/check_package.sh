@@ -19,6 +19,13 @@ echo "== lintian"
 lintian --pedantic "$deb" | tee "$scratch/lintian.txt" || true
 ! grep -q '^E:' "$scratch/lintian.txt" || fail "lintian reports errors"
 
+echo "== installed size"
+said=$(dpkg-deb -f "$deb" Installed-Size)
+files=$(dpkg-deb -c "$deb" | awk '{ k += int(($3 + 1023) / 1024) } END { print k }')
+# What the control file says is what the files take, links and folders aside.
+[ "$said" -ge "$files" ] && [ "$said" -le $((files + 200)) ] ||
+  fail "Installed-Size says $said KiB, the files take $files KiB"
+
 root="$scratch/root"
 mkdir -p "$root/var/lib/dpkg/info" "$root/var/lib/dpkg/updates"
 touch "$root/var/lib/dpkg/status"
@@ -70,7 +77,7 @@ data="$home/.local/share/quorvik"
 log=""
 for _ in $(seq 1 300); do
   log=$(ls "$data"/QV*.LOG 2>/dev/null | head -n 1 || true)
-  if [ -n "$log" ] && iconv -f CP932 -t UTF-8 "$log" | grep -q "ユーザーのフォルダー"; then break; fi
+  if [ -n "$log" ] && iconv -f CP932 -t UTF-8 "$log" | grep -q "ユーザーのフォルダ"; then break; fi
   kill -0 "$pid" 2>/dev/null || { cat "$scratch/program.txt"; fail "the program ended"; }
   sleep 0.1
 done
