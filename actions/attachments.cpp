@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "libs/unlha32/unlha32.h"
+#include "actions/unlha_abi.h"
 #include "platform/clock.h"
 #include "platform/codepage.h"
 #include "platform/files.h"

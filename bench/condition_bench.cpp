@@ -61,7 +61,7 @@ int main(int argc, char** argv) {
 namespace {
 void BM_ScanOnly(benchmark::State& state) {
     const std::string& e = Expression();
-    for (auto _ : state) benchmark::DoNotOptimize(CheckCondition(e, false));
+    for (auto _ : state) benchmark::DoNotOptimize(CheckCondition(e));
 }
 BENCHMARK(BM_ScanOnly);
 void BM_TermsOnly(benchmark::State& state) {

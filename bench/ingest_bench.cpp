@@ -154,16 +154,16 @@ int main() {
         options.folder = folder;
         const Clock::time_point start = Clock::now();
         importer.Start(options);
-        importer.WaitForImported(kCount, 120000);
+        importer.WaitForWritten(kCount, 120000);
         const double seconds = Seconds(Clock::now() - start);
         const int ticks = pass.Stop();
         importer.Stop();
-        const JournalImporter::Counts c = importer.GetCounts();
+        const IngestCounts c = importer.GetCounts();
         std::printf(
             "journal: %llu of %d entries imported in %.2f s: %.0f a second (%d watch ticks "
             "meanwhile)\n",
-            static_cast<unsigned long long>(c.imported), kCount, seconds,
-            static_cast<double>(c.imported) / seconds, ticks);
+            static_cast<unsigned long long>(c.written), kCount, seconds,
+            static_cast<double>(c.written) / seconds, ticks);
     }
 
     for (const bool tcp : {true, false}) {
@@ -188,13 +188,13 @@ int main() {
         // UDP loses what the socket's buffer cannot hold: wait for what was taken.
         std::uint64_t expected = kCount;
         while (!receiver.WaitForWritten(expected, 2000)) {
-            const SyslogReceiver::Counts c = receiver.GetCounts();
+            const IngestCounts c = receiver.GetCounts();
             if (c.written + c.failed >= c.received && !tcp) break;
         }
         const double seconds = Seconds(Clock::now() - start);
         const int ticks = pass.Stop();
         receiver.Stop();
-        const SyslogReceiver::Counts c = receiver.GetCounts();
+        const IngestCounts c = receiver.GetCounts();
         std::printf(
             "%s: %llu of %d messages written in %.2f s: %.0f a second (%d watch ticks "
             "meanwhile, %llu dropped by the queue)\n",

@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "actions/unlha_abi.h"
 #include "bench/run_command.h"
-#include "libs/unlha32/unlha32.h"
 #include "platform/files.h"
 
 namespace {

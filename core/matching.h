@@ -8,21 +8,7 @@
 #include <vector>
 
 #include "config/lists.h"
-#include "platform/clock.h"
-
-// One event-log record as read, with its rendered texts. Description, Category and User are
-// never empty: they carry fallback texts when rendering fails.
-struct EventRecord {
-    std::uint32_t RecordNumber = 0;
-    platform::SystemTime TimeGenerated;  // local time, milliseconds 0
-    std::uint32_t EventID = 0;           // all 32 bits
-    std::uint16_t EventType = 0;
-    std::string Description;
-    std::string Category;
-    std::string SourceName;
-    std::string ComputerName;
-    std::string User;
-};
+#include "eventlog/event_record.h"
 
 // What a report stands for.
 enum class ReportKind {

@@ -51,16 +51,6 @@ public:
     virtual void SendNetworkMessages(TickBatch& batch) = 0;
 };
 
-// What tells a record from a later one of the same number (in a log cleared and refilled).
-struct RecordIdentity {
-    bool known = false;
-    std::uint32_t timeWritten = 0;
-    std::uint32_t length = 0;
-    std::uint64_t hash = 0;  // of the record's bytes
-
-    bool operator==(const RecordIdentity&) const = default;
-};
-
 // One event log of the machine while monitoring runs.
 struct WatchedLog {
     std::string name;
@@ -74,20 +64,6 @@ struct WatchedLog {
 
 // A record that cannot be read at this many ticks in a row is passed by.
 constexpr int kReadAttempts = 3;
-
-// Opens a log of the local computer by name; nullptr when the computer name or the log cannot
-// be had.
-platform::EventLogHandle OpenEventLogByName(const std::string& logName);
-
-// Reads and renders one record; on failure, error holds the system's error code of the read.
-// The record's identity is given too when asked for.
-bool ReadEventRecord(const std::string& logName, platform::EventLogHandle handle,
-                     std::uint32_t number, EventRecord& record, platform::DWORD& error,
-                     RecordIdentity* identity = nullptr);
-
-// Reads only what tells a record from another of the same number.
-bool ReadRecordIdentity(platform::EventLogHandle handle, std::uint32_t number,
-                        RecordIdentity& identity);
 
 // The monitoring state: the watched logs, starting and stopping, and the watch tick.
 class Monitor {

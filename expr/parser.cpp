@@ -3,7 +3,6 @@
 #include <unordered_map>
 
 #include "platform/codepage.h"
-#include "platform/shell.h"
 
 namespace {
 
@@ -288,15 +287,9 @@ bool EvaluatePostfix(const TokenList& tokens, std::string_view text, bool* inter
     return stack.back();
 }
 
-int CheckCondition(std::string_view expression, bool showMessages) {
+int CheckCondition(std::string_view expression, std::string* message) {
     TokenList tokens;
-    std::string message;
-    const int position = ParseCondition(expression, tokens, &message);
-    if (position != 0 && showMessages) {
-        platform::CurrentShell().MessageBox(message, sjis(u8"条件式エラー"), platform::kMbOk,
-                                            platform::kMbIconExclamation);
-    }
-    return position;
+    return ParseCondition(expression, tokens, message);
 }
 
 bool MatchCondition(std::string_view expression, std::string_view text, bool* internalError) {

@@ -47,8 +47,8 @@ private:
 };
 
 // 0 when the expression is valid (the empty text is), else the byte position of the first
-// error, which is shown in a message box when showMessages is set.
-int CheckCondition(std::string_view expression, bool showMessages);
+// error, with its message when one is asked for.
+int CheckCondition(std::string_view expression, std::string* message = nullptr);
 
 // Whether the expression holds for the text; an expression that does not scan does not hold,
 // the empty expression (no condition) always does. internalError is set when the evaluation

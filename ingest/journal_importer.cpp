@@ -5,8 +5,8 @@
 #include <memory>
 
 #include "config/settings.h"
-#include "core/monitor.h"
 #include "core/program_log.h"
+#include "eventlog/event_record.h"
 #include "ingest/log_writer.h"
 #include "ingest/syslog_message.h"
 #include "platform/bytes.h"
@@ -104,6 +104,16 @@ std::string JournalSourceOf(const platform::JournalEntry& e) {
 
 std::string JournalImporter::StatePath() { return DataDirectory() + "JOURNAL.DAT"; }
 
+void JournalImporter::Apply(const ExtensionSettings& e) {
+    if (!e.Journal) {
+        Stop();
+        return;
+    }
+    JournalOptions options;
+    options.folder = platform::SjisToUtf8(e.JournalFolder);
+    if (!Running() || !(options == m_options)) Start(options);
+}
+
 bool JournalImporter::Start(const JournalOptions& options) {
     Stop();
     m_options = options;
@@ -113,10 +123,7 @@ bool JournalImporter::Start(const JournalOptions& options) {
                    platform::SystemErrorText(platform::GetLastError()).c_str());
         return false;
     }
-    {
-        std::lock_guard lock(m_mutex);
-        m_counts = Counts();
-    }
+    m_progress.Reset();
     m_stop = false;
     m_thread = std::thread([this] { Run(); });
     LogMessage(kLogInformation, sjis(u8"ジャーナル(%s)の取り込みを開始しました。").c_str(),
@@ -130,17 +137,6 @@ void JournalImporter::Stop() {
     m_thread.join();
     m_journal.Close();
     LogMessage(kLogInformation, "%s", sjis(u8"ジャーナルの取り込みを終了しました。").c_str());
-}
-
-JournalImporter::Counts JournalImporter::GetCounts() const {
-    std::lock_guard lock(m_mutex);
-    return m_counts;
-}
-
-bool JournalImporter::WaitForImported(std::uint64_t count, unsigned timeoutMs) const {
-    std::unique_lock lock(m_mutex);
-    return m_changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                              [&] { return m_counts.imported >= count; });
 }
 
 std::set<std::string> JournalImporter::CursorsInLogs() const {
@@ -204,12 +200,12 @@ void JournalImporter::Run() {
     while (!m_stop) {
         int taken = 0;
         std::string last;
+        IngestCounts batch;  // told once the place after them is kept
         while (!m_stop && taken < kBatch && m_journal.Next(e)) {
             ++taken;
             // Written by a run that ended before it kept its place.
             if (!done.empty() && done.count(e.cursor)) {
-                std::lock_guard lock(m_mutex);
-                ++m_counts.skipped;
+                ++batch.skipped;
                 last = e.cursor;
                 continue;
             }
@@ -220,8 +216,7 @@ void JournalImporter::Run() {
                 writer = std::make_unique<IngestLogWriter>(log, kFallbackSource);
                 if (!writer->Open()) {
                     writers.erase(log);
-                    std::lock_guard lock(m_mutex);
-                    ++m_counts.failed;
+                    ++batch.failed;
                     continue;
                 }
             }
@@ -249,8 +244,8 @@ void JournalImporter::Run() {
             event.data = std::string(kCursorMark) + e.cursor;
             const bool written = writer->Write(source, event);
             last = e.cursor;
-            std::lock_guard lock(m_mutex);
-            ++(written ? m_counts.imported : m_counts.failed);
+            ++batch.received;
+            ++(written ? batch.written : batch.failed);
         }
         if (!last.empty()) {
             // The place after the records: a run killed in between finds them by their cursors.
@@ -264,7 +259,14 @@ void JournalImporter::Run() {
                            platform::SystemErrorText(platform::GetLastError()).c_str());
             }
             saveFailed = !saved;
-            m_changed.notify_all();
+        }
+        if (taken > 0) {
+            m_progress.Update([&](IngestCounts& c) {
+                c.received += batch.received;
+                c.written += batch.written;
+                c.failed += batch.failed;
+                c.skipped += batch.skipped;
+            });
         }
         if (taken < kBatch && !m_stop) m_journal.Wait(500);
     }

@@ -8,6 +8,7 @@
 #include <string>
 #include <thread>
 
+#include "ingest/event_source.h"
 #include "platform/journal.h"
 
 struct JournalOptions {
@@ -23,27 +24,27 @@ struct JournalOptions {
 // account, the entry's own time. The place in the journal is kept (JOURNAL.DAT), and every record
 // carries its entry's cursor, so that nothing is taken twice or missed across a restart, even
 // one that came between a record and the place's save.
-class JournalImporter {
+class JournalImporter : public EventSource {
 public:
     JournalImporter() = default;
-    ~JournalImporter() { Stop(); }
+    ~JournalImporter() override { Stop(); }
     JournalImporter(const JournalImporter&) = delete;
     JournalImporter& operator=(const JournalImporter&) = delete;
 
+    // Started again only when the journal it reads changed.
+    void Apply(const ExtensionSettings& options) override;
     // Opens the journal and starts the thread; false (with a line in the program log) when the
     // journal cannot be opened.
     bool Start(const JournalOptions& options);
-    void Stop();
-    bool Running() const { return m_thread.joinable(); }
+    void Stop() override;
+    bool Running() const override { return m_thread.joinable(); }
 
-    struct Counts {
-        std::uint64_t imported = 0;
-        std::uint64_t failed = 0;   // entries the logs would not take
-        std::uint64_t skipped = 0;  // already in the logs when a restart met them again
-    };
-    Counts GetCounts() const;
-    // Waits until at least count entries were imported; false after timeoutMs without.
-    bool WaitForImported(std::uint64_t count, unsigned timeoutMs) const;
+    // Written are the entries imported; counted once the place after them is kept.
+    IngestCounts GetCounts() const { return m_progress.Get(); }
+    // Waits until at least count entries were imported or failed; false after timeoutMs without.
+    bool WaitForWritten(std::uint64_t count, unsigned timeoutMs) const {
+        return m_progress.WaitForRecords(count, timeoutMs);
+    }
 
     // Where the place in the journal is kept.
     static std::string StatePath();
@@ -58,9 +59,7 @@ private:
     platform::Journal m_journal;
     std::thread m_thread;
     std::atomic<bool> m_stop{false};
-    mutable std::mutex m_mutex;
-    mutable std::condition_variable m_changed;
-    Counts m_counts;
+    IngestProgress m_progress;
 };
 
 // The log a journal entry goes to: System for the kernel and system services, else Application.

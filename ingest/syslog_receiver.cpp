@@ -4,6 +4,7 @@
 #include <map>
 #include <vector>
 
+#include "config/settings.h"
 #include "core/program_log.h"
 #include "ingest/log_writer.h"
 #include "ingest/syslog_message.h"
@@ -28,8 +29,22 @@ std::int64_t SteadySeconds() {
 
 }  // namespace
 
+void SyslogReceiver::Apply(const ExtensionSettings& e) {
+    if (!e.Syslog) {
+        Stop();
+        return;
+    }
+    SyslogOptions options;
+    options.bind = e.SyslogBind;
+    options.port = static_cast<std::uint16_t>(e.SyslogPort);
+    options.allow = e.SyslogAllow;
+    options.log = e.SyslogLog;
+    if (!Running() || !(options == m_asked)) Start(options);
+}
+
 bool SyslogReceiver::Start(const SyslogOptions& options) {
     Stop();
+    m_asked = options;
     m_options = options;
     if (m_options.allow.empty()) {
         // The bind address's own; a receiver open to every address is open to this machine.
@@ -56,11 +71,11 @@ bool SyslogReceiver::Start(const SyslogOptions& options) {
     }
     {
         std::lock_guard lock(m_mutex);
-        m_counts = Counts();
         m_queue.clear();
         m_queueBytes = 0;
         m_refusedPeers.clear();
     }
+    m_progress.Reset();
     m_stop = false;
     m_writing = std::thread([this] { Write(); });
     m_receiving = std::thread([this] { Receive(); });
@@ -82,23 +97,12 @@ void SyslogReceiver::Stop() {
     LogMessage(kLogInformation, "%s", sjis(u8"Syslogの受信を終了しました。").c_str());
 }
 
-SyslogReceiver::Counts SyslogReceiver::GetCounts() const {
-    std::lock_guard lock(m_mutex);
-    return m_counts;
-}
-
-bool SyslogReceiver::WaitForWritten(std::uint64_t count, unsigned timeoutMs) const {
-    std::unique_lock lock(m_mutex);
-    return m_changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                              [&] { return m_counts.written + m_counts.failed >= count; });
-}
-
 bool SyslogReceiver::Allowed(const std::string& peer) {
     if (platform::AddressAllowed(peer, m_options.allow)) return true;
+    m_progress.Update([](IngestCounts& c) { ++c.refused; });
     bool tell = false;
     {
         std::lock_guard lock(m_mutex);
-        ++m_counts.refused;
         if (m_refusedPeers.size() < 64) tell = m_refusedPeers.insert(peer).second;
     }
     if (tell) {
@@ -110,18 +114,18 @@ bool SyslogReceiver::Allowed(const std::string& peer) {
 }
 
 void SyslogReceiver::Take(const std::string& peer, std::string bytes) {
+    bool taken = false;
     {
         std::lock_guard lock(m_mutex);
-        if (m_queue.size() >= m_options.queueMessages ||
-            m_queueBytes + bytes.size() > m_options.queueBytes) {
-            ++m_counts.dropped;
-            return;
+        if (m_queue.size() < m_options.queueMessages &&
+            m_queueBytes + bytes.size() <= m_options.queueBytes) {
+            m_queueBytes += bytes.size();
+            m_queue.push_back({peer, std::move(bytes)});
+            taken = true;
         }
-        ++m_counts.received;
-        m_queueBytes += bytes.size();
-        m_queue.push_back({peer, std::move(bytes)});
     }
-    m_changed.notify_all();
+    m_progress.Update([taken](IngestCounts& c) { ++(taken ? c.received : c.dropped); });
+    if (taken) m_changed.notify_all();
 }
 
 void SyslogReceiver::Receive() {
@@ -177,17 +181,19 @@ void SyslogReceiver::WriteOne(IngestLogWriter& writer, const Pending& pending) {
     if (!m.structuredData.empty()) description += "\r\n" + TextAsUtf8(m.structuredData);
     event.strings = {description};
     const bool written = writer.Write(source, event);
-    std::lock_guard lock(m_mutex);
-    ++(written ? m_counts.written : m_counts.failed);
-    if (!m.problem.empty()) ++m_counts.malformed;
+    const bool malformed = !m.problem.empty();
+    m_progress.Update([&](IngestCounts& c) {
+        ++(written ? c.written : c.failed);
+        if (malformed) ++c.malformed;
+    });
 }
 
 void SyslogReceiver::Write() {
     IngestLogWriter& writer = *m_writer;
-    Counts told;  // what the warnings said so far
+    IngestCounts told;  // what the warnings said so far
     std::int64_t lastWarning = 0;
     auto warn = [&](bool atEnd) {
-        const Counts now = GetCounts();
+        const IngestCounts now = GetCounts();
         if (now.dropped == told.dropped && now.malformed == told.malformed &&
             now.failed == told.failed) {
             return;
@@ -236,7 +242,6 @@ void SyslogReceiver::Write() {
             m_queueBytes = 0;
         }
         for (const Pending& p : batch) WriteOne(writer, p);
-        m_changed.notify_all();
         warn(false);
     }
     warn(true);

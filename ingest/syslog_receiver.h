@@ -10,6 +10,7 @@
 #include <string>
 #include <thread>
 
+#include "ingest/event_source.h"
 #include "ingest/log_writer.h"
 #include "platform/receiver.h"
 
@@ -31,31 +32,28 @@ struct SyslogOptions {
 // severity, category from the facility, the structured data kept in the description. One thread
 // receives, another writes, so that a slow disk never makes a sender wait; what cannot wait is
 // dropped and counted. A message that follows no form is written whole, as text, with a warning.
-class SyslogReceiver {
+class SyslogReceiver : public EventSource {
 public:
     SyslogReceiver() = default;
-    ~SyslogReceiver() { Stop(); }
+    ~SyslogReceiver() override { Stop(); }
     SyslogReceiver(const SyslogReceiver&) = delete;
     SyslogReceiver& operator=(const SyslogReceiver&) = delete;
 
+    // Started again only when what it listens on or writes to changed.
+    void Apply(const ExtensionSettings& options) override;
     // Registers the log, binds the port and starts both threads; false (with the system's last
     // error, and a line in the program log) when the port cannot be had.
     bool Start(const SyslogOptions& options);
-    void Stop();
-    bool Running() const { return m_receiving.joinable(); }
+    void Stop() override;
+    bool Running() const override { return m_receiving.joinable(); }
     const SyslogOptions& Options() const { return m_options; }
 
-    struct Counts {
-        std::uint64_t received = 0;  // messages taken from senders that are allowed
-        std::uint64_t written = 0;   // records written
-        std::uint64_t dropped = 0;   // messages that found the queue full
-        std::uint64_t refused = 0;   // messages and connections of senders not allowed
-        std::uint64_t malformed = 0;
-        std::uint64_t failed = 0;  // records the log would not take
-    };
-    Counts GetCounts() const;
-    // Waits until at least count records were written; false after timeoutMs without.
-    bool WaitForWritten(std::uint64_t count, unsigned timeoutMs) const;
+    // Received are the messages of senders that are allowed.
+    IngestCounts GetCounts() const { return m_progress.Get(); }
+    // Waits until at least count records were written or failed; false after timeoutMs without.
+    bool WaitForWritten(std::uint64_t count, unsigned timeoutMs) const {
+        return m_progress.WaitForRecords(count, timeoutMs);
+    }
 
 private:
     struct Pending {
@@ -69,6 +67,7 @@ private:
     void WriteOne(IngestLogWriter& writer, const Pending& pending);
 
     SyslogOptions m_options;
+    SyslogOptions m_asked;  // as the settings gave them, before the defaults were filled in
     platform::NetworkReceiver m_receiver;
     std::unique_ptr<IngestLogWriter> m_writer;
     std::thread m_receiving, m_writing;
@@ -78,6 +77,6 @@ private:
     mutable std::condition_variable m_changed;
     std::deque<Pending> m_queue;
     size_t m_queueBytes = 0;
-    Counts m_counts;
     std::set<std::string> m_refusedPeers;  // told once each (a bounded number)
+    IngestProgress m_progress;
 };

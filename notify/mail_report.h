@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "core/matching.h"
-#include "libs/bsmtp/bsmtp.h"
+#include "notify/bsmtp_abi.h"
 #include "notify/mail_spool.h"
 #include "notify/smtp.h"
 #include "platform/library.h"

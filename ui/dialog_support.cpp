@@ -162,6 +162,30 @@ bool AskYesNo(const std::string& text, const std::string& caption) {
                                                platform::kMbIconQuestion) == platform::kIdYes;
 }
 
+namespace {
+
+bool AskRetry(const char8_t* message) {
+    return platform::CurrentShell().MessageBox(sjis(message), sjis(u8"書き込みエラー"),
+                                               platform::kMbRetryCancel,
+                                               platform::kMbIconError) == platform::kIdRetry;
+}
+
+}  // namespace
+
+bool AskRetryWatchList() {
+    return AskRetry(
+        u8"監視イベント設定ファイルの書き込みに失敗しました。\r\n\r\n"
+        u8"ディスクの空き容量などを確認してください。\r\n"
+        u8"キャンセルした場合、編集した内容は保存されません。");
+}
+
+bool AskRetryAddressList() {
+    return AskRetry(
+        u8"メールアドレス設定ファイルの書き込みに失敗しました。\r\n\r\n"
+        u8"ディスクの空き容量などを確認してください。\r\n"
+        u8"キャンセルした場合、編集した内容は保存されません。");
+}
+
 void Tell(const std::string& text, const std::string& caption, platform::MessageBoxIcon icon) {
     platform::CurrentShell().MessageBox(text, caption, platform::kMbOk, icon);
 }

@@ -42,6 +42,11 @@ void FieldCheckFailed(const std::string& message, QWidget* field);
 // Asks a yes/no question; true for yes.
 bool AskYesNo(const std::string& text, const std::string& caption);
 
+// A list file could not be written: asks Retry/Cancel with the caption "書き込みエラー"; true for
+// Retry.
+bool AskRetryWatchList();
+bool AskRetryAddressList();
+
 // Shows a message with an OK button.
 void Tell(const std::string& text, const std::string& caption, platform::MessageBoxIcon icon);
 

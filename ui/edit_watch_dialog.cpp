@@ -346,8 +346,10 @@ bool TfrmEditWatch::Changed() const {
 
 bool TfrmEditWatch::ConditionAccepted(const std::string& condition, QPlainTextEdit* box,
                                       QWidget* tab) {
-    const int position = CheckCondition(condition, true);
+    std::string message;
+    const int position = CheckCondition(condition, &message);
     if (position == 0) return true;
+    Tell(message, sjis(u8"条件式エラー"), platform::kMbIconExclamation);
     ui->pgcWatch->setCurrentWidget(tab);
     box->setFocus();
     QTextCursor cursor = box->textCursor();

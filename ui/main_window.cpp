@@ -12,7 +12,6 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include "core/address_handlers.h"
 #include "platform/clock.h"
 #include "platform/codepage.h"
 #include "platform/signals.h"
@@ -30,7 +29,6 @@ namespace {
 // The design's client area and column widths.
 constexpr int kClientWidth = 571;
 constexpr int kClientHeight = 200;
-constexpr int kCloseGraceMs = 5000;  // how long an ending program waits for a stuck tick
 
 }  // namespace
 
@@ -144,19 +142,8 @@ void TfrmMain::FormClose() {
 
 void TfrmMain::closeEvent(QCloseEvent* event) {
     // A tick that runs ends first, giving up what it waits on: what it sent is sent, what it
-    // could not send is kept where the options keep it. One stuck where nothing can end it
-    // (inside the mail library) is left behind after a few seconds, the window's state saved.
-    if (m_session.Busy()) {
-        if (!m_closeWhenIdle) {
-            m_closeWhenIdle = true;
-            m_session.Abandon();
-            QTimer::singleShot(kCloseGraceMs, this, [this] {
-                if (!m_session.Busy()) return;
-                FormClose();
-                // Not a clean end: the check that was left behind may have been half done.
-                std::_Exit(kExitCheckAbandoned);
-            });
-        }
+    // could not send is kept where the options keep it. The session says when the end may come.
+    if (!m_session.RequestEnd()) {
         event->ignore();
         return;
     }
@@ -249,26 +236,33 @@ void TfrmMain::UnlockDialogs() {
     m_setupEtc->UnlockEntry();
 }
 
-void TfrmMain::SessionIdle() {
-    if (m_closeWhenIdle) QTimer::singleShot(0, this, &QWidget::close);
+void TfrmMain::SessionMayEnd(bool abandoned) {
+    if (!abandoned) {
+        QTimer::singleShot(0, this, &QWidget::close);
+        return;
+    }
+    // A check stuck where nothing can end it (inside the mail library) is left behind, the
+    // window's state saved. Not a clean end: that check may have been half done.
+    FormClose();
+    std::_Exit(kExitCheckAbandoned);
 }
 
 void TfrmMain::mnuSetupEventClick() {
     m_setupWatch->ShowWatchList(m_session.Watches(), m_session.Addresses());
     if (m_setupWatch->exec() != QDialog::Accepted) return;
-    m_session.WatchListAccepted();
+    m_session.WatchListAccepted(AskRetryWatchList);
 }
 
 void TfrmMain::mnuSetupMailClick() {
     m_setupMail->OnAddressDeleted = [this](const AddressEntry& entry) {
-        m_session.AddressDeleted(entry);
+        m_session.AddressDeleted(entry, AskRetryWatchList);
     };
     m_setupMail->OnAddressChanged = [this](const AddressEntry& now, const AddressEntry& old) {
-        m_session.AddressChanged(now, old);
+        m_session.AddressChanged(now, old, AskRetryWatchList);
     };
     m_setupMail->ShowAddressList(m_session.Addresses());
     if (m_setupMail->exec() != QDialog::Accepted) return;
-    SaveAddressListWithPrompt(m_session.Addresses());
+    m_session.AddressListAccepted(AskRetryAddressList);
 }
 
 void TfrmMain::mnuSetupEtcClick() {
@@ -276,11 +270,6 @@ void TfrmMain::mnuSetupEtcClick() {
     m_setupEtc->ShowExtension(m_session.Extensions());
     if (m_setupEtc->exec() != QDialog::Accepted) return;
     m_setupEtc->ReadSettings(m_session.CurrentSettings());
-    SaveSettings(m_session.CurrentSettings());
-    if (m_setupEtc->Extension() != m_session.Extensions()) {
-        m_session.Extensions() = m_setupEtc->Extension();
-        SaveExtensionSettings(m_session.Extensions());
-        m_session.ApplyExtensions();
-    }
+    m_session.Extensions() = m_setupEtc->Extension();
     m_session.SettingsAccepted();
 }

@@ -61,7 +61,7 @@ private:
     void SetWatchEnabled(bool enabled) override;
     void LockDialogs() override;
     void UnlockDialogs() override;
-    void SessionIdle() override;
+    void SessionMayEnd(bool abandoned) override;
 
     void FormCreate();
     void FormClose();
@@ -83,6 +83,5 @@ private:
     QMenu* m_pmnMain = nullptr;
     TrayIcon* m_tray = nullptr;
     QSocketNotifier* m_termination = nullptr;
-    bool m_closeWhenIdle = false;  // a close that came while the session was busy
     bool m_closed = false;
 };

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "config/settings_checks.h"
-#include "libs/bsmtp/bsmtp.h"
+#include "notify/bsmtp_abi.h"
 
 namespace Ui {
 class TfrmSetupEtc;

@@ -1,6 +1,6 @@
 // The authenticated mail library loaded as BSMTP.DLL: one mail per call, over libcurl, with the
 // message composed as the built-in client composes it.
-#include "libs/bsmtp/bsmtp.h"
+#include "notify/bsmtp_abi.h"
 
 #include <curl/curl.h>
 

@@ -1,5 +1,5 @@
 // The archiver library loaded as UNLHA32.DLL: archives a folder's files into one LZH archive.
-#include "libs/unlha32/unlha32.h"
+#include "actions/unlha_abi.h"
 
 #include <algorithm>
 #include <cstdio>

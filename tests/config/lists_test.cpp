@@ -526,7 +526,7 @@ TEST(Keywords, AnyKeywordsBecomeAConditionThatFindsThem) {
         "",   "a\"b", "ends\\",    "\\",         "\"",           "(x)",         "two words", "and",
         "Or", "not",  "tab\there", sjis(u8"表"), sjis(u8"表\\"), "new\r\nline", "\\n"};
     const std::string condition = KeywordsToCondition(hard);
-    EXPECT_EQ(CheckCondition(condition, false), 0) << condition;
+    EXPECT_EQ(CheckCondition(condition), 0) << condition;
     for (const std::string& keyword : hard) {
         if (keyword.empty()) continue;
         EXPECT_TRUE(MatchCondition(condition, "<" + keyword + ">")) << keyword;
@@ -547,7 +547,7 @@ TEST(Keywords, AnyKeywordsBecomeAConditionThatFindsThem) {
         for (int k = 0; k < 1 + round % 3; ++k) keywords.push_back(randomText(random() % 5));
         const std::string description = randomText(8 + random() % 12);
         const std::string c = KeywordsToCondition(keywords);
-        ASSERT_EQ(CheckCondition(c, false), 0) << c;
+        ASSERT_EQ(CheckCondition(c), 0) << c;
         bool expected = false;
         for (std::string k : keywords) {
             // A lone lead byte at a keyword's end stands for nothing.

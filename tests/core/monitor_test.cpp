@@ -309,49 +309,28 @@ TEST_F(MonitorTest, LogsThatCannotBeOpened) {
     EXPECT_TRUE(Logged("3 すべてのイベントログが利用できません。監視を中止します。"));
 }
 
-TEST_F(MonitorTest, AddressChangesCarryIntoTheWatchList) {
-    ScriptedShell shell;
+TEST(AddressLinks, AddressChangesCarryIntoTheWatchList) {
+    WatchList watches;
+    watches.push_back(std::make_unique<WatchEntry>());
     watches[0]->AddrList = {"a@example.jp", "PC1"};
-    auto second = std::make_unique<WatchEntry>(*watches[0]);
-    second->EventNum = 2;
-    second->AddrList = {"PC1"};
-    watches.push_back(std::move(second));
-    WriteFileBytes(WatchListPath(), "");
-    monitor.StartMonitoring();
+    watches.push_back(std::make_unique<WatchEntry>());
+    watches[1]->EventNum = 2;
+    watches[1]->AddrList = {"PC1"};
 
     // Only the name changed: the watch list is not touched.
-    OnAddressChanged(watches, AddressEntry{"x", "New name", "a@example.jp", "PC1", ""},
-                     AddressEntry{"x", "Old name", "a@example.jp", "PC1", ""});
-    EXPECT_EQ(ReadFileBytes(WatchListPath()), "");
-    OnAddressChanged(watches, AddressEntry{"", "", "b@example.jp", "", ""},
-                     AddressEntry{"", "", "a@example.jp", "PC1", ""});
+    EXPECT_FALSE(OnAddressChanged(watches, AddressEntry{"x", "New name", "a@example.jp", "PC1", ""},
+                                  AddressEntry{"x", "Old name", "a@example.jp", "PC1", ""}));
+    EXPECT_TRUE(OnAddressChanged(watches, AddressEntry{"", "", "b@example.jp", "", ""},
+                                 AddressEntry{"", "", "a@example.jp", "PC1", ""}));
     EXPECT_EQ(watches[0]->AddrList,
               (std::vector<std::string>{"b@example.jp", "PC1"}));  // emptied name stays
-    WatchList saved;
-    ASSERT_TRUE(LoadWatchList(saved));
-    EXPECT_EQ(saved[0]->AddrList, watches[0]->AddrList);
 
-    OnAddressDeleted(watches, AddressEntry{"", "", "", "PC1", ""},
-                     [&] { monitor.StopMonitoring(); });
+    EXPECT_TRUE(OnAddressDeleted(watches, AddressEntry{"", "", "", "PC1", ""}));
     ASSERT_EQ(watches.size(), 1u);  // the second entry lost its only recipient
     EXPECT_EQ(watches[0]->AddrList, std::vector<std::string>{"b@example.jp"});
-    EXPECT_TRUE(monitor.Running());
-
-    // A failing save asks; Retry tries again, Cancel gives up and keeps the list in memory.
-    platform::DeleteFile(WatchListPath());
-    ASSERT_TRUE(platform::CreateDirectory(WatchListPath()));  // a folder where the file goes
-    shell.Answer(platform::kIdRetry);
-    shell.Answer(platform::kIdCancel);
-    OnAddressDeleted(watches, AddressEntry{"", "", "b@example.jp", "", ""},
-                     [&] { monitor.StopMonitoring(); });
-    ASSERT_EQ(shell.Boxes().size(), 2u);
-    EXPECT_EQ(shell.Boxes()[0].caption, sjis(u8"書き込みエラー"));
-    EXPECT_EQ(shell.Boxes()[0].buttons, platform::kMbRetryCancel);
-    EXPECT_EQ(shell.Boxes()[0].icon, platform::kMbIconError);
-    EXPECT_EQ(shell.Boxes()[0].text.substr(0, 10), sjis(u8"監視イベント").substr(0, 10));
+    EXPECT_FALSE(OnAddressDeleted(watches, AddressEntry{"", "", "nobody@example.jp", "", ""}));
+    EXPECT_TRUE(OnAddressDeleted(watches, AddressEntry{"", "", "b@example.jp", "", ""}));
     EXPECT_TRUE(watches.empty());
-    EXPECT_FALSE(monitor.Running());  // no entry left
-    EXPECT_TRUE(Logged("1 すべてのイベントログの監視を停止しました。"));
 }
 
 TEST_F(MonitorTest, ARecordThatNeverReadsIsPassedByAtTheThirdTick) {

@@ -99,7 +99,7 @@ TEST_F(JournalPeer, AFolderIsTakenInOnceWhateverTheRestartsAndGrowsWhileWatched)
                                             {"_COMM", "browser"},
                                             {"_HOSTNAME", "desk"}}));
     Start();
-    ASSERT_TRUE(importer.WaitForImported(3, 10000));
+    ASSERT_TRUE(importer.WaitForWritten(3, 10000));
     std::vector<EventRecord> system = Records("System");
     ASSERT_EQ(system.size(), 2u);
     EXPECT_EQ(system[0].SourceName, "kernel");
@@ -125,7 +125,7 @@ TEST_F(JournalPeer, AFolderIsTakenInOnceWhateverTheRestartsAndGrowsWhileWatched)
     Journal("second", Entry(1796601906, {{"MESSAGE", "later"},
                                          {"SYSLOG_IDENTIFIER", "backup"},
                                          {"_SYSTEMD_UNIT", "backup.service"}}));
-    ASSERT_TRUE(importer.WaitForImported(4, 10000));
+    ASSERT_TRUE(importer.WaitForWritten(4, 10000));
     EXPECT_EQ(Records("System").size(), 3u);
 
     // A restart goes on from its place; one that lost its place (killed before saving it)
@@ -135,14 +135,14 @@ TEST_F(JournalPeer, AFolderIsTakenInOnceWhateverTheRestartsAndGrowsWhileWatched)
                                         {"SYSLOG_IDENTIFIER", "backup"},
                                         {"_SYSTEMD_UNIT", "backup.service"}}));
     Start();
-    ASSERT_TRUE(importer.WaitForImported(1, 10000));
+    ASSERT_TRUE(importer.WaitForWritten(1, 10000));
     importer.Stop();
     ASSERT_TRUE(platform::DeleteFile(JournalImporter::StatePath()));
     Start();
     for (int i = 0; i < 500 && importer.GetCounts().skipped < 5; ++i) platform::Sleep(10);
     importer.Stop();
     EXPECT_EQ(importer.GetCounts().skipped, 5u);
-    EXPECT_EQ(importer.GetCounts().imported, 0u);
+    EXPECT_EQ(importer.GetCounts().written, 0u);
     EXPECT_EQ(Records("System").size(), 4u);
     EXPECT_EQ(Records("Application").size(), 1u);
 }
@@ -156,7 +156,7 @@ TEST_F(JournalPeer, TheMachinesOwnJournal) {
     ASSERT_EQ(RunCommand("logger -t " + mark + " 'from the real journal'"), 0);
     bool seen = false;
     for (int i = 0; i < 100 && !seen; ++i) {
-        importer.WaitForImported(importer.GetCounts().imported + 1, 100);
+        importer.WaitForWritten(importer.GetCounts().written + 1, 100);
         for (const EventRecord& r : Records("Application")) seen = seen || r.SourceName == mark;
     }
     EXPECT_TRUE(seen);
@@ -177,7 +177,7 @@ TEST_F(JournalPeer, TheUsersMapPicksTheLogAndTheEventId) {
                                              {"SYSLOG_IDENTIFIER", "cron"},
                                              {"_SYSTEMD_UNIT", "cron.service"}}));
     Start();
-    ASSERT_TRUE(importer.WaitForImported(2, 10000));
+    ASSERT_TRUE(importer.WaitForWritten(2, 10000));
     const std::vector<EventRecord> backups = Records("Backups");
     ASSERT_EQ(backups.size(), 1u);
     EXPECT_EQ(backups[0].SourceName, "backup");

@@ -7,8 +7,8 @@
 #include <cstring>
 #include <random>
 
+#include "actions/unlha_abi.h"
 #include "libs/unlha32/lzh_archive.h"
-#include "libs/unlha32/unlha32.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
 #include "support/machine_folder.h"

@@ -45,6 +45,9 @@ public:
     void LockDialogs() override { Record("lock"); }
     void UnlockDialogs() override { Record("unlock"); }
     void SessionIdle() override { Record("idle"); }
+    void SessionMayEnd(bool abandoned) override {
+        Record(abandoned ? "may end, abandoned" : "may end");
+    }
 
     // The position of a call, or -1.
     int At(const std::string& call) const {
@@ -233,9 +236,13 @@ TEST_F(SessionTest, AProgramThatMustEndGivesUpAPeerAndKeepsItsMail) {
     platform::AbandonWaits(false);
     Write("disk full");
     ASSERT_TRUE(session->Tick());
-    session->Abandon();
+    // The end waits for the tick, which gives up its peer at once; asked again, it still waits.
+    EXPECT_FALSE(session->RequestEnd());
+    EXPECT_FALSE(session->RequestEnd());
     session->WaitUntilIdle();
     platform::AbandonWaits(false);
+    EXPECT_EQ(std::count(view.calls.begin(), view.calls.end(), "may end"), 1);
+    EXPECT_TRUE(session->RequestEnd());
     EXPECT_EQ(Outbox("eml").size(), 1u);  // kept for the next start
     EXPECT_TRUE(
         view.Has("2 監視イベント番号: 1 - メールを送信できなかったため保存しました。"
@@ -284,6 +291,24 @@ TEST_F(SessionTest, TheWindowAsksWhetherMonitoringRunsWhileATickAddsALog) {
     EXPECT_TRUE(session->Running());
     EXPECT_TRUE(view.Has("1 Lateイベントログの監視を開始しました。"))
         << ::testing::PrintToString(view.calls);
+}
+
+TEST_F(SessionTest, AnAddressDeletedTakesItsEntriesAndAFailedSaveIsAskedAboutAgain) {
+    auto session = NewSession();
+    session->Start();
+    session->WaitUntilIdle();
+    ASSERT_TRUE(session->Running());
+    // WATCH.DAT cannot be written: a folder stands where it goes.
+    platform::DeleteFile(WatchListPath());
+    ASSERT_TRUE(platform::CreateDirectory(WatchListPath()));
+    int asked = 0;
+    session->AddressDeleted(AddressEntry{"", "", "ops@example.jp", "", ""},
+                            [&] { return ++asked < 2; });  // Retry once, then Cancel
+    session->WaitUntilIdle();
+    EXPECT_EQ(asked, 2);
+    EXPECT_TRUE(session->Watches().empty());
+    EXPECT_FALSE(session->Running());  // no entry left
+    platform::RemoveDirectory(WatchListPath());
 }
 
 TEST_F(SessionTest, ListsNeverSavedAreEmptyNotDamagedStartAfterStart) {

@@ -17,10 +17,8 @@
 #include "config/lists.h"
 #include "config/settings.h"
 #include "core/address_handlers.h"
-#include "core/monitor.h"
 #include "platform/codepage.h"
 #include "platform/pump.h"
-#include "support/idle_monitor.h"
 #include "support/mail_server.h"
 #include "support/scripted_shell.h"
 #include "support/smtp_server.h"
@@ -367,13 +365,6 @@ std::vector<std::string> Rows(TfrmSetupMail& dialog) {
     return rows;
 }
 
-class NoConsumers : public BatchConsumers {
-public:
-    void ProcessActions(TickBatch&) override {}
-    void DeliverMail(TickBatch&) override {}
-    void SendNetworkMessages(TickBatch&) override {}
-};
-
 }  // namespace
 
 TEST(AddressChecks, WhatAnEntryMayHold) {
@@ -433,23 +424,17 @@ TEST(SetupMailDialog, NewChangeDeleteWithDuplicatesAndTheWatchList) {
     list.push_back(std::make_unique<AddressEntry>(AddressEntry{"", "", "zed@example.jp", "", ""}));
     list.push_back(std::make_unique<AddressEntry>(AddressEntry{"", "", "", "PC09", ""}));
     WatchList watches;
-    LoadWatchList(watches);  // makes WATCH.DAT, which the handlers save into
     auto watch = std::make_unique<WatchEntry>();
     watch->EventNum = 1;
     watch->AddrList = {"zed@example.jp", "PC09"};
     watches.push_back(std::move(watch));
-    Settings settings;
-    NoTimer timer;
-    NoLocks locks;
-    NoConsumers consumers;
-    Monitor monitor(settings, watches, timer, locks, consumers);
 
     TfrmSetupMail dialog;
     EditorScript editor(dialog.Editor());
     std::vector<std::string> calls;
     dialog.OnAddressDeleted = [&](const AddressEntry& e) {
         calls.push_back("deleted " + e.MailAddr + e.UserName);
-        OnAddressDeleted(watches, e, [&] { monitor.StopMonitoring(); });
+        OnAddressDeleted(watches, e);
     };
     dialog.OnAddressChanged = [&](const AddressEntry& now, const AddressEntry& old) {
         calls.push_back("changed " + old.MailAddr + " -> " + now.MailAddr);
@@ -493,7 +478,7 @@ TEST(SetupMailDialog, NewChangeDeleteWithDuplicatesAndTheWatchList) {
     Find<QPushButton>(&dialog, "btnUpdate")->click();
     EXPECT_EQ(calls.size(), 1u);
 
-    // Delete the two addresses of the watch entry: it goes too, and monitoring with it.
+    // Delete the two addresses of the watch entry: it goes too.
     for (int row : {2, 0}) {
         tree->setCurrentItem(tree->topLevelItem(row));
         shell.Answer(platform::kIdYes);
