@@ -8,7 +8,7 @@
 #include "core/program_log.h"
 #include "platform/bytes.h"
 #include "platform/codepage.h"
-#include "platform/process.h"
+#include "platform/machine/command_line.h"
 #include "platform/pump.h"
 
 using platform::DWORD;

@@ -6,8 +6,8 @@
 #include "platform/clock.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
-#include "platform/library.h"
-#include "platform/machine.h"
+#include "platform/machine/libraries.h"
+#include "platform/machine/machine.h"
 #include "platform/pump.h"
 
 using platform::DWORD;

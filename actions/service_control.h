@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "platform/services.h"
+#include "platform/machine/services.h"
 
 // Service actions by display name: each waits until the service has settled in the state it
 // aims at, polling every 100 ms and processing window messages in between. The explanation of

@@ -7,7 +7,7 @@
 #include <cstdlib>
 
 #include "platform/instance.h"
-#include "platform/machine.h"
+#include "platform/machine/machine.h"
 #include "platform/pump.h"
 #include "platform/signals.h"
 #include "session/watch_session.h"

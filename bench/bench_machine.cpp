@@ -5,12 +5,12 @@
 #include "bench/log_file.h"
 #include "eventlog/catalog.h"
 #include "platform/codepage.h"
-#include "platform/eventlog.h"
-#include "platform/eventlog_writer.h"
 #include "platform/files.h"
-#include "platform/machine.h"
-#include "platform/registry.h"
-#include "platform/registry_files.h"
+#include "platform/machine/eventlog.h"
+#include "platform/machine/eventlog_writer.h"
+#include "platform/machine/machine.h"
+#include "platform/machine/registry.h"
+#include "platform/machine/registry_files.h"
 
 namespace {
 

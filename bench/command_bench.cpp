@@ -17,8 +17,8 @@
 #include "bench/run_command.h"
 #include "config/lists.h"
 #include "platform/codepage.h"
-#include "platform/eventlog_writer.h"
 #include "platform/files.h"
+#include "platform/machine/eventlog_writer.h"
 
 namespace {
 

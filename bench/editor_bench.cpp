@@ -9,8 +9,8 @@
 
 #include "bench/bench_machine.h"
 #include "eventlog/catalog.h"
-#include "platform/machine.h"
-#include "platform/registry_files.h"
+#include "platform/machine/machine.h"
+#include "platform/machine/registry_files.h"
 #include "ui/edit_watch_dialog.h"
 
 namespace {

@@ -11,8 +11,8 @@
 
 #include "log_file.h"
 #include "platform/codepage.h"
-#include "platform/eventlog.h"
-#include "platform/evt_format.h"
+#include "platform/machine/eventlog.h"
+#include "platform/machine/evt_format.h"
 #include "ratio_reporter.h"
 
 namespace {

@@ -14,7 +14,7 @@
 
 #include "bench/run_command.h"
 #include "platform/bytes.h"
-#include "platform/evtx_format.h"
+#include "platform/machine/evtx_format.h"
 
 namespace {
 

@@ -19,10 +19,10 @@
 #include "config/lists.h"
 #include "config/settings.h"
 #include "eventlog/catalog.h"
-#include "platform/eventlog_writer.h"
 #include "platform/files.h"
-#include "platform/machine.h"
-#include "platform/registry_files.h"
+#include "platform/machine/eventlog_writer.h"
+#include "platform/machine/machine.h"
+#include "platform/machine/registry_files.h"
 #include "session/watch_session.h"
 #include "tests/support/loopback.h"
 

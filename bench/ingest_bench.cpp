@@ -22,8 +22,8 @@
 #include "core/program_log.h"
 #include "ingest/journal_importer.h"
 #include "ingest/syslog_receiver.h"
-#include "platform/eventlog_writer.h"
 #include "platform/files.h"
+#include "platform/machine/eventlog_writer.h"
 #include "tests/support/loopback.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <functional>
 #include <string>
 
-#include "platform/evt_format.h"
+#include "platform/machine/evt_format.h"
 
 // A temporary folder for one benchmark run, with its trailing separator.
 inline std::string BenchFolder(const char* name) {

@@ -11,9 +11,9 @@
 #include "eventlog/rendering.h"
 #include "log_file.h"
 #include "platform/codepage.h"
-#include "platform/eventlog.h"
-#include "platform/evt_format.h"
-#include "platform/machine.h"
+#include "platform/machine/eventlog.h"
+#include "platform/machine/evt_format.h"
+#include "platform/machine/machine.h"
 #include "ratio_reporter.h"
 
 namespace {

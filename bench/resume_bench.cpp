@@ -10,7 +10,7 @@
 #include "core/monitor.h"
 #include "core/resume_state.h"
 #include "platform/files.h"
-#include "platform/machine.h"
+#include "platform/machine/machine.h"
 
 namespace {
 

@@ -17,7 +17,7 @@
 #include "notify/mail_spool.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
-#include "platform/machine.h"
+#include "platform/machine/machine.h"
 #include "session/watch_session.h"
 
 namespace {

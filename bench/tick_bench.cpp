@@ -10,7 +10,7 @@
 #include "bench/ratio_reporter.h"
 #include "config/settings.h"
 #include "core/monitor.h"
-#include "platform/eventlog.h"
+#include "platform/machine/eventlog.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include "eventlog/catalog.h"
 #include "platform/clock.h"
 #include "platform/codepage.h"
-#include "platform/eventlog.h"
+#include "platform/machine/eventlog.h"
 
 using platform::DWORD;
 

@@ -7,11 +7,11 @@
 #include "core/program_log.h"
 #include "eventlog/catalog.h"
 #include "eventlog/rendering.h"
-#include "platform/accounts.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
-#include "platform/machine.h"
-#include "platform/registry.h"
+#include "platform/machine/accounts.h"
+#include "platform/machine/machine.h"
+#include "platform/machine/registry.h"
 
 using platform::DWORD;
 

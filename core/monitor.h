@@ -10,7 +10,7 @@
 #include "core/matching.h"
 #include "core/resume_state.h"
 #include "core/state_rules.h"
-#include "platform/eventlog.h"
+#include "platform/machine/eventlog.h"
 
 struct ExtensionSettings;
 struct Settings;

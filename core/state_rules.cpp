@@ -5,10 +5,10 @@
 #include "config/settings.h"
 #include "core/program_log.h"
 #include "eventlog/catalog.h"
-#include "platform/accounts.h"
 #include "platform/bytes.h"
 #include "platform/clock.h"
 #include "platform/codepage.h"
+#include "platform/machine/accounts.h"
 
 namespace {
 

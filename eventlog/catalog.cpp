@@ -4,9 +4,9 @@
 
 #include "eventlog/rendering.h"
 #include "platform/codepage.h"
-#include "platform/machine.h"
-#include "platform/msgfile.h"
-#include "platform/registry.h"
+#include "platform/machine/machine.h"
+#include "platform/machine/msgfile.h"
+#include "platform/machine/registry.h"
 
 namespace {
 

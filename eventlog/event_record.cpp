@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "eventlog/rendering.h"
-#include "platform/accounts.h"
 #include "platform/codepage.h"
+#include "platform/machine/accounts.h"
 
 using platform::DWORD;
 

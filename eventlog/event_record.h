@@ -4,7 +4,7 @@
 #include <string>
 
 #include "platform/clock.h"
-#include "platform/eventlog.h"
+#include "platform/machine/eventlog.h"
 
 // Records of the machine's event logs as the watch cycle, the dry run, the importers and the
 // tools read them: the fixed fields with the texts rendered through the catalogue.

@@ -11,10 +11,11 @@
 #include "ingest/syslog_message.h"
 #include "platform/bytes.h"
 #include "platform/codepage.h"
-#include "platform/eventlog.h"
 #include "platform/files.h"
-#include "platform/machine.h"
-#include "platform/registry.h"
+#include "platform/machine/accounts.h"
+#include "platform/machine/eventlog.h"
+#include "platform/machine/machine.h"
+#include "platform/machine/registry.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include "ingest/syslog_message.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
-#include "platform/machine.h"
-#include "platform/msgcompiler.h"
+#include "platform/machine/machine.h"
+#include "platform/machine/msgcompiler.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/eventlog_writer.h"
+#include "platform/machine/eventlog_writer.h"
 
 // Text as a sender wrote it, as UTF-8: kept when it is valid UTF-8, otherwise read as Shift-JIS
 // (Japanese Windows agents write it).

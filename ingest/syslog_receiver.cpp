@@ -12,7 +12,7 @@
 #include "platform/clock.h"
 #include "platform/codepage.h"
 #include "platform/errors.h"
-#include "platform/eventlog_writer.h"
+#include "platform/machine/eventlog_writer.h"
 
 namespace {
 

@@ -12,6 +12,7 @@
 #include "platform/codepage.h"
 #include "platform/errors.h"
 #include "platform/files.h"
+#include "platform/machine/libraries.h"
 #include "platform/pump.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include "core/program_log.h"
 #include "platform/bytes.h"
 #include "platform/codepage.h"
-#include "platform/netmsg.h"
+#include "platform/machine/netmsg.h"
 
 namespace {
 

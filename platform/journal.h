@@ -43,8 +43,4 @@ private:
     ::sd_journal* m_journal = nullptr;
 };
 
-// The machine's account SID (binary) of a Linux user: SYSTEM for root, otherwise the machine's
-// account whose profile folder has the user's name; false when the machine knows none.
-bool AccountSidOfUid(unsigned uid, std::string& sid);
-
 }  // namespace platform

@@ -7,12 +7,10 @@
 #include "platform/errors.h"
 #include "platform/handle.h"
 
-// Processes, as CreateProcess and its companions give them. A command line is a Windows one: the
-// program is its first word (in double quotes when it holds blanks), a path of the machine
-// ("C:\\..." maps into the machine folder) or of Linux, or a bare name looked up in PATH. The
-// program runs directly, never through a shell. Failures set the last error: 2 when the program
-// is missing, 3 when its folder is, 5 when it may not run or is a folder, 193 when it is not an
-// executable.
+// Processes, as CreateProcess and its companions give them (the machine's CreateProcess, which
+// takes a command line of the machine, starts them through CreateProcessArgv). The program runs
+// directly, never through a shell. Failures set the last error: 2 when the program is missing, 3
+// when its folder is, 5 when it may not run or is a folder, 193 when it is not an executable.
 namespace platform {
 
 struct ProcessObject;
@@ -28,13 +26,14 @@ enum class Backslashes { EscapeQuotes, Plain };
 std::vector<std::string> SplitCommandLine(std::string_view commandLine,
                                           Backslashes backslashes = Backslashes::EscapeQuotes);
 
-// Starts the command line's program with the other words as its arguments, with this process's
-// environment and current folder and no open files but the standard three. With process, the
-// caller waits for it and must close the handle; without, the program runs on by itself and
-// nobody needs to wait for it.
-bool CreateProcess(std::string_view commandLine, HPROCESS* process);
+// Splits a line into words as a shell does (quotes, escapes and variables), running no command:
+// false with 193 for a line that cannot be read so.
+bool ShellWords(std::string_view line, std::vector<std::string>& words);
 
-// Starts a program whose path and arguments are given already (argv[0] is the path).
+// Starts a program whose path and arguments are given already (argv[0] is a path, or a bare
+// name looked up in PATH), with this process's environment and current folder and no open
+// files but the standard three. With process, the caller waits for it and must close the
+// handle; without, the program runs on by itself and nobody needs to wait for it.
 bool CreateProcessArgv(const std::vector<std::string>& argv, HPROCESS* process);
 
 enum : DWORD { kWaitObject0 = 0, kWaitTimeout = 258, kWaitFailed = 0xFFFFFFFF };

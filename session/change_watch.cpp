@@ -6,7 +6,7 @@
 
 #include "config/settings.h"
 #include "eventlog/catalog.h"
-#include "platform/eventlog_writer.h"
+#include "platform/machine/eventlog_writer.h"
 
 namespace {
 

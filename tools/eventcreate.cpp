@@ -6,14 +6,14 @@
 #include <vector>
 
 #include "eventlog/rendering.h"
-#include "platform/accounts.h"
 #include "platform/bytes.h"
 #include "platform/codepage.h"
-#include "platform/eventlog_writer.h"
-#include "platform/machine.h"
-#include "platform/msgfile.h"
-#include "platform/registry.h"
-#include "platform/registry_files.h"
+#include "platform/machine/accounts.h"
+#include "platform/machine/eventlog_writer.h"
+#include "platform/machine/machine.h"
+#include "platform/machine/msgfile.h"
+#include "platform/machine/registry.h"
+#include "platform/machine/registry_files.h"
 #include "tools/tool_support.h"
 
 namespace {

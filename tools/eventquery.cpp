@@ -9,12 +9,12 @@
 #include "core/dry_run.h"
 #include "eventlog/catalog.h"
 #include "eventlog/rendering.h"
-#include "platform/accounts.h"
 #include "platform/bytes.h"
 #include "platform/codepage.h"
-#include "platform/eventlog.h"
-#include "platform/eventlog_writer.h"
-#include "platform/machine.h"
+#include "platform/machine/accounts.h"
+#include "platform/machine/eventlog.h"
+#include "platform/machine/eventlog_writer.h"
+#include "platform/machine/machine.h"
 #include "tools/tool_support.h"
 
 namespace {

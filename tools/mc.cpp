@@ -6,7 +6,7 @@
 #include <string>
 
 #include "platform/codepage.h"
-#include "platform/msgcompiler.h"
+#include "platform/machine/msgcompiler.h"
 #include "tools/tool_support.h"
 
 namespace {

@@ -5,7 +5,7 @@
 
 #include "platform/codepage.h"
 #include "platform/errors.h"
-#include "platform/netmsg.h"
+#include "platform/machine/netmsg.h"
 #include "tools/tool_support.h"
 
 namespace {

@@ -7,7 +7,7 @@
 
 #include "platform/codepage.h"
 #include "platform/errors.h"
-#include "platform/services.h"
+#include "platform/machine/services.h"
 #include "tools/tool_support.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include "eventlog/catalog.h"
 #include "platform/codepage.h"
 #include "platform/errors.h"
-#include "platform/machine.h"
+#include "platform/machine/machine.h"
 
 void AnswerHelp(int argc, char** argv, const char* about, const char* usage) {
     for (int i = 1; i < argc; ++i) {

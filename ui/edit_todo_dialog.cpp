@@ -5,7 +5,7 @@
 
 #include "actions/actions.h"
 #include "platform/codepage.h"
-#include "platform/services.h"
+#include "platform/machine/services.h"
 #include "ui/dialog_support.h"
 #include "ui/qt_shell.h"
 #include "ui_edit_todo_dialog.h"

@@ -15,7 +15,7 @@
 
 #include "platform/bytes.h"
 #include "platform/codepage.h"
-#include "platform/machine.h"
+#include "platform/machine/machine.h"
 
 using namespace platform;
 

@@ -13,11 +13,11 @@
 #include "libs/bsmtp/mail_arguments.h"
 #include "notify/mail_message.h"
 #include "notify/smtp.h"
-#include "platform/accounts.h"
 #include "platform/bytes.h"
 #include "platform/clock.h"
 #include "platform/codepage.h"
-#include "platform/machine.h"
+#include "platform/machine/accounts.h"
+#include "platform/machine/machine.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include "platform/bytes.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
-#include "platform/machine.h"
+#include "platform/machine/machine.h"
 #include "platform/process.h"
 
 #define UNLHA_EXPORT extern "C" __attribute__((visibility("default")))

@@ -1,7 +1,5 @@
 #include "platform/codepage.h"
 
-#include <iconv.h>
-
 #include <array>
 #include <atomic>
 #include <cerrno>
@@ -11,13 +9,12 @@
 #include <unordered_map>
 #include <vector>
 
+#include "platform/linux/cp932_table.h"
+
 namespace platform {
 namespace {
 
 constexpr char16_t kSjisReplacement = 0x30FB;  // KATAKANA MIDDLE DOT
-constexpr char16_t kNoCharacter = 0xFFFF;      // in the decoding tables: not a character
-
-bool IsTrailByte(unsigned char b) { return (b >= 0x40 && b <= 0x7E) || (b >= 0x80 && b <= 0xFC); }
 
 bool IsAscii(std::string_view s) {
     for (unsigned char c : s) {
@@ -27,121 +24,6 @@ bool IsAscii(std::string_view s) {
 }
 
 // The index of a lead byte among the 60 of code page 932.
-int LeadIndex(unsigned char lead) { return lead <= 0x9F ? lead - 0x81 : lead - 0xE0 + 31; }
-
-// Code page 932 as tables, taken from glibc's exact Windows-compatible converter once, at the
-// first conversion that needs them: decoding every single byte and byte pair, and encoding
-// every UTF-16 unit (learnt from the converter the first time a unit is met, as most of the
-// BMP is never asked for).
-class Cp932 {
-public:
-    static const Cp932& Get() {
-        static const std::unique_ptr<Cp932> tables(new Cp932);
-        return *tables;
-    }
-
-    // The character of a single byte, or kNoCharacter.
-    char16_t Single(unsigned char b) const { return m_single[b]; }
-    // The character of a lead and trail byte, or kNoCharacter.
-    char16_t Pair(unsigned char lead, unsigned char trail) const {
-        return m_pairs[static_cast<size_t>(LeadIndex(lead)) * 256 + trail];
-    }
-    // The code of a character: one byte (below 0x100) or two (lead << 8 | trail); kUnmappable
-    // when code page 932 has none.
-    static constexpr std::uint16_t kUnmappable = 0xFFFE;
-    std::uint16_t Encode(char16_t unit) const {
-        std::uint16_t code = m_encode[unit].load(std::memory_order_relaxed);
-        if (code == kUnknown) {
-            code = AskConverter(unit);
-            m_encode[unit].store(code, std::memory_order_relaxed);
-        }
-        return code;
-    }
-
-private:
-    static constexpr std::uint16_t kUnknown = 0xFFFF;
-
-    Cp932() : m_pairs(60 * 256, kNoCharacter), m_encode(new std::atomic<std::uint16_t>[65536]) {
-        for (size_t i = 0; i < 65536; ++i) m_encode[i].store(kUnknown, std::memory_order_relaxed);
-        iconv_t decoder = iconv_open("UTF-16LE", "CP932");
-        for (int b = 0; b < 256; ++b) {
-            const char in[1] = {static_cast<char>(b)};
-            m_single[b] = IsDBCSLeadByte(static_cast<unsigned char>(b)) ? kNoCharacter
-                                                                        : Decode(decoder, in, 1);
-        }
-        std::vector<unsigned char> uses(65536, 0);
-        for (int lead = 0x81; lead <= 0xFC; ++lead) {
-            if (!IsDBCSLeadByte(static_cast<unsigned char>(lead))) continue;
-            for (int trail = 0x40; trail <= 0xFC; ++trail) {
-                if (!IsTrailByte(static_cast<unsigned char>(trail))) continue;
-                const char in[2] = {static_cast<char>(lead), static_cast<char>(trail)};
-                const char16_t c = Decode(decoder, in, 2);
-                m_pairs[static_cast<size_t>(LeadIndex(static_cast<unsigned char>(lead))) * 256 +
-                        trail] = c;
-                if (c == kNoCharacter) continue;
-                if (uses[c]++ == 0)
-                    m_encode[c].store(static_cast<std::uint16_t>(lead << 8 | trail));
-            }
-        }
-        for (int b = 0; b < 256; ++b) {
-            const char16_t c = m_single[b];
-            if (c != kNoCharacter && uses[c]++ == 0)
-                m_encode[c].store(static_cast<std::uint16_t>(b));
-        }
-        // Characters with more than one code (the NEC and IBM rows): the converter's choice.
-        for (size_t c = 0; c < 65536; ++c) {
-            if (uses[c] > 1) m_encode[c].store(AskConverter(static_cast<char16_t>(c)));
-        }
-        if (decoder != reinterpret_cast<iconv_t>(-1)) iconv_close(decoder);
-    }
-
-    static char16_t Decode(iconv_t cd, const char* bytes, size_t size) {
-        if (cd == reinterpret_cast<iconv_t>(-1)) return bytes[0] >= 0 ? bytes[0] : kNoCharacter;
-        iconv(cd, nullptr, nullptr, nullptr, nullptr);
-        char out[8];
-        char* src = const_cast<char*>(bytes);
-        char* dst = out;
-        size_t left = size, room = sizeof out;
-        if (iconv(cd, &src, &left, &dst, &room) == static_cast<size_t>(-1) || left != 0 ||
-            dst - out != 2) {
-            return kNoCharacter;
-        }
-        return static_cast<char16_t>(static_cast<unsigned char>(out[0]) |
-                                     (static_cast<unsigned char>(out[1]) << 8));
-    }
-
-    static std::uint16_t AskConverter(char16_t unit) {
-        if (unit >= 0xD800 && unit <= 0xDFFF) return kUnmappable;
-        // One converter for each thread that asks, closed when the thread ends.
-        struct Encoder {
-            iconv_t cd = iconv_open("CP932", "UTF-16LE");
-            ~Encoder() {
-                if (cd != reinterpret_cast<iconv_t>(-1)) iconv_close(cd);
-            }
-        };
-        thread_local Encoder owned;
-        const iconv_t encoder = owned.cd;
-        if (encoder == reinterpret_cast<iconv_t>(-1)) return unit < 0x80 ? unit : kUnmappable;
-        iconv(encoder, nullptr, nullptr, nullptr, nullptr);
-        char in[2] = {static_cast<char>(unit & 0xFF), static_cast<char>(unit >> 8)};
-        unsigned char out[4];
-        char* src = in;
-        char* dst = reinterpret_cast<char*>(out);
-        size_t left = 2, room = sizeof out;
-        if (iconv(encoder, &src, &left, &dst, &room) == static_cast<size_t>(-1) || left != 0) {
-            return kUnmappable;
-        }
-        const size_t n = sizeof out - room;
-        if (n == 1) return out[0];
-        if (n == 2) return static_cast<std::uint16_t>(out[0] << 8 | out[1]);
-        return kUnmappable;
-    }
-
-    char16_t m_single[256];
-    std::vector<char16_t> m_pairs;
-    std::unique_ptr<std::atomic<std::uint16_t>[]> m_encode;
-};
-
 // Calls emit(unit) for each UTF-16 unit of a CP932 text, with the system's replacements.
 template <typename Emit>
 void DecodeSjis(std::string_view sjis, Emit emit) {

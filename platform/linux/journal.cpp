@@ -1,6 +1,5 @@
 #include "platform/journal.h"
 
-#include <pwd.h>
 #include <systemd/sd-journal.h>
 #include <unistd.h>
 
@@ -8,11 +7,8 @@
 #include <cstring>
 #include <vector>
 
-#include "platform/accounts.h"
 #include "platform/bytes.h"
 #include "platform/errors.h"
-#include "platform/machine.h"
-#include "platform/registry.h"
 
 namespace platform {
 
@@ -111,33 +107,4 @@ bool Journal::Next(JournalEntry& e) {
 void Journal::Wait(unsigned timeoutMs) {
     if (m_journal) sd_journal_wait(m_journal, static_cast<std::uint64_t>(timeoutMs) * 1000);
 }
-
-bool AccountSidOfUid(unsigned uid, std::string& sid) {
-    if (uid == 0) return StringToSid("S-1-5-18", sid);
-    std::vector<char> buffer(16384);
-    passwd entry;
-    passwd* found = nullptr;
-    if (getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found) != 0 || !found) return false;
-    const std::string name = found->pw_name;
-    UniqueKey list;
-    if (RegOpenKeyEx(HKEY_LOCAL_MACHINE,
-                     "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList",
-                     list.Out()) != kErrorSuccess) {
-        return false;
-    }
-    std::string key;
-    for (DWORD i = 0; RegEnumKeyEx(list.Get(), i, key) == kErrorSuccess; ++i) {
-        std::string profile;
-        if (!ReadMachineString(
-                "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\" + key,
-                "ProfileImagePath", profile)) {
-            continue;
-        }
-        const size_t cut = profile.find_last_of("\\/");
-        const std::string account = cut == std::string::npos ? profile : profile.substr(cut + 1);
-        if (EqualsAsciiNoCase(account, name)) return StringToSid(key, sid);
-    }
-    return false;
-}
-
 }  // namespace platform

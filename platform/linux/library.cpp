@@ -3,11 +3,11 @@
 #include <dlfcn.h>
 
 #include <string>
+#include <vector>
 
 #include "platform/bytes.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
-#include "platform/machine.h"
 
 namespace platform {
 
@@ -28,20 +28,17 @@ std::string SharedObjectName(std::string_view name) {
     return "lib" + stem + ".so";
 }
 
-HLIBRARY LoadLibrary(std::string_view name) {
+HLIBRARY LoadLibraryFrom(const std::vector<std::string>& folders, std::string_view name) {
     const std::string file = SharedObjectName(name);
     if (file == "lib.so") {
         SetLastError(kErrorModNotFound);
         return nullptr;
     }
-    // The program's folder, then the machine's system folder; both absolute, never a folder
-    // relative to wherever the program was started, nor the dynamic linker's own search.
-    const std::string candidates[] = {
-        PathToNative(ExecutableDirectory() + file),
-        PathToNative(MapMachinePath(ExpandMachineEnvironment("%SystemRoot%\\system32\\")) + file),
-    };
     void* handle = nullptr;
-    for (const std::string& path : candidates) {
+    for (const std::string& folder : folders) {
+        // Absolute only: never a folder relative to wherever the program was started, nor the
+        // dynamic linker's own search.
+        const std::string path = PathToNative(folder + file);
         if (path.empty() || path[0] != '/') continue;
         if (FileExists(NativeToPath(path))) {
             handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);

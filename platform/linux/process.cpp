@@ -7,14 +7,14 @@
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
+#include <wordexp.h>
 
 #include <cerrno>
 #include <mutex>
 
 #include "platform/codepage.h"
 #include "platform/files.h"
-#include "platform/linux/spawn.h"
-#include "platform/machine.h"
+#include "platform/spawn.h"
 
 namespace platform {
 
@@ -37,14 +37,6 @@ void CollectClosedChildren() {
         const pid_t r = waitpid(pid, &status, WNOHANG);
         return r == pid || (r < 0 && errno == ECHILD);
     });
-}
-
-// The path of a program word: machine paths map into the machine folder, a bare name is left
-// for the PATH search.
-std::string ProgramPath(const std::string& word) {
-    const bool bare = word.find('\\') == std::string::npos && word.find('/') == std::string::npos &&
-                      !(word.size() >= 2 && word[1] == ':');
-    return bare ? word : MapMachinePath(word);
 }
 
 enum class Reaped { Ended, Running, Failed };
@@ -122,14 +114,16 @@ std::vector<std::string> SplitCommandLine(std::string_view line, Backslashes bac
     return words;
 }
 
-bool CreateProcess(std::string_view commandLine, HPROCESS* process) {
-    std::vector<std::string> words = SplitCommandLine(commandLine);
-    if (words.empty() || words[0].empty()) {
-        SetLastError(kErrorFileNotFound);
+bool ShellWords(std::string_view line, std::vector<std::string>& words) {
+    wordexp_t w;
+    if (wordexp(PathToNative(std::string(line)).c_str(), &w, WRDE_NOCMD) != 0) {
+        SetLastError(kErrorBadExeFormat);
         return false;
     }
-    words[0] = ProgramPath(words[0]);
-    return CreateProcessArgv(words, process);
+    words.clear();
+    for (size_t i = 0; i < w.we_wordc; ++i) words.push_back(NativeToPath(w.we_wordv[i]));
+    wordfree(&w);
+    return true;
 }
 
 bool CreateProcessArgv(const std::vector<std::string>& argv, HPROCESS* process) {

@@ -1,4 +1,4 @@
-#include "platform/linux/spawn.h"
+#include "platform/spawn.h"
 
 #include <fcntl.h>
 #include <signal.h>

@@ -7,9 +7,9 @@
 #include "eventlog/catalog.h"
 #include "platform/clock.h"
 #include "platform/codepage.h"
-#include "platform/eventlog_writer.h"
-#include "platform/machine.h"
-#include "platform/registry_files.h"
+#include "platform/machine/eventlog_writer.h"
+#include "platform/machine/machine.h"
+#include "platform/machine/registry_files.h"
 #include "support/log_records.h"
 #include "support/machine_folder.h"
 

@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "platform/codepage.h"
-#include "platform/registry.h"
-#include "platform/registry_files.h"
+#include "platform/machine/registry.h"
+#include "platform/machine/registry_files.h"
 #include "support/machine_folder.h"
 #include "support/message_files.h"
 

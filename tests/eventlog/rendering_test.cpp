@@ -4,9 +4,9 @@
 
 #include "eventlog/catalog.h"
 #include "platform/codepage.h"
-#include "platform/machine.h"
-#include "platform/registry.h"
-#include "platform/registry_files.h"
+#include "platform/machine/machine.h"
+#include "platform/machine/registry.h"
+#include "platform/machine/registry_files.h"
 #include "support/machine_folder.h"
 #include "support/message_files.h"
 

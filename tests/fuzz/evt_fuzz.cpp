@@ -6,8 +6,8 @@
 
 #include "fuzz_folder.h"
 #include "platform/codepage.h"
-#include "platform/eventlog.h"
-#include "platform/evt_format.h"
+#include "platform/machine/eventlog.h"
+#include "platform/machine/evt_format.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "fuzz_folder.h"
-#include "platform/eventlog.h"
-#include "platform/evtx_format.h"
+#include "platform/machine/eventlog.h"
+#include "platform/machine/evtx_format.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/msgcompiler.h"
-#include "platform/msgfile.h"
+#include "platform/machine/msgcompiler.h"
+#include "platform/machine/msgfile.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string_view input(reinterpret_cast<const char*>(data), size);

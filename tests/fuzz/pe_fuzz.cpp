@@ -4,7 +4,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/msgfile.h"
+#include "platform/machine/msgfile.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string_view input(reinterpret_cast<const char*>(data), size);

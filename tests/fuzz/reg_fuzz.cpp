@@ -2,8 +2,8 @@
 #include <cstdint>
 #include <string_view>
 
-#include "platform/registry.h"
-#include "platform/registry_files.h"
+#include "platform/machine/registry.h"
+#include "platform/machine/registry_files.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/netmsg.h"
+#include "platform/machine/netmsg.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string_view input(reinterpret_cast<const char*>(data), size);

@@ -12,8 +12,8 @@
 #include "core/program_log.h"
 #include "ingest/syslog_message.h"
 #include "platform/codepage.h"
-#include "platform/eventlog.h"
 #include "platform/files.h"
+#include "platform/machine/eventlog.h"
 #include "support/log_records.h"
 #include "support/machine_folder.h"
 

@@ -15,7 +15,7 @@
 #include "core/program_log.h"
 #include "ingest/syslog_message.h"
 #include "platform/codepage.h"
-#include "platform/eventlog.h"
+#include "platform/machine/eventlog.h"
 #include "support/child_process.h"
 #include "support/log_records.h"
 #include "support/loopback.h"

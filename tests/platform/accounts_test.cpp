@@ -1,9 +1,9 @@
-#include "platform/accounts.h"
+#include "platform/machine/accounts.h"
 
 #include <gtest/gtest.h>
 
 #include "platform/codepage.h"
-#include "platform/registry.h"
+#include "platform/machine/registry.h"
 #include "support/machine_folder.h"
 
 using namespace platform;

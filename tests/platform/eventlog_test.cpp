@@ -1,5 +1,5 @@
-#include "platform/eventlog.h"
-#include "platform/eventlog_writer.h"
+#include "platform/machine/eventlog.h"
+#include "platform/machine/eventlog_writer.h"
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>
@@ -10,13 +10,13 @@
 #include <random>
 #include <vector>
 
-#include "platform/accounts.h"
 #include "platform/bytes.h"
 #include "platform/codepage.h"
-#include "platform/evt_format.h"
-#include "platform/machine.h"
-#include "platform/registry.h"
-#include "platform/registry_files.h"
+#include "platform/machine/accounts.h"
+#include "platform/machine/evt_format.h"
+#include "platform/machine/machine.h"
+#include "platform/machine/registry.h"
+#include "platform/machine/registry_files.h"
 #include "support/machine_folder.h"
 
 using namespace platform;

@@ -6,13 +6,13 @@
 
 #include "platform/bytes.h"
 #include "platform/codepage.h"
-#include "platform/eventlog.h"
-#include "platform/eventlog_writer.h"
-#include "platform/evtx_format.h"
 #include "platform/files.h"
-#include "platform/machine.h"
-#include "platform/registry.h"
-#include "platform/registry_files.h"
+#include "platform/machine/eventlog.h"
+#include "platform/machine/eventlog_writer.h"
+#include "platform/machine/evtx_format.h"
+#include "platform/machine/machine.h"
+#include "platform/machine/registry.h"
+#include "platform/machine/registry_files.h"
 #include "support/machine_folder.h"
 
 using namespace platform;

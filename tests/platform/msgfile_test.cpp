@@ -1,4 +1,4 @@
-#include "platform/msgfile.h"
+#include "platform/machine/msgfile.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 #include <random>
 
 #include "platform/codepage.h"
-#include "platform/msgcompiler.h"
+#include "platform/machine/msgcompiler.h"
 #include "support/machine_folder.h"
 
 using namespace platform;

@@ -1,4 +1,4 @@
-#include "platform/process.h"
+#include "platform/machine/command_line.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

@@ -1,4 +1,4 @@
-#include "platform/registry.h"
+#include "platform/machine/registry.h"
 
 #include <gtest/gtest.h>
 
@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "platform/codepage.h"
-#include "platform/machine.h"
-#include "platform/registry_files.h"
+#include "platform/machine/machine.h"
+#include "platform/machine/registry_files.h"
 #include "support/machine_folder.h"
 
 using namespace platform;

@@ -1,4 +1,4 @@
-#include "platform/services.h"
+#include "platform/machine/services.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>

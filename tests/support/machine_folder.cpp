@@ -11,8 +11,8 @@
 #include <fstream>
 #include <vector>
 
-#include "platform/machine.h"
-#include "platform/registry_files.h"
+#include "platform/machine/machine.h"
+#include "platform/machine/registry_files.h"
 
 namespace {
 

@@ -3,9 +3,9 @@
 #include <gtest/gtest.h>
 
 #include "platform/files.h"
-#include "platform/machine.h"
-#include "platform/msgcompiler.h"
-#include "platform/registry_files.h"
+#include "platform/machine/machine.h"
+#include "platform/machine/msgcompiler.h"
+#include "platform/machine/registry_files.h"
 #include "support/machine_folder.h"
 
 std::string InstallMessageFile(const MachineFolder& machine, const std::string& name,

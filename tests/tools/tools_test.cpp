@@ -12,9 +12,9 @@
 #include "config/settings.h"
 #include "eventlog/catalog.h"
 #include "platform/codepage.h"
-#include "platform/eventlog_writer.h"
-#include "platform/registry.h"
-#include "platform/registry_files.h"
+#include "platform/machine/eventlog_writer.h"
+#include "platform/machine/registry.h"
+#include "platform/machine/registry_files.h"
 #include "support/machine_folder.h"
 #include "support/mail_server.h"
 
