@@ -278,8 +278,9 @@ std::string ComposeMessage(const TPostMessage& m, const std::string& charset,
             std::string bytes;
             if (!platform::ReadWholeFile(path, bytes)) {
                 // Sent as an empty part, the report would claim a file it does not carry.
-                throw ESmtpError(sjis(u8"添付ファイルを読み込めませんでした。") + "(" + path +
-                                 ") " + platform::SystemErrorText(platform::GetLastError()));
+                throw ESmtpError(MailFault::Other,
+                                 sjis(u8"添付ファイルを読み込めませんでした。") + "(" + path +
+                                     ") " + platform::SystemErrorText(platform::GetLastError()));
             }
             const std::string name = ParameterName(FileName(path));
             body += "--" + boundary + "\r\nContent-Type: application/octet-stream; name=\"" + name +

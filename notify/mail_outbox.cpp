@@ -14,12 +14,10 @@
 namespace {
 
 // The failures of a send that say the server is not there for now (no answer in time, the
-// connection gone), as opposed to a reply that refused something.
+// connection gone), as opposed to a reply that refused something; a refused reset is a server
+// that will not take anything now.
 bool ServerAway(const std::exception& e, const TNMSMTP& client) {
-    if (dynamic_cast<const ESockError*>(&e)) return true;
-    const std::string text = e.what();
-    return text == "Socket readln aborted" || text == "Socket send aborted" ||
-           text == "Not Connected" || client.FailedStep() == SmtpStep::Rset;
+    return ServerAway(FaultOf(e)) || client.FailedStep() == SmtpStep::Rset;
 }
 
 void Line(int level, int watch, const char8_t* text, const std::string& detail = std::string()) {

@@ -235,22 +235,21 @@ std::unique_ptr<TNMSMTP> ReportMailer::ConnectMailClient() {
         try {
             client->Connect();
             return client;
-        } catch (const ESockError& e) {
-            const std::string message = e.what();
-            if (message == "Connection Timed out") {
-                m_connectionError =
-                    cannot + sjis(u8"STMPサーバー名、ポート番号を確認してください。");
-                timedOut = true;
-            } else if (message == "Null Remote Address") {
-                m_connectionError = cannot + sjis(u8"STMPサーバー名が無効です。");
-            } else {
-                m_connectionError = cannot + message;
-            }
         } catch (const std::exception& e) {
-            const std::string message = e.what();
-            m_connectionError = message == "Authentication failed"
-                                    ? cannot + sjis(u8"送信者メールアドレスを確認してください。")
-                                    : cannot + message;
+            switch (FaultOf(e)) {
+                case MailFault::ConnectTimedOut:
+                    m_connectionError =
+                        cannot + sjis(u8"STMPサーバー名、ポート番号を確認してください。");
+                    timedOut = true;
+                    break;
+                case MailFault::HostUnknown:
+                    m_connectionError = cannot + sjis(u8"STMPサーバー名が無効です。");
+                    break;
+                case MailFault::AuthenticationFailed:
+                    m_connectionError = cannot + sjis(u8"送信者メールアドレスを確認してください。");
+                    break;
+                default: m_connectionError = cannot + e.what(); break;
+            }
         } catch (...) {
             m_connectionError =
                 cannot + sjis(u8"内部エラーが発生しました。アプリケーションを再起動してください。");

@@ -179,31 +179,34 @@ unsigned MillisecondsLeft(std::chrono::steady_clock::time_point deadline) {
 }  // namespace
 
 void TPowersock::Connect() {
-    if (Connected()) throw ESockError("Already connected");
+    if (Connected()) throw ESockError(MailFault::AlreadyConnected, "Already connected");
     m_aborted = m_timedOut = false;
     m_reader.Clear();
     std::uint32_t address = 0;
     int error = 0;
     const Deadline deadline = DeadlineFromNow();
     platform::WaitResult lookup = platform::ResolveHost(Host, Budget(), Hook(), address, error);
-    if (lookup == platform::WaitResult::TimedOut) throw ESockError("Host Lookup Timed Out");
-    if (lookup == platform::WaitResult::Aborted) throw ESockError("Host Lookup Canceled");
+    if (lookup == platform::WaitResult::TimedOut)
+        throw ESockError(MailFault::ConnectFailed, "Host Lookup Timed Out");
+    if (lookup == platform::WaitResult::Aborted)
+        throw ESockError(MailFault::ConnectFailed, "Host Lookup Canceled");
     if (lookup != platform::WaitResult::Ready) {
         if (OnInvalidHost) {
             OnInvalidHost();
             return;
         }
-        throw ESockError("Null Remote Address");
+        throw ESockError(MailFault::HostUnknown, "Null Remote Address");
     }
     switch (m_socket.Connect(address, Port, MillisecondsLeft(deadline), Hook(), error)) {
         case platform::WaitResult::Ready: return;
         case platform::WaitResult::TimedOut:
             m_timedOut = true;
-            throw ESockError("Connection Timed out");
-        case platform::WaitResult::Aborted: throw ESockError("Connection Canceled");
+            throw ESockError(MailFault::ConnectTimedOut, "Connection Timed out");
+        case platform::WaitResult::Aborted:
+            throw ESockError(MailFault::ConnectFailed, "Connection Canceled");
         case platform::WaitResult::Failed:
             if (OnConnectionFailed) OnConnectionFailed();
-            throw ESockError("Connection Failed");
+            throw ESockError(MailFault::ConnectFailed, "Connection Failed");
     }
 }
 
@@ -215,7 +218,7 @@ std::string TPowersock::ReadLn(Deadline deadline) {
         // A peer that always has more to send never lets a wait time out: the clock decides.
         if (std::chrono::steady_clock::now() >= deadline) {
             m_timedOut = true;
-            throw ESmtpError("Socket readln aborted");
+            throw ESmtpError(MailFault::ConnectionLost, "Socket readln aborted");
         }
         int error = 0;
         std::string chunk;
@@ -227,11 +230,12 @@ std::string TPowersock::ReadLn(Deadline deadline) {
                 break;
             case platform::WaitResult::TimedOut:
                 m_timedOut = true;
-                throw ESmtpError("Socket readln aborted");
-            case platform::WaitResult::Aborted: throw ESmtpError("Socket readln aborted");
+                throw ESmtpError(MailFault::ConnectionLost, "Socket readln aborted");
+            case platform::WaitResult::Aborted:
+                throw ESmtpError(MailFault::ConnectionLost, "Socket readln aborted");
             case platform::WaitResult::Failed:
                 m_socket.Close();
-                throw ESockError(SocketErrorText(error));
+                throw ESockError(MailFault::ConnectionLost, SocketErrorText(error));
         }
     }
     return line;
@@ -248,7 +252,7 @@ std::string TPowersock::ReadReply() {
     while (ReplyReader::Continues(line) && !line.empty() && line.back() == '\n') {
         if (std::chrono::steady_clock::now() >= deadline) {
             m_timedOut = true;
-            throw ESmtpError("Socket readln aborted");
+            throw ESmtpError(MailFault::ConnectionLost, "Socket readln aborted");
         }
         line = ReadLn(deadline);
     }
@@ -256,7 +260,7 @@ std::string TPowersock::ReadReply() {
         // The connection closed before the reply was whole: no answer is no acceptance.
         m_socket.Close();
         m_replyNumber = 0;
-        throw ESockError(SocketErrorText(platform::kWsaEnotconn));
+        throw ESockError(MailFault::ConnectionLost, SocketErrorText(platform::kWsaEnotconn));
     }
     SetReplyNumber(line);
     return line;
@@ -267,8 +271,10 @@ void TPowersock::Write(const std::string& bytes) {
     switch (m_socket.Send(bytes, Budget(), Hook(), error)) {
         case platform::WaitResult::Ready: return;
         case platform::WaitResult::TimedOut:
-        case platform::WaitResult::Aborted: throw ESmtpError("Socket send aborted");
-        case platform::WaitResult::Failed: throw ESockError(SocketErrorText(error));
+        case platform::WaitResult::Aborted:
+            throw ESmtpError(MailFault::ConnectionLost, "Socket send aborted");
+        case platform::WaitResult::Failed:
+            throw ESockError(MailFault::ConnectionLost, SocketErrorText(error));
     }
 }
 
@@ -330,11 +336,13 @@ void TNMSMTP::Connect() {
         // line without a code does not).
         std::string greeting = ReadReply();
         greeted = true;
-        if (!Positive(m_replyNumber)) throw ESmtpError(WithoutLineEnd(greeting));
+        if (!Positive(m_replyNumber))
+            throw ESmtpError(MailFault::Refused, WithoutLineEnd(greeting));
         Write("HELO " + UserID + "\r\n");
         ReadReply();
         if (m_replyNumber < 200 || m_replyNumber >= 300) {
-            if (!OnAuthenticationFailed) throw ESmtpError("Authentication failed");
+            if (!OnAuthenticationFailed)
+                throw ESmtpError(MailFault::AuthenticationFailed, "Authentication failed");
             OnAuthenticationFailed();
         }
     } catch (...) {
@@ -364,11 +372,11 @@ void TNMSMTP::SendMail() {
     BusyWhileAlive busy(m_busy);
 
     const std::string message = AssembleMessage();
-    if (!Connected()) throw ESmtpError("Not Connected");
+    if (!Connected()) throw ESmtpError(MailFault::ConnectionLost, "Not Connected");
     const TPostMessage& m = PostMessage;
     if (m.FromAddress.empty() ||
         (m.ToAddress.empty() && m.ToCarbonCopy.empty() && m.ToBlindCarbonCopy.empty())) {
-        if (!OnHeaderIncomplete) throw ESmtpError("Incomplete Header");
+        if (!OnHeaderIncomplete) throw ESmtpError(MailFault::Other, "Incomplete Header");
         OnHeaderIncomplete();
         return;
     }
@@ -386,7 +394,7 @@ void TNMSMTP::SendComposed(const std::string& from, const std::vector<std::strin
                            const std::string& message) {
     if (m_busy) return;
     BusyWhileAlive busy(m_busy);
-    if (!Connected()) throw ESmtpError("Not Connected");
+    if (!Connected()) throw ESmtpError(MailFault::ConnectionLost, "Not Connected");
     Deliver(from, to, DotStuffed(message));
 }
 
@@ -395,10 +403,10 @@ void TNMSMTP::Deliver(const std::string& from, const std::vector<std::string>& t
     m_recipients.clear();
     m_step = SmtpStep::Rset;
     std::string reply = Transaction("RSET");
-    if (!Positive(m_replyNumber)) throw ESmtpError(WithoutLineEnd(reply));
+    if (!Positive(m_replyNumber)) throw ESmtpError(MailFault::Refused, WithoutLineEnd(reply));
     m_step = SmtpStep::MailFrom;
     reply = Transaction("MAIL FROM:<" + from + ">");
-    if (!Positive(m_replyNumber)) throw ESmtpError(WithoutLineEnd(reply));
+    if (!Positive(m_replyNumber)) throw ESmtpError(MailFault::Refused, WithoutLineEnd(reply));
     m_step = SmtpStep::RcptTo;
     for (const std::string& entry : to) {
         const std::string address = AddressOf(entry);
@@ -413,13 +421,13 @@ void TNMSMTP::Deliver(const std::string& from, const std::vector<std::string>& t
     }
     m_step = SmtpStep::Data;
     reply = Transaction("DATA");
-    if (!Positive(m_replyNumber)) throw ESmtpError(WithoutLineEnd(reply));
+    if (!Positive(m_replyNumber)) throw ESmtpError(MailFault::Refused, WithoutLineEnd(reply));
     m_step = SmtpStep::Message;
     Write(stuffedMessage);
     reply = Transaction(".");
     if (!Positive(m_replyNumber)) {
         if (OnFailure) OnFailure();
-        throw ESmtpError(WithoutLineEnd(reply));
+        throw ESmtpError(MailFault::Refused, WithoutLineEnd(reply));
     }
     m_step = SmtpStep::None;
 }
@@ -435,5 +443,5 @@ void TNMSMTP::Disconnect() {
     } catch (...) {
     }
     m_socket.Close();
-    if (sent && m_replyNumber > 339) throw ESmtpError(WithoutLineEnd(reply));
+    if (sent && m_replyNumber > 339) throw ESmtpError(MailFault::Refused, WithoutLineEnd(reply));
 }

@@ -8,23 +8,34 @@
 #include <string_view>
 #include <vector>
 
+#include "notify/mail_faults.h"
 #include "notify/mail_message.h"
 #include "platform/socket.h"
 
 // The built-in SMTP client: a TCP client with a time-out and line reading (TPowersock) and the
 // SMTP dialogue without authentication (TNMSMTP); the message it sends is composed in
-// mail_message.h. Failures are exceptions whose texts callers compare: socket errors are
-// ESockError, all others ESmtpError. Every reply is read whole, within the time-out, and only a
-// complete reply with the code a step expects lets the dialogue go on.
+// mail_message.h. Failures are exceptions with a kind (MailFault) and a text for the log: socket
+// errors are ESockError, all others ESmtpError. Every reply is read whole, within the time-out,
+// and only a complete reply with the code a step expects lets the dialogue go on.
 
-class ESockError : public std::runtime_error {
+class SmtpFailure : public std::runtime_error {
 public:
-    using std::runtime_error::runtime_error;
+    SmtpFailure(MailFault fault, const std::string& text)
+        : std::runtime_error(text), m_fault(fault) {}
+    MailFault Fault() const { return m_fault; }
+
+private:
+    MailFault m_fault;
 };
 
-class ESmtpError : public std::runtime_error {
+class ESockError : public SmtpFailure {
 public:
-    using std::runtime_error::runtime_error;
+    using SmtpFailure::SmtpFailure;
+};
+
+class ESmtpError : public SmtpFailure {
+public:
+    using SmtpFailure::SmtpFailure;
 };
 
 // Reply lines as the client takes them from what it received: up to and including LF, a line

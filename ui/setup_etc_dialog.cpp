@@ -319,23 +319,25 @@ void TfrmSetupEtc::ConnectionTest() {
             client->Connect();
             Tell(sjis(u8"SMTPサーバーの接続テストは正常に終了しました。"), ConnectionCaption(),
                  platform::kMbIconInformation);
-        } catch (const ESockError& e) {
-            const std::string message = e.what();
-            if (message == "Connection Timed out") {
-                Tell(cannot + sjis(u8"\r\n\r\nSTMPサーバー、ポート番号を確認してください。"),
-                     ConnectionCaption(), platform::kMbIconExclamation);
-            } else if (message == "Null Remote Address") {
-                Tell(cannot + sjis(u8"\r\n\r\nSTMPサーバーが無効です。"), ConnectionCaption(),
-                     platform::kMbIconExclamation);
-            } else if (message != "Already connected") {
-                Tell(followed + message, ConnectionCaption(), platform::kMbIconExclamation);
-            }
         } catch (const std::exception& e) {
-            const std::string message = e.what();
-            Tell(message == "Authentication failed"
-                     ? cannot + sjis(u8"\r\n\r\n送信者メールアドレスを確認してください。")
-                     : followed + message,
-                 ConnectionCaption(), platform::kMbIconExclamation);
+            switch (FaultOf(e)) {
+                case MailFault::ConnectTimedOut:
+                    Tell(cannot + sjis(u8"\r\n\r\nSTMPサーバー、ポート番号を確認してください。"),
+                         ConnectionCaption(), platform::kMbIconExclamation);
+                    break;
+                case MailFault::HostUnknown:
+                    Tell(cannot + sjis(u8"\r\n\r\nSTMPサーバーが無効です。"), ConnectionCaption(),
+                         platform::kMbIconExclamation);
+                    break;
+                case MailFault::AlreadyConnected: break;
+                case MailFault::AuthenticationFailed:
+                    Tell(cannot + sjis(u8"\r\n\r\n送信者メールアドレスを確認してください。"),
+                         ConnectionCaption(), platform::kMbIconExclamation);
+                    break;
+                default:
+                    Tell(followed + e.what(), ConnectionCaption(), platform::kMbIconExclamation);
+                    break;
+            }
         } catch (...) {
             Tell(
                 cannot + sjis(u8"\r\n\r\n内部エラーが発生しました。\r\nアプリケーションを再起動して"

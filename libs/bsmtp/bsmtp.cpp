@@ -11,6 +11,7 @@
 #include <string>
 
 #include "libs/bsmtp/mail_arguments.h"
+#include "notify/mail_faults.h"
 #include "notify/mail_message.h"
 #include "notify/smtp.h"
 #include "platform/bytes.h"
@@ -121,31 +122,45 @@ std::string NotTakenText(const bsmtp::MailArguments& a, const Dialogue& d) {
     return text;
 }
 
+// The kind of a failure curl reported, as the program's own client tells them apart.
+MailFault FaultOfCurl(CURLcode code) {
+    switch (code) {
+        case CURLE_COULDNT_RESOLVE_HOST: return MailFault::HostUnknown;
+        case CURLE_COULDNT_CONNECT: return MailFault::ConnectFailed;
+        case CURLE_OPERATION_TIMEDOUT: return MailFault::ConnectionLost;
+        case CURLE_LOGIN_DENIED: return MailFault::AuthenticationFailed;
+        case CURLE_SSL_CONNECT_ERROR:
+        case CURLE_PEER_FAILED_VERIFICATION:
+        case CURLE_SSL_CERTPROBLEM:
+        case CURLE_SSL_CIPHER:
+        case CURLE_SSL_CACERT_BADFILE:
+        case CURLE_USE_SSL_FAILED: return MailFault::Tls;
+        default: return MailFault::Other;
+    }
+}
+
 std::string ErrorText(CURLcode code, const Dialogue& d, const bsmtp::MailArguments& a,
                       const char* curlError) {
     const std::string detail = curlError[0] ? curlError : curl_easy_strerror(code);
     const std::string server = a.host + ":" + std::to_string(a.port);
-    switch (code) {
-        case CURLE_ABORTED_BY_CALLBACK:
-            if (d.refusedPlainSession) {
-                return platform::StringPrintf(
-                    Sjis(u8"SMTPサーバー(%s)は認証を受け付けていません。送信を中止しました。")
-                        .c_str(),
-                    server.c_str());
-            }
-            break;
-        case CURLE_COULDNT_RESOLVE_HOST:
+    if (code == CURLE_ABORTED_BY_CALLBACK && d.refusedPlainSession) {
+        return platform::StringPrintf(
+            Sjis(u8"SMTPサーバー(%s)は認証を受け付けていません。送信を中止しました。").c_str(),
+            server.c_str());
+    }
+    switch (FaultOfCurl(code)) {
+        case MailFault::HostUnknown:
             return platform::StringPrintf(Sjis(u8"SMTPサーバー名(%s)が見つかりません。").c_str(),
                                           a.host.c_str());
-        case CURLE_COULDNT_CONNECT:
+        case MailFault::ConnectFailed:
             return platform::StringPrintf(
                 Sjis(u8"SMTPサーバー(%s)に接続できませんでした。%s").c_str(), server.c_str(),
                 detail.c_str());
-        case CURLE_OPERATION_TIMEDOUT:
+        case MailFault::ConnectionLost:
             return platform::StringPrintf(
                 Sjis(u8"SMTPサーバー(%s)の応答がタイムアウトしました。%s").c_str(), server.c_str(),
                 d.lastVerb.c_str());
-        case CURLE_LOGIN_DENIED: {
+        case MailFault::AuthenticationFailed: {
             if (d.authSent && d.lastCode >= 400) {
                 return platform::StringPrintf(Sjis(u8"認証(%s)に失敗しました。%s").c_str(),
                                               a.method.c_str(), d.lastReply.c_str());
@@ -153,12 +168,7 @@ std::string ErrorText(CURLcode code, const Dialogue& d, const bsmtp::MailArgumen
             return platform::StringPrintf(
                 Sjis(u8"SMTPサーバーは認証方式%sを受け付けていません。").c_str(), a.method.c_str());
         }
-        case CURLE_SSL_CONNECT_ERROR:
-        case CURLE_PEER_FAILED_VERIFICATION:
-        case CURLE_SSL_CERTPROBLEM:
-        case CURLE_SSL_CIPHER:
-        case CURLE_SSL_CACERT_BADFILE:
-        case CURLE_USE_SSL_FAILED: return Sjis(u8"TLSの接続を確立できませんでした。") + detail;
+        case MailFault::Tls: return Sjis(u8"TLSの接続を確立できませんでした。") + detail;
         default: break;
     }
     // Every recipient refused: say which, and why.

@@ -11,7 +11,7 @@
 #include <cstdlib>
 
 #include "platform/codepage.h"
-#include "platform/linux/freshness.h"
+#include "platform/freshness.h"
 
 namespace platform {
 

@@ -18,8 +18,8 @@
 
 #include "platform/bytes.h"
 #include "platform/codepage.h"
+#include "platform/freshness.h"
 #include "platform/linux/file_names.h"
-#include "platform/linux/freshness.h"
 
 namespace platform {
 namespace {

@@ -1,4 +1,4 @@
-#include "platform/linux/freshness.h"
+#include "platform/freshness.h"
 
 #include <time.h>
 

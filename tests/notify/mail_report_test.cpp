@@ -148,8 +148,12 @@ class FlakyClient : public TNMSMTP {
 public:
     explicit FlakyClient(std::string error) : m_error(std::move(error)) {}
     void Connect() override {
-        if (!m_error.empty()) throw ESockError(m_error);
-        TNMSMTP::Connect();
+        if (m_error.empty()) return TNMSMTP::Connect();
+        // What the client raises for each of them.
+        const MailFault fault = m_error == "Connection Timed out"  ? MailFault::ConnectTimedOut
+                                : m_error == "Null Remote Address" ? MailFault::HostUnknown
+                                                                   : MailFault::ConnectFailed;
+        throw ESockError(fault, m_error);
     }
 
 private:

@@ -9,7 +9,7 @@
 #include <unordered_map>
 
 #include "platform/files.h"
-#include "platform/linux/freshness.h"
+#include "platform/freshness.h"
 #include "platform/machine/machine.h"
 #include "platform/machine/root/machine_paths.h"
 

@@ -13,7 +13,7 @@
 
 #include "platform/codepage.h"
 #include "platform/files.h"
-#include "platform/linux/freshness.h"
+#include "platform/freshness.h"
 #include "platform/machine/machine.h"
 #include "platform/machine/registry_files.h"
 

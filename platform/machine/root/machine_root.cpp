@@ -8,7 +8,7 @@
 #include "platform/bytes.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
-#include "platform/linux/freshness.h"
+#include "platform/freshness.h"
 #include "platform/machine/machine.h"
 #include "platform/machine/registry.h"
 #include "platform/machine/root/machine_paths.h"
