@@ -17,7 +17,6 @@ import random
 import re
 import shutil
 import signal
-import socket
 import subprocess
 import sys
 import tempfile
@@ -29,12 +28,6 @@ MARK = re.compile(rb"KILLMARK-[a-z]+-[0-9]+")
 REPEAT = "すでに届いている場合があります"
 
 
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
-
-
 def one_path(build, path, runs, delay_ms, rng):
     folder = tempfile.mkdtemp(prefix="quorvik-kill-")
     try:
@@ -44,10 +37,10 @@ def one_path(build, path, runs, delay_ms, rng):
             shutil.copy(os.path.join(build, "libbsmtp.so"), folder)
         mail = os.path.join(folder, "mail")
         os.mkdir(mail)
-        port = free_port()
-        # Debian's Python, which has the aiosmtpd the setup installs.
+        # Debian's Python, which has the aiosmtpd the setup installs; it takes a port of the
+        # system's choosing and names it in its ready file.
         python = "/usr/bin/python3" if os.path.exists("/usr/bin/python3") else sys.executable
-        server = subprocess.Popen([python, SINK, mail, str(port), "--delay-ms", str(delay_ms)])
+        server = subprocess.Popen([python, SINK, mail, "0", "--delay-ms", str(delay_ms)])
         try:
             for _ in range(100):
                 if os.path.exists(os.path.join(mail, "ready")):
@@ -55,6 +48,8 @@ def one_path(build, path, runs, delay_ms, rng):
                 time.sleep(0.1)
             else:
                 raise RuntimeError("the mail server did not start")
+            with open(os.path.join(mail, "ready")) as f:
+                port = int(f.read())
             subprocess.run([runner, "setup", folder, str(port)], check=True)
             machine = os.path.join(folder, "machine") + "/"
             written = []

@@ -69,6 +69,7 @@ bool SyslogReceiver::Start(const SyslogOptions& options) {
         platform::SetLastError(error);
         return false;
     }
+    m_options.port = m_receiver.Port();  // the system's choice, when 0 was asked for
     {
         std::lock_guard lock(m_mutex);
         m_queue.clear();

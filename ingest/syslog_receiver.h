@@ -17,7 +17,7 @@
 // What the receiver is told by the settings.
 struct SyslogOptions {
     std::string bind = "127.0.0.1";
-    std::uint16_t port = 5514;
+    std::uint16_t port = 5514;   // 0: one the system picks (Options() says which)
     std::string allow;           // addresses and networks; empty: the bind address's own
     std::string log = "Syslog";  // CP932, as the settings hold it
     // What may wait to be written before new messages are dropped (and counted).

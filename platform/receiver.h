@@ -24,10 +24,13 @@ public:
     NetworkReceiver(const NetworkReceiver&) = delete;
     NetworkReceiver& operator=(const NetworkReceiver&) = delete;
 
-    // Binds both sockets to the address (IPv4 or IPv6, numeric) and port; false with the system's
-    // last error (Windows code) when either cannot be had.
+    // Binds both sockets to the address (IPv4 or IPv6, numeric) and port (0: one the system
+    // picks that both can have); false with the system's last error (Windows code) when either
+    // cannot be had.
     bool Open(const std::string& address, std::uint16_t port);
     void Close();
+    // The port both sockets are bound to while open.
+    std::uint16_t Port() const;
 
     // Waits at most timeoutMs; hands each datagram, each piece of a stream and each closed
     // connection to the callback. A peer that opens more than the connections allowed loses its
@@ -41,6 +44,8 @@ public:
     static constexpr int kMaxConnections = 64;
 
 private:
+    bool OpenOn(const std::string& address, std::uint16_t port);
+
     struct Impl;
     Impl* m;
 };

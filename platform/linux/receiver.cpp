@@ -92,6 +92,25 @@ NetworkReceiver::~NetworkReceiver() {
 }
 
 bool NetworkReceiver::Open(const std::string& address, std::uint16_t port) {
+    if (port != 0) return OpenOn(address, port);
+    // The port TCP gets, for UDP as well; another program may hold that one for UDP already.
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        if (OpenOn(address, 0)) return true;
+        if (GetLastError() != ErrorFromErrno(EADDRINUSE)) return false;
+    }
+    return false;
+}
+
+std::uint16_t NetworkReceiver::Port() const {
+    sockaddr_storage where;
+    socklen_t length = sizeof where;
+    if (m->tcp < 0 || getsockname(m->tcp, reinterpret_cast<sockaddr*>(&where), &length) != 0)
+        return 0;
+    return ntohs(where.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&where)->sin6_port
+                                             : reinterpret_cast<sockaddr_in*>(&where)->sin_port);
+}
+
+bool NetworkReceiver::OpenOn(const std::string& address, std::uint16_t port) {
     Close();
     sockaddr_storage where;
     socklen_t length = 0;
@@ -112,8 +131,20 @@ bool NetworkReceiver::Open(const std::string& address, std::uint16_t port) {
     // Bursts wait in the kernel while the writer catches up.
     const int buffer = 4 << 20;
     setsockopt(m->udp, SOL_SOCKET, SO_RCVBUF, &buffer, sizeof buffer);
-    if (bind(m->udp, reinterpret_cast<sockaddr*>(&where), length) != 0 ||
-        bind(m->tcp, reinterpret_cast<sockaddr*>(&where), length) != 0 || listen(m->tcp, 16) != 0) {
+    if (bind(m->tcp, reinterpret_cast<sockaddr*>(&where), length) != 0) {
+        const int err = errno;
+        Close();
+        return FailWith(err);
+    }
+    if (port == 0) {
+        const std::uint16_t chosen = Port();
+        if (where.ss_family == AF_INET6) {
+            reinterpret_cast<sockaddr_in6*>(&where)->sin6_port = htons(chosen);
+        } else {
+            reinterpret_cast<sockaddr_in*>(&where)->sin_port = htons(chosen);
+        }
+    }
+    if (bind(m->udp, reinterpret_cast<sockaddr*>(&where), length) != 0 || listen(m->tcp, 16) != 0) {
         const int err = errno;
         Close();
         return FailWith(err);

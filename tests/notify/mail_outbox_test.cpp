@@ -5,6 +5,7 @@
 
 #include "notify/mail_report.h"
 #include "notify/mail_spool.h"
+#include "support/loopback.h"
 #include "support/mail_fixture.h"
 #include "support/mail_server.h"
 #include "support/smtp_server.h"
@@ -66,7 +67,7 @@ class SpoolPeer : public MailTest {
 protected:
     SpoolPeer() : spool(folder.File("SPOOL/")) {
         settings.TimeOut = 2;
-        port = FreePort();
+        port = reserved.Port();
         settings.SMTPPort = port;
     }
     // What the spool folder holds, by extension.
@@ -126,6 +127,7 @@ protected:
     }
 
     MailSpool spool;
+    ReservedPort reserved;  // where the server comes up later
     std::uint16_t port = 0;
 };
 
@@ -324,7 +326,8 @@ TEST_F(MailTest, KeptMailTakenButNotRemovableIsNeverSentAgain) {
     MailSpool spool(folder.File("SPOOL/"));
     ReportMailer mailer(settings);
     mailer.UseSpool(&spool, 24);
-    settings.SMTPPort = FreePort();
+    const ReservedPort nobody;
+    settings.SMTPPort = nobody.Port();
     Report(6, {"ops@example.jp"});
     Report(7, {"ops@example.jp"});
     mailer.QueueMail(batch);

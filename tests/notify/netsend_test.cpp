@@ -139,7 +139,7 @@ public:
 class NetsendTest : public ::testing::Test {
 protected:
     NetsendTest() : log(settings, &sink) {
-        port = FreePort();
+        port = reserved.Port();
         platform::ForceDirectories(machine.Root() + "Windows/system32/drivers/etc");
         WriteFileBytes(machine.Root() + "Windows/system32/drivers/etc/lmhosts",
                        "# the receivers of the test\r\n"
@@ -195,6 +195,7 @@ protected:
 
     MachineFolder machine;
     unsigned previousLimit = 0;
+    ReservedPort reserved;  // the session port, for the responders and smbd
     std::uint16_t port = 0;
     Settings settings;
     ::Lines sink;

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <set>
 #include <vector>
@@ -154,7 +155,14 @@ TEST(Evtx, EveryByteOfAChunkDamagedInTurnIsSurvived) {
     evtx::Chunk parsed;
     ASSERT_TRUE(evtx::ParseChunk(chunk, parsed));
     ASSERT_EQ(parsed.events.size(), 7u);
-    // The records' region, byte by byte: each damage leaves the others' records readable.
+    // Where each record starts, in the whole chunk.
+    std::vector<std::uint32_t> starts;
+    for (std::uint32_t at = evtx::kChunkHeaderSize; starts.size() < parsed.events.size();
+         at += Le32(chunk, at + 4)) {
+        starts.push_back(at);
+    }
+    // The records' region, byte by byte: a damaged record may be lost, and with it what follows
+    // when its size is hit, but every record before it reads as it did.
     const std::uint32_t end = Le32(chunk, 48);
     for (std::uint32_t at = evtx::kChunkHeaderSize; at < end; at += 7) {
         std::string damaged = chunk;
@@ -162,5 +170,14 @@ TEST(Evtx, EveryByteOfAChunkDamagedInTurnIsSurvived) {
         evtx::Chunk out;
         ASSERT_TRUE(evtx::ParseChunk(damaged, out));
         EXPECT_FALSE(out.warnings.empty()) << at;  // the checksum at least
+        const size_t before = static_cast<size_t>(
+            std::upper_bound(starts.begin(), starts.end(), at) - starts.begin() - 1);
+        ASSERT_GE(out.events.size(), before) << at;
+        for (size_t i = 0; i < before; ++i) {
+            EXPECT_EQ(out.events[i].recordId, parsed.events[i].recordId) << at;
+            EXPECT_EQ(out.events[i].eventId, parsed.events[i].eventId) << at;
+            EXPECT_EQ(out.events[i].provider, parsed.events[i].provider) << at;
+            EXPECT_EQ(out.events[i].data.size(), parsed.events[i].data.size()) << at;
+        }
     }
 }

@@ -22,6 +22,7 @@
 #include "platform/machine/machine.h"
 #include "platform/machine/registry_files.h"
 #include "platform/pump.h"
+#include "support/loopback.h"
 #include "support/machine_folder.h"
 #include "support/mail_server.h"
 #include "support/smtp_server.h"
@@ -88,7 +89,7 @@ protected:
         settings.SenderName = "Quorvik";
         settings.MailAddr = "quorvik@example.jp";
         settings.SMTPServer = "127.0.0.1";
-        settings.SMTPPort = FreePort();  // nobody there until a test says so
+        settings.SMTPPort = nobody.Port();  // nobody there until a test says so
         settings.TimeOut = 1;
         SaveSettings(settings);
         WatchList watches;
@@ -138,6 +139,7 @@ protected:
         return names;
     }
 
+    ReservedPort nobody;
     MachineFolder machine;
     RecordingView view;
 };
@@ -380,9 +382,9 @@ TEST_F(SessionTest, ASyslogMessageIsReportedAsAnyEventOfTheMachine) {
     SaveWatchList(watches);
     ExtensionSettings extension;
     extension.Syslog = true;
-    extension.SyslogPort = FreePort();
     SaveExtensionSettings(extension);
     auto session = NewSession();
+    session->Extensions().SyslogPort = 0;  // one the system picks, as no ETC.DAT may say
     session->ApplyExtensions();
     session->Start();
     session->WaitUntilIdle();
@@ -390,7 +392,7 @@ TEST_F(SessionTest, ASyslogMessageIsReportedAsAnyEventOfTheMachine) {
     const int fd = socket(AF_INET, SOCK_DGRAM, 0);
     sockaddr_in to{};
     to.sin_family = AF_INET;
-    to.sin_port = htons(static_cast<std::uint16_t>(extension.SyslogPort));
+    to.sin_port = htons(session->Syslog().Options().port);
     inet_pton(AF_INET, "127.0.0.1", &to.sin_addr);
     const std::string message = "<11>1 - host1 backup - - - nightly backup failed";
     ASSERT_GT(

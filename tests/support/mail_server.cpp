@@ -27,24 +27,11 @@ std::string Quoted(const std::string& text) { return "'" + text + "'"; }
 
 }  // namespace
 
-std::uint16_t FreePort() {
-    const int probe = socket(AF_INET, SOCK_STREAM, 0);
-    struct sockaddr_in addr {};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(probe, reinterpret_cast<struct sockaddr*>(&addr), sizeof addr);
-    socklen_t length = sizeof addr;
-    getsockname(probe, reinterpret_cast<struct sockaddr*>(&addr), &length);
-    close(probe);
-    return ntohs(addr.sin_port);
-}
-
 MailServer::MailServer(const std::string& folder, const Options& options) : m_folder(folder) {
-    m_port = options.port != 0 ? options.port : FreePort();
     platform::ForceDirectories(folder);
     std::string command = "exec /usr/bin/python3 " +
                           Quoted(std::string(QUORVIK_TEST_SUPPORT) + "/smtp_sink.py") + " " +
-                          Quoted(folder) + " " + std::to_string(m_port);
+                          Quoted(folder) + " " + std::to_string(options.port);
     if (!options.user.empty()) {
         command += " --user " + Quoted(options.user) + " --password " + Quoted(options.password) +
                    " --mechanisms " + options.mechanisms;
@@ -60,7 +47,11 @@ MailServer::MailServer(const std::string& folder, const Options& options) : m_fo
               static_cast<char*>(nullptr));
         _exit(127);
     }
-    m_started = m_pid > 0 && WaitForFile(folder + "ready");
+    // It says its port when it listens (one of the system's choosing when none was given).
+    std::string ready;
+    m_started = m_pid > 0 && WaitForFile(folder + "ready") &&
+                platform::ReadWholeFile(folder + "ready", ready) && !ready.empty();
+    if (m_started) m_port = static_cast<std::uint16_t>(std::stoi(ready));
 }
 
 MailServer::~MailServer() {

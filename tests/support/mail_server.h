@@ -16,7 +16,7 @@ public:
         std::string certFile, keyFile;
         bool implicitTls = false;
         std::vector<std::string> reject;
-        std::uint16_t port = 0;  // 0: a free one
+        std::uint16_t port = 0;  // 0: one the system picks (Port() says which)
     };
 
     MailServer(const std::string& folder, const Options& options);
@@ -40,9 +40,6 @@ private:
     pid_t m_pid = -1;
     bool m_started = false;
 };
-
-// A free port on 127.0.0.1.
-std::uint16_t FreePort();
 
 // A self-signed certificate for "localhost" and 127.0.0.1 and its key, made with Python's
 // cryptography package or openssl, in the folder: cert.pem, key.pem.

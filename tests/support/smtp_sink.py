@@ -4,7 +4,7 @@ Usage: smtp_sink.py OUTDIR PORT [--user U --password P [--mechanisms LOGIN,PLAIN
                                 [--cert CERT --key KEY [--implicit-tls]] [--reject ADDRESS]...
                                 [--delay-ms MS]
 --delay-ms waits that long between storing a mail and saying so, as a slow server does.
-Writes OUTDIR/ready when it listens; each mail as OUTDIR/mailN.eml with its envelope recipients
+PORT 0 takes one the system picks. Writes OUTDIR/ready, holding the port, when it listens; each mail as OUTDIR/mailN.eml with its envelope recipients
 in OUTDIR/mailN.rcpt.
 """
 import argparse
@@ -92,10 +92,25 @@ if args.cert:
     else:
         options["tls_context"] = context
 
-controller = Controller(Store(args.folder), hostname="127.0.0.1", port=args.port,
-                        server_hostname="localhost", **options)
+class AnyPortController(Controller):
+    """Port 0 takes one the system picks; the controller then knows which."""
+
+    def _create_server(self):
+        async def create():
+            server = await self.loop.create_server(self._factory_invoker, host=self.hostname,
+                                                   port=self.port, ssl=self.ssl_context)
+            self.port = server.sockets[0].getsockname()[1]
+            return server
+        return create()
+
+
+controller = AnyPortController(Store(args.folder), hostname="127.0.0.1", port=args.port,
+                               server_hostname="localhost", **options)
 controller.start()
-with open(os.path.join(args.folder, "ready"), "w") as f:
-    f.write("ready")
+# Written whole before it is seen: the test reads the port as soon as the file is there.
+ready = os.path.join(args.folder, "ready")
+with open(ready + ".tmp", "w") as f:
+    f.write(str(controller.port))
+os.rename(ready + ".tmp", ready)
 while True:
     time.sleep(1)

@@ -5,8 +5,10 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <thread>
 
 #include <QAction>
 #include <QCheckBox>
@@ -24,9 +26,11 @@
 #include "platform/codepage.h"
 #include "platform/files.h"
 #include "platform/instance.h"
+#include "platform/machine/eventlog_writer.h"
 #include "support/loopback.h"
 #include "support/machine_folder.h"
 #include "support/scripted_shell.h"
+#include "support/smtp_server.h"
 #include "support/test_app.h"
 #include "ui/edit_watch_dialog.h"
 #include "ui/extension_dialog.h"
@@ -214,11 +218,31 @@ TEST_F(MainWindowTest, TheSettingsDialogRestartsTheTimerOnlyForANewInterval) {
     LoadSettings(stored);
     EXPECT_EQ(stored.Interval, 2);
 
-    // A tick disables the commit buttons of the dialogs for its length.
-    session.Log().SetDebugMode(true);
-    session.Tick();
+    // A tick disables the commit buttons of the dialogs for its length: here, while it waits on
+    // a server that never answers (a second at most).
+    ScriptedSmtpServer silent("<silent>", {});
+    Settings& live = session.CurrentSettings();
+    live.SenderName = "Quorvik";
+    live.MailAddr = "quorvik@example.jp";
+    live.SMTPServer = "127.0.0.1";
+    live.SMTPPort = silent.Port();
+    live.TimeOut = 1;
+    platform::EventToWrite event;
+    event.eventId = 1;
+    ASSERT_TRUE(platform::ReportEvent("Quorvik test", event));
+    auto* ok = Find<QPushButton>(&window.SetupEtc(), "btnOk");
+    auto* entry = Find<QPushButton>(&window.SetupWatch().Editor(), "btnEntry");
+    ASSERT_TRUE(session.Tick());
+    bool lockedWhileBusy = false;
+    while (session.Busy()) {
+        session.Dispatch();
+        lockedWhileBusy = lockedWhileBusy || (!ok->isEnabled() && !entry->isEnabled());
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    EXPECT_TRUE(lockedWhileBusy);
     program.Settle();
-    EXPECT_TRUE(Find<QPushButton>(&window.SetupEtc(), "btnOk")->isEnabled());
+    EXPECT_TRUE(ok->isEnabled());
+    EXPECT_TRUE(entry->isEnabled());
 }
 
 TEST_F(MainWindowTest, TheListKeepsAThousandRowsAndTheLogFileChangesWithTheDay) {
