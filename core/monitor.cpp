@@ -10,6 +10,7 @@
 #include "platform/codepage.h"
 #include "platform/files.h"
 #include "platform/machine/accounts.h"
+#include "platform/machine/eventlog_writer.h"
 #include "platform/machine/machine.h"
 #include "platform/machine/registry.h"
 
@@ -65,7 +66,7 @@ Monitor::Monitor(const Settings& settings, const WatchList& watches, WatchTimer&
       m_locks(locks),
       m_consumers(consumers) {}
 
-Monitor::~Monitor() = default;
+Monitor::~Monitor() { ClearReadMarks(); }
 
 void Monitor::StartMonitoring() {
     if (m_settings.SenderName.empty() || m_settings.MailAddr.empty() ||
@@ -93,13 +94,14 @@ void Monitor::StartMonitoring() {
             l.handle.Reset();
         };
         l.handle.Reset(OpenEventLogByName(name));
+        l.copy = platform::IsEvtxFile(platform::EventLogFilePath(name));
         if (!l.handle) {
             giveUp(
                 u8"%sイベントログがオープンできませんでした。このイベントログは監視できません。");
             continue;
         }
         DWORD count = 0, oldest = 0;
-        if (!platform::GetNumberOfEventLogRecords(l.handle.Get(), count)) {
+        if (!CountRecords(l, count)) {
             giveUp(
                 u8"%sイベントログのレコード数が取得できませんでした。このイベントログは監視できません。");
             continue;
@@ -138,6 +140,7 @@ void Monitor::StartMonitoring() {
                        l->name.c_str());
     }
     m_running.store(true, std::memory_order_release);
+    PublishReadMarks();
     // The starting point of a log seen for the first time is kept at once: a run that ends
     // before its first tick still knows, at the next start, which records came after it.
     if (Resuming()) SaveResumeState();
@@ -161,6 +164,7 @@ void Monitor::AddNewLogs() {
         log->name = name;
         log->handle.Reset(OpenEventLogByName(name));
         if (!log->handle) continue;
+        log->copy = platform::IsEvtxFile(platform::EventLogFilePath(name));
         LogMessage(kLogInformation, sjis(u8"%sイベントログの監視を開始しました。").c_str(),
                    name.c_str());
         m_logs.push_back(std::move(log));
@@ -171,10 +175,45 @@ void Monitor::StopMonitoring() {
     m_timer.SetEnabled(false);
     if (m_logs.empty()) return;
     m_running.store(false, std::memory_order_release);
+    ClearReadMarks();
     if (Resuming()) SaveResumeState();
     SaveRuleState();
     LogMessage(kLogInformation, "%s", sjis(u8"すべてのイベントログの監視を停止しました。").c_str());
     m_logs.clear();
+}
+
+bool Monitor::CountRecords(WatchedLog& log, DWORD& count) {
+    if (platform::GetNumberOfEventLogRecords(log.handle.Get(), count)) return true;
+    if (platform::GetLastError() != platform::kErrorEventLogFileCorrupt) return false;
+    if (!MendBrokenLog(log.name)) return false;
+    return platform::GetNumberOfEventLogRecords(log.handle.Get(), count);
+}
+
+void Monitor::PublishReadMarks() {
+    for (const auto& log : m_logs) {
+        if (!log->handle) continue;
+        DWORD mark = 0;
+        if (log->lastRecord) {
+            mark = log->lastRecord->RecordNumber;
+        } else {
+            // Nothing read yet: every record the log holds, or will hold, waits for the watch.
+            DWORD count = 0, first = 0;
+            if (!platform::GetNumberOfEventLogRecords(log->handle.Get(), count) ||
+                !(count == 0 ? platform::GetNextEventLogRecord(log->handle.Get(), first)
+                             : platform::GetOldestEventLogRecord(log->handle.Get(), first))) {
+                continue;
+            }
+            mark = first - 1;
+        }
+        const auto told = m_readMarks.find(log->name);
+        if (told != m_readMarks.end() && told->second == mark) continue;
+        if (platform::SetEventLogReadMark(log->name, mark)) m_readMarks[log->name] = mark;
+    }
+}
+
+void Monitor::ClearReadMarks() {
+    for (const auto& [name, mark] : m_readMarks) platform::ClearEventLogReadMark(name);
+    m_readMarks.clear();
 }
 
 void Monitor::WatchTick() {
@@ -202,6 +241,7 @@ void Monitor::WatchTick() {
     Guarded(u8"状態の保存", [&] { m_consumers.Checkpoint(); });
     if (safe && Resuming()) SaveResumeState();
     if (safe) SaveRuleState();
+    if (safe) PublishReadMarks();
     Guarded(u8"メール送信", [&] { m_consumers.AfterCheckpoint(); });
     if (!batch.empty()) {
         Guarded(u8"ネットワークメッセージ送信", [&] { m_consumers.SendNetworkMessages(batch); });
@@ -213,7 +253,7 @@ void Monitor::CheckLog(WatchedLog& log, const WatchIndex& index, TickBatch& batc
     const char* name = log.name.c_str();
     LogDebug(sjis(u8"%sログのチェック開始").c_str(), name);
     DWORD count = 0, oldest = 0;
-    if (!platform::GetNumberOfEventLogRecords(log.handle.Get(), count)) {
+    if (!CountRecords(log, count)) {
         LogMessage(kLogError,
                    sjis(u8"%sイベントログのレコード数が取得できませんでした。%s").c_str(), name,
                    platform::SystemErrorText(platform::GetLastError()).c_str());
@@ -269,8 +309,11 @@ void Monitor::CheckNewRecords(WatchedLog& log, std::uint32_t oldest, std::uint32
     // A log cleared and refilled up to the handled number or past it holds another record under
     // that number: the records before it are new too.
     RecordIdentity now;
-    if (log.lastIdentity.known && InLog(previous, oldest, newest) &&
-        ReadRecordIdentity(log.handle.Get(), previous, now) && !(now == log.lastIdentity)) {
+    if (log.copy && log.lastRecord) {
+        next = FirstNewOfCopy(log, oldest, newest);
+        if (next == 0) return;
+    } else if (log.lastIdentity.known && InLog(previous, oldest, newest) &&
+               ReadRecordIdentity(log.handle.Get(), previous, now) && !(now == log.lastIdentity)) {
         WarnDiscarded(name, next, oldest);
         next = oldest;
     } else if (previous == newest) {
@@ -327,6 +370,44 @@ void Monitor::CheckNewRecords(WatchedLog& log, std::uint32_t oldest, std::uint32
     }
 }
 
+std::uint32_t Monitor::FirstNewOfCopy(WatchedLog& log, std::uint32_t oldest, std::uint32_t newest) {
+    const std::uint32_t previous = log.lastRecord->RecordNumber;
+    const std::uint32_t markTime = log.lastIdentity.known ? log.lastIdentity.timeWritten : 0;
+    // The same record under the mark's number: the copy holds what was read, and maybe more.
+    RecordIdentity now;
+    const bool same = oldest <= previous && previous <= newest &&
+                      ReadRecordIdentity(log.handle.Get(), previous, now) &&
+                      (!log.lastIdentity.known || now == log.lastIdentity);
+    if (!same) {
+        // Its numbers start again below the mark, with records written after it: the log was
+        // cleared on its machine. Anything else (an older copy put back) brings nothing new.
+        RecordIdentity latest;
+        const bool startedOver = markTime != 0 && (newest < previous || oldest <= previous) &&
+                                 ReadRecordIdentity(log.handle.Get(), newest, latest) &&
+                                 latest.timeWritten > markTime;
+        if (startedOver) {
+            LogMessage(kLogWarning,
+                       sjis(u8"%sイベントログは元のマシンでクリアされたため、その後に書き込まれた"
+                            u8"レコードからチェックします。")
+                           .c_str(),
+                       log.name.c_str());
+            for (std::uint32_t n = oldest; n <= newest && n != 0; ++n) {
+                RecordIdentity id;
+                if (ReadRecordIdentity(log.handle.Get(), n, id) && id.timeWritten > markTime)
+                    return n;
+            }
+            return 0;
+        }
+        if (newest <= previous) return 0;
+    }
+    if (newest <= previous) return 0;  // nothing new, or an older copy
+    if (previous + 1 < oldest) {
+        WarnDiscarded(log.name.c_str(), previous + 1, oldest);
+        return oldest;
+    }
+    return previous + 1;
+}
+
 bool Monitor::Resuming() const { return m_extensions && m_extensions->Resume; }
 
 void Monitor::ResumeLog(WatchedLog& log, std::uint32_t oldest, std::uint32_t count) {
@@ -342,6 +423,31 @@ void Monitor::ResumeLog(WatchedLog& log, std::uint32_t oldest, std::uint32_t cou
                        .c_str(),
                    name);
     };
+    if (log.copy && position.record != 0) {
+        // A copy: the newest record read in the last run stays the mark, whatever copy is
+        // there now; the first check takes what is newer (up to the limit).
+        const std::uint32_t newest = count == 0 ? 0 : oldest + count - 1;
+        const auto limit = static_cast<std::uint32_t>(std::max(1, m_extensions->ResumeLimit));
+        auto mark = std::make_unique<EventRecord>();
+        mark->RecordNumber = position.record;
+        log.lastIdentity =
+            RecordIdentity{position.written != 0, position.written, position.length, position.hash};
+        if (newest > position.record && newest - position.record > limit) {
+            LogMessage(
+                kLogWarning,
+                sjis(u8"%sイベントログの停止中に書き込まれたレコードのうち%u件は、上限(%u件)を"
+                     u8"超えるためチェックしません。")
+                    .c_str(),
+                name, static_cast<unsigned>(newest - position.record - limit),
+                static_cast<unsigned>(limit));
+            mark->RecordNumber = newest - limit;
+            log.lastIdentity = RecordIdentity();
+            ReadRecordIdentity(log.handle.Get(), mark->RecordNumber, log.lastIdentity);
+        }
+        log.catchingUp = newest > mark->RecordNumber ? newest - mark->RecordNumber : 0;
+        log.lastRecord = std::move(mark);
+        return;
+    }
     if (count == 0) {
         if (position.record != 0) cleared();
         return;

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -60,6 +61,9 @@ struct WatchedLog {
     std::uint32_t failingNumber = 0;          // a record that could not be read ...
     int failures = 0;                         // ... and at how many ticks in a row
     std::uint32_t catchingUp = 0;             // records written while the program was down
+    // A copy of another machine's log (.evtx): refreshed or put back from elsewhere, never
+    // written here; its records are judged by their own numbers against the newest read.
+    bool copy = false;
 };
 
 // A record that cannot be read at this many ticks in a row is passed by.
@@ -102,6 +106,16 @@ private:
     void AddNewLogs();
     void CheckNewRecords(WatchedLog& log, std::uint32_t oldest, std::uint32_t newest,
                          const WatchIndex& index, TickBatch& batch);
+    // Where the records of a copy that are new begin (0: none is): after the newest read, or,
+    // when the log started over on its machine, at the first written after it.
+    std::uint32_t FirstNewOfCopy(WatchedLog& log, std::uint32_t oldest, std::uint32_t newest);
+    // The count of a log's records; a log a writer left without its end (killed half-way) is
+    // mended first, with a warning.
+    bool CountRecords(WatchedLog& log, platform::DWORD& count);
+    // Tells the logs' writers how far the watch has read, so that they overwrite nothing newer;
+    // the marks are taken away when monitoring stops.
+    void PublishReadMarks();
+    void ClearReadMarks();
 
     const Settings& m_settings;
     const WatchList& m_watches;
@@ -109,6 +123,7 @@ private:
     DialogLocks& m_locks;
     BatchConsumers& m_consumers;
     std::vector<std::unique_ptr<WatchedLog>> m_logs;
+    std::map<std::string, platform::DWORD> m_readMarks;  // as last told, by log
     std::atomic<bool> m_running{false};
     const ExtensionSettings* m_extensions = nullptr;
     ResumeState m_resume;             // as read at start, updated by every tick

@@ -7,6 +7,7 @@
 #include "config/settings.h"
 #include "platform/bytes.h"
 #include "platform/codepage.h"
+#include "platform/machine/eventlog_writer.h"
 
 namespace {
 
@@ -251,4 +252,18 @@ void LogDebug(const char* format, ...) {
     va_start(args, format);
     g_programLog->LogText(kLogDebug, platform::StringPrintfV(format, args));
     va_end(args);
+}
+
+bool MendBrokenLog(const std::string& logName) {
+    platform::DWORD kept = 0;
+    if (!platform::RepairEventLog(logName, kept)) {
+        platform::SetLastError(platform::kErrorEventLogFileCorrupt);
+        return false;
+    }
+    LogMessage(
+        kLogWarning,
+        sjis(u8"%sイベントログは書き込みの途中で終わっていたため修復しました(レコード%u件)。")
+            .c_str(),
+        logName.c_str(), static_cast<unsigned>(kept));
+    return true;
 }

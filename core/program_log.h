@@ -94,3 +94,7 @@ bool LogDebugEnabled();
 // Log through the current program log; nothing happens while none is set.
 void LogMessage(int level, const char* format, ...) __attribute__((format(printf, 2, 3)));
 void LogDebug(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// Mends a log of the machine that a killed writer left without its end, saying so in the program
+// log; false when it was not broken or could not be mended (last error 1500 then).
+bool MendBrokenLog(const std::string& logName);

@@ -59,6 +59,9 @@ struct ProcessState {
     unsigned long long start = 0;
 };
 ProcessState InspectProcess(long pid);
+// This process.
+long OwnProcessId();
+
 // Whether the process is the one recorded (its start time, when one was recorded, agrees).
 bool SameProcess(long pid, unsigned long long start, const ProcessState& state);
 

@@ -172,6 +172,8 @@ ProcessState InspectProcess(long pid) {
     return info;
 }
 
+long OwnProcessId() { return static_cast<long>(getpid()); }
+
 bool SameProcess(long pid, unsigned long long start, const ProcessState& state) {
     return pid > 0 && state.exists && (start == 0 || state.start == start);
 }

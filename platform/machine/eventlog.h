@@ -78,6 +78,8 @@ EventLogHandle OpenBackupEventLog(std::string_view server, const std::string& pa
 // The number of records and the number of the oldest, read from the file anew.
 bool GetNumberOfEventLogRecords(EventLogHandle log, DWORD& count);
 bool GetOldestEventLogRecord(EventLogHandle log, DWORD& oldest);
+// The number the next record written will get (one past the newest).
+bool GetNextEventLogRecord(EventLogHandle log, DWORD& next);
 
 // Reads whole records into the buffer: with kEventLogSeekRead the record of that number (87
 // when it is not in the log), else as many records as fit from where the last read ended (38

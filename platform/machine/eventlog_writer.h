@@ -50,6 +50,11 @@ bool CreateEventLogFile(std::string_view logName);
 bool RegisterEventSource(std::string_view logName, std::string_view sourceName,
                          std::string* owner = nullptr, std::string_view categoryFile = {},
                          DWORD categoryCount = 0);
+// The same for the logs that events from elsewhere are written into: the source is registered
+// in this log whatever other log also holds one of that name (an application's messages can
+// reach several logs: syslog's, and the journal's System), so that each log renders its own.
+bool RegisterEventSourceAlso(std::string_view logName, std::string_view sourceName,
+                             std::string_view categoryFile = {}, DWORD categoryCount = 0);
 
 // One log kept open for writing many events, as a receiver writes them: texts in UTF-8 rather
 // than CP932, so that what senders write keeps every character.
@@ -69,9 +74,24 @@ private:
     Impl* m;
 };
 
+// While the program watches a log it keeps beside it the newest record it has read (and whose
+// reports are in safe hands): no writer, in any process, overwrites a record past that one; a
+// write that would fails with 1502 (the log is full), as on a log that may not be overwritten.
+// The mark holds only while the process that set it runs. Not for .evtx logs.
+bool SetEventLogReadMark(std::string_view logName, DWORD newestRead);
+bool ClearEventLogReadMark(std::string_view logName);
+
+// A log of the machine that a writer killed half-way left without its end-of-file record is
+// mended: the newest unbroken run of its records kept (kept says how many). False when it was
+// whole (last error 0) or could not be mended.
+bool RepairEventLog(std::string_view logName, DWORD& kept);
+
 // The largest size a log's file may reach before it wraps, and the number the next record of
 // an empty log gets.
 bool SetEventLogMaxSize(std::string_view logName, DWORD bytes);
+// Raises a log's maximum size to at least that many bytes; a log that has already wrapped keeps
+// the size of its ring until it is cleared.
+bool GrowEventLog(std::string_view logName, DWORD bytes);
 bool SetEventLogNextRecord(std::string_view logName, DWORD number);
 
 }  // namespace platform

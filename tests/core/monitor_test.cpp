@@ -14,6 +14,7 @@
 #include "platform/machine/eventlog.h"
 #include "platform/machine/eventlog_writer.h"
 #include "platform/machine/evt_format.h"
+#include "platform/machine/evtx_format.h"
 #include "platform/machine/machine.h"
 #include "platform/machine/registry.h"
 #include "platform/machine/registry_files.h"
@@ -102,21 +103,76 @@ TEST_F(MonitorTest, OverwrittenRecordsAndNumbersThatWrap) {
     EXPECT_EQ(ReportedRecords(),
               (std::vector<std::uint32_t>{4294967293u, 4294967294u, 4294967295u, 0, 1}));
 
-    // More than the log holds between two ticks: the lost ones are announced.
+    // More than the log holds between two ticks: what the watch has not read yet is not given
+    // up; the writer is told the log is full until the watch has read it.
     consumers.reports.clear();
+    auto tryWrite = [](DWORD id) {
+        platform::EventToWrite e;
+        e.eventId = id;
+        e.strings = {std::string(40, 'y')};
+        return platform::ReportEvent("App", e);
+    };
+    DWORD taken = 0;
+    while (taken < 100 && tryWrite(3)) ++taken;
+    ASSERT_LT(taken, 100u);
+    EXPECT_EQ(platform::GetLastError(), platform::kErrorLogFileFull);
+    monitor.WatchTick();
+    ASSERT_EQ(consumers.reports.size(), taken);
+    EXPECT_EQ(consumers.reports.front().record, 2u);
+    for (const std::string& line : sink.lines) EXPECT_EQ(line.find("破棄"), std::string::npos);
+    EXPECT_TRUE(tryWrite(3));  // read now, the oldest give way
+
+    // A log overwritten behind the watch's back (by a writer of a machine copied in, say, that
+    // knows of no mark): the lost ones are announced.
+    consumers.reports.clear();
+    ASSERT_TRUE(platform::ClearEventLogReadMark("Application"));
+    const std::uint32_t handled = 1 + taken;  // the record the watch read last
     for (int i = 0; i < 60; ++i) Write(3, std::string(40, 'y'));
     platform::EventLogHandle h = platform::OpenEventLog("", "Application");
     DWORD count = 0, oldest = 0;
     platform::GetNumberOfEventLogRecords(h, count);
     platform::GetOldestEventLogRecord(h, oldest);
     platform::CloseEventLog(h);
-    ASSERT_GT(oldest, 2u);
+    ASSERT_GT(oldest, handled + 1);
     monitor.WatchTick();
-    EXPECT_TRUE(Logged("2 Applicationイベントログのレコード番号2～" + std::to_string(oldest - 1) +
+    EXPECT_TRUE(Logged("2 Applicationイベントログのレコード番号" + std::to_string(handled + 1) +
+                       "～" + std::to_string(oldest - 1) +
                        "のログは破棄されたためチェックできません。"));
     ASSERT_EQ(consumers.reports.size(), count);
     EXPECT_EQ(consumers.reports.front().record, oldest);
-    EXPECT_EQ(consumers.reports.back().record, 61u);
+    EXPECT_EQ(consumers.reports.back().record, handled + 61);  // the one written after it too
+}
+
+TEST_F(MonitorTest, ALogAWriterLeftWithoutItsEndIsMendedAndWatchedOn) {
+    monitor.StartMonitoring();
+    for (DWORD i = 1; i <= 3; ++i) Write(i);
+    monitor.WatchTick();
+    consumers.reports.clear();
+    // A writer killed between its record and the end-of-file record that follows it.
+    const std::string path = platform::EventLogFilePath("Application");
+    std::string bytes = ReadFileBytes(path);
+    platform::evt::Header header;
+    ASSERT_TRUE(platform::evt::ParseHeader(bytes.substr(0, platform::evt::kHeaderSize), header));
+    platform::evt::Record cut;
+    cut.number = header.currentNumber;
+    cut.eventId = 4;
+    cut.source = u"App";
+    cut.strings = {u"last words"};
+    const std::string record = platform::evt::EncodeRecord(cut);
+    bytes.resize(std::max<size_t>(bytes.size(), header.endOffset + record.size()));
+    bytes.replace(header.endOffset, record.size(), record);
+    header.flags |= platform::evt::kFlagDirty;
+    bytes.replace(0, platform::evt::kHeaderSize, platform::evt::EncodeHeader(header));
+    WriteFileBytes(path, bytes);
+
+    monitor.WatchTick();
+    EXPECT_TRUE(
+        Logged("2 Applicationイベントログは書き込みの途中で終わっていたため修復しました"
+               "(レコード4件)。"));
+    EXPECT_EQ(ReportedRecords(), std::vector<std::uint32_t>{4});  // written whole, so kept
+    Write(5);
+    monitor.WatchTick();
+    EXPECT_EQ(ReportedRecords(), (std::vector<std::uint32_t>{4, 5}));
 }
 
 TEST_F(MonitorTest, ARecordThatCannotBeReadIsTriedAgain) {
@@ -287,4 +343,45 @@ TEST_F(MonitorTest, AnEvtxLogGrowsAndItsGapIsPassedWithoutErrors) {
     EXPECT_NE(consumers.reports[0].text.find(sjis(u8"ソース：")), std::string::npos);
     monitor.WatchTick();
     EXPECT_EQ(ReportedRecords(), reported);
+}
+
+TEST_F(MonitorTest, AnEvtxCopyRefreshedSlowlyOrPutBackOlderReportsOnlyItsNewRecords) {
+    ASSERT_TRUE(platform::AppendMachineRegistry(
+        platform::RegKeyLine(std::string(platform::kEventLogKey) + "\\Forwarded") +
+        platform::RegStringLine("File", machine.Root() + "Forwarded.evtx")));
+    watches[0]->LogName = "Forwarded";
+    const std::string whole =
+        ReadFileBytes(std::string(QUORVIK_TEST_DATA) + "/evtx/sample_with_a_bad_chunk_magic.evtx");
+    const size_t chunk = 0x10000, header = 0x1000;
+    const std::string path = machine.Root() + "Forwarded.evtx";
+    // An older copy of the same log: its first three chunks, its header saying so.
+    std::string older = whole.substr(0, header + 3 * chunk);
+    older[16] = 2;  // the last chunk's index
+    for (int i = 17; i < 24; ++i) older[i] = 0;
+    older[42] = 3;  // chunks
+    older[43] = 0;
+    const std::uint32_t crc = platform::evtx::Crc32(std::string_view(older).substr(0, 120));
+    for (int i = 0; i < 4; ++i) older[124 + i] = static_cast<char>(crc >> (8 * i));
+    WriteFileBytes(path, older);
+    monitor.StartMonitoring();
+    monitor.WatchTick();
+    // The newer copy on its way, written over the old one: half of it is there.
+    WriteFileBytes(path, whole.substr(0, header + 2 * chunk + chunk / 2));
+    monitor.WatchTick();
+    EXPECT_TRUE(consumers.reports.empty());
+    WriteFileBytes(path, whole);
+    monitor.WatchTick();
+    const std::vector<std::uint32_t> fresh = ReportedRecords();
+    ASSERT_FALSE(fresh.empty());
+    // The older copy put back, then the newer again: nothing is new.
+    WriteFileBytes(path, older);
+    monitor.WatchTick();
+    WriteFileBytes(path, whole);
+    monitor.WatchTick();
+    EXPECT_EQ(ReportedRecords(), fresh);
+    EXPECT_EQ(std::adjacent_find(fresh.begin(), fresh.end()), fresh.end());
+    for (const std::string& line : sink.lines) {
+        EXPECT_EQ(line.find("破棄"), std::string::npos) << line;
+        EXPECT_EQ(line.find("クリア"), std::string::npos) << line;
+    }
 }

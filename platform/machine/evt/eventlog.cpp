@@ -225,6 +225,21 @@ bool GetOldestEventLogRecord(EventLogHandle log, DWORD& oldest) {
     return true;
 }
 
+bool GetNextEventLogRecord(EventLogHandle log, DWORD& next) {
+    if (!log) {
+        SetLastError(kErrorInvalidHandle);
+        return false;
+    }
+    if (log->evtx) {
+        if (!log->evtx->Refresh()) return false;
+        next = log->evtx->CurrentState().current;
+        return true;
+    }
+    if (!log->file.Refresh()) return false;
+    next = log->file.CurrentState().current;
+    return true;
+}
+
 bool ReadEventLog(EventLogHandle log, DWORD flags, DWORD recordNumber, void* buffer,
                   DWORD bufferSize, DWORD* bytesRead, DWORD* needed) {
     if (bytesRead) *bytesRead = 0;

@@ -5,11 +5,13 @@
 #include "platform/bytes.h"
 #include "platform/clock.h"
 #include "platform/codepage.h"
+#include "platform/files.h"
 #include "platform/machine/accounts.h"
 #include "platform/machine/evt/evt_file.h"
 #include "platform/machine/machine.h"
 #include "platform/machine/registry.h"
 #include "platform/machine/registry_files.h"
+#include "platform/supervisor.h"
 
 namespace platform {
 namespace {
@@ -66,6 +68,34 @@ std::string LogOfSource(std::string_view sourceName) {
     return "Application";
 }
 
+bool SetEventLogReadMark(std::string_view logName, DWORD newestRead) {
+    const std::string path = EventLogFilePath(logName);
+    if (IsEvtxFile(path)) return true;
+    const long pid = OwnProcessId();
+    return WritePrivateFileAtomically(
+        path + ".watch", evt::FormatReadMark(pid, InspectProcess(pid).start, newestRead));
+}
+
+bool ClearEventLogReadMark(std::string_view logName) {
+    const std::string path = EventLogFilePath(logName) + ".watch";
+    return DeleteFile(path) || GetLastError() == kErrorFileNotFound ||
+           GetLastError() == kErrorPathNotFound;
+}
+
+bool RepairEventLog(std::string_view logName, DWORD& kept) {
+    kept = 0;
+    const std::string path = EventLogFilePath(logName);
+    if (IsEvtxFile(path) || !FileExists(path)) {
+        SetLastError(kErrorSuccess);
+        return false;
+    }
+    std::unique_ptr<evt::EvtFile> file = OpenForWriting(logName);
+    std::uint32_t records = 0;
+    if (!file || !file->Repair(records)) return false;
+    kept = records;
+    return true;
+}
+
 bool ClearEventLog(EventLogHandle log) {
     if (!log) {
         SetLastError(kErrorInvalidHandle);
@@ -116,8 +146,10 @@ bool ReportEvent(std::string_view sourceName, const EventToWrite& event) {
     return writer && writer->Append(RecordOf(sourceName, event, false));
 }
 
-bool RegisterEventSource(std::string_view logName, std::string_view sourceName, std::string* owner,
-                         std::string_view categoryFile, DWORD categoryCount) {
+namespace {
+
+bool Register(std::string_view logName, std::string_view sourceName, std::string* owner,
+              std::string_view categoryFile, DWORD categoryCount, bool shared) {
     const std::string logKey = std::string(kEventLogKey) + "\\" + std::string(logName);
     std::string lines;
     UniqueKey key;
@@ -129,7 +161,7 @@ bool RegisterEventSource(std::string_view logName, std::string_view sourceName, 
         lines += RegDwordLine("Retention", 0);
     }
     if (!sourceName.empty()) {
-        const std::string log = LogOfSource(sourceName);
+        const std::string log = shared ? std::string(logName) : LogOfSource(sourceName);
         UniqueKey sourceKey;
         const bool known =
             RegOpenKeyEx(HKEY_LOCAL_MACHINE,
@@ -151,6 +183,18 @@ bool RegisterEventSource(std::string_view logName, std::string_view sourceName, 
         }
     }
     return lines.empty() || AppendMachineRegistry(lines);
+}
+
+}  // namespace
+
+bool RegisterEventSource(std::string_view logName, std::string_view sourceName, std::string* owner,
+                         std::string_view categoryFile, DWORD categoryCount) {
+    return Register(logName, sourceName, owner, categoryFile, categoryCount, false);
+}
+
+bool RegisterEventSourceAlso(std::string_view logName, std::string_view sourceName,
+                             std::string_view categoryFile, DWORD categoryCount) {
+    return Register(logName, sourceName, nullptr, categoryFile, categoryCount, true);
 }
 
 struct EventLogWriter::Impl {
@@ -181,6 +225,11 @@ bool EventLogWriter::Write(std::string_view sourceUtf8, const EventToWrite& even
 bool SetEventLogMaxSize(std::string_view logName, DWORD bytes) {
     std::unique_ptr<evt::EvtFile> writer = OpenForWriting(logName);
     return writer && writer->SetMaxSize(bytes);
+}
+
+bool GrowEventLog(std::string_view logName, DWORD bytes) {
+    std::unique_ptr<evt::EvtFile> writer = OpenForWriting(logName);
+    return writer && writer->Grow(bytes);
 }
 
 bool SetEventLogNextRecord(std::string_view logName, DWORD number) {

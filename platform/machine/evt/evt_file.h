@@ -60,9 +60,17 @@ public:
     const std::string* Ansi(std::uint32_t number);
 
     // Changes, each under the exclusive lock; see the writer.
+    // A record that would take the place of one newer than the log's read mark is refused with
+    // 1502 (the log is full).
     bool Append(Record record);
+    // A log that lost its end-of-file record (or its header's offsets): its newest unbroken run
+    // of records kept, the header and end-of-file record written anew. False when nothing was
+    // broken (last error 0) or the file could not be mended.
+    bool Repair(std::uint32_t& kept);
     bool Clear();
     bool SetMaxSize(std::uint32_t bytes);
+    // SetMaxSize when the log has not wrapped and its size is smaller.
+    bool Grow(std::uint32_t bytes);
     bool SetNextNumber(std::uint32_t number);
 
 private:
@@ -95,8 +103,16 @@ private:
     bool CommitState(State& s);
     bool WriteCircular(std::uint32_t offset, std::string_view bytes);
 
+    // Whether the record of that number may be overwritten: the log's read mark, when a live
+    // watcher keeps one, lies at or past it.
+    bool MayOverwrite(std::uint32_t number);
+
     int m_fd = -1;
     bool m_writable = false;
+    std::string m_path;
+    std::string m_markKey;  // what the read mark's file looked like when read
+    bool m_marked = false;
+    std::uint32_t m_mark = 0;
     int m_lockDepth = 0;
 
     State m_state;
@@ -127,6 +143,12 @@ private:
     };
     std::unordered_map<std::uint32_t, Converted> m_converted;
 };
+
+// The read mark kept beside a log (its path and ".watch"): the watcher (its process id and the
+// start time /proc gives it) and the newest record it has read.
+std::string FormatReadMark(long pid, unsigned long long start, std::uint32_t read);
+bool ParseReadMark(std::string_view text, long& pid, unsigned long long& start,
+                   std::uint32_t& read);
 
 // Log writes made by this process so far (every change to any log counts one), and the call
 // every change makes first, so that this process's readers see it at once.

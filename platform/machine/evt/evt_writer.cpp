@@ -13,7 +13,9 @@
 #include "platform/codepage.h"
 #include "platform/errors.h"
 #include "platform/files.h"
+#include "platform/freshness.h"
 #include "platform/machine/evt/evt_file.h"
+#include "platform/supervisor.h"
 
 namespace platform::evt {
 namespace {
@@ -43,7 +45,40 @@ std::string EmptyLog(const Header& header) {
 
 }  // namespace
 
+std::string FormatReadMark(long pid, unsigned long long start, std::uint32_t read) {
+    return "Pid=" + std::to_string(pid) + "\r\nStart=" + std::to_string(start) +
+           "\r\nRead=" + std::to_string(read) + "\r\n";
+}
+
+bool ParseReadMark(std::string_view text, long& pid, unsigned long long& start,
+                   std::uint32_t& read) {
+    bool hasPid = false, hasRead = false;
+    start = 0;
+    while (!text.empty()) {
+        const size_t end = text.find('\n');
+        std::string_view line = text.substr(0, end);
+        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        const size_t eq = line.find('=');
+        if (eq == std::string_view::npos) continue;
+        const std::string_view key = line.substr(0, eq);
+        std::int64_t value = 0;
+        if (!ParseDecimal(line.substr(eq + 1), value) || value < 0) continue;
+        if (key == "Pid" && value > 0 && value < 0x7FFFFFFF) {
+            pid = static_cast<long>(value);
+            hasPid = true;
+        } else if (key == "Start") {
+            start = static_cast<unsigned long long>(value);
+        } else if (key == "Read" && value <= 0xFFFFFFFF) {
+            read = static_cast<std::uint32_t>(value);
+            hasRead = true;
+        }
+    }
+    return hasPid && hasRead;
+}
+
 bool EvtFile::OpenForWriting(const std::string& path, std::uint32_t maxSize) {
+    m_path = path;
     ForceDirectories(ExtractFilePath(path));
     m_fd = open(PathToNative(path).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (m_fd < 0) return FailFromErrno();
@@ -92,10 +127,6 @@ bool EvtFile::Append(Record record) {
     const std::string bytes = EncodeRecord(record);
     const auto length = static_cast<std::uint32_t>(bytes.size());
 
-    std::string dirty;
-    AppendLe32(dirty, s.header.flags | kFlagDirty);
-    if (!PWrite(m_fd, 36, dirty)) return false;
-
     const bool wrapped = (s.header.flags & kFlagWrapped) != 0;
     const std::uint64_t linearEnd = static_cast<std::uint64_t>(s.end) + length + kEofSize;
     if (!wrapped && s.start == kHeaderSize && s.end >= s.start &&
@@ -122,6 +153,11 @@ bool EvtFile::Append(Record record) {
                              : (s.end >= s.start ? s.end - s.start : region - (s.start - s.end));
         };
         while (region - used() < length + kEofSize && !s.Empty()) {
+            // Nothing the watch has not read yet gives way.
+            if (!MayOverwrite(s.oldest)) {
+                SetLastError(kErrorLogFileFull);
+                return false;
+            }
             std::string head;
             if (!ReadCircular(s.start, 4, head)) return false;
             const std::uint32_t oldLength = Le32(head, 0);
@@ -137,10 +173,43 @@ bool EvtFile::Append(Record record) {
         s.start = s.end;
         s.oldest = record.number;
     }
+    // Dirty while the record's bytes take the place of the old end-of-file record.
+    std::string dirty;
+    AppendLe32(dirty, s.header.flags | kFlagDirty);
+    if (!PWrite(m_fd, 36, dirty)) return false;
     if (!WriteCircular(s.end, bytes)) return false;
     s.end = Advance(s.end, length);
     ++s.current;
     return CommitState(s);
+}
+
+bool EvtFile::MayOverwrite(std::uint32_t number) {
+    struct stat st;
+    const std::string markPath = PathToNative(m_path + ".watch");
+    if (stat(markPath.c_str(), &st) != 0) {
+        m_marked = false;
+        m_markKey.clear();
+        return true;
+    }
+    // Read again when the file changed, and the watcher looked at again every second.
+    const std::string key = std::to_string(st.st_ino) + ':' + std::to_string(st.st_size) + ':' +
+                            std::to_string(st.st_mtim.tv_sec) + '.' +
+                            std::to_string(st.st_mtim.tv_nsec) + ':' +
+                            std::to_string(CoarseMilliseconds() / 1000);
+    if (key != m_markKey) {
+        m_markKey = key;
+        std::string text;
+        m_marked = false;
+        long pid = 0;
+        unsigned long long start = 0;
+        std::uint32_t read = 0;
+        if (ReadWholeFile(m_path + ".watch", text) && ParseReadMark(text, pid, start, read)) {
+            const ProcessState watcher = InspectProcess(pid);
+            m_marked = SameProcess(pid, start, watcher) && !watcher.ended;
+            m_mark = read;
+        }
+    }
+    return !m_marked || static_cast<std::int32_t>(m_mark - number) >= 0;
 }
 
 bool EvtFile::Clear() {
@@ -160,6 +229,17 @@ bool EvtFile::SetMaxSize(std::uint32_t bytes) {
     ForgetState forget{m_stateKnown};
     NoteLocalWrite();
     if (!LoadState()) return false;
+    State s = m_state;
+    s.header.maxSize = bytes;
+    return CommitState(s);
+}
+
+bool EvtFile::Grow(std::uint32_t bytes) {
+    Lock lock(*this, LOCK_EX);
+    ForgetState forget{m_stateKnown};
+    if (!LoadState()) return false;
+    if ((m_state.header.flags & kFlagWrapped) || m_state.header.maxSize >= bytes) return true;
+    NoteLocalWrite();
     State s = m_state;
     s.header.maxSize = bytes;
     return CommitState(s);

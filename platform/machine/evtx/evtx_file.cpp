@@ -80,6 +80,16 @@ bool EvtxFile::Refresh() {
         SetLastError(kErrorEventLogFileCorrupt);
         return false;
     }
+    // A copy still being written (the header counts more chunks than the file holds, or the last
+    // one is cut): what was read before stands until it is whole. The first look takes the
+    // chunks that are there.
+    const std::uint64_t body = bytes.size() < kFileHeaderSize ? 0 : bytes.size() - kFileHeaderSize;
+    const bool partial = body % kChunkSize != 0 || body / kChunkSize < header.chunkCount;
+    if (partial && !m_identity.empty()) {
+        m_pending = true;
+        return true;
+    }
+    m_pending = false;
     if (!header.checksumMatches) m_warnings.push_back("file header checksum mismatch");
     if (header.flags & kFileDirty) m_warnings.push_back("the file was not closed cleanly");
     // Every chunk the file holds counts, not only those the header knows: a dirty file's header

@@ -36,6 +36,8 @@ public:
 
     // What was wrong with the file at the last refresh.
     const std::vector<std::string>& Warnings() const { return m_warnings; }
+    // The file was still being written at the last refresh: the state is the one before.
+    bool Pending() const { return m_pending; }
 
 private:
     struct CachedChunk {
@@ -52,6 +54,7 @@ private:
     std::map<std::uint32_t, std::pair<size_t, size_t>> m_index;  // number -> chunk, record
     State m_state;
     std::vector<std::string> m_warnings;
+    bool m_pending = false;
 };
 
 // The record in the ANSI layout ReadEventLog gives: identifier as number, provider as source,
