@@ -133,12 +133,18 @@ void LoadExtensionSettings(ExtensionSettings& e) {
     e.Immediate = ReadIntSetting("Extension", "Immediate", 0) != 0;
     e.Journal = ReadIntSetting("Extension", "Journal", 0) != 0;
     e.JournalFolder = ReadText("Extension", "JournalFolder", "");
+    e.JournalHistory =
+        Clamped(ReadIntSetting("Extension", "JournalHistory", defaults.JournalHistory), 0,
+                kJournalHistoryMax);
+    e.JournalAll = ReadIntSetting("Extension", "JournalAll", 0) != 0;
     e.Syslog = ReadIntSetting("Extension", "Syslog", 0) != 0;
     e.SyslogPort =
         Clamped(ReadIntSetting("Extension", "SyslogPort", defaults.SyslogPort), 1, 65535);
     e.SyslogBind = ReadText("Extension", "SyslogBind", defaults.SyslogBind);
     e.SyslogAllow = ReadText("Extension", "SyslogAllow", "");
     e.SyslogLog = ReadText("Extension", "SyslogLog", defaults.SyslogLog);
+    e.IngestLogSize = Clamped(ReadIntSetting("Extension", "IngestLogSize", defaults.IngestLogSize),
+                              1, kIngestLogSizeMax);
     if (e.SyslogLog.empty()) e.SyslogLog = defaults.SyslogLog;
 }
 
@@ -155,11 +161,14 @@ bool SaveExtensionSettings(const ExtensionSettings& e) {
          {"Extension", "Immediate", Decimal(e.Immediate ? 1 : 0)},
          {"Extension", "Journal", Decimal(e.Journal ? 1 : 0)},
          {"Extension", "JournalFolder", e.JournalFolder},
+         {"Extension", "JournalHistory", Decimal(e.JournalHistory)},
+         {"Extension", "JournalAll", Decimal(e.JournalAll ? 1 : 0)},
          {"Extension", "Syslog", Decimal(e.Syslog ? 1 : 0)},
          {"Extension", "SyslogPort", Decimal(e.SyslogPort)},
          {"Extension", "SyslogBind", e.SyslogBind},
          {"Extension", "SyslogAllow", e.SyslogAllow},
-         {"Extension", "SyslogLog", e.SyslogLog}},
+         {"Extension", "SyslogLog", e.SyslogLog},
+         {"Extension", "IngestLogSize", Decimal(e.IngestLogSize)}},
         path);
 }
 

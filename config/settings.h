@@ -37,11 +37,16 @@ struct ExtensionSettings {
     bool Immediate = false;           // checks a log the moment its file changes
     bool Journal = false;             // takes the systemd journal's entries into the machine's logs
     std::string JournalFolder;        // empty: the local journal; else a folder of journal files
+    std::int32_t JournalHistory = 0;  // hours of entries taken at the first import: 0 from now on
+    bool JournalAll = false;          // the first import takes every entry there is
     bool Syslog = false;              // receives syslog messages into a log of the machine
     std::int32_t SyslogPort = 5514;   // UDP and TCP; above 1023, so that no privilege is needed
     std::string SyslogBind = "127.0.0.1";
     std::string SyslogAllow;  // senders: addresses and networks; empty: the bind address's own
     std::string SyslogLog = "Syslog";
+    // The size in MB the logs the sources write into may reach (they only grow to it): room for
+    // a burst to wait in until the watch has read it.
+    std::int32_t IngestLogSize = 32;
 
     bool operator==(const ExtensionSettings&) const = default;
 };
@@ -50,6 +55,8 @@ struct ExtensionSettings {
 constexpr std::int32_t kResumeLimitMax = 100000;
 constexpr std::int32_t kSpoolHoursMax = 720;
 constexpr std::int32_t kFloodLimitMax = 1000;
+constexpr std::int32_t kJournalHistoryMax = 87600;  // ten years of hours
+constexpr std::int32_t kIngestLogSizeMax = 1024;    // MB
 
 void LoadExtensionSettings(ExtensionSettings& settings);
 bool SaveExtensionSettings(const ExtensionSettings& settings);

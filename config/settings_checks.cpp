@@ -23,6 +23,36 @@ std::optional<ExtensionProblem> CheckNumber(bool on, const std::string& text, Ex
     return std::nullopt;
 }
 
+std::optional<ExtensionProblem> CheckSyslog(const ExtensionFields& f) {
+    if (!f.syslog) return std::nullopt;
+    if (auto p = CheckNumber(true, f.syslogPort, ExtensionField::SyslogPort, u8"受信するポート番号",
+                             65535)) {
+        return p;
+    }
+    if (!platform::IsNumericAddress(f.syslogBind)) {
+        return ExtensionProblem{ExtensionField::SyslogBind,
+                                sjis(u8"受信するアドレスは、127.0.0.1 や :: のような数字のアドレス"
+                                     u8"で入力してください。")};
+    }
+    std::string bad;
+    platform::AddressAllowed("127.0.0.1", f.syslogAllow, &bad);
+    if (!bad.empty()) {
+        return ExtensionProblem{ExtensionField::SyslogAllow,
+                                sjis(u8"許可する送信元「") + bad +
+                                    sjis(u8"」は、アドレスかネットワーク(10.0.0.0/8 など)ではあ"
+                                         u8"りません。")};
+    }
+    if (f.syslogLog.empty()) {
+        return ExtensionProblem{ExtensionField::SyslogLog,
+                                sjis(u8"記録するログの名前が入力されていません。")};
+    }
+    if (f.syslogLog.find('\\') != std::string::npos || f.syslogLog.size() > 64) {
+        return ExtensionProblem{ExtensionField::SyslogLog,
+                                sjis(u8"記録するログの名前が正しくありません。")};
+    }
+    return std::nullopt;
+}
+
 }  // namespace
 
 long FieldNumber(const std::string& text) {
@@ -153,6 +183,12 @@ ExtensionFields FieldsOf(const ExtensionSettings& s) {
     f.immediate = s.Immediate;
     f.journal = s.Journal;
     f.journalFolder = s.JournalFolder;
+    f.journalStart = s.JournalAll           ? JournalStart::All
+                     : s.JournalHistory > 0 ? JournalStart::Hours
+                                            : JournalStart::Now;
+    // A day, offered when no hours were given yet.
+    f.journalHours = std::to_string(s.JournalHistory > 0 ? s.JournalHistory : 24);
+    f.logSize = std::to_string(s.IngestLogSize);
     f.syslog = s.Syslog;
     f.syslogPort = std::to_string(s.SyslogPort);
     f.syslogBind = s.SyslogBind;
@@ -171,7 +207,15 @@ ExtensionSettings ExtensionOf(const ExtensionFields& f, const ExtensionSettings&
     if (f.spool) s.SpoolHours = static_cast<std::int32_t>(FieldNumber(f.spoolHours));
     if (f.flood) s.FloodLimit = static_cast<std::int32_t>(FieldNumber(f.floodLimit));
     s.Journal = f.journal;
-    if (f.journal) s.JournalFolder = f.journalFolder;
+    if (f.journal) {
+        s.JournalFolder = f.journalFolder;
+        s.JournalAll = f.journalStart == JournalStart::All;
+        if (f.journalStart == JournalStart::Now) s.JournalHistory = 0;
+        if (f.journalStart == JournalStart::Hours) {
+            s.JournalHistory = static_cast<std::int32_t>(FieldNumber(f.journalHours));
+        }
+    }
+    if (f.journal || f.syslog) s.IngestLogSize = static_cast<std::int32_t>(FieldNumber(f.logSize));
     s.Syslog = f.syslog;
     if (f.syslog) {
         s.SyslogPort = static_cast<std::int32_t>(FieldNumber(f.syslogPort));
@@ -199,31 +243,15 @@ std::optional<ExtensionProblem> CheckExtension(const ExtensionFields& f) {
         return ExtensionProblem{ExtensionField::JournalFolder,
                                 sjis(u8"ジャーナルのフォルダが見つかりません。")};
     }
-    if (!f.syslog) return std::nullopt;
-    if (auto p = CheckNumber(true, f.syslogPort, ExtensionField::SyslogPort, u8"受信するポート番号",
-                             65535)) {
+    if (auto p =
+            CheckNumber(f.journal && f.journalStart == JournalStart::Hours, f.journalHours,
+                        ExtensionField::JournalHours, u8"さかのぼる時間", kJournalHistoryMax)) {
         return p;
     }
-    if (!platform::IsNumericAddress(f.syslogBind)) {
-        return ExtensionProblem{ExtensionField::SyslogBind,
-                                sjis(u8"受信するアドレスは、127.0.0.1 や :: のような数字のアドレス"
-                                     u8"で入力してください。")};
-    }
-    std::string bad;
-    platform::AddressAllowed("127.0.0.1", f.syslogAllow, &bad);
-    if (!bad.empty()) {
-        return ExtensionProblem{ExtensionField::SyslogAllow,
-                                sjis(u8"許可する送信元「") + bad +
-                                    sjis(u8"」は、アドレスかネットワーク(10.0.0.0/8 など)ではあ"
-                                         u8"りません。")};
-    }
-    if (f.syslogLog.empty()) {
-        return ExtensionProblem{ExtensionField::SyslogLog,
-                                sjis(u8"記録するログの名前が入力されていません。")};
-    }
-    if (f.syslogLog.find('\\') != std::string::npos || f.syslogLog.size() > 64) {
-        return ExtensionProblem{ExtensionField::SyslogLog,
-                                sjis(u8"記録するログの名前が正しくありません。")};
+    if (auto p = CheckSyslog(f)) return p;
+    if (auto p = CheckNumber(f.journal || f.syslog, f.logSize, ExtensionField::LogSize,
+                             u8"ログの最大サイズ", kIngestLogSizeMax)) {
+        return p;
     }
     return std::nullopt;
 }

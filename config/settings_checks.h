@@ -57,6 +57,9 @@ std::optional<FieldProblem> CheckLogFolder(SettingsFields& fields);
 bool SettingsChanged(const SettingsFields& now, const SettingsFields& loaded);
 
 // The extension dialog's fields as its controls hold them.
+// Where the first import of a journal begins.
+enum class JournalStart { Now, Hours, All };
+
 struct ExtensionFields {
     bool resume = false;
     std::string resumeLimit;
@@ -67,8 +70,11 @@ struct ExtensionFields {
     bool immediate = false;
     bool journal = false;
     std::string journalFolder;
+    JournalStart journalStart = JournalStart::Now;
+    std::string journalHours;  // for JournalStart::Hours
     bool syslog = false;
     std::string syslogPort, syslogBind, syslogAllow, syslogLog;
+    std::string logSize;  // MB, of the logs the journal and syslog write into
 
     bool operator==(const ExtensionFields&) const = default;
 };
@@ -78,10 +84,12 @@ enum class ExtensionField {
     SpoolHours,
     FloodLimit,
     JournalFolder,
+    JournalHours,
     SyslogPort,
     SyslogBind,
     SyslogAllow,
-    SyslogLog
+    SyslogLog,
+    LogSize
 };
 
 struct ExtensionProblem {

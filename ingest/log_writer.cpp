@@ -2,9 +2,11 @@
 
 #include <mutex>
 
+#include "core/program_log.h"
 #include "ingest/syslog_message.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
+#include "platform/machine/eventlog_writer.h"
 #include "platform/machine/machine.h"
 #include "platform/machine/msgcompiler.h"
 
@@ -63,13 +65,20 @@ bool EnsureFacilityFile() {
 bool IngestLogWriter::Open() {
     m_categories = EnsureFacilityFile();
     Register(m_fallback);
+    if (m_maxBytes != 0) platform::GrowEventLog(m_log, m_maxBytes);
     return m_writer.Open(m_log);
 }
 
+bool IngestLogWriter::Write(const std::string& source, const platform::EventToWrite& event) {
+    if (m_writer.Write(source, event)) return true;
+    if (platform::GetLastError() != platform::kErrorEventLogFileCorrupt) return false;
+    if (!MendBrokenLog(m_log)) return false;
+    return m_writer.Write(source, event);
+}
+
 bool IngestLogWriter::Register(const std::string& name) {
-    return m_categories
-               ? platform::RegisterEventSource(m_log, name, nullptr, kFacilityFile, kFacilities)
-               : platform::RegisterEventSource(m_log, name);
+    return m_categories ? platform::RegisterEventSourceAlso(m_log, name, kFacilityFile, kFacilities)
+                        : platform::RegisterEventSourceAlso(m_log, name);
 }
 
 std::string TextAsUtf8(std::string_view bytes) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <map>
 #include <string>
 #include <string_view>
@@ -14,22 +15,24 @@ std::string TextAsUtf8(std::string_view bytes);
 // with the sources registered on first sight so that each renders its message.
 class IngestLogWriter {
 public:
-    // log is CP932; fallback is the source of what cannot have a source of its own.
-    IngestLogWriter(std::string log, std::string fallback)
-        : m_log(std::move(log)), m_fallback(std::move(fallback)) {}
+    // log is CP932; fallback is the source of what cannot have a source of its own; the log is
+    // grown to maxBytes when it is smaller (0: left as it is).
+    IngestLogWriter(std::string log, std::string fallback, std::uint32_t maxBytes = 0)
+        : m_log(std::move(log)), m_fallback(std::move(fallback)), m_maxBytes(maxBytes) {}
 
     // Registers the log and the fallback source, then opens the log.
     bool Open();
+    const std::string& Log() const { return m_log; }
 
-    // The source an application's events are written under: its own, registered in this log,
-    // or (for a name another log holds, or one too many) the fallback, with prefix set to the
-    // name to put before the text.
+    // The source an application's events are written under: its own, registered in this log
+    // (whatever other log also holds one of that name), or (for one name too many, or one the
+    // registry cannot take) the fallback, with prefix set to the name to put before the text.
     std::string Source(const std::string& application, std::string& prefix);
 
-    // The event's texts are UTF-8.
-    bool Write(const std::string& source, const platform::EventToWrite& event) {
-        return m_writer.Write(source, event);
-    }
+    // Writes the event (its texts are UTF-8). A log a writer killed half-way left without its
+    // end is mended first, with a warning. False with the last error set: 1502 when the log is
+    // full of records the watch has not read yet, which the caller waits out.
+    bool Write(const std::string& source, const platform::EventToWrite& event);
 
     // Sources a writer registers at most: a sender naming a new application in every message
     // must not grow the registry without end.
@@ -40,6 +43,7 @@ private:
 
     std::string m_log;
     std::string m_fallback;
+    std::uint32_t m_maxBytes = 0;
     platform::EventLogWriter m_writer;
     std::map<std::string, bool> m_sources;  // name -> registered in this log
     bool m_categories = false;              // the facilities' message file is there

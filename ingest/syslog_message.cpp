@@ -223,14 +223,25 @@ void SyslogFramer::Feed(std::string_view bytes, std::vector<std::string>& messag
             if (m_skip > 0) break;
             continue;
         }
+        if (m_skipLine) {
+            const size_t end = rest.find_first_of(std::string_view("\n\0", 2));
+            if (end == std::string_view::npos) {
+                at += rest.size();
+                break;
+            }
+            at += end + 1;
+            m_skipLine = false;
+            continue;
+        }
         if (rest.empty()) break;
-        if (IsDigit(rest.front())) {
+        if (m_mode != Mode::Lines && IsDigit(rest.front())) {
             // Octet counting: the length, a blank, then exactly that many bytes.
             size_t digits = 0;
             while (digits < rest.size() && digits < 10 && IsDigit(rest[digits])) ++digits;
             if (digits == rest.size()) break;  // the length goes on in the next bytes
             std::int64_t length = 0;
             if (rest[digits] == ' ' && platform::ParseDecimal(rest.substr(0, digits), length)) {
+                m_mode = Mode::Counted;
                 const auto size = static_cast<size_t>(length);
                 if (size > kSyslogMaxMessage) {
                     // Kept up to the largest size; the rest of the frame is passed over.
@@ -248,12 +259,15 @@ void SyslogFramer::Feed(std::string_view bytes, std::vector<std::string>& messag
             }
             // Digits that are no length: a line that happens to start with one.
         }
+        if (m_mode == Mode::Unknown) m_mode = Mode::Lines;
         const size_t end = rest.find_first_of(std::string_view("\n\0", 2));
         if (end == std::string_view::npos) {
             if (rest.size() < kSyslogMaxMessage) break;
+            // Kept up to the largest size, once; the rest of the line is passed over.
             messages.emplace_back(rest.substr(0, kSyslogMaxMessage));
             ++m_truncated;
             at += kSyslogMaxMessage;
+            m_skipLine = true;
             continue;
         }
         if (end > 0) messages.emplace_back(rest.substr(0, end));
@@ -263,9 +277,10 @@ void SyslogFramer::Feed(std::string_view bytes, std::vector<std::string>& messag
 }
 
 void SyslogFramer::Finish(std::vector<std::string>& messages) {
-    if (m_skip == 0 && !m_buffer.empty()) messages.push_back(m_buffer);
+    if (m_skip == 0 && !m_skipLine && !m_buffer.empty()) messages.push_back(m_buffer);
     m_buffer.clear();
     m_skip = 0;
+    m_skipLine = false;
 }
 
 std::string SyslogFacilityName(int facility) {

@@ -30,9 +30,10 @@ SyslogMessage ParseSyslogMessage(std::string_view bytes, int year);
 // The largest message taken whole; longer ones are cut there.
 constexpr size_t kSyslogMaxMessage = 64 * 1024;
 
-// Splits a TCP stream into messages: octet counting ("LEN SP MSG") when a frame starts with a
-// digit, otherwise one message per line (LF, or NUL as some senders use). A line longer than
-// the largest message is cut, and the cut is counted.
+// Splits a TCP stream into messages: octet counting ("LEN SP MSG") when the connection's first
+// frame is counted so (RFC 6587), otherwise one message per line (LF, or NUL as some senders
+// use) for the whole connection, so that a line that begins with digits stays a line. A message
+// longer than the largest is cut once, the rest of it passed over, and the cut counted.
 class SyslogFramer {
 public:
     // Appends the whole messages that the bytes complete.
@@ -42,8 +43,11 @@ public:
     unsigned Truncated() const { return m_truncated; }
 
 private:
+    enum class Mode { Unknown, Counted, Lines };
     std::string m_buffer;
-    size_t m_skip = 0;  // bytes still to drop of a frame too long to keep
+    Mode m_mode = Mode::Unknown;
+    size_t m_skip = 0;        // bytes still to drop of a frame too long to keep
+    bool m_skipLine = false;  // ... or the rest of a line too long to keep
     unsigned m_truncated = 0;
 };
 

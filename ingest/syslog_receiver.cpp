@@ -39,6 +39,7 @@ void SyslogReceiver::Apply(const ExtensionSettings& e) {
     options.port = static_cast<std::uint16_t>(e.SyslogPort);
     options.allow = e.SyslogAllow;
     options.log = e.SyslogLog;
+    options.logBytes = static_cast<std::uint32_t>(e.IngestLogSize) << 20;
     if (!Running() || !(options == m_asked)) Start(options);
 }
 
@@ -53,7 +54,7 @@ bool SyslogReceiver::Start(const SyslogOptions& options) {
     }
     const std::string& log = m_options.log;
     // Registered before the receiving starts, so that monitoring started next watches the log.
-    m_writer = std::make_unique<IngestLogWriter>(log, kFallbackSource);
+    m_writer = std::make_unique<IngestLogWriter>(log, kFallbackSource, m_options.logBytes);
     if (!m_writer->Open()) {
         LogMessage(kLogError, sjis(u8"Syslogを記録する%sログに書き込めません。%s").c_str(),
                    log.c_str(), platform::SystemErrorText(platform::GetLastError()).c_str());
@@ -114,12 +115,14 @@ bool SyslogReceiver::Allowed(const std::string& peer) {
     return false;
 }
 
-void SyslogReceiver::Take(const std::string& peer, std::string bytes) {
+void SyslogReceiver::Take(const std::string& peer, std::string bytes, bool stream) {
     bool taken = false;
     {
         std::lock_guard lock(m_mutex);
-        if (m_queue.size() < m_options.queueMessages &&
-            m_queueBytes + bytes.size() <= m_options.queueBytes) {
+        // A stream's messages are always taken: its reading stops while the queue is full, so
+        // it overshoots by one read at most.
+        if (stream || (m_queue.size() < m_options.queueMessages &&
+                       m_queueBytes + bytes.size() <= m_options.queueBytes)) {
             m_queueBytes += bytes.size();
             m_queue.push_back({peer, std::move(bytes)});
             taken = true;
@@ -132,33 +135,55 @@ void SyslogReceiver::Take(const std::string& peer, std::string bytes) {
 void SyslogReceiver::Receive() {
     std::map<int, SyslogFramer> streams;
     std::vector<std::string> messages;
+    std::uint32_t overflowed = 0;
     while (!m_stop) {
-        const bool waited = m_receiver.Wait(500, [&](const platform::Received& r) {
-            using Kind = platform::Received::Kind;
-            if (r.kind == Kind::Datagram) {
-                if (Allowed(r.peer)) Take(r.peer, r.bytes);
-                return;
-            }
-            messages.clear();
-            if (r.kind == Kind::Closed) {
-                const auto it = streams.find(r.connection);
-                if (it == streams.end()) return;
-                it->second.Finish(messages);
-                streams.erase(it);
-            } else {
-                auto it = streams.find(r.connection);
-                if (it == streams.end()) {
-                    // A connection is judged once, at its first bytes.
-                    if (!Allowed(r.peer)) {
-                        m_receiver.Drop(r.connection);
-                        return;
-                    }
-                    it = streams.emplace(r.connection, SyslogFramer()).first;
+        // A full queue leaves TCP unread, so that its senders wait rather than lose messages;
+        // UDP cannot wait, and what does not fit is dropped and counted.
+        bool full = false;
+        {
+            std::lock_guard lock(m_mutex);
+            full =
+                m_queue.size() >= m_options.queueMessages || m_queueBytes >= m_options.queueBytes;
+        }
+        const bool waited = m_receiver.Wait(
+            full ? 50 : 500,
+            [&](const platform::Received& r) {
+                using Kind = platform::Received::Kind;
+                if (r.kind == Kind::Datagram) {
+                    if (Allowed(r.peer)) Take(r.peer, r.bytes, false);
+                    return;
                 }
-                it->second.Feed(r.bytes, messages);
-            }
-            for (std::string& m : messages) Take(r.peer, std::move(m));
-        });
+                messages.clear();
+                if (r.kind == Kind::Closed) {
+                    const auto it = streams.find(r.connection);
+                    if (it == streams.end()) return;
+                    it->second.Finish(messages);
+                    streams.erase(it);
+                } else {
+                    auto it = streams.find(r.connection);
+                    if (it == streams.end()) {
+                        // A connection is judged once, at its first bytes.
+                        if (!Allowed(r.peer)) {
+                            m_receiver.Drop(r.connection);
+                            return;
+                        }
+                        it = streams.emplace(r.connection, SyslogFramer()).first;
+                    }
+                    const unsigned cut = it->second.Truncated();
+                    it->second.Feed(r.bytes, messages);
+                    if (it->second.Truncated() != cut) {
+                        const unsigned more = it->second.Truncated() - cut;
+                        m_progress.Update([more](IngestCounts& c) { c.truncated += more; });
+                    }
+                }
+                for (std::string& m : messages) Take(r.peer, std::move(m), true);
+            },
+            !full);
+        if (m_receiver.Overflowed() != overflowed) {
+            const std::uint32_t more = m_receiver.Overflowed() - overflowed;
+            overflowed = m_receiver.Overflowed();
+            m_progress.Update([more](IngestCounts& c) { c.overflowed += more; });
+        }
         // A wait that failed (not one woken to stop) must not turn into a busy loop.
         if (!waited && !m_stop) platform::Sleep(10);
     }
@@ -181,7 +206,24 @@ void SyslogReceiver::WriteOne(IngestLogWriter& writer, const Pending& pending) {
     std::string description = prefix + TextAsUtf8(m.text);
     if (!m.structuredData.empty()) description += "\r\n" + TextAsUtf8(m.structuredData);
     event.strings = {description};
-    const bool written = writer.Write(source, event);
+    bool written = writer.Write(source, event);
+    // A log full of records the watch has not read: the message waits for them to be read
+    // (the queue behind it fills, and what it cannot hold is dropped and counted).
+    bool waited = false;
+    while (!written && platform::GetLastError() == platform::kErrorLogFileFull && !m_stop) {
+        if (!waited) m_progress.Update([](IngestCounts& c) { ++c.waits; });
+        waited = true;
+        if (m_logFull) m_logFull();
+        {
+            std::unique_lock lock(m_mutex);
+            m_changed.wait_for(lock, std::chrono::milliseconds(100), [&] { return m_stop.load(); });
+        }
+        written = writer.Write(source, event);
+    }
+    if (!written && platform::GetLastError() == platform::kErrorLogFileFull) {
+        m_progress.Update([](IngestCounts& c) { ++c.unwritten; });
+        return;
+    }
     const bool malformed = !m.problem.empty();
     m_progress.Update([&](IngestCounts& c) {
         ++(written ? c.written : c.failed);
@@ -191,29 +233,44 @@ void SyslogReceiver::WriteOne(IngestLogWriter& writer, const Pending& pending) {
 
 void SyslogReceiver::Write() {
     IngestLogWriter& writer = *m_writer;
+    ProgressLines progress("Syslog");
     IngestCounts told;  // what the warnings said so far
     std::int64_t lastWarning = 0;
     auto warn = [&](bool atEnd) {
         const IngestCounts now = GetCounts();
-        if (now.dropped == told.dropped && now.malformed == told.malformed &&
-            now.failed == told.failed) {
+        if (now.dropped == told.dropped && now.overflowed == told.overflowed &&
+            now.malformed == told.malformed && now.failed == told.failed &&
+            now.truncated == told.truncated) {
             return;
         }
         if (!atEnd && SteadySeconds() - lastWarning < kWarnEverySeconds) return;
         lastWarning = SteadySeconds();
         if (now.dropped != told.dropped) {
-            const auto dropped = static_cast<unsigned long long>(now.dropped - told.dropped);
+            const bool waited = now.waits != told.waits;
             LogMessage(kLogWarning,
-                       sjis(u8"Syslogのメッセージ%llu件は、書き込みが追いつかないため破棄しまし"
-                            u8"た。")
+                       sjis(waited ? u8"Syslogのメッセージ%llu件は、ログのチェックを待つ間に受信の"
+                                     u8"待ち行列が満杯になったため破棄しました。"
+                                   : u8"Syslogのメッセージ%llu件は、書き込みが追いつかないため破棄"
+                                     u8"しました。")
                            .c_str(),
-                       dropped);
+                       static_cast<unsigned long long>(now.dropped - told.dropped));
+        }
+        if (now.overflowed != told.overflowed) {
+            LogMessage(kLogWarning,
+                       sjis(u8"Syslogのメッセージ%llu件は、UDPの受信バッファーが満杯のためシステム"
+                            u8"が破棄しました。")
+                           .c_str(),
+                       static_cast<unsigned long long>(now.overflowed - told.overflowed));
+        }
+        if (const std::uint64_t lost =
+                now.dropped + now.overflowed - told.dropped - told.overflowed) {
             // Said in the log too, where a watch entry can see it.
             platform::EventToWrite e;
             e.type = 2;
             e.eventId = 1;
             e.strings = {platform::SjisToUtf8(platform::StringPrintf(
-                sjis(u8"Quorvik: Syslogのメッセージ%llu件を破棄しました。").c_str(), dropped))};
+                sjis(u8"Quorvik: Syslogのメッセージ%llu件を破棄しました。").c_str(),
+                static_cast<unsigned long long>(lost)))};
             writer.Write(kFallbackSource, e);
         }
         if (now.malformed != told.malformed) {
@@ -222,6 +279,14 @@ void SyslogReceiver::Write() {
                             u8"た。")
                            .c_str(),
                        static_cast<unsigned long long>(now.malformed - told.malformed));
+        }
+        if (now.truncated != told.truncated) {
+            LogMessage(kLogWarning,
+                       sjis(u8"Syslogのメッセージ%llu件は長すぎるため、先頭の%uKBだけを記録しまし"
+                            u8"た。")
+                           .c_str(),
+                       static_cast<unsigned long long>(now.truncated - told.truncated),
+                       static_cast<unsigned>(kSyslogMaxMessage / 1024));
         }
         if (now.failed != told.failed) {
             LogMessage(kLogError,
@@ -242,8 +307,17 @@ void SyslogReceiver::Write() {
             batch.swap(m_queue);
             m_queueBytes = 0;
         }
-        for (const Pending& p : batch) WriteOne(writer, p);
+        for (const Pending& p : batch) {
+            // Stopping while the log waits for the watch: what is left is counted, not written.
+            if (m_stop && GetCounts().unwritten > 0) {
+                m_progress.Update([](IngestCounts& c) { ++c.unwritten; });
+                continue;
+            }
+            WriteOne(writer, p);
+        }
         warn(false);
+        progress.Update(GetCounts());
     }
     warn(true);
+    progress.Update(GetCounts(), true);
 }

@@ -4,6 +4,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -23,6 +24,7 @@ struct SyslogOptions {
     // What may wait to be written before new messages are dropped (and counted).
     size_t queueMessages = 50000;
     size_t queueBytes = 32u << 20;
+    std::uint32_t logBytes = 0;  // the size the log is grown to (0: as it is)
 
     bool operator==(const SyslogOptions&) const = default;
 };
@@ -30,8 +32,10 @@ struct SyslogOptions {
 // Receives syslog messages over UDP and TCP and writes each into a log of the machine as a
 // record: source = APP-NAME (or TAG), computer = HOSTNAME (or the sender's address), type from the
 // severity, category from the facility, the structured data kept in the description. One thread
-// receives, another writes, so that a slow disk never makes a sender wait; what cannot wait is
-// dropped and counted. A message that follows no form is written whole, as text, with a warning.
+// receives, another writes, so that a slow disk never makes a sender wait for long; when the
+// queue between them is full, TCP senders are left to wait (unread) and datagrams that do not
+// fit are dropped and counted. A message that follows no form is written whole, as text, with a
+// warning.
 class SyslogReceiver : public EventSource {
 public:
     SyslogReceiver() = default;
@@ -47,6 +51,9 @@ public:
     void Stop() override;
     bool Running() const override { return m_receiving.joinable(); }
     const SyslogOptions& Options() const { return m_options; }
+    // Called (on the writing thread) while the log is full of records the watch has not read:
+    // the writer waits, and asks for a check through this.
+    void SetLogFullHandler(std::function<void()> handler) { m_logFull = std::move(handler); }
 
     // Received are the messages of senders that are allowed.
     IngestCounts GetCounts() const { return m_progress.Get(); }
@@ -62,7 +69,7 @@ private:
     };
     void Receive();
     void Write();
-    void Take(const std::string& peer, std::string bytes);
+    void Take(const std::string& peer, std::string bytes, bool stream);
     bool Allowed(const std::string& peer);
     void WriteOne(IngestLogWriter& writer, const Pending& pending);
 
@@ -79,4 +86,5 @@ private:
     size_t m_queueBytes = 0;
     std::set<std::string> m_refusedPeers;  // told once each (a bounded number)
     IngestProgress m_progress;
+    std::function<void()> m_logFull;
 };

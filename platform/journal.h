@@ -13,7 +13,7 @@ struct JournalEntry {
     std::string cursor;
     std::int64_t realtimeUs = 0;  // when it was written, microseconds since 1970
     std::string message, priority, identifier, unit, userUnit, hostname, uid, facility, messageId,
-        transport, command;
+        transport, command, pid;
 };
 
 class Journal {
@@ -33,11 +33,15 @@ public:
     // Next gives only entries written from now on / every entry from the oldest.
     bool SeekTail();
     bool SeekHead();
+    // Next gives the first entry written at or after the time (microseconds since 1970).
+    bool SeekRealtime(std::int64_t usec);
 
     // The next entry; false when there is none yet (or on an error, with the last error).
     bool Next(JournalEntry& entry);
-    // Waits at most timeoutMs for the journal to change.
-    void Wait(unsigned timeoutMs);
+    // Waits at most timeoutMs for the journal to change: nothing, entries added to the files it
+    // reads, or files added or removed (entries may then have come before the ones read).
+    enum class Change { None, Appended, Files };
+    Change Wait(unsigned timeoutMs);
 
 private:
     ::sd_journal* m_journal = nullptr;

@@ -34,8 +34,15 @@ public:
 
     // Waits at most timeoutMs; hands each datagram, each piece of a stream and each closed
     // connection to the callback. A peer that opens more than the connections allowed loses its
-    // oldest. False when woken (Wake) or when there is nothing to wait on.
-    bool Wait(unsigned timeoutMs, const std::function<void(const Received&)>& each);
+    // oldest. False when woken (Wake) or when there is nothing to wait on. Without streams, the
+    // connections are left unread: their senders wait (TCP's own flow control) while the
+    // caller has no room.
+    bool Wait(unsigned timeoutMs, const std::function<void(const Received&)>& each,
+              bool streams = true);
+    // The datagrams the system dropped because the socket's buffer was full, since Open, as
+    // known when the last datagram was taken (a count that wraps at 2^32). Read by the waiting
+    // thread.
+    std::uint32_t Overflowed() const;
     // From any thread: the current or next Wait returns at once.
     void Wake();
     // Ends a connection (a peer that is not allowed).

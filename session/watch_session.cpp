@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "platform/bytes.h"
 #include "platform/codepage.h"
 #include "platform/pump.h"
 #include "platform/user_folders.h"
@@ -31,6 +32,11 @@ WatchSession::WatchSession()
       m_runner([this] { m_queue.Post([this] { JobEnded(); }); }) {
     SetProgramLog(&m_log);
     m_monitor.SetExtensions(&m_tickExtensions);
+    // A source whose log is full of records the watch has not read asks for a check, whatever
+    // the interval, so that it waits no longer than the watch takes to read them.
+    auto check = [this] { m_queue.Post([this] { Tick(); }); };
+    m_syslog.SetLogFullHandler(check);
+    m_journal.SetLogFullHandler(check);
 }
 
 WatchSession::~WatchSession() {
@@ -223,6 +229,31 @@ void WatchSession::AddressChanged(const AddressEntry& newValues, const AddressEn
     if (m_config.AddressChanged(newValues, old)) {
         SaveAsking([this] { return m_config.SaveWatchList(); }, retry);
     }
+}
+
+std::string WatchSession::SourcesStatus() const {
+    std::string text;
+    auto line = [&](const char8_t* name, const IngestCounts& c) {
+        text += sjis(name) +
+                platform::StringPrintf(
+                    sjis(u8": 受信%llu件、記録%llu件、破棄%llu件、記録できず%llu件").c_str(),
+                    static_cast<unsigned long long>(c.received),
+                    static_cast<unsigned long long>(c.written),
+                    static_cast<unsigned long long>(c.dropped + c.overflowed),
+                    static_cast<unsigned long long>(c.failed + c.unwritten));
+        if (c.truncated > 0) {
+            text += platform::StringPrintf(sjis(u8"、切り詰め%llu件").c_str(),
+                                           static_cast<unsigned long long>(c.truncated));
+        }
+        if (c.waits > 0) {
+            text += platform::StringPrintf(sjis(u8"、チェック待ち%llu回").c_str(),
+                                           static_cast<unsigned long long>(c.waits));
+        }
+        text += "\r\n";
+    };
+    if (m_syslog.Running()) line(u8"Syslog", m_syslog.GetCounts());
+    if (m_journal.Running()) line(u8"ジャーナル", m_journal.GetCounts());
+    return text;
 }
 
 bool WatchSession::Tick() {

@@ -95,6 +95,9 @@ public:
     // The interval the watch timer was last given, in milliseconds.
     unsigned WatchInterval() const { return m_interval; }
 
+    // What the sources took in since they started, a line each (CP932): for the version box.
+    std::string SourcesStatus() const;
+
     const SyslogReceiver& Syslog() const { return m_syslog; }
     const JournalImporter& Journal() const { return m_journal; }
 

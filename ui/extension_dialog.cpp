@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QVBoxLayout>
 
 #include "platform/codepage.h"
@@ -44,21 +45,67 @@ QGroupBox* TfrmExtension::JournalGroup() {
     edtJournalFolder = new QLineEdit;
     edtJournalFolder->setObjectName(QStringLiteral("edtJournalFolder"));
     edtJournalFolder->setPlaceholderText(Text(u8"空欄: このマシンのジャーナル"));
-    lblJournalFolder = new QLabel(Text(u8"フォルダ(&D)"));
-    lblJournalFolder->setBuddy(edtJournalFolder);
+    auto* folderLabel = new QLabel(Text(u8"フォルダ(&D)"));
+    folderLabel->setBuddy(edtJournalFolder);
+    rbJournalNow = new QRadioButton(Text(u8"今から書かれるエントリー(&T)"));
+    rbJournalHours = new QRadioButton(Text(u8"過去(&O)"));
+    rbJournalAll = new QRadioButton(Text(u8"フォルダにあるすべて(&B)"));
+    edtJournalHours = new QLineEdit;
+    rbJournalNow->setObjectName(QStringLiteral("rbJournalNow"));
+    rbJournalHours->setObjectName(QStringLiteral("rbJournalHours"));
+    rbJournalAll->setObjectName(QStringLiteral("rbJournalAll"));
+    edtJournalHours->setObjectName(QStringLiteral("edtJournalHours"));
+    MakeNumericEdit(edtJournalHours, 5);
     auto* group = new QGroupBox(Text(u8"ジャーナルの取り込み"));
     auto* box = new QVBoxLayout(group);
     box->addWidget(cbxJournal);
     auto* row = new QHBoxLayout;
-    row->addWidget(lblJournalFolder);
+    row->addWidget(folderLabel);
     row->addWidget(edtJournalFolder, 1);
     box->addLayout(row);
+    auto* firstLabel = new QLabel(Text(u8"最初に取り込む範囲:"));
+    box->addWidget(firstLabel);
+    auto* first = new QHBoxLayout;
+    first->addWidget(rbJournalNow);
+    first->addWidget(rbJournalHours);
+    first->addWidget(edtJournalHours);
+    auto* hoursUnit = new QLabel(Text(u8"時間分"));
+    first->addWidget(hoursUnit);
+    first->addWidget(rbJournalAll);
+    first->addStretch();
+    box->addLayout(first);
     auto* note =
         new QLabel(Text(u8"カーネルとシステムのサービスのエントリーはSystemログに、"
-                        u8"それ以外はApplicationログに記録します。"));
+                        u8"それ以外はApplicationログに記録します。2回目からは前回の続きを"
+                        u8"取り込み、後から置かれたファイルの古いエントリーも取り込みます。"));
     note->setWordWrap(true);
     box->addWidget(note);
+    m_journalControls = {folderLabel,    edtJournalFolder, firstLabel, rbJournalNow,
+                         rbJournalHours, edtJournalHours,  hoursUnit,  rbJournalAll};
     connect(cbxJournal, &QCheckBox::toggled, this, &TfrmExtension::OptionsToggled);
+    connect(rbJournalHours, &QRadioButton::toggled, this, &TfrmExtension::OptionsToggled);
+    return group;
+}
+
+QGroupBox* TfrmExtension::LogSizeGroup() {
+    edtLogSize = new QLineEdit;
+    edtLogSize->setObjectName(QStringLiteral("edtLogSize"));
+    MakeNumericEdit(edtLogSize, 4);
+    lblLogSize = new QLabel(Text(u8"ログの最大サイズ(&M)"));
+    lblLogSize->setBuddy(edtLogSize);
+    auto* group = new QGroupBox(Text(u8"取り込むログ"));
+    auto* grid = new QGridLayout(group);
+    grid->addWidget(lblLogSize, 0, 0);
+    auto* number = new QHBoxLayout;
+    number->addWidget(edtLogSize);
+    number->addWidget(new QLabel(QStringLiteral("MB")));
+    number->addStretch();
+    grid->addLayout(number, 0, 1);
+    auto* note = new QLabel(
+        Text(u8"ジャーナルとSyslogを記録するログはこの大きさまで広げます。まだチェックされて"
+             u8"いないレコードは上書きせず、チェックを待って書き込みます。"));
+    note->setWordWrap(true);
+    grid->addWidget(note, 1, 0, 1, 2);
     return group;
 }
 
@@ -164,6 +211,8 @@ TfrmExtension::TfrmExtension(QWidget* parent) : QDialog(parent) {
                         u8"チェックします。監視間隔ごとのチェックも続けます。"));
     immediateNote->setWordWrap(true);
     immediateLayout->addWidget(immediateNote);
+    // Beside the sources it sizes, where the left column has room.
+    layout->addWidget(LogSizeGroup());
     layout->addStretch();
     sources->addWidget(immediate);
     sources->addWidget(JournalGroup());
@@ -195,6 +244,11 @@ ExtensionFields TfrmExtension::Fields() const {
     f.immediate = cbxImmediate->isChecked();
     f.journal = cbxJournal->isChecked();
     f.journalFolder = EditText(edtJournalFolder);
+    f.journalStart = rbJournalAll->isChecked()     ? JournalStart::All
+                     : rbJournalHours->isChecked() ? JournalStart::Hours
+                                                   : JournalStart::Now;
+    f.journalHours = EditText(edtJournalHours);
+    f.logSize = EditText(edtLogSize);
     f.syslog = cbxSyslog->isChecked();
     f.syslogPort = EditText(edtSyslogPort);
     f.syslogBind = EditText(edtSyslogBind);
@@ -209,6 +263,8 @@ QLineEdit* TfrmExtension::Control(ExtensionField field) const {
         case ExtensionField::SpoolHours: return edtSpoolHours;
         case ExtensionField::FloodLimit: return edtFloodLimit;
         case ExtensionField::JournalFolder: return edtJournalFolder;
+        case ExtensionField::JournalHours: return edtJournalHours;
+        case ExtensionField::LogSize: return edtLogSize;
         case ExtensionField::SyslogPort: return edtSyslogPort;
         case ExtensionField::SyslogBind: return edtSyslogBind;
         case ExtensionField::SyslogAllow: return edtSyslogAllow;
@@ -229,6 +285,11 @@ void TfrmExtension::ShowExtension(const ExtensionSettings& settings) {
     cbxImmediate->setChecked(f.immediate);
     cbxJournal->setChecked(f.journal);
     SetEditText(edtJournalFolder, f.journalFolder);
+    rbJournalNow->setChecked(f.journalStart == JournalStart::Now);
+    rbJournalHours->setChecked(f.journalStart == JournalStart::Hours);
+    rbJournalAll->setChecked(f.journalStart == JournalStart::All);
+    SetEditText(edtJournalHours, f.journalHours);
+    SetEditText(edtLogSize, f.logSize);
     cbxSyslog->setChecked(f.syslog);
     SetEditText(edtSyslogPort, f.syslogPort);
     SetEditText(edtSyslogBind, f.syslogBind);
@@ -244,14 +305,18 @@ void TfrmExtension::OptionsToggled() {
     edtSpoolHours->setEnabled(cbxSpool->isChecked());
     lblFloodLimit->setEnabled(cbxFlood->isChecked());
     edtFloodLimit->setEnabled(cbxFlood->isChecked());
-    lblJournalFolder->setEnabled(cbxJournal->isChecked());
-    edtJournalFolder->setEnabled(cbxJournal->isChecked());
+    for (QWidget* w : m_journalControls) w->setEnabled(cbxJournal->isChecked());
+    edtJournalHours->setEnabled(cbxJournal->isChecked() && rbJournalHours->isChecked());
     for (QWidget* w : m_syslogControls) w->setEnabled(cbxSyslog->isChecked());
+    const bool sources = cbxJournal->isChecked() || cbxSyslog->isChecked();
+    lblLogSize->setEnabled(sources);
+    edtLogSize->setEnabled(sources);
 }
 
 void TfrmExtension::btnOkClick() {
-    for (QLineEdit* edit : {edtResumeLimit, edtSpoolHours, edtFloodLimit, edtJournalFolder,
-                            edtSyslogPort, edtSyslogBind, edtSyslogAllow, edtSyslogLog}) {
+    for (QLineEdit* edit :
+         {edtResumeLimit, edtSpoolHours, edtFloodLimit, edtJournalFolder, edtJournalHours,
+          edtSyslogPort, edtSyslogBind, edtSyslogAllow, edtSyslogLog, edtLogSize}) {
         TrimEdit(edit);
     }
     const ExtensionFields fields = Fields();

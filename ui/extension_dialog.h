@@ -12,9 +12,10 @@ class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QRadioButton;
 
 // "拡張設定": resume after restart, the mail spool, flood control, immediate checks, the journal
-// and the syslog receiver.
+// and the syslog receiver, and the size of the logs those two write into.
 class TfrmExtension : public QDialog {
     Q_OBJECT
 
@@ -33,6 +34,7 @@ private:
     QLineEdit* Control(ExtensionField field) const;
     QGroupBox* JournalGroup();
     QGroupBox* SyslogGroup();
+    QGroupBox* LogSizeGroup();
 
     QCheckBox* cbxResume;
     QLabel* lblResumeLimit;
@@ -45,8 +47,14 @@ private:
     QLabel* lblFloodLimit;
     QLineEdit* edtFloodLimit;
     QCheckBox* cbxJournal;
-    QLabel* lblJournalFolder;
     QLineEdit* edtJournalFolder;
+    QRadioButton* rbJournalNow;
+    QRadioButton* rbJournalHours;
+    QLineEdit* edtJournalHours;
+    QRadioButton* rbJournalAll;
+    std::vector<QWidget*> m_journalControls;  // enabled with the option
+    QLabel* lblLogSize;
+    QLineEdit* edtLogSize;
     QCheckBox* cbxSyslog;
     QLineEdit* edtSyslogPort;
     QLineEdit* edtSyslogBind;

@@ -63,7 +63,10 @@ TfrmMain::TfrmMain(WatchSession& session, QWidget* parent)
             [this](bool on) { m_session.Log().SetDebugMode(on); });
     connect(ui->mnuContents, &QAction::triggered, this,
             [] { platform::CurrentShell().ShowHelp(platform::ShippedFile("Quorvik.html"), 0); });
-    connect(ui->mnuAbout, &QAction::triggered, m_version, &QDialog::exec);
+    connect(ui->mnuAbout, &QAction::triggered, this, [this] {
+        m_version->ShowSources(m_session.SourcesStatus());
+        m_version->exec();
+    });
 
     m_pmnMain = new QMenu(this);
     QAction* pmnOpen = m_pmnMain->addAction(QString::fromUtf8(u8"開く(&O)..."));

@@ -27,6 +27,10 @@ TfrmVersion::TfrmVersion(QWidget* parent, const platform::ProgramFolders& folder
                                               u8"Windows NT 系マシンのイベントログ監視<br><br>%2")
                                 .arg(QApplication::applicationVersion(), where));
     text->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_sources = new QLabel;
+    m_sources->setObjectName(QStringLiteral("lblSources"));
+    m_sources->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_sources->hide();
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     auto* row = new QHBoxLayout;
@@ -34,5 +38,14 @@ TfrmVersion::TfrmVersion(QWidget* parent, const platform::ProgramFolders& folder
     row->addWidget(text, 1);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(row);
+    layout->addWidget(m_sources);
     layout->addWidget(buttons);
+}
+
+void TfrmVersion::ShowSources(const std::string& status) {
+    QString text = ToQString(status).trimmed();
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    m_sources->setText(text.isEmpty() ? QString()
+                                      : QString::fromUtf8(u8"取り込み(起動してから)\n") + text);
+    m_sources->setVisible(!text.isEmpty());
 }

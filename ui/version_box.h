@@ -11,4 +11,9 @@ class TfrmVersion : public QDialog {
 public:
     explicit TfrmVersion(QWidget* parent = nullptr,
                          const platform::ProgramFolders& folders = platform::UserFolders());
+    // What the sources beside the machine's logs took in (CP932 lines; empty: none runs).
+    void ShowSources(const std::string& status);
+
+private:
+    class QLabel* m_sources;
 };

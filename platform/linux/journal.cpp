@@ -69,6 +69,12 @@ bool Journal::SeekTail() {
     return true;
 }
 
+bool Journal::SeekRealtime(std::int64_t usec) {
+    if (!m_journal) return false;
+    const int r = sd_journal_seek_realtime_usec(m_journal, static_cast<std::uint64_t>(usec));
+    return r >= 0 || Failed(r);
+}
+
 bool Journal::SeekHead() {
     if (!m_journal) return false;
     const int r = sd_journal_seek_head(m_journal);
@@ -101,10 +107,16 @@ bool Journal::Next(JournalEntry& e) {
     e.messageId = Field(m_journal, "MESSAGE_ID");
     e.transport = Field(m_journal, "_TRANSPORT");
     e.command = Field(m_journal, "_COMM");
+    e.pid = Field(m_journal, "_PID");
     return true;
 }
 
-void Journal::Wait(unsigned timeoutMs) {
-    if (m_journal) sd_journal_wait(m_journal, static_cast<std::uint64_t>(timeoutMs) * 1000);
+Journal::Change Journal::Wait(unsigned timeoutMs) {
+    if (!m_journal) return Change::None;
+    switch (sd_journal_wait(m_journal, static_cast<std::uint64_t>(timeoutMs) * 1000)) {
+        case SD_JOURNAL_APPEND: return Change::Appended;
+        case SD_JOURNAL_INVALIDATE: return Change::Files;
+        default: return Change::None;
+    }
 }
 }  // namespace platform

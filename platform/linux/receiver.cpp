@@ -69,6 +69,9 @@ struct NetworkReceiver::Impl {
     int tcp = -1;
     int wake = -1;
     int next = 1;
+    // The datagrams the system dropped, full buffer, as its last count said (since the socket's
+    // start; it wraps at 2^32).
+    std::uint32_t overflowed = 0;
     struct Connection {
         int fd;
         std::string peer;
@@ -101,6 +104,8 @@ bool NetworkReceiver::Open(const std::string& address, std::uint16_t port) {
     return false;
 }
 
+std::uint32_t NetworkReceiver::Overflowed() const { return m->overflowed; }
+
 std::uint16_t NetworkReceiver::Port() const {
     sockaddr_storage where;
     socklen_t length = sizeof where;
@@ -131,6 +136,9 @@ bool NetworkReceiver::OpenOn(const std::string& address, std::uint16_t port) {
     // Bursts wait in the kernel while the writer catches up.
     const int buffer = 4 << 20;
     setsockopt(m->udp, SOL_SOCKET, SO_RCVBUF, &buffer, sizeof buffer);
+    // ... and what that buffer could not hold is counted with each datagram that follows.
+    setsockopt(m->udp, SOL_SOCKET, SO_RXQ_OVFL, &on, sizeof on);
+    m->overflowed = 0;
     if (bind(m->tcp, reinterpret_cast<sockaddr*>(&where), length) != 0) {
         const int err = errno;
         Close();
@@ -175,11 +183,13 @@ void NetworkReceiver::Drop(int connection) {
     if (it != m->connections.end()) m->CloseConnection(it);
 }
 
-bool NetworkReceiver::Wait(unsigned timeoutMs, const std::function<void(const Received&)>& each) {
+bool NetworkReceiver::Wait(unsigned timeoutMs, const std::function<void(const Received&)>& each,
+                           bool streams) {
     if (m->udp < 0 || m->wake < 0) return false;
     std::vector<pollfd> fds = {{m->wake, POLLIN, 0}, {m->udp, POLLIN, 0}, {m->tcp, POLLIN, 0}};
     std::vector<int> numbers;
     for (const auto& [number, c] : m->connections) {
+        if (!streams) break;
         fds.push_back({c.fd, POLLIN, 0});
         numbers.push_back(number);
     }
@@ -198,10 +208,22 @@ bool NetworkReceiver::Wait(unsigned timeoutMs, const std::function<void(const Re
         // What came meanwhile, a bounded number at a time so that streams get their turn.
         for (int i = 0; i < 256; ++i) {
             sockaddr_storage from;
-            socklen_t length = sizeof from;
-            const ssize_t n = recvfrom(m->udp, buffer.data(), buffer.size(), 0,
-                                       reinterpret_cast<sockaddr*>(&from), &length);
+            iovec data{buffer.data(), buffer.size()};
+            alignas(cmsghdr) char control[CMSG_SPACE(sizeof(std::uint32_t))];
+            msghdr message{};
+            message.msg_name = &from;
+            message.msg_namelen = sizeof from;
+            message.msg_iov = &data;
+            message.msg_iovlen = 1;
+            message.msg_control = control;
+            message.msg_controllen = sizeof control;
+            const ssize_t n = recvmsg(m->udp, &message, 0);
             if (n < 0) break;
+            for (cmsghdr* c = CMSG_FIRSTHDR(&message); c; c = CMSG_NXTHDR(&message, c)) {
+                if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SO_RXQ_OVFL) {
+                    std::memcpy(&m->overflowed, CMSG_DATA(c), sizeof m->overflowed);
+                }
+            }
             Received r;
             r.kind = Received::Kind::Datagram;
             r.peer = AddressText(from);

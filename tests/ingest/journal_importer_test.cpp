@@ -4,13 +4,16 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <map>
+#include <mutex>
 
 #include "config/settings.h"
 #include "core/monitor.h"
 #include "core/program_log.h"
 #include "ingest/syslog_message.h"
+#include "platform/clock.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
 #include "platform/machine/eventlog.h"
@@ -62,9 +65,10 @@ protected:
                       [&](const EventRecord& r) { return r.RecordNumber <= before[logName]; });
         return records;
     }
-    void Start() {
-        JournalOptions options;
+    // The folder's entries, all of them (a copy: the days it holds).
+    void Start(JournalOptions options = {}) {
         options.folder = journals.Path();
+        if (options.historyHours == 0) options.all = true;
         ASSERT_TRUE(importer.Start(options));
     }
 
@@ -185,4 +189,66 @@ TEST_F(JournalPeer, TheUsersMapPicksTheLogAndTheEventId) {
     EXPECT_EQ(U8(backups[0].Description), "done");
     ASSERT_EQ(Records("System").size(), 1u);
     EXPECT_EQ(Records("System")[0].EventID, SyslogEventId("", "cron"));
+}
+
+TEST_F(JournalPeer, TheFirstImportTakesTheHoursAskedForAndAFailedWriteIsTriedAgainNotPassed) {
+    struct Lines : LogSink {
+        void AddLogLine(int, const platform::SystemTime&, const std::string& text) override {
+            std::lock_guard lock(mutex);
+            lines.push_back(U8(text));
+        }
+        bool Has(const std::string& start) {
+            std::lock_guard lock(mutex);
+            return std::any_of(lines.begin(), lines.end(),
+                               [&](const std::string& l) { return l.rfind(start, 0) == 0; });
+        }
+        std::mutex mutex;
+        std::vector<std::string> lines;
+    } sink;
+    ProgramLog heard(settings, &sink);
+    SetProgramLog(&heard);
+    const FixedClock clock(2026, 12, 7, 12);
+    const std::int64_t now = platform::NowUnixMilliseconds() / 1000;
+    // The log the map names for backup cannot be written yet: a folder stands where it goes.
+    machine.AddRegFile("50-journal-map.reg",
+                       "Windows Registry Editor Version 5.00\r\n\r\n"
+                       "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Quorvik\\Journal\\Log]\r\n"
+                       "\"backup\"=\"Blocked\"\r\n");
+    const std::string blocked = machine.Root() + "Windows/system32/config/Blocked.evt";
+    ASSERT_TRUE(platform::ForceDirectories(blocked));
+    auto cron = [](const char* text) {
+        return std::map<std::string, std::string>{
+            {"MESSAGE", text}, {"SYSLOG_IDENTIFIER", "cron"}, {"_SYSTEMD_UNIT", "cron.service"}};
+    };
+    Journal("history", Entry(now - 3 * 3600, cron("old")) + Entry(now - 1800, cron("recent")) +
+                           Entry(now - 1700, {{"MESSAGE", "saved"},
+                                              {"SYSLOG_IDENTIFIER", "backup"},
+                                              {"_SYSTEMD_UNIT", "backup.service"}}));
+    JournalOptions options;
+    options.historyHours = 2;
+    Start(options);
+    ASSERT_TRUE(importer.WaitForWritten(1, 10000));
+    for (int i = 0; i < 500 && !sink.Has("ジャーナルのエントリーをBlockedログに書き込めません。");
+         ++i)
+        platform::Sleep(10);
+    EXPECT_TRUE(sink.Has("ジャーナルのエントリーをBlockedログに書き込めません。"));
+    // Nothing passes the entry that waits: not in what was taken, nor anything after it.
+    const std::vector<EventRecord> taken = Records("System");
+    ASSERT_EQ(taken.size(), 1u);
+    EXPECT_EQ(U8(taken[0].Description), "recent");  // the hours asked for, not before
+
+    ASSERT_TRUE(platform::RemoveDirectory(blocked));
+    ASSERT_TRUE(importer.WaitForWritten(2, 10000));
+    ASSERT_EQ(Records("Blocked").size(), 1u);
+    EXPECT_EQ(U8(Records("Blocked")[0].Description), "saved");
+    EXPECT_TRUE(sink.Has("ジャーナルのエントリーの書き込みを再開しました。"));
+
+    // A file that comes late, with an entry older than those taken: taken too.
+    Journal("late", Entry(now - 1900, cron("late")));
+    ASSERT_TRUE(importer.WaitForWritten(3, 10000));
+    const std::vector<EventRecord> system = Records("System");
+    ASSERT_EQ(system.size(), 2u);
+    EXPECT_EQ(U8(system[1].Description), "late");
+    importer.Stop();
+    SetProgramLog(&log);
 }

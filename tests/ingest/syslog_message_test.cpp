@@ -107,9 +107,19 @@ TEST(SyslogFraming, OctetCountingAndLinesAcrossReads) {
     EXPECT_EQ(out[0].size(), kSyslogMaxMessage);
     EXPECT_EQ(out[1], "<1>");
     EXPECT_EQ(big.Truncated(), 1u);
+    // A line too long is cut once, whatever its length, and what follows it is read as ever.
     SyslogFramer line;
     out.clear();
-    line.Feed(std::string(kSyslogMaxMessage * 2 + 5, 'b'), out);
-    EXPECT_EQ(out.size(), 2u);
-    EXPECT_EQ(line.Truncated(), 2u);
+    line.Feed("<13>first\n" + std::string(kSyslogMaxMessage * 2 + 5, 'b'), out);
+    line.Feed(std::string(1000, 'b') + "\n<13>after\n", out);
+    ASSERT_EQ(out.size(), 3u);
+    EXPECT_EQ(out[1].size(), kSyslogMaxMessage);
+    EXPECT_EQ(out[2], "<13>after");
+    EXPECT_EQ(line.Truncated(), 1u);
+    // Line framing from the first frame on: a line that starts with digits is a line, not a
+    // count that would swallow what follows.
+    SyslogFramer lines;
+    out.clear();
+    lines.Feed("<13>one\n500 files copied\n<13>two\n", out);
+    EXPECT_EQ(out, (std::vector<std::string>{"<13>one", "500 files copied", "<13>two"}));
 }

@@ -18,6 +18,7 @@
 #include "platform/codepage.h"
 #include "platform/files.h"
 #include "platform/machine/eventlog.h"
+#include "platform/receiver.h"
 #include "support/child_process.h"
 #include "support/log_records.h"
 #include "support/loopback.h"
@@ -97,7 +98,7 @@ class SyslogPeer : public SyslogTest {};
 
 }  // namespace
 
-TEST_F(SyslogTest, SendersNotAllowedMalformedMessagesAndAFullQueue) {
+TEST_F(SyslogTest, SendersNotAllowedMalformedMessagesALineTooLongAndAFullQueue) {
     SyslogOptions options;
     options.allow = "127.0.0.2, 10.0.0.0/8";
     Start(options);
@@ -122,6 +123,17 @@ TEST_F(SyslogTest, SendersNotAllowedMalformedMessagesAndAFullQueue) {
     EXPECT_EQ(records[0].ComputerName, "127.0.0.1");
     EXPECT_TRUE(lines.Has("Syslogのメッセージ1件は形式が正しくないため、そのまま記録しました。"));
 
+    // A line of 100 KB over TCP: one record cut at the largest size, said; the next one whole.
+    Start(options);
+    Send(receiver.Options().port, "<13>app: " + std::string(100 * 1024, 'x') + "\n<13>app: after\n",
+         true);
+    ASSERT_TRUE(receiver.WaitForWritten(2, 5000));
+    receiver.Stop();
+    EXPECT_EQ(receiver.GetCounts().truncated, 1u);
+    EXPECT_EQ(receiver.GetCounts().malformed, 0u);
+    EXPECT_EQ(U8(Records().back().Description), "after");
+    EXPECT_TRUE(lines.Has("Syslogのメッセージ1件は長すぎるため、先頭の64KBだけを記録しました。"));
+
     // A queue that takes nothing: every message is dropped, counted, and the count written.
     options.queueBytes = 0;
     Start(options);
@@ -131,6 +143,29 @@ TEST_F(SyslogTest, SendersNotAllowedMalformedMessagesAndAFullQueue) {
     EXPECT_EQ(receiver.GetCounts().dropped, 1u);
     EXPECT_TRUE(lines.Has("Syslogのメッセージ1件は、書き込みが追いつかないため破棄しました。"));
     EXPECT_EQ(U8(Records().back().Description), "Quorvik: Syslogのメッセージ1件を破棄しました。");
+}
+
+// What the system's buffer could not hold is counted: a flood nobody reads meanwhile, then the
+// datagram after it, which carries the count.
+TEST(NetworkReceiverTest, DatagramsTheSystemDroppedAreCounted) {
+    platform::NetworkReceiver receiver;
+    ASSERT_TRUE(receiver.Open("127.0.0.1", 0));
+    constexpr int kSent = 4000;
+    const std::string datagram(4000, 'x');
+    for (int i = 0; i < kSent; ++i) Send(receiver.Port(), datagram, false);
+    std::uint64_t taken = 0;
+    for (std::uint64_t before = 1; taken != before;) {
+        before = taken;
+        receiver.Wait(100, [&](const platform::Received&) { ++taken; });
+    }
+    Send(receiver.Port(), "last", false);
+    bool last = false;
+    for (int i = 0; i < 50 && !last; ++i) {
+        receiver.Wait(100, [&](const platform::Received& r) { last = r.bytes == "last"; });
+    }
+    ASSERT_TRUE(last);
+    EXPECT_GT(receiver.Overflowed(), 0u);
+    EXPECT_EQ(taken + receiver.Overflowed(), static_cast<std::uint64_t>(kSent));
 }
 
 TEST_F(SyslogTest, APortInUseIsSaidAndNothingRuns) {

@@ -408,6 +408,69 @@ TEST_F(SessionTest, ASyslogMessageIsReportedAsAnyEventOfTheMachine) {
     EXPECT_NE(server.Data().find("host1"), std::string::npos);
 }
 
+TEST_F(SessionTest, ABurstLargerThanTheSyslogLogWaitsForTheWatchAndNoErrorIsLost) {
+    // Reports counted by their lines: no mail server is set.
+    Settings settings;
+    LoadSettings(settings);
+    settings.SenderName.clear();
+    SaveSettings(settings);
+    WatchList watches;
+    LoadWatchList(watches);
+    watches[0]->LogName = "Syslog";
+    watches[0]->Type = 1;
+    SaveWatchList(watches);
+    ExtensionSettings extension;
+    extension.Syslog = true;
+    extension.IngestLogSize = 1;  // MB: about 5,000 records, a third of the burst
+    SaveExtensionSettings(extension);
+    auto session = NewSession();
+    session->Extensions().SyslogPort = 0;
+    session->ApplyExtensions();
+    session->Start();
+    session->WaitUntilIdle();
+    ASSERT_TRUE(session->Syslog().Running());
+    // 15,000 messages over TCP with an error every 750th; no timer ticks here: only the
+    // receiver's calls for a check, when its log is full, make the watch read.
+    constexpr int kMessages = 15000;
+    std::string burst;
+    for (int i = 0; i < kMessages; ++i) {
+        burst += i % 750 == 374 ? "<11>app: failed " + std::to_string(i) + "\n"
+                                : "<14>app: routine " + std::to_string(i) + "\n";
+    }
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(session->Syslog().Options().port);
+    inet_pton(AF_INET, "127.0.0.1", &to.sin_addr);
+    ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to), 0);
+    for (size_t sent = 0; sent < burst.size();) {
+        const ssize_t n = send(fd, burst.data() + sent, burst.size() - sent, 0);
+        ASSERT_GT(n, 0);
+        sent += static_cast<size_t>(n);
+    }
+    close(fd);
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+    while (session->Syslog().GetCounts().written < kMessages &&
+           std::chrono::steady_clock::now() < until) {
+        session->Dispatch();
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    session->WaitUntilIdle();
+    session->Tick();  // the last of them
+    session->WaitUntilIdle();
+    const IngestCounts counts = session->Syslog().GetCounts();
+    EXPECT_EQ(counts.written, static_cast<std::uint64_t>(kMessages));
+    EXPECT_EQ(counts.dropped, 0u);
+    EXPECT_GT(counts.waits, 0u);  // the log did fill
+    EXPECT_EQ(
+        std::count(
+            view.calls.begin(), view.calls.end(),
+            "2 監視イベント番号: 1 - SMTP設定されていないので、メールは送信されませんでした。"),
+        kMessages / 750);
+    for (const std::string& call : view.calls)
+        EXPECT_EQ(call.find("破棄"), std::string::npos) << call;
+}
+
 TEST_F(SessionTest, KeptMailSurvivesTheProgramAndSaysWhenItMayBeARepeat) {
     Options(true, true, false);
     {

@@ -14,6 +14,7 @@
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
@@ -324,10 +325,11 @@ TEST_F(MainWindowTest, TheExtensionOptionsAreCheckedSavedAndPutInEffect) {
     program.WaitForStart();
     ASSERT_TRUE(session.Running());
     EXPECT_EQ(session.Extensions(), ExtensionSettings());
+    TestFolder journal;
 
-    WhenShown(window.SetupEtc(), [this](QDialog& etc) {
+    WhenShown(window.SetupEtc(), [this, &journal](QDialog& etc) {
         auto& dialog = static_cast<TfrmSetupEtc&>(etc);
-        WhenShown(dialog.ExtensionDialog(), [this](QDialog& d) {
+        WhenShown(dialog.ExtensionDialog(), [this, &journal](QDialog& d) {
             Find<QCheckBox>(&d, "cbxFlood")->setChecked(true);
             auto* limit = Find<QLineEdit>(&d, "edtFloodLimit");
             EXPECT_TRUE(limit->isEnabled());
@@ -366,6 +368,27 @@ TEST_F(MainWindowTest, TheExtensionOptionsAreCheckedSavedAndPutInEffect) {
             EXPECT_EQ(SjisToUtf8(shell.Boxes().back().text),
                       "記録するログの名前が入力されていません。");
             log->setText(name);
+            // The journal of a folder, from two days back; the logs' size in range.
+            Find<QCheckBox>(&d, "cbxJournal")->setChecked(true);
+            Find<QLineEdit>(&d, "edtJournalFolder")
+                ->setText(QString::fromStdString(journal.Path()));
+            auto* hours = Find<QLineEdit>(&d, "edtJournalHours");
+            EXPECT_FALSE(hours->isEnabled());
+            Find<QRadioButton>(&d, "rbJournalHours")->setChecked(true);
+            EXPECT_TRUE(hours->isEnabled());
+            hours->setText(QStringLiteral("0"));
+            shell.Answer(platform::kIdOk);
+            Find<QPushButton>(&d, "btnOk")->click();
+            EXPECT_EQ(SjisToUtf8(shell.Boxes().back().text),
+                      "さかのぼる時間が範囲外です。\r\n\r\n設定できる範囲は、1～87600です。");
+            EXPECT_EQ(d.focusWidget(), hours);
+            hours->setText(QStringLiteral("48"));
+            auto* size = Find<QLineEdit>(&d, "edtLogSize");
+            size->setText(QStringLiteral("2000"));
+            shell.Answer(platform::kIdOk);
+            Find<QPushButton>(&d, "btnOk")->click();
+            EXPECT_EQ(d.focusWidget(), size);
+            size->setText(QStringLiteral("8"));
             EXPECT_EQ(Find<QPushButton>(&d, "btnOk")->text(), QString::fromUtf8(u8"登録(&E)"));
             Find<QPushButton>(&d, "btnOk")->click();
         });
@@ -381,6 +404,9 @@ TEST_F(MainWindowTest, TheExtensionOptionsAreCheckedSavedAndPutInEffect) {
     EXPECT_EQ(session.Extensions().FloodLimit, 25);
     EXPECT_TRUE(session.Extensions().Resume);
     EXPECT_TRUE(session.Syslog().Running());
+    EXPECT_EQ(session.Extensions().JournalHistory, 48);
+    EXPECT_FALSE(session.Extensions().JournalAll);
+    EXPECT_EQ(session.Extensions().IngestLogSize, 8);
     ExtensionSettings stored;
     LoadExtensionSettings(stored);
     EXPECT_EQ(stored, session.Extensions());
