@@ -1,8 +1,12 @@
-// Journal entries and syslog messages taken per second into the machine's logs while a watch
-// pass reads them (100 watch entries, a tick every 200 ms, as often as immediate checks tick): a
-// journal file of 200,000 entries that systemd-journal-remote made, and syslog over TCP with octet
-// counting and over UDP; then the delay from a util-linux logger call to its record being in the
-// log (median and 95th percentile over 50 calls, the start of logger included).
+// Bursts into the machine's logs while a watch pass reads them (the 100 typical entries, a tick
+// every 200 ms): a journal file of 200,000 entries that systemd-journal-remote made, 50,000
+// syslog messages over TCP with octet counting and 200,000 over UDP, each with 100 error messages
+// spread among them and a watch entry on the errors. Each source runs twice: into a log of
+// 512 KB (a new log's size) and of the setting's default (32 MB), and UDP once more at a pace
+// of 20,000 a second into the small log. Said: what was taken, written
+// and dropped (by whom), how often the writer waited for the watch, the rate, and how many of the
+// errors the watch saw (the goal: every one written). Then the delay from a util-linux logger
+// call to its record in the log (median and 95th percentile over 50 calls).
 #include <arpa/inet.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -18,35 +22,53 @@
 
 #include "bench/bench_machine.h"
 #include "bench/run_command.h"
+#include "bench/watch_pass.h"
 #include "config/settings.h"
 #include "core/program_log.h"
 #include "ingest/journal_importer.h"
 #include "ingest/syslog_receiver.h"
 #include "platform/files.h"
+#include "platform/machine/eventlog.h"
 #include "platform/machine/eventlog_writer.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
+constexpr int kErrors = 100;
+constexpr std::uint32_t kSmallLog = 512u << 10;
+const std::uint32_t kDefaultLog = static_cast<std::uint32_t>(ExtensionSettings().IngestLogSize)
+                                  << 20;
+
 double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
 
-std::string Message(int i) {
+// Message i of count is one of the errors when it falls on one of kErrors even steps.
+bool IsError(int i, int count) { return i % (count / kErrors) == count / kErrors / 2; }
+
+std::string Message(int i, int count) {
+    if (IsError(i, count)) {
+        return "<11>1 2026-12-07T09:05:03Z web1 backup - - - error " + std::to_string(i);
+    }
     return "<14>1 2026-12-07T09:05:03Z web" + std::to_string(i % 7) + " app" +
            std::to_string(i % 20) + " " + std::to_string(1000 + i) + " - [meta seq=\"" +
            std::to_string(i) + "\"] request " + std::to_string(i) + " served in 12 ms";
 }
 
-void SendTcp(std::uint16_t port, int count) {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+sockaddr_in Loopback(std::uint16_t port) {
     sockaddr_in to{};
     to.sin_family = AF_INET;
     to.sin_port = htons(port);
     inet_pton(AF_INET, "127.0.0.1", &to.sin_addr);
-    if (connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) return;
+    return to;
+}
+
+void SendTcp(std::uint16_t port, int count) {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    const sockaddr_in to = Loopback(port);
+    if (connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0) return;
     std::string chunk;
     for (int i = 0; i < count; ++i) {
-        const std::string m = Message(i);
+        const std::string m = Message(i, count);
         chunk += std::to_string(m.size()) + " " + m;
         if (chunk.size() > 60000 || i + 1 == count) {
             for (size_t sent = 0; sent < chunk.size();) {
@@ -60,141 +82,190 @@ void SendTcp(std::uint16_t port, int count) {
     close(fd);
 }
 
-void SendUdp(std::uint16_t port, int count) {
+// perSecond: 0 as fast as the socket takes them.
+void SendUdp(std::uint16_t port, int count, int perSecond) {
     const int fd = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(port);
-    inet_pton(AF_INET, "127.0.0.1", &to.sin_addr);
+    const sockaddr_in to = Loopback(port);
+    const Clock::time_point start = Clock::now();
     for (int i = 0; i < count; ++i) {
-        const std::string m = Message(i);
-        sendto(fd, m.data(), m.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+        const std::string m = Message(i, count);
+        sendto(fd, m.data(), m.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+        if (perSecond > 0 && i % 100 == 99) {
+            std::this_thread::sleep_until(
+                start + std::chrono::microseconds(1000000ll * (i + 1) / perSecond));
+        }
     }
+    // A last datagram after a pause carries the count of those the system dropped.
+    usleep(200000);
+    sendto(fd, "<14>end", 7, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
     close(fd);
 }
 
-// A watch pass over the machine's logs (100 watch entries, a tick every 200 ms) for as long as
-// it lives.
-class WatchPass {
-public:
-    explicit WatchPass(const Settings& settings)
-        : m_watches(MakeBenchWatches()),
-          m_monitor(settings, m_watches, m_timer, m_locks, m_consumers) {
-        m_monitor.StartMonitoring();
-        m_thread = std::thread([this] {
-            while (!m_stop) {
-                m_monitor.WatchTick();
-                ++m_ticks;
-                std::this_thread::sleep_for(std::chrono::milliseconds(200));
-            }
-        });
+// Waits until the source wrote what was expected or stopped making progress for two seconds (a
+// writer that waits for the watch still makes progress tick by tick); the seconds from start to
+// its last progress.
+template <typename Source>
+double WaitUntilSettled(const Source& source, std::uint64_t expected, Clock::time_point start) {
+    std::uint64_t before = ~0ull;
+    Clock::time_point last = Clock::now();
+    for (;;) {
+        if (source.WaitForWritten(expected, 100)) return Seconds(Clock::now() - start);
+        const IngestCounts c = source.GetCounts();
+        const std::uint64_t now = c.written + c.failed;
+        if (now != before) {
+            before = now;
+            last = Clock::now();
+        } else if (Clock::now() - last > std::chrono::seconds(2)) {
+            return Seconds(last - start);
+        }
     }
-    ~WatchPass() { Stop(); }
-    int Stop() {
-        m_stop = true;
-        if (m_thread.joinable()) m_thread.join();
-        return m_ticks;
-    }
+}
 
-private:
-    struct Consumers : BatchConsumers {
-        void ProcessActions(TickBatch&) override {}
-        void DeliverMail(TickBatch&) override {}
-        void SendNetworkMessages(TickBatch&) override {}
-    };
-    WatchList m_watches;
-    NoTimer m_timer;
-    NoLocks m_locks;
-    Consumers m_consumers;
-    Monitor m_monitor;
-    std::thread m_thread;
-    std::atomic<bool> m_stop{false};
-    std::atomic<int> m_ticks{0};
-};
+// The records of the type in a log.
+int RecordsOfType(const std::string& logName, std::uint16_t type) {
+    platform::UniqueEventLog log(platform::OpenEventLog("", logName));
+    std::vector<char> buffer(1 << 20);
+    int found = 0;
+    platform::DWORD read = 0, needed = 0;
+    while (platform::ReadEventLog(
+        log.Get(), platform::kEventLogSequentialRead | platform::kEventLogForwardsRead, 0,
+        buffer.data(), static_cast<platform::DWORD>(buffer.size()), &read, &needed)) {
+        for (platform::DWORD at = 0; at + 56 <= read;) {
+            const auto* bytes = reinterpret_cast<const unsigned char*>(buffer.data() + at);
+            const std::uint32_t length = bytes[0] | bytes[1] << 8 | bytes[2] << 16 |
+                                         static_cast<std::uint32_t>(bytes[3]) << 24;
+            if ((bytes[24] | bytes[25] << 8) == type) ++found;
+            if (length == 0) break;
+            at += length;
+        }
+    }
+    return found;
+}
+
+// written: the errors the log holds (-1 when it wrapped and cannot say).
+void Say(const char* what, const std::string& logName, int count, const IngestCounts& c,
+         double seconds, const WatchPass& pass, int ticks) {
+    std::uint64_t size = 0;
+    platform::GetFileSize(platform::EventLogFilePath(logName), size);
+    platform::UniqueEventLog log(platform::OpenEventLog("", logName));
+    platform::DWORD records = 0;
+    platform::GetNumberOfEventLogRecords(log.Get(), records);
+    const bool whole = records >= c.written;
+    std::printf(
+        "%s, log %u KB: %d sent, %llu taken, %llu written in %.2f s (%.0f a second, %d ticks); "
+        "dropped: %llu by the queue, %llu by the system's buffer; the writer waited %llu times; "
+        "errors written: %s, seen by the watch: %zu (%d reports)\n",
+        what, static_cast<unsigned>(size >> 10), count, static_cast<unsigned long long>(c.received),
+        static_cast<unsigned long long>(c.written), seconds,
+        static_cast<double>(c.written) / seconds, ticks, static_cast<unsigned long long>(c.dropped),
+        static_cast<unsigned long long>(c.overflowed), static_cast<unsigned long long>(c.waits),
+        whole ? std::to_string(RecordsOfType(logName, 1)).c_str() : "(the log wrapped)",
+        pass.Seen().size(), pass.Mailed());
+    std::fflush(stdout);
+}
+
+void Journal(const Settings& settings, std::uint32_t logBytes) {
+    constexpr int kCount = 200000;
+    static const std::string folder = [] {
+        const std::string f = PrepareBenchMachine() + "journal";
+        RunTimed("rm -rf '" + f + "' && mkdir -p '" + f + "'");
+        {
+            std::ofstream out(f + "/in.export");
+            for (int i = 0; i < kCount; ++i) {
+                const bool error = IsError(i, kCount);
+                out << "__REALTIME_TIMESTAMP=" << 1796601903000000ll + i * 1000ll
+                    << "\n__MONOTONIC_TIMESTAMP=" << 1000 + i
+                    << "\n_BOOT_ID=0123456789abcdef0123456789abcdef\nMESSAGE="
+                    << (error ? "error " : "request ") << i << "\nPRIORITY=" << (error ? 3 : 6)
+                    << "\nSYSLOG_IDENTIFIER="
+                    << (error ? std::string("backup") : "app" + std::to_string(i % 20))
+                    << "\n_SYSTEMD_UNIT=app" << i % 20 << ".service\n_HOSTNAME=web01\n\n";
+            }
+        }
+        RunTimed("/lib/systemd/systemd-journal-remote -o '" + f + "/bench.journal' - < '" + f +
+                 "/in.export'");
+        return f;
+    }();
+    // Every run a first import of the whole folder, into an empty System log of 512 KB that
+    // the run may grow.
+    platform::DeleteFile(JournalImporter::StatePath());
+    {
+        platform::UniqueEventLog log(platform::OpenEventLog("", "System"));
+        platform::ClearEventLog(log.Get());
+    }
+    platform::SetEventLogMaxSize("System", kSmallLog);
+    WatchList errors;
+    errors.push_back(EveryEventOf(101, "System", 1));
+    WatchPass pass(settings, std::move(errors));
+    JournalImporter importer;
+    importer.SetLogFullHandler([&pass] { pass.Hurry(); });
+    JournalOptions options;
+    options.folder = folder;
+    options.all = true;
+    options.logBytes = logBytes;
+    const Clock::time_point start = Clock::now();
+    importer.Start(options);
+    const double seconds = WaitUntilSettled(importer, kCount, start);
+    importer.Stop();
+    const int ticks = pass.Stop();
+    Say("journal", "System", kCount, importer.GetCounts(), seconds, pass, ticks);
+}
+
+// perSecond: UDP's pace (0: as fast as it goes).
+void Syslog(const Settings& settings, bool tcp, std::uint32_t logBytes, int perSecond = 0) {
+    const int count = tcp ? 50000 : perSecond ? 50000 : 200000;
+    SyslogReceiver receiver;
+    SyslogOptions options;
+    options.port = 0;  // one the system picks
+    options.log = std::string(tcp ? "SyslogTcp" : "SyslogUdp") + std::to_string(logBytes >> 10) +
+                  (perSecond ? "Paced" : "");
+    options.logBytes = logBytes;
+    std::atomic<WatchPass*> watching{nullptr};
+    receiver.SetLogFullHandler([&watching] {
+        if (WatchPass* pass = watching.load()) pass->Hurry();
+    });
+    if (!receiver.Start(options)) {
+        std::printf("the receiver did not start\n");
+        return;
+    }
+    WatchList errors;
+    errors.push_back(EveryEventOf(101, options.log, 1));
+    WatchPass pass(settings, std::move(errors));
+    watching = &pass;
+    const Clock::time_point start = Clock::now();
+    if (tcp) {
+        SendTcp(receiver.Options().port, count);
+    } else {
+        SendUdp(receiver.Options().port, count, perSecond);
+    }
+    const double seconds =
+        WaitUntilSettled(receiver, static_cast<std::uint64_t>(count + (tcp ? 0 : 1)), start);
+    receiver.Stop();
+    const int ticks = pass.Stop();
+    watching = nullptr;
+    const std::string what = tcp ? "syslog over TCP"
+                             : perSecond
+                                 ? "syslog over UDP, " + std::to_string(perSecond) + " a second"
+                                 : "syslog over UDP";
+    Say(what.c_str(), options.log, count, receiver.GetCounts(), seconds, pass, ticks);
+}
 
 }  // namespace
 
 int main() {
     // Its state files (the journal's place) in the benchmark's folder, never the user's.
     platform::SetExecutableDirectory(PrepareBenchMachine());
-    platform::DeleteFile(JournalImporter::StatePath());
     Settings settings;
     settings.Enable = false;
     ProgramLog log(settings, nullptr);
     SetProgramLog(&log);
-    constexpr int kCount = 200000;
 
-    // The journal: a folder with one file of kCount entries.
-    {
-        const std::string folder = PrepareBenchMachine() + "journal";
-        RunTimed("rm -rf '" + folder + "' && mkdir -p '" + folder + "'");
-        {
-            std::ofstream out(folder + "/in.export");
-            for (int i = 0; i < kCount; ++i) {
-                out << "__REALTIME_TIMESTAMP=" << 1796601903000000ll + i * 1000ll
-                    << "\n__MONOTONIC_TIMESTAMP=" << 1000 + i
-                    << "\n_BOOT_ID=0123456789abcdef0123456789abcdef\nMESSAGE=request " << i
-                    << " served in 12 ms\nPRIORITY=6\nSYSLOG_IDENTIFIER=app" << i % 20
-                    << "\n_SYSTEMD_UNIT=app" << i % 20 << ".service\n_HOSTNAME=web01\n\n";
-            }
-        }
-        RunTimed("/lib/systemd/systemd-journal-remote -o '" + folder + "/bench.journal' - < '" +
-                 folder + "/in.export'");
-        platform::SetEventLogMaxSize("System", 64u << 20);
-        WatchPass pass(settings);
-        JournalImporter importer;
-        JournalOptions options;
-        options.folder = folder;
-        const Clock::time_point start = Clock::now();
-        importer.Start(options);
-        importer.WaitForWritten(kCount, 120000);
-        const double seconds = Seconds(Clock::now() - start);
-        const int ticks = pass.Stop();
-        importer.Stop();
-        const IngestCounts c = importer.GetCounts();
-        std::printf(
-            "journal: %llu of %d entries imported in %.2f s: %.0f a second (%d watch ticks "
-            "meanwhile)\n",
-            static_cast<unsigned long long>(c.written), kCount, seconds,
-            static_cast<double>(c.written) / seconds, ticks);
+    for (const std::uint32_t size : {kSmallLog, kDefaultLog}) {
+        Journal(settings, size == kSmallLog ? 0 : size);
+        Syslog(settings, true, size == kSmallLog ? 0 : size);
+        Syslog(settings, false, size == kSmallLog ? 0 : size);
     }
-
-    for (const bool tcp : {true, false}) {
-        SyslogReceiver receiver;
-        SyslogOptions options;
-        options.port = 0;  // one the system picks
-        options.log = tcp ? "SyslogTcp" : "SyslogUdp";
-        options.queueMessages = kCount;
-        options.queueBytes = 256u << 20;
-        if (!receiver.Start(options)) {
-            std::printf("the receiver did not start\n");
-            return 1;
-        }
-        platform::SetEventLogMaxSize(options.log, 64u << 20);
-        WatchPass pass(settings);
-        const Clock::time_point start = Clock::now();
-        if (tcp) {
-            SendTcp(receiver.Options().port, kCount);
-        } else {
-            SendUdp(receiver.Options().port, kCount);
-        }
-        // UDP loses what the socket's buffer cannot hold: wait for what was taken.
-        std::uint64_t expected = kCount;
-        while (!receiver.WaitForWritten(expected, 2000)) {
-            const IngestCounts c = receiver.GetCounts();
-            if (c.written + c.failed >= c.received && !tcp) break;
-        }
-        const double seconds = Seconds(Clock::now() - start);
-        const int ticks = pass.Stop();
-        receiver.Stop();
-        const IngestCounts c = receiver.GetCounts();
-        std::printf(
-            "%s: %llu of %d messages written in %.2f s: %.0f a second (%d watch ticks "
-            "meanwhile, %llu dropped by the queue)\n",
-            tcp ? "TCP, octet counting" : "UDP", static_cast<unsigned long long>(c.written), kCount,
-            seconds, static_cast<double>(c.written) / seconds, ticks,
-            static_cast<unsigned long long>(c.dropped));
-    }
+    Syslog(settings, false, 0, 20000);
 
     // From a logger call to its record in the log.
     SyslogReceiver receiver;
