@@ -365,9 +365,12 @@ TEST_F(MonitorTest, AnEvtxCopyRefreshedSlowlyOrPutBackOlderReportsOnlyItsNewReco
     WriteFileBytes(path, older);
     monitor.StartMonitoring();
     monitor.WatchTick();
-    // The newer copy on its way, written over the old one: half of it is there.
-    WriteFileBytes(path, whole.substr(0, header + 2 * chunk + chunk / 2));
-    monitor.WatchTick();
+    // The newer copy on its way, written over the old one: emptied first, as cp does, then
+    // not yet its header, then half of it.
+    for (const size_t there : {size_t{0}, size_t{1000}, header + 2 * chunk + chunk / 2}) {
+        WriteFileBytes(path, whole.substr(0, there));
+        monitor.WatchTick();
+    }
     EXPECT_TRUE(consumers.reports.empty());
     WriteFileBytes(path, whole);
     monitor.WatchTick();
@@ -383,5 +386,6 @@ TEST_F(MonitorTest, AnEvtxCopyRefreshedSlowlyOrPutBackOlderReportsOnlyItsNewReco
     for (const std::string& line : sink.lines) {
         EXPECT_EQ(line.find("破棄"), std::string::npos) << line;
         EXPECT_EQ(line.find("クリア"), std::string::npos) << line;
+        EXPECT_EQ(line.find("できませんでした"), std::string::npos) << line;
     }
 }

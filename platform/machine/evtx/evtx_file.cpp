@@ -76,6 +76,16 @@ bool EvtxFile::Refresh() {
     if (!ReadWholeFile(m_path, bytes)) return false;
     m_warnings.clear();
     FileHeader header;
+    if (bytes.size() < kFileHeaderSize) {
+        // A copy that has just begun, not even its header there: what was read before stands,
+        // and a first look sees an empty log.
+        m_pending = !m_identity.empty();
+        if (m_pending) return true;
+        m_chunks.clear();
+        m_identity = identity;
+        Rebuild();
+        return true;
+    }
     if (!ParseFileHeader(bytes, header)) {
         SetLastError(kErrorEventLogFileCorrupt);
         return false;
