@@ -17,6 +17,7 @@
 #include "platform/codepage.h"
 #include "platform/files.h"
 #include "platform/machine/eventlog.h"
+#include "platform/machine/eventlog_writer.h"
 #include "support/log_records.h"
 #include "support/machine_folder.h"
 
@@ -166,29 +167,46 @@ TEST_F(JournalPeer, TheMachinesOwnJournal) {
     EXPECT_TRUE(seen);
 }
 
-TEST_F(JournalPeer, TheUsersMapPicksTheLogAndTheEventId) {
+// The map picks log and id; a name another log holds already (syslog's sshd) is a source of
+// the log it is written to as well, which renders it, Security too; systemd itself is System's.
+TEST_F(JournalPeer, TheUsersMapPicksTheLogAndTheEventIdAndEachLogHasItsSources) {
     machine.AddRegFile("50-journal-map.reg",
                        "Windows Registry Editor Version 5.00\r\n\r\n"
                        "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Quorvik\\Journal\\Log]\r\n"
-                       "\"backup\"=\"Backups\"\r\n\r\n"
+                       "\"backup\"=\"Backups\"\r\n"
+                       "\"sshd\"=\"Security\"\r\n\r\n"
                        "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Quorvik\\Journal\\EventID]\r\n"
                        "\"backup\"=dword:000002e6\r\n");
+    ASSERT_TRUE(platform::RegisterEventSource("Syslog", "sshd"));
     Journal("mapped", Entry(1796601903, {{"MESSAGE", "done"},
                                          {"PRIORITY", "5"},
                                          {"SYSLOG_IDENTIFIER", "backup"},
                                          {"_SYSTEMD_UNIT", "backup.service"}}) +
                           Entry(1796601904, {{"MESSAGE", "other"},
                                              {"SYSLOG_IDENTIFIER", "cron"},
-                                             {"_SYSTEMD_UNIT", "cron.service"}}));
+                                             {"_SYSTEMD_UNIT", "cron.service"}}) +
+                          Entry(1796601905, {{"MESSAGE", "Failed password for root"},
+                                             {"SYSLOG_IDENTIFIER", "sshd"},
+                                             {"_SYSTEMD_UNIT", "ssh.service"}}) +
+                          Entry(1796601906, {{"MESSAGE", "Failed to start nginx.service."},
+                                             {"SYSLOG_IDENTIFIER", "systemd"},
+                                             {"_PID", "1"}}));
     Start();
-    ASSERT_TRUE(importer.WaitForWritten(2, 10000));
+    ASSERT_TRUE(importer.WaitForWritten(4, 10000));
     const std::vector<EventRecord> backups = Records("Backups");
     ASSERT_EQ(backups.size(), 1u);
     EXPECT_EQ(backups[0].SourceName, "backup");
     EXPECT_EQ(backups[0].EventID, 742u);
     EXPECT_EQ(U8(backups[0].Description), "done");
-    ASSERT_EQ(Records("System").size(), 1u);
-    EXPECT_EQ(Records("System")[0].EventID, SyslogEventId("", "cron"));
+    const std::vector<EventRecord> security = ReadLogRecords("Security");
+    ASSERT_FALSE(security.empty());
+    EXPECT_EQ(security.back().SourceName, "sshd");
+    EXPECT_EQ(U8(security.back().Description), "Failed password for root");
+    const std::vector<EventRecord> system = Records("System");
+    ASSERT_EQ(system.size(), 2u);
+    EXPECT_EQ(system[0].EventID, SyslogEventId("", "cron"));
+    EXPECT_EQ(system[1].SourceName, "systemd");
+    EXPECT_EQ(U8(system[1].Description), "Failed to start nginx.service.");
 }
 
 TEST_F(JournalPeer, TheFirstImportTakesTheHoursAskedForAndAFailedWriteIsTriedAgainNotPassed) {
