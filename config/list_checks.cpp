@@ -131,6 +131,14 @@ std::optional<RuleProblem> CheckRuleFields(const RuleFields& f, const WatchField
             return RuleProblem{F::Days, sjis(u8"期限の曜日が1つも選択されていません。")};
         }
     }
+    if (f.kind == WatchRule::kAbsence) {
+        if (f.grace.empty())
+            return RuleProblem{F::Grace, sjis(u8"期限の猶予が入力されていません。")};
+        if (!AllDigits(f.grace) || f.grace.size() > 6 || FieldNumber(f.grace) > kRuleGraceMax) {
+            return RuleProblem{F::Grace, sjis(u8"期限の猶予が範囲外です。\r\n\r\n"
+                                              u8"設定できる範囲は、0～3600秒です。")};
+        }
+    }
     if (f.kind == WatchRule::kRecovery) {
         if (f.logName.empty()) {
             return RuleProblem{F::LogName, sjis(u8"ログが選択、または入力されていません。")};

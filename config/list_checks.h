@@ -53,14 +53,14 @@ std::optional<WatchProblem> CheckWatchFields(const WatchFields& fields, const Wa
 struct RuleFields {
     std::int32_t kind = WatchRule::kNone;
     bool daily = false;  // absence by a time of day, not every so many minutes
-    std::string every, from, by, renotify;
+    std::string every, from, by, renotify, grace;
     std::int32_t days = 0;
     // What ends the problem.
     std::string logName, sourceName, eventId, condition;
     int typeIndex = 0;
 };
 
-enum class RuleField { Every, From, By, Days, LogName, SourceName, EventID, Renotify };
+enum class RuleField { Every, From, By, Days, Grace, LogName, SourceName, EventID, Renotify };
 
 struct RuleProblem {
     RuleField field;

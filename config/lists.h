@@ -41,6 +41,8 @@ struct ActionEntry {
 
 // The longest interval of an entry's rules, in minutes: a week.
 constexpr std::int32_t kRuleMinutesMax = 10080;
+// The longest grace of an absence rule: an hour, in seconds.
+constexpr std::int32_t kRuleGraceMax = 3600;
 
 // What an entry knows should happen, beyond the event itself. Kept beside WATCH.DAT in a file
 // of its own (RULES.DAT), keyed by watch number, so that WATCH.DAT keeps its layout.
@@ -63,6 +65,9 @@ struct WatchRule {
     std::string Condition;
     // Minutes after which a problem still open is reported again; 0: never.
     std::int32_t Renotify = 0;
+    // Absence: seconds past a deadline before it is judged, and within which an event that
+    // arrives still counts for it (a sender a little late, a check a little early).
+    std::int32_t Grace = 60;
 
     bool operator==(const WatchRule&) const = default;
 };

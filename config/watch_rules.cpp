@@ -71,7 +71,8 @@ bool InRange(std::int64_t value, std::int64_t low, std::int64_t high) {
 bool Sensible(const WatchRule& r) {
     return InRange(r.Kind, WatchRule::kNone, WatchRule::kRecovery) &&
            InRange(r.Every, 0, kRuleMinutesMax) && InRange(r.Renotify, 0, kRuleMinutesMax) &&
-           InRange(r.From, 0, 1439) && InRange(r.By, 0, 1439) && InRange(r.Days, 0, 0x7F) &&
+           InRange(r.Grace, 0, kRuleGraceMax) && InRange(r.From, 0, 1439) &&
+           InRange(r.By, 0, 1439) && InRange(r.Days, 0, 0x7F) &&
            (r.Kind != WatchRule::kAbsence || r.Every != 0 || r.Days != 0) &&
            InRange(r.EventID, 0, 65535);
 }
@@ -87,14 +88,14 @@ std::string FormatWatchRules(const WatchList& list) {
         if (r.Kind == WatchRule::kNone) continue;
         out += platform::StringPrintf(
             "[%d]\r\nFor=%s\r\nKind=%d\r\nEvery=%d\r\nFrom=%s\r\nBy=%s\r\nDays=%s\r\n"
-            "ReportMatches=%d\r\nRenotify=%d\r\nLog=%s\r\nSource=%s\r\nType=%d\r\nEventID=%d\r\n"
-            "Condition=%s\r\nEnd=1\r\n",
+            "ReportMatches=%d\r\nRenotify=%d\r\nGrace=%d\r\nLog=%s\r\nSource=%s\r\nType=%d\r\n"
+            "EventID=%d\r\nCondition=%s\r\nEnd=1\r\n",
             static_cast<int>(e->EventNum), EntryKey(*e).c_str(), static_cast<int>(r.Kind),
             static_cast<int>(r.Every), ClockText(r.From).c_str(), ClockText(r.By).c_str(),
             DaysText(r.Days).c_str(), r.ReportMatches ? 1 : 0, static_cast<int>(r.Renotify),
-            platform::ToHex(r.LogName).c_str(), platform::ToHex(r.SourceName).c_str(),
-            static_cast<int>(r.Type), static_cast<int>(r.EventID),
-            platform::ToHex(r.Condition).c_str());
+            static_cast<int>(r.Grace), platform::ToHex(r.LogName).c_str(),
+            platform::ToHex(r.SourceName).c_str(), static_cast<int>(r.Type),
+            static_cast<int>(r.EventID), platform::ToHex(r.Condition).c_str());
     }
     return out;
 }
@@ -129,12 +130,13 @@ void ApplyWatchRules(std::string_view text, WatchList& list, std::vector<std::st
             const auto asInt = static_cast<std::int32_t>(n);
             if (name == "For") {
                 key = std::string(value);
-            } else if (name == "Kind" || name == "Every" || name == "Renotify" ||
+            } else if (name == "Kind" || name == "Every" || name == "Renotify" || name == "Grace" ||
                        name == "EventID" || name == "Type" || name == "ReportMatches") {
                 valid = valid && isNumber;
                 if (name == "Kind") rule.Kind = asInt;
                 if (name == "Every") rule.Every = asInt;
                 if (name == "Renotify") rule.Renotify = asInt;
+                if (name == "Grace") rule.Grace = asInt;
                 if (name == "EventID") rule.EventID = asInt;
                 if (name == "Type") rule.Type = static_cast<std::int16_t>(asInt);
                 if (name == "ReportMatches") rule.ReportMatches = n != 0;

@@ -62,6 +62,7 @@ TfrmEditWatch::TfrmEditWatch(QWidget* parent)
     MakeDigitKeyFilter(ui->cbxEventID);
     MakeNumericEdit(ui->edtEvery, 5);
     MakeNumericEdit(ui->edtRenotify, 5);
+    MakeNumericEdit(ui->edtGrace, 4);
     for (QLineEdit* clock : {ui->edtFrom, ui->edtBy}) {
         clock->setFixedWidth(ui->edtEvery->width());
         clock->setPlaceholderText(QStringLiteral("hh:mm"));

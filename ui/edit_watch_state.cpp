@@ -45,6 +45,7 @@ void TfrmEditWatch::ShowRule(const WatchRule& rule) {
     ui->edtBy->setText(ClockText(daily ? rule.By : 6 * 60));
     const auto days = DayBoxes(*ui);
     for (int d = 0; d < 7; ++d) days[d]->setChecked(daily ? (rule.Days >> d) & 1 : true);
+    ui->edtGrace->setText(QString::number(none ? WatchRule().Grace : rule.Grace));
     ui->chkReportMatches->setChecked(rule.ReportMatches);
     const bool recovery = rule.Kind == WatchRule::kRecovery;
     for (auto [box, text] : {std::pair{ui->cbxRecoveryLog, &rule.LogName},
@@ -70,6 +71,7 @@ WatchRule TfrmEditWatch::RuleOfControls() const {
     if (ui->rbnAbsence->isChecked()) {
         rule.Kind = WatchRule::kAbsence;
         rule.ReportMatches = ui->chkReportMatches->isChecked();
+        rule.Grace = static_cast<std::int32_t>(FieldNumber(EditText(ui->edtGrace)));
         if (ui->rbnEvery->isChecked()) {
             rule.Every = static_cast<std::int32_t>(FieldNumber(EditText(ui->edtEvery)));
         } else {
@@ -121,6 +123,7 @@ RuleFields TfrmEditWatch::TrimmedRuleFields() {
     f.from = TrimEdit(ui->edtFrom);
     f.by = TrimEdit(ui->edtBy);
     f.renotify = TrimEdit(ui->edtRenotify);
+    f.grace = TrimEdit(ui->edtGrace);
     const auto days = DayBoxes(*ui);
     for (int d = 0; d < 7; ++d) f.days |= days[d]->isChecked() ? 1 << d : 0;
     {
@@ -142,6 +145,7 @@ void TfrmEditWatch::FocusRuleField(RuleField field) {
         case RuleField::From: target = ui->edtFrom; break;
         case RuleField::By: target = ui->edtBy; break;
         case RuleField::Days: target = ui->chkMon; break;
+        case RuleField::Grace: target = ui->edtGrace; break;
         case RuleField::LogName: target = ui->cbxRecoveryLog; break;
         case RuleField::SourceName: target = ui->cbxRecoverySource; break;
         case RuleField::EventID: target = ui->cbxRecoveryEventID; break;

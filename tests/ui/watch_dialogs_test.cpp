@@ -179,6 +179,11 @@ TEST_F(WatchDialogTest, TheStateTabChecksAndKeepsARule) {
     EXPECT_EQ(Register(), "項目チェック|期限の時刻は、00:00～23:59で入力してください。");
     EXPECT_EQ(editor.focusWidget(), Field("edtBy"));
     SetEdit("edtBy", QStringLiteral("6:30"));
+    SetEdit("edtGrace", QStringLiteral("3601"));
+    EXPECT_EQ(Register(),
+              "項目チェック|期限の猶予が範囲外です。\r\n\r\n設定できる範囲は、0～3600秒です。");
+    EXPECT_EQ(editor.focusWidget(), Field("edtGrace"));
+    SetEdit("edtGrace", QStringLiteral("300"));
     EXPECT_EQ(Register(), "");
     EXPECT_EQ(editor.result(), QDialog::Accepted);  // the rule alone is a change
     WatchEntry read;
@@ -188,6 +193,7 @@ TEST_F(WatchDialogTest, TheStateTabChecksAndKeepsARule) {
     EXPECT_EQ(read.Rule.From, 22 * 60);
     EXPECT_EQ(read.Rule.By, 6 * 60 + 30);
     EXPECT_EQ(read.Rule.Days, 0x02);
+    EXPECT_EQ(read.Rule.Grace, 300);
     // Shown again, it is as it was: nothing changed.
     *watches[0] = read;
     editor.ShowEntry(watches, watches[0].get());
