@@ -41,10 +41,12 @@ bool DryRunLog(const WatchList& watches, const std::string& logName, const Recor
     } else if (!FirstRecordFrom(range.from, oldest, count, first)) {
         return true;  // nothing from there on
     }
+    const std::int64_t now = platform::NowUnixMilliseconds() / 1000;
     for (DWORD n = first; count > 0 && n - oldest < count; ++n) {
         EventRecord record;
         DWORD error = 0;
-        if (!ReadEventRecord(logName, handle.Get(), n, record, error)) {
+        RecordIdentity identity;
+        if (!ReadEventRecord(logName, handle.Get(), n, record, error, &identity)) {
             if (error == platform::kErrorNotFound) continue;  // a gap of a damaged .evtx file
             failure.record = n;
             failure.error = error;
@@ -52,9 +54,18 @@ bool DryRunLog(const WatchList& watches, const std::string& logName, const Recor
         }
         TickBatch batch;
         MatchRecord(watches, logName, record, batch);
-        if (!each(record, batch)) break;
+        if (!each(record, ArrivalOf(identity, now), batch)) break;
     }
     return true;
+}
+
+size_t LogPlace(const std::string& logName) {
+    std::vector<std::string> logs;
+    ListLogs(logs);
+    for (size_t i = 0; i < logs.size(); ++i) {
+        if (platform::EqualsNoCase(logs[i], logName)) return i;
+    }
+    return logs.size();
 }
 
 RulePlay::RulePlay(const WatchList& watches, std::int64_t since)
@@ -62,13 +73,13 @@ RulePlay::RulePlay(const WatchList& watches, std::int64_t since)
     m_rules.Start(watches, since, false);
 }
 
-void RulePlay::Record(const std::string& logName, const EventRecord& record, TickBatch& batch) {
-    const std::int64_t time = platform::UnixSecondsOfLocal(record.TimeGenerated);
-    m_rules.BeginTick(m_watches, std::max(time, m_since));
-    m_rules.JudgeUntil(time - 1, batch);
+void RulePlay::Record(const std::string& logName, const EventRecord& record, std::int64_t arrival,
+                      TickBatch& batch) {
+    m_rules.BeginTick(m_watches, std::max(arrival, m_since));
+    m_rules.JudgeUntil(arrival - 1, batch);
     const size_t first = batch.size();
     MatchRecord(m_watches, logName, record, batch);
-    m_rules.Observe(logName, record, batch, first);
+    m_rules.Observe(logName, record, arrival, batch, first);
 }
 
 void RulePlay::Finish(TickBatch& batch) {
@@ -78,18 +89,9 @@ void RulePlay::Finish(TickBatch& batch) {
 
 namespace {
 
-// A record the rule's play needs: one the entry or its recovery condition matches.
-struct Played {
-    std::string log;
-    EventRecord record;
-    std::int64_t time = 0;
-};
-
-// The entry's rule played over the records, oldest first, then up to now.
-void PlayRule(const WatchList& watches, std::vector<Played>& records, std::int64_t since,
-              DryRunResult& result) {
-    std::stable_sort(records.begin(), records.end(),
-                     [](const Played& a, const Played& b) { return a.time < b.time; });
+// The entry's rule played over the records, as a check takes them, then up to now.
+void PlayRule(const WatchList& watches, const std::vector<PlayedRecord>& records,
+              std::int64_t since, DryRunResult& result) {
     RulePlay play(watches, since);
     TickBatch batch;
     auto keep = [&] {
@@ -98,8 +100,9 @@ void PlayRule(const WatchList& watches, std::vector<Played>& records, std::int64
         }
         batch.clear();
     };
-    for (const Played& p : records) {
-        play.Record(p.log, p.record, batch);
+    for (const size_t i : ArrivalOrder(records)) {
+        const PlayedRecord& p = records[i];
+        play.Record(p.logName, p.record, p.arrival, batch);
         keep();
     }
     play.Finish(batch);
@@ -136,36 +139,33 @@ DryRunResult DryRunEntry(const WatchEntry& entry, std::uint32_t newest) {
     if (recovery && logs.size() < all.size()) take(entry.Rule.LogName);
     if (logs.empty()) return result;
     const bool rule = entry.Rule.Kind != WatchRule::kNone;
-    WatchEntry ending;
-    if (recovery) {
-        ending.LogName = entry.Rule.LogName;
-        ending.SourceName = entry.Rule.SourceName;
-        ending.Type = entry.Rule.Type;
-        ending.EventID = entry.Rule.EventID;
-        ending.Category = AnyValueText();
-        ending.Condition = entry.Rule.Condition;
-    }
-    std::vector<Played> played;
+    const WatchEntry ending = RecoveryTest(entry.Rule);
+    std::vector<PlayedRecord> played;
     std::int64_t since = 0;  // windows are judged only where every log read was read
     RecordRange range;
     range.newest = newest;
     result.logs = logs.size();
+    // In the order the monitor reads them.
+    std::sort(logs.begin(), logs.end(), [&](const std::string& a, const std::string& b) {
+        return std::find(all.begin(), all.end(), a) < std::find(all.begin(), all.end(), b);
+    });
     for (const std::string& log : logs) {
         DryRunFailure failure;
         bool first = true;
+        const size_t place =
+            static_cast<size_t>(std::find(all.begin(), all.end(), log) - all.begin());
         const bool whole = DryRunLog(
             watches, log, range,
-            [&](const EventRecord& record, TickBatch& batch) {
+            [&](const EventRecord& record, std::int64_t arrival, TickBatch& batch) {
                 ++result.checked;
-                const std::int64_t time = platform::UnixSecondsOfLocal(record.TimeGenerated);
-                if (first) since = std::max(since, time);
+                if (first) since = std::max(since, arrival);
                 first = false;
                 if (!rule) {
                     for (const auto& report : batch) {
                         result.matches.push_back({log, record, report->ReportText});
                     }
                 } else if (!batch.empty() || (recovery && EntryMatches(ending, log, record))) {
-                    played.push_back({log, record, time});
+                    played.push_back({arrival, batch.empty(), place, log, record});
                 }
                 return true;
             },

@@ -31,22 +31,36 @@ struct DryRunFailure {
     platform::DWORD error = 0;
 };
 
-// Reads the records of the range in order and hands each to the callback with the report
-// records the watch list makes for it; the callback returns false to stop. False when the log
-// or a record could not be read.
-using DryRunCallback = std::function<bool(const EventRecord& record, TickBatch& batch)>;
+// Reads the records of the range in order and hands each to the callback with the time it
+// arrived and the report records the watch list makes for it; the callback returns false to
+// stop. False when the log or a record could not be read.
+using DryRunCallback =
+    std::function<bool(const EventRecord& record, std::int64_t arrival, TickBatch& batch)>;
 bool DryRunLog(const WatchList& watches, const std::string& logName, const RecordRange& range,
                const DryRunCallback& each, DryRunFailure& failure);
 
-// The rules of a watch list played over records read in a dry run, oldest first: before each
-// record what closed earlier is judged, then the record is matched and counted as the tick would
-// count it. The batch gets, in this order, what the judging made, the record's reports with their
-// kinds, and the recoveries it brought; they stay valid until the next call.
+// A record of a log read for the play of rules.
+struct PlayedRecord {
+    std::int64_t arrival = 0;
+    bool recovery = false;  // it only ends problems
+    size_t log = 0;  // its log's place among the machine's logs (the order a check reads them)
+    std::string logName;
+    EventRecord record;
+};
+
+// The place of a log among the machine's logs, as the monitor reads them.
+size_t LogPlace(const std::string& logName);
+
+// The rules of a watch list played over records read in a dry run, in the order a check takes
+// them (ArrivalOrder), with the code a check runs: before each record what closed before it
+// arrived is judged, then the record is matched and observed. The batch gets, in this order,
+// what the judging made, the record's reports with their kinds, and the recoveries it brought.
 class RulePlay {
 public:
-    // Windows are judged from since on (the time of the first record read).
+    // Windows are judged from since on (the arrival of the first record read).
     RulePlay(const WatchList& watches, std::int64_t since);
-    void Record(const std::string& logName, const EventRecord& record, TickBatch& batch);
+    void Record(const std::string& logName, const EventRecord& record, std::int64_t arrival,
+                TickBatch& batch);
     // Up to now: what closed after the last record.
     void Finish(TickBatch& batch);
     size_t OpenProblems() const { return m_rules.OpenProblems(); }
@@ -67,7 +81,7 @@ struct DryRunMatch {
 };
 
 struct DryRunResult {
-    // Log by log, oldest first in each; with a rule, all in the order of their times.
+    // Log by log, oldest first in each; with a rule, all in the order a check takes them.
     std::vector<DryRunMatch> matches;
     size_t openProblems = 0;              // with a rule: problems still open at the end
     std::uint32_t checked = 0;            // records read
@@ -77,6 +91,6 @@ struct DryRunResult {
 
 // Which of the newest records of the entry's log (of every log when it names none) the entry
 // as it stands would match. With a rule, the rule is played over the same records in the order
-// of their times (windows judged from the first record read on, up to now), with the log of its
-// recovery condition read too.
+// a check takes them (windows judged from the first record read on, up to now), with the log of
+// its recovery condition read too.
 DryRunResult DryRunEntry(const WatchEntry& entry, std::uint32_t newest = 1000);

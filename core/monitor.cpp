@@ -147,6 +147,8 @@ void Monitor::StartMonitoring() {
     m_savedRules.clear();
     if (platform::ReadWholeFile(RuleStatePath(), m_savedRules)) m_rules.Parse(m_savedRules);
     m_rules.Start(m_watches, platform::NowUnixMilliseconds() / 1000, Resuming());
+    // Deadlines that passed while the program was stopped are due at once.
+    m_nextDeadline.store(m_rules.NextDeadline(), std::memory_order_release);
     m_timer.SetInterval(m_settings.Interval * 60000u);
     m_timer.SetEnabled(true);
 }
@@ -175,6 +177,7 @@ void Monitor::StopMonitoring() {
     m_timer.SetEnabled(false);
     if (m_logs.empty()) return;
     m_running.store(false, std::memory_order_release);
+    m_nextDeadline.store(0, std::memory_order_release);
     ClearReadMarks();
     if (Resuming()) SaveResumeState();
     SaveRuleState();
@@ -226,12 +229,18 @@ void Monitor::WatchTick() {
     // that can match it.
     AddNewLogs();
     const WatchIndex index(m_watches);
-    m_rules.BeginTick(m_watches, platform::NowUnixMilliseconds() / 1000);
-    for (const auto& log : m_logs) {
-        if (log->handle) CheckLog(*log, index, batch);
+    m_tickTime = platform::NowUnixMilliseconds() / 1000;
+    m_rules.BeginTick(m_watches, m_tickTime);
+    m_ruleRecords.clear();
+    for (size_t i = 0; i < m_logs.size(); ++i) {
+        if (m_logs[i]->handle) CheckLog(*m_logs[i], i, index, batch);
     }
     // After every log was read: a window's events may come from any of them.
+    ObserveInArrivalOrder(batch);
     m_rules.EndTick(batch);
+    m_nextDeadline.store(m_rules.NextDeadline(), std::memory_order_release);
+    // What an absence rule only waited for is not reported.
+    std::erase_if(batch, [](const auto& r) { return r->Kind == ReportKind::Expected; });
     if (!batch.empty()) Guarded(u8"アクション", [&] { m_consumers.ProcessActions(batch); });
     Guarded(u8"通知の準備", [&] { m_consumers.BeforeNotifications(batch); });
     const bool safe =
@@ -249,7 +258,34 @@ void Monitor::WatchTick() {
     batch.clear();
 }
 
-void Monitor::CheckLog(WatchedLog& log, const WatchIndex& index, TickBatch& batch) {
+void Monitor::ObserveInArrivalOrder(TickBatch& batch) {
+    if (m_ruleRecords.empty()) return;
+    // The batch is made again in the same order, so that the mail goes out as things happened:
+    // for each record, what closed before it arrived, its own reports, what it ended.
+    TickBatch ordered;
+    ordered.reserve(batch.size());
+    const size_t base = batch.size();  // what the rules add comes after the matches
+    auto takeFrom = [&](size_t from) {
+        for (size_t i = from; i < batch.size(); ++i) ordered.push_back(std::move(batch[i]));
+        batch.resize(from);
+    };
+    for (const size_t i : ArrivalOrder(m_ruleRecords)) {
+        const RuleRecord& r = m_ruleRecords[i];
+        m_rules.JudgeUntil(r.arrival - 1, batch);
+        takeFrom(base);
+        m_rules.Observe(r.logName, r.record, r.arrival, batch, r.first, r.end);
+        for (size_t k = r.first; k < r.end; ++k) ordered.push_back(std::move(batch[k]));
+        takeFrom(base);
+    }
+    // Reports of records no rule needed (none, while every record with reports is kept).
+    for (auto& report : batch) {
+        if (report) ordered.push_back(std::move(report));
+    }
+    batch = std::move(ordered);
+    m_ruleRecords.clear();
+}
+
+void Monitor::CheckLog(WatchedLog& log, size_t place, const WatchIndex& index, TickBatch& batch) {
     const char* name = log.name.c_str();
     LogDebug(sjis(u8"%sログのチェック開始").c_str(), name);
     DWORD count = 0, oldest = 0;
@@ -266,7 +302,7 @@ void Monitor::CheckLog(WatchedLog& log, const WatchIndex& index, TickBatch& batc
                     sjis(u8"%sイベントログの最終レコード番号が取得できませんでした。%s").c_str(),
                     name, platform::SystemErrorText(platform::GetLastError()).c_str());
             } else {
-                CheckNewRecords(log, oldest, count + oldest - 1, index, batch);
+                CheckNewRecords(log, place, oldest, count + oldest - 1, index, batch);
             }
         }
         if (log.catchingUp != 0) {
@@ -298,8 +334,8 @@ void WarnDiscarded(const char* name, std::uint32_t next, std::uint32_t oldest) {
 
 }  // namespace
 
-void Monitor::CheckNewRecords(WatchedLog& log, std::uint32_t oldest, std::uint32_t newest,
-                              const WatchIndex& index, TickBatch& batch) {
+void Monitor::CheckNewRecords(WatchedLog& log, size_t place, std::uint32_t oldest,
+                              std::uint32_t newest, const WatchIndex& index, TickBatch& batch) {
     const char* name = log.name.c_str();
     const std::uint32_t previous = log.lastRecord ? log.lastRecord->RecordNumber : 0;
     LogDebug(sjis(u8"最終レコード番号:%d").c_str(), static_cast<int>(oldest));
@@ -332,11 +368,17 @@ void Monitor::CheckNewRecords(WatchedLog& log, std::uint32_t oldest, std::uint32
             log.failures = 0;
             const size_t first = batch.size();
             MatchRecord(index, log.name, *record, batch);
-            m_rules.Observe(log.name, *record, batch, first);
-            // What an absence rule only waited for is not reported.
-            for (size_t i = batch.size(); i-- > first;) {
-                if (batch[i]->Kind == ReportKind::Expected)
-                    batch.erase(batch.begin() + static_cast<std::ptrdiff_t>(i));
+            const StateRules::Role role =
+                m_rules.Active() ? m_rules.RoleOf(log.name, *record, batch, first, batch.size())
+                                 : StateRules::Role::None;
+            // With rules, every record with reports or a recovery is taken in arrival order.
+            if (role != StateRules::Role::None || (m_rules.Active() && batch.size() > first)) {
+                // A copy's records arrive when they are read; at a start that catches up, at
+                // the time their machine wrote them (the program cannot know when they came).
+                const std::int64_t arrival =
+                    log.copy && log.catchingUp == 0 ? m_tickTime : ArrivalOf(identity, m_tickTime);
+                m_ruleRecords.push_back(RuleRecord{arrival, role == StateRules::Role::Recovery,
+                                                   place, log.name, *record, first, batch.size()});
             }
             log.lastRecord = std::move(record);
             log.lastIdentity = identity;

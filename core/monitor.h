@@ -91,20 +91,33 @@ public:
     // The body of the watch timer's tick.
     void WatchTick();
 
-    // Reads and matches the new records of one log.
-    void CheckLog(WatchedLog& log, const WatchIndex& index, TickBatch& batch);
-
     const std::vector<std::unique_ptr<WatchedLog>>& Logs() const { return m_logs; }
     const StateRules& Rules() const { return m_rules; }
+    // When a check must run for a rule's deadline (seconds since 1970; 0: none), as the last
+    // tick or the start left it. Any thread may ask.
+    std::int64_t NextDeadline() const { return m_nextDeadline.load(std::memory_order_acquire); }
 
 private:
+    // A record the rules must see, kept until every log of the tick was read.
+    struct RuleRecord {
+        std::int64_t arrival = 0;
+        bool recovery = false;  // it only ends problems
+        size_t log = 0;         // its log's place among the logs
+        std::string logName;
+        EventRecord record;
+        size_t first = 0, end = 0;  // its reports in the batch
+    };
+    // Reads and matches the new records of one log.
+    void CheckLog(WatchedLog& log, size_t place, const WatchIndex& index, TickBatch& batch);
+    // The rules see the tick's records in the order they arrived, whatever their logs.
+    void ObserveInArrivalOrder(TickBatch& batch);
     bool Resuming() const;
     void ResumeLog(WatchedLog& log, std::uint32_t oldest, std::uint32_t count);
     void SaveResumeState();
     void SaveRuleState();
     // Logs the machine registered since monitoring started are watched from their first record.
     void AddNewLogs();
-    void CheckNewRecords(WatchedLog& log, std::uint32_t oldest, std::uint32_t newest,
+    void CheckNewRecords(WatchedLog& log, size_t place, std::uint32_t oldest, std::uint32_t newest,
                          const WatchIndex& index, TickBatch& batch);
     // Where the records of a copy that are new begin (0: none is): after the newest read, or,
     // when the log started over on its machine, at the first written after it.
@@ -126,9 +139,12 @@ private:
     std::map<std::string, platform::DWORD> m_readMarks;  // as last told, by log
     std::atomic<bool> m_running{false};
     const ExtensionSettings* m_extensions = nullptr;
-    ResumeState m_resume;             // as read at start, updated by every tick
-    bool m_resumeSaveFailed = false;  // said once until a save works again
-    StateRules m_rules;               // absence and recovery rules
-    std::string m_savedRules;         // their state as last saved
+    ResumeState m_resume;                   // as read at start, updated by every tick
+    bool m_resumeSaveFailed = false;        // said once until a save works again
+    StateRules m_rules;                     // absence and recovery rules
+    std::int64_t m_tickTime = 0;            // when the running tick began
+    std::vector<RuleRecord> m_ruleRecords;  // the running tick's
+    std::atomic<std::int64_t> m_nextDeadline{0};
+    std::string m_savedRules;  // their state as last saved
     bool m_rulesSaveFailed = false;
 };

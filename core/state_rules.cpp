@@ -51,30 +51,25 @@ std::string RuleKey(const WatchEntry& e) {
         platform::ToHex(e.LogName).c_str(), platform::ToHex(e.SourceName).c_str(),
         static_cast<int>(e.Type), static_cast<int>(e.EventID), platform::ToHex(e.Category).c_str(),
         platform::ToHex(e.Condition).c_str());
-    return platform::StringPrintf("%016llx", static_cast<unsigned long long>(Fnv(text)));
+    // A grace other than the first one there was counts too; the default leaves the key as
+    // states kept before graces existed have it.
+    const std::string grace =
+        r.Grace == WatchRule().Grace ? std::string() : "|g" + std::to_string(r.Grace);
+    return platform::StringPrintf("%016llx", static_cast<unsigned long long>(Fnv(text + grace)));
 }
 
-// The recovery condition as an entry, so that it is tested as the entry's own fields are.
-WatchEntry RecoveryTest(const WatchRule& r) {
-    WatchEntry test;
-    test.LogName = r.LogName.empty() ? AnyValueText() : r.LogName;
-    test.SourceName = r.SourceName.empty() ? AnyValueText() : r.SourceName;
-    test.Type = r.Type;
-    test.EventID = r.EventID;
-    test.Category = AnyValueText();
-    test.Condition = r.Condition;
-    return test;
-}
-
-// The end of the daily window an event at the time falls in, or 0.
-std::int64_t WindowContaining(const WatchRule& r, std::int64_t time) {
+// The ends of the daily windows an event arriving at the time counts for: it fell between a
+// window's start and its deadline's grace.
+std::vector<std::int64_t> WindowsMetBy(const WatchRule& r, std::int64_t time) {
+    std::vector<std::int64_t> ends;
     const platform::SystemTime today = platform::LocalTimeOf(time);
-    for (const platform::SystemTime& day : {today, platform::AddDays(today, 1)}) {
+    for (int offset = -1; offset <= 1; ++offset) {
+        const platform::SystemTime day = platform::AddDays(today, offset);
         if (!(r.Days & (1 << day.dayOfWeek))) continue;
         const RuleWindow w = DailyWindow(r, day);
-        if (w.start <= time && time <= w.end) return w.end;
+        if (w.start <= time && time <= w.end + r.Grace) ends.push_back(w.end);
     }
-    return 0;
+    return ends;
 }
 
 // The record an absence is reported with: made by the program itself, in the entry's log.
@@ -137,6 +132,22 @@ std::string ExpectationText(const WatchRule& r) {
 
 std::string RuleStatePath() { return DataDirectory() + "STATE.DAT"; }
 
+WatchEntry RecoveryTest(const WatchRule& r) {
+    WatchEntry test;
+    test.LogName = r.LogName.empty() ? AnyValueText() : r.LogName;
+    test.SourceName = r.SourceName.empty() ? AnyValueText() : r.SourceName;
+    test.Type = r.Type;
+    test.EventID = r.EventID;
+    test.Category = AnyValueText();
+    test.Condition = r.Condition;
+    return test;
+}
+
+std::int64_t ArrivalOf(const RecordIdentity& identity, std::int64_t now) {
+    if (!identity.known || identity.timeWritten == 0) return now;
+    return std::min<std::int64_t>(identity.timeWritten, now);
+}
+
 void StateRules::Start(const WatchList& watches, std::int64_t now, bool resuming) {
     // Times ahead of now (a damaged file, a clock set back) would keep windows from ever being
     // judged: they are taken as now.
@@ -197,29 +208,33 @@ std::unique_ptr<ReportRecord> StateRules::Report(const WatchEntry& entry, Report
 }
 
 void StateRules::Close(const WatchEntry& e, Tracked& t, const std::string& logName,
-                       const EventRecord& record, TickBatch& batch) {
-    const std::int64_t at = std::min(platform::UnixSecondsOfLocal(record.TimeGenerated), m_now);
+                       const EventRecord& record, std::int64_t arrival, TickBatch& batch) {
+    const std::int64_t at = std::max(arrival, t.openSince);
+    const std::string happened = DateTimeText(platform::UnixSecondsOfLocal(record.TimeGenerated));
     std::string text;
     if (e.Rule.Kind == WatchRule::kAbsence) {
-        // An event from before the deadline that reached its log only after the deadline was
-        // judged (a log copied in late) says so rather than a time of less than nothing.
+        // Late: it arrived after the deadline and its grace. One that arrived before (a copy's
+        // record caught up at a start) says so rather than a time of less than nothing.
         const std::string when =
-            at >= t.openSince ? platform::StringPrintf(sjis(u8"期限の%s後").c_str(),
-                                                       DurationText(at - t.openSince).c_str())
-                              : sjis(u8"期限より前のイベントが期限の後に記録されました");
+            arrival >= t.openSince
+                ? platform::StringPrintf(sjis(u8"期限の%s後").c_str(),
+                                         DurationText(arrival - t.openSince).c_str())
+                : sjis(u8"期限より前のイベントが期限の後に記録されました");
         text = platform::StringPrintf(
             sjis(u8"監視イベント番号 %d の期待したイベントが発生しました。\r\n\r\n期待：%s\r\n"
-                 u8"期限：%s\r\n発生：%s (%s)\r\n\r\n")
+                 u8"期限：%s\r\n発生：%s\r\n記録：%s (%s)\r\n\r\n")
                 .c_str(),
             static_cast<int>(e.EventNum), ExpectationText(e.Rule).c_str(),
-            DateTimeText(t.openSince).c_str(), DateTimeText(at).c_str(), when.c_str());
+            DateTimeText(t.openSince).c_str(), happened.c_str(), DateTimeText(arrival).c_str(),
+            when.c_str());
     } else {
         text = platform::StringPrintf(
             sjis(u8"監視イベント番号 %d の問題は復旧しました。\r\n\r\n発生：%s\r\n復旧：%s\r\n"
                  u8"継続時間：%s\r\n問題の間の発生：%d回\r\n最初のイベント：%s\r\n\r\n")
                 .c_str(),
-            static_cast<int>(e.EventNum), DateTimeText(t.openSince).c_str(),
-            DateTimeText(at).c_str(), DurationText(at - t.openSince).c_str(), t.count,
+            static_cast<int>(e.EventNum),
+            DateTimeText(platform::UnixSecondsOfLocal(t.first.TimeGenerated)).c_str(),
+            happened.c_str(), DurationText(at - t.openSince).c_str(), t.count,
             EventLine(t.firstLog, t.first).c_str());
     }
     text += MakeReportText(logName, record, e.Note);
@@ -233,19 +248,29 @@ void StateRules::Close(const WatchEntry& e, Tracked& t, const std::string& logNa
     t.first = EventRecord();
 }
 
-void StateRules::Observe(const std::string& logName, const EventRecord& record, TickBatch& batch,
-                         size_t first) {
+StateRules::Role StateRules::RoleOf(const std::string& logName, const EventRecord& record,
+                                    const TickBatch& batch, size_t first, size_t end) const {
+    for (size_t i = first; i < end; ++i) {
+        if (batch[i]->Watch && m_entries.count(batch[i]->Watch->EventNum)) return Role::Event;
+    }
+    for (const auto& [number, test] : m_recoveryTests) {
+        if (EntryMatches(test, logName, record)) return Role::Recovery;
+    }
+    return Role::None;
+}
+
+void StateRules::Observe(const std::string& logName, const EventRecord& record,
+                         std::int64_t arrival, TickBatch& batch, size_t first, size_t end) {
     if (m_entries.empty()) return;
-    const size_t end = batch.size();
-    // An event counts at the time it was generated, never later than now.
-    const std::int64_t when = std::min(platform::UnixSecondsOfLocal(record.TimeGenerated), m_now);
+    end = std::min(end, batch.size());
+    const std::int64_t when = arrival;
     std::vector<int> closed;
     for (const auto& [number, test] : m_recoveryTests) {
         Tracked& t = m_state[number];
-        // A recovery older than the problem (another log read later in the tick) ends nothing.
+        // A recovery that arrived before the problem ends nothing.
         if (t.openSince == 0 || when < t.openSince || !EntryMatches(test, logName, record))
             continue;
-        Close(*m_entries[number], t, logName, record, batch);
+        Close(*m_entries[number], t, logName, record, when, batch);
         closed.push_back(number);
     }
     for (size_t i = first; i < end; ++i) {
@@ -258,12 +283,13 @@ void StateRules::Observe(const std::string& logName, const EventRecord& record, 
         t.lastSeen = std::max(t.lastSeen, when);
         if (e.Rule.Kind == WatchRule::kAbsence) {
             if (e.Rule.Every == 0) {
-                const std::int64_t window = WindowContaining(e.Rule, when);
-                if (window > t.checked && t.satisfied.size() < kSatisfiedMax)
-                    t.satisfied.insert(window);
+                for (const std::int64_t window : WindowsMetBy(e.Rule, when)) {
+                    if (window + e.Rule.Grace > t.checked && t.satisfied.size() < kSatisfiedMax)
+                        t.satisfied.insert(window);
+                }
             }
             report.Kind = e.Rule.ReportMatches ? ReportKind::Match : ReportKind::Expected;
-            if (t.openSince != 0) Close(e, t, logName, record, batch);
+            if (t.openSince != 0) Close(e, t, logName, record, when, batch);
             continue;
         }
         if (std::find(closed.begin(), closed.end(), e.EventNum) != closed.end()) {
@@ -281,7 +307,8 @@ void StateRules::Observe(const std::string& logName, const EventRecord& record, 
                 t.notified = m_now;
                 report.ReportText += platform::StringPrintf(
                     sjis(u8"\r\n\r\n問題は%sから続いています(%d回目の発生)。").c_str(),
-                    DateTimeText(t.openSince).c_str(), t.count);
+                    DateTimeText(platform::UnixSecondsOfLocal(t.first.TimeGenerated)).c_str(),
+                    t.count);
             } else {
                 report.Kind = ReportKind::Repeated;
                 report.NotifyHeld = true;
@@ -306,21 +333,22 @@ void StateRules::Judge(int number, const WatchEntry& e, Tracked& t, std::int64_t
     if (r.Every > 0) {
         const std::int64_t period = r.Every * 60ll;
         const std::int64_t due = std::max(t.lastSeen, t.since) + period;
-        if (t.openSince == 0 && now >= due) missed.push_back({due - period, due});
+        if (t.openSince == 0 && now >= due + r.Grace) missed.push_back({due - period, due});
     } else {
-        platform::SystemTime day = platform::LocalTimeOf(std::max(t.checked, now - kLookBack));
+        platform::SystemTime day =
+            platform::LocalTimeOf(std::max(t.checked - r.Grace, now - kLookBack));
         day.hour = day.minute = day.second = 0;
         for (; platform::UnixSecondsOfLocal(day) <= now; day = platform::AddDays(day, 1)) {
             if (!(r.Days & (1 << day.dayOfWeek))) continue;
             const RuleWindow w = DailyWindow(r, day);
             // A window that began before watching did cannot be judged.
-            if (w.end > t.checked && w.end <= now && w.start >= t.since &&
+            if (w.end + r.Grace > t.checked && w.end + r.Grace <= now && w.start >= t.since &&
                 !t.satisfied.count(w.end)) {
                 missed.push_back(w);
             }
         }
         t.checked = std::max(t.checked, now);
-        std::erase_if(t.satisfied, [&](std::int64_t end) { return end <= t.checked; });
+        std::erase_if(t.satisfied, [&](std::int64_t end) { return end + r.Grace <= t.checked; });
     }
     if (!missed.empty()) {
         if (t.openSince == 0) {
@@ -370,6 +398,36 @@ void StateRules::Judge(int number, const WatchEntry& e, Tracked& t, std::int64_t
         batch.push_back(Report(e, ReportKind::Absence, e.LogName, self,
                                MakeReportText(e.LogName, self, e.Note)));
     }
+}
+
+std::int64_t StateRules::NextDeadline() const {
+    std::int64_t next = 0;
+    auto take = [&next](std::int64_t time) {
+        if (time > 0 && (next == 0 || time < next)) next = time;
+    };
+    for (const auto& [number, entry] : m_entries) {
+        const WatchRule& r = entry->Rule;
+        const auto found = m_state.find(number);
+        if (r.Kind != WatchRule::kAbsence || found == m_state.end()) continue;
+        const Tracked& t = found->second;
+        if (t.openSince != 0 && r.Renotify > 0) take(t.notified + r.Renotify * 60ll);
+        if (r.Every > 0) {
+            if (t.openSince == 0) take(std::max(t.lastSeen, t.since) + r.Every * 60ll + r.Grace);
+            continue;
+        }
+        // The next window not judged yet, not met yet, and begun after watching did.
+        platform::SystemTime day = platform::LocalTimeOf(std::max(t.checked - r.Grace, t.since));
+        day.hour = day.minute = day.second = 0;
+        for (int i = 0; i < 9; ++i, day = platform::AddDays(day, 1)) {
+            if (!(r.Days & (1 << day.dayOfWeek))) continue;
+            const RuleWindow w = DailyWindow(r, day);
+            if (w.end + r.Grace > t.checked && w.start >= t.since && !t.satisfied.count(w.end)) {
+                take(w.end + r.Grace);
+                break;
+            }
+        }
+    }
+    return next;
 }
 
 size_t StateRules::OpenProblems() const {

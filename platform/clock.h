@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
 // Local time, as the program's log, reports and mail headers show it. Tests set the clock.
 namespace platform {
@@ -45,6 +46,10 @@ void SetClock(const SystemTime& local);
 void AdvanceClock(std::int64_t milliseconds);
 // Back to the real clock.
 void ReleaseClock();
+// Called (on the thread that changed it) after SetClock, AdvanceClock or ReleaseClock, so that
+// what waits for a time of the program's clock looks again; the number removes it.
+int AddClockListener(std::function<void()> changed);
+void RemoveClockListener(int id);
 
 // Suspends the thread for the given milliseconds of real time (never the test clock).
 void Sleep(unsigned milliseconds);

@@ -29,6 +29,7 @@ WatchSession::WatchSession()
       m_monitor(m_tickSettings, m_tickWatches, *this, *this, m_delivery),
       // On the window's thread, as the timer's tick: a check that runs takes this one after it.
       m_changes([this] { m_queue.Post([this] { Tick(); }); }),
+      m_deadline([this] { m_queue.Post([this] { Tick(); }); }),
       m_runner([this] { m_queue.Post([this] { JobEnded(); }); }) {
     SetProgramLog(&m_log);
     m_monitor.SetExtensions(&m_tickExtensions);
@@ -41,6 +42,7 @@ WatchSession::WatchSession()
 
 WatchSession::~WatchSession() {
     m_changes.Stop();
+    m_deadline.Stop();
     m_syslog.Stop();
     m_journal.Stop();
     WaitUntilIdle();
@@ -155,6 +157,8 @@ void WatchSession::StartMonitoring() {
         m_tickExtensions = Extensions();
         m_tickWatches = Copy(Watches());
         m_monitor.StartMonitoring();
+        // Deadlines that passed while the program was stopped are due now.
+        m_deadline.Set(m_monitor.NextDeadline());
     });
 }
 
@@ -162,6 +166,7 @@ void WatchSession::StopMonitoring() {
     WhenIdle([this] {
         m_tickExtensions = Extensions();
         m_monitor.StopMonitoring();
+        m_deadline.Set(0);
     });
 }
 
@@ -279,6 +284,7 @@ void WatchSession::StartJob(std::function<void()> job) {
 
 void WatchSession::JobEnded() {
     m_busy = false;
+    m_deadline.Set(m_monitor.Running() ? m_monitor.NextDeadline() : 0);
     std::vector<std::function<void()>> waiting;
     waiting.swap(m_whenIdle);
     for (auto& call : waiting) WhenIdle(std::move(call));

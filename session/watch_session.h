@@ -13,6 +13,7 @@
 #include "ingest/journal_importer.h"
 #include "ingest/syslog_receiver.h"
 #include "session/change_watch.h"
+#include "session/deadline_timer.h"
 #include "session/delivery.h"
 #include "session/session_config.h"
 #include "session/tick_runner.h"
@@ -94,6 +95,8 @@ public:
 
     // The interval the watch timer was last given, in milliseconds.
     unsigned WatchInterval() const { return m_interval; }
+    // When a check is due for a rule's deadline (seconds since 1970; 0: none is).
+    std::int64_t NextDeadline() const { return m_deadline.When(); }
 
     // What the sources took in since they started, a line each (CP932): for the version box.
     std::string SourcesStatus() const;
@@ -148,6 +151,7 @@ private:
     SyslogReceiver m_syslog;
     JournalImporter m_journal;
     ChangeWatch m_changes;
+    DeadlineTimer m_deadline;  // a check at the next deadline of a rule
     TickRunner m_runner;
     std::thread m_endWatch;  // waits out the grace time of an end that was asked for
 };

@@ -69,20 +69,34 @@ int main(int argc, char** argv) {
     const std::string logName = RequireLog(kTool, log);
     RecordRange range;
     range.from = static_cast<std::uint32_t>(from);
-    // With rules, they are played over the log's records as the ticks would have met them: the
-    // rules of the entries whose events can come from this log. An entry of another log would
-    // only ever miss its event here.
-    WatchList played;
-    std::vector<const WatchEntry*> ruled;  // the entries of the list whose rules are played
+    // With rules, they are played as the session plays them: the rules of the entries that watch
+    // this log (or any log), over this log's records and those of the other logs their events
+    // and recoveries can come from, in the order a check takes them. An entry of another log
+    // would only ever miss its event here.
+    WatchList played, plain;
+    std::vector<std::string> all;
+    ListLogs(all);
+    std::vector<std::string> others;  // the other logs the played rules read
+    auto alsoRead = [&](const std::string& name) {
+        for (const std::string& l : all) {
+            if ((name == AnyValueText() || EqualsNoCase(l, name)) && !EqualsNoCase(l, logName) &&
+                std::find(others.begin(), others.end(), l) == others.end()) {
+                others.push_back(l);
+            }
+        }
+    };
     for (const auto& entry : watches) {
-        if (entry->Rule.Kind == WatchRule::kNone) continue;
-        if (entry->LogName == AnyValueText() || EqualsNoCase(entry->LogName, logName)) {
-            played.push_back(std::make_unique<WatchEntry>(*entry));
-            ruled.push_back(entry.get());
+        const bool ours = entry->LogName == AnyValueText() || EqualsNoCase(entry->LogName, logName);
+        if (entry->Rule.Kind == WatchRule::kNone || !ours) {
+            plain.push_back(std::make_unique<WatchEntry>(*entry));
+            continue;
+        }
+        played.push_back(std::make_unique<WatchEntry>(*entry));
+        alsoRead(entry->LogName);
+        if (entry->Rule.Kind == WatchRule::kRecovery) {
+            alsoRead(entry->Rule.LogName.empty() ? AnyValueText() : entry->Rule.LogName);
         }
     }
-    const bool anyRule = !played.empty();
-    std::unique_ptr<RulePlay> play;
     auto print = [&](const ReportRecord& report) {
         const char* kind = ReportKindName(report.Kind);
         if (json) {
@@ -109,50 +123,104 @@ int main(int argc, char** argv) {
         for (const std::string& r : report.Recipients) std::printf(" %s", U8(r).c_str());
         std::printf(")\n%s\n", U8(report.ReportText).c_str());
     };
-    DryRunFailure failure;
-    const bool read = DryRunLog(
-        watches, logName, range,
-        [&](const EventRecord& record, TickBatch& batch) {
-            if (anyRule) {
-                if (!play) {
-                    play = std::make_unique<RulePlay>(played,
-                                                      UnixSecondsOfLocal(record.TimeGenerated));
-                }
-                // Reports of the entries without a played rule stay as matching made them.
-                TickBatch plain;
-                for (auto& report : batch) {
-                    if (std::find(ruled.begin(), ruled.end(), report->Watch) == ruled.end()) {
-                        plain.push_back(std::move(report));
-                    }
-                }
-                batch = std::move(plain);
-                play->Record(logName, record, batch);
+    auto explainRecord = [&](const EventRecord& record) {
+        if (!explain) return;
+        for (const auto& entry : watches) {
+            MatchTest failed;
+            if (EntryMatches(*entry, logName, record, &failed)) continue;
+            if (json) {
+                std::printf("{\"log\":%s,\"record\":%u,\"watch\":%d,\"failed\":\"%s\"}\n",
+                            JsonString(log).c_str(), record.RecordNumber, entry->EventNum,
+                            MatchTestName(failed));
+            } else {
+                std::printf("-- record %u, watch %d: %s does not match\n", record.RecordNumber,
+                            entry->EventNum, MatchTestName(failed));
             }
-            for (const auto& report : batch) print(*report);
-            if (!explain) return true;
-            for (const auto& entry : watches) {
-                MatchTest failed;
-                if (EntryMatches(*entry, logName, record, &failed)) continue;
-                if (json) {
-                    std::printf("{\"log\":%s,\"record\":%u,\"watch\":%d,\"failed\":\"%s\"}\n",
-                                JsonString(log).c_str(), record.RecordNumber, entry->EventNum,
-                                MatchTestName(failed));
-                } else {
-                    std::printf("-- record %u, watch %d: %s does not match\n", record.RecordNumber,
-                                entry->EventNum, MatchTestName(failed));
-                }
-            }
-            return true;
-        },
-        failure);
-    if (!read) {
+        }
+    };
+    auto fail = [&](const DryRunFailure& failure) {
         if (failure.record == 0) Fail(kTool, "log " + log, failure.error);
         Fail(kTool, "record " + std::to_string(failure.record), failure.error);
+    };
+    DryRunFailure failure;
+    if (played.empty()) {
+        // No rule: each record as it is read.
+        if (!DryRunLog(
+                plain, logName, range,
+                [&](const EventRecord& record, std::int64_t, TickBatch& batch) {
+                    for (const auto& report : batch) print(*report);
+                    explainRecord(record);
+                    return true;
+                },
+                failure)) {
+            fail(failure);
+        }
+        return 0;
     }
-    if (play) {
-        TickBatch last;
-        play->Finish(last);
-        for (const auto& report : last) print(*report);
+    std::vector<WatchEntry> endings;  // the recovery conditions, as entries
+    for (const auto& entry : played) {
+        if (entry->Rule.Kind == WatchRule::kRecovery) endings.push_back(RecoveryTest(entry->Rule));
     }
+    // A record that only ends problems comes after the others of its second.
+    auto onlyEnds = [&](const std::string& name, const EventRecord& record) {
+        TickBatch own;
+        MatchRecord(played, name, record, own);
+        return own.empty() && std::any_of(endings.begin(), endings.end(), [&](const auto& e) {
+                   return EntryMatches(e, name, record);
+               });
+    };
+    // The log's records, and those of the other logs from the first one's arrival on that the
+    // played rules can use.
+    std::vector<PlayedRecord> records;
+    const size_t place = LogPlace(logName);
+    if (!DryRunLog(
+            plain, logName, range,
+            [&](const EventRecord& record, std::int64_t arrival, TickBatch&) {
+                records.push_back({arrival, onlyEnds(logName, record), place, logName, record});
+                return true;
+            },
+            failure)) {
+        fail(failure);
+    }
+    const std::int64_t since =
+        records.empty() ? NowUnixMilliseconds() / 1000 : records.front().arrival;
+    // Grouped by log in the monitor's order, each in its own.
+    std::vector<PlayedRecord> grouped;
+    std::sort(others.begin(), others.end(),
+              [](const std::string& a, const std::string& b) { return LogPlace(a) < LogPlace(b); });
+    bool placed = false;
+    auto takeOurs = [&] {
+        if (placed) return;
+        placed = true;
+        for (PlayedRecord& r : records) grouped.push_back(std::move(r));
+    };
+    for (const std::string& other : others) {
+        const size_t otherPlace = LogPlace(other);
+        if (otherPlace > place) takeOurs();
+        RecordRange every;
+        DryRunLog(
+            played, other, every,
+            [&](const EventRecord& record, std::int64_t arrival, TickBatch& batch) {
+                const bool ends = onlyEnds(other, record);
+                if (arrival >= since && (!batch.empty() || ends))
+                    grouped.push_back({arrival, ends, otherPlace, other, record});
+                return true;
+            },
+            failure);
+    }
+    takeOurs();
+    RulePlay play(played, since);
+    for (const size_t i : ArrivalOrder(grouped)) {
+        const PlayedRecord& r = grouped[i];
+        TickBatch batch;
+        const bool ours = r.log == place;
+        if (ours) MatchRecord(plain, logName, r.record, batch);
+        play.Record(r.logName, r.record, r.arrival, batch);
+        for (const auto& report : batch) print(*report);
+        if (ours) explainRecord(r.record);
+    }
+    TickBatch last;
+    play.Finish(last);
+    for (const auto& report : last) print(*report);
     return 0;
 }

@@ -6,6 +6,8 @@
 #include <atomic>
 #include <cerrno>
 #include <ctime>
+#include <map>
+#include <mutex>
 
 namespace platform {
 namespace {
@@ -95,8 +97,22 @@ SystemTime AddDays(const SystemTime& date, int days) {
     return out;
 }
 
+namespace {
+
+std::mutex g_listenersMutex;
+std::map<int, std::function<void()>> g_listeners;
+int g_nextListener = 1;
+
+void ClockChanged() {
+    std::lock_guard lock(g_listenersMutex);
+    for (const auto& [id, changed] : g_listeners) changed();
+}
+
+}  // namespace
+
 void SetClock(const SystemTime& local) {
     g_fixedMilliseconds = UnixSecondsOfLocal(local) * 1000 + local.milliseconds;
+    ClockChanged();
 }
 
 void AdvanceClock(std::int64_t milliseconds) {
@@ -104,9 +120,24 @@ void AdvanceClock(std::int64_t milliseconds) {
     while (fixed != kRealClock &&
            !g_fixedMilliseconds.compare_exchange_weak(fixed, fixed + milliseconds)) {
     }
+    ClockChanged();
 }
 
-void ReleaseClock() { g_fixedMilliseconds = kRealClock; }
+void ReleaseClock() {
+    g_fixedMilliseconds = kRealClock;
+    ClockChanged();
+}
+
+int AddClockListener(std::function<void()> changed) {
+    std::lock_guard lock(g_listenersMutex);
+    g_listeners[g_nextListener] = std::move(changed);
+    return g_nextListener++;
+}
+
+void RemoveClockListener(int id) {
+    std::lock_guard lock(g_listenersMutex);
+    g_listeners.erase(id);
+}
 
 void Sleep(unsigned milliseconds) {
     struct timespec left = {static_cast<time_t>(milliseconds / 1000),

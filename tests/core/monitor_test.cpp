@@ -389,3 +389,38 @@ TEST_F(MonitorTest, AnEvtxCopyRefreshedSlowlyOrPutBackOlderReportsOnlyItsNewReco
         EXPECT_EQ(line.find("できませんでした"), std::string::npos) << line;
     }
 }
+
+// A problem in Security and its recovery in Application, written back to back: Application is
+// read first, yet the problem opens and closes in the order they came, and the next one is told.
+TEST_F(MonitorTest, AProblemAndItsRecoveryInOneCheckAcrossTwoLogsCloseInTheirOrder) {
+    const FixedClock nine(2026, 12, 7, 9);
+    for (const char* key : {"\\Security\\Disk", "\\Application\\DiskMon"}) {
+        ASSERT_TRUE(platform::AppendMachineRegistry(
+            platform::RegKeyLine(std::string(platform::kEventLogKey) + key) +
+            platform::RegExpandStringLine("EventMessageFile",
+                                          std::string(platform::kEventCreateMessageFile))));
+    }
+    WatchEntry& disk = *watches[0];
+    disk.LogName = "Security";
+    disk.SourceName = "Disk";
+    disk.EventID = 700;
+    disk.Rule.Kind = WatchRule::kRecovery;
+    disk.Rule.LogName = "Application";
+    disk.Rule.SourceName = "DiskMon";
+    disk.Rule.EventID = 701;
+    monitor.StartMonitoring();
+    Write(700, "full", "Disk");
+    Write(701, "ok", "DiskMon");
+    monitor.WatchTick();
+    ASSERT_EQ(consumers.reports.size(), 2u);
+    EXPECT_EQ(consumers.reports[0].kind, ReportKind::Opened);
+    EXPECT_EQ(consumers.reports[0].log, "Security");
+    EXPECT_EQ(consumers.reports[1].kind, ReportKind::Recovery);
+    EXPECT_EQ(monitor.Rules().OpenProblems(), 0u);
+    platform::AdvanceClock(60000);
+    Write(700, "full again", "Disk");
+    monitor.WatchTick();
+    ASSERT_EQ(consumers.reports.size(), 3u);
+    EXPECT_EQ(consumers.reports[2].kind, ReportKind::Opened);
+    EXPECT_FALSE(consumers.reports[2].held);
+}

@@ -37,21 +37,26 @@ protected:
         watches.push_back(std::move(e));
         return *watches.back();
     }
+    struct Arrived {
+        const char* source;
+        std::int64_t time;     // when it arrived
+        std::int64_t ago = 0;  // how far behind its sender's clock was
+    };
     // One tick at now that reads the given records, as the monitor runs it.
-    TickBatch Tick(std::int64_t now, std::vector<std::pair<const char*, std::int64_t>> records = {},
-                   std::uint32_t id = 1) {
+    TickBatch Tick(std::int64_t now, std::vector<Arrived> records = {}, std::uint32_t id = 1) {
         TickBatch batch;
         rules.BeginTick(watches, now);
-        for (const auto& [source, time] : records) {
+        for (const Arrived& a : records) {
             EventRecord r;
-            r.SourceName = source;
+            r.SourceName = a.source;
             r.EventID = id;
             r.EventType = 4;
             r.Description = "d";
-            r.TimeGenerated = platform::LocalTimeOf(time);
+            r.TimeGenerated = platform::LocalTimeOf(a.time - a.ago);
+            rules.JudgeUntil(a.time - 1, batch);
             const size_t first = batch.size();
             MatchRecord(watches, "Application", r, batch);
-            rules.Observe("Application", r, batch, first);
+            rules.Observe("Application", r, a.time, batch, first);
         }
         rules.EndTick(batch);
         return batch;
@@ -72,14 +77,17 @@ WatchRule Nightly() {
     r.From = 22 * 60;
     r.By = 6 * 60;
     r.Days = 0x3E;  // Monday to Friday
+    r.Grace = 0;
     return r;
 }
 
+// Judged at the deadline itself: the grace has a test of its own.
 WatchRule Heartbeat(int minutes, int renotify = 0) {
     WatchRule r;
     r.Kind = WatchRule::kAbsence;
     r.Every = minutes;
     r.Renotify = renotify;
+    r.Grace = 0;
     return r;
 }
 
@@ -93,6 +101,10 @@ WatchRule Recovery(const char* source, int renotify = 0) {
 }
 
 using K = ReportKind;
+
+std::int64_t Seconds(int day, int hour, int minute, int second) {
+    return At(day, hour, minute) + second;
+}
 
 }  // namespace
 
@@ -232,7 +244,7 @@ TEST_F(StateRulesTest, ManyOpenProblemsAtOnceSurviveARestart) {
         r.TimeGenerated = platform::LocalTimeOf(At(7, 9));
         const size_t first = batch.size();
         MatchRecord(watches, "Application", r, batch);
-        rules.Observe("Application", r, batch, first);
+        rules.Observe("Application", r, At(7, 9), batch, first);
     }
     EXPECT_EQ(batch.size(), 50u);
     EXPECT_EQ(rules.OpenProblems(), 50u);
@@ -271,4 +283,48 @@ TEST_F(StateRulesTest, AChangedRuleStartsAnewAndDamagedStateIsDropped) {
     EXPECT_TRUE(damaged.Empty());
     damaged.Parse("nonsense");
     EXPECT_TRUE(damaged.Empty());
+}
+
+TEST_F(StateRulesTest, EventsCountWhenTheyArriveWithAGraceAndALateOneRecoversOnce) {
+    WatchRule every = Heartbeat(1);
+    every.Grace = 60;
+    Add(1, "Agent", every);
+    rules.Start(watches, At(7, 9), false);
+    EXPECT_EQ(rules.NextDeadline(), At(7, 9, 2));
+    // Every 30 s from a sender whose clock is 5 minutes behind: nothing to tell, ever.
+    for (int s = 30; s <= 600; s += 30) {
+        const std::int64_t when = At(7, 9) + s;
+        EXPECT_EQ(Kinds(Tick(when, {{"Agent", when, 300}})), std::vector<K>{K::Expected}) << s;
+    }
+    // Due at 09:11, with a minute's grace: one that comes at 09:11:40 is on time.
+    EXPECT_EQ(rules.NextDeadline(), At(7, 9, 12));
+    EXPECT_TRUE(Tick(Seconds(7, 9, 11, 59)).empty());
+    EXPECT_EQ(Kinds(Tick(Seconds(7, 9, 11, 40), {{"Agent", Seconds(7, 9, 11, 40)}})),
+              std::vector<K>{K::Expected});
+    // Then silence: judged once the grace of 09:12:40 has passed, not before.
+    EXPECT_TRUE(Tick(Seconds(7, 9, 13, 39)).empty());
+    TickBatch missed = Tick(Seconds(7, 9, 13, 40));
+    ASSERT_EQ(Kinds(missed), std::vector<K>{K::Absence});
+    EXPECT_EQ(rules.NextDeadline(), 0);  // nothing until it comes back (no reminders)
+    // It comes late, twice: one recovery, which says when it was sent and when it came.
+    TickBatch late = Tick(At(7, 9, 20), {{"Agent", At(7, 9, 20), 300}, {"Agent", At(7, 9, 20)}});
+    ASSERT_EQ(Kinds(late), (std::vector<K>{K::Expected, K::Recovery, K::Expected}));
+    EXPECT_TRUE(Contains(late[1]->ReportText, u8"発生：2026/12/07 09:15:00\r\n"));
+    EXPECT_TRUE(Contains(late[1]->ReportText, u8"記録：2026/12/07 09:20:00 (期限の0時間7分後)"));
+}
+
+TEST_F(StateRulesTest, ANightlyWindowCountsWhatArrivesWithinItsGrace) {
+    WatchRule night = Nightly();
+    night.Grace = 120;
+    Add(2, "Batch", night);
+    rules.Start(watches, At(7, 21), false);
+    EXPECT_EQ(rules.NextDeadline(), Seconds(8, 6, 2, 0));
+    // Sent at 04:00 by its own clock, it comes at 06:01:59: on time.
+    EXPECT_EQ(Kinds(Tick(Seconds(8, 6, 1, 59), {{"Batch", Seconds(8, 6, 1, 59), 7319}})),
+              std::vector<K>{K::Expected});
+    EXPECT_TRUE(Tick(At(8, 6, 3)).empty());
+    EXPECT_EQ(rules.NextDeadline(), Seconds(9, 6, 2, 0));
+    // The next night nothing comes: judged at 06:02, not at 06:00.
+    EXPECT_TRUE(Tick(Seconds(9, 6, 1, 59)).empty());
+    EXPECT_EQ(Kinds(Tick(Seconds(9, 6, 2, 0))), std::vector<K>{K::Absence});
 }

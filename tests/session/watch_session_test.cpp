@@ -22,6 +22,7 @@
 #include "platform/machine/machine.h"
 #include "platform/machine/registry_files.h"
 #include "platform/pump.h"
+#include "support/log_records.h"
 #include "support/loopback.h"
 #include "support/machine_folder.h"
 #include "support/mail_server.h"
@@ -536,4 +537,53 @@ TEST_F(SessionTest, HeldNotificationsAreSummedUpAfterARestart) {
         view.Has("1 監視イベント番号: 1 - 通知の抑制を終了しました。控えた通知は1件です。"));
     EXPECT_NE(server.Data().find("Subject: Quorvik Report"), std::string::npos);
     EXPECT_FALSE(platform::FileExists(SpoolFolder() + "FLOOD.DAT"));
+}
+
+// A heartbeat's deadline brings a check of its own, whatever the interval; one that passed
+// while the program was stopped is judged at the start, once what came meanwhile was read.
+TEST_F(SessionTest, ARulesDeadlineBringsACheckAndOneMissedWhileStoppedComesAtTheStart) {
+    const FixedClock nine(2026, 12, 7, 9);
+    const std::int64_t start = platform::NowUnixMilliseconds() / 1000;
+    WatchList watches;
+    LoadWatchList(watches);
+    watches[0]->Rule.Kind = WatchRule::kAbsence;
+    watches[0]->Rule.Every = 10;  // and a minute's grace
+    SaveWatchList(watches);
+    Options(true, false, false);
+    const std::string missing = "2 監視イベント番号: 1 - 期待したイベントが発生していません。";
+    auto waitFor = [&](WatchSession& session, const std::string& line) {
+        for (int i = 0; i < 500 && !view.Has(line); ++i) {
+            session.Dispatch();
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        session.WaitUntilIdle();
+        return view.Has(line);
+    };
+    {
+        auto session = NewSession();
+        session->Start();
+        session->WaitUntilIdle();
+        EXPECT_EQ(session->NextDeadline(), start + 11 * 60);
+        platform::AdvanceClock(5 * 60000);
+        Write("beat");
+        session->Tick();
+        session->WaitUntilIdle();
+        EXPECT_EQ(session->NextDeadline(), start + 16 * 60);
+    }
+    // Stopped past 09:16: the start reads what came meanwhile (nothing) and says so at once.
+    platform::AdvanceClock(20 * 60000);
+    auto session = NewSession();
+    session->Start();
+    EXPECT_TRUE(waitFor(*session, missing)) << ::testing::PrintToString(view.calls);
+    EXPECT_EQ(session->NextDeadline(), 0);
+    // It comes back; the next deadline brings its check without a timer tick.
+    view.calls.clear();
+    Write("beat");
+    session->Tick();
+    session->WaitUntilIdle();
+    EXPECT_TRUE(view.Has("1 監視イベント番号: 1 - 問題が復旧しました。(継続時間 0時間10分)"))
+        << ::testing::PrintToString(view.calls);
+    EXPECT_EQ(session->NextDeadline(), start + 36 * 60);
+    platform::AdvanceClock(11 * 60000 + 1000);
+    EXPECT_TRUE(waitFor(*session, missing)) << ::testing::PrintToString(view.calls);
 }

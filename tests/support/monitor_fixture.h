@@ -51,8 +51,8 @@ public:
         order.push_back("actions");
         if (throwInActions) throw std::runtime_error("unexpected");
         for (auto& r : batch)
-            reports.push_back(
-                {r->LogName, r->Event.RecordNumber, r->Watch->EventNum, r->ReportText});
+            reports.push_back({r->LogName, r->Event.RecordNumber, r->Watch->EventNum, r->ReportText,
+                               r->Kind, r->NotifyHeld});
     }
     void DeliverMail(TickBatch&) override { order.push_back("mail"); }
     void SendNetworkMessages(TickBatch&) override { order.push_back("net"); }
@@ -62,6 +62,8 @@ public:
         std::uint32_t record;
         int watch;
         std::string text;
+        ReportKind kind;
+        bool held;
     };
     std::vector<Seen> reports;
     std::vector<std::string> order;

@@ -10,13 +10,18 @@
 
 #include "config/lists.h"
 #include "config/settings.h"
+#include "core/monitor.h"
+#include "core/program_log.h"
 #include "eventlog/catalog.h"
+#include "platform/clock.h"
 #include "platform/codepage.h"
 #include "platform/machine/eventlog_writer.h"
 #include "platform/machine/registry.h"
 #include "platform/machine/registry_files.h"
+#include "support/log_records.h"
 #include "support/machine_folder.h"
 #include "support/mail_server.h"
+#include "support/monitor_fixture.h"
 
 namespace {
 
@@ -231,9 +236,11 @@ TEST(Tools, WatchtestJudgesTheRulesOfTheLogItReadsAndNoLogTheMachineLacks) {
     ASSERT_TRUE(platform::RegisterEventSource("System", "Disk"));
     platform::EventToWrite old;
     old.eventId = 9;
-    old.timeGenerated = std::time(nullptr) - 3600;
+    // Written an hour ago: they arrived then, whatever time they carry.
+    platform::SetClock(platform::LocalTimeOf(std::time(nullptr) - 3600));
     ASSERT_TRUE(platform::ReportEvent("Other", old));
     ASSERT_TRUE(platform::ReportEvent("Disk", old));
+    platform::ReleaseClock();
     std::string out;
     ASSERT_EQ(Tool(kTools + "/watchtest" + where + " --log application", &out), 0);
     EXPECT_EQ(out.find("watch 3"), std::string::npos) << out;
@@ -244,6 +251,74 @@ TEST(Tools, WatchtestJudgesTheRulesOfTheLogItReadsAndNoLogTheMachineLacks) {
     EXPECT_EQ(Tool(kTools + "/eventquery --machine " + machine.Root() + " --log NoSuchLog", &out),
               1);
     EXPECT_EQ(out, "");
+}
+
+// The same records played by watchtest and by the program's monitor: the same reports, of the
+// same kinds, in the same order (a problem in one log, its recovery in another read earlier).
+TEST(Tools, WatchtestPlaysTheRulesAsTheProgramDoes) {
+    MachineFolder machine;
+    const std::string where =
+        " --machine " + machine.Root() + " --folder " + machine.Root() + "../";
+    ASSERT_TRUE(platform::RegisterEventSource("Security", "Disk"));
+    ASSERT_TRUE(platform::RegisterEventSource("Application", "DiskMon"));
+    WatchEntry disk = Watch(1, "Security", "Disk", 0);
+    disk.EventID = 700;
+    disk.Rule.Kind = WatchRule::kRecovery;
+    disk.Rule.LogName = "Application";
+    disk.Rule.SourceName = "DiskMon";
+    disk.Rule.EventID = 701;
+    SaveWatches({disk, Watch(2, "Application", AnyValueText(), 0)});
+    WatchList watches;
+    ASSERT_TRUE(LoadWatchList(watches));
+    Settings settings;
+    settings.Enable = false;
+    ProgramLog log(settings, nullptr);
+    SetProgramLog(&log);
+    FakeTimer timer;
+    FakeLocks locks;
+    Consumers consumers;
+    std::vector<std::string> program, tool;
+    {
+        const FixedClock nine(2026, 12, 7, 9);
+        Monitor monitor(settings, watches, timer, locks, consumers);
+        monitor.StartMonitoring();
+        for (const auto& [source, id] : {std::pair{"Disk", 700}, {"DiskMon", 701}, {"Disk", 700}}) {
+            platform::EventToWrite e;
+            e.eventId = static_cast<platform::DWORD>(id);
+            ASSERT_TRUE(platform::ReportEvent(source, e));
+            platform::AdvanceClock(30000);
+        }
+        monitor.WatchTick();
+        monitor.StopMonitoring();
+    }
+    SetProgramLog(nullptr);
+    for (const auto& r : consumers.reports) {
+        // watchtest --log Security shows the other logs' records only for the rules.
+        if (r.log != "Security" && r.watch != 1) continue;
+        program.push_back(r.log + " " + std::to_string(r.record) + " " + std::to_string(r.watch) +
+                          " " + ReportKindName(r.kind));
+    }
+    std::string out;
+    ASSERT_EQ(Tool(kTools + "/watchtest" + where + " --log Security --json", &out), 0);
+    auto field = [](const std::string& line, const std::string& name) {
+        const size_t at = line.find("\"" + name + "\":") + name.size() + 3;
+        const size_t end = line.find_first_of(",}", at);
+        std::string value = line.substr(at, end - at);
+        std::erase(value, '"');
+        return value;
+    };
+    for (size_t at = 0, end; (end = out.find('\n', at)) != std::string::npos; at = end + 1) {
+        const std::string line = out.substr(at, end - at);
+        // The program drops what a rule only waited for.
+        if (field(line, "kind") == "expected") continue;
+        tool.push_back(field(line, "log") + " " + field(line, "record") + " " +
+                       field(line, "watch") + " " + field(line, "kind"));
+    }
+    ASSERT_EQ(program.size(), 3u) << ::testing::PrintToString(program);
+    EXPECT_EQ(program[0].substr(0, 9), "Security ");
+    EXPECT_NE(program[1].find("recovery"), std::string::npos);
+    EXPECT_NE(program[2].find("opened"), std::string::npos);
+    EXPECT_EQ(tool, program) << out;
 }
 
 TEST(Tools, WatchtestOnAMachineBuiltFromRealFiles) {
