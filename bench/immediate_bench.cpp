@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "bench/bench_machine.h"
+#include "bench/quiet_view.h"
 #include "config/lists.h"
 #include "config/settings.h"
 #include "eventlog/catalog.h"
@@ -111,16 +112,6 @@ private:
     std::mutex m_mutex;
     std::vector<Clock::time_point> m_taken;
     std::thread m_thread;
-};
-
-class QuietView : public SessionView {
-public:
-    void RequestDispatch() override {}
-    void AddLogLine(int, const platform::SystemTime&, const std::string&) override {}
-    void SetWatchInterval(unsigned) override {}
-    void SetWatchEnabled(bool) override {}
-    void LockDialogs() override {}
-    void UnlockDialogs() override {}
 };
 
 }  // namespace
