@@ -17,6 +17,7 @@ namespace {
 
 // Per thread: the watch tick and the dialogs may both call in.
 thread_local DWORD g_runError = 0;
+thread_local DWORD g_leftRunning = 0;  // a program whose wait was given up, still running
 
 // The count field of an attach-files parameter: blanks, then decimal digits. False for anything
 // else, which only a damaged list file holds.
@@ -92,8 +93,18 @@ std::string Head(int number, int kind, const std::string& param) {
 
 void RunProgramAction(int kind, const std::string& param, std::string& group) {
     DWORD exitCode = 0;
+    g_leftRunning = 0;
     if (!RunProgram(param, kind == kActionRunProgramAndWait, exitCode)) {
         group += ErrorHead() + platform::SystemErrorTextOrCode(g_runError) + "\r\n";
+        if (g_leftRunning != 0) {
+            const std::string text = platform::StringPrintf(
+                sjis(u8"プログラム(%s、プロセスID %u)の終了を待たずに終了します。プログラムは実行中"
+                     u8"のままです。")
+                    .c_str(),
+                param.c_str(), static_cast<unsigned>(g_leftRunning));
+            group += sjis(u8"　") + text + "\r\n";
+            LogMessage(kLogWarning, "%s", text.c_str());
+        }
     } else if (kind == kActionRunProgramAndWait) {
         group += platform::StringPrintf(sjis(u8"　正常(%08x)\r\n").c_str(),
                                         static_cast<unsigned>(exitCode));
@@ -149,9 +160,11 @@ bool RunProgram(const std::string& path, bool wait, DWORD& exitCode) {
     }
     DWORD result;
     while ((result = platform::WaitForSingleObject(process.Get(), 100)) == platform::kWaitTimeout) {
-        // The program is left running when the program itself must end.
+        // The program is left running when the program itself must end: whoever reads the
+        // report must know that it still runs, and which it is.
         if (platform::WaitsAbandoned()) {
             g_runError = platform::kErrorOperationAborted;
+            g_leftRunning = platform::GetProcessId(process.Get());
             return false;
         }
         platform::ProcessMessages();

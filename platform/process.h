@@ -46,6 +46,9 @@ DWORD WaitForSingleObject(HPROCESS process, DWORD milliseconds);
 // gets the code Windows gives the like ending (0xC0000005 for a memory fault, 3 for an abort).
 bool GetExitCodeProcess(HPROCESS process, DWORD& exitCode);
 
+// The process's id on this machine; 0 for none.
+DWORD GetProcessId(HPROCESS process);
+
 // Closes the handle. A process still running goes on and is collected when it ends.
 bool CloseHandle(HPROCESS process);
 

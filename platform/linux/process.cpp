@@ -191,6 +191,10 @@ bool CreateProcessArgv(const std::vector<std::string>& argv, HPROCESS* process) 
     return ok;
 }
 
+DWORD GetProcessId(HPROCESS process) {
+    return process && process->pid > 0 ? static_cast<DWORD>(process->pid) : 0;
+}
+
 DWORD WaitForSingleObject(HPROCESS process, DWORD milliseconds) {
     if (!process) {
         SetLastError(kErrorInvalidHandle);

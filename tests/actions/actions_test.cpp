@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -20,6 +21,7 @@
 #include "platform/machine/machine.h"
 #include "platform/machine/registry_files.h"
 #include "platform/machine/services.h"
+#include "platform/pump.h"
 #include "support/idle_monitor.h"
 #include "support/machine_folder.h"
 
@@ -442,4 +444,23 @@ TEST_F(ActionsTest, AFailedCompressionSaysSoAndLeavesNothing) {
     std::vector<platform::FindData> left;
     EXPECT_FALSE(platform::FindFiles(temp.Path() + "QVK*", left));
     unsetenv("TMPDIR");
+}
+
+TEST_F(ActionsTest, AWaitGivenUpAtTheEndNamesTheProgramLeftRunning) {
+    Script("long.sh", "echo $$ > \"$(dirname \"$0\")/pid\"; exec sleep 30");
+    Watch(1, {{kActionRunProgramAndWait, dir + "long.sh"}});
+    monitor.StartMonitoring();
+    platform::AbandonWaits(true);  // the program is ending
+    Tick(1);
+    platform::AbandonWaits(false);
+    std::string pid;
+    ASSERT_TRUE(platform::ReadWholeFile(dir + "pid", pid));
+    pid.erase(pid.find_last_not_of("\n") + 1);
+    ASSERT_EQ(consumer.reports.size(), 1u);
+    const std::string left = "プログラム(" + dir + "long.sh、プロセスID " + pid +
+                             ")の終了を待たずに終了します。プログラムは実行中のままです。";
+    EXPECT_NE(consumer.reports[0].text.find("　" + left + "\r\n"), std::string::npos)
+        << consumer.reports[0].text;
+    EXPECT_TRUE(Logged("2 " + left));
+    EXPECT_EQ(kill(std::stoi(pid), SIGKILL), 0);  // it was still running
 }
