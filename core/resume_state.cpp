@@ -57,13 +57,18 @@ std::string FormatResumeState(const ResumeState& state) {
     return text;
 }
 
-ResumeState ParseResumeState(std::string_view text) {
+ResumeState ParseResumeState(std::string_view text, bool* damaged) {
     ResumeState state;
     std::string section;
     LogPosition position;
     bool hasRecord = false, hasWritten = false;
+    bool skipped = false;
     auto finish = [&] {
-        if (!section.empty() && hasRecord && hasWritten) state[section] = position;
+        if (!section.empty() && hasRecord && hasWritten) {
+            state[section] = position;
+        } else if (!section.empty()) {
+            skipped = true;
+        }
         position = LogPosition();
         hasRecord = hasWritten = false;
     };
@@ -76,37 +81,64 @@ ResumeState ParseResumeState(std::string_view text) {
             section = std::string(line.substr(1, line.size() - 2));
             continue;
         }
+        if (line.empty()) continue;
         const size_t equals = line.find('=');
-        if (equals == std::string_view::npos) continue;
+        if (equals == std::string_view::npos || section.empty()) {
+            skipped = true;
+            continue;
+        }
         const std::string_view key = Trimmed(line.substr(0, equals));
         const std::string_view value = Trimmed(line.substr(equals + 1));
-        if (key == "Record") hasRecord = ParseNumber(value, position.record);
-        if (key == "Written") hasWritten = ParseNumber(value, position.written);
-        // The finer identity is optional: without it, number and time decide.
-        if (key == "Length" && !ParseNumber(value, position.length)) position.length = 0;
-        if (key == "Hash" && !ParseHex(value, position.hash)) position.hash = 0;
+        bool understood = true;
+        if (key == "Record") {
+            understood = hasRecord = ParseNumber(value, position.record);
+        } else if (key == "Written") {
+            understood = hasWritten = ParseNumber(value, position.written);
+        } else if (key == "Length") {
+            // The finer identity is optional: without it, number and time decide.
+            understood = ParseNumber(value, position.length);
+            if (!understood) position.length = 0;
+        } else if (key == "Hash") {
+            understood = ParseHex(value, position.hash);
+            if (!understood) position.hash = 0;
+        } else {
+            understood = false;
+        }
+        skipped = skipped || !understood;
     }
     finish();
+    // Every save writes at least one log: a file with none was cut or overwritten.
+    if (damaged) *damaged = skipped || state.empty();
     return state;
 }
 
-ResumeState LoadResumeState() {
+ResumeState LoadResumeState(bool* damaged, std::string* damagedCopy) {
+    if (damaged) *damaged = false;
     std::string text;
-    if (!platform::ReadWholeFile(ResumeStatePath(), text)) return ResumeState();
-    return ParseResumeState(text);
+    if (!platform::ReadWholeFile(ResumeStatePath(), text)) {
+        // Missing is a first start; there but unreadable is damaged (it cannot be trusted).
+        const bool missing = platform::GetLastError() == platform::kErrorFileNotFound ||
+                             platform::GetLastError() == platform::kErrorPathNotFound;
+        if (!missing && damaged) *damaged = true;
+        return ResumeState();
+    }
+    bool bad = false;
+    ResumeState state = ParseResumeState(text, &bad);
+    if (bad) {
+        // Kept before the first save replaces it: what it held may still be read by a person.
+        const std::string copy = platform::CopyAsDamaged(ResumeStatePath());
+        if (damagedCopy) *damagedCopy = copy;
+        if (damaged) *damaged = true;
+    }
+    return state;
 }
 
 bool SaveResumeState(const ResumeState& state) {
     const std::string text = FormatResumeState(state);
-    if (platform::WritePrivateFileAtomically(ResumeStatePath(), text)) return true;
-    // A folder the user may not create files in: an existing file is written in place.
-    const platform::DWORD error = platform::GetLastError();
-    platform::File file;
-    if (file.Open(ResumeStatePath(), platform::File::Access::Write,
-                  platform::File::Disposition::OpenExisting, platform::File::Share::None) &&
-        file.ReplaceContents(text)) {
-        return true;
+    if (text.empty()) {
+        return platform::DeleteFile(ResumeStatePath()) ||
+               platform::GetLastError() == platform::kErrorFileNotFound;
     }
-    platform::SetLastError(error);
-    return false;
+    // Never written in place: a run killed half-way through must leave the old file whole.
+    return platform::WritePrivateFileAtomically(ResumeStatePath(), text);
 }

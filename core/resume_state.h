@@ -24,11 +24,14 @@ using ResumeState = std::map<std::string, LogPosition>;
 std::string ResumeStatePath();
 
 // The file's text: a section per log with Record=, Written=, Length= and Hash=. Reading skips what
-// it does not understand, so that a damaged file costs only the logs it damaged.
+// it does not understand, so that a damaged file costs only the logs it damaged; damaged, when
+// given, is set when anything was skipped (or there was nothing at all).
 std::string FormatResumeState(const ResumeState& state);
-ResumeState ParseResumeState(std::string_view text);
+ResumeState ParseResumeState(std::string_view text, bool* damaged = nullptr);
 
-// An empty state when there is no file.
-ResumeState LoadResumeState();
-// Replaces the file in one step; false (with the last error) when it could not be written.
+// An empty state when there is no file. A damaged file is copied aside first (its name, or
+// empty when it could not be, in damagedCopy) and damaged is set; what could be read is used.
+ResumeState LoadResumeState(bool* damaged = nullptr, std::string* damagedCopy = nullptr);
+// Replaces the file in one step (an empty state removes it); false (with the last error) when it
+// could not be written: the file then holds what it held before.
 bool SaveResumeState(const ResumeState& state);

@@ -58,6 +58,9 @@ bool DeleteFile(const std::string& path);
 // Copies a file with its contents and write time; with failIfExists, an existing target is
 // error 80 and stays untouched.
 bool CopyFile(const std::string& from, const std::string& to, bool failIfExists);
+// Copies a file found damaged beside itself as "<name>.bad-YYYYMMDDhhmmss" (local time), private
+// to the user, before anything replaces it; the copy's path, or empty (with the last error).
+std::string CopyAsDamaged(const std::string& path);
 
 // A file name other systems take as one name in one folder: a separator, drive colon, wildcard,
 // quote or control character (each a character of its own, never the second byte of a

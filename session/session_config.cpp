@@ -15,11 +15,8 @@ namespace {
 // replace it, and the warning for the start's log says so; the copy keeps what was not read.
 std::string DamagedList(const std::string& path, size_t read) {
     const std::string name = path.substr(path.rfind('/') + 1);
-    const platform::SystemTime t = platform::GetLocalTime();
-    const std::string copy =
-        path + platform::StringPrintf(".bad-%04d%02d%02d%02d%02d%02d", t.year, t.month, t.day,
-                                      t.hour, t.minute, t.second);
-    if (platform::CopyFile(path, copy, true)) {
+    const std::string copy = platform::CopyAsDamaged(path);
+    if (!copy.empty()) {
         return platform::StringPrintf(
             sjis(
                 u8"%sが壊れているため、%u件だけを読み込みました。元のファイルは%sとして残しました。")

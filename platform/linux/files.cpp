@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "platform/bytes.h"
+#include "platform/clock.h"
 #include "platform/codepage.h"
 #include "platform/freshness.h"
 #include "platform/linux/file_names.h"
@@ -210,6 +211,13 @@ bool CopyFile(const std::string& from, const std::string& to, bool failIfExists)
     close(in);
     if (!ok) unlink(Native(to).c_str());
     return ok;
+}
+
+std::string CopyAsDamaged(const std::string& path) {
+    const SystemTime t = GetLocalTime();
+    const std::string copy = path + StringPrintf(".bad-%04d%02d%02d%02d%02d%02d", t.year, t.month,
+                                                 t.day, t.hour, t.minute, t.second);
+    return CopyFile(path, copy, true) ? copy : std::string();
 }
 
 std::string FinalPath(const std::string& path) {
