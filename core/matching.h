@@ -35,6 +35,7 @@ struct ReportRecord {
     // Over the entry's hourly limit, or its problem is open: no mail, no network message.
     bool NotifyHeld = false;
     ReportKind Kind = ReportKind::Match;
+    RecordIdentity Identity;  // of its record as read from the log, when it was
 };
 
 using TickBatch = std::vector<std::unique_ptr<ReportRecord>>;

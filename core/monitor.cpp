@@ -7,6 +7,7 @@
 #include "core/program_log.h"
 #include "eventlog/catalog.h"
 #include "eventlog/rendering.h"
+#include "platform/bytes.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
 #include "platform/machine/accounts.h"
@@ -18,19 +19,30 @@ using platform::DWORD;
 
 namespace {
 
-class Unlocker {
+// The dialogs are locked only while the tick sends: it works on copies of the lists, and a server
+// that keeps it waiting must not keep the user from entering another.
+class TickEnd {
 public:
-    Unlocker(DialogLocks& locks, WatchTimer& timer) : m_locks(locks), m_timer(timer) {}
+    TickEnd(DialogLocks& locks, WatchTimer& timer) : m_locks(locks), m_timer(timer) {}
     // The tick's last steps run however it ends, so that monitoring goes on.
-    ~Unlocker() {
-        m_locks.Unlock();
+    ~TickEnd() {
+        Unlock();
         LogDebug("%s", sjis(u8"イベントログのチェック終了").c_str());
         m_timer.SetEnabled(true);
+    }
+    void Lock() {
+        if (!m_locked) m_locks.Lock();
+        m_locked = true;
+    }
+    void Unlock() {
+        if (m_locked) m_locks.Unlock();
+        m_locked = false;
     }
 
 private:
     DialogLocks& m_locks;
     WatchTimer& m_timer;
+    bool m_locked = false;
 };
 
 // Runs one consumer; a failure that escapes it must not stop the tick, and the user must be
@@ -83,7 +95,27 @@ void Monitor::StartMonitoring() {
     }
     std::vector<std::string> names;
     ListLogs(names);
-    if (Resuming()) m_resume = LoadResumeState();
+    if (Resuming()) {
+        bool damaged = false;
+        std::string copy;
+        m_resume = LoadResumeState(&damaged, &copy);
+        if (damaged) {
+            // The logs it no longer names start from now: what was written while the program
+            // was stopped cannot be told from what was checked before.
+            const std::string kept =
+                copy.empty()
+                    ? platform::StringPrintf(
+                          sjis(u8"元のファイルを残せませんでした: %s").c_str(),
+                          platform::SystemErrorTextOrCode(platform::GetLastError()).c_str())
+                    : platform::StringPrintf(sjis(u8"元のファイルは%sとして残しました。").c_str(),
+                                             copy.substr(copy.rfind('/') + 1).c_str());
+            LogMessage(kLogWarning,
+                       sjis(u8"監視状態ファイル(%s)が壊れているため、停止中に書き込まれたレコードを"
+                            u8"チェックできないイベントログがあります。%s")
+                           .c_str(),
+                       ResumeStatePath().c_str(), kept.c_str());
+        }
+    }
     for (const std::string& name : names) {
         auto log = std::make_unique<WatchedLog>();
         log->name = name;
@@ -222,8 +254,7 @@ void Monitor::ClearReadMarks() {
 void Monitor::WatchTick() {
     m_timer.SetEnabled(false);
     LogDebug("%s", sjis(u8"イベントログのチェック開始").c_str());
-    m_locks.Lock();
-    Unlocker unlock(m_locks, m_timer);
+    TickEnd end(m_locks, m_timer);
     TickBatch batch;
     // The list stays as it is for the tick: indexed once, each record meets only the entries
     // that can match it.
@@ -243,6 +274,7 @@ void Monitor::WatchTick() {
     std::erase_if(batch, [](const auto& r) { return r->Kind == ReportKind::Expected; });
     if (!batch.empty()) Guarded(u8"アクション", [&] { m_consumers.ProcessActions(batch); });
     Guarded(u8"通知の準備", [&] { m_consumers.BeforeNotifications(batch); });
+    end.Lock();
     const bool safe =
         batch.empty() || Guarded(u8"メール送信", [&] { m_consumers.DeliverMail(batch); });
     // The place in the logs moves on only past records whose mail is in safe hands: a run that
@@ -252,6 +284,7 @@ void Monitor::WatchTick() {
     if (safe) SaveRuleState();
     if (safe) PublishReadMarks();
     Guarded(u8"メール送信", [&] { m_consumers.AfterCheckpoint(); });
+    end.Unlock();
     if (!batch.empty()) {
         Guarded(u8"ネットワークメッセージ送信", [&] { m_consumers.SendNetworkMessages(batch); });
     }
@@ -368,6 +401,7 @@ void Monitor::CheckNewRecords(WatchedLog& log, size_t place, std::uint32_t oldes
             log.failures = 0;
             const size_t first = batch.size();
             MatchRecord(index, log.name, *record, batch);
+            for (size_t k = first; k < batch.size(); ++k) batch[k]->Identity = identity;
             const StateRules::Role role =
                 m_rules.Active() ? m_rules.RoleOf(log.name, *record, batch, first, batch.size())
                                  : StateRules::Role::None;
@@ -451,6 +485,11 @@ std::uint32_t Monitor::FirstNewOfCopy(WatchedLog& log, std::uint32_t oldest, std
 }
 
 bool Monitor::Resuming() const { return m_extensions && m_extensions->Resume; }
+
+bool Monitor::CatchingUp() const {
+    return std::any_of(m_logs.begin(), m_logs.end(),
+                       [](const auto& log) { return log->catchingUp != 0; });
+}
 
 void Monitor::ResumeLog(WatchedLog& log, std::uint32_t oldest, std::uint32_t count) {
     const auto saved = m_resume.find(log.name);
@@ -563,6 +602,7 @@ void Monitor::SaveRuleState() {
 }
 
 void Monitor::SaveResumeState() {
+    const std::map<std::string, std::uint32_t> held = m_consumers.HeldRecords();
     for (const auto& log : m_logs) {
         if (!log->handle) continue;
         LogPosition& position = m_resume[log->name];
@@ -572,6 +612,12 @@ void Monitor::SaveResumeState() {
                                    id.known ? id.length : 0, id.known ? id.hash : 0};
         } else {
             position = LogPosition();
+        }
+        // A record whose report mail is neither sent nor kept yet is checked again by a next
+        // start: the place stays before it (known by its number only).
+        const auto hold = held.find(log->name);
+        if (hold != held.end() && hold->second != 0 && hold->second - 1 < position.record) {
+            position = LogPosition{hold->second - 1, 0, 0, 0};
         }
     }
     if (::SaveResumeState(m_resume)) {

@@ -49,6 +49,9 @@ public:
     virtual void Checkpoint() {}
     // At every tick, after that: what may wait until then (sending the mail kept for it).
     virtual void AfterCheckpoint() {}
+    // By log, the oldest record whose report mail is neither sent nor kept where it survives
+    // the program: the place kept for a next start stays before it.
+    virtual std::map<std::string, std::uint32_t> HeldRecords() const { return {}; }
     virtual void SendNetworkMessages(TickBatch& batch) = 0;
 };
 
@@ -87,6 +90,8 @@ public:
     void StopMonitoring();
     // Any thread may ask: the tick's thread grows the list of logs while the window reads this.
     bool Running() const { return m_running.load(std::memory_order_acquire); }
+    // Whether the first check has records written while the program was stopped to check.
+    bool CatchingUp() const;
 
     // The body of the watch timer's tick.
     void WatchTick();

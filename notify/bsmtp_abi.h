@@ -23,7 +23,8 @@ using BSendMailFunction = int (*)(const char* server, const char* to, const char
 // A second entry point, for a message the caller composed (report mail kept on disk): server, to
 // and from as above; message is the header and body with CR LF line ends, not dot-stuffed; fates
 // gets one character per recipient of to, in order: 'A' the server took the mail for it, 'D' it
-// may go through later (no connection, a time-out, a 4xx reply), 'R' never (a 5xx reply). 1 when
+// may go through later (no connection, a time-out, a 4xx reply), 'R' never (a 5xx reply), 'U' the
+// whole message went and no reply to its end came (it may have arrived; try again). 1 when
 // any recipient took the mail, else -1 when any may later, else 0; error as for BSendMail. A
 // library without it is still used for new mail.
 extern "C" {

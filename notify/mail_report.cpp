@@ -57,6 +57,20 @@ std::vector<std::string> MailRecipients(const ReportRecord& report) {
     return addresses;
 }
 
+std::string ReportKey(const ReportRecord& report) {
+    const EventRecord& e = report.Event;
+    const platform::SystemTime& t = e.TimeGenerated;
+    const RecordIdentity& id = report.Identity;
+    return platform::StringPrintf(
+        "%s %d %s %u %04d%02d%02d%02d%02d%02d %u %u %016llx", ReportKindName(report.Kind),
+        report.Watch ? static_cast<int>(report.Watch->EventNum) : 0,
+        platform::ToHex(report.LogName).c_str(), static_cast<unsigned>(e.RecordNumber), t.year,
+        t.month, t.day, t.hour, t.minute, t.second,
+        id.known ? static_cast<unsigned>(id.timeWritten) : 0u,
+        id.known ? static_cast<unsigned>(id.length) : 0u,
+        static_cast<unsigned long long>(id.known ? id.hash : 0));
+}
+
 bool SmtpConfigured(const Settings& s) {
     return !s.SenderName.empty() && !s.MailAddr.empty() && !s.SMTPServer.empty();
 }
@@ -183,6 +197,7 @@ MailDelivery ClientDelivery(const TNMSMTP& client, const std::vector<std::string
             d.deferred.push_back(entry);
         }
     }
+    d.unconfirmed = failed && client.Unconfirmed() && !d.deferred.empty();
     return d;
 }
 
@@ -231,6 +246,7 @@ std::unique_ptr<TNMSMTP> ReportMailer::ConnectMailClient() {
         client->Port = m_settings.SMTPPort;
         client->ReportLevel = 1;
         client->TimeOut = static_cast<std::uint32_t>(m_settings.TimeOut) * 1000;
+        client->FinalReplyTimeOut = m_finalReply;
         bool timedOut = false;
         try {
             client->Connect();
@@ -288,7 +304,11 @@ void ReportMailer::SendOneByClient(TNMSMTP& client, ReportRecord& report) {
     const MailDelivery d =
         ClientDelivery(client, MailRecipients(report), !m_success, false, std::string());
     if (!m_success || d.accepted.empty()) {
-        WatchLine(3, report, Failed() + d.refusedText);
+        WatchLine(3, report,
+                  Failed() + d.refusedText +
+                      (d.unconfirmed ? sjis(u8"サーバーの応答がありませんでした。すでに届いている"
+                                            u8"場合があります。")
+                                     : std::string()));
     } else if (d.refusedText.empty()) {
         WatchLine(0, report, Sent());
     } else {

@@ -1,7 +1,10 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -23,6 +26,11 @@ std::string MailSubject(const WatchEntry& watch);
 // The texts of the recipients that are mail addresses (they contain "@"), in order; none for a
 // report whose notifications are held back.
 std::vector<std::string> MailRecipients(const ReportRecord& report);
+
+// What a report mail reports, as one line of printable ASCII: its kind, its watch entry, its log
+// and its record's number, times and identity. Two runs that read the same record for the same
+// entry make the same key.
+std::string ReportKey(const ReportRecord& report);
 
 // True when SenderName, MailAddr and SMTPServer are all set.
 bool SmtpConfigured(const Settings& settings);
@@ -63,6 +71,8 @@ struct MailDelivery {
     std::string refusedText;  // "address (reply)" of the refused and deferred, for the log
     std::string error;        // why the mail as a whole did not go, when it did not
     bool away = false;        // the server could not be reached or stopped answering
+    // The message went whole and its reply never came: the deferred may have it already.
+    bool unconfirmed = false;
 };
 
 // What the client's last send did for each of the recipients it was given. failed: the send
@@ -94,8 +104,15 @@ public:
     // this returns); without, sent at once. Either way, the batch's mail is then in safe hands.
     void QueueMail(TickBatch& batch);
     // The second half: sends what the outbox holds, oldest first, until a server is away. False
-    // when mail is still waiting.
+    // when mail is still waiting. After a server was away, the outbox waits (a watch interval,
+    // doubling up to an hour, or until the server settings change) before it is tried again.
     bool FlushOutbox();
+    // At the start: the reports whose mail the outbox holds, so that the records a killed run
+    // had kept the mail of, and reads again, do not make it twice.
+    void NoteKeptReports(const MailSpool& spool);
+    // By log, the oldest record whose mail could be neither kept nor sent yet.
+    std::map<std::string, std::uint32_t> HeldRecords() const;
+
     bool MailReportsByClient(TickBatch& batch);
     bool MailReportsByLibrary(TickBatch& batch);
 
@@ -107,6 +124,8 @@ public:
     // Makes the clients (tests put in clients of their own).
     using ClientFactory = std::function<std::unique_ptr<TNMSMTP>()>;
     void SetClientFactory(ClientFactory factory) { m_factory = std::move(factory); }
+    // How long the client waits for the reply to a message's end (tests shorten it).
+    void SetFinalReplyTimeOut(std::uint32_t milliseconds) { m_finalReply = milliseconds; }
 
 private:
     void NotConfigured(TickBatch& batch);
@@ -117,21 +136,37 @@ private:
     // Sends one file of the outbox and says what became of it; false when the server is away.
     // left is set when some of it waits for a later try.
     bool SendKept(const std::string& path, std::int64_t now, bool& left);
-    // A mail that could not be written into the outbox, sent at once.
-    void SendUnkept(const SpooledMail& mail);
+    // A mail that could not be written into the outbox.
+    struct Unkept {
+        SpooledMail mail;
+        std::string log;           // the log of its record, when it has one
+        std::uint32_t record = 0;  // its number; 0: none
+        bool mayHaveArrived = false;
+    };
+    // Sends one; true when it is done with (taken or refused for good). away: the server was.
+    bool SendUnkept(Unkept& unkept, bool& away);
+    // The outbox is not tried before this (seconds since 1970) after a server was away.
+    bool BackingOff(std::int64_t now) const;
+    void ServerWasAway(std::int64_t now);
+    std::string ServerSettingsText() const;
 
     const Settings& m_settings;
     BSendMailFunction m_send = nullptr;
     ClientFactory m_factory;
     std::string m_connectionError;
+    std::uint32_t m_finalReply = 600000;
     bool m_success = false;  // set by the client's success and failure events
     MailSpool* m_spool = nullptr;
     int m_spoolHours = 24;
     BSendRawMailFunction m_raw = nullptr;
     std::unique_ptr<TNMSMTP> m_composedClient;  // for composed mail within one flush
-    std::vector<std::string> m_fresh;   // outbox files not tried yet: their lines are new mail's
-    std::vector<SpooledMail> m_unkept;  // mail the outbox could not take, sent without it
-    std::vector<std::string> m_stuck;   // taken by a server but not removable: never sent again
+    std::vector<std::string> m_fresh;     // outbox files not tried yet: their lines are new mail's
+    std::vector<Unkept> m_unkept;         // mail the outbox could not take, sent without it
+    std::vector<std::string> m_stuck;     // taken by a server but not removable: never sent again
+    std::set<std::string> m_keptReports;  // ReportKey of the mail the outbox held at the start
+    std::int64_t m_retryAt = 0;           // while a server is away: not before then
+    std::int64_t m_backoff = 0;           // seconds of the last wait
+    std::string m_awayServer;             // the settings the server was away with
 };
 
 // Removes the record's temporary attachment folders.

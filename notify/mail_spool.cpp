@@ -61,6 +61,7 @@ std::string FormatSpoolFile(const SpooledMail& mail) {
     for (const std::string& r : mail.recipients) head += "X-Quorvik-To: " + r + "\r\n";
     head += "X-Quorvik-Watch: " + std::to_string(mail.watch) + "\r\n";
     head += "X-Quorvik-Spooled: " + std::to_string(mail.spooled) + "\r\n";
+    if (SafeEnvelopeText(mail.report)) head += "X-Quorvik-Report: " + mail.report + "\r\n";
     head += "X-Quorvik-Length: " + std::to_string(mail.message.size()) + "\r\n";
     // The digest covers the envelope lines too: it is the last line before the message.
     return head + "X-Quorvik-MD5: " + Digest(head + mail.message) + "\r\n" + mail.message;
@@ -95,6 +96,8 @@ bool ParseSpoolFile(std::string_view bytes, SpooledMail& mail) {
             mail.watch = static_cast<int>(number);
         } else if (name == "Spooled") {
             hasTime = Decimal(value, 0, INT64_C(999999999999), mail.spooled);
+        } else if (name == "Report") {
+            mail.report = value;
         } else if (name == "Length") {
             if (!Decimal(value, 1, INT64_C(1) << 40, length)) return false;
         } else if (name == "MD5") {
@@ -180,8 +183,9 @@ std::string MailSpool::BeginSend(const std::string& path) const {
     return platform::RenameFile(path, to) ? to : path;
 }
 
-std::string MailSpool::Requeue(const std::string& path, const SpooledMail* rewritten) const {
-    const std::string to = WithSuffix(path, kExtension);
+std::string MailSpool::Requeue(const std::string& path, const SpooledMail* rewritten,
+                               bool marked) const {
+    const std::string to = WithSuffix(path, marked ? kSending : kExtension);
     if (rewritten) {
         if (!platform::WritePrivateFileAtomically(to, FormatSpoolFile(*rewritten))) {
             return std::string();
@@ -209,6 +213,69 @@ bool MailSpool::Remove(const std::string& path) const {
     }
     platform::SetLastError(error);
     return false;
+}
+
+std::string MailSpool::SentNotesPath() const {
+    std::string path = m_folder;
+    while (!path.empty() && path.back() == '/') path.pop_back();
+    return path + ".SENT";
+}
+
+namespace {
+
+// The notes' lines: "<file name> <digest>".
+std::string SentLine(const std::string& path, std::string_view bytes) {
+    return path.substr(path.rfind('/') + 1) + " " + Digest(bytes);
+}
+
+std::vector<std::string> NoteLines(const std::string& notesPath) {
+    std::vector<std::string> lines;
+    std::string text;
+    if (!platform::ReadWholeFile(notesPath, text)) return lines;
+    size_t at = 0;
+    while (at < text.size()) {
+        const size_t end = std::min(text.find('\n', at), text.size());
+        std::string line = text.substr(at, end - at);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (!line.empty()) lines.push_back(std::move(line));
+        at = end + 1;
+    }
+    return lines;
+}
+
+bool WriteNoteLines(const std::string& notesPath, const std::vector<std::string>& lines) {
+    if (lines.empty()) {
+        return platform::DeleteFile(notesPath) ||
+               platform::GetLastError() == platform::kErrorFileNotFound;
+    }
+    std::string text;
+    for (const std::string& line : lines) text += line + "\r\n";
+    return platform::WritePrivateFileAtomically(notesPath, text);
+}
+
+}  // namespace
+
+bool MailSpool::NoteSent(const std::string& path, std::string_view bytes) const {
+    std::vector<std::string> lines = NoteLines(SentNotesPath());
+    const std::string line = SentLine(path, bytes);
+    if (std::find(lines.begin(), lines.end(), line) != lines.end()) return true;
+    lines.push_back(line);
+    return WriteNoteLines(SentNotesPath(), lines);
+}
+
+bool MailSpool::SentBefore(const std::string& path, std::string_view bytes) const {
+    if (!platform::FileExists(SentNotesPath())) return false;
+    const std::vector<std::string> lines = NoteLines(SentNotesPath());
+    return std::find(lines.begin(), lines.end(), SentLine(path, bytes)) != lines.end();
+}
+
+void MailSpool::ForgetSent(const std::string& path) const {
+    std::vector<std::string> lines = NoteLines(SentNotesPath());
+    const std::string name = path.substr(path.rfind('/') + 1) + " ";
+    const size_t before = lines.size();
+    std::erase_if(lines,
+                  [&](const std::string& l) { return l.compare(0, name.size(), name) == 0; });
+    if (lines.size() != before) WriteNoteLines(SentNotesPath(), lines);
 }
 
 std::string MailSpool::SetAside(const std::string& path, const char* suffix) const {

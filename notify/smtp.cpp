@@ -163,8 +163,9 @@ unsigned TPowersock::Budget() const {
     return std::max<std::uint32_t>(TimeOut, 1000);
 }
 
-TPowersock::Deadline TPowersock::DeadlineFromNow() const {
-    return std::chrono::steady_clock::now() + std::chrono::milliseconds(Budget());
+TPowersock::Deadline TPowersock::DeadlineFromNow(unsigned milliseconds) const {
+    return std::chrono::steady_clock::now() +
+           std::chrono::milliseconds(milliseconds != 0 ? milliseconds : Budget());
 }
 
 namespace {
@@ -241,12 +242,12 @@ std::string TPowersock::ReadLn(Deadline deadline) {
     return line;
 }
 
-std::string TPowersock::ReadReply() {
+std::string TPowersock::ReadReply(unsigned milliseconds) {
     // A wait that ends without a reply leaves no code behind: an earlier reply must not answer
     // for a step that got none.
     m_replyNumber = 0;
     // The time-out bounds the whole reply, however slowly its bytes come.
-    const Deadline deadline = DeadlineFromNow();
+    const Deadline deadline = DeadlineFromNow(milliseconds);
     std::string line = ReadLn(deadline);
     // A leading blank or a "-" after the code: another line follows.
     while (ReplyReader::Continues(line) && !line.empty() && line.back() == '\n') {
@@ -401,6 +402,7 @@ void TNMSMTP::SendComposed(const std::string& from, const std::vector<std::strin
 void TNMSMTP::Deliver(const std::string& from, const std::vector<std::string>& to,
                       const std::string& stuffedMessage) {
     m_recipients.clear();
+    m_messageEnded = false;
     m_step = SmtpStep::Rset;
     std::string reply = Transaction("RSET");
     if (!Positive(m_replyNumber)) throw ESmtpError(MailFault::Refused, WithoutLineEnd(reply));
@@ -424,7 +426,9 @@ void TNMSMTP::Deliver(const std::string& from, const std::vector<std::string>& t
     if (!Positive(m_replyNumber)) throw ESmtpError(MailFault::Refused, WithoutLineEnd(reply));
     m_step = SmtpStep::Message;
     Write(stuffedMessage);
-    reply = Transaction(".");
+    Write(".\r\n");
+    m_messageEnded = true;
+    reply = ReadReply(std::max<std::uint32_t>(FinalReplyTimeOut, Budget()));
     if (!Positive(m_replyNumber)) {
         if (OnFailure) OnFailure();
         throw ESmtpError(MailFault::Refused, WithoutLineEnd(reply));

@@ -94,13 +94,14 @@ protected:
     using Deadline = std::chrono::steady_clock::time_point;
     // The time-out as it bounds a wait, and the deadline of a wait that starts now.
     unsigned Budget() const;
-    Deadline DeadlineFromNow() const;
+    Deadline DeadlineFromNow(unsigned milliseconds = 0) const;
     // One line up to and including its LF, by the deadline; what is left when the connection
     // closed (no LF then, or nothing).
     std::string ReadLn(Deadline deadline);
-    // A whole reply (its continuation lines read too); sets the reply code from its last line.
-    // A connection closed before the reply was complete is the socket error 10057.
-    std::string ReadReply();
+    // A whole reply (its continuation lines read too), within the time-out or the milliseconds
+    // given; sets the reply code from its last line. A connection closed before the reply was
+    // complete is the socket error 10057.
+    std::string ReadReply(unsigned milliseconds = 0);
     // Sends every byte.
     void Write(const std::string& bytes);
     // A command line and its whole reply; sets the reply code.
@@ -141,6 +142,10 @@ public:
     bool ClearParams = true;
     SubTypes SubType = SubTypes::mtPlain;
     std::string Charset = "us-ascii";
+    // Milliseconds to wait for the reply to the end of a message, whatever the time-out: a
+    // server may take ten minutes (RFC 5321), and a mail it is still storing must not be sent
+    // again as if it had failed. The program's end still stops the wait.
+    std::uint32_t FinalReplyTimeOut = 600000;
 
     std::function<void()> OnConnect;
     std::function<void(const std::string& address)> OnRecipientNotFound;
@@ -163,6 +168,11 @@ public:
     // (None after a send the server took).
     const std::vector<RecipientReply>& RecipientReplies() const { return m_recipients; }
     SmtpStep FailedStep() const { return m_step; }
+    // Of the last send: the whole message and its end went out and no reply to it came, so the
+    // server may have taken it.
+    bool Unconfirmed() const {
+        return m_step == SmtpStep::Message && m_messageEnded && m_replyNumber == 0;
+    }
     // QUIT, then close.
     void Disconnect() override;
 
@@ -176,6 +186,7 @@ private:
     bool m_busy = false;
     std::vector<RecipientReply> m_recipients;
     SmtpStep m_step = SmtpStep::None;
+    bool m_messageEnded = false;
 };
 
 // Releases every start-up of the socket library still outstanding (after the clients are gone);

@@ -16,6 +16,7 @@ Delivery::Delivery(const Settings& settings, const ExtensionSettings& extensions
 void Delivery::Load() {
     if (m_library.Load()) m_mailer.UseLibrary(m_library.send);
     m_mailer.UseRawLibrary(m_library.sendRaw);
+    m_mailer.NoteKeptReports(m_spool);
     std::string held;
     if (platform::ReadWholeFile(FloodStatePath(), held)) {
         m_flood.Parse(held);

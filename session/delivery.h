@@ -35,6 +35,9 @@ public:
     void DeliverMail(TickBatch& batch) override;
     void Checkpoint() override;
     void AfterCheckpoint() override;
+    std::map<std::string, std::uint32_t> HeldRecords() const override {
+        return m_mailer.HeldRecords();
+    }
     void SendNetworkMessages(TickBatch& batch) override;
 
 private:

@@ -142,9 +142,13 @@ void WatchSession::Start() {
     }
     m_config.ClearWarnings();
     StartMonitoring();
-    // Mail an earlier run kept goes out now, not one interval later.
+    // Mail an earlier run kept goes out now, not one interval later. Records written while the
+    // program was stopped are checked first, and the check sends it once their place is saved:
+    // a mail kept just before the last run ended then never comes back as a new report.
     WhenIdle([this] {
-        if (m_delivery.OutboxWaiting(Extensions())) {
+        if (m_monitor.Running() && m_monitor.CatchingUp()) {
+            Tick();
+        } else if (m_delivery.OutboxWaiting(Extensions())) {
             StartJob([this] { m_delivery.FlushOutbox(); });
         }
     });

@@ -5,6 +5,7 @@
 #include <curl/curl.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -39,10 +40,29 @@ struct Dialogue {
     bool refusedPlainSession = false;
     std::string message;
     size_t sent = 0;
+    // When the dialogue last moved, and whether it stood still longer than the time-out.
+    std::chrono::steady_clock::time_point moved = std::chrono::steady_clock::now();
+    long timeout = 0;  // seconds
+    bool stalled = false;
+
+    // The whole message went out: the reply to its end may take a server ten minutes.
+    bool MessageEnded() const { return step == "." && sent == message.size(); }
 };
+
+// The time-out bounds each step but the reply to the message's end, which curl would bound too.
+int Progress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+    auto* d = static_cast<Dialogue*>(user);
+    if (d->MessageEnded()) return 0;
+    if (std::chrono::steady_clock::now() - d->moved > std::chrono::seconds(d->timeout)) {
+        d->stalled = true;
+        return 1;
+    }
+    return 0;
+}
 
 int Trace(CURL*, curl_infotype type, char* data, size_t size, void* user) {
     auto* d = static_cast<Dialogue*>(user);
+    d->moved = std::chrono::steady_clock::now();
     std::string text(data, size);
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
     if (type == CURLINFO_HEADER_OUT) {
@@ -86,6 +106,7 @@ size_t ReadMessage(char* buffer, size_t size, size_t count, void* user) {
         d->refusedPlainSession = true;
         return CURL_READFUNC_ABORT;
     }
+    d->moved = std::chrono::steady_clock::now();
     const size_t n = std::min(size * count, d->message.size() - d->sent);
     std::memcpy(buffer, d->message.data() + d->sent, n);
     d->sent += n;
@@ -103,7 +124,7 @@ std::string StepText(const Dialogue& d) {
 }
 
 // How a send ended for each recipient.
-enum class Fate : char { Accepted = 'A', Deferred = 'D', Refused = 'R' };
+enum class Fate : char { Accepted = 'A', Deferred = 'D', Refused = 'R', Unconfirmed = 'U' };
 
 Fate FateOfReply(int code) {
     if (code >= 200 && code < 300) return Fate::Accepted;
@@ -221,6 +242,9 @@ std::vector<Fate> Transfer(const bsmtp::MailArguments& a, const std::string& mes
                             (ipv6 ? "[" + a.host + "]" : a.host) + ":" + std::to_string(a.port) +
                             "/" + helo;
     const long timeout = std::max(1, a.timeoutSeconds);
+    d.timeout = timeout;
+    // As long as RFC 5321 lets a server take over the message's end; Progress bounds the rest.
+    const long longest = std::max(timeout, 600L);
     char curlError[CURL_ERROR_SIZE] = {};
     struct curl_slist* recipients = nullptr;
     for (const std::string& r : a.recipients) {
@@ -258,22 +282,33 @@ std::vector<Fate> Transfer(const bsmtp::MailArguments& a, const std::string& mes
         curl_easy_setopt(curl, CURLOPT_LOGIN_OPTIONS, loginOptions.c_str());
     }
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, timeout);
-    curl_easy_setopt(curl, CURLOPT_SERVER_RESPONSE_TIMEOUT, timeout);
+    curl_easy_setopt(curl, CURLOPT_SERVER_RESPONSE_TIMEOUT, longest);
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, timeout);
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, longest);
+    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, Progress);
+    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &d);
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, curlError);
     curl_easy_setopt(curl, CURLOPT_VERBOSE, 1L);
     curl_easy_setopt(curl, CURLOPT_DEBUGFUNCTION, Trace);
     curl_easy_setopt(curl, CURLOPT_DEBUGDATA, &d);
-    const CURLcode result = curl_easy_perform(curl);
+    CURLcode result = curl_easy_perform(curl);
     curl_slist_free_all(recipients);
     curl_easy_cleanup(curl);
+    if (result == CURLE_ABORTED_BY_CALLBACK && d.stalled) result = CURLE_OPERATION_TIMEDOUT;
     if (result != CURLE_OK) {
         error = ErrorText(result, d, a, curlError);
-        const Fate fate = FateOfFailure(d);
+        // Its end went out and no reply came: the server may have it.
+        const Fate fate =
+            d.MessageEnded() && d.lastStep != "." ? Fate::Unconfirmed : FateOfFailure(d);
         // Refused at its recipients: each keeps the fate its own reply gave.
-        if (d.lastStep == "RCPT TO" && d.lastCode >= 400) {
+        if (fate == Fate::Unconfirmed) {
+            for (size_t i = 0; i < d.rcpt.size() && i < fates.size(); ++i) {
+                const Fate own = FateOfReply(d.rcpt[i].first);
+                fates[i] = own == Fate::Accepted ? Fate::Unconfirmed : own;
+            }
+        } else if (d.lastStep == "RCPT TO" && d.lastCode >= 400) {
             for (size_t i = 0; i < d.rcpt.size() && i < fates.size(); ++i) {
                 fates[i] =
                     FateOfReply(d.rcpt[i].first) == Fate::Refused ? Fate::Refused : Fate::Deferred;
@@ -365,7 +400,10 @@ extern "C" __attribute__((visibility("default"))) int BSendRawMailEx(const char*
         if (fates) std::memcpy(fates, result.data(), result.size());
         Report(error, text);
         if (AnyAccepted(result)) return 1;
-        return std::find(result.begin(), result.end(), Fate::Deferred) != result.end() ? -1 : 0;
+        const bool later = std::any_of(result.begin(), result.end(), [](Fate f) {
+            return f == Fate::Deferred || f == Fate::Unconfirmed;
+        });
+        return later ? -1 : 0;
     } catch (...) {
         Report(error, sjis(u8"メール送信中に内部エラーが発生しました。"));
         return -1;

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "config/settings.h"
 #include "core/monitor.h"
 #include "core/resume_state.h"
 #include "platform/files.h"
@@ -118,8 +119,10 @@ public:
     void DeliverMail(TickBatch&) override { atMail = Position(); }
     void AfterCheckpoint() override { afterCheckpoint = Position(); }
     void SendNetworkMessages(TickBatch&) override {}
+    std::map<std::string, std::uint32_t> HeldRecords() const override { return held; }
     static std::uint32_t Position() { return LoadResumeState()["Application"].record; }
     std::uint32_t atMail = 0, afterCheckpoint = 0;
+    std::map<std::string, std::uint32_t> held;
 };
 
 }  // namespace
@@ -135,6 +138,40 @@ TEST_F(ResumeTest, ThePositionMovesOnlyOnceTheMailIsInSafeHands) {
     monitor.WatchTick();
     EXPECT_EQ(steps.atMail, 1u);
     EXPECT_EQ(steps.afterCheckpoint, 2u);
+    // A report mail neither sent nor kept holds the place before its record, at a stop too,
+    // until it goes.
+    for (DWORD i = 3; i <= 5; ++i) Write(i);
+    steps.held = {{"Application", 4}};
+    monitor.WatchTick();
+    EXPECT_EQ(steps.afterCheckpoint, 3u);
+    monitor.StopMonitoring();
+    EXPECT_EQ(PositionAtEachStep::Position(), 3u);
+    steps.held.clear();
+    monitor.StartMonitoring();
+    Write(6);
+    monitor.WatchTick();
+    EXPECT_EQ(steps.afterCheckpoint, 6u);
+}
+
+TEST_F(ResumeTest, ADamagedFileIsSaidAndKeptAside) {
+    for (DWORD i = 1; i <= 2; ++i) Write(i);
+    for (const std::string& text : {std::string(), std::string("\x01\xff garbage\n[App")}) {
+        ASSERT_TRUE(platform::WriteWholeFile(ResumeStatePath(), text));
+        sink.lines.clear();
+        monitor.StartMonitoring();
+        EXPECT_TRUE(LoggedStart("2 監視状態ファイル(" + ResumeStatePath() +
+                                ")が壊れているため、停止中に書き込まれたレコードをチェックできな"
+                                "いイベントログがあります。元のファイルはRESUME.DAT.bad-"));
+        std::vector<platform::FindData> copies;
+        ASSERT_TRUE(platform::FindFiles(ResumeStatePath() + ".bad-*", copies));
+        std::string kept;
+        ASSERT_TRUE(platform::ReadWholeFile(DataDirectory() + copies[0].name, kept));
+        EXPECT_EQ(kept, text);
+        platform::DeleteFile(DataDirectory() + copies[0].name);
+        // Saved whole again at once: the next start finds it sound.
+        EXPECT_EQ(LoadResumeState().at("Application").record, 2u);
+        monitor.StopMonitoring();
+    }
 }
 
 TEST_F(ResumeTest, OffLeavesNoStateAndReportsNothingOld) {

@@ -1,7 +1,9 @@
 // The outbox: report mail kept on disk before it is first sent, sent from there over both paths,
 // and what a server's replies at each step and to each recipient make of it.
 #include <gtest/gtest.h>
+
 #include <sys/stat.h>
+#include <cstdlib>
 
 #include "notify/mail_report.h"
 #include "notify/mail_spool.h"
@@ -100,11 +102,22 @@ protected:
         EXPECT_EQ(Files(".eml"), 2);
         EXPECT_FALSE(platform::DirectoryExists(batch[0]->AttachFolders[0]));  // kept inside
 
+        EXPECT_NE(
+            std::find(sink.lines.begin(), sink.lines.end(),
+                      "1 SMTPサーバーに送信できないため、保存されたメールは10分後に再送します。"),
+            sink.lines.end());
+
         MailServer::Options options;
         options.port = port;
         MailServer server(folder.File("mail/"), options);
         ASSERT_TRUE(server.Started());
+        // The server that was away is not tried again before its wait is over.
+        platform::SetClock(platform::GetLocalTime());
+        EXPECT_FALSE(mailer.FlushOutbox());
+        EXPECT_EQ(Files(".eml"), 2);
+        platform::AdvanceClock(10 * 60 * 1000);
         EXPECT_TRUE(mailer.FlushOutbox());
+        platform::ReleaseClock();
         EXPECT_EQ(Levels(0), (std::vector<std::string>{
                                  "監視イベント番号: 7 - 保存されたメールが送信されました。",
                                  "監視イベント番号: 8 - 保存されたメールが送信されました。"}));
@@ -142,6 +155,96 @@ TEST_F(SpoolPeer, ByTheLibrary) {
     mailer.UseLibrary(RealLibrary());
     mailer.UseRawLibrary(RealRawLibrary());
     KeptAndSentLater(mailer);
+}
+
+TEST_F(SpoolPeer, ARunThatReadsARecordAgainDoesNotMakeItsKeptMailTwice) {
+    {
+        // Killed after the mail was kept, before the place in the log was saved.
+        ReportMailer first(settings);
+        first.UseSpool(&spool, 24);
+        Report(4, {"ops@example.jp"}).LogName = "Application";
+        batch[0]->Event.RecordNumber = 17;
+        batch[0]->Identity = RecordIdentity{true, 1796000000, 120, 0xabc};
+        first.QueueMail(batch);
+    }
+    ASSERT_EQ(Files(".eml"), 1);
+    ReportMailer next(settings);
+    next.UseSpool(&spool, 24);
+    next.NoteKeptReports(spool);
+    auto again = std::make_unique<ReportRecord>(*batch[0]);
+    auto other = std::make_unique<ReportRecord>(*batch[0]);
+    other->Identity.hash = 0xabd;  // another record under the same number
+    batch.clear();
+    batch.push_back(std::move(again));
+    batch.push_back(std::move(other));
+    next.QueueMail(batch);
+    EXPECT_EQ(Files(".eml"), 2);
+    EXPECT_EQ(Levels(1),
+              std::vector<std::string>{"監視イベント番号: 4 - このイベントのメールは前回の"
+                                       "実行で保存されているため、新たには作成しません。"});
+}
+
+TEST_F(SpoolPeer, AMailThatCanBeNeitherKeptNorSentHoldsItsRecordUntilItGoes) {
+    // The outbox cannot be made (a file is in its place) and the server is away.
+    ASSERT_TRUE(platform::WriteWholeFile(folder.File("blocked"), "x"));
+    MailSpool blocked(folder.File("blocked/"));
+    ReportMailer mailer(settings);
+    mailer.UseSpool(&blocked, 24);
+    Report(4, {"ops@example.jp"}).LogName = "Application";
+    batch[0]->Event.RecordNumber = 17;
+    mailer.DeliverMail(batch);
+    EXPECT_EQ(mailer.HeldRecords(), (std::map<std::string, std::uint32_t>{{"Application", 17}}));
+    EXPECT_EQ(Levels(2).back(),
+              "監視イベント番号: 4 - メールを保存も送信もできませんでした。次回のチェックから再送し"
+              "ます。" +
+                  Levels(2).back().substr(Levels(2).back().find("ます。") + 9));
+
+    MailServer::Options options;
+    options.port = port;
+    MailServer server(folder.File("mail/"), options);
+    ASSERT_TRUE(server.Started());
+    platform::SetClock(platform::GetLocalTime());
+    platform::AdvanceClock(10 * 60 * 1000);
+    EXPECT_TRUE(mailer.FlushOutbox());
+    platform::ReleaseClock();
+    EXPECT_FALSE(server.WaitForMail(1).empty());
+    EXPECT_TRUE(mailer.HeldRecords().empty());
+}
+
+TEST_F(SpoolPeer, AMailSentFromAnOutboxThatTurnedReadOnlyIsNotSentAgain) {
+    MailServer::Options options;
+    options.port = port;
+    MailServer server(folder.File("mail/"), options);
+    ASSERT_TRUE(server.Started());
+    SpooledMail mail = SampleMail();
+    mail.spooled = platform::NowUnixMilliseconds() / 1000;
+    const std::string kept = spool.Keep(mail);
+    ASSERT_FALSE(kept.empty());
+    // Immutable, as a read-only mount is: not even root may rename, remove or empty the file.
+    std::string folderPath = spool.Folder();
+    folderPath.pop_back();
+    const std::string paths = "'" + folderPath + "' '" + kept + "'";
+    if (std::system(("chattr +i " + paths + " 2>/dev/null").c_str()) != 0) {
+        GTEST_SKIP() << "chattr +i is not supported here";
+    }
+    struct Unfreeze {
+        std::string paths;
+        ~Unfreeze() { (void)std::system(("chattr -i " + paths).c_str()); }
+    } unfreeze{paths};
+    {
+        ReportMailer mailer(settings);
+        mailer.UseSpool(&spool, 24);
+        EXPECT_TRUE(mailer.FlushOutbox());
+    }
+    ASSERT_FALSE(server.WaitForMail(1).empty());
+    ReportMailer later(settings);  // the next start
+    later.UseSpool(&spool, 24);
+    sink.lines.clear();
+    EXPECT_TRUE(later.FlushOutbox());
+    EXPECT_EQ(Levels(2).size(), 1u);
+    EXPECT_EQ(Levels(2)[0].rfind("送信済みのメール(" + kept + ")を保存フォルダから削除できない", 0),
+              0u);
+    EXPECT_FALSE(server.HasMail(2));
 }
 
 TEST_F(SpoolPeer, DamagedExpiredAndRefusedMailIsSetAsideNeverSent) {
@@ -250,17 +353,41 @@ TEST_F(MailTest, SilenceOrADroppedConnectionAtAnyStepKeepsTheMail) {
         MailSpool spool(folder.File("SPOOL" + std::to_string(i) + "/"));
         ReportMailer mailer(settings);
         mailer.UseSpool(&spool, 24);
+        mailer.SetFinalReplyTimeOut(1500);
         batch.clear();
         sink.lines.clear();
         Report(3, {"ops@example.jp"});
         mailer.DeliverMail(batch);
-        EXPECT_EQ(spool.Waiting().size(), 1u) << i;
+        ASSERT_EQ(spool.Waiting().size(), 1u) << i;
+        // Silence after the message's end: it may have arrived, and its resend says so.
+        const bool unanswered = i == 2;
+        EXPECT_EQ(MailSpool::Interrupted(spool.Waiting()[0]), unanswered) << i;
         EXPECT_EQ(Levels(2),
-                  std::vector<std::string>{"監視イベント番号: 3 - メールを送信できなかった"
-                                           "ため保存しました。次回のチェックから再送しま"
-                                           "す。"})
+                  std::vector<std::string>{
+                      unanswered ? "監視イベント番号: 3 - メールを送信しましたが、SMTPサーバーの"
+                                   "応答がなかったため保存しました。次回のチェックから再送しま"
+                                   "す。すでに届いている場合があります。Socket readln aborted"
+                                 : "監視イベント番号: 3 - メールを送信できなかったため保存しま"
+                                   "した。次回のチェックから再送します。"})
             << i;
     }
+}
+
+TEST_F(MailTest, TheReplyToTheMessagesEndIsWaitedForPastTheTimeOut) {
+    settings.TimeOut = 1;
+    ScriptedSmtpServer server(
+        "220 ready\r\n", {"250 hello\r\n", "250 reset\r\n", "250 sender\r\n", "250 recipient\r\n",
+                          "354 go\r\n", "<late>250 queued\r\n"});
+    settings.SMTPPort = server.Port();
+    MailSpool spool(folder.File("SPOOL/"));
+    ReportMailer mailer(settings);
+    mailer.UseSpool(&spool, 24);
+    Report(3, {"ops@example.jp"});
+    EXPECT_TRUE(mailer.FlushOutbox());
+    mailer.DeliverMail(batch);
+    EXPECT_TRUE(spool.Waiting().empty());
+    EXPECT_EQ(Levels(0),
+              std::vector<std::string>{"監視イベント番号: 3 - メールが送信されました。"});
 }
 
 TEST_F(MailTest, EachRecipientIsJudgedByItsOwnReply) {
@@ -382,7 +509,8 @@ TEST(BsmtpPeer, FailuresByTheStepThatFailedAndRecipientsOneByOne) {
         ScriptedSmtpServer server("220 ready\r\n", {"502 no\r\n", "250 hello\r\n", "250 sender\r\n",
                                                     "250 ok\r\n", "<354-close>"});
         EXPECT_EQ(RawLibrary(server.Port(), "<a@example.jp>", fates, error), -1) << error;
-        EXPECT_EQ(fates, "D");
+        // The message went into the socket before the close was seen: it may have arrived.
+        EXPECT_EQ(fates, "U");
         EXPECT_EQ(error.find("EHLO"), std::string::npos) << error;
     }
     {
@@ -395,6 +523,17 @@ TEST(BsmtpPeer, FailuresByTheStepThatFailedAndRecipientsOneByOne) {
                   1);
         EXPECT_EQ(fates, "ARD");
         EXPECT_EQ(error, "b@example.jp (550 5.1.1 no such user), c@example.jp (450 4.2.1 busy)");
+    }
+    {
+        // The reply to the message's end may come after the time-out (1 s here); the others not.
+        ScriptedSmtpServer late("220 ready\r\n", {"250 hello\r\n", "250 sender\r\n", "250 ok\r\n",
+                                                  "354 go\r\n", "<late>250 queued\r\n"});
+        EXPECT_EQ(RawLibrary(late.Port(), "<a@example.jp>", fates, error), 1) << error;
+        EXPECT_EQ(fates, "A");
+        ScriptedSmtpServer silent("220 ready\r\n", {"250 hello\r\n", "250 sender\r\n", "<silent>"});
+        EXPECT_EQ(RawLibrary(silent.Port(), "<a@example.jp>", fates, error), -1) << error;
+        EXPECT_EQ(fates, "D");
+        EXPECT_NE(error.find("タイムアウト"), std::string::npos) << error;
     }
     {
         ScriptedSmtpServer server("220 ready\r\n",

@@ -100,6 +100,10 @@ void ScriptedSmtpServer::Serve() {
             } else if (reply == "<354-close>") {
                 sendText("354 go ahead\r\n");  // and gone before the message arrives
                 open = false;
+            } else if (reply.rfind("<late>", 0) == 0) {
+                // A server that takes longer than the client's time-out to answer.
+                for (int i = 0; i < 250 && !stopping(); ++i) usleep(10000);
+                sendText(reply.substr(6));
             } else if (reply != "<silent>") {
                 sendText(reply);
                 if (reply.rfind("354", 0) == 0) inData = true;

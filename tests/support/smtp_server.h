@@ -8,7 +8,8 @@
 
 // A scripted SMTP server on 127.0.0.1 for one connection: it sends the greeting, then answers
 // each command line with the next reply of its script, and records what it received. Replies
-// "<close>" close the connection, "<silent>" answer nothing, "<354-close>" says 354 and closes.
+// "<close>" close the connection, "<silent>" answer nothing, "<354-close>" says 354 and closes,
+// "<late>reply" sends the reply after 2.5 s.
 // After a 354 reply it takes the message up to the line ".", then answers with the next reply.
 // A greeting "<trickle>text" is sent a byte every 100 ms; "<silent>" sends none.
 class ScriptedSmtpServer {
