@@ -2,7 +2,7 @@
 """Kills the watch session at random moments and counts what reached a real mail server.
 
 Usage: bench/kill_test.py [BUILD_DIR, default build-bench] [RUNS per mail path, default 200]
-                          [--seed N] [--delay-ms MS]
+                          [--seed N] [--delay-ms MS] [--program [--catch-up N]]
 
 For each mail path (the built-in client, then the mail library): a folder set up as the
 program's own (Resume and Spool on), aiosmtpd on loopback that stores each mail and then takes
@@ -10,6 +10,10 @@ program's own (Resume and Spool on), aiosmtpd on loopback that stores each mail 
 bench/session_runner (the program's session without its window, ticking every 150 ms) each
 ended by SIGKILL after a random time. A last run drains what is left. Then, per path: reports
 written, received, lost (must be 0), duplicated, and the repeats the log warned of.
+
+With --program the runs are of the real program (BUILD_DIR/quorvik, offscreen, immediate checks
+on, its log in files), each start finding --catch-up records (default 1000) written while it was
+stopped, the run's report events among them, and killed within 3 s of its start.
 """
 import argparse
 import os
@@ -28,7 +32,7 @@ MARK = re.compile(rb"KILLMARK-[a-z]+-[0-9]+")
 REPEAT = "すでに届いている場合があります"
 
 
-def one_path(build, path, runs, delay_ms, rng):
+def one_path(build, path, runs, delay_ms, rng, program=False, catch_up=1000):
     folder = tempfile.mkdtemp(prefix="quorvik-kill-")
     try:
         runner = os.path.join(folder, "session_runner")
@@ -63,6 +67,57 @@ def one_path(build, path, runs, delay_ms, rng):
 
             log = []
 
+            def runner_command(*args):
+                subprocess.run([os.path.join(build, "bench", "session_runner")] + list(args) +
+                               [], check=True, stdout=subprocess.DEVNULL)
+
+            def run_program(kill_after=None, during=0):
+                env = dict(os.environ, QT_QPA_PLATFORM="offscreen")
+                child = subprocess.Popen([os.path.join(folder, "quorvik")], env=env,
+                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                if kill_after is not None:
+                    time.sleep(kill_after / 2)
+                    for _ in range(during):
+                        write_event()
+                    time.sleep(kill_after / 2)
+                    child.send_signal(signal.SIGKILL)
+                    child.wait(timeout=60)
+                    return
+                # The last run: until the outbox is empty and the server quiet, then ended as
+                # a service manager ends it.
+                spool = os.path.join(folder, "SPOOL")
+                quiet_since, count = time.time(), -1
+                deadline = time.time() + 120
+                while time.time() < deadline:
+                    now = len([n for n in os.listdir(mail) if n.endswith(".eml")])
+                    if now != count:
+                        quiet_since, count = time.time(), now
+                    waiting = [n for n in (os.listdir(spool) if os.path.isdir(spool) else [])
+                               if n.endswith((".eml", ".snd"))]
+                    if not waiting and time.time() - quiet_since > 3:
+                        break
+                    time.sleep(0.2)
+                child.send_signal(signal.SIGTERM)
+                child.wait(timeout=60)
+
+            if program:
+                shutil.copy(os.path.join(build, "quorvik"), folder)
+                runner_command("program", folder)
+                run_program(kill_after=3.0)  # the first start fixes where the logs begin
+                for _ in range(runs):
+                    events = rng.choice([0, 1, 2])
+                    # The run's events among the records written while it was stopped.
+                    split = rng.randint(0, catch_up)
+                    runner_command("noise", folder, str(split))
+                    for _ in range(events):
+                        write_event()
+                    runner_command("noise", folder, str(catch_up - split))
+                    run_program(kill_after=rng.uniform(0.0, 3.0), during=rng.choice([0, 1]))
+                run_program()
+                for name in sorted(os.listdir(os.path.join(folder, "log"))):
+                    with open(os.path.join(folder, "log", name), "rb") as f:
+                        log.extend(f.read().decode("cp932", "replace").splitlines())
+
             def run(ticks=None, kill_after=None, during=0):
                 args = [runner, "run", folder, "150"] + ([str(ticks)] if ticks else [])
                 child = subprocess.Popen(args, stdout=subprocess.PIPE)
@@ -75,12 +130,13 @@ def one_path(build, path, runs, delay_ms, rng):
                 out, _ = child.communicate(timeout=120)
                 log.extend(out.decode("utf-8", "replace").splitlines())
 
-            run(ticks=1)  # the first start fixes where the logs begin
-            for _ in range(runs):
-                for _ in range(rng.choice([0, 1, 2])):
-                    write_event()
-                run(kill_after=rng.uniform(0.0, 1.2), during=rng.choice([0, 1]))
-            run(ticks=3)
+            if not program:
+                run(ticks=1)  # the first start fixes where the logs begin
+                for _ in range(runs):
+                    for _ in range(rng.choice([0, 1, 2])):
+                        write_event()
+                    run(kill_after=rng.uniform(0.0, 1.2), during=rng.choice([0, 1]))
+                run(ticks=3)
         finally:
             server.send_signal(signal.SIGTERM)
             server.wait(timeout=30)
@@ -107,12 +163,15 @@ def main():
     parser.add_argument("runs", nargs="?", type=int, default=200)
     parser.add_argument("--seed", type=int, default=int(time.time()))
     parser.add_argument("--delay-ms", type=int, default=30)
+    parser.add_argument("--program", action="store_true")
+    parser.add_argument("--catch-up", type=int, default=1000)
     args = parser.parse_args()
     rng = random.Random(args.seed)
     print("seed %d" % args.seed)
     failed = False
     for path in ("client", "library"):
-        r = one_path(args.build, path, args.runs, args.delay_ms, rng)
+        r = one_path(args.build, path, args.runs, args.delay_ms, rng, args.program,
+                     args.catch_up)
         print("%(path)s: runs=%(runs)d written=%(written)d received=%(received)d lost=%(lost)d "
               "duplicated=%(duplicated)d (%(duplicated_share).1f%%) "
               "repeat_warnings=%(repeat_warnings)d" % dict(r, duplicated_share=100 *

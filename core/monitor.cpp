@@ -19,8 +19,9 @@ using platform::DWORD;
 
 namespace {
 
-// The dialogs are locked only while the tick sends: it works on copies of the lists, and a server
-// that keeps it waiting must not keep the user from entering another.
+// The dialogs are locked only while the tick hands its mail over and saves its place: it works on
+// copies of the lists and settings, and a server that keeps the outbox waiting must not keep the
+// user from entering another.
 class TickEnd {
 public:
     TickEnd(DialogLocks& locks, WatchTimer& timer) : m_locks(locks), m_timer(timer) {}
@@ -283,8 +284,8 @@ void Monitor::WatchTick() {
     if (safe && Resuming()) SaveResumeState();
     if (safe) SaveRuleState();
     if (safe) PublishReadMarks();
-    Guarded(u8"メール送信", [&] { m_consumers.AfterCheckpoint(); });
     end.Unlock();
+    Guarded(u8"メール送信", [&] { m_consumers.AfterCheckpoint(); });
     if (!batch.empty()) {
         Guarded(u8"ネットワークメッセージ送信", [&] { m_consumers.SendNetworkMessages(batch); });
     }
