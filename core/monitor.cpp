@@ -126,7 +126,14 @@ void Monitor::StartMonitoring() {
             LogMessage(kLogWarning, sjis(message).c_str(), name.c_str());
             l.handle.Reset();
         };
-        l.handle.Reset(OpenEventLogByName(name));
+        try {
+            l.handle.Reset(OpenEventLogByName(name));
+        } catch (const std::exception& e) {
+            // One log's file (crafted or damaged) must not keep the others from being watched.
+            LogMessage(kLogError,
+                       sjis(u8"%sイベントログのオープン中にエラーが発生しました。%s").c_str(),
+                       name.c_str(), e.what());
+        }
         l.copy = platform::IsEvtxFile(platform::EventLogFilePath(name));
         if (!l.handle) {
             giveUp(
@@ -265,7 +272,16 @@ void Monitor::WatchTick() {
     m_rules.BeginTick(m_watches, m_tickTime);
     m_ruleRecords.clear();
     for (size_t i = 0; i < m_logs.size(); ++i) {
-        if (m_logs[i]->handle) CheckLog(*m_logs[i], i, index, batch);
+        if (!m_logs[i]->handle) continue;
+        // What goes wrong in one log (a file crafted to exhaust the memory) stays with it.
+        try {
+            CheckLog(*m_logs[i], i, index, batch);
+        } catch (const std::exception& e) {
+            LogMessage(kLogError,
+                       sjis(u8"%sイベントログのチェック中にエラーが発生しました。%s").c_str(),
+                       m_logs[i]->name.c_str(), e.what());
+        }
+        if (m_logs[i]->copy) SayFileWarnings(*m_logs[i]);
     }
     // After every log was read: a window's events may come from any of them.
     ObserveInArrivalOrder(batch);
@@ -290,6 +306,26 @@ void Monitor::WatchTick() {
         Guarded(u8"ネットワークメッセージ送信", [&] { m_consumers.SendNetworkMessages(batch); });
     }
     batch.clear();
+}
+
+void Monitor::SayFileWarnings(WatchedLog& log) {
+    // Each once: the file is read again at every change, and says the same again.
+    constexpr size_t kMostAtOnce = 20;
+    size_t said = 0, more = 0;
+    for (const std::string& warning : platform::EventLogFileWarnings(log.handle.Get())) {
+        if (!log.warned.insert(warning).second) continue;
+        if (said++ < kMostAtOnce) {
+            LogMessage(kLogWarning, sjis(u8"%sイベントログのファイル: %s").c_str(),
+                       log.name.c_str(), warning.c_str());
+        } else {
+            ++more;
+        }
+    }
+    if (more != 0) {
+        LogMessage(kLogWarning,
+                   sjis(u8"%sイベントログのファイル: ほか%u件の警告があります。").c_str(),
+                   log.name.c_str(), static_cast<unsigned>(more));
+    }
 }
 
 void Monitor::ObserveInArrivalOrder(TickBatch& batch) {

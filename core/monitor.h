@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -67,6 +68,7 @@ struct WatchedLog {
     // A copy of another machine's log (.evtx): refreshed or put back from elsewhere, never
     // written here; its records are judged by their own numbers against the newest read.
     bool copy = false;
+    std::set<std::string> warned;  // what its file's reader said, said once
 };
 
 // A record that cannot be read at this many ticks in a row is passed by.
@@ -114,6 +116,8 @@ private:
     };
     // Reads and matches the new records of one log.
     void CheckLog(WatchedLog& log, size_t place, const WatchIndex& index, TickBatch& batch);
+    // Says, once each, what the reader of a copy found wrong in its file.
+    void SayFileWarnings(WatchedLog& log);
     // The rules see the tick's records in the order they arrived, whatever their logs.
     void ObserveInArrivalOrder(TickBatch& batch);
     bool Resuming() const;

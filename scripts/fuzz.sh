@@ -27,7 +27,8 @@ for t in "${targets[@]}"; do
       printf 'QuorvikRules=1\r\n[1]\r\nFor=0a\r\nKind=1\r\nFrom=22:00\r\nBy=06:00\r\nDays=Mon,Fri\r\nLog=41\r\nEnd=1\r\n' \
         > "$corpus/seed-rules" ;;
     evtx_fuzz) for f in tests/data/evtx/*.evtx; do
-        [ "$(stat -c %s "$f")" -le 69632 ] && cp -n "$f" "$corpus"/; done ;;
+        [ "$(stat -c %s "$f")" -le 69632 ] && cp -n "$f" "$corpus"/; done
+      cp -n tests/data/evtx_limits/*.chunk "$corpus"/ ;;
   esac
   [ "$t" = syslog_fuzz ] && printf '<165>1 2026-12-07T09:05:03Z web01 app 1 ID [a b="c\\]"] x\n12 <13>Dec  7 1\n' \
     > "$corpus/seed-syslog"

@@ -181,3 +181,19 @@ TEST(Evtx, EveryByteOfAChunkDamagedInTurnIsSurvived) {
         }
     }
 }
+
+TEST(Evtx, ARecordWhoseTemplatesUnfoldWithoutEndIsPassedByWithAWarning) {
+    // Twelve levels of templates, each instantiating the next eight times (8^12 values), then an
+    // ordinary record: the first is refused at its limit, at once, and the second still read.
+    std::string chunk =
+        ReadFileBytes(std::string(QUORVIK_TEST_DATA) + "/evtx_limits/nested_templates.chunk");
+    ASSERT_FALSE(chunk.empty());
+    chunk.resize(evtx::kChunkSize, '\0');
+    evtx::Chunk parsed;
+    ASSERT_TRUE(evtx::ParseChunk(chunk, parsed));
+    ASSERT_EQ(parsed.events.size(), 1u);
+    EXPECT_EQ(parsed.events[0].recordId, 2u);
+    EXPECT_NE(std::find(parsed.warnings.begin(), parsed.warnings.end(),
+                        "record 1 expands beyond the reader's limits and is not read"),
+              parsed.warnings.end());
+}

@@ -45,8 +45,23 @@ struct BinXmlReader::Parser {
     explicit Parser(std::string_view chunk) : m_chunk(chunk) {}
 
     bool ReadTree(std::uint32_t begin, std::uint32_t end, Node& root) {
+        m_recordItems = 0;
+        m_recordBytes = 0;
+        m_overLimit = false;
         Dom dom;
         return ParseFragment(begin, end, dom, 0) && Resolve(dom, dom.top, nullptr, root, 0);
+    }
+
+    // Counts what the tree grows by; false once the record or the chunk is over its limit.
+    bool Spend(std::uint64_t bytes) {
+        ++m_recordItems;
+        ++m_chunkItems;
+        m_recordBytes += bytes;
+        if (m_recordItems > kMaxRecordItems || m_recordBytes > kMaxRecordBytes ||
+            m_chunkItems > kMaxChunkItems) {
+            m_overLimit = true;
+        }
+        return !m_overLimit;
     }
 
     struct Cursor {
@@ -291,14 +306,19 @@ struct BinXmlReader::Parser {
         if (depth > kMaxDepth) return false;
         for (const Item& item : items) {
             switch (item.kind) {
-                case Item::kText: parent.text.push_back(item.text); break;
+                case Item::kText:
+                    if (!Spend(item.text.bytes.size() + 2 * item.text.own.size())) return false;
+                    parent.text.push_back(item.text);
+                    break;
                 case Item::kElement: {
+                    if (!Spend(0)) return false;
                     const Element& e = dom.elements[static_cast<size_t>(item.index)];
                     Node node;
                     node.name = e.name;
                     for (const Attribute& a : e.attributes) {
                         std::vector<Value> attributeValues;
                         for (const Item& part : a.value) {
+                            if (!Spend(part.text.bytes.size())) return false;
                             if (part.kind == Item::kText) {
                                 attributeValues.push_back(part.text);
                             } else if (part.kind == Item::kSubstitution && values &&
@@ -322,6 +342,7 @@ struct BinXmlReader::Parser {
                     if (!values || item.id >= values->size()) break;
                     const Value& v = (*values)[item.id];
                     if (v.type == kNull) break;
+                    if (!Spend(v.bytes.size())) return false;
                     if (v.type == kBinXml) {
                         // Data that is itself binary XML, with templates of its own.
                         const auto begin =
@@ -339,6 +360,7 @@ struct BinXmlReader::Parser {
                     break;
                 }
                 case Item::kInstance: {
+                    if (!Spend(0)) return false;
                     const Instance& i = dom.instances[static_cast<size_t>(item.index)];
                     if (!Resolve(*i.templ, i.templ->top, &i.values, parent, depth + 1))
                         return false;
@@ -350,6 +372,9 @@ struct BinXmlReader::Parser {
     }
 
     std::string_view m_chunk;
+    std::uint32_t m_recordItems = 0, m_chunkItems = 0;
+    std::uint64_t m_recordBytes = 0;
+    bool m_overLimit = false;
     std::unordered_map<std::uint32_t, std::u16string> m_names;
     std::unordered_map<std::uint32_t, std::unique_ptr<Dom>> m_templates;
 };
@@ -361,5 +386,7 @@ BinXmlReader::~BinXmlReader() = default;
 bool BinXmlReader::ReadTree(std::uint32_t begin, std::uint32_t end, Node& root) {
     return m_parser->ReadTree(begin, end, root);
 }
+
+bool BinXmlReader::OverLimit() const { return m_parser->m_overLimit; }
 
 }  // namespace platform::evtx

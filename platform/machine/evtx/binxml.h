@@ -17,6 +17,12 @@ namespace platform::evtx {
 
 // Elements and templates nested deeper are damage, not data.
 constexpr int kMaxDepth = 48;
+// What one record may expand to (elements and values, and the bytes of its values), and all the
+// records of a chunk together: templates that refer to one another many times over would
+// otherwise unfold a 64 KiB chunk into billions of values.
+constexpr std::uint32_t kMaxRecordItems = 1u << 16;
+constexpr std::uint64_t kMaxRecordBytes = 8u << 20;
+constexpr std::uint32_t kMaxChunkItems = 1u << 20;
 
 // A value as the record holds it: its type and its bytes in the chunk (or, for a character or
 // entity reference, a text of its own).
@@ -93,8 +99,10 @@ public:
     BinXmlReader(const BinXmlReader&) = delete;
     BinXmlReader& operator=(const BinXmlReader&) = delete;
 
-    // The tree of the fragment [begin, end) of the chunk, under root; false for damage.
+    // The tree of the fragment [begin, end) of the chunk, under root; false for damage, or for
+    // a record that expands beyond the limits above (then OverLimit is true).
     bool ReadTree(std::uint32_t begin, std::uint32_t end, Node& root);
+    bool OverLimit() const;
 
 private:
     struct Parser;

@@ -178,6 +178,9 @@ bool ParseChunk(std::string_view bytes, Chunk& chunk) {
         if (reader.ReadTree(at + 24, at + size - 4, root) && (e = root.Child(u"Event"))) {
             Extract(*e, event);
             chunk.events.push_back(std::move(event));
+        } else if (reader.OverLimit()) {
+            chunk.warnings.push_back("record " + std::to_string(event.recordId) +
+                                     " expands beyond the reader's limits and is not read");
         } else {
             chunk.warnings.push_back("record " + std::to_string(event.recordId) +
                                      " has binary XML that cannot be read");
