@@ -9,6 +9,7 @@
 #include "platform/machine/libraries.h"
 #include "platform/machine/machine.h"
 #include "platform/pump.h"
+#include "platform/user_folders.h"
 
 using platform::DWORD;
 
@@ -19,6 +20,7 @@ thread_local DWORD g_errorCode = 0;
 thread_local bool g_compressionFailed = false;
 thread_local std::vector<std::string> g_leftOut;
 thread_local std::vector<std::string> g_linksOutside;
+std::function<void()> g_beforeCopy;
 
 // The archive format counts a file's size in 32 bits.
 constexpr std::uint64_t kArchiveSizeLimit = 0xFFFFFFFFull;
@@ -83,11 +85,17 @@ std::string AttachmentErrorText() {
     return text;
 }
 
+void SetBeforeAttachmentCopy(std::function<void()> hook) { g_beforeCopy = std::move(hook); }
+
 bool MakeTempFolder(std::string& folder) {
     Reset();
+    const std::string parent = platform::UserFolders().data + "TEMP/";
+    if (!platform::DirectoryExists(parent) && !platform::CreatePrivateDirectory(parent) &&
+        platform::GetLastError() != platform::kErrorAlreadyExists) {
+        return Fail();
+    }
     std::string name;
-    if (!platform::GetTempFileName(platform::GetTempPath(), "QVK", 0, name)) return Fail();
-    if (!platform::DeleteFile(name) || !platform::CreatePrivateDirectory(name)) return Fail();
+    if (!platform::CreateUniqueFolder(parent, "QVK", ".tmp", name)) return Fail();
     folder = name + "/";
     return true;
 }
@@ -173,10 +181,13 @@ bool CollectAttachments(int count, const std::string& pattern, std::string& fold
     // to the folder could otherwise have any file this user can read mailed out.
     const std::string sourceFolder = platform::ExtractFilePath(local);
     const std::string realFolder = platform::RealPath(sourceFolder.empty() ? "." : sourceFolder);
+    // What each entry is opened as: itself, or for a link the file of the folder it names.
+    std::vector<std::pair<std::string, std::string>> opened;  // entry name, name opened
     std::erase_if(found, [&](const platform::FindData& entry) {
         if (!(entry.attributes & platform::kAttributeReparsePoint)) return false;
         const std::string target = platform::RealPath(sourceFolder + entry.name);
         if (!realFolder.empty() && platform::ExtractFilePath(target) == realFolder + "/") {
+            opened.emplace_back(entry.name, target.substr(target.rfind('/') + 1));
             return false;
         }
         g_linksOutside.push_back(entry.name);
@@ -196,9 +207,22 @@ bool CollectAttachments(int count, const std::string& pattern, std::string& fold
     });
     if (found.empty()) return true;
     if (!MakeTempFolder(folder)) return false;
+    if (g_beforeCopy) g_beforeCopy();
     for (const platform::FindData& entry : found) {
         const std::string name = CarriedName(entry.name, names);
-        if (!platform::CopyFile(sourceFolder + entry.name, folder + name, true)) {
+        std::string source = entry.name;
+        for (const auto& [link, file] : opened) {
+            if (link == entry.name) source = file;
+        }
+        // Opened once from the folder the check resolved, never through a link: one swapped in
+        // since the check (to a file only this user may read) is left out, not mailed.
+        bool notPlain = false;
+        if (!platform::CopyFileNoFollow(realFolder.empty() ? sourceFolder : realFolder + "/",
+                                        source, folder + name, notPlain)) {
+            if (notPlain) {
+                g_linksOutside.push_back(entry.name);
+                continue;
+            }
             // Nothing half-made stays behind; the copy's error is the one to tell.
             const DWORD error = platform::GetLastError();
             RemoveTempFolder(folder);
@@ -207,6 +231,11 @@ bool CollectAttachments(int count, const std::string& pattern, std::string& fold
             return false;
         }
         names.push_back(name);
+    }
+    if (names.empty()) {  // every one was swapped for a link
+        RemoveTempFolder(folder);
+        folder.clear();
+        return true;
     }
     if (CompressFolder(folder, archive) == -1) {
         RemoveTempFolder(folder);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -21,8 +22,9 @@ bool CollectAttachments(int count, const std::string& pattern, std::string& fold
 // Deletes the folder's files and subfolders, then the folder. A read-only file stops it.
 bool RemoveTempFolder(const std::string& folder);
 
-// Makes a new, empty folder "QVKxxxx.tmp" in the system's temporary folder that only this user
-// may enter.
+// Makes a new, empty folder "QVK<12 random hexadecimal digits>.tmp" that only this user may
+// enter, in TEMP/ of the program's data folder: a name nobody can guess, in a folder nobody else
+// may write to.
 bool MakeTempFolder(std::string& folder);
 
 // Moves the folder's files into "<folder name>.LZH" inside it through the archiver library:
@@ -34,8 +36,11 @@ int CompressFolder(const std::string& folder, std::string& archive);
 const std::vector<std::string>& AttachmentsTooLarge();
 
 // The symbolic links of the last collection left out because they name a file outside the
-// folder the pattern names.
+// folder the pattern names, or that were a link (or no plain file) when the copy opened them.
 const std::vector<std::string>& AttachmentLinksOutside();
+
+// For tests: called once the files were chosen and checked, before the first is opened.
+void SetBeforeAttachmentCopy(std::function<void()> hook);
 
 // The system error code of the last failure of the calls above, 0 for none.
 platform::DWORD AttachmentErrorCode();

@@ -58,6 +58,15 @@ bool DeleteFile(const std::string& path);
 // Copies a file with its contents and write time; with failIfExists, an existing target is
 // error 80 and stays untouched.
 bool CopyFile(const std::string& from, const std::string& to, bool failIfExists);
+// Copies the regular file name of folder to a new private file, opening it once without
+// following a link in its last step (and without blocking on a FIFO); a link or anything but a
+// regular file fails with error 5 and notPlain set.
+bool CopyFileNoFollow(const std::string& folder, const std::string& name, const std::string& to,
+                      bool& notPlain);
+// Makes a new folder, private to the user, named prefix + 12 random hexadecimal digits + suffix
+// in parent (with its trailing separator); its path, without a trailing separator.
+bool CreateUniqueFolder(const std::string& parent, const std::string& prefix,
+                        const std::string& suffix, std::string& folder);
 // Copies a file found damaged beside itself as "<name>.bad-YYYYMMDDhhmmss" (local time), private
 // to the user, before anything replaces it; the copy's path, or empty (with the last error).
 std::string CopyAsDamaged(const std::string& path);

@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <time.h>
@@ -160,21 +161,11 @@ bool DeleteFile(const std::string& path) {
     return unlink(native.c_str()) == 0 || FailFromErrno();
 }
 
-bool CopyFile(const std::string& from, const std::string& to, bool failIfExists) {
-    NoteLocalMachineChange();
-    int in = open(Native(from).c_str(), O_RDONLY | O_CLOEXEC);
-    if (in < 0) return FailFromErrno();
-    struct stat st;
-    if (fstat(in, &st) != 0) {
-        FailFromErrno();
-        close(in);
-        return false;
-    }
-    if (S_ISDIR(st.st_mode)) {
-        SetLastError(kErrorAccessDenied);
-        close(in);
-        return false;
-    }
+namespace {
+
+// Copies what the open descriptor reads into a new file (or one truncated), private to the user,
+// with the source's times; takes the descriptor.
+bool CopyFromDescriptor(int in, const struct stat& st, const std::string& to, bool failIfExists) {
     int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (failIfExists ? O_EXCL : O_TRUNC);
     int out = open(Native(to).c_str(), flags, 0600);
     if (out < 0) {
@@ -211,6 +202,85 @@ bool CopyFile(const std::string& from, const std::string& to, bool failIfExists)
     close(in);
     if (!ok) unlink(Native(to).c_str());
     return ok;
+}
+
+}  // namespace
+
+bool CopyFile(const std::string& from, const std::string& to, bool failIfExists) {
+    NoteLocalMachineChange();
+    int in = open(Native(from).c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0) return FailFromErrno();
+    struct stat st;
+    if (fstat(in, &st) != 0) {
+        FailFromErrno();
+        close(in);
+        return false;
+    }
+    if (S_ISDIR(st.st_mode)) {
+        SetLastError(kErrorAccessDenied);
+        close(in);
+        return false;
+    }
+    return CopyFromDescriptor(in, st, to, failIfExists);
+}
+
+bool CopyFileNoFollow(const std::string& folder, const std::string& name, const std::string& to,
+                      bool& notPlain) {
+    notPlain = false;
+    NoteLocalMachineChange();
+    const int dir = open(Native(folder.empty() ? std::string(".") : folder).c_str(),
+                         O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir < 0) return FailFromErrno();
+    // Opened once, its last step never through a link, and without waiting on a FIFO: what is
+    // read is what was checked, whatever is renamed meanwhile.
+    const int in = openat(dir, Native(name).c_str(),
+                          O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    const int openError = errno;
+    close(dir);
+    if (in < 0) {
+        if (openError == ELOOP) {
+            notPlain = true;
+            SetLastError(kErrorAccessDenied);
+            return false;
+        }
+        SetLastError(ErrorFromErrno(openError));
+        return false;
+    }
+    struct stat st;
+    if (fstat(in, &st) != 0) {
+        FailFromErrno();
+        close(in);
+        return false;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        notPlain = true;
+        SetLastError(kErrorAccessDenied);
+        close(in);
+        return false;
+    }
+    const int flags = fcntl(in, F_GETFL);
+    if (flags >= 0) fcntl(in, F_SETFL, flags & ~O_NONBLOCK);
+    return CopyFromDescriptor(in, st, to, true);
+}
+
+bool CreateUniqueFolder(const std::string& parent, const std::string& prefix,
+                        const std::string& suffix, std::string& folder) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        unsigned char random[6];
+        if (getrandom(random, sizeof random, 0) != static_cast<ssize_t>(sizeof random)) {
+            return FailFromErrno();
+        }
+        std::string name = prefix;
+        for (unsigned char b : random) name += StringPrintf("%02X", b);
+        const std::string path = parent + name + suffix;
+        if (mkdir(Native(path).c_str(), 0700) == 0) {
+            folder = path;
+            return true;
+        }
+        if (errno != EEXIST) return FailFromErrno();
+    }
+    SetLastError(kErrorFileExists);
+    return false;
 }
 
 std::string CopyAsDamaged(const std::string& path) {

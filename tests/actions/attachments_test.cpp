@@ -8,6 +8,7 @@
 
 #include "platform/codepage.h"
 #include "platform/files.h"
+#include "platform/user_folders.h"
 #include "support/machine_folder.h"
 
 namespace {
@@ -34,7 +35,7 @@ protected:
     std::vector<std::string> TempEntries() const {
         std::vector<platform::FindData> found;
         std::vector<std::string> names;
-        if (platform::FindFiles(temp.Path() + "*", found)) {
+        if (platform::FindFiles(platform::UserFolders().data + "TEMP/*", found)) {
             for (const auto& f : found) names.push_back(f.name);
         }
         return names;
@@ -56,7 +57,11 @@ TEST_F(AttachmentsTest, TheNewestFilesGoIntoAPrivateFolder) {
     std::vector<std::string> names;
     // A machine path, its letters in another case.
     ASSERT_TRUE(CollectAttachments(2, "C:\\LOGS\\*.log", folder, archive, names));
-    EXPECT_TRUE(std::regex_match(folder, std::regex(temp.Path() + "QVK[0-9A-F]{1,4}\\.tmp/")))
+    // In the program's own data folder, under a name nobody can guess or take first.
+    const std::string parent = platform::UserFolders().data + "TEMP/";
+    ASSERT_EQ(folder.rfind(parent, 0), 0u) << folder;
+    EXPECT_TRUE(
+        std::regex_match(folder.substr(parent.size()), std::regex("QVK[0-9A-F]{12}\\.tmp/")))
         << folder;
     EXPECT_TRUE(archive.empty());
     EXPECT_EQ(names, (std::vector<std::string>{"new.log", "mid.log"}));
@@ -129,8 +134,9 @@ TEST_F(AttachmentsTest, AFailedCopyLeavesNothingBehind) {
     File("readable.log", "r", 2);
     File("secret.log", "s", 1);
     chmod((src + "secret.log").c_str(), 0);
-    // Folders the other user may pass through.
-    chmod(temp.Path().c_str(), 0777);
+    // Folders the other user may pass through, and make its own temporary folder in.
+    platform::ForceDirectories(platform::UserFolders().data + "TEMP");
+    chmod((platform::UserFolders().data + "TEMP").c_str(), 01777);
     for (std::string p = src; p.size() > 1; p = p.substr(0, p.rfind('/', p.size() - 2) + 1)) {
         chmod(p.c_str(), 0755);
         if (p == machine.Root()) break;
@@ -142,5 +148,28 @@ TEST_F(AttachmentsTest, AFailedCopyLeavesNothingBehind) {
         return !CollectAttachments(2, src + "*.log", folder, archive, names) &&
                AttachmentErrorCode() == platform::kErrorAccessDenied;
     }));
+    EXPECT_TRUE(TempEntries().empty());
+}
+
+TEST_F(AttachmentsTest, AFileSwappedForALinkAfterTheCheckIsLeftOut) {
+    File("app.log", "app", 2);
+    File("other.log", "other", 1);
+    WriteFileBytes(machine.Root() + "secret.txt", "root only");
+    // Between the check and the copy, app.log becomes a link to a file outside the folder, and
+    // other.log a pipe nobody writes to.
+    SetBeforeAttachmentCopy([&] {
+        platform::DeleteFile(src + "app.log");
+        ASSERT_EQ(symlink((machine.Root() + "secret.txt").c_str(), (src + "app.log").c_str()), 0);
+        platform::DeleteFile(src + "other.log");
+        ASSERT_EQ(mkfifo((src + "other.log").c_str(), 0600), 0);
+    });
+    std::string folder, archive;
+    std::vector<std::string> names;
+    const bool collected = CollectAttachments(2, src + "*.log", folder, archive, names);
+    SetBeforeAttachmentCopy(nullptr);
+    ASSERT_TRUE(collected);
+    EXPECT_TRUE(names.empty());
+    EXPECT_TRUE(folder.empty());
+    EXPECT_EQ(AttachmentLinksOutside(), (std::vector<std::string>{"app.log", "other.log"}));
     EXPECT_TRUE(TempEntries().empty());
 }
