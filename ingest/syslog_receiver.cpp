@@ -78,6 +78,8 @@ bool SyslogReceiver::Start(const SyslogOptions& options) {
         m_refusedPeers.clear();
     }
     m_progress.Reset();
+    m_receiver.SetAcceptCheck([this](const std::string& peer) { return Allowed(peer); });
+    m_evictionTold = false;
     m_stop = false;
     m_writing = std::thread([this] { Write(); });
     m_receiving = std::thread([this] { Receive(); });
@@ -155,6 +157,16 @@ void SyslogReceiver::Receive() {
                 }
                 messages.clear();
                 if (r.kind == Kind::Closed) {
+                    // Once a run: a crowd of connections pushes senders out.
+                    if (r.evicted && !m_evictionTold) {
+                        m_evictionTold = true;
+                        LogMessage(kLogWarning,
+                                   sjis(u8"Syslogの接続が多すぎるため、%sからの接続を閉じました。"
+                                        u8"(送信元ごとに%d、全体で%d接続まで)")
+                                       .c_str(),
+                                   r.peer.c_str(), platform::NetworkReceiver::kMaxPerPeer,
+                                   platform::NetworkReceiver::kMaxConnections);
+                    }
                     const auto it = streams.find(r.connection);
                     if (it == streams.end()) return;
                     it->second.Finish(messages);

@@ -85,6 +85,7 @@ private:
     std::deque<Pending> m_queue;
     size_t m_queueBytes = 0;
     std::set<std::string> m_refusedPeers;  // told once each (a bounded number)
+    bool m_evictionTold = false;           // on the receiving thread
     IngestProgress m_progress;
     std::function<void()> m_logFull;
 };

@@ -15,6 +15,9 @@ struct Received {
     int connection = 0;  // the TCP connection, for Stream and Closed
     std::string peer;    // the sender's address, "127.0.0.1" or "::1"
     std::string bytes;
+    // Closed by the receiver: to make room for another (evicted), or silent too long.
+    bool evicted = false;
+    bool idle = false;
 };
 
 class NetworkReceiver {
@@ -32,11 +35,17 @@ public:
     // The port both sockets are bound to while open.
     std::uint16_t Port() const;
 
+    // Judges a TCP peer when its connection is accepted: one refused is closed at once and
+    // takes no room.
+    void SetAcceptCheck(std::function<bool(const std::string& peer)> check);
+
     // Waits at most timeoutMs; hands each datagram, each piece of a stream and each closed
-    // connection to the callback. A peer that opens more than the connections allowed loses its
-    // oldest. False when woken (Wake) or when there is nothing to wait on. Without streams, the
-    // connections are left unread: their senders wait (TCP's own flow control) while the
-    // caller has no room.
+    // connection to the callback. A peer has at most kMaxPerPeer connections (a new one closes
+    // its own oldest); when all kMaxConnections are taken, one that never sent anything, else the
+    // one quiet longest, makes room. A connection that never sent anything is closed after
+    // kSilentMs, one that did after kIdleMs without a byte. False when woken (Wake) or when there
+    // is nothing to wait on. Without streams, the connections are left unread: their senders wait
+    // (TCP's own flow control) while the caller has no room.
     bool Wait(unsigned timeoutMs, const std::function<void(const Received&)>& each,
               bool streams = true);
     // The datagrams the system dropped because the socket's buffer was full, since Open, as
@@ -49,6 +58,9 @@ public:
     void Drop(int connection);
 
     static constexpr int kMaxConnections = 64;
+    static constexpr int kMaxPerPeer = 16;
+    static constexpr unsigned kSilentMs = 20000;
+    static constexpr unsigned kIdleMs = 15 * 60 * 1000;
 
 private:
     bool OpenOn(const std::string& address, std::uint16_t port);

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <map>
 #include <vector>
@@ -75,8 +76,29 @@ struct NetworkReceiver::Impl {
     struct Connection {
         int fd;
         std::string peer;
+        std::int64_t active = 0;  // when it was accepted or last sent, in ms
+        bool spoke = false;       // it sent something
     };
     std::map<int, Connection> connections;  // by number, oldest first
+    std::function<bool(const std::string&)> acceptCheck;
+
+    static std::int64_t NowMs() {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(
+                   std::chrono::steady_clock::now().time_since_epoch())
+            .count();
+    }
+    // Closes one and tells the callback why.
+    void Evict(std::map<int, Connection>::iterator it, bool idle,
+               const std::function<void(const Received&)>& each) {
+        Received closed;
+        closed.kind = Received::Kind::Closed;
+        closed.connection = it->first;
+        closed.peer = it->second.peer;
+        closed.evicted = !idle;
+        closed.idle = idle;
+        CloseConnection(it);
+        each(closed);
+    }
 
     void CloseConnection(std::map<int, Connection>::iterator it) {
         ::close(it->second.fd);
@@ -238,15 +260,31 @@ bool NetworkReceiver::Wait(unsigned timeoutMs, const std::function<void(const Re
             const int fd = accept4(m->tcp, reinterpret_cast<sockaddr*>(&from), &length,
                                    SOCK_NONBLOCK | SOCK_CLOEXEC);
             if (fd < 0) break;
-            if (static_cast<int>(m->connections.size()) >= kMaxConnections) {
-                Received closed;
-                closed.kind = Received::Kind::Closed;
-                closed.connection = m->connections.begin()->first;
-                closed.peer = m->connections.begin()->second.peer;
-                m->CloseConnection(m->connections.begin());
-                each(closed);
+            const std::string peer = AddressText(from);
+            // A sender not allowed takes no room, not even for a moment.
+            if (m->acceptCheck && !m->acceptCheck(peer)) {
+                ::close(fd);
+                continue;
             }
-            m->connections[m->next] = {fd, AddressText(from)};
+            int own = 0;
+            auto oldestOwn = m->connections.end();
+            for (auto it = m->connections.begin(); it != m->connections.end(); ++it) {
+                if (it->second.peer != peer) continue;
+                if (own++ == 0) oldestOwn = it;
+            }
+            if (own >= kMaxPerPeer) {
+                m->Evict(oldestOwn, false, each);
+            } else if (static_cast<int>(m->connections.size()) >= kMaxConnections) {
+                // One that never sent anything goes first, then the one quiet longest.
+                auto quietest = m->connections.begin();
+                for (auto it = m->connections.begin(); it != m->connections.end(); ++it) {
+                    const auto& c = it->second;
+                    const auto& q = quietest->second;
+                    if (c.spoke != q.spoke ? !c.spoke : c.active < q.active) quietest = it;
+                }
+                m->Evict(quietest, false, each);
+            }
+            m->connections[m->next] = {fd, peer, Impl::NowMs(), false};
             ++m->next;
         }
     }
@@ -260,6 +298,8 @@ bool NetworkReceiver::Wait(unsigned timeoutMs, const std::function<void(const Re
         r.connection = it->first;
         r.peer = it->second.peer;
         if (n > 0) {
+            it->second.active = Impl::NowMs();
+            it->second.spoke = true;
             r.kind = Received::Kind::Stream;
             r.bytes.assign(buffer.data(), static_cast<size_t>(n));
             each(r);
@@ -269,7 +309,19 @@ bool NetworkReceiver::Wait(unsigned timeoutMs, const std::function<void(const Re
             each(r);
         }
     }
+    // Held open and silent: a sender that says nothing gives its room back.
+    const std::int64_t now = Impl::NowMs();
+    for (auto it = m->connections.begin(); it != m->connections.end();) {
+        auto next = std::next(it);
+        const std::int64_t quiet = now - it->second.active;
+        if (quiet > (it->second.spoke ? kIdleMs : kSilentMs)) m->Evict(it, true, each);
+        it = next;
+    }
     return true;
+}
+
+void NetworkReceiver::SetAcceptCheck(std::function<bool(const std::string& peer)> check) {
+    m->acceptCheck = std::move(check);
 }
 
 namespace {

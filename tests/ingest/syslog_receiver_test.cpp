@@ -253,3 +253,62 @@ TEST_F(SyslogTest, ABsdTimeOfLateDecemberReadInJanuaryIsLastYears) {
     EXPECT_EQ(r.TimeGenerated.month, 12);
     EXPECT_EQ(r.ComputerName, "host");
 }
+
+namespace {
+
+// A TCP connection to the receiver from a loopback address of the test's choice.
+int ConnectFrom(const char* source, std::uint16_t port) {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in from{}, to{};
+    from.sin_family = to.sin_family = AF_INET;
+    inet_pton(AF_INET, source, &from.sin_addr);
+    inet_pton(AF_INET, "127.0.0.1", &to.sin_addr);
+    to.sin_port = htons(port);
+    if (bind(fd, reinterpret_cast<sockaddr*>(&from), sizeof from) != 0 ||
+        connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+}  // namespace
+
+TEST(NetworkReceiverTest, ACrowdOfConnectionsDoesNotPushAnAllowedSenderOut) {
+    platform::NetworkReceiver receiver;
+    ASSERT_TRUE(receiver.Open("127.0.0.1", 0));
+    receiver.SetAcceptCheck([](const std::string& peer) { return peer != "127.0.0.3"; });
+    std::string got;
+    int evicted = 0;
+    auto pump = [&] {
+        for (int i = 0; i < 6; ++i) {
+            receiver.Wait(10, [&](const platform::Received& r) {
+                if (r.kind == platform::Received::Kind::Stream) got += r.bytes;
+                if (r.evicted) ++evicted;
+            });
+        }
+    };
+    const int allowed = ConnectFrom("127.0.0.2", receiver.Port());
+    ASSERT_GE(allowed, 0);
+    ASSERT_EQ(send(allowed, "a", 1, 0), 1);
+    pump();
+    // 64 silent connections from a sender not allowed, then 70 from one allowed sender.
+    std::vector<int> crowd;
+    // (Accepted in small groups: the listen backlog holds 16.)
+    for (int i = 0; i < 64; ++i) {
+        crowd.push_back(ConnectFrom("127.0.0.3", receiver.Port()));
+        if (i % 8 == 7) pump();
+    }
+    for (int i = 0; i < 70; ++i) {
+        crowd.push_back(ConnectFrom("127.0.0.4", receiver.Port()));
+        if (i % 8 == 7) pump();
+    }
+    pump();
+    ASSERT_EQ(send(allowed, "b", 1, 0), 1);
+    pump();
+    EXPECT_EQ(got, "ab");
+    // The allowed crowd made room among its own: all but its newest kMaxPerPeer went.
+    EXPECT_EQ(evicted, 70 - platform::NetworkReceiver::kMaxPerPeer);
+    for (int fd : crowd) close(fd);
+    close(allowed);
+}
