@@ -9,6 +9,28 @@
 #include "platform/bytes.h"
 #include "platform/codepage.h"
 
+std::string VisibleText(std::string_view text, bool oneLine) {
+    std::string out;
+    out.reserve(text.size());
+    for (const char ch : text) {
+        const auto c = static_cast<unsigned char>(ch);
+        // Shift-JIS trail bytes are 0x40 and above: a byte below 0x20 is always a character.
+        const bool control = c < 0x20 || c == 0x7F;
+        if (!control || c == '\t' || (!oneLine && (c == '\r' || c == '\n'))) {
+            out += ch;
+            continue;
+        }
+        switch (c) {
+            case 0x00: out += "<NUL>"; break;
+            case 0x1B: out += "<ESC>"; break;
+            case '\r': out += "<CR>"; break;
+            case '\n': out += "<LF>"; break;
+            default: out += platform::StringPrintf("<%02X>", c); break;
+        }
+    }
+    return out;
+}
+
 std::string MakeReportText(const std::string& logName, const EventRecord& r,
                            const std::string& note) {
     static const std::string& kFormat = sjis(
@@ -17,12 +39,19 @@ std::string MakeReportText(const std::string& logName, const EventRecord& r,
         u8"説明：\r\n%s\r\n\r\n");
     static const std::string& kNote = sjis(u8"注記：\r\n");
     const platform::SystemTime& t = r.TimeGenerated;
+    // What a sender wrote reaches the mail as text: a field cannot add a line, and an escape or a
+    // NUL cannot switch the mail's character set or cut it short.
+    const std::string log = VisibleText(logName, true), user = VisibleText(r.User, true),
+                      computer = VisibleText(r.ComputerName, true),
+                      source = VisibleText(r.SourceName, true),
+                      category = VisibleText(r.Category, true),
+                      description = VisibleText(r.Description, false);
     auto format = [&](char* buffer, size_t size) {
-        return std::snprintf(buffer, size, kFormat.c_str(), logName.c_str(), t.year, t.month, t.day,
-                             t.hour, t.minute, t.second, r.User.c_str(), r.ComputerName.c_str(),
-                             static_cast<int>(r.EventID & 0xFFFF), r.SourceName.c_str(),
-                             EventTypeName(r.EventType).c_str(), r.Category.c_str(),
-                             r.Description.c_str());
+        return std::snprintf(buffer, size, kFormat.c_str(), log.c_str(), t.year, t.month, t.day,
+                             t.hour, t.minute, t.second, user.c_str(), computer.c_str(),
+                             static_cast<int>(r.EventID & 0xFFFF), source.c_str(),
+                             EventTypeName(r.EventType).c_str(), category.c_str(),
+                             description.c_str());
     };
     char small[1024];
     const int n = format(small, sizeof small);

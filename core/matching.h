@@ -40,7 +40,13 @@ struct ReportRecord {
 
 using TickBatch = std::vector<std::unique_ptr<ReportRecord>>;
 
-// The report text of a record found in a log, with the entry's note when it has one.
+// Text from an event as a report shows it: control characters become visible marks ("<ESC>",
+// "<NUL>", "<CR>", "<LF>", "<07>"), a tab stays; in a text of many lines (oneLine false) CR and
+// LF stay too.
+std::string VisibleText(std::string_view text, bool oneLine);
+
+// The report text of a record found in a log, with the entry's note when it has one; the
+// record's texts as VisibleText shows them.
 std::string MakeReportText(const std::string& logName, const EventRecord& record,
                            const std::string& note);
 

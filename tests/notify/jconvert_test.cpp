@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "core/matching.h"
 #include "platform/bytes.h"
 #include "platform/codepage.h"
 #include "support/machine_folder.h"
@@ -94,4 +95,31 @@ TEST(JconvertPeer, EveryDoubleByteCodeTravelsAsSevenBitJisThatReadersDecode) {
             << platform::ToHex(code) << " " << expected << " came back as " << got;
     }
     EXPECT_GT(assigned, 7000u);
+}
+
+TEST(JconvertPeer, EventTextCannotChangeTheMail) {
+    // A sender's escape sequence, a host name with a line of its own, a bell and a NUL, through
+    // the report text, the body's encoding and a mail reader's decoder.
+    EventRecord r;
+    r.ComputerName = "web01\r\nBcc: victim@example.jp";
+    r.SourceName = "app\x1b(B";
+    r.User = "N/A";
+    r.Category = "x";
+    static const char kDescription[] = "forged \x1b$B%3%s%T%e!<%?\x1b(B end\x07\r\nsecond\0after";
+    r.Description = std::string(kDescription, sizeof kDescription - 1);
+    const std::string text = MakeReportText("Syslog", r, std::string());
+    TestFolder folder;
+    WriteFileBytes(folder.File("mail.jis"), sjis2jis83(text));
+    ASSERT_EQ(RunCommand("node '" + std::string(QUORVIK_TEST_SUPPORT) + "/decode_iso2022jp.js' '" +
+                         folder.File("mail.jis") + "' '" + folder.File("mail.txt") + "'"),
+              0);
+    const std::string decoded = ReadFileBytes(folder.File("mail.txt"));
+    EXPECT_NE(decoded.find("コンピュータ：web01<CR><LF>Bcc: victim@example.jp\r\n"),
+              std::string::npos)
+        << decoded;
+    EXPECT_NE(decoded.find("ソース：app<ESC>(B\r\n"), std::string::npos) << decoded;
+    EXPECT_NE(decoded.find("forged <ESC>$B%3%s%T%e!<%?<ESC>(B end<07>\r\nsecond<NUL>after"),
+              std::string::npos)
+        << decoded;
+    EXPECT_EQ(decoded.find("\xEF\xBF\xBD"), std::string::npos) << decoded;  // no U+FFFD
 }
