@@ -3,6 +3,7 @@
 #include <mutex>
 
 #include "core/program_log.h"
+#include "eventlog/catalog.h"
 #include "ingest/syslog_message.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
@@ -65,6 +66,15 @@ bool EnsureFacilityFile() {
 bool IngestLogWriter::Open() {
     m_categories = EnsureFacilityFile();
     Register(m_fallback);
+    Register(OwnSource());
+    // What the log holds already is known and counts against the limit: a sender cannot add 256
+    // more at every start.
+    std::vector<std::string> sources;
+    ListSources(m_log, sources);
+    m_sources.clear();
+    for (const std::string& name : sources) {
+        if (name != m_fallback && name != OwnSource()) m_sources[name] = true;
+    }
     if (m_maxBytes != 0) platform::GrowEventLog(m_log, m_maxBytes);
     return m_writer.Open(m_log);
 }

@@ -20,9 +20,12 @@ public:
     IngestLogWriter(std::string log, std::string fallback, std::uint32_t maxBytes = 0)
         : m_log(std::move(log)), m_fallback(std::move(fallback)), m_maxBytes(maxBytes) {}
 
-    // Registers the log and the fallback source, then opens the log.
+    // Registers the log, the fallback source and the program's own, then opens the log.
     bool Open();
     const std::string& Log() const { return m_log; }
+    // The source of the program's own notices in the log ("Quorvik Syslog"): a name with a
+    // blank, which no sender's name becomes, so that no sender can write one.
+    std::string OwnSource() const { return "Quorvik " + m_fallback; }
 
     // The source an application's events are written under: its own, registered in this log
     // (whatever other log also holds one of that name), or (for one name too many, or one the
@@ -34,8 +37,8 @@ public:
     // full of records the watch has not read yet, which the caller waits out.
     bool Write(const std::string& source, const platform::EventToWrite& event);
 
-    // Sources a writer registers at most: a sender naming a new application in every message
-    // must not grow the registry without end.
+    // Sources the log takes at most, those registered by earlier runs included: a sender naming
+    // a new application in every message must not grow the registry without end.
     static constexpr size_t kMaxNewSources = 256;
 
 private:

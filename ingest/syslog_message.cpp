@@ -270,7 +270,13 @@ void SyslogFramer::Feed(std::string_view bytes, std::vector<std::string>& messag
             m_skipLine = true;
             continue;
         }
-        if (end > 0) messages.emplace_back(rest.substr(0, end));
+        if (end > kSyslogMaxMessage) {
+            // Its end came in the same bytes: cut all the same, as one that arrived in pieces.
+            messages.emplace_back(rest.substr(0, kSyslogMaxMessage));
+            ++m_truncated;
+        } else if (end > 0) {
+            messages.emplace_back(rest.substr(0, end));
+        }
         at += end + 1;
     }
     m_buffer.erase(0, at);

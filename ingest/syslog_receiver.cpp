@@ -283,7 +283,7 @@ void SyslogReceiver::Write() {
             e.strings = {platform::SjisToUtf8(platform::StringPrintf(
                 sjis(u8"Quorvik: Syslogのメッセージ%llu件を破棄しました。").c_str(),
                 static_cast<unsigned long long>(lost)))};
-            writer.Write(kFallbackSource, e);
+            writer.Write(writer.OwnSource(), e);
         }
         if (now.malformed != told.malformed) {
             LogMessage(kLogWarning,

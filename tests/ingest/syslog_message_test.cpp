@@ -116,6 +116,13 @@ TEST(SyslogFraming, OctetCountingAndLinesAcrossReads) {
     EXPECT_EQ(out[1].size(), kSyslogMaxMessage);
     EXPECT_EQ(out[2], "<13>after");
     EXPECT_EQ(line.Truncated(), 1u);
+    // The same when the line's end comes in the same read.
+    out.clear();
+    line.Feed(std::string(kSyslogMaxMessage + 6000, 'c') + "\n<13>next\n", out);
+    ASSERT_EQ(out.size(), 2u);
+    EXPECT_EQ(out[0].size(), kSyslogMaxMessage);
+    EXPECT_EQ(out[1], "<13>next");
+    EXPECT_EQ(line.Truncated(), 2u);
     // Line framing from the first frame on: a line that starts with digits is a line, not a
     // count that would swallow what follows.
     SyslogFramer lines;

@@ -13,6 +13,8 @@
 #include "config/settings.h"
 #include "core/monitor.h"
 #include "core/program_log.h"
+#include "eventlog/catalog.h"
+#include "ingest/log_writer.h"
 #include "ingest/syslog_message.h"
 #include "platform/clock.h"
 #include "platform/codepage.h"
@@ -142,7 +144,9 @@ TEST_F(SyslogTest, SendersNotAllowedMalformedMessagesALineTooLongAndAFullQueue) 
     receiver.Stop();
     EXPECT_EQ(receiver.GetCounts().dropped, 1u);
     EXPECT_TRUE(lines.Has("Syslogのメッセージ1件は、書き込みが追いつかないため破棄しました。"));
+    // Under the program's own source, which no sender's name becomes.
     EXPECT_EQ(U8(Records().back().Description), "Quorvik: Syslogのメッセージ1件を破棄しました。");
+    EXPECT_EQ(Records().back().SourceName, "Quorvik Syslog");
 }
 
 // What the system's buffer could not hold is counted: a flood nobody reads meanwhile, then the
@@ -311,4 +315,26 @@ TEST(NetworkReceiverTest, ACrowdOfConnectionsDoesNotPushAnAllowedSenderOut) {
     EXPECT_EQ(evicted, 70 - platform::NetworkReceiver::kMaxPerPeer);
     for (int fd : crowd) close(fd);
     close(allowed);
+}
+
+TEST(IngestLogWriterTest, TheSourceLimitCountsWhatEarlierRunsRegistered) {
+    MachineFolder machine;
+    std::string prefix;
+    {
+        IngestLogWriter first("Syslog", "Syslog");
+        ASSERT_TRUE(first.Open());
+        for (size_t i = 0; i < IngestLogWriter::kMaxNewSources; ++i) {
+            ASSERT_EQ(first.Source("app" + std::to_string(i), prefix), "app" + std::to_string(i));
+        }
+    }
+    // The next start: the names kept are used, a new one is refused.
+    IngestLogWriter next("Syslog", "Syslog");
+    ASSERT_TRUE(next.Open());
+    EXPECT_EQ(next.Source("app7", prefix), "app7");
+    prefix.clear();
+    EXPECT_EQ(next.Source("another", prefix), "Syslog");
+    EXPECT_EQ(prefix, "another: ");
+    std::vector<std::string> sources;
+    ListSources("Syslog", sources);
+    EXPECT_EQ(sources.size(), IngestLogWriter::kMaxNewSources + 2);  // with Syslog, Quorvik Syslog
 }
