@@ -8,4 +8,7 @@ namespace platform {
 // loop and ends as its own "exit" command does. -1 when it cannot be set up.
 int TerminationRequests();
 
+// The same for SIGHUP, a request to read the configuration again (a service manager's reload).
+int ReloadRequests();
+
 }  // namespace platform

@@ -62,16 +62,20 @@ void SessionConfig::Load() {
     }
     // A list never saved is missing or empty (the loader makes it so): an empty list, not a
     // damaged one. Only bytes that do not read are damage.
+    m_damaged = false;
     const bool addressBytes = HasBytes(AddressListPath());
     if (!LoadAddressList(m_addresses) && addressBytes) {
         m_warnings.push_back(DamagedList(AddressListPath(), m_addresses.size()));
+        m_damaged = true;
     }
     std::vector<std::string> ruleWarnings;
     const bool watchBytes = HasBytes(WatchListPath());
     if (!LoadWatchList(m_watches, &ruleWarnings) && watchBytes) {
         m_warnings.push_back(DamagedList(WatchListPath(), m_watches.size()));
+        m_damaged = true;
     }
     m_warnings.insert(m_warnings.end(), ruleWarnings.begin(), ruleWarnings.end());
+    m_damaged = m_damaged || !ruleWarnings.empty();
     LoadExtensionSettings(m_extensions);
 }
 

@@ -18,6 +18,8 @@ public:
     void Load();
     const std::vector<std::string>& Warnings() const { return m_warnings; }
     void ClearWarnings() { m_warnings.clear(); }
+    // Whether a list or the rules did not read whole at the last Load (not the permissions).
+    bool Damaged() const { return m_damaged; }
 
     Settings& CurrentSettings() { return m_settings; }
     ExtensionSettings& Extensions() { return m_extensions; }
@@ -40,4 +42,5 @@ private:
     AddressList m_addresses;
     WatchList m_watches;
     std::vector<std::string> m_warnings;
+    bool m_damaged = false;
 };

@@ -1,6 +1,7 @@
 #include "session/watch_session.h"
 
 #include <algorithm>
+#include <memory>
 
 #include "platform/bytes.h"
 #include "platform/codepage.h"
@@ -207,6 +208,44 @@ void WatchSession::SettingsAccepted() {
     }
     m_log.CloseLogFile();
     m_log.StartLogFile();
+}
+
+bool WatchSession::Reload() {
+    auto fresh = std::make_shared<SessionConfig>();
+    fresh->Load();
+    if (fresh->Damaged()) {
+        for (const std::string& warning : fresh->Warnings()) {
+            LogMessage(kLogWarning, "%s", warning.c_str());
+        }
+        LogMessage(kLogError, "%s",
+                   sjis(u8"設定ファイルが正しく読めないため、読み込み直しませんでした。これまでの"
+                        u8"設定で監視を続けます。")
+                       .c_str());
+        return false;
+    }
+    WhenIdle([this, fresh] {
+        for (const std::string& warning : fresh->Warnings()) {
+            LogMessage(kLogWarning, "%s", warning.c_str());
+        }
+        fresh->ClearWarnings();
+        m_config = std::move(*fresh);
+        {
+            auto lock = m_log.Lock();
+            m_logSettings = CurrentSettings();
+        }
+        m_log.CloseLogFile();
+        m_log.StartLogFile();
+        ApplyExtensions();
+        if (Watches().empty()) {
+            StopMonitoring();
+        } else if (!m_monitor.Running()) {
+            StartMonitoring();
+        } else if (TimerInterval(CurrentSettings()) != m_interval) {
+            SetInterval(TimerInterval(CurrentSettings()));
+        }
+        LogMessage(kLogInformation, "%s", sjis(u8"設定を読み込み直しました。").c_str());
+    });
+    return true;
 }
 
 bool WatchSession::SaveAsking(const std::function<bool()>& save, const RetryQuestion& retry) {

@@ -56,6 +56,10 @@ public:
     // The extension options are in effect: the sources started or stopped, and a warning when
     // the mail library cannot send kept mail.
     void ApplyExtensions();
+    // Reads the configuration files again (another program wrote them) and puts them in effect
+    // between two checks, as the dialogs' OK does; when a list or the rules do not read whole,
+    // nothing changes and the log says so. False then.
+    bool Reload();
 
     // Asked when a file could not be saved: true to try again. Without one, a failed save is
     // not tried again.
