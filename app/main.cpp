@@ -5,6 +5,7 @@
 #include <QMessageBox>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "platform/instance.h"
 #include "platform/machine/machine.h"
@@ -43,9 +44,58 @@ bool HasDisplay() {
     return false;
 }
 
+// Qt ends a program whose display it cannot open with an abort (and a core): said here in both
+// languages, and ended with status 1.
+void OnQtMessage(QtMsgType type, const QMessageLogContext&, const QString& message) {
+    if (type != QtFatalMsg) {
+        std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
+        return;
+    }
+    const bool display = message.contains(QLatin1String("platform plugin")) ||
+                         message.contains(QLatin1String("connect to display"));
+    if (display) {
+        std::fprintf(stderr,
+                     "Quorvik のウィンドウを表示するディスプレイを開けませんでした (DISPLAY=%s)。\n"
+                     "Quorvik could not open a display for its window (DISPLAY=%s).\n"
+                     "ウィンドウなしで監視するには quorvik-service を使ってください。 / To watch "
+                     "without a window, use quorvik-service.\n",
+                     std::getenv("DISPLAY") ? std::getenv("DISPLAY") : "",
+                     std::getenv("DISPLAY") ? std::getenv("DISPLAY") : "");
+    } else {
+        std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
+    }
+    std::fflush(stderr);
+    std::_Exit(1);
+}
+
+bool Japanese() {
+    for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+        const char* value = std::getenv(name);
+        if (value && *value) return std::strncmp(value, "ja", 2) == 0;
+    }
+    return false;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Answered before anything starts: no window, no monitoring.
+    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+        std::fputs(Japanese()
+                       ? "使い方: quorvik [--help | --version]\n"
+                         "Windows NT のイベントログを監視し、日本語のレポートをメールで送り"
+                         "ます。ウィンドウなしで監視するには quorvik-service(1) を使います。\n"
+                       : "usage: quorvik [--help | --version]\n"
+                         "Watches the event logs of an NT machine and mails Japanese "
+                         "reports. To watch without a window, see quorvik-service(1).\n",
+                   stdout);
+        return 0;
+    }
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::printf("quorvik %s\n", QUORVIK_VERSION);
+        return 0;
+    }
+    qInstallMessageHandler(OnQtMessage);
     if (!HasDisplay()) {
         std::fprintf(stderr,
                      "Quorvik is a desktop program and found no display (DISPLAY is not set).\n"

@@ -113,7 +113,8 @@ void TfrmMain::FormCreate() {
     LoadColumnWidths("MessageLog", widths);
     ui->mnuDebugMode->setChecked(ReadIntSetting("MainMenu", "Debug", 0) != 0);
     m_session.Log().StartLogFile();
-    if (!m_tray) {
+    // Without a screen (offscreen) there is nothing to minimise to.
+    if (!m_tray && QGuiApplication::platformName() != QLatin1String("offscreen")) {
         LogMessage(kLogWarning, "%s",
                    sjis(u8"通知領域が見つからないため、アイコンは表示されません。最小化した"
                         u8"ウィンドウはタスク バーに残ります。")

@@ -2,7 +2,8 @@
 # Checks the Debian package that scripts/package.sh made: lintian finds no error, the desktop
 # entry and the AppStream file validate, apt could install it here, and installed into a scratch
 # root it works: the program starts offscreen in the user's folders, every tool answers --help
-# under its installed name, the manual pages render, and removing it leaves nothing behind.
+# under its installed name, the systemd units verify and the service's user is made, the manual
+# pages render, and removing it leaves nothing behind but that user.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 deb=$(ls build-package/quorvik_*_*.deb)
@@ -27,7 +28,7 @@ files=$(dpkg-deb -c "$deb" | awk '{ k += int(($3 + 1023) / 1024) } END { print k
   fail "Installed-Size says $said KiB, the files take $files KiB"
 
 root="$scratch/root"
-mkdir -p "$root/var/lib/dpkg/info" "$root/var/lib/dpkg/updates"
+mkdir -p "$root/var/lib/dpkg/info" "$root/var/lib/dpkg/updates" "$root/etc"
 touch "$root/var/lib/dpkg/status"
 echo "== dependencies (apt, simulated)"
 apt-get install -s -q "./$deb" > "$scratch/apt.txt" || { cat "$scratch/apt.txt"; fail "apt cannot install it"; }
@@ -50,9 +51,33 @@ for tool in eventcreate eventquery mc watchtest sc mailtest netsend; do
   grep -q "^usage: quorvik-$tool " <<<"$out" || fail "quorvik-$tool --help: $out"
 done
 
+out=$("$usr/bin/quorvik-service" --help) || fail "quorvik-service --help failed"
+grep -q "^usage: quorvik-service " <<<"$out" || fail "quorvik-service --help: $out"
+LANG=ja_JP.UTF-8 "$usr/bin/quorvik-service" --help | grep -q "^使い方: quorvik-service " ||
+  fail "quorvik-service --help is not Japanese under a Japanese locale"
+
+# A display that cannot be opened: said, status 1, no core.
+set +e
+env -i PATH="$PATH" DISPLAY=:97 HOME="$scratch" "$usr/bin/quorvik" > "$scratch/display.txt" 2>&1
+status=$?
+set -e
+[ "$status" = 1 ] && grep -q "could not open a display" "$scratch/display.txt" ||
+  fail "an unusable display ended with $status: $(cat "$scratch/display.txt")"
+
+echo "== systemd units and the service's user"
+for unit in "$usr/lib/systemd/user/quorvik.service" "$usr/lib/systemd/system/quorvik.service"; do
+  [ -f "$unit" ] || fail "$unit missing"
+  # Checked as installed, the program named where this root has it.
+  sed "s|/usr/bin/quorvik-service|$usr/bin/quorvik-service|" "$unit" > "$scratch/quorvik.service"
+  systemd-analyze --man=no verify "$scratch/quorvik.service" || fail "$unit does not verify"
+done
+[ -f "$usr/lib/sysusers.d/quorvik.conf" ] || fail "no sysusers.d file"
+grep -q "^quorvik:" "$root/etc/passwd" 2>/dev/null || fail "the installation made no user quorvik"
+systemd-analyze security --offline=true "$usr/lib/systemd/system/quorvik.service" | tail -n 1
+
 echo "== manual pages"
-for page in quorvik quorvik-eventcreate quorvik-eventquery quorvik-mc quorvik-watchtest \
-  quorvik-sc quorvik-mailtest quorvik-netsend; do
+for page in quorvik quorvik-service quorvik-eventcreate quorvik-eventquery quorvik-mc \
+  quorvik-watchtest quorvik-sc quorvik-mailtest quorvik-netsend; do
   for dir in "$usr/share/man/man1" "$usr/share/man/ja/man1"; do
     file="$dir/$page.1.gz"
     [ -f "$file" ] || fail "$file missing"
@@ -95,6 +120,9 @@ pid=""
 
 echo "== removed"
 dpkg --root="$root" --force-script-chrootless -r quorvik > /dev/null 2>&1 || fail "dpkg -r failed"
-left=$(find "$root" -mindepth 1 ! -type d ! -path "$root/var/lib/dpkg/*")
+# The service's user stays, as Debian leaves every system user.
+left=$(find "$root" -mindepth 1 ! -type d ! -path "$root/var/lib/dpkg/*" \
+  ! -path "$root/etc/passwd*" ! -path "$root/etc/group*" ! -path "$root/etc/shadow*" \
+  ! -path "$root/etc/gshadow*")
 [ -z "$left" ] || fail "left after removal: $left"
 echo "package checks passed"
