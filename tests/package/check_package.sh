@@ -123,6 +123,6 @@ dpkg --root="$root" --force-script-chrootless -r quorvik > /dev/null 2>&1 || fai
 # The service's user stays, as Debian leaves every system user.
 left=$(find "$root" -mindepth 1 ! -type d ! -path "$root/var/lib/dpkg/*" \
   ! -path "$root/etc/passwd*" ! -path "$root/etc/group*" ! -path "$root/etc/shadow*" \
-  ! -path "$root/etc/gshadow*")
+  ! -path "$root/etc/gshadow*" ! -path "$root/etc/.pwd.lock")
 [ -z "$left" ] || fail "left after removal: $left"
 echo "package checks passed"
