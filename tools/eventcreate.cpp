@@ -88,6 +88,7 @@ int main(int argc, char** argv) {
     AnswerHelp(
         argc, argv,
         "Writes an event to a log of the machine, registering the log and the source when new; clears a log, or sets its maximum size or next record number.",
+        u8"マシンのログにイベントを書きます。新しいログとソースは登録します。ログを消去し、最大サイズや次のレコード番号を設定することもできます。",
         kUsage);
     using namespace platform;
     std::string machine, log, source, typeText, idText, categoryText, user, computer, dataText;

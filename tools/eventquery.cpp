@@ -124,6 +124,7 @@ int main(int argc, char** argv) {
     AnswerHelp(
         argc, argv,
         "Lists the records of a log of the machine, or of an .evt file, with their descriptions as the program renders them; lists logs, sources, categories and event ids.",
+        u8"マシンのログ、または .evt ファイルのレコードを、プログラムが表示する説明とともに一覧します。ログ、ソース、分類、イベント ID も一覧できます。",
         kUsage);
     using namespace platform;
     std::string machine, log, file, fromText, maskText;

@@ -54,6 +54,7 @@ int main(int argc, char** argv) {
     AnswerHelp(
         argc, argv,
         "Sends one mail with the settings of the ETC.DAT of a folder, composed as a report mail is, and prints the program log lines.",
+        u8"フォルダの ETC.DAT の設定で、レポートメールと同じ形のメールを 1 通送り、プログラムのログの行を表示します。",
         kUsage);
     std::string folder, subject = "mailtest", bodyFile;
     std::vector<std::string> to, attachments;

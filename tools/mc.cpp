@@ -18,6 +18,7 @@ constexpr char kUsage[] = "mc [--codepage 932] [--pe64] SOURCE.mc OUTPUT.dll";
 
 int main(int argc, char** argv) {
     AnswerHelp(argc, argv, "Compiles message texts (.mc) into a resource-only message DLL.",
+               u8"メッセージテキスト (.mc) を、リソースだけのメッセージ DLL にコンパイルします。",
                kUsage);
     std::string source, output;
     bool pe64 = false, cp932 = false;

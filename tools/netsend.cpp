@@ -16,8 +16,10 @@ constexpr char kUsage[] = "netsend [--machine DIR] NAME TEXT...";
 }  // namespace
 
 int main(int argc, char** argv) {
-    AnswerHelp(argc, argv, "Sends a network message to a computer or user, as the program does.",
-               kUsage);
+    AnswerHelp(
+        argc, argv, "Sends a network message to a computer or user, as the program does.",
+        u8"プログラムと同じように、コンピューターやユーザーにネットワークメッセージを送ります。",
+        kUsage);
     std::string machine;
     int i = 1;
     if (i < argc && std::string(argv[i]) == "--machine")

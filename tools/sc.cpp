@@ -107,7 +107,7 @@ int Create(SC_HANDLE manager, int argc, char** argv, int i) {
 int main(int argc, char** argv) {
     AnswerHelp(argc, argv,
                "Installs, removes, lists, starts and controls the services of the machine.",
-               kUsage);
+               u8"マシンのサービスを登録、削除、一覧し、開始と制御をします。", kUsage);
     std::string machine;
     int i = 1;
     for (; i < argc; ++i) {

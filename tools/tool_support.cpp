@@ -11,7 +11,20 @@
 #include "platform/errors.h"
 #include "platform/machine/machine.h"
 
-void AnswerHelp(int argc, char** argv, const char* about, const char* usage) {
+namespace {
+
+bool JapaneseLocale() {
+    for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+        const char* value = std::getenv(name);
+        if (value && *value) return std::strncmp(value, "ja", 2) == 0;
+    }
+    return false;
+}
+
+}  // namespace
+
+void AnswerHelp(int argc, char** argv, const char* about, const char8_t* aboutJapanese,
+                const char* usage) {
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "-h" || arg == "--help") {
@@ -23,8 +36,16 @@ void AnswerHelp(int argc, char** argv, const char* about, const char* usage) {
             const char* slash = std::strrchr(argv[0], '/');
             const char* name = slash ? slash + 1 : argv[0];
             if (!*name) name = tool.c_str();
-            std::printf("%s\nusage: %s%s\n\nMore in the manual page quorvik-%s(1).\n", about, name,
-                        std::string(line.substr(space)).c_str(), tool.c_str());
+            if (JapaneseLocale()) {
+                std::printf(
+                    "%s\n使い方: %s%s\n\n詳しくはマニュアル ページ quorvik-%s(1) を参照して"
+                    "ください。\n",
+                    reinterpret_cast<const char*>(aboutJapanese), name,
+                    std::string(line.substr(space)).c_str(), tool.c_str());
+            } else {
+                std::printf("%s\nusage: %s%s\n\nMore in the manual page quorvik-%s(1).\n", about,
+                            name, std::string(line.substr(space)).c_str(), tool.c_str());
+            }
             std::exit(0);
         }
     }

@@ -7,7 +7,9 @@
 
 // With -h or --help among the arguments: prints what the tool does and its usage to standard
 // output and exits 0.
-void AnswerHelp(int argc, char** argv, const char* about, const char* usage);
+// Under a Japanese locale (LC_ALL, LC_MESSAGES or LANG starting with "ja") it says so in Japanese.
+void AnswerHelp(int argc, char** argv, const char* about, const char8_t* aboutJapanese,
+                const char* usage);
 
 // Prints "<tool>: <message>" and the usage line, and exits 2.
 [[noreturn]] void UsageError(const char* tool, const std::string& message, const char* usage);

@@ -30,6 +30,7 @@ int main(int argc, char** argv) {
     AnswerHelp(
         argc, argv,
         "Dry run of a watch list: the report records the program would make for the records of a log.",
+        u8"監視リストのドライランです。ログのレコードからプログラムが作るレポートを表示します。",
         kUsage);
     using namespace platform;
     std::string machine, folder, log, fromText;

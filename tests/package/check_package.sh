@@ -47,14 +47,16 @@ grep -qx "Exec=/usr/bin/quorvik" "$usr/share/applications/org.quorvik.Quorvik.de
 
 echo "== tools"
 for tool in eventcreate eventquery mc watchtest sc mailtest netsend; do
-  out=$("$usr/bin/quorvik-$tool" --help) || fail "quorvik-$tool --help failed"
+  out=$(LC_ALL=C.UTF-8 "$usr/bin/quorvik-$tool" --help) || fail "quorvik-$tool --help failed"
   grep -q "^usage: quorvik-$tool " <<<"$out" || fail "quorvik-$tool --help: $out"
 done
 
-out=$("$usr/bin/quorvik-service" --help) || fail "quorvik-service --help failed"
+out=$(LC_ALL=C.UTF-8 "$usr/bin/quorvik-service" --help) || fail "quorvik-service --help failed"
 grep -q "^usage: quorvik-service " <<<"$out" || fail "quorvik-service --help: $out"
-LANG=ja_JP.UTF-8 "$usr/bin/quorvik-service" --help | grep -q "^使い方: quorvik-service " ||
-  fail "quorvik-service --help is not Japanese under a Japanese locale"
+for tool in quorvik-service quorvik-eventquery; do
+  LC_ALL=ja_JP.UTF-8 "$usr/bin/$tool" --help | grep -q "^使い方: $tool " ||
+    fail "$tool --help is not Japanese under a Japanese locale"
+done
 
 # A display that cannot be opened: said, status 1, no core.
 set +e
