@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/codepage.h"
 #include "platform/instance.h"
 #include "platform/machine/machine.h"
 #include "platform/pump.h"
@@ -68,20 +69,12 @@ void OnQtMessage(QtMsgType type, const QMessageLogContext&, const QString& messa
     std::_Exit(1);
 }
 
-bool Japanese() {
-    for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
-        const char* value = std::getenv(name);
-        if (value && *value) return std::strncmp(value, "ja", 2) == 0;
-    }
-    return false;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
     // Answered before anything starts: no window, no monitoring.
     if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
-        std::fputs(Japanese()
+        std::fputs(platform::JapaneseLocale()
                        ? "使い方: quorvik [--help | --version]\n"
                          "Windows NT のイベントログを監視し、日本語のレポートをメールで送り"
                          "ます。ウィンドウなしで監視するには quorvik-service(1) を使います。\n"

@@ -35,16 +35,8 @@ std::int64_t NowMs() {
         .count();
 }
 
-bool Japanese() {
-    for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
-        const char* value = std::getenv(name);
-        if (value && *value) return std::strncmp(value, "ja", 2) == 0;
-    }
-    return false;
-}
-
 void Usage(FILE* to) {
-    if (Japanese()) {
+    if (platform::JapaneseLocale()) {
         std::fputs(
             "使い方: quorvik-service [--help | --version]\n"
             "ウィンドウを持たずにイベントログを監視します。設定とデータはウィンドウ版と同じフォ"

@@ -25,7 +25,8 @@ public:
     virtual void SetEnabled(bool enabled) = 0;
 };
 
-// The commit buttons of the configuration dialogs, disabled while a tick runs.
+// The commit buttons of the configuration dialogs, disabled while a tick hands its mail over and
+// saves its place (it works on copies of the lists and settings otherwise).
 class DialogLocks {
 public:
     virtual ~DialogLocks() = default;

@@ -42,6 +42,9 @@ std::string Utf16ToBytes(std::u16string_view utf16);
 // area (F040-F0C0, one a byte) and come back as the bytes they were. Displayed, such codes show
 // as private characters, never as another name.
 std::string NativeToPath(std::string_view native);
+// Whether messages are to be Japanese: LC_ALL, LC_MESSAGES or LANG (the first that is set)
+// starts with "ja".
+bool JapaneseLocale();
 std::string PathToNative(std::string_view path);
 
 // Equal without regard to case, as the system compares texts under code page 932: ASCII

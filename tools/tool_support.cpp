@@ -11,18 +11,6 @@
 #include "platform/errors.h"
 #include "platform/machine/machine.h"
 
-namespace {
-
-bool JapaneseLocale() {
-    for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
-        const char* value = std::getenv(name);
-        if (value && *value) return std::strncmp(value, "ja", 2) == 0;
-    }
-    return false;
-}
-
-}  // namespace
-
 void AnswerHelp(int argc, char** argv, const char* about, const char8_t* aboutJapanese,
                 const char* usage) {
     for (int i = 1; i < argc; ++i) {
@@ -36,7 +24,7 @@ void AnswerHelp(int argc, char** argv, const char* about, const char8_t* aboutJa
             const char* slash = std::strrchr(argv[0], '/');
             const char* name = slash ? slash + 1 : argv[0];
             if (!*name) name = tool.c_str();
-            if (JapaneseLocale()) {
+            if (platform::JapaneseLocale()) {
                 std::printf(
                     "%s\n使い方: %s%s\n\n詳しくはマニュアル ページ quorvik-%s(1) を参照して"
                     "ください。\n",

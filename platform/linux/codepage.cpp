@@ -3,6 +3,7 @@
 #include <array>
 #include <atomic>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -459,6 +460,14 @@ std::string PathToNative(std::string_view path) {
     }
     if (start < path.size()) out += SjisToUtf8(path.substr(start));
     return out;
+}
+
+bool JapaneseLocale() {
+    for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+        const char* value = std::getenv(name);
+        if (value && *value) return std::strncmp(value, "ja", 2) == 0;
+    }
+    return false;
 }
 
 }  // namespace platform

@@ -4,6 +4,8 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <initializer_list>
+
 namespace platform {
 namespace {
 
@@ -23,29 +25,22 @@ void OnReload(int) {
     (void)ignored;
 }
 
+// The pipe the handler writes to, made once, with the handler installed for the signals.
+int SignalPipe(int (&fds)[2], void (*handler)(int), std::initializer_list<int> signals) {
+    if (fds[0] >= 0) return fds[0];
+    if (pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) return -1;
+    struct sigaction action {};
+    action.sa_handler = handler;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (int signal : signals) sigaction(signal, &action, nullptr);
+    return fds[0];
+}
+
 }  // namespace
 
-int TerminationRequests() {
-    if (g_pipe[0] >= 0) return g_pipe[0];
-    if (pipe2(g_pipe, O_CLOEXEC | O_NONBLOCK) != 0) return -1;
-    struct sigaction action {};
-    action.sa_handler = OnSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    sigaction(SIGTERM, &action, nullptr);
-    sigaction(SIGINT, &action, nullptr);
-    return g_pipe[0];
-}
+int TerminationRequests() { return SignalPipe(g_pipe, OnSignal, {SIGTERM, SIGINT}); }
 
-int ReloadRequests() {
-    if (g_reload[0] >= 0) return g_reload[0];
-    if (pipe2(g_reload, O_CLOEXEC | O_NONBLOCK) != 0) return -1;
-    struct sigaction action {};
-    action.sa_handler = OnReload;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    sigaction(SIGHUP, &action, nullptr);
-    return g_reload[0];
-}
+int ReloadRequests() { return SignalPipe(g_reload, OnReload, {SIGHUP}); }
 
 }  // namespace platform
