@@ -24,7 +24,8 @@ test=(
 bench=("${test[@]}" libbenchmark-dev strace jlha-utils)
 fuzz=("${run[@]}" clang libclang-rt-14-dev lhasa)
 sanitize=("${test[@]}" clang libclang-rt-14-dev)
-package=("${run[@]}" dpkg-dev file lintian desktop-file-utils appstream man-db groff-base)
+package=("${run[@]}" dpkg-dev file lintian desktop-file-utils appstream man-db groff-base
+  systemd)
 
 case "$task" in
   run) packages=("${run[@]}") ;;
