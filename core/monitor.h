@@ -72,6 +72,12 @@ struct WatchedLog {
     std::set<std::string> warned;  // what its file's reader said, said once
 };
 
+// Whether a record number lies in the log's range, which may wrap past 4294967295.
+inline bool InLog(std::uint32_t number, std::uint32_t oldest, std::uint32_t newest) {
+    return oldest <= newest ? (oldest <= number && number <= newest)
+                            : (number >= oldest || number <= newest);
+}
+
 // A record that cannot be read at this many ticks in a row is passed by.
 constexpr int kReadAttempts = 3;
 
@@ -122,6 +128,8 @@ private:
     // The rules see the tick's records in the order they arrived, whatever their logs.
     void ObserveInArrivalOrder(TickBatch& batch);
     bool Resuming() const;
+    // Reads RESUME.DAT, saying so when it was damaged (a copy kept aside).
+    void LoadResume();
     void ResumeLog(WatchedLog& log, std::uint32_t oldest, std::uint32_t count);
     void SaveResumeState();
     void SaveRuleState();

@@ -316,16 +316,30 @@ TEST_F(MonitorTest, ALogClearedAndRefilledPastTheHandledRecordIsReadAgain) {
     for (const std::string& line : sink.lines) EXPECT_NE(line.substr(0, 2), "2 ") << line;
 }
 
-TEST_F(MonitorTest, AnEvtxLogGrowsAndItsGapIsPassedWithoutErrors) {
+namespace {
+
+// A log of the machine that is a copy of another machine's .evtx log, watched by the entry.
+class EvtxCopyTest : public MonitorTest {
+protected:
+    // Registers it; the path the copy goes to.
+    std::string ForwardedCopy() {
+        const std::string path = machine.Root() + "Forwarded.evtx";
+        EXPECT_TRUE(platform::AppendMachineRegistry(
+            platform::RegKeyLine(std::string(platform::kEventLogKey) + "\\Forwarded") +
+            platform::RegStringLine("File", path)));
+        watches[0]->LogName = "Forwarded";
+        return path;
+    }
+};
+
+}  // namespace
+
+TEST_F(EvtxCopyTest, AnEvtxLogGrowsAndItsGapIsPassedWithoutErrors) {
     // A copy of another machine's log, refreshed while the program watches it.
-    ASSERT_TRUE(platform::AppendMachineRegistry(
-        platform::RegKeyLine(std::string(platform::kEventLogKey) + "\\Forwarded") +
-        platform::RegStringLine("File", machine.Root() + "Forwarded.evtx")));
-    watches[0]->LogName = "Forwarded";
+    const std::string path = ForwardedCopy();
     const std::string whole =
         ReadFileBytes(std::string(QUORVIK_TEST_DATA) + "/evtx/sample_with_a_bad_chunk_magic.evtx");
     const size_t chunk = 0x10000, header = 0x1000;
-    const std::string path = machine.Root() + "Forwarded.evtx";
     // Five chunks at the start; then the whole file, whose sixth chunk is damaged.
     WriteFileBytes(path, whole.substr(0, header + 5 * chunk));
     monitor.StartMonitoring();
@@ -354,15 +368,11 @@ TEST_F(MonitorTest, AnEvtxLogGrowsAndItsGapIsPassedWithoutErrors) {
     EXPECT_EQ(said(), 1);
 }
 
-TEST_F(MonitorTest, AnEvtxCopyRefreshedSlowlyOrPutBackOlderReportsOnlyItsNewRecords) {
-    ASSERT_TRUE(platform::AppendMachineRegistry(
-        platform::RegKeyLine(std::string(platform::kEventLogKey) + "\\Forwarded") +
-        platform::RegStringLine("File", machine.Root() + "Forwarded.evtx")));
-    watches[0]->LogName = "Forwarded";
+TEST_F(EvtxCopyTest, AnEvtxCopyRefreshedSlowlyOrPutBackOlderReportsOnlyItsNewRecords) {
+    const std::string path = ForwardedCopy();
     const std::string whole =
         ReadFileBytes(std::string(QUORVIK_TEST_DATA) + "/evtx/sample_with_a_bad_chunk_magic.evtx");
     const size_t chunk = 0x10000, header = 0x1000;
-    const std::string path = machine.Root() + "Forwarded.evtx";
     // An older copy of the same log: its first three chunks, its header saying so.
     std::string older = whole.substr(0, header + 3 * chunk);
     older[16] = 2;  // the last chunk's index
