@@ -194,6 +194,10 @@ void WatchSession::ApplyExtensions() {
 
 void WatchSession::SettingsAccepted() {
     m_config.SaveSettings();
+    PutSettingsInEffect();
+}
+
+void WatchSession::PutSettingsInEffect() {
     if (!m_extensionsApplied || !(Extensions() == m_appliedExtensions)) ApplyExtensions();
     const unsigned interval = TimerInterval(CurrentSettings());
     if (m_monitor.Running()) {
@@ -229,20 +233,8 @@ bool WatchSession::Reload() {
         }
         fresh->ClearWarnings();
         m_config = std::move(*fresh);
-        {
-            auto lock = m_log.Lock();
-            m_logSettings = CurrentSettings();
-        }
-        m_log.CloseLogFile();
-        m_log.StartLogFile();
-        ApplyExtensions();
-        if (Watches().empty()) {
-            StopMonitoring();
-        } else if (!m_monitor.Running()) {
-            StartMonitoring();
-        } else if (TimerInterval(CurrentSettings()) != m_interval) {
-            SetInterval(TimerInterval(CurrentSettings()));
-        }
+        if (Watches().empty()) StopMonitoring();
+        PutSettingsInEffect();
         LogMessage(kLogInformation, "%s", sjis(u8"設定を読み込み直しました。").c_str());
     });
     return true;

@@ -120,6 +120,9 @@ private:
     // LogSink: queued for the window.
     void AddLogLine(int level, const platform::SystemTime& time, const std::string& text) override;
 
+    // The settings and options as they now stand put in effect: the sources, the timer's
+    // interval (monitoring started when it is stopped), the log file opened anew.
+    void PutSettingsInEffect();
     // Runs the call now when the session is idle, else when it becomes idle.
     void WhenIdle(std::function<void()> call);
     // Copies what a tick reads and puts the options in effect; then the job runs on the
