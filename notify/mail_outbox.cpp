@@ -112,7 +112,7 @@ void ReportMailer::QueueMail(TickBatch& batch) {
                     "iso-2022-jp", NewBoundary(), header);
                 const std::string path = m_spool->Keep(mail);
                 if (!path.empty()) {
-                    m_fresh.push_back(path);
+                    m_fresh.emplace_back(path, mail.watch);
                 } else {
                     // Not lost for that: it goes out now, only without the outbox's promise.
                     Line(2, mail.watch, u8"メールを保存できませんでした。",
@@ -183,7 +183,8 @@ MailDelivery ReportMailer::SendComposed(const SpooledMail& mail) {
 }
 
 bool ReportMailer::SendKept(const std::string& path, std::int64_t now, bool& left) {
-    const auto freshAt = std::find(m_fresh.begin(), m_fresh.end(), path);
+    const auto freshAt = std::find_if(m_fresh.begin(), m_fresh.end(),
+                                      [&](const auto& fresh) { return fresh.first == path; });
     const bool kept = freshAt == m_fresh.end();
     if (!kept) m_fresh.erase(freshAt);
     std::string bytes;
@@ -304,6 +305,11 @@ std::map<std::string, std::uint32_t> ReportMailer::HeldRecords() const {
     return held;
 }
 
+void ReportMailer::SayFreshKept(const char8_t* text, const std::string& detail) {
+    for (const auto& [path, watch] : m_fresh) Line(2, watch, text, detail);
+    m_fresh.clear();
+}
+
 std::string ReportMailer::ServerSettingsText() const {
     return m_settings.SMTPServer + ":" + std::to_string(m_settings.SMTPPort) + ":" +
            std::to_string(m_settings.TimeOut) + ":" + m_settings.MailAddr +
@@ -357,16 +363,9 @@ bool ReportMailer::FlushOutbox() {
     if (!SmtpConfigured(m_settings)) return false;
     const std::int64_t now = platform::NowUnixMilliseconds() / 1000;
     if (BackingOff(now)) {
-        for (const std::string& path : m_fresh) {
-            SpooledMail mail;
-            std::string bytes;
-            if (platform::ReadWholeFile(path, bytes) && ParseSpoolFile(bytes, mail)) {
-                Line(2, mail.watch, u8"SMTPサーバーに送信できないため、メールを保存しました。",
+        SayFreshKept(u8"SMTPサーバーに送信できないため、メールを保存しました。",
                      platform::StringPrintf(sjis(u8"%d分後に送信します。").c_str(),
                                             static_cast<int>((m_retryAt - now + 59) / 60)));
-            }
-        }
-        m_fresh.clear();
         return false;
     }
     LogDebug("%s", sjis(u8"メール送信開始").c_str());
@@ -399,15 +398,7 @@ bool ReportMailer::FlushOutbox() {
             ++u;
         }
     }
-    for (const std::string& path : m_fresh) {
-        SpooledMail mail;
-        std::string bytes;
-        if (platform::ReadWholeFile(path, bytes) && ParseSpoolFile(bytes, mail)) {
-            Line(2, mail.watch,
-                 u8"メールを送信できなかったため保存しました。次回のチェックから再送します。");
-        }
-    }
-    m_fresh.clear();
+    SayFreshKept(u8"メールを送信できなかったため保存しました。次回のチェックから再送します。");
     EndComposedSends();
     if (away) {
         ServerWasAway(now);

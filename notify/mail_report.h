@@ -149,6 +149,8 @@ private:
     bool BackingOff(std::int64_t now) const;
     void ServerWasAway(std::int64_t now);
     std::string ServerSettingsText() const;
+    // Says for each new mail that was kept but not tried that it waits; forgets them.
+    void SayFreshKept(const char8_t* text, const std::string& detail = std::string());
 
     const Settings& m_settings;
     BSendMailFunction m_send = nullptr;
@@ -160,7 +162,8 @@ private:
     int m_spoolHours = 24;
     BSendRawMailFunction m_raw = nullptr;
     std::unique_ptr<TNMSMTP> m_composedClient;  // for composed mail within one flush
-    std::vector<std::string> m_fresh;     // outbox files not tried yet: their lines are new mail's
+    // Outbox files not tried yet (their lines are new mail's), with their watch numbers.
+    std::vector<std::pair<std::string, int>> m_fresh;
     std::vector<Unkept> m_unkept;         // mail the outbox could not take, sent without it
     std::vector<std::string> m_stuck;     // taken by a server but not removable: never sent again
     std::set<std::string> m_keptReports;  // ReportKey of the mail the outbox held at the start
