@@ -3,7 +3,6 @@
 // readiness, status and the watchdog told to systemd. Links no Qt at all.
 #include <poll.h>
 #include <sys/eventfd.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -108,18 +107,8 @@ private:
 
 // The configuration files as last seen, so that one another program rewrote is read again.
 std::string ConfigStamp() {
-    std::string stamp;
-    for (const std::string& path :
-         {SettingsFilePath(), AddressListPath(), WatchListPath(), WatchRulesPath()}) {
-        struct stat st {};
-        if (stat(platform::PathToNative(path).c_str(), &st) == 0) {
-            stamp += std::to_string(st.st_mtim.tv_sec) + "." + std::to_string(st.st_mtim.tv_nsec) +
-                     ":" + std::to_string(st.st_size) + ":" + std::to_string(st.st_ino) + ";";
-        } else {
-            stamp += "-;";
-        }
-    }
-    return stamp;
+    return platform::FilesStamp(
+        {SettingsFilePath(), AddressListPath(), WatchListPath(), WatchRulesPath()});
 }
 
 std::string StatusLine(WatchSession& session, const ServiceView& view) {

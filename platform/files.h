@@ -38,6 +38,9 @@ bool FindFiles(const std::string& pattern, std::vector<FindData>& found);
 bool FileExists(const std::string& path);
 
 // The size of an existing file (a link followed); false with the error when there is none.
+// What the files are now (which file, its size, its last write): two stamps differ when one of
+// them was written, replaced, made or removed in between.
+std::string FilesStamp(const std::vector<std::string>& paths);
 bool GetFileSize(const std::string& path, std::uint64_t& size);
 
 // True when the path names an existing folder.

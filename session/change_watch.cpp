@@ -6,6 +6,7 @@
 
 #include "config/settings.h"
 #include "eventlog/catalog.h"
+#include "platform/files.h"
 #include "platform/machine/eventlog_writer.h"
 
 namespace {
@@ -32,7 +33,9 @@ void ChangeWatch::Start() {
     if (m_thread.joinable()) return;
     m_quit = false;
     m_watcher = std::make_unique<platform::FileWatcher>();
-    m_watcher->Watch(LogFiles());
+    m_files = LogFiles();
+    m_kernel = m_watcher->Watch(m_files);
+    m_stamp = m_kernel ? std::string() : platform::FilesStamp(m_files);
     m_thread = std::thread([this] { Run(); });
 }
 
@@ -46,17 +49,26 @@ void ChangeWatch::Stop() {
 
 void ChangeWatch::Run() {
     platform::FileWatcher& watcher = *m_watcher;
-    constexpr unsigned kQuietMs = 200;   // a burst of writes becomes one check
-    constexpr unsigned kBurstMs = 1000;  // however long the burst goes on
-    constexpr int kRefreshEvery = 10;    // waits of a second between looks for new logs
-    int waits = kRefreshEvery;
+    constexpr unsigned kQuietMs = 200;                   // a burst of writes becomes one check
+    constexpr unsigned kBurstMs = 1000;                  // however long the burst goes on
+    constexpr auto kRefresh = std::chrono::seconds(10);  // between looks for new logs
+    auto refreshAt = std::chrono::steady_clock::now() + kRefresh;
     while (!m_quit) {
         // A log registered later is watched from the next look.
-        if (waits-- <= 0) {
-            watcher.Watch(LogFiles());
-            waits = kRefreshEvery;
+        if (std::chrono::steady_clock::now() >= refreshAt) {
+            m_files = LogFiles();
+            m_kernel = watcher.Watch(m_files);
+            refreshAt = std::chrono::steady_clock::now() + kRefresh;
         }
-        if (!watcher.Wait(1000)) continue;
+        bool changed = watcher.Wait(1000);
+        // Without the kernel's word (no inotify left for this user, say) the files' stamps
+        // are compared every second instead.
+        if (!m_kernel && !m_quit) {
+            std::string now = platform::FilesStamp(m_files);
+            changed = changed || now != m_stamp;
+            m_stamp.swap(now);
+        }
+        if (!changed) continue;
         const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(kBurstMs);
         while (!m_quit && std::chrono::steady_clock::now() < until && watcher.Wait(kQuietMs)) {
         }

@@ -3,7 +3,9 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "ingest/event_source.h"
 #include "platform/filewatch.h"
@@ -31,4 +33,8 @@ private:
     std::thread m_thread;
     std::atomic<bool> m_quit{false};
     std::unique_ptr<platform::FileWatcher> m_watcher;  // while the thread runs
+    // The thread's own once it runs.
+    std::vector<std::string> m_files;
+    bool m_kernel = false;  // inotify watches them
+    std::string m_stamp;    // what they were at the last look, when it does not
 };

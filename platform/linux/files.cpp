@@ -92,6 +92,21 @@ bool FileExists(const std::string& path) {
     return stat(Native(path).c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
+std::string FilesStamp(const std::vector<std::string>& paths) {
+    std::string stamp;
+    for (const std::string& path : paths) {
+        struct stat st;
+        if (stat(Native(path).c_str(), &st) == 0) {
+            stamp += std::to_string(st.st_ino) + ':' + std::to_string(st.st_size) + ':' +
+                     std::to_string(st.st_mtim.tv_sec) + '.' + std::to_string(st.st_mtim.tv_nsec);
+        } else {
+            stamp += '-';
+        }
+        stamp += ';';
+    }
+    return stamp;
+}
+
 bool GetFileSize(const std::string& path, std::uint64_t& size) {
     struct stat st;
     if (stat(Native(path).c_str(), &st) != 0) return FailFromErrno();

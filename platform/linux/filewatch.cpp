@@ -24,10 +24,8 @@ FileWatcher::~FileWatcher() {
 
 bool FileWatcher::Watch(const std::vector<std::string>& paths) {
     if (m_inotify < 0) return false;
-    for (int wd : m_watches) inotify_rm_watch(m_inotify, wd);
-    m_watches.clear();
-    m_names.clear();
     std::vector<std::string> folders;
+    m_names.clear();
     for (const std::string& path : paths) {
         const std::string native = PathToNative(path);
         const size_t slash = native.rfind('/');
@@ -38,22 +36,35 @@ bool FileWatcher::Watch(const std::vector<std::string>& paths) {
         }
     }
     // The folders, not the files: a log replaced or made anew is seen as well as one written.
+    // The new set is in place before the old one goes, so that no write falls between (a folder
+    // watched already keeps its descriptor).
+    std::vector<int> watches;
     for (const std::string& folder : folders) {
         const int wd = inotify_add_watch(m_inotify, folder.c_str(),
                                          IN_MODIFY | IN_CLOSE_WRITE | IN_MOVED_TO | IN_CREATE);
-        if (wd >= 0) m_watches.push_back(wd);
+        if (wd >= 0 && std::find(watches.begin(), watches.end(), wd) == watches.end()) {
+            watches.push_back(wd);
+        }
     }
+    for (int wd : m_watches) {
+        if (std::find(watches.begin(), watches.end(), wd) == watches.end()) {
+            inotify_rm_watch(m_inotify, wd);
+        }
+    }
+    m_watches.swap(watches);
     return !m_watches.empty();
 }
 
 bool FileWatcher::Wait(unsigned milliseconds) {
-    if (m_inotify < 0) return false;
-    struct pollfd fds[2] = {{m_inotify, POLLIN, 0}, {m_wake, POLLIN, 0}};
-    const int n = poll(fds, m_wake >= 0 ? 2 : 1, static_cast<int>(milliseconds));
+    // Without inotify the wait still takes its time (or ends at Wake), so a caller's loop does
+    // not spin.
+    struct pollfd fds[2] = {{m_wake, POLLIN, 0}, {m_inotify, POLLIN, 0}};
+    const nfds_t count = m_inotify >= 0 ? 2 : 1;
+    const int n = poll(fds, count, static_cast<int>(milliseconds));
     if (n <= 0) return false;
-    if (m_wake >= 0 && (fds[1].revents & POLLIN)) {
-        std::uint64_t count;
-        ssize_t ignored = read(m_wake, &count, sizeof count);
+    if (fds[0].revents & POLLIN) {
+        std::uint64_t wakes;
+        ssize_t ignored = read(m_wake, &wakes, sizeof wakes);
         (void)ignored;
         return false;
     }
@@ -65,8 +76,10 @@ bool FileWatcher::Wait(unsigned milliseconds) {
         if (got <= 0) break;
         for (ssize_t at = 0; at < got;) {
             const auto* event = reinterpret_cast<const struct inotify_event*>(buffer + at);
-            if (event->len > 0 && std::find(m_names.begin(), m_names.end(),
-                                            std::string(event->name)) != m_names.end()) {
+            // An overflowed queue may have dropped the very change.
+            if ((event->mask & IN_Q_OVERFLOW) ||
+                (event->len > 0 && std::find(m_names.begin(), m_names.end(),
+                                             std::string(event->name)) != m_names.end())) {
                 changed = true;
             }
             at += static_cast<ssize_t>(sizeof(struct inotify_event) + event->len);

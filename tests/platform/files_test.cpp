@@ -8,6 +8,7 @@
 
 #include "config/settings.h"
 #include "platform/codepage.h"
+#include "platform/filewatch.h"
 #include "platform/user_folders.h"
 #include "support/test_folder.h"
 
@@ -176,4 +177,28 @@ TEST(Files, PortableCopiesKeepTheirFilesBesideInstalledOnesInTheUsersFolders) {
     user = FoldersBeside(program.Path());
     EXPECT_TRUE(user.portable);
     EXPECT_EQ(user.data, program.Path());
+}
+
+TEST(Files, WatchedFilesTellTheirChangesAndStampsFollowThem) {
+    TestFolder folder;
+    const std::string a = folder.File("a.evt"), b = folder.File("b.evt");
+    WriteFileBytes(a, "1");
+    const std::string before = FilesStamp({a, b});
+    FileWatcher watcher;
+    ASSERT_TRUE(watcher.Watch({a, b}));
+    WriteFileBytes(folder.File("other.txt"), "x");
+    EXPECT_FALSE(watcher.Wait(100));
+    WriteFileBytes(a, "22");
+    EXPECT_TRUE(watcher.Wait(1000));
+    // Looking again at the same set keeps watching: no write falls between.
+    ASSERT_TRUE(watcher.Watch({a, b}));
+    WriteFileBytes(b, "made");
+    EXPECT_TRUE(watcher.Wait(1000));
+    watcher.Wake();
+    EXPECT_FALSE(watcher.Wait(5000));
+    const std::string after = FilesStamp({a, b});
+    EXPECT_NE(after, before);
+    EXPECT_EQ(FilesStamp({a, b}), after);
+    ASSERT_TRUE(DeleteFile(b));
+    EXPECT_NE(FilesStamp({a, b}), after);
 }
