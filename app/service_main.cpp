@@ -159,7 +159,7 @@ int Run() {
     constexpr std::int64_t kStuckMs = 15 * 60 * 1000;
     std::int64_t nextPing = NowMs(), nextStatus = NowMs() + 5000, nextLook = NowMs() + 2000;
     std::int64_t busySince = 0;
-    std::string stamp = ConfigStamp(), status;
+    std::string stamp = ConfigStamp(), settling, status;
     bool ending = false;
     while (!(ending && view.mayEnd)) {
         pollfd fds[] = {{view.WakeFd(), POLLIN, 0}, {terminate, POLLIN, 0}, {reload, POLLIN, 0}};
@@ -191,15 +191,21 @@ int Run() {
         }
         if (now >= nextLook) {
             nextLook = now + 2000;
+            // Read once the files stay as they are for a look: a tool that writes the
+            // settings and both lists is then read with all of them.
             const std::string seen = ConfigStamp();
-            if (seen != stamp) {
-                stamp = seen;
+            if (seen == stamp) {
+                settling.clear();
+            } else if (seen == settling) {
                 reloadNow = true;
+            } else {
+                settling = seen;
             }
         }
         if (reloadNow) {
             session.Reload();
             stamp = ConfigStamp();
+            settling.clear();
         }
         if (view.timerOn && now >= view.nextTick) {
             session.Tick();

@@ -204,3 +204,37 @@ std::optional<AddressProblem> CheckAddressInput(const AddressEntry& e) {
     }
     return std::nullopt;
 }
+
+ActionFields FieldsOf(const ActionEntry& action) {
+    ActionFields f;
+    f.kind = action.Kind;
+    if (action.Kind == kActionAttachFiles) {
+        f.numFiles = action.Param.substr(0, 5);
+        f.file = action.Param.size() > 5 ? action.Param.substr(5) : std::string();
+    } else if (action.Kind <= kActionRunProgramAndWait) {
+        f.program = action.Param;
+    } else {
+        f.service = action.Param;
+    }
+    return f;
+}
+
+std::optional<ActionProblem> CheckActionFields(const ActionFields& f) {
+    if (f.kind == kActionAttachFiles) {
+        if (f.file.empty()) {
+            return ActionProblem{ActionField::File, sjis(u8"ファイルが入力されていません。")};
+        }
+        if (f.numFiles.empty()) {
+            return ActionProblem{ActionField::NumFiles,
+                                 sjis(u8"ファイルの個数が入力されていません。")};
+        }
+    } else if (f.kind <= kActionRunProgramAndWait) {
+        if (f.program.empty()) {
+            return ActionProblem{ActionField::Program, sjis(u8"プログラムが入力されていません。")};
+        }
+    } else if (f.service.empty()) {
+        // An action with no service could never run.
+        return ActionProblem{ActionField::Service, sjis(u8"サービスが選択されていません。")};
+    }
+    return std::nullopt;
+}

@@ -90,3 +90,23 @@ struct AddressProblem {
 
 // The editor's checks of an entry whose texts are already trimmed.
 std::optional<AddressProblem> CheckAddressInput(const AddressEntry& entry);
+
+// The fields of the action editor, as their texts stand (blanks are not removed).
+struct ActionFields {
+    std::int8_t kind = kActionAttachFiles;
+    std::string file, numFiles;  // attach files
+    std::string program;         // run a program
+    std::string service;         // a service kind: the display name chosen, empty when none
+};
+
+enum class ActionField { File, NumFiles, Program, Service };
+
+struct ActionProblem {
+    ActionField field;
+    std::string message;
+};
+
+// The action editor's fields of a stored action (an attach parameter's first five characters
+// are the count, the rest the file), and its checks.
+ActionFields FieldsOf(const ActionEntry& action);
+std::optional<ActionProblem> CheckActionFields(const ActionFields& fields);

@@ -12,7 +12,7 @@ cmake --build build-fuzz -j "$(nproc)"
 targets=("$@")
 [ "${#targets[@]}" -gt 0 ] || targets=(profile_fuzz list_files_fuzz condition_fuzz reg_fuzz evt_fuzz pe_fuzz
   smtp_reply_fuzz lzh_fuzz bsmtp_args_fuzz spool_fuzz resume_fuzz mc_fuzz smb_reply_fuzz evtx_fuzz
-  state_fuzz syslog_fuzz)
+  state_fuzz syslog_fuzz config_fuzz)
 for t in "${targets[@]}"; do
   corpus="build-fuzz/corpus/$t"
   mkdir -p "$corpus"
@@ -30,6 +30,8 @@ for t in "${targets[@]}"; do
         [ "$(stat -c %s "$f")" -le 69632 ] && cp -n "$f" "$corpus"/; done
       cp -n tests/data/evtx_limits/*.chunk "$corpus"/ ;;
   esac
+  [ "$t" = config_fuzz ] && printf '%s' '{"settings": {"interval": 5, "auth": "login"}, "addresses": [{"mail": "a@b"}], "watches": [{"number": 1, "subject": "s", "recipients": ["a@b"], "type": "error", "actions": [{"kind": "attach", "files": 2, "path": "C:\\x"}], "rule": {"kind": "absence", "from": "22:00", "by": "06:00", "days": ["mon"]}}]}' \
+    > "$corpus/seed-config"
   [ "$t" = syslog_fuzz ] && printf '<165>1 2026-12-07T09:05:03Z web01 app 1 ID [a b="c\\]"] x\n12 <13>Dec  7 1\n' \
     > "$corpus/seed-syslog"
   # The archive writer needs inputs longer than its 8 KB window.

@@ -9,6 +9,7 @@
 #include "eventlog/catalog.h"
 #include "platform/codepage.h"
 #include "platform/errors.h"
+#include "platform/json.h"
 #include "platform/machine/machine.h"
 
 void AnswerHelp(int argc, char** argv, const char* about, const char8_t* aboutJapanese,
@@ -105,34 +106,4 @@ bool ParseNumber(std::string_view text, unsigned long long max, unsigned long lo
     return true;
 }
 
-std::string JsonString(std::string_view utf8) {
-    // Written in place: at most six bytes ("\\u001f") for each byte, cut to size after.
-    std::string out(utf8.size() * 6 + 2, '\0');
-    char* p = out.data();
-    *p++ = '"';
-    for (const char ch : utf8) {
-        const auto c = static_cast<unsigned char>(ch);
-        if (c >= 0x20 && c != '"' && c != '\\') {
-            *p++ = ch;
-            continue;
-        }
-        *p++ = '\\';
-        switch (c) {
-            case '"': *p++ = '"'; break;
-            case '\\': *p++ = '\\'; break;
-            case '\n': *p++ = 'n'; break;
-            case '\r': *p++ = 'r'; break;
-            case '\t': *p++ = 't'; break;
-            default:
-                static const char kDigits[] = "0123456789abcdef";
-                *p++ = 'u';
-                *p++ = '0';
-                *p++ = '0';
-                *p++ = kDigits[c >> 4];
-                *p++ = kDigits[c & 15];
-        }
-    }
-    *p++ = '"';
-    out.resize(static_cast<size_t>(p - out.data()));
-    return out;
-}
+std::string JsonString(std::string_view utf8) { return platform::json::Quote(utf8); }

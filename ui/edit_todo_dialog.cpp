@@ -4,6 +4,7 @@
 #include <QListWidget>
 
 #include "actions/actions.h"
+#include "config/list_checks.h"
 #include "platform/codepage.h"
 #include "platform/machine/services.h"
 #include "ui/dialog_support.h"
@@ -129,22 +130,17 @@ void TfrmEditToDo::ReadAction(ActionEntry& action) const {
 
 void TfrmEditToDo::btnEntryClick() {
     if (!CheckCodePage(this)) return;
-    const int kind = Kind();
-    if (kind == kActionAttachFiles) {
-        if (ui->edtFile->text().isEmpty()) {
-            return FieldCheckFailed(sjis(u8"ファイルが入力されていません。"), ui->edtFile);
-        }
-        if (ui->edtNumFiles->text().isEmpty()) {
-            return FieldCheckFailed(sjis(u8"ファイルの個数が入力されていません。"),
-                                    ui->edtNumFiles);
-        }
-    } else if (kind <= kActionRunProgramAndWait) {
-        if (ui->edtProgram->text().isEmpty()) {
-            return FieldCheckFailed(sjis(u8"プログラムが入力されていません。"), ui->edtProgram);
-        }
-    } else if (!ui->lbxService->currentItem()) {
-        // An action with no service could never run.
-        return FieldCheckFailed(sjis(u8"サービスが選択されていません。"), ui->lbxService);
+    ActionFields fields;
+    fields.kind = static_cast<std::int8_t>(Kind());
+    fields.file = EditText(ui->edtFile);
+    fields.numFiles = EditText(ui->edtNumFiles);
+    fields.program = EditText(ui->edtProgram);
+    if (const QListWidgetItem* item = ui->lbxService->currentItem()) {
+        fields.service = FromQString(item->text());
+    }
+    if (auto problem = CheckActionFields(fields)) {
+        QWidget* const controls[] = {ui->edtFile, ui->edtNumFiles, ui->edtProgram, ui->lbxService};
+        return FieldCheckFailed(problem->message, controls[static_cast<int>(problem->field)]);
     }
     accept();
 }

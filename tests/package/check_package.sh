@@ -79,7 +79,7 @@ systemd-analyze security --offline=true "$usr/lib/systemd/system/quorvik.service
 
 echo "== manual pages"
 for page in quorvik quorvik-service quorvik-eventcreate quorvik-eventquery quorvik-mc \
-  quorvik-watchtest quorvik-sc quorvik-mailtest quorvik-netsend; do
+  quorvik-watchtest quorvik-sc quorvik-mailtest quorvik-netsend quorvik-config; do
   for dir in "$usr/share/man/man1" "$usr/share/man/ja/man1"; do
     file="$dir/$page.1.gz"
     [ -f "$file" ] || fail "$file missing"

@@ -15,6 +15,7 @@
 #include "eventlog/catalog.h"
 #include "platform/clock.h"
 #include "platform/codepage.h"
+#include "platform/files.h"
 #include "platform/machine/eventlog_writer.h"
 #include "platform/machine/registry.h"
 #include "platform/machine/registry_files.h"
@@ -527,9 +528,55 @@ TEST(Tools, NetsendSaysWhatBecameOfTheMessage) {
     EXPECT_EQ(Tool(netsend + " ONLYNAME"), 2);
 }
 
+TEST(Tools, ConfigEditsTheListsKeepsThePasswordAndWritesNothingOnAFault) {
+    TestFolder folder;
+    if (!platform::FileExists(SettingsFilePath())) WriteFileBytes(SettingsFilePath(), "");
+    const std::string config = kTools + "/config --folder " + folder.Path();
+    std::string out;
+    EXPECT_EQ(Tool(config + " add-address --mail ops@example.jp"), 0);
+    EXPECT_EQ(Tool(config + " add-address --computer PC01 --name 'Ops desk'"), 0);
+    EXPECT_EQ(RunCommand("echo '{\"subject\": \"disk\", \"recipients\": [\"ops@example.jp\", "
+                         "\"PC01\"]}' | " +
+                             config + " add-watch - 2>&1",
+                         &out),
+              0);
+    EXPECT_EQ(out, "1\n");
+    // As the address dialog deletes: from the watch entries too.
+    EXPECT_EQ(Tool(config + " remove-address pc01"), 0);
+    WatchList watches;
+    LoadWatchList(watches);
+    ASSERT_EQ(watches.size(), 1u);
+    EXPECT_EQ(watches[0]->AddrList, std::vector<std::string>{"ops@example.jp"});
+
+    WriteFileBytes(folder.File("pass"), "pw:1\n");
+    WriteFileBytes(folder.File("smtp.json"),
+                   R"({"settings": {"sender_name": "Quorvik", "mail_address": "q@example.jp",
+                       "smtp_server": "127.0.0.1", "auth": "login", "user": "alice"}})");
+    EXPECT_EQ(Tool(config + " import " + folder.File("smtp.json") + " --password-file " +
+                   folder.File("pass")),
+              0);
+    Settings settings;
+    LoadSettings(settings);
+    EXPECT_EQ(settings.Password, "pw:1");
+    EXPECT_EQ(RunCommand(config + " export", &out), 0);
+    EXPECT_EQ(out.find("pw:1"), std::string::npos);
+
+    const std::string etc = ReadFileBytes(SettingsFilePath());
+    const std::string mail = ReadFileBytes(AddressListPath());
+    const std::string watch = ReadFileBytes(WatchListPath());
+    WriteFileBytes(folder.File("bad.json"),
+                   "{\"addresses\": [],\n \"settings\": {\"interval\": 0}}");
+    EXPECT_EQ(RunCommand(config + " import " + folder.File("bad.json") + " 2>&1", &out), 1);
+    EXPECT_NE(out.find("bad.json:2: 監視間隔が範囲外です。"), std::string::npos) << out;
+    EXPECT_EQ(ReadFileBytes(SettingsFilePath()), etc);
+    EXPECT_EQ(ReadFileBytes(AddressListPath()), mail);
+    EXPECT_EQ(ReadFileBytes(WatchListPath()), watch);
+    EXPECT_EQ(Tool(config + " remove-watch 9"), 1);
+}
+
 TEST(Tools, EveryToolAnswersHelp) {
     for (const char* tool :
-         {"eventcreate", "eventquery", "mc", "watchtest", "sc", "mailtest", "netsend"}) {
+         {"eventcreate", "eventquery", "mc", "watchtest", "sc", "mailtest", "netsend", "config"}) {
         std::string out;
         EXPECT_EQ(RunCommand(kTools + "/" + tool + " --help", &out), 0) << tool;
         EXPECT_NE(out.find(std::string("usage: ") + tool), std::string::npos) << out;
