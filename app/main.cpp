@@ -7,11 +7,13 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "config/settings.h"
 #include "platform/codepage.h"
 #include "platform/instance.h"
 #include "platform/machine/machine.h"
 #include "platform/pump.h"
 #include "platform/signals.h"
+#include "session/service_link.h"
 #include "session/watch_session.h"
 #include "ui/app_setup.h"
 #include "ui/main_window.h"
@@ -109,7 +111,12 @@ int main(int argc, char** argv) {
     QApplication::setQuitOnLastWindowClosed(false);
 
     platform::SingleInstance instance;
-    if (!instance.Acquire("Quorvik")) {
+    // The user's service watching these folders already: the window edits its configuration.
+    service_link::State service;
+    const bool first = instance.Acquire("Quorvik");
+    const bool editing =
+        !first && service_link::FindService(service) && service.config == ConfigDirectory();
+    if (!first && !editing) {
         QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Quorvik"),
                         QString::fromUtf8(u8"Quorvikはすでに起動されています。"), QMessageBox::Ok);
         box.exec();
@@ -123,6 +130,11 @@ int main(int argc, char** argv) {
     try {
         platform::EnsureMachine();
         WatchSession session;
+        if (editing)
+            session.EditFor([] {
+                service_link::State now;
+                if (service_link::FindService(now)) service_link::AskReload(now);
+            });
         session.Load();
         TfrmMain window(session);
         platform::SetShell(&window.Shell());

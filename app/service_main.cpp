@@ -20,6 +20,8 @@
 #include "platform/machine/machine.h"
 #include "platform/service.h"
 #include "platform/signals.h"
+#include "session/service_link.h"
+#include "session/session_config.h"
 #include "session/watch_session.h"
 
 namespace {
@@ -69,12 +71,13 @@ public:
             // Pending already.
         }
     }
-    void AddLogLine(int level, const platform::SystemTime&, const std::string& text) override {
+    void AddLogLine(int level, const platform::SystemTime& time, const std::string& text) override {
         // The priorities of sd-daemon(3): error, warning, notice (a success), info, debug.
         static const int kPriority[] = {5, 6, 4, 3, 7};
         const int priority = level >= 0 && level <= 4 ? kPriority[level] : 6;
         const std::string line = platform::SjisToUtf8(text);
         std::fprintf(stderr, "<%d>%s\n", priority, line.c_str());
+        link.AddLogLine(level, time, text);
         if (level == 0 && line.find("メール") != std::string::npos) ++sent;
     }
     void SetWatchInterval(unsigned milliseconds) override {
@@ -93,6 +96,7 @@ public:
         this->abandoned = abandoned;
     }
 
+    service_link::Publisher link;  // what a window of the user sees of the service
     unsigned interval = 60000;
     bool timerOn = false;
     std::int64_t nextTick = 0;
@@ -104,12 +108,6 @@ public:
 private:
     int m_wake = -1;
 };
-
-// The configuration files as last seen, so that one another program rewrote is read again.
-std::string ConfigStamp() {
-    return platform::FilesStamp(
-        {SettingsFilePath(), AddressListPath(), WatchListPath(), WatchRulesPath()});
-}
 
 std::string StatusLine(WatchSession& session, const ServiceView& view) {
     std::string status = session.Running() ? "監視中" : "監視停止中";
@@ -143,6 +141,8 @@ int Run() {
     const int terminate = platform::TerminationRequests();
     const int reload = platform::ReloadRequests();
     ServiceView view;
+    // A window the user opens edits this service's configuration rather than watching again.
+    view.link.Start(ConfigDirectory());
     WatchSession session;
     session.SetView(&view);
     session.Load();
@@ -150,7 +150,9 @@ int Run() {
     session.ApplyExtensions();
     session.Start();
     session.Dispatch();
-    platform::NotifyServiceManager("READY=1\nSTATUS=" + StatusLine(session, view));
+    std::string status = StatusLine(session, view);
+    view.link.SetStatus(status);
+    platform::NotifyServiceManager("READY=1\nSTATUS=" + status);
 
     const std::uint64_t watchdogUs = platform::ServiceWatchdogMicroseconds();
     const std::int64_t pingEvery =
@@ -159,7 +161,7 @@ int Run() {
     constexpr std::int64_t kStuckMs = 15 * 60 * 1000;
     std::int64_t nextPing = NowMs(), nextStatus = NowMs() + 5000, nextLook = NowMs() + 2000;
     std::int64_t busySince = 0;
-    std::string stamp = ConfigStamp(), settling, status;
+    std::string stamp = ConfigurationStamp(), settling;
     bool ending = false;
     while (!(ending && view.mayEnd)) {
         pollfd fds[] = {{view.WakeFd(), POLLIN, 0}, {terminate, POLLIN, 0}, {reload, POLLIN, 0}};
@@ -193,7 +195,7 @@ int Run() {
             nextLook = now + 2000;
             // Read once the files stay as they are for a look: a tool that writes the
             // settings and both lists is then read with all of them.
-            const std::string seen = ConfigStamp();
+            const std::string seen = ConfigurationStamp();
             if (seen == stamp) {
                 settling.clear();
             } else if (seen == settling) {
@@ -204,7 +206,7 @@ int Run() {
         }
         if (reloadNow) {
             session.Reload();
-            stamp = ConfigStamp();
+            stamp = ConfigurationStamp();
             settling.clear();
         }
         if (view.timerOn && now >= view.nextTick) {
@@ -226,6 +228,7 @@ int Run() {
             if (line != status) {
                 status = line;
                 platform::NotifyServiceManager("STATUS=" + status);
+                view.link.SetStatus(status);
             }
         }
     }
@@ -238,6 +241,7 @@ int Run() {
         std::_Exit(kExitCheckAbandoned);
     }
     session.SetView(nullptr);
+    view.link.Stop();
     instance.Release();
     return 0;
 }

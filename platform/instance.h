@@ -5,6 +5,10 @@
 // The single-instance mutex: a name that only one running program of this user holds.
 namespace platform {
 
+// A folder of this user's alone: the session's runtime folder, else ~/.cache/quorvik made 0700.
+// Empty when neither is to be had safely.
+std::string PrivateRuntimeFolder();
+
 class SingleInstance {
 public:
     SingleInstance() = default;

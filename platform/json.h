@@ -17,7 +17,7 @@ struct Value {
     // An object's members in the order written: keys[i] names values[i].
     std::vector<std::string> keys;
     std::vector<Value> values;
-    int line = 0;                                        // where the value starts, from 1
+    int line = 0;  // where the value starts, from 1
 
     static Value Null() { return Value(); }
     static Value Bool(bool b);

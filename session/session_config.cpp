@@ -94,3 +94,8 @@ bool SessionConfig::AddressDeleted(const AddressEntry& deleted) {
 bool SessionConfig::AddressChanged(const AddressEntry& newValues, const AddressEntry& old) {
     return ::OnAddressChanged(m_watches, newValues, old);
 }
+
+std::string ConfigurationStamp() {
+    return platform::FilesStamp(
+        {SettingsFilePath(), AddressListPath(), WatchListPath(), WatchRulesPath()});
+}

@@ -10,6 +10,9 @@
 // (MAIL.DAT) and the watch list (WATCH.DAT, with its rules). Loaded whole at the start, each file
 // saved whole after the window changed what it holds. The window edits these objects in place
 // and asks for the saves; it writes no file itself.
+// What the configuration files are now: it changes when another program rewrote one of them.
+std::string ConfigurationStamp();
+
 class SessionConfig {
 public:
     // Loads ETC.DAT, MAIL.DAT and WATCH.DAT in this order, and the extension options. A list

@@ -137,11 +137,14 @@ void WatchSession::WhenIdle(std::function<void()> call) {
     }
 }
 
+void WatchSession::EditFor(std::function<void()> saved) { m_serviceSaved = std::move(saved); }
+
 void WatchSession::Start() {
     for (const std::string& warning : m_config.Warnings()) {
         LogMessage(kLogWarning, "%s", warning.c_str());
     }
     m_config.ClearWarnings();
+    if (Editing()) return;
     StartMonitoring();
     // Mail an earlier run kept goes out now, not one interval later. Records written while the
     // program was stopped are checked first, and the check sends it once their place is saved:
@@ -157,7 +160,7 @@ void WatchSession::Start() {
 
 void WatchSession::StartMonitoring() {
     WhenIdle([this] {
-        if (m_monitor.Running()) return;
+        if (m_monitor.Running() || Editing()) return;
         m_tickSettings = CurrentSettings();
         m_tickExtensions = Extensions();
         m_tickWatches = Copy(Watches());
@@ -177,6 +180,9 @@ void WatchSession::StopMonitoring() {
 
 void WatchSession::ApplyExtensions() {
     const ExtensionSettings& options = Extensions();
+    m_appliedExtensions = options;
+    m_extensionsApplied = true;
+    if (Editing()) return;  // the service's sources, not this program's
     m_changes.Apply(options);
     m_journal.Apply(options);
     m_syslog.Apply(options);
@@ -188,8 +194,6 @@ void WatchSession::ApplyExtensions() {
                         u8"メールは保存されません。")
                        .c_str());
     }
-    m_appliedExtensions = options;
-    m_extensionsApplied = true;
 }
 
 void WatchSession::SettingsAccepted() {
@@ -198,6 +202,10 @@ void WatchSession::SettingsAccepted() {
 }
 
 void WatchSession::PutSettingsInEffect() {
+    if (Editing()) {
+        m_serviceSaved();
+        return;
+    }
     if (!m_extensionsApplied || !(Extensions() == m_appliedExtensions)) ApplyExtensions();
     const unsigned interval = TimerInterval(CurrentSettings());
     if (m_monitor.Running()) {
@@ -233,6 +241,7 @@ bool WatchSession::Reload() {
         }
         fresh->ClearWarnings();
         m_config = std::move(*fresh);
+        if (Editing()) return;  // what the files say is what the service runs
         if (Watches().empty()) StopMonitoring();
         PutSettingsInEffect();
         LogMessage(kLogInformation, "%s", sjis(u8"設定を読み込み直しました。").c_str());
@@ -249,12 +258,18 @@ bool WatchSession::SaveAsking(const std::function<bool()>& save, const RetryQues
 
 bool WatchSession::WatchListAccepted(const RetryQuestion& retry) {
     const bool saved = SaveAsking([this] { return m_config.SaveWatchList(); }, retry);
-    if (!m_monitor.Running()) StartMonitoring();
+    if (Editing()) {
+        if (saved) m_serviceSaved();
+    } else if (!m_monitor.Running()) {
+        StartMonitoring();
+    }
     return saved;
 }
 
 bool WatchSession::AddressListAccepted(const RetryQuestion& retry) {
-    return SaveAsking([this] { return m_config.SaveAddressList(); }, retry);
+    const bool saved = SaveAsking([this] { return m_config.SaveAddressList(); }, retry);
+    if (saved && Editing()) m_serviceSaved();
+    return saved;
 }
 
 void WatchSession::AddressDeleted(const AddressEntry& deleted, const RetryQuestion& retry) {

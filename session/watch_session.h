@@ -49,6 +49,11 @@ public:
     const Monitor& GetMonitor() const { return m_monitor; }
     bool Running() const { return m_monitor.Running(); }
 
+    // The session only edits the files of a service that watches them: it never monitors and
+    // starts no source, and after a dialog saved the files, saved asks the service to read them.
+    void EditFor(std::function<void()> saved);
+    bool Editing() const { return static_cast<bool>(m_serviceSaved); }
+
     // Starts monitoring and sends what the outbox kept from an earlier run.
     void Start();
     void StartMonitoring();
@@ -160,5 +165,6 @@ private:
     ChangeWatch m_changes;
     DeadlineTimer m_deadline;  // a check at the next deadline of a rule
     TickRunner m_runner;
-    std::thread m_endWatch;  // waits out the grace time of an end that was asked for
+    std::thread m_endWatch;                // waits out the grace time of an end that was asked for
+    std::function<void()> m_serviceSaved;  // set while editing for a service
 };

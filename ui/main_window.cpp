@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QGuiApplication>
@@ -16,6 +17,7 @@
 #include "platform/codepage.h"
 #include "platform/signals.h"
 #include "platform/user_folders.h"
+#include "session/session_config.h"
 #include "ui/dialog_support.h"
 #include "ui/setup_etc_dialog.h"
 #include "ui/setup_mail_dialog.h"
@@ -112,7 +114,8 @@ void TfrmMain::FormCreate() {
                                               2026, 12, 31, 23, 59, 59, 0, 0}))});
     LoadColumnWidths("MessageLog", widths);
     ui->mnuDebugMode->setChecked(ReadIntSetting("MainMenu", "Debug", 0) != 0);
-    m_session.Log().StartLogFile();
+    // Editing for a service, the service writes the log file; this window only shows it.
+    if (!m_session.Editing()) m_session.Log().StartLogFile();
     // Without a screen (offscreen) there is nothing to minimise to.
     if (!m_tray && QGuiApplication::platformName() != QLatin1String("offscreen")) {
         LogMessage(kLogWarning, "%s",
@@ -127,6 +130,45 @@ void TfrmMain::FormCreate() {
     }
     m_session.ApplyExtensions();
     m_tmrStart.start();
+    if (m_session.Editing()) {
+        setWindowTitle(windowTitle() + QString::fromUtf8(u8" - サービスの設定"));
+        LogMessage(kLogInformation, "%s",
+                   sjis(u8"サービスが監視しているため、このウィンドウは設定の編集だけを行います。"
+                        u8"登録した設定は、サービスが読み込み直します。")
+                       .c_str());
+        m_configStamp = ConfigurationStamp();
+        connect(&m_tmrService, &QTimer::timeout, this, &TfrmMain::tmrServiceTimer);
+        m_tmrService.start(1000);
+        tmrServiceTimer();
+    }
+}
+
+void TfrmMain::tmrServiceTimer() {
+    for (const service_link::LogLine& line : m_serviceLog.ReadNew()) {
+        m_logView->AddLogLine(line.level, line.time, line.text);
+    }
+    service_link::State state;
+    const bool running = service_link::FindService(state);
+    if (m_tray) {
+        m_tray->SetToolTip(running ? QString::fromUtf8(u8"Quorvik - サービス: ") +
+                                         QString::fromStdString(state.status)
+                                   : QString::fromUtf8(u8"Quorvik - サービスは停止しています"));
+    }
+    if (m_serviceRunning && !running) {
+        const std::string text = sjis(
+            u8"サービスが終了しました。監視するには、サービスを起動するか、"
+            u8"このウィンドウを閉じて起動し直してください。");
+        LogMessage(kLogWarning, "%s", text.c_str());
+        if (m_tray) m_tray->ShowMessage(QStringLiteral("Quorvik"), ToQString(text));
+    }
+    m_serviceRunning = running;
+    // What another program wrote (quorvik-config) replaces what the window holds, never under
+    // an open dialog.
+    const std::string stamp = ConfigurationStamp();
+    if (stamp != m_configStamp && !QApplication::activeModalWidget()) {
+        m_configStamp = stamp;
+        m_session.Reload();
+    }
 }
 
 void TfrmMain::FormClose() {
@@ -255,6 +297,7 @@ void TfrmMain::mnuSetupEventClick() {
     m_setupWatch->ShowWatchList(m_session.Watches(), m_session.Addresses());
     if (m_setupWatch->exec() != QDialog::Accepted) return;
     m_session.WatchListAccepted(AskRetryWatchList);
+    if (m_session.Editing()) m_configStamp = ConfigurationStamp();
 }
 
 void TfrmMain::mnuSetupMailClick() {
@@ -267,6 +310,7 @@ void TfrmMain::mnuSetupMailClick() {
     m_setupMail->ShowAddressList(m_session.Addresses());
     if (m_setupMail->exec() != QDialog::Accepted) return;
     m_session.AddressListAccepted(AskRetryAddressList);
+    if (m_session.Editing()) m_configStamp = ConfigurationStamp();
 }
 
 void TfrmMain::mnuSetupEtcClick() {
@@ -276,4 +320,5 @@ void TfrmMain::mnuSetupEtcClick() {
     m_setupEtc->ReadSettings(m_session.CurrentSettings());
     m_session.Extensions() = m_setupEtc->Extension();
     m_session.SettingsAccepted();
+    if (m_session.Editing()) m_configStamp = ConfigurationStamp();
 }

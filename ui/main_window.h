@@ -4,6 +4,7 @@
 #include <QTimer>
 #include <memory>
 
+#include "session/service_link.h"
 #include "session/watch_session.h"
 #include "ui/log_view.h"
 #include "ui/qt_shell.h"
@@ -67,6 +68,9 @@ private:
     void FormClose();
     void tmrStartTimer();
     void tmrWatchTimer();
+    // Editing for a service: its new log lines, its state in the tray, and the files another
+    // program changed read again while no dialog is open.
+    void tmrServiceTimer();
     void LoadWindowPosition();
     void SaveWindowPosition();
 
@@ -76,6 +80,10 @@ private:
     QtShell m_shell;
     QTimer m_tmrStart;
     QTimer m_tmrWatch;
+    QTimer m_tmrService;
+    service_link::LogFollower m_serviceLog;
+    bool m_serviceRunning = true;
+    std::string m_configStamp;
     TfrmSetupEtc* m_setupEtc = nullptr;
     TfrmSetupMail* m_setupMail = nullptr;
     TfrmSetupWatch* m_setupWatch = nullptr;

@@ -22,3 +22,11 @@ bool TrayIcon::Available() { return QSystemTrayIcon::isSystemTrayAvailable(); }
 void TrayIcon::Show() { m_icon->show(); }
 
 void TrayIcon::Hide() { m_icon->hide(); }
+
+void TrayIcon::SetToolTip(const QString& text) {
+    if (m_icon->toolTip() != text) m_icon->setToolTip(text);
+}
+
+void TrayIcon::ShowMessage(const QString& title, const QString& text) {
+    m_icon->showMessage(title, text, QSystemTrayIcon::Warning);
+}

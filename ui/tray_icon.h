@@ -18,6 +18,9 @@ public:
     static bool Available();
     void Show();
     void Hide();
+    // What the icon says when the pointer rests on it, and a balloon for what changed.
+    void SetToolTip(const QString& text);
+    void ShowMessage(const QString& title, const QString& text);
 
 signals:
     void openRequested();

@@ -12,11 +12,7 @@ namespace platform {
 
 SingleInstance::~SingleInstance() { Release(); }
 
-namespace {
-
-// A folder of this user's alone: the session's runtime folder, else ~/.cache/quorvik made 0700.
-// Empty when neither is to be had safely.
-std::string PrivateFolder() {
+std::string PrivateRuntimeFolder() {
     auto owned = [](const std::string& folder) {
         struct stat st;
         return lstat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == getuid() &&
@@ -39,13 +35,11 @@ std::string PrivateFolder() {
     return owned(folder) ? folder : std::string();
 }
 
-}  // namespace
-
 bool SingleInstance::Acquire(const std::string& name) {
     Release();
     // A lock file of this user's in a folder only this user may write: no other account can
     // hold it, plant it or put a link in its place.
-    const std::string folder = PrivateFolder();
+    const std::string folder = PrivateRuntimeFolder();
     if (folder.empty()) return false;
     const std::string path =
         folder + "/" + name + "-" + std::to_string(static_cast<unsigned>(getuid())) + ".lock";

@@ -46,7 +46,7 @@ grep -qx "Exec=/usr/bin/quorvik" "$usr/share/applications/org.quorvik.Quorvik.de
   fail "the menu entry does not start /usr/bin/quorvik"
 
 echo "== tools"
-for tool in eventcreate eventquery mc watchtest sc mailtest netsend; do
+for tool in eventcreate eventquery mc watchtest sc mailtest netsend config; do
   out=$(LC_ALL=C.UTF-8 "$usr/bin/quorvik-$tool" --help) || fail "quorvik-$tool --help failed"
   grep -q "^usage: quorvik-$tool " <<<"$out" || fail "quorvik-$tool --help: $out"
 done
@@ -119,6 +119,12 @@ for _ in $(seq 1 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
 ! kill -0 "$pid" 2>/dev/null || fail "the program did not end on SIGTERM"
 wait "$pid" || fail "the program ended with an error"
 pid=""
+# The same user's files as text, and back through the checks.
+config=(env -i PATH="$PATH" HOME="$home" LANG=C.UTF-8 "$usr/bin/quorvik-config")
+"${config[@]}" add-address --mail ops@example.jp || fail "quorvik-config add-address failed"
+"${config[@]}" export > "$scratch/config.json" || fail "quorvik-config export failed"
+grep -q '"mail": "ops@example.jp"' "$scratch/config.json" || fail "export: $(cat "$scratch/config.json")"
+"${config[@]}" import --check "$scratch/config.json" 2>/dev/null || fail "its own export is refused"
 
 echo "== removed"
 dpkg --root="$root" --force-script-chrootless -r quorvik > /dev/null 2>&1 || fail "dpkg -r failed"
