@@ -116,6 +116,7 @@ Value WatchValue(const WatchEntry& w) {
     v.Add("type", TypeValue(w.Type));
     v.Add("event_id", w.EventID == 0 ? Value::Null() : Value::Number(w.EventID));
     v.Add("category", AnyTextValue(w.Category));
+    v.Add("computers", TextValue(w.Computers));
     v.Add("condition", TextValue(w.Condition));
     v.Add("note", TextValue(w.Note));
     Value& actions = v.Add("actions", Value::Array());
@@ -415,8 +416,8 @@ void ReadAction(const Value& object, ActionEntry& action, std::vector<ConfigNote
 
 void ReadWatch(const Value& object, WatchEntry& w, Lines& lines, std::vector<ConfigNote>& faults) {
     Members m(object, "a watch entry",
-              {"number", "subject", "log", "source", "type", "event_id", "category", "condition",
-               "note", "actions", "recipients", "rule"},
+              {"number", "subject", "log", "source", "type", "event_id", "category", "computers",
+               "condition", "note", "actions", "recipients", "rule"},
               faults);
     lines.entry = object.line;
     NoteLines(m, lines.keys);
@@ -435,6 +436,7 @@ void ReadWatch(const Value& object, WatchEntry& w, Lines& lines, std::vector<Con
     m.EventType("type", w.Type);
     m.EventId("event_id", w.EventID);
     m.Text("category", w.Category, true);
+    m.Text("computers", w.Computers);
     m.Text("condition", w.Condition);
     m.Text("note", w.Note);
     if (const Value* actions = m.Get("actions")) {
@@ -525,6 +527,7 @@ void CheckWatch(const WatchEntry& w, const Lines& lines, const Configuration& co
     f.category = Trimmed(w.Category);
     f.condition = Trimmed(w.Condition);
     f.note = Trimmed(w.Note);
+    f.computers = w.Computers;
     f.typeIndex = TypeIndex(w.Type);
     f.anyRecipient = !w.AddrList.empty();
     if (auto problem = CheckWatchFields(f, config.watches, &w)) {

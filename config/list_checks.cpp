@@ -98,6 +98,11 @@ std::optional<WatchProblem> CheckWatchFields(const WatchFields& f, const WatchLi
     if (f.category.empty()) {
         return WatchProblem{F::Category, sjis(u8"分類が選択、または入力されていません。")};
     }
+    if (!ComputerConditionValid(f.computers)) {
+        return WatchProblem{F::Computers,
+                            sjis(u8"コンピューター名が空の項目があります。コンピューター名は、"
+                                 u8"カンマで区切って入力してください。")};
+    }
     return std::nullopt;
 }
 

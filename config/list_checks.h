@@ -22,6 +22,7 @@ std::int16_t TypeCodeOfIndex(int index);
 // The texts of the watch entry editor's fields, trimmed, as its checks see them.
 struct WatchFields {
     std::string eventNum, mailSubject, logName, sourceName, eventId, category, condition, note;
+    std::string computers;
     int typeIndex = 0;
     bool anyRecipient = false;
 };
@@ -35,7 +36,8 @@ enum class WatchField {
     EventID,
     Category,
     Condition,
-    Recipients
+    Recipients,
+    Computers
 };
 
 struct WatchProblem {

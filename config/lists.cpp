@@ -1,9 +1,11 @@
 #include "config/lists.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "config/datafile.h"
 #include "config/settings.h"
+#include "platform/bytes.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
 
@@ -279,4 +281,59 @@ std::string AttachParamCount(const std::string& param) { return param.substr(0, 
 
 std::string AttachParamFileSpec(const std::string& param) {
     return param.size() > 5 ? param.substr(5) : std::string();
+}
+
+namespace {
+
+// '*' any run of characters, '?' any one; letters without regard to case.
+bool Wildcard(std::string_view pattern, std::string_view text) {
+    size_t p = 0, t = 0, star = std::string_view::npos, mark = 0;
+    while (t < text.size()) {
+        if (p < pattern.size() && (pattern[p] == '?' || pattern[p] == text[t])) {
+            ++p;
+            ++t;
+        } else if (p < pattern.size() && pattern[p] == '*') {
+            star = p++;
+            mark = t;
+        } else if (star != std::string_view::npos) {
+            p = star + 1;
+            t = ++mark;
+        } else {
+            return false;
+        }
+    }
+    while (p < pattern.size() && pattern[p] == '*') ++p;
+    return p == pattern.size();
+}
+
+template <typename Each>
+void ForEachName(std::string_view condition, Each each) {
+    for (size_t at = 0; at <= condition.size();) {
+        const size_t end = std::min(condition.find(',', at), condition.size());
+        each(platform::TrimBlanks(condition.substr(at, end - at)));
+        at = end + 1;
+    }
+}
+
+}  // namespace
+
+bool ComputerMatches(std::string_view condition, std::string_view computer) {
+    if (platform::TrimBlanks(condition).empty()) return true;
+    const std::string name = platform::FoldCase(computer);
+    const std::string first = name.substr(0, name.find('.'));
+    bool matched = false;
+    ForEachName(condition, [&](std::string_view pattern) {
+        if (matched || pattern.empty()) return;
+        const std::string folded = platform::FoldCase(pattern);
+        matched = Wildcard(folded, name) ||
+                  (folded.find('.') == std::string::npos && Wildcard(folded, first));
+    });
+    return matched;
+}
+
+bool ComputerConditionValid(std::string_view condition) {
+    if (platform::TrimBlanks(condition).empty()) return true;
+    bool valid = true;
+    ForEachName(condition, [&](std::string_view pattern) { valid = valid && !pattern.empty(); });
+    return valid;
 }

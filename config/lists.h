@@ -86,6 +86,9 @@ struct WatchEntry {
     std::vector<ActionEntry> ToDoList;
     std::vector<std::string> AddrList;  // mail addresses and computer names
     WatchRule Rule;                     // not in WATCH.DAT
+    // The computers whose events count, not in WATCH.DAT either: names with the wildcards * and
+    // ?, separated by commas ("DC*, FS02"), compared without regard to case; empty: any.
+    std::string Computers;
 
     bool operator==(const WatchEntry&) const = default;
 };
@@ -125,6 +128,12 @@ std::string FormatWatchRules(const WatchList& list);
 void ApplyWatchRules(std::string_view text, WatchList& list, std::vector<std::string>* warnings);
 
 std::string KeywordsToCondition(const std::vector<std::string>& keywords);
+
+// Whether a computer condition takes the computer name: one of its names matches the name, or
+// (a name without a dot) the name's first label ("FS02" takes "fs02.example.local").
+bool ComputerMatches(std::string_view condition, std::string_view computer);
+// Whether each of its names has a character other than blanks and commas.
+bool ComputerConditionValid(std::string_view condition);
 
 // A recipient text that contains "@" is a mail address; any other is a computer name.
 // The position of the first "@" that is a character of its own (never the trail byte of a

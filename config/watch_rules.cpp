@@ -85,17 +85,18 @@ std::string FormatWatchRules(const WatchList& list) {
     std::string out = std::string(kHeader) + "\r\n";
     for (const auto& e : list) {
         const WatchRule& r = e->Rule;
-        if (r.Kind == WatchRule::kNone) continue;
+        if (r.Kind == WatchRule::kNone && e->Computers.empty()) continue;
         out += platform::StringPrintf(
             "[%d]\r\nFor=%s\r\nKind=%d\r\nEvery=%d\r\nFrom=%s\r\nBy=%s\r\nDays=%s\r\n"
             "ReportMatches=%d\r\nRenotify=%d\r\nGrace=%d\r\nLog=%s\r\nSource=%s\r\nType=%d\r\n"
-            "EventID=%d\r\nCondition=%s\r\nEnd=1\r\n",
+            "EventID=%d\r\nCondition=%s\r\nComputers=%s\r\nEnd=1\r\n",
             static_cast<int>(e->EventNum), EntryKey(*e).c_str(), static_cast<int>(r.Kind),
             static_cast<int>(r.Every), ClockText(r.From).c_str(), ClockText(r.By).c_str(),
             DaysText(r.Days).c_str(), r.ReportMatches ? 1 : 0, static_cast<int>(r.Renotify),
             static_cast<int>(r.Grace), platform::ToHex(r.LogName).c_str(),
             platform::ToHex(r.SourceName).c_str(), static_cast<int>(r.Type),
-            static_cast<int>(r.EventID), platform::ToHex(r.Condition).c_str());
+            static_cast<int>(r.EventID), platform::ToHex(r.Condition).c_str(),
+            platform::ToHex(e->Computers).c_str());
     }
     return out;
 }
@@ -110,7 +111,7 @@ void ApplyWatchRules(std::string_view text, WatchList& list, std::vector<std::st
     std::map<std::int64_t, WatchEntry*> byNumber;
     for (const auto& e : list) byNumber[e->EventNum] = e.get();
     WatchRule rule;
-    std::string key;
+    std::string key, computers;
     std::int64_t number = 0;
     bool inSection = false, valid = false;
     const bool known = platform::ReadStateLines(
@@ -118,6 +119,7 @@ void ApplyWatchRules(std::string_view text, WatchList& list, std::vector<std::st
         [&](std::optional<std::int64_t> n) {
             rule = WatchRule();
             key.clear();
+            computers.clear();
             inSection = true;
             valid = n.has_value();
             number = n.value_or(0);
@@ -146,6 +148,8 @@ void ApplyWatchRules(std::string_view text, WatchList& list, std::vector<std::st
                 valid = valid && ParseClock(value, rule.By);
             } else if (name == "Days") {
                 valid = valid && ParseDays(value, rule.Days);
+            } else if (name == "Computers") {
+                valid = valid && platform::FromHex(value, computers);
             } else if (name == "Log" || name == "Source" || name == "Condition") {
                 std::string bytes;
                 valid = valid && platform::FromHex(value, bytes);
@@ -167,6 +171,7 @@ void ApplyWatchRules(std::string_view text, WatchList& list, std::vector<std::st
                         number);
                 } else {
                     found->second->Rule = rule;
+                    found->second->Computers = computers;
                 }
             }
         });

@@ -131,6 +131,7 @@ const char* MatchTestName(MatchTest test) {
         case MatchTest::Type: return "type";
         case MatchTest::EventId: return "eventId";
         case MatchTest::Category: return "category";
+        case MatchTest::Computer: return "computer";
         case MatchTest::Condition: return "condition";
     }
     return "";
@@ -163,6 +164,9 @@ bool EntryMatches(const WatchEntry& e, const std::string& logName, const EventRe
     }
     if (e.Category != any && !platform::EqualsNoCase(e.Category, r.Category)) {
         return fail(MatchTest::Category);
+    }
+    if (!e.Computers.empty() && !ComputerMatches(e.Computers, r.ComputerName)) {
+        return fail(MatchTest::Computer);
     }
     // The expression runs last: it is by far the dearest test.
     if (!e.Condition.empty()) {

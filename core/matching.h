@@ -59,13 +59,13 @@ bool ReadEventField(std::string_view field, std::string_view value, std::string&
                     EventRecord& record);
 
 // The tests of a watch entry, in the order they run.
-enum class MatchTest { Log, Source, Type, EventId, Category, Condition };
+enum class MatchTest { Log, Source, Type, EventId, Category, Computer, Condition };
 
 // Runs the tests of one entry; false with the test that failed first.
 bool EntryMatches(const WatchEntry& entry, const std::string& logName, const EventRecord& record,
                   MatchTest* failed = nullptr);
 
-// "log", "source", "type", "eventId", "category", "condition".
+// "log", "source", "type", "eventId", "category", "computer", "condition".
 const char* MatchTestName(MatchTest test);
 
 // Compares a record with every entry of the watch list, appending a report record to the

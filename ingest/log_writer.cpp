@@ -31,12 +31,16 @@ bool ValidUtf8(std::string_view s) {
 }
 
 // A name the registry can hold as a key: printable ASCII without its separators, at most 48.
-std::string SourceName(const std::string& application) {
+std::string SourceName(const std::string& application, bool blanks) {
     std::string name;
     for (char c : application) {
-        if (c > 0x20 && c < 0x7F && c != '\\' && c != '[' && c != ']') name += c;
+        if ((c > 0x20 || (blanks && c == ' ' && !name.empty())) && c < 0x7F && c != '\\' &&
+            c != '[' && c != ']') {
+            name += c;
+        }
         if (name.size() == 48) break;
     }
+    while (!name.empty() && name.back() == ' ') name.pop_back();
     return name;
 }
 
@@ -96,8 +100,9 @@ std::string TextAsUtf8(std::string_view bytes) {
     return platform::SjisToUtf8(bytes);
 }
 
-std::string IngestLogWriter::Source(const std::string& application, std::string& prefix) {
-    const std::string name = SourceName(application);
+std::string IngestLogWriter::Source(const std::string& application, std::string& prefix,
+                                    bool blanks) {
+    const std::string name = SourceName(application, blanks);
     if (name.empty()) return m_fallback;
     const auto known = m_sources.find(name);
     if (known != m_sources.end() && known->second) return name;

@@ -30,7 +30,8 @@ public:
     // The source an application's events are written under: its own, registered in this log
     // (whatever other log also holds one of that name), or (for one name too many, or one the
     // registry cannot take) the fallback, with prefix set to the name to put before the text.
-    std::string Source(const std::string& application, std::string& prefix);
+    // Names with blanks (a Windows provider's, "Service Control Manager") keep them when asked.
+    std::string Source(const std::string& application, std::string& prefix, bool blanks = false);
 
     // Writes the event (its texts are UTF-8). A log a writer killed half-way left without its
     // end is mended first, with a warning. False with the last error set: 1502 when the log is

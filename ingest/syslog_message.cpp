@@ -39,7 +39,8 @@ std::int64_t DaysFromCivil(int y, int m, int d) {
     return static_cast<std::int64_t>(era) * 146097 + doe - 719468;
 }
 
-// "2026-12-07T09:05:03.123+09:00" (or Z) as seconds since 1970; false when it is not one.
+}  // namespace
+
 bool Rfc3339(std::string_view t, std::int64_t& seconds) {
     int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0;
     if (t.size() < 20 || t[4] != '-' || t[7] != '-' || (t[10] != 'T' && t[10] != 't') ||
@@ -71,6 +72,8 @@ bool Rfc3339(std::string_view t, std::int64_t& seconds) {
     seconds = DaysFromCivil(y, mo, d) * 86400 + h * 3600 + mi * 60 + s - offset * 60;
     return true;
 }
+
+namespace {
 
 // "Dec  7 23:32:02" (local time, no year); false when the text does not start with one.
 bool BsdTime(std::string_view t, int year, std::int64_t& seconds) {

@@ -23,6 +23,9 @@ struct SyslogMessage {
     std::string problem;
 };
 
+// "2026-12-07T09:05:03.123+09:00" (or Z) as seconds since 1970; false when it is not one.
+bool Rfc3339(std::string_view text, std::int64_t& seconds);
+
 // Reads one message; never fails: what it cannot read is kept as text and named in problem.
 // year is the year a BSD timestamp (which has none) is taken in.
 SyslogMessage ParseSyslogMessage(std::string_view bytes, int year);

@@ -6,8 +6,11 @@
 
 #include "config/settings.h"
 #include "core/program_log.h"
+#include "eventlog/catalog.h"
+#include "eventlog/event_record.h"
 #include "ingest/log_writer.h"
 #include "ingest/syslog_message.h"
+#include "ingest/windows_event.h"
 #include "platform/bytes.h"
 #include "platform/clock.h"
 #include "platform/codepage.h"
@@ -19,6 +22,8 @@ namespace {
 // The source of messages whose application cannot have a source of its own, and of the lines
 // the receiver itself writes.
 constexpr char kFallbackSource[] = "Syslog";
+// The source of a forwarded event whose provider cannot have a source of its own.
+constexpr char kForwardedSource[] = "Forwarded";
 constexpr std::int64_t kWarnEverySeconds = 60;
 
 std::int64_t SteadySeconds() {
@@ -97,6 +102,8 @@ void SyslogReceiver::Stop() {
     m_changed.notify_all();
     m_writing.join();
     m_receiver.Close();
+    m_channels.clear();
+    m_forwarded.clear();
     m_writer.reset();
     LogMessage(kLogInformation, "%s", sjis(u8"Syslogの受信を終了しました。").c_str());
 }
@@ -201,23 +208,82 @@ void SyslogReceiver::Receive() {
     }
 }
 
-void SyslogReceiver::WriteOne(IngestLogWriter& writer, const Pending& pending) {
+IngestLogWriter* SyslogReceiver::ForwardedLog(const std::string& channel) {
+    if (const auto seen = m_channels.find(channel); seen != m_channels.end()) return seen->second;
+    // The machine's own spelling of a log it has; another channel becomes a log of its own.
+    std::string name = platform::Utf8ToSjis(LogNameOfChannel(channel));
+    std::vector<std::string> logs;
+    ListLogs(logs);
+    for (const std::string& log : logs) {
+        if (platform::EqualsNoCase(log, name)) name = log;
+    }
+    const std::string key = platform::FoldCase(name);
+    const auto it = m_forwarded.find(key);
+    if (it != m_forwarded.end()) return m_channels[channel] = it->second.get();
+    if (m_forwarded.size() >= kMaxForwardedLogs) {
+        if (!m_forwardLimitTold) {
+            m_forwardLimitTold = true;
+            LogMessage(kLogWarning,
+                       sjis(u8"転送されたWindowsのイベントのログが%zu個を超えたため、%sのイベント"
+                            u8"はSyslogのログに記録します。")
+                           .c_str(),
+                       kMaxForwardedLogs, name.c_str());
+        }
+        return nullptr;
+    }
+    auto writer = std::make_unique<IngestLogWriter>(name, kForwardedSource, m_options.logBytes);
+    if (!writer->Open()) {
+        LogMessage(kLogError,
+                   sjis(u8"転送されたWindowsのイベントを%sログに書き込めません。%s").c_str(),
+                   name.c_str(), platform::SystemErrorText(platform::GetLastError()).c_str());
+        return nullptr;
+    }
+    return m_channels[channel] = m_forwarded.emplace(key, std::move(writer)).first->second.get();
+}
+
+void SyslogReceiver::WriteOne(IngestLogWriter& syslogWriter, const Pending& pending) {
     const int year = platform::GetLocalTime().year;
     SyslogMessage m = ParseSyslogMessage(pending.bytes, year);
     // A BSD time has no year: one of late December read in January is last year's.
     if (!m.rfc5424 && m.time > platform::NowUnixMilliseconds() / 1000 + 86400)
         m = ParseSyslogMessage(pending.bytes, year - 1);
     platform::EventToWrite event;
-    event.type = SyslogEventType(m.severity);
-    event.category = static_cast<std::uint16_t>(m.facility + 1);
-    event.eventId = SyslogEventId(m.msgId, m.appName);
-    event.computer = m.hostname.empty() ? pending.peer : TextAsUtf8(m.hostname);
-    if (m.time >= 0 && m.time <= 0xFFFFFFFFll) event.timeGenerated = m.time;
-    std::string prefix;
-    const std::string source = writer.Source(m.appName, prefix);
-    std::string description = prefix + TextAsUtf8(m.text);
-    if (!m.structuredData.empty()) description += "\r\n" + TextAsUtf8(m.structuredData);
-    event.strings = {description};
+    std::string source;
+    IngestLogWriter* target = nullptr;
+    ForwardedEvent forwarded;
+    // A Windows machine's event goes to the log it names, as the event it was there.
+    if (ParseForwardedEvent(m, pending.bytes, forwarded) &&
+        (target = ForwardedLog(forwarded.log)) != nullptr) {
+        std::string prefix;
+        source = target->Source(forwarded.source, prefix, true);
+        event.type = forwarded.type;
+        event.eventId = forwarded.eventId;
+        event.computer = !forwarded.computer.empty() ? forwarded.computer
+                         : m.hostname.empty()        ? pending.peer
+                                                     : TextAsUtf8(m.hostname);
+        if (forwarded.time >= 0 && forwarded.time <= 0xFFFFFFFFll) {
+            event.timeGenerated = forwarded.time;
+        }
+        event.strings = forwarded.strings;
+        CarriedTexts carried;
+        carried.category = platform::Utf8ToSjis(forwarded.category);
+        carried.user = platform::Utf8ToSjis(forwarded.user);
+        carried.description = platform::Utf8ToSjis(prefix + forwarded.description);
+        event.data = CarriedTextsData(carried);
+    } else {
+        target = &syslogWriter;
+        event.type = SyslogEventType(m.severity);
+        event.category = static_cast<std::uint16_t>(m.facility + 1);
+        event.eventId = SyslogEventId(m.msgId, m.appName);
+        event.computer = m.hostname.empty() ? pending.peer : TextAsUtf8(m.hostname);
+        if (m.time >= 0 && m.time <= 0xFFFFFFFFll) event.timeGenerated = m.time;
+        std::string prefix;
+        source = syslogWriter.Source(m.appName, prefix);
+        std::string description = prefix + TextAsUtf8(m.text);
+        if (!m.structuredData.empty()) description += "\r\n" + TextAsUtf8(m.structuredData);
+        event.strings = {description};
+    }
+    IngestLogWriter& writer = *target;
     bool written = writer.Write(source, event);
     // A log full of records the watch has not read: the message waits for them to be read
     // (the queue behind it fills, and what it cannot hold is dropped and counted).

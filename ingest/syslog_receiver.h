@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -72,11 +73,19 @@ private:
     void Take(const std::string& peer, std::string bytes, bool stream);
     bool Allowed(const std::string& peer);
     void WriteOne(IngestLogWriter& writer, const Pending& pending);
+    // The writer of the log a forwarded Windows event names (made and registered on first
+    // sight); nullptr when no more logs may be made.
+    IngestLogWriter* ForwardedLog(const std::string& channel);
+    static constexpr size_t kMaxForwardedLogs = 64;
 
     SyslogOptions m_options;
     SyslogOptions m_asked;  // as the settings gave them, before the defaults were filled in
     platform::NetworkReceiver m_receiver;
     std::unique_ptr<IngestLogWriter> m_writer;
+    // The logs forwarded Windows events go to, by name; used by the writing thread alone.
+    std::map<std::string, std::unique_ptr<IngestLogWriter>> m_forwarded;
+    std::map<std::string, IngestLogWriter*> m_channels;  // as senders spell them
+    bool m_forwardLimitTold = false;
     std::thread m_receiving, m_writing;
     std::atomic<bool> m_stop{false};
 

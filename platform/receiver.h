@@ -57,7 +57,7 @@ public:
     // Ends a connection (a peer that is not allowed).
     void Drop(int connection);
 
-    static constexpr int kMaxConnections = 64;
+    static constexpr int kMaxConnections = 1024;
     static constexpr int kMaxPerPeer = 16;
     static constexpr unsigned kSilentMs = 20000;
     static constexpr unsigned kIdleMs = 15 * 60 * 1000;

@@ -98,9 +98,8 @@ void Publisher::WriteState() {
         if (c == '\n' || c == '\r') c = ' ';
     }
     platform::WritePrivateFileAtomically(platform::NativeToPath(path),
-                                         "pid=" + std::to_string(m_state.pid) +
-                                             "\nconfig=" + m_state.config +
-                                             "\nstatus=" + status + "\n");
+                                         "pid=" + std::to_string(m_state.pid) + "\nconfig=" +
+                                             m_state.config + "\nstatus=" + status + "\n");
 }
 
 void Publisher::AddLogLine(int level, const platform::SystemTime& t, const std::string& text) {
@@ -111,8 +110,7 @@ void Publisher::AddLogLine(int level, const platform::SystemTime& t, const std::
     if (stat(path.c_str(), &st) == 0 && st.st_size > kLogLimit) {
         rename(path.c_str(), (path + ".old").c_str());
     }
-    const int fd =
-        open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    const int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0) return;
     char head[64];
     std::snprintf(head, sizeof head, "%d\t%04d-%02d-%02d %02d:%02d:%02d.%03d\t", level, t.year,

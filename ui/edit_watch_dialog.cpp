@@ -3,10 +3,12 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QRadioButton>
 #include <QTextCursor>
+#include <QVBoxLayout>
 #include <algorithm>
 #include <array>
 
@@ -68,6 +70,24 @@ TfrmEditWatch::TfrmEditWatch(QWidget* parent)
         clock->setPlaceholderText(QStringLiteral("hh:mm"));
     }
     MakeDigitKeyFilter(ui->cbxRecoveryEventID);
+    {
+        m_tshComputer = new QWidget;
+        m_edtComputers = new QLineEdit;
+        m_edtComputers->setObjectName(QStringLiteral("edtComputers"));
+        auto* label = new QLabel(QString::fromUtf8(u8"発生元のコンピューター(&Q):"));
+        label->setBuddy(m_edtComputers);
+        auto* note = new QLabel(QString::fromUtf8(
+            u8"空欄のときは、どのコンピューターのイベントも対象です。名前には * と ? が使えます。"
+            u8"複数の名前はカンマで区切ります(例: DC*, FS02)。大文字と小文字は区別しません。"
+            u8"ドットのない名前は、FS02.example.local のような名前の最初の部分とも比べます。"));
+        note->setWordWrap(true);
+        auto* layout = new QVBoxLayout(m_tshComputer);
+        layout->addWidget(label);
+        layout->addWidget(m_edtComputers);
+        layout->addWidget(note);
+        layout->addStretch(1);
+        ui->pgcWatch->addTab(m_tshComputer, QString::fromUtf8(u8"コンピューター"));
+    }
     for (int i = 0; i < 6; ++i) {
         ui->cbxType->addItem(ToQString(EventTypeName(TypeCodeOfIndex(i))));
         ui->cbxRecoveryType->addItem(ToQString(EventTypeName(TypeCodeOfIndex(i))));
@@ -204,6 +224,7 @@ void TfrmEditWatch::ShowEntry(const WatchList& watches, const WatchEntry* entry)
         ui->edtCondition->clear();
     }
     ShowRule(entry ? entry->Rule : WatchRule());
+    SetEditText(m_edtComputers, entry ? entry->Computers : std::string());
     for (int i = 0; i < ui->lvwAddrList->topLevelItemCount(); ++i) {
         QTreeWidgetItem* item = ui->lvwAddrList->topLevelItem(i);
         const std::string mail = item->data(0, kMailRole).toByteArray().toStdString();
@@ -234,6 +255,7 @@ void TfrmEditWatch::ReadEntry(WatchEntry& entry) const {
     entry.ToDoList = Actions();
     entry.AddrList = RecipientTexts();
     entry.Rule = RuleOfControls();
+    entry.Computers = EditText(m_edtComputers);
 }
 
 void TfrmEditWatch::LockEntry() { ui->btnEntry->setEnabled(false); }
@@ -319,6 +341,7 @@ WatchFields TfrmEditWatch::TrimmedFields() {
     f.condition = TrimMemo(ui->edtCondition);
     f.note = TrimMemo(ui->edtNote);
     f.typeIndex = ui->cbxType->currentIndex();
+    f.computers = TrimEdit(m_edtComputers);
     f.anyRecipient = !RecipientTexts().empty();
     return f;
 }
@@ -334,6 +357,7 @@ void TfrmEditWatch::FocusField(WatchField field) {
         case WatchField::Category: target = ui->cbxCategory; break;
         case WatchField::Condition: target = ui->edtCondition; break;
         case WatchField::Recipients: target = ui->lvwAddrList; break;
+        case WatchField::Computers: target = m_edtComputers; break;
     }
     ui->pgcWatch->setCurrentWidget(field == WatchField::Recipients ? ui->tshAddr : ui->tshEvent);
     target->setFocus();

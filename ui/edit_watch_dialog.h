@@ -9,6 +9,7 @@
 #include "config/list_checks.h"
 
 class QComboBox;
+class QLineEdit;
 class QPlainTextEdit;
 class QTreeWidgetItem;
 class TfrmDryRun;
@@ -93,6 +94,9 @@ private:
     std::unique_ptr<Ui::TfrmEditWatch> ui;
     TfrmEditToDo* m_actionEditor;
     TfrmDryRun* m_dryRun;
+    // The computer condition's tab, made here: the fields of the others stay as designed.
+    QWidget* m_tshComputer;
+    QLineEdit* m_edtComputers;
     const WatchList* m_watches = nullptr;
     const WatchEntry* m_entry = nullptr;
     bool m_modified = false;

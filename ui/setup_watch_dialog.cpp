@@ -26,6 +26,9 @@ TfrmSetupWatch::TfrmSetupWatch(QWidget* parent)
     ui->setupUi(this);
     setModal(true);
     resize(820, 380);
+    // The computer condition, kept beside the list's own columns.
+    ui->lvwWatchList->setColumnCount(8);
+    ui->lvwWatchList->headerItem()->setText(7, QString::fromUtf8(u8"コンピューター"));
     connect(ui->btnNew, &QPushButton::clicked, this, &TfrmSetupWatch::btnNewClick);
     connect(ui->btnUpdate, &QPushButton::clicked, this, &TfrmSetupWatch::btnUpdateClick);
     connect(ui->btnDelete, &QPushButton::clicked, this, &TfrmSetupWatch::btnDeleteClick);
@@ -46,6 +49,7 @@ void TfrmSetupWatch::SetRow(QTreeWidgetItem* item, const WatchEntry& e) {
     item->setText(4, ToQString(EventIDText(static_cast<std::uint32_t>(e.EventID))));
     item->setText(5, ToQString(EventTypeName(static_cast<std::uint16_t>(e.Type))));
     item->setText(6, ToQString(e.Category));
+    item->setText(7, ToQString(e.Computers.empty() ? AnyValueText() : e.Computers));
 }
 
 void TfrmSetupWatch::SortByNumber() {

@@ -6,8 +6,10 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <algorithm>
 
 #include <cerrno>
 #include <chrono>
@@ -174,10 +176,19 @@ bool NetworkReceiver::OpenOn(const std::string& address, std::uint16_t port) {
             reinterpret_cast<sockaddr_in*>(&where)->sin_port = htons(chosen);
         }
     }
-    if (bind(m->udp, reinterpret_cast<sockaddr*>(&where), length) != 0 || listen(m->tcp, 16) != 0) {
+    // Room for a network's agents connecting at once after a restart.
+    if (bind(m->udp, reinterpret_cast<sockaddr*>(&where), length) != 0 ||
+        listen(m->tcp, 128) != 0) {
         const int err = errno;
         Close();
         return FailWith(err);
+    }
+    // Every connection is a descriptor: the soft limit (often 1024) is raised toward the hard
+    // one, so that the connections the receiver keeps fit beside the program's files.
+    rlimit files{};
+    if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < kMaxConnections + 1024u) {
+        files.rlim_cur = std::min<rlim_t>(files.rlim_max, kMaxConnections + 1024u);
+        setrlimit(RLIMIT_NOFILE, &files);
     }
     return true;
 }

@@ -11,6 +11,7 @@
 #include <mutex>
 
 #include "config/settings.h"
+#include "core/matching.h"
 #include "core/monitor.h"
 #include "core/program_log.h"
 #include "eventlog/catalog.h"
@@ -298,7 +299,7 @@ TEST(NetworkReceiverTest, ACrowdOfConnectionsDoesNotPushAnAllowedSenderOut) {
     pump();
     // 64 silent connections from a sender not allowed, then 70 from one allowed sender.
     std::vector<int> crowd;
-    // (Accepted in small groups: the listen backlog holds 16.)
+    // (Accepted in small groups, as the receiver takes them between waits.)
     for (int i = 0; i < 64; ++i) {
         crowd.push_back(ConnectFrom("127.0.0.3", receiver.Port()));
         if (i % 8 == 7) pump();
@@ -337,4 +338,88 @@ TEST(IngestLogWriterTest, TheSourceLimitCountsWhatEarlierRunsRegistered) {
     std::vector<std::string> sources;
     ListSources("Syslog", sources);
     EXPECT_EQ(sources.size(), IngestLogWriter::kMaxNewSources + 2);  // with Syslog, Quorvik Syslog
+}
+
+TEST_F(SyslogTest, ForwardedWindowsEventsGoToTheLogTheyNameAsTheEventsTheyWere) {
+    Start();
+    const std::uint16_t port = receiver.Options().port;
+    // Snare behind a BSD header over UDP, and bare over TCP; NXLog's JSON behind an RFC 5424
+    // header; a relay's escaped tabs; and a plain message, which stays a syslog record.
+    Send(port,
+         "<13>Dec  8 10:11:12 dc01 MSWinEventLog\t1\tSecurity\t42\tMon Dec 08 10:11:12 2025\t4625\t"
+         "Microsoft-Windows-Security-Auditing\tCORP\\bob\tUser\tFailure Audit\tDC01.corp.local\t"
+         "Logon\t\tAn account failed to log on.  Account Name: bob\t1234",
+         false);
+    Send(port,
+         "MSWinEventLog\t0\tSystem\t7\tMon Dec 08 10:12:00 2025\t7036\tService Control Manager\t"
+         "N/A\tN/A\tInformation\tFS02\tNone\t\tThe Print Spooler service entered the stopped "
+         "state.\t99\n",
+         true);
+    Send(port,
+         "<14>1 2025-12-08T10:13:00+09:00 web01 nxlog - - - {\"EventTime\":\"2025-12-08 "
+         "10:13:00\",\"Hostname\":\"WEB01\",\"EventType\":\"WARNING\",\"EventID\":1,\"SourceName\":"
+         "\"Microsoft-Windows-Sysmon\",\"Channel\":\"Microsoft-Windows-Sysmon/Operational\","
+         "\"Category\":\"Process Create\",\"Message\":\"Process Create: notepad.exe\","
+         "\"Image\":\"C:\\\\Windows\\\\notepad.exe\",\"ProcessId\":\"4242\"}\n",
+         true);
+    Send(port,
+         "<13>Dec  8 10:14:00 relay MSWinEventLog#0111#011Application#0113#011Mon Dec 08 "
+         "10:14:00 2025#0111000#011Application Error#011N/A#011N/A#011Error#011APP1#011None"
+         "#011#011Faulting application app.exe#0115",
+         false);
+    Send(port, "<13>Dec  8 10:15:00 host1 cron: not a Windows event", false);
+    ASSERT_TRUE(receiver.WaitForWritten(5, 10000));
+
+    const std::vector<EventRecord> security = ReadLogRecords("Security");
+    ASSERT_EQ(security.size(), 1u);
+    const EventRecord& logon = security[0];
+    EXPECT_EQ(logon.SourceName, "Microsoft-Windows-Security-Auditing");
+    EXPECT_EQ(logon.EventID, 4625u);
+    EXPECT_EQ(logon.EventType, 16);
+    EXPECT_EQ(logon.Category, "Logon");
+    EXPECT_EQ(logon.ComputerName, "DC01.corp.local");
+    EXPECT_EQ(logon.User, "CORP\\bob");
+    EXPECT_EQ(logon.Description, "An account failed to log on.  Account Name: bob");
+    EXPECT_EQ(logon.TimeGenerated.hour, 10);
+    EXPECT_EQ(logon.TimeGenerated.minute, 11);
+
+    const std::vector<EventRecord> system = ReadLogRecords("System");
+    ASSERT_EQ(system.size(), 1u);
+    EXPECT_EQ(system[0].SourceName, "Service Control Manager");
+    EXPECT_EQ(system[0].EventType, 4);
+    const std::vector<EventRecord> sysmon = ReadLogRecords("Microsoft-Windows-Sysmon-Operational");
+    ASSERT_EQ(sysmon.size(), 1u);
+    EXPECT_EQ(sysmon[0].EventType, 2);
+    EXPECT_EQ(sysmon[0].Category, "Process Create");
+    EXPECT_EQ(sysmon[0].ComputerName, "WEB01");
+    EXPECT_EQ(sysmon[0].Description, "Process Create: notepad.exe");
+    ASSERT_EQ(ReadLogRecords("Application").size(), 1u);
+    EXPECT_EQ(ReadLogRecords("Application")[0].SourceName, "Application Error");
+    const std::vector<EventRecord> syslog = Records();
+    ASSERT_EQ(syslog.size(), 1u);
+    EXPECT_EQ(syslog[0].SourceName, "cron");
+
+    // A watch entry written for the Windows event takes the forwarded one; its computer
+    // condition decides by the event's own computer.
+    WatchEntry spooler;
+    spooler.LogName = "System";
+    spooler.SourceName = "Service Control Manager";
+    spooler.EventID = 7036;
+    spooler.Category = AnyValueText();
+    spooler.Condition = "\"stopped\"";
+    EXPECT_TRUE(EntryMatches(spooler, "System", system[0]));
+    spooler.Computers = "DC*, fs02";
+    EXPECT_TRUE(EntryMatches(spooler, "System", system[0]));
+    spooler.Computers = "DC*";
+    MatchTest failed{};
+    EXPECT_FALSE(EntryMatches(spooler, "System", system[0], &failed));
+    EXPECT_EQ(failed, MatchTest::Computer);
+    WatchEntry failures = spooler;
+    failures.LogName = "Security";
+    failures.SourceName = "Microsoft-Windows-Security-Auditing";
+    failures.EventID = 4625;
+    failures.Type = 16;
+    failures.Condition = "\"bob\"";
+    failures.Computers = "dc01";  // the first label of DC01.corp.local
+    EXPECT_TRUE(EntryMatches(failures, "Security", logon));
 }
