@@ -36,8 +36,8 @@ bool Digits(std::string_view text, int& value) {
 
 // The sender's local time, which carries no zone: read as this machine's local time.
 std::int64_t LocalSeconds(int year, int month, int day, int hour, int minute, int second) {
-    if (month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 ||
-        second > 60 || year < 1970 || year > 9999) {
+    if (month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 60 ||
+        year < 1970 || year > 9999) {
         return -1;
     }
     platform::SystemTime t;
@@ -133,14 +133,40 @@ bool ParseSnare(std::string_view raw, ForwardedEvent& out) {
 
 // NXLog's own fields; every other member is a data value of the event.
 bool NxlogField(const std::string& key) {
-    static const char* const kOwn[] = {
-        "EventTime",     "EventReceivedTime", "Hostname",    "Keywords",      "EventType",
-        "SeverityValue", "Severity",          "EventID",     "SourceName",    "ProviderGuid",
-        "Version",       "Task",              "OpcodeValue", "RecordNumber",  "ActivityID",
-        "RelatedActivityID", "ProcessID",     "ThreadID",    "Channel",       "Domain",
-        "AccountName",   "UserID",            "AccountType", "Category",      "Opcode",
-        "Message",       "SourceModuleName",  "SourceModuleType", "MessageSourceAddress",
-        "EventData",     "UserData",          "Qualifiers",  "Level",         "ERRORMESSAGE"};
+    static const char* const kOwn[] = {"EventTime",
+                                       "EventReceivedTime",
+                                       "Hostname",
+                                       "Keywords",
+                                       "EventType",
+                                       "SeverityValue",
+                                       "Severity",
+                                       "EventID",
+                                       "SourceName",
+                                       "ProviderGuid",
+                                       "Version",
+                                       "Task",
+                                       "OpcodeValue",
+                                       "RecordNumber",
+                                       "ActivityID",
+                                       "RelatedActivityID",
+                                       "ProcessID",
+                                       "ThreadID",
+                                       "Channel",
+                                       "Domain",
+                                       "AccountName",
+                                       "UserID",
+                                       "AccountType",
+                                       "Category",
+                                       "Opcode",
+                                       "Message",
+                                       "SourceModuleName",
+                                       "SourceModuleType",
+                                       "MessageSourceAddress",
+                                       "EventData",
+                                       "UserData",
+                                       "Qualifiers",
+                                       "Level",
+                                       "ERRORMESSAGE"};
     return std::find(std::begin(kOwn), std::end(kOwn), key) != std::end(kOwn);
 }
 
@@ -168,17 +194,20 @@ bool ParseNxlog(std::string_view text, ForwardedEvent& out) {
     out.eventId = static_cast<std::uint32_t>(number);
     long long qualifiers = 0;
     if (const auto* q = root.Find("Qualifiers"); q && q->Integer(qualifiers) && qualifiers > 0 &&
-                                                   qualifiers <= 0xFFFF && out.eventId <= 0xFFFF) {
+                                                 qualifiers <= 0xFFFF && out.eventId <= 0xFFFF) {
         out.eventId |= static_cast<std::uint32_t>(qualifiers) << 16;
     }
     out.log = member("Channel");
     out.source = member("SourceName");
     out.type = TypeOf(member("EventType"));
-    if (Lower(member("EventType")) == "info" || Lower(member("EventType")) == "verbose") out.type = 4;
+    if (Lower(member("EventType")) == "info" || Lower(member("EventType")) == "verbose")
+        out.type = 4;
     out.category = member("Category");
     out.computer = member("Hostname");
     const std::string account = member("AccountName"), domain = member("Domain");
-    out.user = account.empty() ? member("UserID") : domain.empty() ? account : domain + "\\" + account;
+    out.user = account.empty()  ? member("UserID")
+               : domain.empty() ? account
+                                : domain + "\\" + account;
     out.time = NxlogTime(member("EventTime"));
     out.description = member("Message");
     for (size_t i = 0; i < root.keys.size(); ++i) {
