@@ -90,58 +90,32 @@ bool ReadEventRecord(const std::string& logName, platform::EventLogHandle handle
         std::string name, domain;
         if (platform::LookupAccountSid(computer, parts.sid, name, domain)) user = name;
     }
-    CarriedTexts carried;
-    const bool forwarded = ReadCarriedTexts(parts.data, carried);
+    // What the sender rendered: before this machine's rendering (an event forwarded by an agent),
+    // or only where this machine renders nothing (the rendering info of an .evtx record).
+    platform::CarriedTexts carried;
+    const bool hasCarried = platform::ReadCarriedTexts(parts.data, carried);
+    const bool first = hasCarried && !carried.fallback;
     if (user.empty()) user = carried.user;
     record.User = TrimControls(user);
     if (record.User.empty()) record.User = "N/A";
-    record.Category = TrimControls(forwarded && !carried.category.empty()
+    record.Category = TrimControls(first && !carried.category.empty()
                                        ? carried.category
                                        : CategoryText(logName, source, fixed.EventCategory));
+    if (record.Category.empty()) record.Category = TrimControls(carried.category);
     if (record.Category.empty()) record.Category = sjis(u8"なし");
     record.Description =
-        TrimControls(forwarded && !carried.description.empty()
+        TrimControls(first && !carried.description.empty()
                          ? carried.description
                          : EventDescription(logName, source, fixed.EventID, strings,
                                             static_cast<std::uint16_t>(strings.size())));
+    if (record.Description.empty()) record.Description = TrimControls(carried.description);
     std::vector<std::string> names;
-    if (record.Description.empty() && platform::GetEventDataNames(handle, number, names))
-        record.Description = DataDescription(names, strings);
+    if (record.Description.empty() && platform::GetEventDataNames(handle, number, names)) {
+        record.Description =
+            strings.empty() ? sjis(u8"メッセージファイルがなく、イベントにデータもありません。")
+                            : DataDescription(names, strings);
+    }
     if (record.Description.empty())
         record.Description = sjis(u8"Quorvik: なし、または取得に失敗しました。");
-    return true;
-}
-
-namespace {
-
-// A mark no event's own data starts with by chance.
-constexpr std::string_view kCarriedMark("QuorvikCarried\x01", 15);
-
-}  // namespace
-
-std::string CarriedTextsData(const CarriedTexts& texts) {
-    std::string data(kCarriedMark);
-    for (const std::string* text : {&texts.category, &texts.user, &texts.description}) {
-        data += std::to_string(text->size()) + ':' + *text;
-    }
-    return data;
-}
-
-bool ReadCarriedTexts(std::string_view data, CarriedTexts& texts) {
-    if (data.substr(0, kCarriedMark.size()) != kCarriedMark) return false;
-    data.remove_prefix(kCarriedMark.size());
-    for (std::string* text : {&texts.category, &texts.user, &texts.description}) {
-        const size_t colon = data.find(':');
-        if (colon == std::string_view::npos || colon == 0 || colon > 9) return false;
-        size_t length = 0;
-        for (char c : data.substr(0, colon)) {
-            if (c < '0' || c > '9') return false;
-            length = length * 10 + static_cast<size_t>(c - '0');
-        }
-        data.remove_prefix(colon + 1);
-        if (length > data.size()) return false;
-        text->assign(data.substr(0, length));
-        data.remove_prefix(length);
-    }
     return true;
 }

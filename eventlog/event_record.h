@@ -34,15 +34,6 @@ struct RecordIdentity {
     bool operator==(const RecordIdentity&) const = default;
 };
 
-// What an event forwarded from another Windows machine brings for a reader without the sender's
-// message files: the category, user and description the sender rendered (CP932), kept in the
-// record's binary data behind a mark of their own. They stand before what this machine renders.
-struct CarriedTexts {
-    std::string category, user, description;
-};
-std::string CarriedTextsData(const CarriedTexts& texts);
-bool ReadCarriedTexts(std::string_view data, CarriedTexts& texts);
-
 // Opens a log of the local computer by name; nullptr when the computer name or the log cannot
 // be had.
 platform::EventLogHandle OpenEventLogByName(const std::string& logName);

@@ -7,7 +7,6 @@
 #include "config/settings.h"
 #include "core/program_log.h"
 #include "eventlog/catalog.h"
-#include "eventlog/event_record.h"
 #include "ingest/log_writer.h"
 #include "ingest/syslog_message.h"
 #include "ingest/windows_event.h"
@@ -15,6 +14,7 @@
 #include "platform/clock.h"
 #include "platform/codepage.h"
 #include "platform/errors.h"
+#include "platform/machine/eventlog.h"
 #include "platform/machine/eventlog_writer.h"
 
 namespace {
@@ -265,11 +265,11 @@ void SyslogReceiver::WriteOne(IngestLogWriter& syslogWriter, const Pending& pend
             event.timeGenerated = forwarded.time;
         }
         event.strings = forwarded.strings;
-        CarriedTexts carried;
+        platform::CarriedTexts carried;
         carried.category = platform::Utf8ToSjis(forwarded.category);
         carried.user = platform::Utf8ToSjis(forwarded.user);
         carried.description = platform::Utf8ToSjis(prefix + forwarded.description);
-        event.data = CarriedTextsData(carried);
+        event.data = platform::CarriedTextsData(carried);
     } else {
         target = &syslogWriter;
         event.type = SyslogEventType(m.severity);

@@ -63,6 +63,17 @@ struct EventLogRecordParts {
     std::vector<std::string_view> strings;
 };
 
+// What an event brings for a reader without its sender's message files: the category, user and
+// description the sender rendered (CP932), kept in the record's binary data behind a mark of
+// their own. An agent's forwarded event has them first; an .evtx record's rendering info only
+// as a fallback, for what this machine's message files do not render.
+struct CarriedTexts {
+    std::string category, user, description;
+    bool fallback = false;
+};
+std::string CarriedTextsData(const CarriedTexts& texts);
+bool ReadCarriedTexts(std::string_view data, CarriedTexts& texts);
+
 // Takes apart the record at the start of a buffer. Every offset is checked against the
 // record's length: a part that would lie outside it is empty, a text without its terminator
 // ends at the record's end. False when not even the fixed part and the length fit.

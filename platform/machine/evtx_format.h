@@ -54,6 +54,9 @@ struct Event {
     std::vector<NamedValue> data;  // EventData's or UserData's values, in order
     std::string binary;            // EventData's Binary
     bool userData = false;         // the values came from UserData
+    // What a forwarded record's RenderingInfo says the sender rendered (empty without one).
+    std::u16string renderedMessage;
+    std::u16string renderedTask;
 };
 
 // What one chunk held: its records in the order they are stored, and what was wrong with it.

@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <set>
 #include <vector>
 
+#include "eventlog/event_record.h"
 #include "platform/bytes.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
@@ -66,7 +68,157 @@ std::vector<DWORD> ReadForwards(EventLogHandle log) {
     }
 }
 
+// A record's binary XML written by hand: elements with their names inline, attributes and text.
+class XmlWriter {
+public:
+    explicit XmlWriter(size_t at) : m_at(at), m_out("\x0f\x01\x01\x00", 4) {}
+    XmlWriter& Open(std::u16string_view name,
+                    std::initializer_list<std::pair<std::u16string_view, std::u16string_view>>
+                        attributes = {}) {
+        m_out += attributes.size() == 0 ? '\x01' : '\x41';
+        Le32(0);  // the element's size: the reader does not need it
+        Name(name);
+        if (attributes.size() != 0) {
+            Le32(0);
+            size_t left = attributes.size();
+            for (const auto& [key, value] : attributes) {
+                m_out += --left > 0 ? '\x46' : '\x06';
+                Name(key);
+                Text(value);
+            }
+        }
+        m_out += '\x02';
+        return *this;
+    }
+    XmlWriter& Text(std::u16string_view text) {
+        m_out += "\x05\x01";
+        Le16(text.size());
+        for (char16_t c : text) Le16(c);
+        return *this;
+    }
+    XmlWriter& Leaf(std::u16string_view name, std::u16string_view text) {
+        return Open(name).Text(text).Close();
+    }
+    XmlWriter& Close() {
+        m_out += '\x04';
+        return *this;
+    }
+    std::string Done() { return m_out + '\0'; }
+
+private:
+    void Le16(size_t v) {
+        m_out += static_cast<char>(v & 0xFF);
+        m_out += static_cast<char>((v >> 8) & 0xFF);
+    }
+    void Le32(std::uint32_t v) {
+        Le16(v & 0xFFFF);
+        Le16(v >> 16);
+    }
+    void Name(std::u16string_view name) {
+        Le32(static_cast<std::uint32_t>(m_at + m_out.size() + 4));
+        Le32(0);
+        Le16(0);
+        Le16(name.size());
+        for (char16_t c : name) Le16(c);
+        Le16(0);
+    }
+    size_t m_at;
+    std::string m_out;
+};
+
+// An .evtx file of one chunk holding the records, whose binary XML each writer makes.
+std::string EvtxFileOf(const std::vector<std::function<std::string(size_t at)>>& records) {
+    std::string chunk(evtx::kChunkHeaderSize, '\0');
+    chunk.replace(0, 8, std::string("ElfChnk\0", 8));
+    std::uint64_t id = 0;
+    for (const auto& make : records) {
+        const std::string xml = make(chunk.size() + 24);
+        const auto size = static_cast<std::uint32_t>(24 + xml.size() + 4);
+        std::string record("**\0\0", 4);
+        for (int i = 0; i < 4; ++i) record += static_cast<char>((size >> (8 * i)) & 0xFF);
+        ++id;
+        for (int i = 0; i < 8; ++i) record += static_cast<char>((id >> (8 * i)) & 0xFF);
+        record += std::string("\x00\x80\x3e\xd5\xde\xb1\x9d\x01", 8);  // 1601 + 400 years
+        record += xml + record.substr(4, 4);
+        chunk += record;
+    }
+    const auto used = static_cast<std::uint32_t>(chunk.size());
+    chunk.resize(evtx::kChunkSize, '\0');
+    for (int i = 0; i < 8; ++i) {
+        chunk[24 + i] = static_cast<char>(i == 0 ? 1 : 0);
+        chunk[32 + i] = static_cast<char>((id >> (8 * i)) & 0xFF);
+    }
+    for (int i = 0; i < 4; ++i) chunk[48 + i] = static_cast<char>((used >> (8 * i)) & 0xFF);
+    std::string header(evtx::kFileHeaderSize, '\0');
+    header.replace(0, 8, std::string("ElfFile\0", 8));
+    header[24] = static_cast<char>(id + 1);
+    header[32] = 0x80;
+    header[38] = 3;
+    header[41] = 0x10;
+    header[42] = 1;
+    const std::uint32_t crc = evtx::Crc32(std::string_view(header).substr(0, 120));
+    for (int i = 0; i < 4; ++i) header[124 + i] = static_cast<char>((crc >> (8 * i)) & 0xFF);
+    return header + chunk;
+}
+
 }  // namespace
+
+TEST(Evtx, AForwardedRecordReadsAsItsSenderRenderedItAndOneWithoutDataSaysSo) {
+    MachineFolder machine;
+    const std::string path = machine.Root() + "forwarded.evtx";
+    WriteFileBytes(path, EvtxFileOf({
+                             [](size_t at) {
+                                 return XmlWriter(at)
+                                     .Open(u"Event")
+                                     .Open(u"System")
+                                     .Open(u"Provider",
+                                           {{u"Name", u"Microsoft-Windows-Security-Auditing"}})
+                                     .Close()
+                                     .Leaf(u"EventID", u"4624")
+                                     .Leaf(u"Task", u"12544")
+                                     .Leaf(u"EventRecordID", u"1")
+                                     .Leaf(u"Computer", u"DC01.corp.local")
+                                     .Close()
+                                     .Open(u"EventData")
+                                     .Open(u"Data", {{u"Name", u"TargetUserName"}})
+                                     .Text(u"bob")
+                                     .Close()
+                                     .Close()
+                                     .Open(u"RenderingInfo", {{u"Culture", u"en-US"}})
+                                     .Leaf(u"Message", u"An account was successfully logged on.")
+                                     .Leaf(u"Level", u"Information")
+                                     .Leaf(u"Task", u"Logon")
+                                     .Close()
+                                     .Close()
+                                     .Done();
+                             },
+                             [](size_t at) {
+                                 return XmlWriter(at)
+                                     .Open(u"Event")
+                                     .Open(u"System")
+                                     .Open(u"Provider", {{u"Name", u"Microsoft-Windows-Eventlog"}})
+                                     .Close()
+                                     .Leaf(u"EventID", u"4608")
+                                     .Leaf(u"EventRecordID", u"2")
+                                     .Close()
+                                     .Close()
+                                     .Done();
+                             },
+                         }));
+    UniqueEventLog log(OpenBackupEventLog("", path));
+    ASSERT_TRUE(log);
+    EventRecord logon, started;
+    DWORD error = 0;
+    ASSERT_TRUE(ReadEventRecord("", log.Get(), 1, logon, error)) << error;
+    EXPECT_EQ(logon.EventID, 4624u);
+    EXPECT_EQ(logon.Category, "Logon");
+    EXPECT_EQ(logon.Description, "An account was successfully logged on.");
+    EXPECT_EQ(logon.ComputerName, "DC01.corp.local");
+    ASSERT_TRUE(ReadEventRecord("", log.Get(), 2, started, error)) << error;
+    EXPECT_EQ(SjisToUtf8(started.Description),
+              "メッセージファイルがなく、イベントにデータもありません。");
+    EXPECT_EQ(SjisToUtf8(started.Category), "なし");
+}
 
 TEST(Evtx, AMachineLogThatIsAnEvtxFileIsReadGrowsAndIsReplaced) {
     MachineFolder machine;
@@ -145,6 +297,8 @@ TEST(Evtx, ValuesReadAsTheUsualReadersShowThem) {
     EXPECT_EQ(Utf16ToUtf8(evtx::ValueText(0x81, std::string("a\0\0\0b\0c\0\0\0", 10))), "a,bc");
     // Damage: too few bytes for the type is no text, never a read past the end.
     EXPECT_EQ(evtx::ValueText(0x0f, "abc"), u"");
+    // An ANSI string in the machine's code page.
+    EXPECT_EQ(evtx::ValueText(0x02, std::string("\x93\xfa\x96\x7b\0x", 6)), u"日本");
     // The CRC-32 of the format's checksums.
     EXPECT_EQ(evtx::Crc32("123456789"), 0xcbf43926u);
 }

@@ -178,6 +178,10 @@ TEST(Registry, DefaultMachine) {
         machine.Root() + "Windows/system32/config/SysEvent.Evt");
     EXPECT_EQ(MapMachinePath("c:\\Program Files\\x.dll"),
               machine.Root() + "drive_c/Program Files/x.dll");
+    // C:\Windows is the folder %SystemRoot% names, however it is spelt.
+    EXPECT_EQ(MapMachinePath("C:\\WINDOWS\\System32\\config\\sysevent.evt"),
+              machine.Root() + "Windows/system32/config/SysEvent.Evt");
+    EXPECT_EQ(MapMachinePath("c:\\windowsold\\x"), machine.Root() + "drive_c/windowsold/x");
     EXPECT_EQ(MapMachinePath("/usr/lib/x.so"), "/usr/lib/x.so");
     EXPECT_EQ(ExpandMachineEnvironment("%TEMP%|%SystemDrive%|%NoSuchName%|100%"),
               machine.Root() + "Windows\\TEMP|C:|%NoSuchName%|100%");

@@ -130,6 +130,43 @@ std::string EventLogKeyPath(std::string_view logName) {
     return path;
 }
 
+namespace {
+
+// Marks no event's own data starts with by chance: the sender's rendering first, or as a fallback.
+constexpr std::string_view kCarriedFirst("QuorvikCarried\x01", 15);
+constexpr std::string_view kCarriedFallback("QuorvikCarried\x02", 15);
+
+}  // namespace
+
+std::string CarriedTextsData(const CarriedTexts& texts) {
+    std::string data(texts.fallback ? kCarriedFallback : kCarriedFirst);
+    for (const std::string* text : {&texts.category, &texts.user, &texts.description}) {
+        data += std::to_string(text->size()) + ':' + *text;
+    }
+    return data;
+}
+
+bool ReadCarriedTexts(std::string_view data, CarriedTexts& texts) {
+    const std::string_view mark = data.substr(0, kCarriedFirst.size());
+    if (mark != kCarriedFirst && mark != kCarriedFallback) return false;
+    texts.fallback = mark == kCarriedFallback;
+    data.remove_prefix(mark.size());
+    for (std::string* text : {&texts.category, &texts.user, &texts.description}) {
+        const size_t colon = data.find(':');
+        if (colon == std::string_view::npos || colon == 0 || colon > 9) return false;
+        size_t length = 0;
+        for (char c : data.substr(0, colon)) {
+            if (c < '0' || c > '9') return false;
+            length = length * 10 + static_cast<size_t>(c - '0');
+        }
+        data.remove_prefix(colon + 1);
+        if (length > data.size()) return false;
+        text->assign(data.substr(0, length));
+        data.remove_prefix(length);
+    }
+    return true;
+}
+
 bool ParseEventLogRecord(std::string_view buffer, EventLogRecordParts& parts) {
     EventLogRecord& fixed = parts.fixed;
     if (buffer.size() < sizeof fixed + 4) return false;

@@ -44,6 +44,13 @@ std::string AnsiRecordOfEvent(const Event& e) {
     r.sid = e.userSid;
     for (const NamedValue& v : e.data) r.strings.push_back(v.text);
     r.data = e.binary;
+    if (!e.renderedMessage.empty() || !e.renderedTask.empty()) {
+        CarriedTexts carried;
+        carried.fallback = true;
+        carried.category = Utf16ToSjis(e.renderedTask);
+        carried.description = Utf16ToSjis(e.renderedMessage);
+        r.data = CarriedTextsData(carried);
+    }
     std::string ansi;
     evt::AnsiRecordOf(evt::EncodeRecord(r), ansi);
     return ansi;

@@ -108,6 +108,11 @@ void Extract(const Node& e, Event& event) {
             }
         }
     }
+    if (const Node* rendering = e.Child(u"RenderingInfo")) {
+        if (const Node* message = rendering->Child(u"Message"))
+            event.renderedMessage = Texts(message->text);
+        if (const Node* task = rendering->Child(u"Task")) event.renderedTask = Texts(task->text);
+    }
     if (const Node* data = e.Child(u"EventData")) {
         for (const Node& child : data->children) {
             if (child.name && *child.name == u"Binary") {

@@ -8,6 +8,7 @@
 #include <ctime>
 
 #include "platform/bytes.h"
+#include "platform/codepage.h"
 #include "platform/machine/accounts.h"
 #include "platform/machine/evtx_format.h"
 
@@ -135,14 +136,9 @@ std::u16string ValueText(std::uint8_t type, std::string_view b) {
             while (!text.empty() && text.back() == u'\0') text.pop_back();
             return text;
         }
-        case kAnsiString: {
-            std::u16string text;
-            for (char c : b) {
-                if (c == '\0') break;
-                text += static_cast<char16_t>(static_cast<unsigned char>(c));
-            }
-            return text;
-        }
+        case kAnsiString:
+            // In the machine's ANSI code page, as the sender's was.
+            return SjisToUtf16(b.substr(0, std::min(b.find('\0'), b.size())));
         case kInt8: return Decimal(static_cast<long long>(static_cast<std::int8_t>(b[0])));
         case kUInt8:
             return Decimal(static_cast<unsigned long long>(static_cast<std::uint8_t>(b[0])));

@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <vector>
 
@@ -141,7 +142,13 @@ bool MapMachinePathAndStat(std::string_view windowsPath, std::string& mapped, st
         const char drive = AsciiLower(path[0]);
         std::string rest = path.substr(2);
         while (!rest.empty() && rest[0] == '/') rest.erase(0, 1);
-        path = MachineRoot() + "drive_" + drive + "/" + rest;
+        // The system folder is the one %SystemRoot% names, however a path spells it.
+        const size_t end = std::min(rest.find('/'), rest.size());
+        if (drive == 'c' && EqualsAsciiNoCase(rest.substr(0, end), "Windows")) {
+            path = MachineRoot() + "Windows" + rest.substr(end);
+        } else {
+            path = MachineRoot() + "drive_" + drive + "/" + rest;
+        }
     }
     const bool exists = stat(PathToNative(path).c_str(), &st) == 0;
     // A relative path is used as it stands, and so is one that exists.
