@@ -101,7 +101,7 @@ int main(int argc, char** argv) {
         dialog = d;
     } else if (window == "watch") {
         // The first entry ends its problem with a recovery, the second expects its event
-        // nightly; tab 5 is the fifth tab of the second.
+        // nightly; tab 5 is the fifth tab of the second, tab 6 the first's computers.
         watches[0]->Rule.Kind = WatchRule::kRecovery;
         watches[0]->Rule.LogName = "System";
         watches[0]->Rule.SourceName = "QuorvikSample";
@@ -113,12 +113,14 @@ int main(int argc, char** argv) {
         watches[1]->Rule.From = 22 * 60;
         watches[1]->Rule.By = 6 * 60;
         watches[1]->Rule.Days = 0x3E;
+        watches[0]->Computers = "DC*, FS02";
         const int tab = part.empty() ? 0 : std::stoi(part);
         auto* d = new TfrmEditWatch;
         d->ShowAddresses(list);
         d->ShowEntry(watches, watches[tab == 5 ? 1 : 0].get());
         auto* tabs = d->findChild<QTabWidget*>("pgcWatch");
-        QTimer::singleShot(100, d, [tabs, tab] { tabs->setCurrentIndex(std::min(tab, 4)); });
+        QTimer::singleShot(100, d, [tabs, tab] { tabs->setCurrentIndex(tab == 6 ? 5 : std::min(tab, 4));
+        });
         dialog = d;
     } else if (window == "action") {
         auto* d = new TfrmEditToDo;
