@@ -32,6 +32,9 @@ for t in "${targets[@]}"; do
   esac
   [ "$t" = config_fuzz ] && printf '%s' '{"settings": {"interval": 5, "auth": "login"}, "addresses": [{"mail": "a@b"}], "watches": [{"number": 1, "subject": "s", "recipients": ["a@b"], "type": "error", "actions": [{"kind": "attach", "files": 2, "path": "C:\\x"}], "rule": {"kind": "absence", "from": "22:00", "by": "06:00", "days": ["mon"]}}]}' \
     > "$corpus/seed-config"
+  [ "$t" = syslog_fuzz ] && printf 'MSWinEventLog\t1\tSecurity\t1\tMon Dec 08 10:11:12 2025\t4625\tAuditing\tbob\tUser\tFailure Audit\tDC01\tLogon\t\tfailed\t7' \
+    > "$corpus/seed-snare" && printf '%s' '<14>1 - h nxlog - - - {"EventID":1,"SourceName":"S","Channel":"A/B","EventTime":"2025-12-08 10:13:00","x":"1"}' \
+    > "$corpus/seed-nxlog"
   [ "$t" = syslog_fuzz ] && printf '<165>1 2026-12-07T09:05:03Z web01 app 1 ID [a b="c\\]"] x\n12 <13>Dec  7 1\n' \
     > "$corpus/seed-syslog"
   # The archive writer needs inputs longer than its 8 KB window.
