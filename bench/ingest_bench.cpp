@@ -213,6 +213,17 @@ void Journal(const Settings& settings, std::uint32_t logBytes) {
     Say("journal", "System", kCount, importer.GetCounts(), seconds, pass, ticks);
 }
 
+// Starts the receiver; a full log asks the watch pass (once there is one) for its next tick.
+bool StartAskingForTicks(SyslogReceiver& receiver, const SyslogOptions& options,
+                         std::atomic<WatchPass*>& watching) {
+    receiver.SetLogFullHandler([&watching] {
+        if (WatchPass* pass = watching.load()) pass->Hurry();
+    });
+    if (receiver.Start(options)) return true;
+    std::printf("the receiver did not start\n");
+    return false;
+}
+
 // perSecond: UDP's pace (0: as fast as it goes).
 void Syslog(const Settings& settings, bool tcp, std::uint32_t logBytes, int perSecond = 0) {
     const int count = tcp ? 50000 : perSecond ? 50000 : 200000;
@@ -223,13 +234,7 @@ void Syslog(const Settings& settings, bool tcp, std::uint32_t logBytes, int perS
                   (perSecond ? "Paced" : "");
     options.logBytes = logBytes;
     std::atomic<WatchPass*> watching{nullptr};
-    receiver.SetLogFullHandler([&watching] {
-        if (WatchPass* pass = watching.load()) pass->Hurry();
-    });
-    if (!receiver.Start(options)) {
-        std::printf("the receiver did not start\n");
-        return;
-    }
+    if (!StartAskingForTicks(receiver, options, watching)) return;
     WatchList errors;
     errors.push_back(EveryEventOf(101, options.log, 1));
     WatchPass pass(settings, std::move(errors));
@@ -262,13 +267,7 @@ void ForwardingHosts(const Settings& settings, int hosts, int perHost) {
     options.allow = "127.0.0.0/8";
     options.logBytes = kDefaultLog;
     std::atomic<WatchPass*> watching{nullptr};
-    receiver.SetLogFullHandler([&watching] {
-        if (WatchPass* pass = watching.load()) pass->Hurry();
-    });
-    if (!receiver.Start(options)) {
-        std::printf("the receiver did not start\n");
-        return;
-    }
+    if (!StartAskingForTicks(receiver, options, watching)) return;
     WatchList failures;
     auto entry = EveryEventOf(101, "Security", 16);
     entry->EventID = 4625;

@@ -119,8 +119,8 @@ int main(int argc, char** argv) {
         d->ShowAddresses(list);
         d->ShowEntry(watches, watches[tab == 5 ? 1 : 0].get());
         auto* tabs = d->findChild<QTabWidget*>("pgcWatch");
-        QTimer::singleShot(100, d, [tabs, tab] { tabs->setCurrentIndex(tab == 6 ? 5 : std::min(tab, 4));
-        });
+        QTimer::singleShot(100, d,
+                           [tabs, tab] { tabs->setCurrentIndex(tab == 6 ? 5 : std::min(tab, 4)); });
         dialog = d;
     } else if (window == "action") {
         auto* d = new TfrmEditToDo;
