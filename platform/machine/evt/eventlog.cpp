@@ -104,7 +104,14 @@ bool ReadEvtx(EventLog& log, bool seek, bool backwards, DWORD recordNumber, char
     DWORD used = 0;
     while (number != 0) {
         bool failed = false;
-        if (!AppendRecord(*file.Ansi(number), out, bufferSize, used, needed, failed)) {
+        const std::string* ansi = file.Ansi(number);
+        if (!ansi) {
+            // Its chunk changed since the last look: the next read sees the file anew.
+            if (used > 0) break;
+            SetLastError(kErrorNotFound);
+            return false;
+        }
+        if (!AppendRecord(*ansi, out, bufferSize, used, needed, failed)) {
             if (failed) return false;
             break;
         }

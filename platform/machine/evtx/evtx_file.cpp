@@ -1,7 +1,11 @@
 #include "platform/machine/evtx/evtx_file.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <functional>
 
 #include "platform/codepage.h"
@@ -56,10 +60,24 @@ std::string AnsiRecordOfEvent(const Event& e) {
     return ansi;
 }
 
+EvtxFile::~EvtxFile() { CloseFile(); }
+
+void EvtxFile::CloseFile() {
+    if (m_fd >= 0) close(m_fd);
+    m_fd = -1;
+}
+
 bool EvtxFile::Open(const std::string& path) {
     m_path = path;
     m_identity.clear();
     return Refresh();
+}
+
+bool EvtxFile::ReadChunk(size_t chunk, std::string& bytes) const {
+    bytes.resize(kChunkSize);
+    const off_t at = static_cast<off_t>(kFileHeaderSize + chunk * static_cast<size_t>(kChunkSize));
+    return m_fd >= 0 &&
+           pread(m_fd, bytes.data(), kChunkSize, at) == static_cast<ssize_t>(kChunkSize);
 }
 
 bool EvtxFile::Refresh() {
@@ -70,6 +88,8 @@ bool EvtxFile::Refresh() {
         if (!m_identity.empty()) {
             m_identity.clear();
             m_chunks.clear();
+            m_kept.clear();
+            CloseFile();
             Rebuild();
         }
         return true;
@@ -79,59 +99,87 @@ bool EvtxFile::Refresh() {
                                  std::to_string(st.st_mtim.tv_sec) + '.' +
                                  std::to_string(st.st_mtim.tv_nsec);
     if (identity == m_identity) return true;
-    std::string bytes;
-    if (!ReadWholeFile(m_path, bytes)) return false;
-    m_warnings.clear();
-    FileHeader header;
-    if (bytes.size() < kFileHeaderSize) {
+    const int fd = open(native.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return FailFromErrno();
+    struct stat opened;
+    std::string header(kFileHeaderSize, '\0');
+    const ssize_t got = fstat(fd, &opened) == 0 ? pread(fd, header.data(), header.size(), 0) : -1;
+    if (got < 0) {
+        const int error = errno;
+        close(fd);
+        errno = error;
+        return FailFromErrno();
+    }
+    const std::uint64_t size = static_cast<std::uint64_t>(opened.st_size);
+    if (size < kFileHeaderSize) {
         // A copy that has just begun, not even its header there: what was read before stands,
         // and a first look sees an empty log.
+        close(fd);
         m_pending = !m_identity.empty();
         if (m_pending) return true;
         m_chunks.clear();
+        m_kept.clear();
+        m_warnings.clear();
         m_identity = identity;
         Rebuild();
         return true;
     }
-    if (!ParseFileHeader(bytes, header)) {
+    FileHeader fileHeader;
+    if (!ParseFileHeader(header, fileHeader)) {
+        close(fd);
         SetLastError(kErrorEventLogFileCorrupt);
         return false;
     }
     // A copy still being written (the header counts more chunks than the file holds, or the last
     // one is cut): what was read before stands until it is whole. The first look takes the
     // chunks that are there.
-    const std::uint64_t body = bytes.size() < kFileHeaderSize ? 0 : bytes.size() - kFileHeaderSize;
-    const bool partial = body % kChunkSize != 0 || body / kChunkSize < header.chunkCount;
+    const std::uint64_t body = size - kFileHeaderSize;
+    const bool partial = body % kChunkSize != 0 || body / kChunkSize < fileHeader.chunkCount;
     if (partial && !m_identity.empty()) {
+        close(fd);
         m_pending = true;
         return true;
     }
     m_pending = false;
-    if (!header.checksumMatches) m_warnings.push_back("file header checksum mismatch");
-    if (header.flags & kFileDirty) m_warnings.push_back("the file was not closed cleanly");
+    CloseFile();
+    m_fd = fd;
+    m_warnings.clear();
+    if (!fileHeader.checksumMatches) m_warnings.push_back("file header checksum mismatch");
+    if (fileHeader.flags & kFileDirty) m_warnings.push_back("the file was not closed cleanly");
     // Every chunk the file holds counts, not only those the header knows: a dirty file's header
     // is behind its chunks.
-    const size_t chunks =
-        bytes.size() < kFileHeaderSize ? 0 : (bytes.size() - kFileHeaderSize) / kChunkSize;
+    const size_t chunks = static_cast<size_t>(body / kChunkSize);
     m_chunks.resize(chunks);
+    m_kept.remove_if([chunks](const Parsed& p) { return p.chunk >= chunks; });
+    std::string head(kChunkHeaderSize, '\0'), bytes;
     for (size_t i = 0; i < chunks; ++i) {
-        const std::string_view raw =
-            std::string_view(bytes).substr(kFileHeaderSize + i * kChunkSize, kChunkSize);
-        const std::uint64_t hash = std::hash<std::string_view>()(raw);
-        CachedChunk& cached = m_chunks[i];
-        if (!cached.read || cached.hash != hash) {
-            cached.read = true;
-            cached.hash = hash;
-            cached.ansi.clear();
-            if (!ParseChunk(raw, cached.chunk)) {
-                cached.chunk = Chunk();
+        ChunkInfo& info = m_chunks[i];
+        const off_t at = static_cast<off_t>(kFileHeaderSize + i * static_cast<size_t>(kChunkSize));
+        // A chunk's header holds its records' checksum: the same header, the same records.
+        const std::uint64_t hash =
+            pread(m_fd, head.data(), head.size(), at) == static_cast<ssize_t>(head.size())
+                ? std::hash<std::string_view>()(head)
+                : 0;
+        if (!info.read || info.headerHash != hash) {
+            info = ChunkInfo();
+            info.read = true;
+            info.headerHash = hash;
+            m_kept.remove_if([i](const Parsed& p) { return p.chunk == i; });
+            Parsed parsed;
+            parsed.chunk = i;
+            if (!ReadChunk(i, bytes) || !ParseChunk(bytes, parsed.records)) {
+                parsed.records = Chunk();
                 // An unused chunk is all zeros; anything else without a signature is damage.
-                if (raw.find_first_not_of('\0') != std::string_view::npos)
-                    cached.chunk.warnings.push_back("chunk without its signature");
+                if (bytes.find_first_not_of('\0') != std::string::npos)
+                    parsed.records.warnings.push_back("chunk without its signature");
             }
-            for (const Event& e : cached.chunk.events) cached.ansi.push_back(AnsiRecordOfEvent(e));
+            for (const Event& e : parsed.records.events) {
+                info.numbers.push_back(static_cast<std::uint32_t>(e.recordId));
+            }
+            info.warnings = parsed.records.warnings;
+            Keep(std::move(parsed));
         }
-        for (const std::string& w : cached.chunk.warnings)
+        for (const std::string& w : info.warnings)
             m_warnings.push_back("chunk " + std::to_string(i) + ": " + w);
     }
     m_identity = identity;
@@ -139,43 +187,101 @@ bool EvtxFile::Refresh() {
     return true;
 }
 
+void EvtxFile::Keep(Parsed parsed) {
+    m_kept.push_front(std::move(parsed));
+    while (m_kept.size() > kCachedChunks) m_kept.pop_back();
+}
+
+EvtxFile::Parsed* EvtxFile::Load(size_t chunk) {
+    for (auto it = m_kept.begin(); it != m_kept.end(); ++it) {
+        if (it->chunk != chunk) continue;
+        m_kept.splice(m_kept.begin(), m_kept, it);
+        return &m_kept.front();
+    }
+    // Read again only when it is the chunk the last refresh knew.
+    std::string bytes;
+    Parsed parsed;
+    parsed.chunk = chunk;
+    if (chunk >= m_chunks.size() || !ReadChunk(chunk, bytes) ||
+        std::hash<std::string_view>()(std::string_view(bytes).substr(0, kChunkHeaderSize)) !=
+            m_chunks[chunk].headerHash ||
+        !ParseChunk(bytes, parsed.records)) {
+        return nullptr;
+    }
+    Keep(std::move(parsed));
+    return &m_kept.front();
+}
+
 void EvtxFile::Rebuild() {
     m_index.clear();
     for (size_t c = 0; c < m_chunks.size(); ++c) {
-        const auto& events = m_chunks[c].chunk.events;
-        for (size_t r = 0; r < events.size(); ++r) {
-            // A record found twice (a chunk copied before it was reused) counts once, the
-            // newer chunk's.
-            m_index[static_cast<std::uint32_t>(events[r].recordId)] = {c, r};
+        for (std::uint32_t number : m_chunks[c].numbers) {
+            m_index.emplace_back(number, static_cast<std::uint32_t>(c));
         }
     }
+    // A record found twice (a chunk copied before it was reused) counts once, the newer
+    // chunk's: the last of its number after sorting.
+    std::sort(m_index.begin(), m_index.end());
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> unique;
+    unique.reserve(m_index.size());
+    for (size_t i = 0; i < m_index.size(); ++i) {
+        if (i + 1 < m_index.size() && m_index[i + 1].first == m_index[i].first) continue;
+        unique.push_back(m_index[i]);
+    }
+    m_index.swap(unique);
+    m_index.shrink_to_fit();
     m_state = State();
     if (!m_index.empty()) {
-        m_state.oldest = m_index.begin()->first;
-        m_state.current = m_index.rbegin()->first + 1;
+        m_state.oldest = m_index.front().first;
+        m_state.current = m_index.back().first + 1;
         m_state.count = static_cast<std::uint32_t>(m_index.size());
     }
 }
 
-const std::string* EvtxFile::Ansi(std::uint32_t number) const {
-    auto it = m_index.find(number);
-    if (it == m_index.end()) return nullptr;
-    return &m_chunks[it->second.first].ansi[it->second.second];
+bool EvtxFile::Locate(std::uint32_t number, size_t& chunk, size_t& position) const {
+    const auto it =
+        std::lower_bound(m_index.begin(), m_index.end(), std::make_pair(number, std::uint32_t{0}));
+    if (it == m_index.end() || it->first != number) return false;
+    chunk = it->second;
+    const std::vector<std::uint32_t>& numbers = m_chunks[chunk].numbers;
+    // The last place of the number in its chunk, as the index took the last.
+    for (size_t i = numbers.size(); i-- > 0;) {
+        if (numbers[i] == number) {
+            position = i;
+            return true;
+        }
+    }
+    return false;
 }
 
-const Event* EvtxFile::EventOf(std::uint32_t number) const {
-    auto it = m_index.find(number);
-    if (it == m_index.end()) return nullptr;
-    return &m_chunks[it->second.first].chunk.events[it->second.second];
+const std::string* EvtxFile::Ansi(std::uint32_t number) {
+    size_t chunk = 0, position = 0;
+    if (!Locate(number, chunk, position)) return nullptr;
+    Parsed* parsed = Load(chunk);
+    if (!parsed) return nullptr;
+    // The layout ReadEventLog gives, made when a record of the chunk is first asked for.
+    if (parsed->ansi.empty()) {
+        for (const Event& e : parsed->records.events) parsed->ansi.push_back(AnsiRecordOfEvent(e));
+    }
+    return position < parsed->ansi.size() ? &parsed->ansi[position] : nullptr;
+}
+
+const Event* EvtxFile::EventOf(std::uint32_t number) {
+    size_t chunk = 0, position = 0;
+    if (!Locate(number, chunk, position)) return nullptr;
+    Parsed* parsed = Load(chunk);
+    return parsed && position < parsed->records.events.size() ? &parsed->records.events[position]
+                                                              : nullptr;
 }
 
 std::uint32_t EvtxFile::Next(std::uint32_t number, bool backwards) const {
+    const auto key = std::make_pair(number, std::uint32_t{0xFFFFFFFF});
     if (backwards) {
-        auto it = m_index.upper_bound(number);
+        auto it = std::upper_bound(m_index.begin(), m_index.end(), key);
         if (it == m_index.begin()) return 0;
         return std::prev(it)->first;
     }
-    auto it = m_index.lower_bound(number);
+    auto it = std::lower_bound(m_index.begin(), m_index.end(), std::make_pair(number, 0u));
     return it == m_index.end() ? 0 : it->first;
 }
 
