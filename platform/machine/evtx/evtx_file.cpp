@@ -213,23 +213,25 @@ EvtxFile::Parsed* EvtxFile::Load(size_t chunk) {
 }
 
 void EvtxFile::Rebuild() {
+    size_t total = 0;
+    for (const ChunkInfo& info : m_chunks) total += info.numbers.size();
     m_index.clear();
+    m_index.reserve(total);
     for (size_t c = 0; c < m_chunks.size(); ++c) {
         for (std::uint32_t number : m_chunks[c].numbers) {
             m_index.emplace_back(number, static_cast<std::uint32_t>(c));
         }
     }
+    // A log written in order is in order already; a wrapped one is sorted once.
+    if (!std::is_sorted(m_index.begin(), m_index.end())) std::sort(m_index.begin(), m_index.end());
     // A record found twice (a chunk copied before it was reused) counts once, the newer
-    // chunk's: the last of its number after sorting.
-    std::sort(m_index.begin(), m_index.end());
-    std::vector<std::pair<std::uint32_t, std::uint32_t>> unique;
-    unique.reserve(m_index.size());
+    // chunk's: the last of its number.
+    size_t kept = 0;
     for (size_t i = 0; i < m_index.size(); ++i) {
         if (i + 1 < m_index.size() && m_index[i + 1].first == m_index[i].first) continue;
-        unique.push_back(m_index[i]);
+        m_index[kept++] = m_index[i];
     }
-    m_index.swap(unique);
-    m_index.shrink_to_fit();
+    m_index.resize(kept);
     m_state = State();
     if (!m_index.empty()) {
         m_state.oldest = m_index.front().first;
