@@ -1,7 +1,8 @@
 // An .evtx log of 1 GiB watched as the monitor watches one: the memory its reading takes beyond
 // what the process held before, the time of the first look, and the cost of a check after one
 // new chunk (written at the log's end and its header updated, in place, as a log still written
-// grows); then libevtx's evtxexport over the same file. Usage: evtx_watch_bench [chunks] (16384 by default: 1 GiB).
+// grows); then libevtx's evtxexport over the same file. Usage: evtx_watch_bench [chunks] (16384 by
+// default: 1 GiB).
 #include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -39,8 +40,8 @@ int ReadOnward(platform::EventLogHandle log, platform::DWORD after) {
     int records = 0;
     platform::DWORD read = 0, needed = 0;
     if (!platform::ReadEventLog(log, platform::kEventLogSeekRead | platform::kEventLogForwardsRead,
-                                after + 1, buffer.data(), static_cast<platform::DWORD>(buffer.size()),
-                                &read, &needed)) {
+                                after + 1, buffer.data(),
+                                static_cast<platform::DWORD>(buffer.size()), &read, &needed)) {
         return 0;
     }
     do {
@@ -65,7 +66,8 @@ int main(int argc, char** argv) {
     const size_t chunks = argc > 1 ? static_cast<size_t>(std::atol(argv[1])) : 16384;
     char folder[] = "/tmp/quorvik-evtx-watch-XXXXXX";
     if (!mkdtemp(folder)) return 1;
-    const std::string log = std::string(folder) + "/log.evtx", next = std::string(folder) + "/next.evtx";
+    const std::string log = std::string(folder) + "/log.evtx",
+                      next = std::string(folder) + "/next.evtx";
     // Made by a child, so that the making counts in no memory here: the log, and the copy with
     // one chunk more that replaces it.
     const pid_t maker = fork();
@@ -117,8 +119,8 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
     const std::string err = std::string(folder) + "/evtxexport.err";
     if (std::system(("/usr/bin/time -f 'evtxexport over the same file: %e s, %M KB at most' "
-                     "evtxexport -f text '" + log + "' > /dev/null 2> '" + err + "'; tail -n 1 '" +
-                     err + "'")
+                     "evtxexport -f text '" +
+                     log + "' > /dev/null 2> '" + err + "'; tail -n 1 '" + err + "'")
                         .c_str()) != 0) {
         std::printf("evtxexport did not run\n");
     }
