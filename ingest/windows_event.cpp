@@ -9,21 +9,17 @@
 
 namespace {
 
-std::string Lower(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return out;
-}
-
 // The classic type of an event type as either agent names it.
 std::uint16_t TypeOf(std::string_view name) {
-    const std::string t = Lower(name);
-    if (t == "error" || t == "critical") return 1;
-    if (t == "warning") return 2;
-    if (t == "success audit" || t == "audit_success" || t == "audit success") return 8;
-    if (t == "failure audit" || t == "audit_failure" || t == "audit failure") return 16;
+    using platform::EqualsAsciiNoCase;
+    if (EqualsAsciiNoCase(name, "error") || EqualsAsciiNoCase(name, "critical")) return 1;
+    if (EqualsAsciiNoCase(name, "warning")) return 2;
+    for (std::string_view audit : {"success audit", "audit_success", "audit success"}) {
+        if (EqualsAsciiNoCase(name, audit)) return 8;
+    }
+    for (std::string_view audit : {"failure audit", "audit_failure", "audit failure"}) {
+        if (EqualsAsciiNoCase(name, audit)) return 16;
+    }
     return 4;
 }
 
@@ -200,8 +196,6 @@ bool ParseNxlog(std::string_view text, ForwardedEvent& out) {
     out.log = member("Channel");
     out.source = member("SourceName");
     out.type = TypeOf(member("EventType"));
-    if (Lower(member("EventType")) == "info" || Lower(member("EventType")) == "verbose")
-        out.type = 4;
     out.category = member("Category");
     out.computer = member("Hostname");
     const std::string account = member("AccountName"), domain = member("Domain");
