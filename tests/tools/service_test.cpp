@@ -21,6 +21,7 @@
 #include "support/child_process.h"
 #include "support/machine_folder.h"
 #include "support/mail_server.h"
+#include "support/watch_entries.h"
 
 namespace {
 
@@ -107,13 +108,7 @@ TEST(ServicePeer, WatchesWithoutADisplayTellsSystemdAndReloadsOnSighup) {
     extension.Immediate = true;
     ASSERT_TRUE(SaveExtensionSettings(extension));
     WatchList watches;
-    auto entry = std::make_unique<WatchEntry>();
-    entry->EventNum = 1;
-    entry->MailSubject = "disk";
-    entry->LogName = "Application";
-    entry->SourceName = entry->Category = AnyValueText();
-    entry->AddrList = {"ops@example.jp"};
-    watches.push_back(std::move(entry));
+    watches.push_back(DiskEntry(1, "Application"));
     ASSERT_TRUE(SaveWatchList(watches));
     // Beside its files, as a portable copy: the same folders the window would use.
     const std::string program = machine.Root() + "quorvik-service";
