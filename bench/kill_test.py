@@ -67,6 +67,14 @@ def one_path(build, path, runs, delay_ms, rng, program=False, catch_up=1000):
 
             log = []
 
+            def kill_midway(child, kill_after, during):
+                # Events written halfway through the run, then the run killed.
+                time.sleep(kill_after / 2)
+                for _ in range(during):
+                    write_event()
+                time.sleep(kill_after / 2)
+                child.send_signal(signal.SIGKILL)
+
             def runner_command(*args):
                 subprocess.run([os.path.join(build, "bench", "session_runner")] + list(args) +
                                [], check=True, stdout=subprocess.DEVNULL)
@@ -76,11 +84,7 @@ def one_path(build, path, runs, delay_ms, rng, program=False, catch_up=1000):
                 child = subprocess.Popen([os.path.join(folder, "quorvik")], env=env,
                                          stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
                 if kill_after is not None:
-                    time.sleep(kill_after / 2)
-                    for _ in range(during):
-                        write_event()
-                    time.sleep(kill_after / 2)
-                    child.send_signal(signal.SIGKILL)
+                    kill_midway(child, kill_after, during)
                     child.wait(timeout=60)
                     return
                 # The last run: until the outbox is empty and the server quiet, then ended as
@@ -122,11 +126,7 @@ def one_path(build, path, runs, delay_ms, rng, program=False, catch_up=1000):
                 args = [runner, "run", folder, "150"] + ([str(ticks)] if ticks else [])
                 child = subprocess.Popen(args, stdout=subprocess.PIPE)
                 if kill_after is not None:
-                    time.sleep(kill_after / 2)
-                    for _ in range(during):
-                        write_event()
-                    time.sleep(kill_after / 2)
-                    child.send_signal(signal.SIGKILL)
+                    kill_midway(child, kill_after, during)
                 out, _ = child.communicate(timeout=120)
                 log.extend(out.decode("utf-8", "replace").splitlines())
 
